@@ -1,0 +1,50 @@
+# Quick start: `make demo` and `make test`. Everything else is a helper of those two.
+JOBS   ?= $(shell nproc)
+CMAKE  ?= cmake
+FUZZ_SECONDS ?= 20
+
+.PHONY: all build asan fuzz-build deps demo test test-unit test-asan test-fuzz fuzz bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build:
+	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build build -j$(JOBS)
+
+asan:
+	@$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQARVEL_SANITIZE=ON >/dev/null
+	@$(CMAKE) --build build-asan -j$(JOBS)
+
+fuzz-build:
+	@$(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQARVEL_FUZZ=ON \
+	  -DCMAKE_CXX_COMPILER=clang++ -DFUZZ_SECONDS=$(FUZZ_SECONDS) >/dev/null
+	@$(CMAKE) --build build-fuzz -j$(JOBS)
+
+demo: build
+	@scripts/demo.sh build/qarvel
+
+# Every test: unit and integration tests on the normal build, the unit tests again under
+# AddressSanitizer and UBSan, then each fuzz target for a bounded time.
+test: deps build test-unit asan test-asan fuzz-build test-fuzz
+
+test-unit:
+	@cd build && ctest --output-on-failure -j$(JOBS) --timeout 900
+
+test-asan:
+	@cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS) -L unit --timeout 900
+
+test-fuzz:
+	@cd build-fuzz && ctest --output-on-failure -j$(JOBS) -L fuzz
+
+fuzz:
+	@$(MAKE) fuzz-build test-fuzz FUZZ_SECONDS=600
+
+bench: deps build
+	@bench/run.sh build
+
+clean:
+	rm -rf build build-asan build-fuzz

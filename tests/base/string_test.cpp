@@ -1,0 +1,92 @@
+#include "base/string.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+using qarvel::String;
+
+TEST(String, SharingAndCopyOnWrite) {
+    String a("hello");
+    String b = a;
+    EXPECT_EQ(a.shareCount(), 2u);
+    b += " world";
+    EXPECT_EQ(a, "hello");
+    EXPECT_EQ(b, "hello world");
+    EXPECT_EQ(a.shareCount(), 1u);
+    a = a; // self-assignment
+    EXPECT_EQ(a, "hello");
+    String c = a;
+    c.toLower();
+    a = "other";
+    EXPECT_EQ(c, "hello");
+    String up("MiXeD"), shared = up;
+    shared.toLower();
+    EXPECT_EQ(up, "MiXeD");
+    EXPECT_EQ(shared, "mixed");
+}
+
+TEST(String, SubstringAndIndexClamp) {
+    String abc("abc");
+    EXPECT_EQ(String(abc, 5, 2), "");
+    EXPECT_EQ(String(abc, 1, 100), "bc");
+    EXPECT_EQ(abc[3], '\0');
+    EXPECT_EQ(abc[100], '\0');
+    EXPECT_EQ(String(static_cast<const char*>(nullptr)), "");
+    EXPECT_FALSE(abc == static_cast<const char*>(nullptr));
+}
+
+TEST(String, TrimPadReplace) {
+    String s("ab\r\r");
+    s.trimRight('\r');
+    EXPECT_EQ(s, "ab");
+    String only("xxx");
+    only.trimRight('x');
+    EXPECT_EQ(only, "");
+    String p("ab");
+    p.padRight(5, '.');
+    EXPECT_EQ(p, "ab...");
+    p = "ab";
+    p.padRight(1, '.');
+    EXPECT_EQ(p, "ab");
+    EXPECT_EQ(String("aaa").replaced("aa", "b"), "ba");
+    EXPECT_EQ(String("a-b-c").replaced("-", ""), "abc");
+    EXPECT_EQ(String("abc").replaced("", "x"), "abc");
+    EXPECT_EQ(String("a/b/c").replaced('/', '\\'), "a\\b\\c");
+}
+
+TEST(String, CompareAndCase) {
+    EXPECT_TRUE(String("ab") < String("abc"));
+    EXPECT_TRUE(String("0000000009") < String("0000000010"));
+    EXPECT_TRUE(String("a") < String("\xe9"));
+    EXPECT_TRUE(String("Content-Type").equalsIgnoreCase("content-TYPE"));
+    EXPECT_FALSE(String("abc").equalsIgnoreCase(nullptr));
+    EXPECT_TRUE(String("Subject: x").startsWithIgnoreCase("SUBJECT:", 8));
+    EXPECT_FALSE(String("Sub").startsWithIgnoreCase("SUBJECT:", 8));
+}
+
+TEST(String, PathsAndStreams) {
+    EXPECT_EQ(String("file.txt").directoryPart(), "");
+    EXPECT_EQ(String("file.txt").filePart(), "file.txt");
+    EXPECT_EQ(String("a/b/c").directoryPart(), "a/b");
+    EXPECT_EQ(String("a/b/c").filePart(), "c");
+    std::istringstream in("  one two");
+    String w;
+    in >> w;
+    EXPECT_EQ(w, "one");
+    in >> w;
+    EXPECT_EQ(w, "two");
+    EXPECT_TRUE(in.eof());
+    in >> w;
+    EXPECT_TRUE(in.fail());
+    EXPECT_EQ(w, "two");
+    std::ostringstream out;
+    out << String("x\0y", 3) << String();
+    EXPECT_EQ(out.str().size(), 3u);
+}
+
+TEST(String, Numbers) {
+    EXPECT_EQ(qarvel::toNumber("42abc"), 42);
+    EXPECT_EQ(qarvel::toNumber("abc"), 0);
+    EXPECT_EQ(qarvel::toNumber("-5"), -5);
+    EXPECT_EQ(qarvel::toNumber(nullptr), 0);
+}
