@@ -1,0 +1,59 @@
+"""Shared helpers for the integration tests: where the binary and the servers are, how to run
+qarvel as a user would, and how to read what a server received."""
+import os
+import pathlib
+import subprocess
+import time
+
+SOURCE = pathlib.Path(os.environ.get("QARVEL_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+BINARY = os.environ.get("QARVEL_BINARY", str(SOURCE / "build" / "qarvel"))
+STATE = pathlib.Path(os.environ.get("QARVEL_STATE", SOURCE / "build" / "state"))
+
+
+def _ports():
+    """The ports of scripts/servers/ports.env, with the environment's overrides."""
+    ports = {}
+    for line in (SOURCE / "scripts" / "servers" / "ports.env").read_text().splitlines():
+        line = line.strip()
+        if not line or line.startswith("#") or "=" not in line:
+            continue
+        name, value = line.split("=", 1)
+        default = value.split(":-", 1)[1].rstrip("}") if ":-" in value else value
+        ports[name] = os.environ.get(name, default)
+    return ports
+
+
+PORTS = _ports()
+
+
+def port(name):
+    return PORTS[name]
+
+
+def run(args, input=None, timeout=60, env=None, cwd=None):
+    """Runs build/qarvel with the given arguments; returns the CompletedProcess (bytes)."""
+    full_env = dict(os.environ)
+    full_env.pop("GATEWAY_INTERFACE", None)
+    if env:
+        full_env.update(env)
+    if isinstance(input, str):
+        input = input.encode()
+    return subprocess.run([BINARY] + list(args), input=input, capture_output=True,
+                          timeout=timeout, env=full_env, cwd=cwd)
+
+
+def maildir_files(path):
+    """The message files of a Maildir's new/ and cur/, oldest first."""
+    path = pathlib.Path(path)
+    files = [p for sub in ("new", "cur") for p in (path / sub).glob("*") if p.is_file()]
+    return sorted(files, key=lambda p: (p.stat().st_mtime, p.name))
+
+
+def wait_for_mail(path, count, timeout=15):
+    """Waits until the Maildir holds at least count messages; returns their files."""
+    deadline = time.time() + timeout
+    while True:
+        files = maildir_files(path)
+        if len(files) >= count or time.time() > deadline:
+            return files
+        time.sleep(0.1)
