@@ -1,0 +1,200 @@
+// MailboxReader: the one interface through which the receive driver talks to every kind of
+// mailbox (POP3, IMAP, a message file). A reader is a Connection: the server readers use its
+// socket, the file reader overrides the reading operations. The reader owns the Message record
+// of the message retrieved last and runs the message parser over its own input.
+//
+// The command loop of the server readers lives here once: sendCommand formats a command into
+// the command buffer, echoes it when tracing and sends it; each protocol class supplies only
+// readReply, which judges a reply line.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "base/ordered_map.h"
+#include "base/string.h"
+#include "base/string_list.h"
+#include "net/connection.h"
+#include "receive/message.h"
+
+namespace qarvel {
+
+// Results of the reader operations: above 0 success, 0 not done, below 0 failure.
+constexpr int kReaderOk = 1;
+constexpr int kReaderNotDone = 0;
+constexpr int kReaderFailed = -1;
+
+// Buffer sizes of the reader.
+constexpr size_t kReaderCommandSize = 8192;
+constexpr size_t kReaderReplySize = 512;
+
+class MailboxReader : public Connection {
+public:
+    MailboxReader();
+    ~MailboxReader() override;
+    MailboxReader(const MailboxReader&) = delete;
+    MailboxReader& operator=(const MailboxReader&) = delete;
+
+    using Connection::open;
+
+    // --- reader operations, in their fixed order ---
+    // Clears the message state; unless keep-open is set, disconnects and frees the buffers.
+    int close() override;
+    // Connects to host:port (one host), sends the pre-command; no greeting is read here.
+    virtual int open(const String& host, const String& port, const char* certificate, int level);
+    virtual int login(const String& user, const String& password);
+    virtual int messageCount();
+    virtual int deleteMessage(int n);
+    virtual int undeleteMessage(int n);
+    virtual int closeMailbox();
+    // retrieve with header-only 1 and extract 0, both restored afterwards.
+    virtual int retrieveHeader(int n);
+    virtual int retrieve(int n);
+    virtual int sort(const String& criteria, const String& key);
+    virtual int search(const String& criteria);
+    virtual int messageSize(int n);
+    virtual int unseenCount();
+    virtual int recentCount();
+    virtual int uidValidity();
+    virtual int uidNext();
+    virtual unsigned uidOf(int n);
+    virtual unsigned orderedUid(int n);
+    virtual int currentUid();
+    virtual String currentFlags();
+    virtual int listFolders(const String& pattern, int subscribedOnly);
+    virtual int createFolder(const String& name);
+    virtual int subscribeFolder(const String& name);
+    virtual int unsubscribeFolder(const String& name);
+    virtual int openFolder(const String& name, int readOnly);
+    virtual int renameFolder(const String& oldName, const String& newName);
+    virtual int copyMessage(int n, const String& folder, int deleteAfter);
+    virtual int moveMessage(int n, const String& folder);
+    virtual int deleteFolder(const String& name);
+    virtual int nextFolderName(String& name);
+    virtual int selectFolder(const String& name, int readOnly);
+    virtual int fetchSizes(int first, int last);
+    virtual int readReply();
+
+    // --- the message parser ---
+    // Reads one message from this reader's input into the Message record. Returns 1 when the
+    // message was read to its end, 0 when reading failed first (the connection is then
+    // disconnected; what was parsed so far stays in the record).
+    int parseMessage(uint64_t expectedBytes);
+
+    // --- the Message record and its accessors ---
+    Message& message() { return message_; }
+    const Message& message() const { return message_; }
+    OrderedMap& headerMap() { return headerMap_; }
+    // The first value of a header field in the header map (case ignored), or "".
+    String headerValue(const char* name) const;
+    String subject() const { return message_.subject(); }
+    String replyAddress() const { return message_.replyAddress(); }
+    String sender() const { return message_.sender(); }
+    String to() const { return message_.to(); }
+    String cc() const { return message_.cc(); }
+    String date() const { return message_.date(); }
+    String mediaType() const { return message_.mediaType(); }
+    const String& charset() const { return message_.charset; }
+    const String& partFileName() const { return message_.partFileName; }
+    const String& dispositionNotificationTo() const { return message_.dispositionNotificationTo; }
+    const String& sensitivity() const { return message_.sensitivity; }
+    const String& contentId() const { return message_.contentId; }
+    const String& contentLocation() const { return message_.contentLocation; }
+    const String& contentBase() const { return message_.contentBase; }
+    const String& messageId() const { return message_.messageId; }
+    const String& references() const { return message_.references; }
+    int priority() const { return message_.priority; }
+    const char* priorityName() const { return message_.priorityName(); }
+    const char* body() const { return message_.bodyText(); }
+    uint64_t bodyLength() const { return message_.bodyLength; }
+    int headerCount() const { return message_.headerCount; }
+    int partCount() const { return message_.partCount(); }
+    const MessagePart* nextPart();
+    // The last reply line as read (line end included), or "" before the first open.
+    const char* lastReply() const { return reply_.empty() ? "" : reply_.data(); }
+
+    // --- settings of the reader (copied in by the entry point and the driver) ---
+    void setTimeoutSeconds(int seconds) { timeout = seconds; }
+    void setTraceLevel(int level) { traceLevel_ = level; }
+    void setRaw(int v) { raw_ = v; }
+    void setExtract(int v) { extract_ = v ? 1 : 0; }
+    void setHtml(int v) { html_ = v; }
+    void setHeaderOnly(int v) { headerOnly_ = v; }
+    void setSizeTrust(int v) { sizeTrust_ = v; }
+    void setDecodeHeaders(int v) { decodeHeaders_ = v; }
+    void setKeepOpen(int v) { keepOpen_ = v; }
+    void setApop(int v) { apop_ = v; }
+    void setPreCommand(const String& v) { preCommand_ = v; }
+    void setSsl(int v) { ssl_ = v; }
+    void setTls(int v) { tls_ = v; }
+    void setIpv6(int v) { ipv6_ = v; }
+    // Where parts that outgrow memory are spilled while a message is parsed.
+    void setWorkingFolder(const String& folder) { workingFolder_ = folder; }
+    int traceLevel() const { return traceLevel_; }
+    int raw() const { return raw_; }
+    int extract() const { return extract_; }
+    int html() const { return html_; }
+    int headerOnly() const { return headerOnly_; }
+    int sizeTrust() const { return sizeTrust_; }
+    int decodeHeaders() const { return decodeHeaders_; }
+    int keepOpen() const { return keepOpen_; }
+    int apop() const { return apop_; }
+    int loggedIn() const { return loggedIn_; }
+    int ssl() const { return ssl_; }
+    int tls() const { return tls_; }
+    const String& workingFolder() const { return workingFolder_; }
+    const String& preCommand() const { return preCommand_; }
+    const String& connectHost() const { return connectHost_; }
+    const String& connectPort() const { return connectPort_; }
+    // Total size of the mailbox after login/open, the body length after a parse, the part
+    // size after nextPart.
+    uint64_t currentSize() const { return currentSize_; }
+    int lastRetrieved() const { return lastRetrieved_; }
+    bool connected() const;
+
+    // --- the command loop (server readers) ---
+    // Formats a command into the command buffer (cut at its size), echoes it when tracing
+    // and sends it whole. Returns the send result (below 1 on failure, -1 when closed).
+    int sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // sendCommand, then readReply; a failed send is returned as it is.
+    int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Reads one line of at most kReaderReplySize-1 bytes into the reply buffer, NUL-terminated,
+    // echoed when tracing. Returns the read result (below 1 on failure).
+    int readReplyLine();
+
+protected:
+    int vsendCommand(const char* format, va_list args);
+    void echo(const char* text, size_t length);
+    // Clears the message record, the header map and the reply and command buffers.
+    void clearMessageState();
+
+    std::vector<char> commandBuffer_;
+    std::vector<char> reply_;
+    StringList folders_;
+    int count_ = 0;
+    int traceLevel_ = 0;
+    int raw_ = 0;
+    int extract_ = 0;
+    int html_ = 0;
+    int headerOnly_ = 0;
+    int sizeTrust_ = 1;
+    int decodeHeaders_ = 1;
+    int lastRetrieved_ = 0;
+    int keepOpen_ = 0;
+    int loggedIn_ = 0;
+    int apop_ = 0;
+    int ssl_ = 0;
+    int tls_ = 0;
+    int ipv6_ = 0;
+    uint64_t currentSize_ = 0;
+    String connectHost_, connectPort_, preCommand_, workingFolder_;
+
+private:
+    friend class MessageParser;
+    Message message_;
+    OrderedMap headerMap_;
+};
+
+} // namespace qarvel
