@@ -1,0 +1,223 @@
+#include "net/dns_message.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dns_wire.h"
+
+namespace qarvel {
+namespace {
+
+using test::DnsWire;
+
+DnsRecordList decode(const DnsWire& wire, int* result = nullptr, bool nameServerNames = false) {
+    DnsAnswer answer;
+    DnsDecodeOptions options;
+    options.nameServerNames = nameServerNames;
+    int r = decodeDnsResponse(wire.bytes.data(), wire.bytes.size(), options, answer);
+    if (result) *result = r;
+    DnsRecordList list;
+    answer.appendTo(list);
+    return list;
+}
+
+void addMx(DnsWire& w, size_t owner, unsigned preference, const std::string& host, size_t domainAt) {
+    size_t len = w.recordHead(static_cast<unsigned>(owner), kDnsTypeMx);
+    w.u16(preference);
+    w.label(host);
+    w.pointer(static_cast<unsigned>(domainAt));
+    w.endRecord(len);
+}
+
+TEST(DnsQuery, FramingHeaderAndName) {
+    uint8_t buffer[kDnsQueryBufferSize];
+    int n = buildDnsQuery(0x1234, "mail.example.test", kDnsTypeMx, buffer, sizeof buffer);
+    std::vector<uint8_t> expected = {0, 35, 0x12, 0x34, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0,
+                                     4, 'm', 'a', 'i', 'l', 7, 'e', 'x', 'a', 'm', 'p', 'l', 'e',
+                                     4, 't', 'e', 's', 't', 0, 0, 15, 0, 1};
+    ASSERT_EQ(n, static_cast<int>(expected.size()));
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + n), expected);
+
+    // A trailing dot and doubled dots add no empty label that would end the name early.
+    int m = buildDnsQuery(1, "mail..example.test.", kDnsTypeMx, buffer, sizeof buffer);
+    EXPECT_EQ(m, n);
+    EXPECT_EQ(buffer[14], 4);
+    EXPECT_EQ(buffer[19], 7);
+
+    // Names that do not fit: a label over 63 bytes, a name over the 512-byte buffer.
+    EXPECT_EQ(buildDnsQuery(1, String(std::string(64, 'a')) + ".test", kDnsTypeA, buffer, sizeof buffer), -1);
+    std::string huge;
+    for (int i = 0; i < 20; ++i) huge += std::string(60, 'b') + ".";
+    EXPECT_EQ(buildDnsQuery(1, String(huge), kDnsTypeA, buffer, sizeof buffer), -1);
+    EXPECT_GT(buildDnsQuery(1, String(std::string(63, 'c')), kDnsTypeA, buffer, sizeof buffer), 0);
+}
+
+TEST(DnsResponse, MxOrderIsPreferenceThenNewestFirst) {
+    DnsWire w;
+    w.header(7, 1, 3);
+    size_t q = w.question("example.test", kDnsTypeMx);
+    addMx(w, q, 20, "mx20", q);
+    addMx(w, q, 10, "first10", q);
+    addMx(w, q, 10, "second10", q);
+    int result = 0;
+    DnsRecordList list = decode(w, &result);
+    EXPECT_EQ(result, kDnsDecoded);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].name, "second10.example.test");
+    EXPECT_EQ(list[1].name, "first10.example.test");
+    EXPECT_EQ(list[2].name, "mx20.example.test");
+    EXPECT_EQ(list[0].preference, 10);
+    EXPECT_EQ(list[2].preference, 20);
+    EXPECT_EQ(list[2].ttl, 300u);
+    EXPECT_EQ(list[2].type, kDnsTypeMx);
+}
+
+TEST(DnsResponse, AddressNameServerTextAndService) {
+    DnsWire w;
+    w.header(1, 1, 5);
+    size_t q = w.question("example.test", kDnsTypeA);
+    size_t len = w.recordHead(static_cast<unsigned>(q), kDnsTypeA);
+    w.u8(127); w.u8(0); w.u8(0); w.u8(10);
+    w.endRecord(len);
+    len = w.recordHead(static_cast<unsigned>(q), kDnsTypeNs);
+    w.label("ns1");
+    w.pointer(static_cast<unsigned>(q));
+    w.endRecord(len);
+    len = w.recordHead(static_cast<unsigned>(q), kDnsTypeTxt);
+    w.label("part one");
+    w.label("part two");
+    w.endRecord(len);
+    len = w.recordHead(static_cast<unsigned>(q), 99); // unknown type: skipped by its length
+    w.u32(0xdeadbeef);
+    w.endRecord(len);
+    len = w.recordHead(static_cast<unsigned>(q), kDnsTypeSrv);
+    w.u16(10); w.u16(5); w.u16(993);
+    w.name("imap.example.test");
+    w.endRecord(len);
+    DnsRecordList list = decode(w);
+    ASSERT_EQ(list.size(), 4u);
+    // Key 0 (A, NS, TXT) before the SRV priority 10; among the zeros the newest first.
+    EXPECT_EQ(list[0].type, kDnsTypeTxt);
+    EXPECT_EQ(list[0].text, "part onepart two");
+    EXPECT_EQ(list[1].type, kDnsTypeNs);
+    EXPECT_EQ(list[1].text, "ns1.example.test");
+    EXPECT_EQ(list[2].text, "127.0.0.10");
+    EXPECT_EQ(list[2].host(), "127.0.0.10");
+    EXPECT_EQ(list[3].name, "imap.example.test");
+    EXPECT_EQ(list[3].preference, 10);
+    EXPECT_EQ(list[3].weight, 5);
+    EXPECT_EQ(list[3].port, 993);
+}
+
+TEST(DnsResponse, CompressionPointers) {
+    DnsWire w;
+    // At 300: "deep.test"; at 0x40: "mid" then a pointer to 300 (beyond one byte).
+    w.bytes.assign(300, 0);
+    w.name("deep.test");
+    w.bytes[0x40] = 3; w.bytes[0x41] = 'm'; w.bytes[0x42] = 'i'; w.bytes[0x43] = 'd';
+    w.bytes[0x44] = 0xC1; w.bytes[0x45] = 0x2C; // offset 300
+    w.bytes[0x46] = 0xC1; w.bytes[0x47] = 0x2C;
+    String out;
+    // The first pointer is followed by its full offset.
+    ASSERT_TRUE(readDnsName(w.bytes.data(), w.bytes.size(), 0x46, false, out));
+    EXPECT_EQ(out, "deep.test");
+    ASSERT_TRUE(readDnsName(w.bytes.data(), w.bytes.size(), 0x40, false, out));
+    EXPECT_EQ(out, "mid.deep.test");
+    // A pointer met inside a name reached by a pointer uses its low byte only (300 & 0xFF = 44).
+    w.bytes[44] = 2; w.bytes[45] = 'l'; w.bytes[46] = 'o'; w.bytes[47] = 0;
+    w.bytes[0x50] = 0xC0; w.bytes[0x51] = 0x40;
+    ASSERT_TRUE(readDnsName(w.bytes.data(), w.bytes.size(), 0x50, false, out));
+    EXPECT_EQ(out, "mid.lo");
+    // The name-server look-up uses the low byte for every pointer.
+    ASSERT_TRUE(readDnsName(w.bytes.data(), w.bytes.size(), 0x46, true, out));
+    EXPECT_EQ(out, "lo");
+}
+
+TEST(DnsResponse, HostileAnswersEndCleanly) {
+    String out;
+    // A pointer to itself, and two pointing at each other.
+    uint8_t self[] = {1, 'a', 0xC0, 0x00};
+    EXPECT_FALSE(readDnsName(self, sizeof self, 0, false, out));
+    uint8_t pair[] = {0xC0, 0x02, 0xC0, 0x00};
+    EXPECT_FALSE(readDnsName(pair, sizeof pair, 0, false, out));
+    // Reserved label types, a label past the end, a pointer cut in half, an offset past the end.
+    uint8_t reserved[] = {0x41, 'a', 0};
+    EXPECT_FALSE(readDnsName(reserved, sizeof reserved, 0, false, out));
+    uint8_t pastEnd[] = {5, 'a', 'b'};
+    EXPECT_FALSE(readDnsName(pastEnd, sizeof pastEnd, 0, false, out));
+    uint8_t halfPointer[] = {0xC0};
+    EXPECT_FALSE(readDnsName(halfPointer, sizeof halfPointer, 0, false, out));
+    uint8_t farPointer[] = {0xC0, 0x40};
+    EXPECT_FALSE(readDnsName(farPointer, sizeof farPointer, 0, false, out));
+
+    // A name of 255 bytes with its dots is refused, one of 254 is kept.
+    DnsWire longName;
+    for (int i = 0; i < 3; ++i) longName.label(std::string(63, 'x'));
+    longName.label(std::string(62, 'y'));
+    longName.u8(0);
+    ASSERT_TRUE(readDnsName(longName.bytes.data(), longName.bytes.size(), 0, false, out));
+    EXPECT_EQ(out.length(), 254u);
+    longName.bytes[3 * 64] = 63;
+    longName.bytes.insert(longName.bytes.begin() + 3 * 64 + 1, 'y');
+    EXPECT_FALSE(readDnsName(longName.bytes.data(), longName.bytes.size(), 0, false, out));
+
+    // An MX record whose exchanger loops: the record before it is kept, decoding stops.
+    DnsWire w;
+    w.header(1, 1, 3);
+    size_t q = w.question("example.test", kDnsTypeMx);
+    addMx(w, q, 10, "good", q);
+    size_t len = w.recordHead(static_cast<unsigned>(q), kDnsTypeMx);
+    w.u16(20);
+    size_t loopAt = w.bytes.size();
+    w.pointer(static_cast<unsigned>(loopAt));
+    w.endRecord(len);
+    addMx(w, q, 30, "after", q);
+    int result = 0;
+    DnsRecordList list = decode(w, &result);
+    EXPECT_EQ(result, kDnsRefused);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, "good.example.test");
+
+    // Counts that lie: far more answers announced than present.
+    DnsWire lying;
+    lying.header(1, 1, 0xFFFF);
+    q = lying.question("example.test", kDnsTypeMx);
+    addMx(lying, q, 10, "only", q);
+    list = decode(lying, &result);
+    EXPECT_EQ(result, kDnsShort);
+    EXPECT_EQ(list.size(), 1u);
+    // A data length past the end of the bytes.
+    lying.bytes.resize(lying.bytes.size() - 1);
+    list = decode(lying, &result);
+    EXPECT_EQ(result, kDnsShort);
+    EXPECT_TRUE(list.empty());
+    // Question counts beyond any real query are refused without reading them.
+    DnsWire questions;
+    questions.header(1, 5000, 0);
+    for (int i = 0; i < 5000; ++i) questions.question("a", 1);
+    decode(questions, &result);
+    EXPECT_EQ(result, kDnsRefused);
+}
+
+TEST(DnsResponse, EveryTruncationDecodesAsFarAsItGoes) {
+    DnsWire w;
+    w.header(9, 1, 3);
+    size_t q = w.question("example.test", kDnsTypeMx);
+    addMx(w, q, 10, "a", q);
+    addMx(w, q, 20, "b", q);
+    addMx(w, q, 30, "c", q);
+    size_t full = w.bytes.size();
+    size_t previous = 0;
+    for (size_t cut = 0; cut <= full; ++cut) {
+        DnsAnswer answer;
+        int result = decodeDnsResponse(w.bytes.data(), cut, DnsDecodeOptions(), answer);
+        EXPECT_EQ(result, cut == full ? kDnsDecoded : kDnsShort) << "cut at " << cut;
+        EXPECT_GE(answer.count(), previous);
+        previous = answer.count();
+    }
+    EXPECT_EQ(previous, 3u);
+}
+
+} // namespace
+} // namespace qarvel
