@@ -1,0 +1,231 @@
+// SenderSession: the base of every class that delivers a composed message (SMTP, QMTP, NNTP,
+// the IMAP upload and the file sender). It holds the settings that shape a message, the files
+// to attach, the session operations shared by all senders (connect through a host list, send a
+// command and judge the reply, QUIT), and the writer that streams the header lines and a
+// single-part body to the peer as it composes them.
+//
+// Every byte of message data leaves through one sink (writeData): it batches the bytes into
+// blocks for the socket, keeps the line-start state across calls and applies dot-stuffing in
+// that one place. The MIME composer writes through the same sink.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "base/string.h"
+#include "net/connection.h"
+
+namespace qarvel {
+
+class StringList;
+
+// Results of the session operations: above 0 success, 0 closed or not done, below 0 failure.
+constexpr int kSessionOk = 1;
+constexpr int kSessionClosed = 0;
+constexpr int kSessionRefused = -1;
+
+// Address helpers; every scan stops at 1023 characters.
+String displayName(const String& address);
+String bareAddress(const String& address);
+String addressDomain(const String& address);
+String envelopeAddress(const String& address);
+
+// Splits a comma-separated recipient text into entries: commas inside double quotes, and a
+// comma inside the parentheses that follow a '(' (up to the matching ')'), do not split.
+// Entries are returned as written (no trimming); at most maxEntries are returned.
+std::vector<String> splitRecipientText(const String& text, size_t maxEntries = 1u << 20);
+
+// How the data sink treats a line that begins with a full stop.
+enum class DataMode {
+    kStuffDots,  // every leading '.' is doubled (single-part text bodies, encoded bodies)
+    kGuardEnd,   // sent as it is, except that a line holding only "." is doubled so the
+                 // data phase cannot end early (raw mode, multipart text parts)
+};
+
+class SenderSession : public Connection {
+public:
+    SenderSession();
+    ~SenderSession() override;
+    SenderSession(const SenderSession&) = delete;
+    SenderSession& operator=(const SenderSession&) = delete;
+
+    // --- session operations (virtual, in the order of the sender hierarchy) ---
+    int disconnect() override;
+    // Connects through the host list (commas and spaces separate entries, "host:port" changes
+    // the port for that and later entries, "*" is 127.0.0.1, empty or "*" means
+    // "localhost,127.0.0.1"), sends the firewall text and reads the greeting.
+    virtual int connectSession(const String& host, const String& port, int level = 0,
+                               const String& certificate = String());
+    virtual int sendMessageToLists(const String& from, const String& replyTo, const StringList& to,
+                                   const String& subject, const char* body, size_t length,
+                                   const String& base, const StringList& cc,
+                                   const StringList& bcc, const String& errorsTo);
+    virtual int sendMessage(const String& from, const String& replyTo, const String& to,
+                            const String& subject, const char* body, size_t length,
+                            const String& base, const String& cc, const String& bcc,
+                            const String& errorsTo);
+    virtual int loadRecipientFile(const String& path);
+    virtual int authenticate(const String& user, const String& password) = 0;
+    virtual int reportProgress(int percent);
+    virtual int sendMessageId();
+    virtual int quit();
+    virtual int readReply();
+
+    // --- command loop: format into the command buffer, trace, send, judge ---
+    // Formats a command into the command buffer (truncated at its size), echoes it when
+    // tracing and sends it. Returns the send result (below 1 on failure).
+    int sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // sendCommand then readReply; a failed send is returned as it is.
+    int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The last reply line (NUL-terminated, with its line end).
+    const char* replyLine() const { return reply_; }
+    void setReplyLine(const char* text);
+
+    // --- the data sink (message bytes between DATA and the final ".") ---
+    // Appends bytes to the output block, flushing full blocks to the socket. Returns length
+    // when accepted, else the failed send result (below 1).
+    int writeData(const char* data, size_t length, DataMode mode = DataMode::kGuardEnd);
+    int writeData(const String& text, DataMode mode = DataMode::kGuardEnd) {
+        return writeData(text.c_str(), text.length(), mode);
+    }
+    // A formatted header line through the sink, echoed at trace level 2 or more.
+    int writeHeader(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Sends what the sink holds. Returns 1 or the failed send result.
+    int flushData();
+    // Ends the message data: flushes and (unless the no-terminator flag is set) sends ".\r\n".
+    int endData();
+    // Progress bookkeeping for the composers: counted bytes and the total expected.
+    void addProgress(uint32_t bytes) { bytesCounted_ += bytes; }
+    void addExpected(int64_t delta);
+    void reportProgressNow();
+
+    // --- attachments ---
+    int addAttachment(const String& path, const String& name, bool related);
+    void releaseFiles(bool force);
+    const std::vector<String>& attachmentFiles() const { return attachmentFiles_; }
+    const std::vector<String>& attachmentNames() const { return attachmentNames_; }
+    const std::vector<String>& relatedFiles() const { return relatedFiles_; }
+    const std::vector<String>& relatedNames() const { return relatedNames_; }
+    bool hasMultipartBody() const;
+
+    // --- settings handed over by the entry point ---
+    void setBufferSize(size_t size);
+    size_t bufferSize() const { return commandBuffer_.size(); }
+    void setContentType(const String& v) { if (!v.empty()) contentType_ = v; }
+    void setCharset(const String& v) { if (!v.empty()) charset_ = v; }
+    void setOrganization(const String& v) { if (!v.empty()) organization_ = v; }
+    void setSensitivity(const String& v) { if (!v.empty()) sensitivity_ = v; }
+    void setFirewall(const String& v) { firewall_ = v; }
+    void setExtraHeader(const String& v) { extraHeader_ = v; }
+    void setDate(const String& v) { date_ = v; }
+    void setAlternativeText(const String& v) { alternativeText_ = v; }
+    void setTraceLevel(int level) { traceLevel_ = level >= 2 ? level : 0; }
+    void setTimeoutSeconds(int seconds) { timeout = seconds; }
+    void setRecipientLimit(int limit) { recipientLimit_ = limit > 0 ? limit : 2147483647; }
+    void setRaw(int v) { raw_ = v; }
+    void setUuencode(int v) { uuencode_ = v; }
+    void setMimeLevel(int v) { mimeLevel_ = v; }
+    void setBodyEncoding(int v) { bodyEncoding_ = v; }
+    void setEightBit(int v) { eightBit_ = v; }
+    void setHide(int v) { hide_ = v; }
+    void setHtml(int v) { html_ = v; }
+    void setAlternative(int v) { alternative_ = v; }
+    void setInline(int v) { inline_ = v; }
+    void setBinary(int v) { binary_ = v; }
+    void setText(int v) { text_ = v; }
+    void setPriority(int v) { priority_ = v; }
+    void setReturnReceipt(int v) { returnReceipt_ = v; }
+    void setDispositionNotification(int v) { dispositionNotification_ = v; }
+    void setMessageIdFlag(int v) { messageIdFlag_ = v; }
+    void setZoneStyle(int v) { zoneStyle_ = v; }
+    void setHeaderEncoding(int v) { headerEncoding_ = v; }
+    void setVoice(int v) { voice_ = v; if (v) partHeader_ = 1; }
+    void setPartHeader(int v) { partHeader_ = v; }
+    void setNoTerminator(int v) { noTerminator_ = v; }
+    void setNews(int v) { news_ = v; }
+    void setSsl(int v) { ssl_ = v; }
+    void setTls(int v) { tls_ = v; }
+
+    // --- read access for the MIME composer, the driver and the derived classes ---
+    const String& contentType() const { return contentType_; }
+    const String& charset() const { return charset_; }
+    const String& alternativeText() const { return alternativeText_; }
+    const String& hostList() const { return hostList_; }
+    const String& lastPort() const { return lastPort_; }
+    // The list entry that the last connect opened (the name TLS verifies).
+    const String& connectedHost() const { return connectedHost_; }
+    const String& firewallText() const { return firewall_; }
+    int traceLevel() const { return traceLevel_; }
+    int recipientLimit() const { return recipientLimit_; }
+    int raw() const { return raw_; }
+    int uuencode() const { return uuencode_; }
+    int mimeLevel() const { return mimeLevel_; }
+    int bodyEncoding() const { return bodyEncoding_; }
+    int eightBit() const { return eightBit_; }
+    int html() const { return html_; }
+    int alternative() const { return alternative_; }
+    int inlineParts() const { return inline_; }
+    int binary() const { return binary_; }
+    int text() const { return text_; }
+    int voice() const { return voice_; }
+    int partHeader() const { return partHeader_; }
+    int returnReceipt() const { return returnReceipt_; }
+    int noTerminator() const { return noTerminator_; }
+    int ssl() const { return ssl_; }
+    int tls() const { return tls_; }
+    // Bytes of message data written for the last message, and its attachment count.
+    uint32_t bytesSent() const { return bytesSent_; }
+    uint32_t bytesCounted() const { return bytesCounted_; }
+    uint32_t totalExpected() const { return totalExpected_; }
+    int attachmentCount() const { return lastAttachmentCount_; }
+    bool messageSent() const { return messageSent_; }
+
+protected:
+    // The common writer: header lines from From to Date, then the body and the end of data.
+    int writeMessage(const String& from, const String& replyTo, const String& subject,
+                     const char* body, size_t length, const String& base,
+                     const String& errorsTo);
+    // Resets the per-message counters; total := length.
+    void beginMessage(size_t length);
+    // The greeting domain: the local name of the connection, completed with the DNS domain.
+    String greetingDomain();
+    char* commandBuffer() { return commandBuffer_.data(); }
+    int vsendCommand(const char* format, va_list args);
+    void echo(const char* data, size_t length);
+
+    int traceLevel_ = 0;
+    int probe_ = 0;
+
+private:
+    int writeEncoded(const String& encoded);
+    int writeSinglePartBody(const char* body, size_t length, const String& base);
+    int writeRecipientText(const char* header, const String& list, bool applyHide);
+    int sendBlock(const char* data, size_t length);
+
+    std::vector<String> attachmentFiles_, attachmentNames_, relatedFiles_, relatedNames_;
+    String firewall_, hostList_, lastPort_, connectedHost_;
+    String contentType_ = "text/plain";
+    String charset_ = "us-ascii";
+    String organization_, sensitivity_, extraHeader_, date_, alternativeText_;
+    int recipientLimit_ = 2147483647;
+    int raw_ = 0, uuencode_ = 0, mimeLevel_ = 1, bodyEncoding_ = 1, eightBit_ = 0, hide_ = 0;
+    int html_ = 0, alternative_ = 0, inline_ = 0, binary_ = 0, text_ = 0, priority_ = 0;
+    int returnReceipt_ = 0, dispositionNotification_ = 0, messageIdFlag_ = 0, zoneStyle_ = 0;
+    int headerEncoding_ = 1, voice_ = 0, partHeader_ = 0, news_ = 0, noTerminator_ = 0;
+    int ssl_ = 0, tls_ = 0;
+    uint32_t bytesSent_ = 0, bytesCounted_ = 0, totalExpected_ = 0;
+    int lastAttachmentCount_ = 0;
+    bool messageSent_ = false;
+
+    std::vector<char> commandBuffer_;
+    char reply_[1024] = {};
+
+    // The sink: pending output block and the line-start state for dot handling.
+    std::vector<char> out_;
+    bool atLineStart_ = true;
+    bool pendingDot_ = false;  // a '.' at a line start held until the next byte is known
+};
+
+} // namespace qarvel

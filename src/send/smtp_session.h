@@ -1,0 +1,63 @@
+// SmtpSession: delivers one composed message by the SMTP dialogue, with the ESMTP extensions
+// it knows (8BITMIME, DSN, ETRN, AUTH PLAIN and LOGIN, STARTTLS).
+#pragma once
+
+#include <deque>
+
+#include "send/sender_session.h"
+
+namespace qarvel {
+
+class SmtpSession : public SenderSession {
+public:
+    SmtpSession();
+
+    int connectSession(const String& host, const String& port, int level = 0,
+                       const String& certificate = String()) override;
+    int sendMessageToLists(const String& from, const String& replyTo, const StringList& to,
+                           const String& subject, const char* body, size_t length,
+                           const String& base, const StringList& cc, const StringList& bcc,
+                           const String& errorsTo) override;
+    int sendMessage(const String& from, const String& replyTo, const String& to,
+                    const String& subject, const char* body, size_t length, const String& base,
+                    const String& cc, const String& bcc, const String& errorsTo) override;
+    int loadRecipientFile(const String& path) override;
+    int authenticate(const String& user, const String& password) override;
+    int readReply() override;
+    // ETRN: -1 when the server did not offer it, else the judged reply.
+    int requestQueueRun(const String& domain);
+
+    void setEsmtp(int v) { esmtp_ = v; }
+    void setProbe(int v) { probe_ = v; }
+    void setSkipRefused(int v) { skipRefused_ = v; }
+    int esmtpInUse() const { return esmtpInUse_; }
+
+    // Extension flags recorded from the EHLO reply.
+    struct Extensions {
+        int etrn = 0, dsn = 0, onex = 0, eightBitMime = 0, chunking = 0, startTls = 0;
+        int authLogin = 0, authPlain = 0, authCramMd5 = 0;
+    };
+    const Extensions& extensions() const { return ext_; }
+    const std::deque<String>& extraRecipients() const { return extraRecipients_; }
+
+protected:
+    // Protocol variations shared with QMTP (which has no extensions and no RSET between the
+    // transactions of sendMessage).
+    virtual bool usesExtensions() const { return true; }
+    virtual bool resetBetweenTransactions() const { return true; }
+    // Greets with EHLO (or HELO when ESMTP is off), falling back to HELO on refusal.
+    int greet();
+    // One transaction's MAIL FROM.
+    int mailFrom(const String& from, const String& replyTo, const String& errorsTo);
+    // After the greeting: STARTTLS when -tls is set, then greet again.
+    int startTlsIfAsked(const String& host);
+
+    int esmtp_ = 0;
+    int esmtpInUse_ = 0;
+    int skipRefused_ = 0;
+    int firstTransaction_ = 1;
+    Extensions ext_;
+    std::deque<String> extraRecipients_;
+};
+
+} // namespace qarvel
