@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# A private Postfix instance for the sending tests:  postfix.sh start|stop STATE
+# Listens on 127.0.0.1: SMTP_PORT (STARTTLS offered, AUTH PLAIN/LOGIN), SMTP_SUBMIT_PORT (TLS
+# required before AUTH), SMTPS_PORT (implicit TLS). Every recipient of every domain is
+# delivered into the Maildir STATE/mail/inbox. SASL user "test", password "secret".
+set -uo pipefail
+action=${1:?usage: postfix.sh start|stop STATE}
+state=${2:?usage: postfix.sh start|stop STATE}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+. "$here/ports.env"
+mkdir -p "$state"; state=$(cd "$state" && pwd)
+P=$state/postfix
+
+if [ "$action" = stop ]; then
+  [ -d "$P/etc" ] && postfix -c "$P/etc" stop >/dev/null 2>&1
+  stop_pidfile "$state/postfix.pid"
+  exit 0
+fi
+
+command -v postfix >/dev/null || { echo "postfix.sh: postfix is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+if [ -f "$state/postfix.pid" ] && alive "$(cat "$state/postfix.pid")"; then exit 0; fi
+[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+
+mkdir -p "$P/etc/sasl" "$P/queue" "$P/data" "$state/mail/inbox"/{new,cur,tmp}
+chown -R 65534:65534 "$state/mail"
+chown postfix "$P/data"
+echo '/./ OK' > "$P/etc/vdomains"
+cat > "$P/etc/main.cf" <<CF
+compatibility_level = 3.6
+queue_directory = $P/queue
+data_directory = $P/data
+mail_owner = postfix
+setgid_group = postdrop
+syslog_name = postfix-qarvel
+maillog_file = $P/maillog
+maillog_file_prefixes = $state
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+myhostname = localhost
+mydomain = localhost
+mydestination =
+local_transport = error:local delivery disabled
+alias_maps =
+alias_database =
+relay_domains =
+mynetworks = 127.0.0.0/8
+virtual_mailbox_domains = regexp:$P/etc/vdomains
+virtual_mailbox_maps = static:inbox/
+virtual_mailbox_base = $state/mail
+virtual_uid_maps = static:65534
+virtual_gid_maps = static:65534
+message_size_limit = 10240000
+smtpd_banner = \$myhostname ESMTP
+smtpd_sasl_auth_enable = yes
+smtpd_sasl_type = cyrus
+smtpd_sasl_path = smtpd
+cyrus_sasl_config_path = $P/etc
+smtpd_sasl_local_domain = localhost
+smtpd_sasl_security_options = noanonymous
+smtpd_tls_cert_file = $state/tls/server.crt
+smtpd_tls_key_file = $state/tls/server.key
+smtpd_tls_security_level = may
+smtpd_relay_restrictions = permit_mynetworks, permit_sasl_authenticated, reject_unauth_destination
+fast_flush_domains = \$virtual_mailbox_domains
+smtpd_etrn_restrictions = permit_mynetworks, reject
+smtpd_recipient_limit = 1000
+CF
+cat > "$P/etc/master.cf" <<CF
+127.0.0.1:$SMTP_PORT inet n - n - - smtpd
+127.0.0.1:$SMTP_SUBMIT_PORT inet n - n - - smtpd -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
+127.0.0.1:$SMTPS_PORT inet n - n - - smtpd -o smtpd_tls_wrappermode=yes
+pickup    unix  n       -       n       60      1       pickup
+cleanup   unix  n       -       n       -       0       cleanup
+qmgr      unix  n       -       n       300     1       qmgr
+tlsmgr    unix  -       -       n       1000?   1       tlsmgr
+rewrite   unix  -       -       n       -       -       trivial-rewrite
+bounce    unix  -       -       n       -       0       bounce
+defer     unix  -       -       n       -       0       bounce
+trace     unix  -       -       n       -       0       bounce
+verify    unix  -       -       n       -       1       verify
+flush     unix  n       -       n       1000?   0       flush
+proxymap  unix  -       -       n       -       -       proxymap
+proxywrite unix -       -       n       -       1       proxymap
+smtp      unix  -       -       n       -       -       smtp
+relay     unix  -       -       n       -       -       smtp
+showq     unix  n       -       n       -       -       showq
+error     unix  -       -       n       -       -       error
+retry     unix  -       -       n       -       -       error
+discard   unix  -       -       n       -       -       discard
+virtual   unix  -       n       n       -       -       virtual
+anvil     unix  -       -       n       -       1       anvil
+scache    unix  -       -       n       -       1       scache
+postlog   unix-dgram n  -       n       -       1       postlogd
+CF
+cat > "$P/etc/sasl/smtpd.conf" <<CF
+pwcheck_method: auxprop
+auxprop_plugin: sasldb
+mech_list: PLAIN LOGIN CRAM-MD5 DIGEST-MD5
+sasldb_path: $P/sasldb2
+CF
+echo secret | saslpasswd2 -p -c -f "$P/sasldb2" -u localhost test || { echo "postfix.sh: saslpasswd2 failed" >&2; exit 1; }
+chown postfix:postfix "$P/sasldb2"; chmod 640 "$P/sasldb2"
+
+postfix -c "$P/etc" set-permissions >/dev/null 2>&1 || true
+if ! postfix -c "$P/etc" check >/dev/null 2>&1; then
+  echo "postfix.sh: configuration check failed:" >&2
+  script -qc "postfix -c $P/etc check" /dev/null >&2
+  exit 1
+fi
+rm -f "$P/queue/pid/master.pid"
+setsid postfix -c "$P/etc" start-fg >"$P/start.log" 2>&1 < /dev/null &
+for _ in $(seq 1 100); do
+  [ -s "$P/queue/pid/master.pid" ] && break
+  sleep 0.1
+done
+if [ ! -s "$P/queue/pid/master.pid" ]; then
+  echo "postfix.sh: master did not start (see $P/start.log, $P/maillog)" >&2
+  exit 1
+fi
+tr -d ' ' < "$P/queue/pid/master.pid" > "$state/postfix.pid"
+wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTPS_PORT"
