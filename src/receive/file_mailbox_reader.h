@@ -37,11 +37,18 @@ public:
     const std::vector<String>& paths() const { return paths_; }
 
 private:
+    static constexpr size_t kFileBufferSize = 64 * 1024;
+
     void closeFile();
+    bool refill();
 
     std::vector<String> paths_;
     FILE* file_ = nullptr;
     bool ownsFile_ = false;
+    // The reading operations go through one buffer over the file.
+    std::vector<char> buffer_;
+    size_t position_ = 0;
+    size_t filled_ = 0;
 };
 
 } // namespace qarvel

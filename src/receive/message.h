@@ -37,6 +37,8 @@ public:
 
     // Sets where a part that outgrows memory is spilled ("" means "/tmp").
     void setSpillFolder(const String& folder) { spillFolder_ = folder; }
+    // Bytes held in memory before the part moves to a file (0: straight to a file).
+    void setMemoryLimit(size_t limit) { memoryLimit_ = limit; }
     // Appends decoded bytes. Returns false when the temporary file cannot be written (the
     // part is then marked failed and further bytes are dropped).
     bool append(const char* data, size_t length);
@@ -63,6 +65,7 @@ private:
     FILE* file_ = nullptr;      // the temporary file, once spilled
     std::string filePath_;
     String spillFolder_;
+    size_t memoryLimit_ = kPartMemoryLimit;
     uint64_t size_ = 0;
     bool failed_ = false;
 };
@@ -136,6 +139,10 @@ struct Message {
 // every other ASCII character becomes "_", bytes of 128 and above stay. A name that would
 // still step out of its folder ("." or "..") is changed to "_" and "__".
 String safeFileName(const String& text);
+
+// A name that came from outside made fit for a file in the extraction folder: cut at its
+// last "/" or "\", then passed through safeFileName.
+String attachmentFileName(const String& name);
 
 // Writes one part into directory/fileName (or fileName when the directory is empty). The name
 // is first cut at its last "/" or "\" and passed through safeFileName, so it never leaves the

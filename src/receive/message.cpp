@@ -1,0 +1,310 @@
+// The Message record, extracted part data and the attachment writer.
+#include "receive/message.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qarvel {
+
+namespace {
+
+constexpr size_t kCopyBlock = 64 * 1024;
+
+// Writes all bytes or reports failure (short writes count as failures).
+bool writeAll(FILE* out, const char* data, size_t length) {
+    return length == 0 || fwrite(data, 1, length, out) == length;
+}
+
+// Copies bytes to out, turning CR LF into LF when asked. pendingCr carries a CR that ended
+// the previous block.
+bool writeConverted(FILE* out, const char* data, size_t length, bool textMode, bool& pendingCr) {
+    if (!textMode) return writeAll(out, data, length);
+    size_t start = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (pendingCr) {
+            pendingCr = false;
+            if (data[i] != '\n' && fputc('\r', out) == EOF) return false;
+        }
+        if (data[i] == '\r') {
+            if (!writeAll(out, data + start, i - start)) return false;
+            pendingCr = true;
+            start = i + 1;
+        }
+    }
+    return writeAll(out, data + start, length - start);
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+// --- PartData ---
+
+PartData::~PartData() { clear(); }
+
+void PartData::clear() {
+    if (file_) {
+        fclose(file_);
+        file_ = nullptr;
+        unlink(filePath_.c_str());
+    }
+    filePath_.clear();
+    std::string().swap(memory_);
+    size_ = 0;
+    failed_ = false;
+}
+
+bool PartData::spill() {
+    std::string folder = spillFolder_.empty() ? std::string("/tmp") : spillFolder_.str();
+    std::string path = folder + "/qarvel-part-XXXXXX";
+    int fd = mkstemp(path.data());
+    if (fd < 0) {
+        // The working folder may be unusable; the system's temporary folder is the fallback.
+        path = "/tmp/qarvel-part-XXXXXX";
+        fd = mkstemp(path.data());
+        if (fd < 0) return false;
+    }
+    file_ = fdopen(fd, "w+b");
+    if (!file_) {
+        close(fd);
+        unlink(path.c_str());
+        return false;
+    }
+    filePath_ = path;
+    if (!writeAll(file_, memory_.data(), memory_.size())) return false;
+    std::string().swap(memory_);
+    return true;
+}
+
+bool PartData::append(const char* data, size_t length) {
+    if (failed_) return false;
+    if (!file_ && memory_.size() + length > memoryLimit_ && !spill()) {
+        failed_ = true;
+        return false;
+    }
+    if (file_) {
+        if (!writeAll(file_, data, length)) {
+            failed_ = true;
+            return false;
+        }
+    } else {
+        memory_.append(data, length);
+    }
+    size_ += length;
+    return true;
+}
+
+bool PartData::finish() {
+    if (file_ && fflush(file_) != 0) failed_ = true;
+    return !failed_;
+}
+
+bool PartData::copyTo(FILE* out, bool textMode) const {
+    bool pendingCr = false;
+    if (!file_) {
+        if (!writeConverted(out, memory_.data(), memory_.size(), textMode, pendingCr)) return false;
+    } else {
+        if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) return false;
+        std::string block(kCopyBlock, '\0');
+        uint64_t left = size_;
+        while (left > 0) {
+            size_t want = left < kCopyBlock ? static_cast<size_t>(left) : kCopyBlock;
+            size_t got = fread(block.data(), 1, want, file_);
+            if (got == 0) return false;
+            if (!writeConverted(out, block.data(), got, textMode, pendingCr)) return false;
+            left -= got;
+        }
+    }
+    if (pendingCr && fputc('\r', out) == EOF) return false;
+    return true;
+}
+
+std::string PartData::head(size_t max) const {
+    if (!file_) return memory_.substr(0, max);
+    std::string out(static_cast<size_t>(std::min<uint64_t>(max, size_)), '\0');
+    if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) return {};
+    out.resize(fread(out.data(), 1, out.size(), file_));
+    return out;
+}
+
+// --- Message ---
+
+String Message::replyAddress() const {
+    if (!replyTo.empty()) return replyTo;
+    if (!from.empty()) return from;
+    return "[unknown]";
+}
+
+String Message::sender() const {
+    if (!from.empty()) return from;
+    if (!replyTo.empty()) return replyTo;
+    return "[unknown]";
+}
+
+String Message::mediaType() const {
+    size_t n = 0;
+    while (n < contentType.length() && n < 255 && contentType[n] != ';' && contentType[n] != '\r' &&
+           contentType[n] != '\n')
+        ++n;
+    if (n == 0) return "text/plain";
+    return String(contentType.c_str(), n);
+}
+
+const char* Message::priorityName() const {
+    switch (priority) {
+    case 1: return "High";
+    case 2: return "Low";
+    case 3: return "Normal";
+    default: return "";
+    }
+}
+
+const MessagePart* Message::nextPart() {
+    if (parts.empty()) {
+        current.reset();
+        return nullptr;
+    }
+    current = std::move(parts.front());
+    parts.pop_front();
+    bodyLength = current->size();
+    partFileName = current->fileName;
+    contentType = current->contentType;
+    charset = "";
+    size_t at = contentType.find("charset=");
+    if (at != String::npos) {
+        size_t start = at + 8;
+        if (contentType[start] == '"') ++start;
+        size_t end = start;
+        while (end < contentType.length() && end - start < 255 &&
+               !strchr(";\"\r\n", contentType[end]))
+            ++end;
+        charset = String(contentType, start, end - start);
+    }
+    contentId = current->contentId;
+    return current.get();
+}
+
+void Message::clearHeaderFields() {
+    subjectText = replyTo = from = toText = ccText = dateText = "";
+    contentType = charset = partFileName = dispositionNotificationTo = sensitivity = "";
+    contentId = contentLocation = contentBase = messageId = references = "";
+    priority = 0;
+    headerCount = 0;
+}
+
+void Message::clear() {
+    clearHeaderFields();
+    std::string().swap(body);
+    bodyLength = bytesRead = expectedBytes = 0;
+    parsed = 0;
+    parts.clear();
+    current.reset();
+}
+
+// --- names and the attachment writer ---
+
+String safeFileName(const String& text) {
+    std::string out;
+    out.reserve(text.length());
+    for (size_t i = 0; i < text.length(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 128 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            strchr("-+_~$().", c) != nullptr)
+            out.push_back(static_cast<char>(c));
+        else
+            out.push_back('_');
+    }
+    // "." and ".." would name the folder itself or its parent.
+    if (out == ".") out = "_";
+    if (out == "..") out = "__";
+    return String(out);
+}
+
+namespace {
+
+// The last component of a name that came from outside, cut at "/" and "\" both.
+String baseName(const String& name) {
+    size_t cut = 0;
+    for (size_t i = 0; i < name.length(); ++i)
+        if (name[i] == '/' || name[i] == '\\') cut = i + 1;
+    return String(name, cut);
+}
+
+} // namespace
+
+String attachmentFileName(const String& name) { return safeFileName(baseName(name)); }
+
+namespace {
+
+std::string joinPath(const String& directory, const String& name) {
+    if (directory.empty()) return name.str();
+    std::string path = directory.str();
+    if (path.back() != '/') path.push_back('/');
+    return path + name.str();
+}
+
+// Opens the file for the part, choosing a unique name when asked. Returns null after printing
+// the error.
+FILE* createAttachmentFile(const String& directory, String& fileName, bool unique,
+                           std::string& path) {
+    String wanted = attachmentFileName(fileName);
+    if (wanted.empty()) wanted = "_";
+    String name = wanted;
+    path = joinPath(directory, name);
+    for (int k = 1; unique && fileExists(path) && k < 100000; ++k) {
+        char prefix[32];
+        snprintf(prefix, sizeof prefix, "Copy%d_", k);
+        name = String(prefix) + wanted;
+        path = joinPath(directory, name);
+    }
+    fileName = name;
+    FILE* out = fopen(path.c_str(), "wb");
+    if (!out)
+        fprintf(stderr, "Could not create attachment file: '%s': %s\n", path.c_str(), strerror(errno));
+    return out;
+}
+
+int finishAttachment(FILE* out, bool written, const std::string& path) {
+    bool ok = written && fflush(out) == 0 && !ferror(out);
+    ok = (fclose(out) == 0) && ok;
+    if (!ok) {
+        fprintf(stderr, "Could not write attachment file: '%s': %s\n", path.c_str(),
+                strerror(errno ? errno : EIO));
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path.c_str());
+        return kWriteFailed;
+    }
+    return kWriteOk;
+}
+
+} // namespace
+
+int writeAttachment(const String& directory, String& fileName, const MessagePart& part,
+                    bool textMode, bool unique) {
+    std::string path;
+    FILE* out = createAttachmentFile(directory, fileName, unique, path);
+    if (!out) return kWriteFailed;
+    errno = 0;
+    bool written = !part.data.failed() && part.data.copyTo(out, textMode);
+    return finishAttachment(out, written, path);
+}
+
+int writeAttachment(const String& directory, String& fileName, const char* bytes, size_t length,
+                    bool textMode, bool unique) {
+    std::string path;
+    FILE* out = createAttachmentFile(directory, fileName, unique, path);
+    if (!out) return kWriteFailed;
+    errno = 0;
+    bool pendingCr = false;
+    bool written = writeConverted(out, bytes, length, textMode, pendingCr) &&
+                   (!pendingCr || fputc('\r', out) != EOF);
+    return finishAttachment(out, written, path);
+}
+
+} // namespace qarvel

@@ -1,0 +1,113 @@
+// MessageParser: reads one message from a mailbox reader's input, line by line, into the
+// reader's Message record: the header fields and the header map, the multipart structure
+// (a stack of boundary keys), the decoded text body and the queue of extracted parts.
+//
+// Lines come off the reader in pieces of at most kPieceSize bytes, so a line of any length
+// is handled without growing memory: header lines are kept up to kHeaderMax bytes (the rest
+// is dropped), body pieces go straight to the part's decoder. Extracted parts stream into
+// PartData, which moves to a temporary file once a part is large.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/string.h"
+#include "receive/message.h"
+#include "receive/part_decoder.h"
+
+namespace qarvel {
+
+class MailboxReader;
+
+// Limits of the parser.
+constexpr size_t kPieceSize = 64 * 1024;       // one read of the line reader
+constexpr size_t kHeaderMax = 16383;           // a header line, folds included
+constexpr size_t kBoundaryMax = 255;           // a boundary parameter
+constexpr size_t kNestingMax = 1000;           // open multipart containers
+constexpr size_t kHeaderMapMax = 20000;        // entries of the header map per message
+constexpr size_t kPartsMax = 10000;            // extracted parts per message
+constexpr uint64_t kBodyCapMax = 128u << 20;   // the decoded text body
+constexpr uint64_t kBodyCapMin = 1u << 20;
+constexpr uint64_t kPartsInMemoryMax = 16u << 20;  // all queued parts held in memory
+
+class MessageParser {
+public:
+    explicit MessageParser(MailboxReader& reader);
+    // 1 when the message was read to its end, 0 when a read failed first.
+    int run(uint64_t expectedBytes);
+
+private:
+    // Where the decoded bytes of the current part go.
+    enum class Target { kNone, kBody, kPart };
+
+    struct Container {
+        String key;          // "--" boundary "--"
+        bool alternative;    // multipart/alternative: one of the alternatives is dropped
+    };
+
+    // Per-part header state, reset at each delimiter.
+    struct PartHeader {
+        String mediaType;    // lower-case media type, empty when none was given
+        String typeValue;    // the whole Content-Type value (queued with the part)
+        String fileName;     // already made safe
+        String contentId;
+        PartEncoding encoding = PartEncoding::kNone;
+        bool container = false;
+        bool attachment = false;
+    };
+
+    int readPiece();
+    bool atEnd() const;
+    bool readHeaderLine(std::string& line);
+    void headerLine(std::string& line);
+    void contentHeader(const char* name, const String& value);
+    void contentTypeHeader(const String& value);
+    void endHeader();
+    void bodyPiece(const char* data, size_t length, bool lineStart, bool lineEnd);
+    int delimiterKind(const char* data, size_t length, size_t& level) const;
+    void beginPart();
+    void endPart();
+    void startTarget();
+    void beginUuBlock(const char* line, size_t length);
+    void endUuBlock();
+    bool toBody(const char* data, size_t length);
+    bool toPart(const char* data, size_t length);
+    void queuePart(std::unique_ptr<MessagePart> part);
+    std::unique_ptr<MessagePart> newPart();
+    String decodeHeader(const String& value) const;
+    String generatedName() const;
+    void trace(const char* text) const;
+    void finish();
+
+    MailboxReader& reader_;
+    Message& message_;
+    std::vector<char> piece_;
+    size_t pieceLength_ = 0;
+    bool lineStart_ = true;     // the next piece begins a line
+    bool ended_ = false;        // the end marker or the expected count was reached
+    bool inHeader_ = true;
+    bool topLevel_ = true;      // still in the header of the message itself
+    bool skipMark_ = false;     // a message/ part: its header continues the header
+    bool sawHeaderLine_ = false;
+    uint64_t expected_ = 0;
+    uint64_t bodyCap_ = 0;
+    uint64_t inMemory_ = 0;     // bytes of queued parts still held in memory
+
+    String currentKey_;
+    bool currentAlternative_ = false;
+    std::vector<Container> stack_;
+    bool warnedNesting_ = false;
+
+    PartHeader part_;
+    Target target_ = Target::kNone;
+    PartDecoder decoder_;
+    std::unique_ptr<MessagePart> pending_;  // the part being decoded (Target::kPart)
+
+    // A uuencoded block inside a text body.
+    bool inUu_ = false;
+    PartDecoder uuDecoder_;
+    std::unique_ptr<MessagePart> uuPart_;
+};
+
+} // namespace qarvel

@@ -1,0 +1,192 @@
+// Streaming decoders for the transfer encodings of message parts.
+#include "receive/part_decoder.h"
+
+#include <cstring>
+
+namespace qarvel {
+
+namespace {
+
+// Decoded bytes are handed to the sink in blocks of this size.
+constexpr size_t kOutBlock = 64 * 1024;
+// A uuencoded line holds at most 1 + 4 * 64 / 3 characters; longer lines are cut.
+constexpr size_t kUuLineMax = 1024;
+
+int base64Value(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+void PartDecoder::begin(PartEncoding encoding, Sink sink, bool uuWaitBegin) {
+    encoding_ = encoding;
+    sink_ = std::move(sink);
+    out_.clear();
+    b64Bits_ = 0;
+    b64Count_ = 0;
+    qpState_ = 0;
+    uuLine_.clear();
+    uuEnded_ = false;
+    uuWaiting_ = uuWaitBegin && encoding == PartEncoding::kUuencode;
+    ok_ = true;
+}
+
+bool PartDecoder::emit(const char* data, size_t length) {
+    out_.append(data, length);
+    return out_.size() >= kOutBlock ? flushOut() : ok_;
+}
+
+bool PartDecoder::flushOut() {
+    if (!out_.empty() && ok_ && sink_) ok_ = sink_(out_.data(), out_.size());
+    out_.clear();
+    return ok_;
+}
+
+bool PartDecoder::put(const char* data, size_t length, bool lineEnd) {
+    switch (encoding_) {
+    case PartEncoding::kNone:
+        return emit(data, length);
+    case PartEncoding::kBase64:
+        return putBase64(data, length);
+    case PartEncoding::kQuotedPrintable:
+        return putQuotedPrintable(data, length);
+    case PartEncoding::kUuencode:
+        if (uuEnded_) return ok_;
+        if (uuLine_.size() < kUuLineMax)
+            uuLine_.append(data, std::min(length, kUuLineMax - uuLine_.size()));
+        if (lineEnd) {
+            std::string line;
+            line.swap(uuLine_);
+            return putUuLine(line);
+        }
+        return ok_;
+    }
+    return ok_;
+}
+
+bool PartDecoder::putBase64(const char* data, size_t length) {
+    char group[3];
+    for (size_t i = 0; i < length; ++i) {
+        int v = base64Value(static_cast<unsigned char>(data[i]));
+        if (v < 0) continue;  // "=", line ends, blanks and stray bytes are skipped
+        b64Bits_ = (b64Bits_ << 6) | static_cast<unsigned>(v);
+        if (++b64Count_ == 4) {
+            group[0] = static_cast<char>(b64Bits_ >> 16);
+            group[1] = static_cast<char>(b64Bits_ >> 8);
+            group[2] = static_cast<char>(b64Bits_);
+            out_.append(group, 3);
+            b64Bits_ = 0;
+            b64Count_ = 0;
+        }
+    }
+    return out_.size() >= kOutBlock ? flushOut() : ok_;
+}
+
+bool PartDecoder::putQuotedPrintable(const char* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char c = data[i];
+        switch (qpState_) {
+        case 0:
+            if (c == '=') qpState_ = 1;
+            else out_.push_back(c);
+            break;
+        case 1:  // after "="
+            if (c == '\n') {
+                qpState_ = 0;  // soft line break "=" LF
+            } else if (c == '\r') {
+                qpState_ = 3;
+            } else if (hexValue(c) >= 0) {
+                qpHigh_ = c;
+                qpState_ = 2;
+            } else {
+                out_.push_back('=');  // not an escape: kept as written
+                out_.push_back(c);
+                qpState_ = 0;
+            }
+            break;
+        case 2:  // after "=X"
+            if (hexValue(c) >= 0) {
+                out_.push_back(static_cast<char>(hexValue(qpHigh_) * 16 + hexValue(c)));
+            } else {
+                out_.push_back('=');
+                out_.push_back(qpHigh_);
+                if (c == '=') { qpState_ = 1; continue; }
+                out_.push_back(c);
+            }
+            qpState_ = 0;
+            break;
+        case 3:  // after "=" CR: a soft line break when LF follows
+            qpState_ = 0;
+            if (c != '\n') {
+                out_.push_back('\r');
+                --i;  // look at this byte again in the plain state
+            }
+            break;
+        }
+    }
+    return out_.size() >= kOutBlock ? flushOut() : ok_;
+}
+
+bool PartDecoder::putUuLine(const std::string& line) {
+    size_t n = line.size();
+    while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) --n;
+    if (uuWaiting_) {
+        if (n >= 6 && line.compare(0, 6, "begin ") == 0) uuWaiting_ = false;
+        return ok_;
+    }
+    if (n >= 3 && line.compare(0, 3, "end") == 0 && (n == 3 || line[3] == ' ')) {
+        uuEnded_ = true;
+        return flushOut();
+    }
+    if (n < 2) return ok_;
+    int count = (line[0] - 32) & 63;
+    char bytes[3];
+    for (size_t i = 1; count > 0 && i < n; i += 4) {
+        int v[4];
+        for (int k = 0; k < 4; ++k)
+            v[k] = i + k < n ? ((line[i + k] - 32) & 63) : 0;
+        bytes[0] = static_cast<char>((v[0] << 2) | (v[1] >> 4));
+        bytes[1] = static_cast<char>((v[1] << 4) | (v[2] >> 2));
+        bytes[2] = static_cast<char>((v[2] << 6) | v[3]);
+        int take = count >= 3 ? 3 : count;
+        out_.append(bytes, static_cast<size_t>(take));
+        count -= take;
+    }
+    return out_.size() >= kOutBlock ? flushOut() : ok_;
+}
+
+bool PartDecoder::finish() {
+    if (encoding_ == PartEncoding::kBase64 && b64Count_ > 1) {
+        // A partial group: two values give one byte, three give two.
+        unsigned bits = b64Bits_ << (6 * (4 - b64Count_));
+        char group[2] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8)};
+        out_.append(group, static_cast<size_t>(b64Count_ - 1));
+    }
+    if (encoding_ == PartEncoding::kQuotedPrintable) {
+        if (qpState_ == 1) out_.push_back('=');
+        else if (qpState_ == 2) { out_.push_back('='); out_.push_back(qpHigh_); }
+    }
+    if (encoding_ == PartEncoding::kUuencode && !uuLine_.empty() && !uuEnded_) {
+        std::string line;
+        line.swap(uuLine_);
+        putUuLine(line);
+    }
+    b64Count_ = 0;
+    b64Bits_ = 0;
+    qpState_ = 0;
+    return flushOut();
+}
+
+} // namespace qarvel

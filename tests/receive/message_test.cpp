@@ -1,0 +1,128 @@
+// Attachment names and the attachment writer: names never leave the folder, -unique never
+// overwrites, text mode, failed writes.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "receive/message.h"
+
+namespace qarvel {
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct TempDir {
+    TempDir() {
+        char d[] = "/tmp/qarvel-attach-XXXXXX";
+        path = mkdtemp(d);
+    }
+    ~TempDir() { std::string c = "rm -rf '" + path + "'"; (void)!system(c.c_str()); }
+    std::string path;
+};
+
+TEST(SafeFileName, MapsUnsafeCharacters) {
+    EXPECT_EQ(safeFileName("my file/what?.txt"), "my_file_what_.txt");
+    EXPECT_EQ(safeFileName("a-b+c_d~e$f(g).h"), "a-b+c_d~e$f(g).h");
+    EXPECT_EQ(safeFileName("\xC3\xBC" "ber:*|\"<>"), "\xC3\xBC" "ber______");
+    EXPECT_EQ(safeFileName(".."), "__");
+    EXPECT_EQ(safeFileName("."), "_");
+    EXPECT_EQ(attachmentFileName("../../etc/passwd"), "passwd");
+    EXPECT_EQ(attachmentFileName("C:\\dir\\..\\x.exe"), "x.exe");
+    EXPECT_EQ(attachmentFileName("/abs/path"), "path");
+    EXPECT_EQ(attachmentFileName("dir/.."), "__");
+}
+
+TEST(WriteAttachment, HostileNamesStayInsideTheFolder) {
+    TempDir dir;
+    for (const char* hostile : {"../../etc/passwd", "/abs/path", "..\\x", "..", "a/../../b", ""}) {
+        String name = hostile;
+        ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "data", 4, false, false), kWriteOk) << hostile;
+        EXPECT_EQ(name.find('/'), String::npos) << hostile;
+        EXPECT_NE(name, "..");
+        EXPECT_EQ(readFile(dir.path + "/" + name.str()), "data") << hostile;
+    }
+    struct stat st;
+    EXPECT_NE(stat((dir.path + "/../passwd").c_str(), &st), 0);
+}
+
+TEST(WriteAttachment, UniqueNamesAndTextMode) {
+    TempDir dir;
+    String a = "r.txt", b = "r.txt", c = "r.txt";
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), a, "1\r\n2\r\n", 6, true, true), kWriteOk);
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), b, "x\r\ny", 4, false, true), kWriteOk);
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), c, "lone\rcr\r", 8, true, true), kWriteOk);
+    EXPECT_EQ(a, "r.txt");
+    EXPECT_EQ(b, "Copy1_r.txt");
+    EXPECT_EQ(c, "Copy2_r.txt");
+    EXPECT_EQ(readFile(dir.path + "/r.txt"), "1\n2\n");
+    EXPECT_EQ(readFile(dir.path + "/Copy1_r.txt"), "x\r\ny");
+    EXPECT_EQ(readFile(dir.path + "/Copy2_r.txt"), "lone\rcr\r");
+    // Without -unique the file is overwritten.
+    String d = "r.txt";
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), d, "new", 3, false, false), kWriteOk);
+    EXPECT_EQ(readFile(dir.path + "/r.txt"), "new");
+    String e = "x";
+    EXPECT_EQ(writeAttachment((dir.path + "/missing").c_str(), e, "x", 1, false, false), kWriteFailed);
+}
+
+TEST(WriteAttachment, FailedWriteIsReported) {
+    TempDir dir;
+    // A file size limit makes the write fail part way, as a full disk would.
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        PartData data;
+        data.setSpillFolder("/nonexistent-folder");
+        std::string block(100000, 'z');
+        data.append(block.data(), block.size());
+        MessagePart part;
+        part.data.append(block.data(), block.size());
+        String name = "big.bin";
+        int r = writeAttachment(dir.path.c_str(), name, part, false, false);
+        struct stat st;
+        bool removed = stat((dir.path + "/big.bin").c_str(), &st) != 0;
+        _exit(r == kWriteFailed && removed ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(PartData, SpillsPastTheLimitAndCopiesBack) {
+    TempDir dir;
+    PartData data;
+    data.setSpillFolder(dir.path.c_str());
+    std::string block(1 << 20, 'q');
+    block[0] = '\r';
+    block[1] = '\n';
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(data.append(block.data(), block.size()));
+    ASSERT_TRUE(data.finish());
+    EXPECT_FALSE(data.inMemory());
+    EXPECT_EQ(data.size(), 3u << 20);
+    FILE* out = tmpfile();
+    ASSERT_TRUE(data.copyTo(out, true));
+    EXPECT_EQ(ftell(out), static_cast<long>((3u << 20) - 3));
+    fclose(out);
+    data.clear();
+    // The temporary file is gone once the part is dropped.
+    std::string ls = "ls -A '" + dir.path + "' | grep -q .";
+    EXPECT_NE(system(ls.c_str()), 0);
+}
+
+} // namespace
+} // namespace qarvel
