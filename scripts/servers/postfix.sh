@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A private Postfix instance for the sending tests:  postfix.sh start|stop STATE
 # Listens on 127.0.0.1: SMTP_PORT (STARTTLS offered, AUTH PLAIN/LOGIN), SMTP_SUBMIT_PORT (TLS
-# required before AUTH), SMTPS_PORT (implicit TLS). Every recipient of every domain is
+# required before AUTH), SMTPS_PORT (implicit TLS), SMTP_LOGIN_PORT (AUTH LOGIN only). Every recipient of every domain is
 # delivered into the Maildir STATE/mail/inbox. SASL user "test", password "secret".
 set -uo pipefail
 action=${1:?usage: postfix.sh start|stop STATE}
@@ -70,6 +70,7 @@ cat > "$P/etc/master.cf" <<CF
 127.0.0.1:$SMTP_PORT inet n - n - - smtpd
 127.0.0.1:$SMTP_SUBMIT_PORT inet n - n - - smtpd -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
 127.0.0.1:$SMTPS_PORT inet n - n - - smtpd -o smtpd_tls_wrappermode=yes
+127.0.0.1:$SMTP_LOGIN_PORT inet n - n - - smtpd -o smtpd_sasl_path=smtpdlogin
 pickup    unix  n       -       n       60      1       pickup
 cleanup   unix  n       -       n       -       0       cleanup
 qmgr      unix  n       -       n       300     1       qmgr
@@ -99,6 +100,7 @@ auxprop_plugin: sasldb
 mech_list: PLAIN LOGIN CRAM-MD5 DIGEST-MD5
 sasldb_path: $P/sasldb2
 CF
+sed 's/^mech_list: .*/mech_list: LOGIN/' "$P/etc/sasl/smtpd.conf" > "$P/etc/sasl/smtpdlogin.conf"
 echo secret | saslpasswd2 -p -c -f "$P/sasldb2" -u localhost test || { echo "postfix.sh: saslpasswd2 failed" >&2; exit 1; }
 chown postfix:postfix "$P/sasldb2"; chmod 640 "$P/sasldb2"
 
@@ -119,4 +121,4 @@ if [ ! -s "$P/queue/pid/master.pid" ]; then
   exit 1
 fi
 tr -d ' ' < "$P/queue/pid/master.pid" > "$state/postfix.pid"
-wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTPS_PORT"
+wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTPS_PORT" && wait_port "$SMTP_LOGIN_PORT"
