@@ -24,6 +24,8 @@ struct SendDriverHooks {
     // the hook has printed its message.
     std::function<int(const String& domain, std::vector<std::pair<String, int>>& exchangers)> routeDomain;
     std::function<int(SenderSession& sender, const String& text)> sendBatch;
+    // Writes the head of the CGI result page (after the driver ended the response headers).
+    std::function<void()> writeCgiHead;
 };
 SendDriverHooks& sendDriverHooks();
 
