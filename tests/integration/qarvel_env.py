@@ -57,3 +57,40 @@ def wait_for_mail(path, count, timeout=15):
         if len(files) >= count or time.time() > deadline:
             return files
         time.sleep(0.1)
+
+
+MAIL_UID = 65534  # the userdb uid of the Dovecot users (scripts/servers/dovecot.sh)
+
+
+def user_maildir(user):
+    """The Maildir of a Dovecot test user (test, alice, bob, carol, dave; password "secret")."""
+    return STATE / "dovecot" / "mail" / user
+
+
+def fill_maildir(user, messages):
+    """Empties the user's Maildir and stores the messages (bytes or str, in order) in new/.
+    POP3 numbers them in file-name order, so message 1 is the first given. The files are
+    owned by the userdb uid, as Dovecot requires."""
+    root = user_maildir(user)
+    for sub in ("new", "cur", "tmp"):
+        (root / sub).mkdir(parents=True, exist_ok=True)
+        for p in (root / sub).iterdir():
+            if p.is_file():
+                p.unlink()
+    for name in ("dovecot-uidlist", "dovecot.index", "dovecot.index.cache", "dovecot.index.log",
+                 "dovecot-uidvalidity"):
+        for p in root.glob(name + "*"):
+            p.unlink()
+    stamp = int(time.time())
+    for i, message in enumerate(messages, 1):
+        data = message.encode() if isinstance(message, str) else bytes(message)
+        # Maildir messages are stored with LF line ends; the POP3 server adds the CRs.
+        data = data.replace(b"\r\n", b"\n")
+        path = root / "new" / f"{stamp}.Q{i:07d}.localhost"
+        path.write_bytes(data)
+    for p in [root] + [q for q in root.rglob("*")]:
+        try:
+            os.chown(p, MAIL_UID, MAIL_UID)
+        except PermissionError:
+            pass
+    return root

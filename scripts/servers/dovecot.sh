@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# A private Dovecot instance for the mailbox tests:  dovecot.sh start|stop STATE
+# Listens on 127.0.0.1: POP3_PORT (STLS offered), POP3S_PORT (implicit TLS), IMAP_PORT
+# (STARTTLS offered), IMAPS_PORT (implicit TLS). Users from a passwd file, all with the
+# password "secret": test, alice, bob, carol, dave. Each has a Maildir under
+# STATE/dovecot/mail/USER, owned by uid/gid 65534 (Dovecot reads it as that user); tests fill
+# it with qarvel_env.fill_maildir. APOP, CRAM-MD5, PLAIN and LOGIN are accepted.
+set -uo pipefail
+action=${1:?usage: dovecot.sh start|stop STATE}
+state=${2:?usage: dovecot.sh start|stop STATE}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+. "$here/ports.env"
+mkdir -p "$state"; state=$(cd "$state" && pwd)
+D=$state/dovecot
+users="test alice bob carol dave"
+
+if [ "$action" = stop ]; then
+  stop_pidfile "$state/dovecot.pid"
+  exit 0
+fi
+
+command -v dovecot >/dev/null || { echo "dovecot.sh: dovecot is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+if [ -f "$state/dovecot.pid" ] && alive "$(cat "$state/dovecot.pid")"; then exit 0; fi
+[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+
+mkdir -p "$D/run" "$D/state" "$D/mail"
+: > "$D/passwd"
+for u in $users; do
+  mkdir -p "$D/mail/$u"/{new,cur,tmp}
+  echo "$u:{PLAIN}secret:65534:65534::$D/mail/$u" >> "$D/passwd"
+done
+chown -R 65534:65534 "$D/mail"
+chmod 0644 "$D/passwd"
+
+cat > "$D/dovecot.conf" <<CONF
+instance_name = dovecot-qarvel-$(echo "$state" | md5sum | cut -c1-8)
+base_dir = $D/run
+state_dir = $D/state
+log_path = $D/dovecot.log
+protocols = pop3 imap
+listen = 127.0.0.1
+ssl = yes
+ssl_cert = <$state/tls/server.crt
+ssl_key = <$state/tls/server.key
+ssl_min_protocol = TLSv1.2
+disable_plaintext_auth = no
+auth_mechanisms = plain login cram-md5 apop digest-md5
+auth_failure_delay = 0
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $D/passwd
+}
+userdb {
+  driver = passwd-file
+  args = $D/passwd
+}
+mail_location = maildir:~
+first_valid_uid = 100
+default_internal_user = dovecot
+default_login_user = dovenull
+pop3_uidl_format = %08Xu%08Xv
+service pop3-login {
+  inet_listener pop3 {
+    port = $POP3_PORT
+  }
+  inet_listener pop3s {
+    port = $POP3S_PORT
+    ssl = yes
+  }
+}
+service imap-login {
+  inet_listener imap {
+    port = $IMAP_PORT
+  }
+  inet_listener imaps {
+    port = $IMAPS_PORT
+    ssl = yes
+  }
+}
+CONF
+
+setsid dovecot -F -c "$D/dovecot.conf" >>"$D/dovecot.out" 2>&1 < /dev/null &
+echo $! > "$state/dovecot.pid"
+for p in "$POP3_PORT" "$POP3S_PORT" "$IMAP_PORT" "$IMAPS_PORT"; do
+  if ! wait_port "$p"; then
+    echo "dovecot.sh: Dovecot did not listen on $p; see $D/dovecot.log and $D/dovecot.out" >&2
+    tail -5 "$D/dovecot.out" "$D/dovecot.log" >&2 2>/dev/null
+    exit 1
+  fi
+done
+exit 0
