@@ -2,6 +2,7 @@
 // capitals, the link target) and a table of the tags that change it.
 #include "send/html_to_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -104,21 +105,28 @@ private:
         afterLineEnd_ = true;
     }
 
-    // Finds the '>' that ends markup starting at pos_, skipping quoted attribute values; an
-    // unclosed quote is retried without quote handling. Returns npos when there is none.
-    size_t tagEnd() const {
-        char quote = 0;
-        for (size_t i = pos_ + 1; i < in_.size(); ++i) {
-            char c = in_[i];
-            if (quote) {
-                if (c == quote) quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                return i;
+    // Finds the '>' that ends markup starting at pos_, skipping quoted attribute values. After
+    // an unclosed quote the rest of the text is searched without quote handling, and a search
+    // that found no '>' at all is remembered, so malformed input stays linear.
+    size_t tagEnd() {
+        if (pos_ >= noCloseFrom_) return std::string_view::npos;
+        if (quotesUsable_) {
+            char quote = 0;
+            for (size_t i = pos_ + 1; i < in_.size(); ++i) {
+                char c = in_[i];
+                if (quote) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    return i;
+                }
             }
+            quotesUsable_ = false;
         }
-        return in_.find('>', pos_ + 1);
+        size_t end = in_.find('>', pos_ + 1);
+        if (end == std::string_view::npos) noCloseFrom_ = pos_;
+        return end;
     }
 
     void handleMarkup() {
@@ -278,7 +286,7 @@ private:
     // An entity runs from '&' to the next ';' when that is near and the characters between
     // are letters, digits or '#'; anything else leaves the '&' as text.
     void handleEntity() {
-        size_t semi = in_.find(';', pos_ + 1);
+        size_t semi = in_.substr(0, std::min(in_.size(), pos_ + kMaxEntityLength + 2)).find(';', pos_ + 1);
         bool entity = pos_ + 1 < in_.size() && !isBlank(in_[pos_ + 1]) && in_[pos_ + 1] != '\r' &&
                       semi != std::string_view::npos && semi - pos_ - 1 <= kMaxEntityLength &&
                       semi > pos_ + 1;
@@ -358,6 +366,8 @@ private:
     bool pre_ = false;
     bool caps_ = false;
     bool afterLineEnd_ = true;
+    bool quotesUsable_ = true;
+    size_t noCloseFrom_ = std::string_view::npos;
 };
 
 } // namespace
