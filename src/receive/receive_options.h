@@ -1,0 +1,91 @@
+// ReceiveOptions: what one retrieval run needs to know, gathered from the settings record and
+// the label table by runReceiveDriver. The driver reads only this record, so a run can be
+// driven (and tested) with any reader without the process-wide objects.
+#pragma once
+
+#include "base/string.h"
+
+namespace qarvel {
+
+// The words of the message display; replaceable through the label table.
+struct ReceiveLabels {
+    String subject = "Subject";
+    String date = "Date";
+    String receiptTo = "Disposition-Notification-To";
+    String importance = "Importance";
+    String sensitivity = "Sensitivity";
+    String organization = "Organization";
+    String from = "From";
+    String replyTo = "Reply-To";
+    String to = "To";
+    String cc = "Cc";
+    String size = "Size";
+    String deletedMessage = "Deleted message #";
+    String undeletedMessage = "Undeleted message #";
+};
+
+// The highest message number when none is set.
+constexpr int kNoMessageLimit = 2147483647;
+
+struct ReceiveOptions {
+    // Server and credentials. With the file reader the host is the message file's path.
+    String host, port;
+    String user, password;
+    String certificate;
+    int level = 0;
+    int preauth = 0;
+    int retries = 0;
+    int ssl = 0, tls = 0;  // the certificate name is passed to open only with one of these
+    int imap = 0;       // IMAP mode: the folder, flag and ordering steps (not handled yet)
+    int cgi = 0;        // web mode; also keeps the password prompt away
+    String logFile;     // a log file keeps the password prompt away too
+
+    // The range of messages: from messageNumber while n <= lastMessage.
+    int messageNumber = 1;
+    int lastMessage = kNoMessageLimit;
+
+    // Filters: -pat:/-nopat: on the subject, -spat:/-nospat: on the sender.
+    String subjectPattern;
+    int subjectNegate = 0;
+    String senderPattern;
+    int senderNegate = 0;
+
+    // Output and reader switches.
+    int brief = 0;         // -br: headers only (unless relaying)
+    int full = 0;          // -full
+    int raw = 0;           // -raw, -t, -relay:
+    int quiet = 0;         // -q
+    int showSize = 0;      // -size
+    int kbs = 0;           // -kbs
+    int exitWithCount = 0; // -xit
+    int decodeHeaders = 1; // -dh / -nodh
+    int umbox = 0;         // -umbox
+    int html = 0;
+    String separator;      // -sep:
+
+    // Extraction.
+    int extract = 0;
+    String extractFolder;
+    int textMode = 0;      // -text
+    int unique = 0;        // -unique
+
+    // Per-message actions.
+    String execCommand;    // -exec:
+    String filter;         // -filter:: retrieve only
+    String harvestFile;    // -harvest:
+    int receiptMode = 0;   // 1 -mdn (to Disposition-Notification-To), 2 -receipt (always)
+    String relay;          // -relay:
+    int remove = 0;        // -rm / -unrm
+    int undelete = 0;      // -unrm
+
+    // The sender's side of receipts and forwarding.
+    String smtpPort = "25";
+    String smtpHost;       // where read receipts go
+    String from;           // the receipt's sender address
+
+    String workingFolder = "/tmp";  // where -exec: temporary files are made
+
+    ReceiveLabels labels;
+};
+
+} // namespace qarvel
