@@ -4,9 +4,11 @@
 // a connection; a file with CR LF line ends yields the same lines as a socket.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
+#include "receive/line_source.h"
 #include "receive/mailbox_reader.h"
 
 namespace qarvel {
@@ -34,21 +36,20 @@ public:
     int deleteMessage(int n) override;
     int retrieve(int n) override;
 
+    // Parses one message from a stream the caller owns (an in-memory stream, standard
+    // input), size bytes long, as retrieve does for a file.
+    int retrieveFrom(FILE* stream, uint64_t size);
+
     const std::vector<String>& paths() const { return paths_; }
 
 private:
-    static constexpr size_t kFileBufferSize = 64 * 1024;
-
     void closeFile();
-    bool refill();
 
     std::vector<String> paths_;
     FILE* file_ = nullptr;
     bool ownsFile_ = false;
     // The reading operations go through one buffer over the file.
-    std::vector<char> buffer_;
-    size_t position_ = 0;
-    size_t filled_ = 0;
+    StreamLineSource input_;
 };
 
 } // namespace qarvel

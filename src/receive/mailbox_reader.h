@@ -192,7 +192,6 @@ protected:
     String connectHost_, connectPort_, preCommand_, workingFolder_;
 
 private:
-    friend class MessageParser;
     Message message_;
     OrderedMap headerMap_;
 };

@@ -190,6 +190,12 @@ const MessagePart* Message::nextPart() {
     return current.get();
 }
 
+String Message::header(const char* name) const {
+    for (const auto& [key, value] : headers)
+        if (key.equalsIgnoreCase(name)) return value;
+    return String();
+}
+
 void Message::clearHeaderFields() {
     subjectText = replyTo = from = toText = ccText = dateText = "";
     contentType = charset = partFileName = dispositionNotificationTo = sensitivity = "";
@@ -205,6 +211,7 @@ void Message::clear() {
     parsed = 0;
     parts.clear();
     current.reset();
+    headers.clear();
 }
 
 // --- names and the attachment writer ---

@@ -14,6 +14,8 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/string.h"
 
@@ -104,6 +106,11 @@ struct Message {
     uint64_t bytesRead = 0;
     uint64_t expectedBytes = 0;
     int parsed = 0;       // 1 once a parse has ended
+
+    // Every header line of the message and of its parts (name, value), repeats included.
+    std::vector<std::pair<String, String>> headers;
+    // The first value of a header field (name compared case-insensitively), or "".
+    String header(const char* name) const;
 
     // Extracted parts, in the order in which they ended.
     std::deque<std::unique_ptr<MessagePart>> parts;

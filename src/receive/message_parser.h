@@ -13,12 +13,25 @@
 #include <vector>
 
 #include "base/string.h"
+#include "receive/line_source.h"
 #include "receive/message.h"
 #include "receive/part_decoder.h"
 
 namespace qarvel {
 
-class MailboxReader;
+// The reader settings that steer a parse.
+struct ParseSettings {
+    int headerOnly = 0;     // 1: only the header is fetched; 3: also keep earlier header fields
+    int extract = 0;        // collect the parts in the queue
+    int html = 0;           // keep the HTML alternative instead of the plain one
+    int sizeTrust = 1;      // the expected byte count bounds the read
+    int raw = 0;            // ignore the content headers
+    int decodeHeaders = 1;  // decode RFC 2047 encoded words in header values
+    int traceLevel = 0;
+    String workingFolder;   // where large parts are spilled
+    // Decodes the encoded words of a header value; none means values are kept as they are.
+    String (*decodeWords)(const String& value) = nullptr;
+};
 
 // Limits of the parser.
 constexpr size_t kPieceSize = 64 * 1024;       // one read of the line reader
@@ -26,6 +39,8 @@ constexpr size_t kHeaderMax = 16383;           // a header line, folds included
 constexpr size_t kBoundaryMax = 255;           // a boundary parameter
 constexpr size_t kNestingMax = 1000;           // open multipart containers
 constexpr size_t kHeaderMapMax = 20000;        // entries of the header map per message
+constexpr size_t kHeaderMapBytesMax = 4u << 20; // and the bytes they hold
+constexpr size_t kAddressListMax = 64 * 1024;  // the joined To: and Cc: texts
 constexpr size_t kPartsMax = 10000;            // extracted parts per message
 constexpr uint64_t kBodyCapMax = 128u << 20;   // the decoded text body
 constexpr uint64_t kBodyCapMin = 1u << 20;
@@ -33,8 +48,9 @@ constexpr uint64_t kPartsInMemoryMax = 16u << 20;  // all queued parts held in m
 
 class MessageParser {
 public:
-    explicit MessageParser(MailboxReader& reader);
-    // 1 when the message was read to its end, 0 when a read failed first.
+    MessageParser(LineSource& input, const ParseSettings& settings, Message& message);
+    // 1 when the message was read to its end, 0 when a read failed first (what was parsed so
+    // far stays in the record).
     int run(uint64_t expectedBytes);
 
 private:
@@ -80,7 +96,8 @@ private:
     void trace(const char* text) const;
     void finish();
 
-    MailboxReader& reader_;
+    LineSource& input_;
+    const ParseSettings& settings_;
     Message& message_;
     std::vector<char> piece_;
     size_t pieceLength_ = 0;
@@ -93,6 +110,7 @@ private:
     uint64_t expected_ = 0;
     uint64_t bodyCap_ = 0;
     uint64_t inMemory_ = 0;     // bytes of queued parts still held in memory
+    size_t headerMapBytes_ = 0;
 
     String currentKey_;
     bool currentAlternative_ = false;
@@ -103,6 +121,7 @@ private:
     Target target_ = Target::kNone;
     PartDecoder decoder_;
     std::unique_ptr<MessagePart> pending_;  // the part being decoded (Target::kPart)
+    std::string pendingEol_;                // a held-back line end (see bodyPiece)
 
     // A uuencoded block inside a text body.
     bool inUu_ = false;

@@ -1,6 +1,7 @@
 // Streaming decoders for the transfer encodings of message parts.
 #include "receive/part_decoder.h"
 
+#include <array>
 #include <cstring>
 
 namespace qarvel {
@@ -77,20 +78,33 @@ bool PartDecoder::put(const char* data, size_t length, bool lineEnd) {
 }
 
 bool PartDecoder::putBase64(const char* data, size_t length) {
-    char group[3];
+    // Values of the base64 alphabet; -1 for every byte that is skipped.
+    static const auto table = [] {
+        std::array<signed char, 256> t{};
+        t.fill(-1);
+        for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = static_cast<signed char>(base64Value(static_cast<unsigned char>(c)));
+        return t;
+    }();
+    size_t start = out_.size();
+    out_.resize(start + length / 4 * 3 + 3);
+    char* out = out_.data() + start;
+    unsigned bits = b64Bits_;
+    int count = b64Count_;
     for (size_t i = 0; i < length; ++i) {
-        int v = base64Value(static_cast<unsigned char>(data[i]));
+        int v = table[static_cast<unsigned char>(data[i])];
         if (v < 0) continue;  // "=", line ends, blanks and stray bytes are skipped
-        b64Bits_ = (b64Bits_ << 6) | static_cast<unsigned>(v);
-        if (++b64Count_ == 4) {
-            group[0] = static_cast<char>(b64Bits_ >> 16);
-            group[1] = static_cast<char>(b64Bits_ >> 8);
-            group[2] = static_cast<char>(b64Bits_);
-            out_.append(group, 3);
-            b64Bits_ = 0;
-            b64Count_ = 0;
+        bits = (bits << 6) | static_cast<unsigned>(v);
+        if (++count == 4) {
+            *out++ = static_cast<char>(bits >> 16);
+            *out++ = static_cast<char>(bits >> 8);
+            *out++ = static_cast<char>(bits);
+            bits = 0;
+            count = 0;
         }
     }
+    b64Bits_ = bits;
+    b64Count_ = count;
+    out_.resize(static_cast<size_t>(out - out_.data()));
     return out_.size() >= kOutBlock ? flushOut() : ok_;
 }
 

@@ -1,0 +1,699 @@
+// The message parser: header fields, multipart structure, per-part decoding and extraction.
+#include "receive/message_parser.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <strings.h>
+
+
+namespace qarvel {
+
+namespace {
+
+bool startsWithNoCase(const char* text, size_t length, const char* prefix) {
+    size_t n = strlen(prefix);
+    return length >= n && strncasecmp(text, prefix, n) == 0;
+}
+
+bool startsWithNoCase(const String& text, const char* prefix) {
+    return startsWithNoCase(text.c_str(), text.length(), prefix);
+}
+
+bool containsNoCase(const String& text, const char* word) {
+    size_t n = strlen(word);
+    for (size_t i = 0; i + n <= text.length(); ++i)
+        if (strncasecmp(text.c_str() + i, word, n) == 0) return true;
+    return false;
+}
+
+String lowered(const String& text) {
+    String out = text;
+    out.toLower();
+    return out;
+}
+
+// The header fields that the parser keeps, matched by prefix (case ignored).
+enum class Field {
+    kTo, kCc, kDate, kMessageId, kReferences, kSubject, kFrom, kReplyTo, kSensitivity,
+    kNotificationTo, kReturnReceipt, kImportance, kXPriority, kContentId, kContentLocation,
+    kContentBase,
+};
+
+struct FieldRow {
+    const char* prefix;
+    Field field;
+};
+
+constexpr FieldRow kFields[] = {
+    {"To:", Field::kTo},
+    {"Cc:", Field::kCc},
+    {"Date:", Field::kDate},
+    {"Message-ID:", Field::kMessageId},
+    {"References:", Field::kReferences},
+    {"Subject:", Field::kSubject},
+    {"From:", Field::kFrom},
+    {"Reply-To:", Field::kReplyTo},
+    {"Sensitivity:", Field::kSensitivity},
+    {"Disposition-Notification-To:", Field::kNotificationTo},
+    {"Return-Receipt-To:", Field::kReturnReceipt},
+    {"Importance:", Field::kImportance},
+    {"X-MSMail-Priority:", Field::kImportance},
+    {"X-Priority:", Field::kXPriority},
+    {"Content-ID:", Field::kContentId},
+    {"Content-Location:", Field::kContentLocation},
+    {"Content-Base:", Field::kContentBase},
+};
+
+// The value of a header line: after the colon and any blanks, up to CR or LF.
+String headerValueOf(const std::string& line, size_t colon) {
+    size_t start = colon + 1;
+    while (start < line.size() && line[start] == ' ') ++start;
+    size_t end = start;
+    while (end < line.size() && line[end] != '\r' && line[end] != '\n') ++end;
+    return String(line.data() + start, end - start);
+}
+
+// A parameter of a structured header value ("name=", "name =", quoted or not, and the
+// extended forms name*=charset'lang'%XX and name*0*=... continuations). Returns empty when
+// absent. The value stops at CR or LF and is at most 255 bytes.
+String parameter(const String& value, const char* name) {
+    const size_t nameLength = strlen(name);
+    std::string plain, extended;
+    bool extendedSeen = false, percentEncoded = false;
+    size_t i = 0;
+    const size_t n = value.length();
+    while (i < n) {
+        // Parameters start after ";" (the first one may follow the media type directly).
+        size_t semi = value.find(';', i);
+        if (semi == String::npos) break;
+        i = semi + 1;
+        while (i < n && (value[i] == ' ' || value[i] == '\t')) ++i;
+        if (i + nameLength > n || strncasecmp(value.at(i), name, nameLength) != 0) continue;
+        size_t j = i + nameLength;
+        bool star = false;
+        bool section = false;
+        if (value[j] == '*') {
+            star = true;
+            ++j;
+            if (value[j] >= '0' && value[j] <= '9') {
+                section = true;
+                while (value[j] >= '0' && value[j] <= '9') ++j;
+                if (value[j] == '*') ++j; else star = false;
+            }
+        }
+        while (value[j] == ' ') ++j;
+        if (value[j] != '=') continue;
+        ++j;
+        while (value[j] == ' ') ++j;
+        std::string text;
+        if (value[j] == '"') {
+            ++j;
+            while (j < n && value[j] != '"' && value[j] != '\r' && value[j] != '\n') {
+                if (value[j] == '\\' && j + 1 < n) ++j;
+                text.push_back(value[j++]);
+            }
+        } else {
+            while (j < n && value[j] != ';' && value[j] != '\r' && value[j] != '\n') text.push_back(value[j++]);
+            while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+        }
+        i = j;
+        if (!star && !section) {
+            if (plain.empty()) plain = text;
+            continue;
+        }
+        extendedSeen = true;
+        if (star) {
+            // The first encoded section carries charset'language' before the text.
+            if (!percentEncoded) {
+                size_t q1 = text.find('\'');
+                size_t q2 = q1 == std::string::npos ? q1 : text.find('\'', q1 + 1);
+                if (q2 != std::string::npos) text.erase(0, q2 + 1);
+                percentEncoded = true;
+            }
+            std::string decoded;
+            for (size_t k = 0; k < text.size(); ++k) {
+                if (text[k] == '%' && k + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[k + 1])) &&
+                    isxdigit(static_cast<unsigned char>(text[k + 2]))) {
+                    decoded.push_back(static_cast<char>(std::stoi(text.substr(k + 1, 2), nullptr, 16)));
+                    k += 2;
+                } else {
+                    decoded.push_back(text[k]);
+                }
+            }
+            text = decoded;
+        }
+        if (extended.size() < kBoundaryMax) extended += text;
+    }
+    std::string result = extendedSeen ? extended : plain;
+    if (result.size() > kBoundaryMax) result.resize(kBoundaryMax);
+    return String(result);
+}
+
+// The boundary of a multipart Content-Type value: "boundary=" or "boundary =", an optional
+// extra "=", blanks, then a quoted text or a text up to a blank; at most 255 characters.
+String boundaryOf(const String& value) {
+    size_t at = String::npos;
+    for (size_t i = 0; i + 8 <= value.length(); ++i) {
+        if (strncasecmp(value.at(i), "boundary", 8) != 0) continue;
+        size_t j = i + 8;
+        while (value[j] == ' ') ++j;
+        if (value[j] == '=') { at = j + 1; break; }
+    }
+    if (at == String::npos) return String();
+    if (value[at] == '=') ++at;
+    while (value[at] == ' ' || value[at] == '\t') ++at;
+    size_t end = at;
+    if (value[at] == '"') {
+        end = ++at;
+        while (end < value.length() && value[end] != '"' && value[end] != '\r' && value[end] != '\n') ++end;
+    } else {
+        while (end < value.length() && !strchr(" \t;\r\n", value[end])) ++end;
+    }
+    size_t length = end - at;
+    if (length > kBoundaryMax) length = kBoundaryMax;
+    return String(value.c_str() + at, length);
+}
+
+} // namespace
+
+MessageParser::MessageParser(LineSource& input, const ParseSettings& settings, Message& message)
+    : input_(input), settings_(settings), message_(message), piece_(kPieceSize + 1) {}
+
+void MessageParser::trace(const char* text) const {
+    if (settings_.traceLevel >= 3) {
+        fputs(text, stdout);
+        fputc('\n', stdout);
+    }
+}
+
+String MessageParser::decodeHeader(const String& value) const {
+    if (!settings_.decodeHeaders || settings_.raw || !settings_.decodeWords) return value;
+    return settings_.decodeWords(value);
+}
+
+String MessageParser::generatedName() const {
+    char name[32];
+    snprintf(name, sizeof name, "%08lX.%03d", static_cast<unsigned long>(time(nullptr)),
+             static_cast<int>(clock() % 1000));
+    return name;
+}
+
+bool MessageParser::atEnd() const {
+    return ended_ || (settings_.sizeTrust && message_.bytesRead >= expected_);
+}
+
+// Reads the next piece of a line. Returns the reader's result (below 1 on failure).
+int MessageParser::readPiece() {
+    int r = input_.readLine(piece_.data(), static_cast<int>(kPieceSize));
+    if (r < 1) return r;
+    pieceLength_ = static_cast<size_t>(r) > kPieceSize ? kPieceSize : static_cast<size_t>(r);
+    message_.bytesRead += pieceLength_;
+    return r;
+}
+
+int MessageParser::run(uint64_t expectedBytes) {
+    expected_ = expectedBytes;
+    message_.expectedBytes = expectedBytes;
+    message_.bytesRead = 0;
+    message_.parts.clear();
+    message_.current.reset();
+    std::string().swap(message_.body);
+    message_.bodyLength = 0;
+    message_.parsed = 0;
+    message_.headers.clear();
+    if (settings_.headerOnly != 3) message_.clearHeaderFields();
+    if (settings_.sizeTrust) {
+        bodyCap_ = expectedBytes < kBodyCapMax ? expectedBytes : kBodyCapMax;
+    } else {
+        bodyCap_ = expectedBytes * 4;
+        if (bodyCap_ < kBodyCapMin) bodyCap_ = kBodyCapMin;
+        if (bodyCap_ > kBodyCapMax) bodyCap_ = kBodyCapMax;
+    }
+    beginPart();
+
+    int result = 1;
+    std::string header;
+    while (!atEnd()) {
+        if (inHeader_) {
+            if (!readHeaderLine(header)) { result = 0; break; }
+            if (ended_) break;
+            headerLine(header);
+            continue;
+        }
+        if (readPiece() < 1) { result = 0; break; }
+        bool lineStart = lineStart_;
+        bool lineEnd = piece_[pieceLength_ - 1] == '\n';
+        lineStart_ = lineEnd;
+        const char* data = piece_.data();
+        size_t length = pieceLength_;
+        if (lineStart && data[0] == '.') {
+            if ((length == 3 && data[1] == '\r' && data[2] == '\n') || (length == 2 && data[1] == '\n')) {
+                ended_ = true;
+                break;
+            }
+            trace("Drop leading '.' character");
+            ++data;
+            --length;
+            if (length == 0) continue;
+        }
+        bodyPiece(data, length, lineStart, lineEnd);
+    }
+    finish();
+    return result;
+}
+
+// Reads one whole header line with its folds into line (at most kHeaderMax bytes kept).
+// Returns false when a read failed; sets ended_ at the end marker.
+bool MessageParser::readHeaderLine(std::string& line) {
+    line.clear();
+    bool first = true;
+    for (;;) {
+        if (readPiece() < 1) return false;
+        bool lineStart = lineStart_;
+        bool lineEnd = piece_[pieceLength_ - 1] == '\n';
+        lineStart_ = lineEnd;
+        const char* data = piece_.data();
+        size_t length = pieceLength_;
+        if (lineStart && data[0] == '.') {
+            if (first && ((length == 3 && data[1] == '\r' && data[2] == '\n') || (length == 2 && data[1] == '\n'))) {
+                ended_ = true;
+                return true;
+            }
+            ++data;  // dot-unstuffing of a header line
+            --length;
+        }
+        first = false;
+        if (line.size() < kHeaderMax) line.append(data, std::min(length, kHeaderMax - line.size()));
+        if (!lineEnd) {
+            if (atEnd()) return true;
+            continue;  // the rest of a long line
+        }
+        // A folded line continues when the next line begins with a blank or a tab.
+        if (line.size() < 4 || line.compare(0, 2, "--") == 0 || atEnd()) return true;
+        char next = 0;
+        if (input_.peekByte(&next) < 1 || (next != ' ' && next != '\t')) return true;
+        while (!atEnd() && input_.peekByte(&next) >= 1 && (next == ' ' || next == '\t')) {
+            char c;
+            if (input_.read(&c, 1) < 1) return false;
+            ++message_.bytesRead;
+        }
+        while (!line.empty() && strchr(" \t\r\n", line.back())) line.pop_back();
+        if (!startsWithNoCase(line.c_str(), line.size(), "Subject:")) line.push_back(' ');
+        if (atEnd()) return true;
+    }
+}
+
+void MessageParser::headerLine(std::string& line) {
+    for (char& c : line)
+        if (c == '\t') c = ' ';
+    const bool empty = line == "\r\n" || line == "\n" || line.empty();
+    if (!empty && !topLevel_ && !currentKey_.empty() && line.compare(0, 2, "--") == 0) {
+        // A delimiter where a part header was expected: the part is empty.
+        size_t level = 0;
+        if (delimiterKind(line.data(), line.size(), level) != 0) {
+            inHeader_ = false;
+            bodyPiece(line.data(), line.size(), true, true);
+            return;
+        }
+    }
+    if (empty) {
+        if (skipMark_) {
+            // The header of an enclosed message follows; its own content headers apply.
+            trace("Clear skip");
+            skipMark_ = false;
+            part_ = PartHeader();
+            return;
+        }
+        if (topLevel_ && !sawHeaderLine_) return;
+        endHeader();
+        return;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) return;
+    sawHeaderLine_ = true;
+    String name(line.data(), colon);
+    String value = headerValueOf(line, colon);
+    if (message_.headers.size() < kHeaderMapMax && headerMapBytes_ + line.size() <= kHeaderMapBytesMax) {
+        headerMapBytes_ += line.size();
+        message_.headers.emplace_back(name, value);
+    }
+
+    const char* text = line.c_str();
+    for (const FieldRow& row : kFields) {
+        if (!startsWithNoCase(text, line.size(), row.prefix)) continue;
+        ++message_.headerCount;
+        String decoded = decodeHeader(value);
+        switch (row.field) {
+        case Field::kTo:
+            if (message_.toText.length() < kAddressListMax)
+                message_.toText = message_.toText.empty() ? decoded : message_.toText + "," + decoded;
+            break;
+        case Field::kCc:
+            if (message_.ccText.length() < kAddressListMax)
+                message_.ccText = message_.ccText.empty() ? decoded : message_.ccText + "," + decoded;
+            break;
+        case Field::kDate: message_.dateText = decoded; break;
+        case Field::kMessageId: message_.messageId = decoded; break;
+        case Field::kReferences: message_.references = decoded; break;
+        case Field::kSubject: message_.subjectText = decoded; break;
+        case Field::kFrom: message_.from = decoded; break;
+        case Field::kReplyTo: message_.replyTo = decoded; break;
+        case Field::kSensitivity: message_.sensitivity = decoded; break;
+        case Field::kNotificationTo: message_.dispositionNotificationTo = decoded; break;
+        case Field::kReturnReceipt: break;
+        case Field::kImportance:
+            message_.priority = value.equalsIgnoreCase("High") ? 1 : value.equalsIgnoreCase("Low") ? 2
+                              : value.equalsIgnoreCase("Normal") ? 3 : 0;
+            break;
+        case Field::kXPriority:
+            if (message_.priority == 0) {
+                long n = toNumber(value);
+                message_.priority = n < 3 ? 1 : n == 3 ? 3 : 2;
+            }
+            break;
+        case Field::kContentId: {
+            size_t open = value.find('<');
+            if (open != String::npos) {
+                size_t close = value.find('>', open + 1);
+                String id(value, open + 1, (close == String::npos ? value.length() : close) - open - 1);
+                if (id.length() > 255) id = String(id, 0, 255);
+                message_.contentId = id;
+                if (settings_.extract) part_.contentId = id;
+            }
+            break;
+        }
+        case Field::kContentLocation: message_.contentLocation = decoded; break;
+        case Field::kContentBase: message_.contentBase = decoded; break;
+        }
+        break;
+    }
+    if (!settings_.raw) contentHeader(name.c_str(), value);
+}
+
+void MessageParser::contentHeader(const char* name, const String& value) {
+    if (strcasecmp(name, "Content-Type") == 0) {
+        contentTypeHeader(value);
+    } else if (strcasecmp(name, "Content-Disposition") == 0) {
+        if (containsNoCase(value, "attachment")) part_.attachment = true;
+        if (part_.fileName.empty()) {
+            String fileName = parameter(value, "filename");
+            if (!fileName.empty()) part_.fileName = attachmentFileName(decodeHeader(fileName));
+        }
+    } else if (strcasecmp(name, "Content-Description") == 0) {
+        if (part_.attachment && part_.fileName.empty() && settings_.extract) {
+            String text(value, 0, 255);
+            part_.fileName = attachmentFileName(decodeHeader(text));
+        }
+    } else if (strcasecmp(name, "Content-Transfer-Encoding") == 0) {
+        if (startsWithNoCase(value, "quoted-printable")) {
+            part_.encoding = PartEncoding::kQuotedPrintable;
+        } else if (startsWithNoCase(value, "base64")) {
+            if (!part_.container) part_.encoding = PartEncoding::kBase64;
+        } else if (startsWithNoCase(value, "x-uuencode") || startsWithNoCase(value, "x-uue")) {
+            part_.encoding = PartEncoding::kUuencode;
+        } else {
+            if (!startsWithNoCase(value, "7bit") && !startsWithNoCase(value, "8bit") &&
+                !startsWithNoCase(value, "7-bit") && !startsWithNoCase(value, "8-bit") &&
+                !startsWithNoCase(value, "binary"))
+                trace("Unknown encoding");
+            part_.encoding = PartEncoding::kNone;
+        }
+    } else if (strcasecmp(name, "X-pmuue") == 0) {
+        part_.encoding = PartEncoding::kUuencode;
+    }
+}
+
+void MessageParser::contentTypeHeader(const String& value) {
+    if (startsWithNoCase(value, "multipart/")) {
+        if (settings_.headerOnly) return;
+        message_.contentType = value;
+        String boundary = boundaryOf(value);
+        if (boundary.empty()) return;
+        if (stack_.size() >= kNestingMax) {
+            if (!warnedNesting_ && settings_.traceLevel >= 1)
+                fprintf(stdout, "WARNING: multipart nesting deeper than %zu ignored\n", kNestingMax);
+            warnedNesting_ = true;
+            return;
+        }
+        if (!currentKey_.empty()) stack_.push_back({currentKey_, currentAlternative_});
+        currentKey_ = String("--") + boundary + "--";
+        currentAlternative_ = startsWithNoCase(value, "multipart/alternative");
+        part_.container = true;
+        part_.encoding = PartEncoding::kNone;
+        return;
+    }
+    if (startsWithNoCase(value, "message/")) {
+        message_.contentType = value;
+        trace("Set skip");
+        skipMark_ = true;
+        return;
+    }
+    size_t end = 0;
+    while (end < value.length() && end < 255 && !strchr(";\"\r\n", value[end])) ++end;
+    while (end > 0 && value[end - 1] == ' ') --end;
+    String media(value.c_str(), end);
+    message_.contentType = media;
+    part_.mediaType = lowered(media);
+    String charset = parameter(value, "charset");
+    if (!charset.empty()) message_.charset = charset;
+    if (settings_.extract) part_.typeValue = value;
+    if (part_.fileName.empty()) {
+        String fileName = parameter(value, "name");
+        if (!fileName.empty()) part_.fileName = attachmentFileName(decodeHeader(fileName));
+    }
+}
+
+void MessageParser::beginPart() {
+    part_ = PartHeader();
+    inHeader_ = true;
+    skipMark_ = false;
+    target_ = Target::kNone;
+}
+
+void MessageParser::endHeader() {
+    inHeader_ = false;
+    topLevel_ = false;
+    trace("Start of data");
+    startTarget();
+}
+
+// Chooses where the body of the part whose header just ended goes.
+void MessageParser::startTarget() {
+    target_ = Target::kNone;
+    pending_.reset();
+    if (!part_.container) {
+        const bool text = part_.mediaType.empty() || part_.mediaType.startsWith("text/");
+        bool dropped = false;
+        if (currentAlternative_ && !currentKey_.empty()) {
+            // One alternative of multipart/alternative is kept: HTML or plain text.
+            if (settings_.html && part_.mediaType == "text/plain") dropped = true;
+            if (!settings_.html && part_.mediaType == "text/html") dropped = true;
+            if (dropped) trace(settings_.html ? ", drop plain part" : ", drop HTML part");
+        }
+        if (!dropped) {
+            if (text && part_.fileName.empty() && !part_.attachment) {
+                target_ = Target::kBody;
+            } else if (settings_.extract) {
+                target_ = Target::kPart;
+                pending_ = newPart();
+            }
+        }
+    }
+    PartEncoding encoding = part_.encoding;
+    // Plain text bodies are searched for uuencoded blocks line by line instead.
+    if (encoding == PartEncoding::kUuencode && target_ == Target::kBody) encoding = PartEncoding::kNone;
+    // An x-uuencode part: its data begin after the "begin" line.
+    decoder_.begin(encoding, [this](const char* data, size_t length) {
+        return target_ == Target::kBody ? toBody(data, length)
+             : target_ == Target::kPart ? toPart(data, length) : true;
+    }, true);
+}
+
+std::unique_ptr<MessagePart> MessageParser::newPart() {
+    auto part = std::make_unique<MessagePart>();
+    part->data.setSpillFolder(settings_.workingFolder);
+    // Once the queued parts hold enough memory, new parts go straight to a file.
+    if (inMemory_ >= kPartsInMemoryMax) part->data.setMemoryLimit(0);
+    return part;
+}
+
+bool MessageParser::toBody(const char* data, size_t length) {
+    if (message_.body.size() + length > bodyCap_)
+        length = message_.body.size() < bodyCap_ ? static_cast<size_t>(bodyCap_ - message_.body.size()) : 0;
+    message_.body.append(data, length);
+    return true;
+}
+
+bool MessageParser::toPart(const char* data, size_t length) {
+    return pending_ ? pending_->data.append(data, length) : true;
+}
+
+void MessageParser::queuePart(std::unique_ptr<MessagePart> part) {
+    part->data.finish();
+    if (message_.parts.size() >= kPartsMax) return;
+    if (part->fileName.empty())
+        part->fileName = part->contentId.empty() ? generatedName() : attachmentFileName(part->contentId);
+    if (part->data.inMemory()) inMemory_ += part->data.size();
+    message_.parts.push_back(std::move(part));
+}
+
+void MessageParser::endPart() {
+    if (inUu_) endUuBlock();
+    if (!pendingEol_.empty()) decoder_.put(pendingEol_.data(), pendingEol_.size(), true);
+    pendingEol_.clear();
+    decoder_.finish();
+    if (target_ == Target::kPart && pending_) {
+        pending_->fileName = part_.fileName;
+        pending_->contentType = part_.typeValue;
+        pending_->contentId = part_.contentId;
+        queuePart(std::move(pending_));
+    }
+    pending_.reset();
+    target_ = Target::kNone;
+}
+
+// 0: not a delimiter; 1: a delimiter that begins a part; 2: a close; 3: a close written with
+// a single trailing "-". level tells how many enclosing containers the line closes first
+// (0 for the current one).
+int MessageParser::delimiterKind(const char* data, size_t length, size_t& level) const {
+    if (length < 3 || data[0] != '-' || data[1] != '-') return 0;
+    auto match = [&](const String& key) -> int {
+        size_t open = key.length() - 2;  // "--" and the boundary
+        if (length < open || memcmp(data, key.c_str(), open) != 0) return 0;
+        size_t i = open;
+        if (i + 1 < length && data[i] == '-' && data[i + 1] == '-') return 2;
+        if (i < length && data[i] == '-') return 3;
+        for (; i < length; ++i)
+            if (!strchr(" \t\r\n", data[i])) return 0;
+        return 1;
+    };
+    level = 0;
+    if (int kind = match(currentKey_)) return kind;
+    // A delimiter of an enclosing container ends the unterminated inner ones.
+    for (size_t k = 0; k < stack_.size() && k < 64; ++k) {
+        if (int kind = match(stack_[stack_.size() - 1 - k].key)) {
+            level = k + 1;
+            return kind;
+        }
+    }
+    return 0;
+}
+
+void MessageParser::bodyPiece(const char* data, size_t length, bool lineStart, bool lineEnd) {
+    if (lineStart && !currentKey_.empty() && length >= 3 && data[0] == '-' && data[1] == '-') {
+        size_t level = 0;
+        int kind = delimiterKind(data, length, level);
+        if (kind != 0) {
+            pendingEol_.clear();
+            endPart();
+            for (; level > 0; --level) {
+                currentKey_ = stack_.back().key;
+                currentAlternative_ = stack_.back().alternative;
+                stack_.pop_back();
+            }
+            if (kind == 1) {
+                trace("Begin part");
+                beginPart();
+                return;
+            }
+            if (kind == 3 && settings_.traceLevel >= 1)
+                fputs("WARNING: incorrect MIME multipart termination\n", stdout);
+            if (stack_.empty()) {
+                currentKey_ = String();
+                currentAlternative_ = false;
+            } else {
+                currentKey_ = stack_.back().key;
+                currentAlternative_ = stack_.back().alternative;
+                stack_.pop_back();
+            }
+            // What follows the close until the next delimiter is dropped.
+            part_ = PartHeader();
+            part_.container = true;
+            target_ = Target::kNone;
+            return;
+        }
+    }
+    if (inUu_) {
+        uuDecoder_.put(data, length, lineEnd);
+        if (uuDecoder_.uuEnded()) endUuBlock();
+        return;
+    }
+    if (target_ == Target::kBody && lineStart && part_.encoding != PartEncoding::kBase64 &&
+        part_.encoding != PartEncoding::kQuotedPrintable) {
+        if (length >= 12 && memcmp(data, "filetime ", 9) == 0 && isdigit(static_cast<unsigned char>(data[9])) &&
+            isdigit(static_cast<unsigned char>(data[10])) && isdigit(static_cast<unsigned char>(data[11])))
+            return;
+        if (length >= 11 && memcmp(data, "begin ", 6) == 0 && isdigit(static_cast<unsigned char>(data[6])) &&
+            isdigit(static_cast<unsigned char>(data[7])) && isdigit(static_cast<unsigned char>(data[8])) &&
+            isspace(static_cast<unsigned char>(data[9])) && !isspace(static_cast<unsigned char>(data[10]))) {
+            if (!pendingEol_.empty()) decoder_.put(pendingEol_.data(), pendingEol_.size(), true);
+            pendingEol_.clear();
+            beginUuBlock(data, length);
+            return;
+        }
+    }
+    if (target_ == Target::kNone) return;
+    if (!pendingEol_.empty()) {
+        decoder_.put(pendingEol_.data(), pendingEol_.size(), true);
+        pendingEol_.clear();
+    }
+    if (lineEnd && !currentKey_.empty()) {
+        // The line end before a delimiter belongs to the delimiter: it is held back until
+        // the next line shows that it is data.
+        size_t eol = length >= 2 && data[length - 2] == '\r' ? 2 : 1;
+        pendingEol_.assign(data + length - eol, eol);
+        length -= eol;
+        lineEnd = false;
+    }
+    decoder_.put(data, length, lineEnd);
+}
+
+void MessageParser::beginUuBlock(const char* line, size_t length) {
+    trace("Begin UUdecode");
+    inUu_ = true;
+    uuPart_.reset();
+    if (settings_.extract) {
+        uuPart_ = newPart();
+        // "begin <mode> <name>": the name runs to the line end, at most 255 characters.
+        size_t start = 6;
+        while (start < length && !isspace(static_cast<unsigned char>(line[start]))) ++start;
+        while (start < length && line[start] == ' ') ++start;
+        size_t end = start;
+        while (end < length && end - start < 255 && line[end] != '\r' && line[end] != '\n') ++end;
+        String name(line + start, end - start);
+        if (currentKey_.empty() || part_.fileName.empty()) uuPart_->fileName = attachmentFileName(name);
+    }
+    MessagePart* target = uuPart_.get();
+    uuDecoder_.begin(PartEncoding::kUuencode, [target](const char* data, size_t n) {
+        return target ? target->data.append(data, n) : true;
+    });
+}
+
+void MessageParser::endUuBlock() {
+    trace("end UUdecode data");
+    uuDecoder_.finish();
+    inUu_ = false;
+    if (uuPart_) queuePart(std::move(uuPart_));
+    uuPart_.reset();
+}
+
+void MessageParser::finish() {
+    const bool unterminated = !currentKey_.empty();
+    String key = currentKey_;
+    endPart();
+    stack_.clear();
+    currentKey_ = String();
+    message_.bodyLength = message_.body.size();
+    message_.parsed = 1;
+    if (unterminated && !settings_.headerOnly && settings_.traceLevel >= 1)
+        fprintf(stdout,
+                "QARVEL warning: Unterminated multipart MIME attachment '%s' detected. This is "
+                "probably just be a badly formed message from a buggy client.\n",
+                key.c_str());
+    if (settings_.traceLevel >= 3)
+        fprintf(stdout, "There are %d attachments. len=%llu\n", message_.partCount(),
+                static_cast<unsigned long long>(message_.bodyLength));
+}
+
+} // namespace qarvel
