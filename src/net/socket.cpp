@@ -1,0 +1,342 @@
+#include "net/socket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+
+#include "net/winsock_error.h"
+
+namespace qarvel {
+
+Socket::Socket(uint32_t modeFlags, char terminator)
+    : flags(modeFlags & ~kSocketCleared), terminator_(terminator) {
+    if (flags & (kSocketMulticast | kSocketConnectedDatagram)) flags |= kSocketDatagram;
+}
+
+Socket::~Socket() { close(); }
+
+void Socket::resetBuffer() {
+    bufferedCount_ = 0;
+    readPosition_ = nullptr;
+}
+
+bool Socket::terminatorBuffered() const {
+    return bufferedCount_ > 0 && std::memchr(readPosition_, terminator_, bufferedCount_) != nullptr;
+}
+
+int Socket::wait(int seconds, int microseconds, int mode) {
+    if (openCount < 1) return -1;
+    if (mode == 0 || (mode & kWaitReadable)) {
+        if (terminatorBuffered()) return 1;
+        if (tls_ && tls_->pending() > 0) return 1;
+    }
+    pollfd p{handle_, 0, 0};
+    if (mode == 0 || (mode & kWaitReadable)) p.events |= POLLIN;
+    if (mode & kWaitWritable) p.events |= POLLOUT;
+    int ms = seconds < 0 ? -1 : seconds * 1000 + microseconds / 1000;
+    int r;
+    do {
+        r = ::poll(&p, 1, ms);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return -lastWinsockError();
+    return r;
+}
+
+int Socket::waitReadable(int seconds, int microseconds) {
+    return wait(seconds, microseconds, kWaitReadable);
+}
+
+int Socket::receiveSome(char* buffer, int length) {
+    ++receiveCalls_;
+    if (tls_) {
+        int n = tls_->read(buffer, length);
+        if (n > 0) bytesReceived_ += n;
+        return n;
+    }
+    for (;;) {
+        ssize_t n = ::recv(handle_, buffer, length, 0);
+        if (n >= 0) {
+            bytesReceived_ += n;
+            return static_cast<int>(n);
+        }
+        if (errno == EINTR) continue;
+        return -lastWinsockError();
+    }
+}
+
+int Socket::sendSome(const char* buffer, int length) {
+    ++sendCalls_;
+    if (tls_) return tls_->write(buffer, length);
+    ssize_t n = ::send(handle_, buffer, length, MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<int>(n);
+    return -lastWinsockError();
+}
+
+// Whether a wait for input is needed before receiving: bytes inside the TLS layer are ready.
+static bool mustWait(const Socket& s, int timeout, const TlsLayer* tls) {
+    if (tls && tls->pending() > 0) return false;
+    return (s.flags & kSocketNonBlocking) || timeout != -1;
+}
+
+int Socket::read(char* buffer, int length) {
+    if (openCount < 1) return -kWsaNotConnected;
+    if (length < 1) return 0;
+    int delivered = 0;
+    if (bufferedCount_ > 0) {
+        int take = bufferedCount_ < length ? bufferedCount_ : length;
+        std::memcpy(buffer, readPosition_, take);
+        readPosition_ += take;
+        bufferedCount_ -= take;
+        delivered = take;
+        if (delivered == length) return delivered;
+        if (isDatagram()) return delivered;
+    }
+    while (delivered < length) {
+        if (mustWait(*this, timeout, tls_.get())) {
+            int w = wait(timeout, 0, kWaitReadable | kWaitError);
+            if (w < 0) return delivered ? delivered : w;
+            if (w == 0) return delivered;
+        }
+        int wanted = length - delivered;
+        int n;
+        if (wanted >= kReceiveBufferSize) {
+            n = receiveSome(buffer + delivered, kReceiveBufferSize);
+            if (n > 0) delivered += n;
+        } else {
+            n = receiveSome(receiveBuffer_, kReceiveBufferSize);
+            if (n > 0) {
+                int take = n < wanted ? n : wanted;
+                std::memcpy(buffer + delivered, receiveBuffer_, take);
+                delivered += take;
+                bufferedCount_ = n - take;
+                readPosition_ = receiveBuffer_ + take;
+            }
+        }
+        if (n == 0) return delivered;
+        if (n < 0) {
+            if (n == -kWsaWouldBlock) return delivered;
+            return delivered ? delivered : n;
+        }
+        if (isDatagram()) return delivered;
+    }
+    return delivered;
+}
+
+int Socket::readLine(char* buffer, int max) {
+    if (openCount < 1) return -kWsaNotConnected;
+    int count = 0;
+    while (count < max) {
+        if (bufferedCount_ == 0) {
+            if (isDatagram() && count > 0) return count;
+            if (mustWait(*this, timeout, tls_.get())) {
+                int w = wait(timeout, 0, kWaitReadable | kWaitError);
+                if (w <= 0) return count;
+            }
+            int n = receiveSome(receiveBuffer_, kReceiveBufferSize);
+            if (n == -kWsaWouldBlock) return count;
+            if (n < 0) return count ? count : n;
+            if (n == 0) return count ? count : -kWsaConnectionReset;
+            bufferedCount_ = n;
+            readPosition_ = receiveBuffer_;
+        }
+        // Copy up to the terminator in one step.
+        int room = max - count;
+        int span = bufferedCount_ < room ? bufferedCount_ : room;
+        const char* end = static_cast<const char*>(std::memchr(readPosition_, terminator_, span));
+        int take = end ? static_cast<int>(end - readPosition_) + 1 : span;
+        std::memcpy(buffer + count, readPosition_, take);
+        readPosition_ += take;
+        bufferedCount_ -= take;
+        count += take;
+        if (end) {
+            ++linesRead_;
+            return count;
+        }
+    }
+    return count;
+}
+
+int Socket::peekByte(char* out) {
+    if (bufferedCount_ == 0) {
+        int n = fill();
+        if (n == -1) return -1;
+        if (n <= 0) return n == 0 ? 0 : n;
+    }
+    *out = *readPosition_;
+    return 1;
+}
+
+int Socket::peek(char* buffer, int length) {
+    if (openCount < 1) return -kWsaNotConnected;
+    int seen = bufferedCount_ < length ? bufferedCount_ : length;
+    if (seen > 0) std::memcpy(buffer, readPosition_, seen);
+    if (seen == length || tls_) return seen;
+    if (mustWait(*this, timeout, nullptr)) {
+        int w = wait(timeout, 0, kWaitReadable | kWaitError);
+        if (w == 0) return -1;
+        if (w < 0) return w;
+    }
+    ssize_t n = ::recv(handle_, buffer + seen, length - seen, MSG_PEEK);
+    if (n == 0) return -kWsaConnectionReset;
+    if (n < 0) return errno == EAGAIN ? seen : -lastWinsockError();
+    return seen + static_cast<int>(n);
+}
+
+int Socket::fill() {
+    if (openCount < 1) return -kWsaNotConnected;
+    if (bufferedCount_ == 0) readPosition_ = receiveBuffer_;
+    char* end = readPosition_ + bufferedCount_;
+    int room = static_cast<int>(receiveBuffer_ + kReceiveBufferSize - end);
+    if (room <= 0 && readPosition_ != receiveBuffer_) {
+        std::memmove(receiveBuffer_, readPosition_, bufferedCount_);
+        readPosition_ = receiveBuffer_;
+        end = readPosition_ + bufferedCount_;
+        room = kReceiveBufferSize - bufferedCount_;
+    }
+    if (room <= 0) return 0;
+    if (mustWait(*this, timeout, tls_.get())) {
+        int w = wait(timeout, 0, kWaitReadable | kWaitError);
+        if (w == 0) return -1;
+        if (w < 0) return w;
+    }
+    int n = receiveSome(end, room);
+    if (n > 0) bufferedCount_ += n;
+    return n;
+}
+
+int Socket::buffered() { return bufferedCount_; }
+
+int Socket::send(const char* buffer, int length) {
+    if (length < 1) return 0;
+    if (openCount < 1) return -kWsaNotConnected;
+    int total = 0;
+    while (total < length) {
+        int n = sendSome(buffer + total, length - total);
+        if (n > 0) {
+            total += n;
+            bytesSentTotal_ += n;
+            if (isDatagram()) return total;
+            if (total == length) break;
+        } else if (n < 0 && n != -kWsaWouldBlock && n != -kWsaInterrupted) {
+            return n;
+        }
+        if (wait(timeout, 0, kWaitWritable | kWaitError) <= 0) return -1;
+    }
+    return total;
+}
+
+int Socket::sendTo(const char* buffer, int length, const String& host, int toPort) {
+    if (!(flags & kSocketDatagram) || (flags & kSocketConnectedDatagram)) return send(buffer, length);
+    if (openCount < 1) return -kWsaNotConnected;
+    sockaddr_in to{};
+    resolveHost(host, &to);
+    to.sin_port = htons(static_cast<uint16_t>(toPort));
+    ssize_t n = ::sendto(handle_, buffer, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    if (n < 0) return -lastWinsockError();
+    bytesSentTotal_ += n;
+    return static_cast<int>(n);
+}
+
+int Socket::close() {
+    if (tls_) {
+        if (openCount > 0) tls_->shutdown();
+        tls_.reset();
+    }
+    for (int* h : {&secondHandle_, &handle_}) {
+        if (*h >= 0 && openCount > 0) {
+            ::shutdown(*h, SHUT_RDWR);
+            ::close(*h);
+            --openCount;
+        }
+        *h = -1;
+    }
+    openCount = 0;
+    resetBuffer();
+    return 1;
+}
+
+int Socket::startTls(const String& host) {
+    if (openCount < 1) return -1;
+    if (tls_) return 1;
+    if (bufferedCount_ > 0) {
+        // Bytes after the server's go-ahead would be plaintext injected before the handshake.
+        std::fprintf(stderr, "TLS: unexpected data before the handshake\n");
+        return -1;
+    }
+    tls_ = TlsLayer::connect(handle_, host, tlsOptions_, timeout);
+    return tls_ ? 1 : -1;
+}
+
+String Socket::localName() {
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (handle_ >= 0 && ::getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
+        char host[NI_MAXHOST];
+        if (::getnameinfo(reinterpret_cast<sockaddr*>(&local), size, host, sizeof host, nullptr, 0,
+                          NI_NAMEREQD) == 0)
+            return host;
+    }
+    return localHostName();
+}
+
+int Socket::setMulticastOptions(int ttl, int loop) {
+    if (!(flags & kSocketDatagram) || (flags & kSocketConnectedDatagram) || handle_ < 0) return -1;
+    unsigned char loopValue = static_cast<unsigned char>(loop);
+    unsigned char ttlValue = static_cast<unsigned char>(ttl);
+    ::setsockopt(handle_, IPPROTO_IP, IP_MULTICAST_LOOP, &loopValue, sizeof loopValue);
+    return ::setsockopt(handle_, IPPROTO_IP, IP_MULTICAST_TTL, &ttlValue, sizeof ttlValue);
+}
+
+int Socket::joinGroup(const String& group, const String& service, const String& interfaceAddress) {
+    (void)service;
+    if (!(flags & kSocketDatagram) || handle_ < 0) return -1;
+    sockaddr_in groupAddress{};
+    if (!resolveHost(group, &groupAddress)) return -1;
+    ip_mreq request{};
+    request.imr_multiaddr = groupAddress.sin_addr;
+    request.imr_interface.s_addr =
+        interfaceAddress.empty() ? htonl(INADDR_ANY) : inet_addr(interfaceAddress.c_str());
+    return ::setsockopt(handle_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+}
+
+int resolveHost(const String& name, sockaddr_in* address) {
+    address->sin_family = AF_INET;
+    size_t n = name.length();
+    bool dotted = n > 0 && name[n - 1] >= '0' && name[n - 1] <= '9' &&
+                  name.find(":") == String::npos && name.find(".") != String::npos;
+    if (dotted) {
+        address->sin_addr.s_addr = inet_addr(name.c_str());
+        return 1;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* result = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || !result) return 0;
+    address->sin_addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
+    ::freeaddrinfo(result);
+    return 1;
+}
+
+String localHostName() {
+    char name[256];
+    if (::gethostname(name, sizeof name) != 0) return "localhost";
+    name[sizeof name - 1] = '\0';
+    return name;
+}
+
+int servicePort(const String& name) {
+    if (name.empty()) return 0;
+    if (name[0] >= '1' && name[0] <= '9') return static_cast<int>(std::strtol(name.c_str(), nullptr, 10));
+    servent* entry = ::getservbyname(name.c_str(), "tcp");
+    return entry ? ntohs(static_cast<uint16_t>(entry->s_port)) : 0;
+}
+
+}  // namespace qarvel

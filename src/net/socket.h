@@ -1,0 +1,114 @@
+// Socket: one network socket with a 1500-byte receive buffer, a time-out in seconds, line
+// reading and byte counters. Every protocol class reaches the network through it (by way of
+// Connection). Results: above 0 success, 0 closed or timed out with nothing read, below 0 a
+// negated Winsock error number (see net/winsock_error.h).
+//
+// When a TLS layer is active (implicit TLS after connecting, or startTls on an open
+// connection) every read and write goes through it; callers cannot tell the difference.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "base/string.h"
+#include "net/tls_layer.h"
+
+struct sockaddr_in;
+
+namespace qarvel {
+
+// Mode bits fixed at construction.
+constexpr uint32_t kSocketNonBlocking = 0x1;
+constexpr uint32_t kSocketCleared = 0x2;
+constexpr uint32_t kSocketDatagram = 0x10;
+constexpr uint32_t kSocketMulticast = 0x20;
+constexpr uint32_t kSocketRaw = 0x40;
+constexpr uint32_t kSocketIcmp = 0x100;
+constexpr uint32_t kSocketIgmp = 0x200;
+constexpr uint32_t kSocketConnectedDatagram = 0x400;
+constexpr uint32_t kSocketBindOnly = 0x2000;
+
+// Wait modes.
+constexpr int kWaitReadable = 1;
+constexpr int kWaitWritable = 2;
+constexpr int kWaitError = 4;
+
+constexpr int kReceiveBufferSize = 1500;
+
+class Socket {
+public:
+    explicit Socket(uint32_t flags = 0, char terminator = '\n');
+    virtual ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    virtual int waitReadable(int seconds, int microseconds);
+    // Up to length bytes: the count, 0 at end of stream or time-out with nothing read.
+    virtual int read(char* buffer, int length);
+    // Bytes up to and including the terminator, at most max (not NUL-terminated).
+    virtual int readLine(char* buffer, int max);
+    // The next byte without consuming it: 1, 0 at end of stream, -1 on time-out.
+    virtual int peekByte(char* out);
+    // Copies buffered bytes (and what is waiting) without consuming them.
+    virtual int peek(char* buffer, int length);
+    // Sends all bytes: the count, 0 for length < 1, -1 on a write time-out.
+    virtual int send(const char* buffer, int length);
+    virtual int sendTo(const char* buffer, int length, const String& host, int port);
+    virtual int close();
+    virtual int buffered();
+    // Receives into the free part of the buffer: the count, 0 at end of stream.
+    virtual int fill();
+
+    // select-like wait: above 0 ready, 0 time-out, below 0 error; seconds < 0 waits forever.
+    int wait(int seconds, int microseconds, int mode);
+    // Host name of the local end (reverse look-up), else the local host name.
+    String localName();
+    int setMulticastOptions(int ttl, int loop);
+    int joinGroup(const String& group, const String& service, const String& interfaceAddress);
+
+    // TLS: options used by implicit TLS and startTls.
+    void setTlsOptions(const TlsOptions& options) { tlsOptions_ = options; }
+    const TlsOptions& tlsOptions() const { return tlsOptions_; }
+    // Starts TLS on the open connection (after the server agreed to STARTTLS or STLS),
+    // checking the certificate against host. 1 on success, -1 after a message on stderr.
+    int startTls(const String& host);
+    bool encrypted() const { return tls_ != nullptr; }
+
+    uint64_t bytesReceived() const { return bytesReceived_; }
+    uint64_t bytesSentTotal() const { return bytesSentTotal_; }
+
+    uint16_t port = 0;
+    uint32_t flags = 0;
+    int openCount = 0;
+    int timeout = -1;
+
+protected:
+    // One receive from the descriptor or the TLS layer: count, 0 closed, negated error.
+    int receiveSome(char* buffer, int length);
+    // One send call: count, or negated error (kWsaWouldBlock and kWsaInterrupted included).
+    int sendSome(const char* buffer, int length);
+    bool isDatagram() const { return (flags & (kSocketDatagram | kSocketRaw)) != 0; }
+    bool terminatorBuffered() const;
+    void resetBuffer();
+
+    int handle_ = -1;
+    int secondHandle_ = -1;
+    int bufferedCount_ = 0;
+    char* readPosition_ = nullptr;
+    char terminator_;
+    uint64_t bytesReceived_ = 0, bytesSentTotal_ = 0;
+    uint32_t receiveCalls_ = 0, linesRead_ = 0, sendCalls_ = 0;
+    char receiveBuffer_[kReceiveBufferSize];
+    TlsOptions tlsOptions_;
+    std::unique_ptr<TlsLayer> tls_;
+};
+
+// Fills an IPv4 address for name: 1 on success, 0 when the look-up finds nothing.
+// A name ending in a digit, holding a '.' and no ':' is taken as a dotted address.
+int resolveHost(const String& name, ::sockaddr_in* address);
+// The local host name, "localhost" when it cannot be read.
+String localHostName();
+// The port of a service: its number, else the tcp service of that name, else 0.
+int servicePort(const String& name);
+
+}  // namespace qarvel

@@ -1,0 +1,27 @@
+// Error numbers as the rest of the program sees them. Results of network operations keep the
+// classic Winsock numbering (a reset connection is 10054, a refused connect 10061) so that the
+// messages and codes users rely on stay the same on every platform. This is the one place that
+// turns a POSIX errno into such a number.
+#pragma once
+
+namespace qarvel {
+
+constexpr int kWsaInterrupted = 10004;
+constexpr int kWsaWouldBlock = 10035;
+constexpr int kWsaAddressInUse = 10048;
+constexpr int kWsaNetworkUnreachable = 10051;
+constexpr int kWsaConnectionAborted = 10053;
+constexpr int kWsaConnectionReset = 10054;
+constexpr int kWsaNotConnected = 10057;
+constexpr int kWsaTimedOut = 10060;
+constexpr int kWsaConnectionRefused = 10061;
+constexpr int kWsaHostUnreachable = 10065;
+constexpr int kWsaHostNotFound = 11001;
+
+// The Winsock number for an errno value (positive); unknown values map to 10053.
+int winsockError(int posixErrno);
+
+// The Winsock number for the calling thread's current errno.
+int lastWinsockError();
+
+}  // namespace qarvel
