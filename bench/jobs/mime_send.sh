@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# MIME composition benchmark: one message with a 256 MiB binary attachment sent into
+# smtp-sink and written with -mf, next to mpack composing the same file; prints MiB/s of
+# attachment data and peak resident memory of each.
+#   mime_send.sh [BUILD_DIR]   (env BENCH_MIB, BENCH_WORK)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$here/.." && pwd)
+build=${1:-$here/../build}
+mib=${BENCH_MIB:-256}
+work=${BENCH_WORK:-/tmp/qarvel-bench-mime}
+bin=$build/qarvel
+[ -x "$bin" ] || { echo "mime_send: $bin not built" >&2; exit 1; }
+. "$root/scripts/servers/ports.env"
+mkdir -p "$work"
+
+# The sink of the servers fixture when it runs, else our own on the same port.
+own_sink=0
+cleanup() { [ "$own_sink" = 1 ] && bash "$root/scripts/servers/sink.sh" stop "$work/state" >/dev/null 2>&1; rm -f "$work"/out-*; }
+trap cleanup EXIT
+if ! (exec 3<>"/dev/tcp/127.0.0.1/$SINK_PORT") 2>/dev/null; then
+  bash "$root/scripts/servers/sink.sh" start "$work/state" >/dev/null
+  own_sink=1
+fi
+
+data=$work/payload-$mib.bin
+[ -f "$data" ] || head -c $((mib * 1048576)) /dev/urandom > "$data"
+
+# measure NAME COMMAND...: runs the command under /usr/bin/time, prints one result line.
+measure() {
+  local name=$1; shift
+  local t0 t1
+  t0=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o "$work/rss-$name" "$@" >/dev/null 2>"$work/err-$name" || {
+    echo "mime_send: $name failed (see $work/err-$name)" >&2; return 1; }
+  t1=$(date +%s.%N)
+  local s; s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+  local r; r=$(awk -v m="$mib" -v s="$s" 'BEGIN { printf "%.1f", (s > 0 ? m / s : 0) }')
+  printf "%-10s %8s MiB/s  %7.1f s  peak %6d KiB  (%d MiB input)\n" "$name" "$r" "$s" "$(cat "$work/rss-$name")" "$mib"
+  rm -f "$work"/out-*
+}
+
+echo "== mime send: one message with a $mib MiB binary attachment"
+common=(-from:alice@example.org -to:bob@example.test -s:bench -msg:payload "-a:$data" -q)
+measure qarvel-smtp "$bin" "-host:127.0.0.1:$SINK_PORT" "${common[@]}"
+measure qarvel-mf "$bin" -mf "-host:$work/out-mf.eml" "${common[@]}"
+command -v mpack >/dev/null && measure mpack mpack -s bench -o "$work/out-mpack.eml" "$data" ||
+  echo "mpack: not installed"
