@@ -113,6 +113,14 @@ bool readDnsName(const uint8_t* data, size_t length, size_t offset, bool lowByte
 
 int decodeDnsResponse(const uint8_t* data, size_t length, const DnsDecodeOptions& options,
                       DnsAnswer& answer) {
+    DnsRecordList records;
+    int result = decodeDnsResponse(data, length, options, records);
+    for (const DnsRecord& record : records) answer.add(record);
+    return result;
+}
+
+int decodeDnsResponse(const uint8_t* data, size_t length, const DnsDecodeOptions& options,
+                      DnsRecordList& records) {
     if (length < kDnsHeaderSize) return kDnsShort;
     unsigned id = get16(data), flags = get16(data + 2);
     unsigned qd = get16(data + 4), an = get16(data + 6), ns = get16(data + 8), ar = get16(data + 10);
@@ -188,7 +196,7 @@ int decodeDnsResponse(const uint8_t* data, size_t length, const DnsDecodeOptions
         default:
             continue; // skipped by its data length
         }
-        answer.add(record);
+        records.push_back(record);
     }
     return kDnsDecoded;
 }

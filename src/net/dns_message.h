@@ -39,8 +39,11 @@ struct DnsDecodeOptions {
     bool nameServerNames = false; // NS names follow every pointer by its low byte (the NS look-up)
 };
 
-// Decodes one response (without its length prefix), adding every answer record of a
-// known type to answer. Never reads past length.
+// Decodes one response (without its length prefix), appending every answer record of a
+// known type to records in the order of the response. Never reads past length.
+int decodeDnsResponse(const uint8_t* data, size_t length, const DnsDecodeOptions& options,
+                      DnsRecordList& records);
+// The same, filing the records into the answer map (key order).
 int decodeDnsResponse(const uint8_t* data, size_t length, const DnsDecodeOptions& options,
                       DnsAnswer& answer);
 
