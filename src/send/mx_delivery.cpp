@@ -1,6 +1,5 @@
 #include "send/mx_delivery.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "net/dns_client.h"
@@ -19,33 +18,19 @@ void prepareDnsServers(String& discovered, String& smtpHost, String& dnsServer, 
     if (ldapAsDns) ldapHost = dnsServer;
 }
 
-bool isDottedAddressDomain(const String& domain) {
-    int dots = 0;
-    for (char c : domain.view()) {
-        if (c == '.') ++dots;
-        if (std::isalpha(static_cast<unsigned char>(c))) return false;
-    }
-    return dots >= 3;
-}
-
-int findExchangers(const String& domain, MxRouteRequest& request, Exchangers& exchangers) {
+int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& exchangers) {
     exchangers.clear();
     DnsClient resolver(request.datagram, request.trace);
-    // The name servers of the domain itself would be asked over an open connection; the
-    // resolver is not open at this point, so the configured server stays in charge.
+    // The domain's own name servers are asked before the resolver is open, so the query
+    // finds none and the configured server stays in charge.
     String first, second;
     if (resolver.queryNameServers(domain, first, second) >= 1 && !first.empty()) {
         request.dnsServer = first;
         request.fallbackServer = second;
     }
+    bool chatty = request.verbose && !request.quiet;
     while (true) {
-        if (request.verbose && !request.quiet) std::printf("Check MX priority=%d\n", request.mxPriority);
-        if (isDottedAddressDomain(domain)) {
-            exchangers.emplace_back(domain, 0);
-            return 1;
-        }
-        if (request.skipQuery) return 1;
-        if (request.verbose && !request.quiet) std::printf("Check DNS = %s\n", request.dnsServer.c_str());
+        if (chatty) std::printf("Check DNS = %s\n", request.dnsServer.c_str());
         int opened = resolver.open(request.dnsServer, kDnsService);
         if (opened >= 1) break;
         std::fprintf(stderr, "Could not connect to Domain Name Server: %s, error= %d\n", request.dnsServer.c_str(),
@@ -53,6 +38,7 @@ int findExchangers(const String& domain, MxRouteRequest& request, Exchangers& ex
         if (request.fallbackServer.empty()) return 0;
         request.dnsServer = request.fallbackServer;
         request.fallbackServer = String();
+        if (chatty) std::printf("Check MX priority=%d\n", request.mxPriority);
     }
     DnsRecordList answers;
     static const int kTypes[] = {kDnsTypeMx, kDnsTypeAaaa, kDnsTypeA};
@@ -67,10 +53,6 @@ int findExchangers(const String& domain, MxRouteRequest& request, Exchangers& ex
     }
     for (const DnsRecord& r : answers)
         if (!r.host().empty()) exchangers.emplace_back(r.host(), r.preference);
-    if (exchangers.empty()) {
-        std::fprintf(stderr, "Could not route to domain: %s\n", domain.c_str());
-        return 0;
-    }
     return 1;
 }
 

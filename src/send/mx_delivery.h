@@ -20,23 +20,19 @@ struct MxRouteRequest {
     bool verbose = false;
     bool quiet = false;
     int mxPriority = -1;
-    bool skipQuery = false; // import mode or recipients from the headers: no look-up
 };
 
-// Finds the exchangers of domain. A domain of at least three dots and no letters is an
-// address and is its own exchanger. Otherwise MX records are asked for, then AAAA, then A.
-// Returns 1 with exchangers filled (empty when skipQuery), or 0 after writing the reason to
-// standard error: "Could not connect to Domain Name Server: ..." or "Could not route to
-// domain: ...".
-int findExchangers(const String& domain, MxRouteRequest& request, Exchangers& exchangers);
+// Looks up the exchangers of domain: its name servers first (over the resolver before it
+// is open, which finds none), then MX records, else AAAA, else A records, lowest
+// preference first. Returns 1 with exchangers filled (empty when the domain has none), or 0
+// after "Could not connect to Domain Name Server: S, error= N" when neither the server nor
+// its fall-back could be reached.
+int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& exchangers);
 
 // Before a run that looks up exchangers (direct delivery or a probe): the local DNS server is
 // discovered into discovered; an SMTP host of exactly "localhost" is replaced, together with
 // the DNS server host, by it; with ldapAsDns the LDAP host becomes the DNS server host.
 void prepareDnsServers(String& discovered, String& smtpHost, String& dnsServer, bool ldapAsDns,
                        String& ldapHost);
-
-// Whether a domain is written as a dotted address: three dots or more and no letters.
-bool isDottedAddressDomain(const String& domain);
 
 } // namespace qarvel
