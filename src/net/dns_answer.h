@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
+#include "base/ordered_map.h"
 #include "net/dns_record.h"
 
 namespace qarvel {
@@ -14,17 +14,13 @@ class DnsAnswer {
 public:
     // Files the record under its key: the preference for MX and SRV records, else 0.
     void add(const DnsRecord& record);
-    size_t count() const { return entries_.size(); }
+    size_t count() const { return map_.count(); }
     // Appends every record, in key order, to the end of the list.
     void appendTo(DnsRecordList& list) const;
-    void clear() { entries_.clear(); }
+    void clear() { map_.clear(); }
 
 private:
-    struct Entry {
-        String key;
-        DnsRecord record;
-    };
-    std::vector<Entry> entries_;
+    BasicOrderedMap<DnsRecord> map_;
 };
 
 } // namespace qarvel
