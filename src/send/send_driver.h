@@ -12,8 +12,30 @@ namespace qarvel {
 
 class SenderSession;
 
-// Runs one sending activity from settings() with processObjects().currentSender.
-// Returns the exit code: 0 on success, 1 on any failure.
+class SmtpSession;
+class QmtpSession;
+
+// What one sending run needs from the settings record (the entry fills it from settings()).
+struct SendDriverOptions {
+    String smtpHost = "localhost", smtpPort = "25", qmtpPort = "209", dnsServerHost;
+    String from, replyTo, to, cc, bcc, subject, messageText, etrnDomain, messageFile, url;
+    String user, password, cert, header, toListFile, ccListFile, bccListFile;
+    std::vector<String> files;  // the -file: names
+    int verbose = 0, quiet = 0, noStop = 0, missingAttachments = 0, cgiMode = 0, importMode = 0;
+    int recipientsFromHeaders = 0, verify = 0, noMessageBody = 0, uuencode = 0, directMx = 0;
+    int retries = 0, ssl = 0, tls = 0, level = 0, html = 0, kbs = 0, rm = 0, rmList = 0;
+    int timeoutSeconds = 300;
+    long messageCount = 1;
+};
+
+// Runs one sending activity with the given sender (smtp and qmtp are the process's SMTP and
+// QMTP sessions, given the no-stop flag; either may be null). Returns the exit code: 0 on
+// success, 1 on any failure.
+int runSendDriver(const SendDriverOptions& options, SenderSession& sender, SmtpSession* smtp,
+                  QmtpSession* qmtp);
+
+// Runs one sending activity from settings() with processObjects().currentSender (defined by
+// the entry, which fills SendDriverOptions from the settings record).
 int runSendDriver();
 
 // Hooks for the paths that other parts supply: direct MX delivery (route the first

@@ -158,8 +158,6 @@ public:
     const String& alternativeText() const { return alternativeText_; }
     const String& hostList() const { return hostList_; }
     const String& lastPort() const { return lastPort_; }
-    // The list entry that the last connect opened (the name TLS verifies).
-    const String& connectedHost() const { return connectedHost_; }
     const String& firewallText() const { return firewall_; }
     int traceLevel() const { return traceLevel_; }
     int recipientLimit() const { return recipientLimit_; }
@@ -209,7 +207,7 @@ private:
     int sendBlock(const char* data, size_t length);
 
     std::vector<String> attachmentFiles_, attachmentNames_, relatedFiles_, relatedNames_;
-    String firewall_, hostList_, lastPort_, connectedHost_;
+    String firewall_, hostList_, lastPort_;
     String contentType_ = "text/plain";
     String charset_ = "us-ascii";
     String organization_, sensitivity_, extraHeader_, date_, alternativeText_;

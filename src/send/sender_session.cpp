@@ -1,0 +1,683 @@
+// SenderSession: session operations, the data sink and the header and single-part body writer.
+#include "send/sender_session.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "send/codec_adapter.h"
+#include "send/mime_body.h"
+
+namespace qarvel {
+
+namespace {
+
+// Output is handed to the socket in blocks of this size (the sink batches small pieces).
+constexpr size_t kDataBlockSize = 16384;
+// Single-part bodies are encoded and sent in pieces of this size (raw bodies: kRawPiece).
+constexpr size_t kBodyPiece = 1024;
+constexpr size_t kRawPiece = 8192;
+// Encoding chunks: 57 input bytes make one 76-character base64 line, 45 one uuencoded line;
+// a quoted-printable chunk is extended to the next line end found within kQpSearch bytes.
+constexpr size_t kBase64Chunk = 57 * 64;
+constexpr size_t kUuChunk = 45 * 64;
+constexpr size_t kQpSearch = 4096;
+// Address scans stop at 1023 characters.
+constexpr size_t kAddressWidth = 1023;
+
+bool randomSeeded = false;
+
+const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' ||
+                          s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string_view trimRightBlanks(std::string_view s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+std::string_view capWidth(std::string_view s) { return s.substr(0, kAddressWidth); }
+
+std::string_view unquote(std::string_view s) {
+    while (!s.empty() && (s.front() == '"' || s.front() == '\'')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == '"' || s.back() == '\'')) s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- address helpers
+
+String displayName(const String& address) {
+    std::string_view a = address.view();
+    size_t lt = a.find('<');
+    if (lt != std::string_view::npos) {
+        // "%1023[^<]": nothing when the text starts with '<'.
+        return String(unquote(trimRightBlanks(capWidth(a.substr(0, lt)))));
+    }
+    size_t open = a.find('(');
+    if (open != std::string_view::npos) {
+        std::string_view rest = a.substr(open + 1);
+        return String(unquote(capWidth(rest.substr(0, rest.find(')')))));
+    }
+    return String();
+}
+
+String bareAddress(const String& address) {
+    std::string_view a = address.view();
+    size_t lt = a.find('<');
+    if (lt != std::string_view::npos) {
+        std::string_view rest = a.substr(lt + 1);
+        return String(capWidth(rest.substr(0, rest.find('>'))));
+    }
+    size_t open = a.find('(');
+    if (open != std::string_view::npos) return String(trimRightBlanks(capWidth(a.substr(0, open))));
+    return address;
+}
+
+String addressDomain(const String& address) {
+    std::string_view a = address.view();
+    size_t at = a.find('@');
+    if (at == std::string_view::npos || at == 0) return String();
+    std::string_view rest = a.substr(at + 1);
+    // "%1023s": a word, stopping at white space.
+    size_t end = 0;
+    while (end < rest.size() && end < kAddressWidth && !std::isspace(static_cast<unsigned char>(rest[end])))
+        ++end;
+    return String(rest.substr(0, end));
+}
+
+String envelopeAddress(const String& address) {
+    std::string_view a = address.view();
+    size_t lt = a.find('<');
+    if (lt != std::string_view::npos) {
+        std::string_view rest = a.substr(lt + 1);
+        return String(capWidth(rest.substr(0, rest.find('>'))));
+    }
+    size_t open = a.find('(');
+    if (open == std::string_view::npos) return String(capWidth(trimBlanks(a)));
+    return String(trimBlanks(capWidth(a.substr(0, open))));
+}
+
+std::vector<String> splitRecipientText(const String& text, size_t maxEntries) {
+    std::vector<String> entries;
+    std::string_view t = text.view();
+    size_t start = 0;
+    size_t i = 0;
+    bool quoted = false;
+    while (i <= t.size() && entries.size() < maxEntries) {
+        if (i == t.size()) {
+            entries.emplace_back(t.substr(start));
+            break;
+        }
+        char c = t[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && c == '(') {
+            // A comma inside the parentheses does not split; without a ')' the rest of the
+            // text is one entry.
+            size_t close = t.find(')', i + 1);
+            if (close == std::string_view::npos) {
+                entries.emplace_back(t.substr(start));
+                break;
+            }
+            i = close;
+        } else if (!quoted && c == ',') {
+            entries.emplace_back(t.substr(start, i - start));
+            start = i + 1;
+        }
+        ++i;
+    }
+    return entries;
+}
+
+// ---------------------------------------------------------------- construction
+
+SenderSession::SenderSession() : Connection(0, '\n') {
+    if (!randomSeeded) {
+        randomSeeded = true;
+        std::srand(static_cast<unsigned>(std::time(nullptr)));
+    }
+    timeout = 300;
+    commandBuffer_.assign(4096, '\0');
+    out_.reserve(kDataBlockSize);
+}
+
+SenderSession::~SenderSession() {
+    if (openCount > 0) disconnect();
+    releaseFiles(false);
+}
+
+void SenderSession::setBufferSize(size_t size) {
+    if (size < 16) size = 16;
+    commandBuffer_.assign(size, '\0');
+}
+
+void SenderSession::setReplyLine(const char* text) {
+    std::snprintf(reply_, sizeof reply_, "%s", text ? text : "");
+}
+
+// ---------------------------------------------------------------- session operations
+
+int SenderSession::disconnect() {
+    releaseFiles(false);
+    if (openCount > 0) quit();
+    reply_[0] = '\0';
+    std::fill(commandBuffer_.begin(), commandBuffer_.end(), '\0');
+    int result = close();
+    commandBuffer_.clear();
+    commandBuffer_.shrink_to_fit();
+    out_.clear();
+    return result;
+}
+
+int SenderSession::connectSession(const String& host, const String& port, int, const String&) {
+    hostList_ = host;
+    lastPort_ = port;
+    std::string list = host.str();
+    if (list.empty() || list == "*") list = "localhost,127.0.0.1";
+    if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
+    std::fill(commandBuffer_.begin(), commandBuffer_.end(), '\0');
+    reply_[0] = '\0';
+
+    std::string currentPort = port.str();
+    int result = kSessionRefused;
+    size_t i = 0;
+    while (i < list.size()) {
+        while (i < list.size() && (list[i] == ',' || list[i] == ' ')) ++i;
+        size_t end = i;
+        while (end < list.size() && list[end] != ',' && list[end] != ' ') ++end;
+        if (end == i) break;
+        std::string entry = list.substr(i, end - i);
+        i = end;
+        size_t colon = entry.find(':');
+        if (colon != std::string::npos) {
+            currentPort = entry.substr(colon + 1);
+            entry.resize(colon);
+        }
+        if (entry == "*") entry = "127.0.0.1";
+        setImplicitTls(ssl_ != 0);
+        result = open(String(entry), String(currentPort));
+        if (result > 0) break;
+    }
+    if (result < 1) return result;
+    if (!firewall_.empty()) {
+        int sent = send(firewall_.c_str(), static_cast<int>(firewall_.length()));
+        if (sent < 1) return sent;
+    }
+    return readReply();
+}
+
+int SenderSession::readReply() {
+    if (openCount < 1) return kSessionRefused;
+    int n = readLine(reply_, static_cast<int>(sizeof reply_ - 1));
+    if (n < 1) {
+        reply_[0] = '\0';
+        close();
+        return n;
+    }
+    reply_[n] = '\0';
+    if (traceLevel_) echo(reply_, static_cast<size_t>(n));
+    if (!std::isdigit(static_cast<unsigned char>(reply_[0]))) return kSessionClosed;
+    return reply_[0] < '4' ? kSessionOk : kSessionRefused;
+}
+
+int SenderSession::quit() {
+    timeout = 30;
+    int sent = sendCommand("QUIT\r\n");
+    if (sent < 1) return sent;
+    return readReply();
+}
+
+int SenderSession::loadRecipientFile(const String&) { return 0; }
+
+int SenderSession::reportProgress(int) { return 0; }
+
+// ---------------------------------------------------------------- command loop
+
+void SenderSession::echo(const char* data, size_t length) {
+    std::fwrite(data, 1, length, stdout);
+    std::fflush(stdout);
+}
+
+int SenderSession::vsendCommand(const char* format, va_list args) {
+    if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
+    int n = std::vsnprintf(commandBuffer_.data(), commandBuffer_.size(), format, args);
+    if (n < 0) return kSessionRefused;
+    size_t length = std::min(static_cast<size_t>(n), commandBuffer_.size() - 1);
+    if (traceLevel_) echo(commandBuffer_.data(), length);
+    int sent = send(commandBuffer_.data(), static_cast<int>(length));
+    if (sent >= 1 && static_cast<size_t>(sent) < length) return kSessionClosed;
+    return sent;
+}
+
+int SenderSession::sendCommand(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendCommand(format, args);
+    va_end(args);
+    return result;
+}
+
+int SenderSession::command(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendCommand(format, args);
+    va_end(args);
+    if (result < 1) return result;
+    return readReply();
+}
+
+// ---------------------------------------------------------------- data sink
+
+int SenderSession::sendBlock(const char* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        size_t piece = std::min(length - done, static_cast<size_t>(1) << 30);
+        int sent = send(data + done, static_cast<int>(piece));
+        if (sent < 1) return sent;
+        if (static_cast<size_t>(sent) < piece) return kSessionClosed;  // a short send ends the writer
+        done += piece;
+    }
+    return kSessionOk;
+}
+
+int SenderSession::flushData() {
+    if (out_.empty()) return kSessionOk;
+    int result = sendBlock(out_.data(), out_.size());
+    out_.clear();
+    return result;
+}
+
+int SenderSession::writeData(const char* data, size_t length, DataMode mode) {
+    if (traceLevel_ >= 3 && length) echo(data, length);
+    size_t i = 0;
+    while (i < length) {
+        if (out_.size() >= kDataBlockSize) {
+            int r = flushData();
+            if (r < 1) return r;
+        }
+        char c = data[i];
+        if (pendingDot_) {
+            // A held line-start dot: doubled only when the line holds nothing else.
+            pendingDot_ = false;
+            out_.push_back('.');
+            if (c == '\r' || c == '\n') out_.push_back('.');
+            bytesSent_ += (c == '\r' || c == '\n') ? 2 : 1;
+            continue;  // c itself is handled in the next round
+        }
+        if (atLineStart_ && c == '.') {
+            atLineStart_ = false;
+            if (mode == DataMode::kStuffDots) {
+                out_.push_back('.');
+                out_.push_back('.');
+                bytesSent_ += 2;
+            } else {
+                pendingDot_ = true;
+            }
+            ++i;
+            continue;
+        }
+        // Copy a run up to and including the next line feed (or up to the block's end).
+        size_t room = kDataBlockSize - std::min(out_.size(), kDataBlockSize);
+        if (room == 0) room = 1;
+        size_t limit = std::min(length - i, room);
+        const void* lf = std::memchr(data + i, '\n', limit);
+        size_t run = lf ? static_cast<size_t>(static_cast<const char*>(lf) - (data + i)) + 1 : limit;
+        out_.insert(out_.end(), data + i, data + i + run);
+        bytesSent_ += static_cast<uint32_t>(run);
+        atLineStart_ = data[i + run - 1] == '\n';
+        i += run;
+    }
+    return static_cast<int>(std::min(length, static_cast<size_t>(2147483647)));
+}
+
+int SenderSession::writeHeader(const char* format, ...) {
+    if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(commandBuffer_.data(), commandBuffer_.size(), format, args);
+    va_end(args);
+    if (n < 0) return kSessionRefused;
+    size_t length = std::min(static_cast<size_t>(n), commandBuffer_.size() - 1);
+    if (traceLevel_ >= 2 && traceLevel_ < 3) echo(commandBuffer_.data(), length);
+    int r = writeData(commandBuffer_.data(), length, DataMode::kGuardEnd);
+    return r < 0 || (r == 0 && length) ? r : kSessionOk;
+}
+
+int SenderSession::endData() {
+    if (pendingDot_) {
+        pendingDot_ = false;
+        out_.push_back('.');
+        ++bytesSent_;
+    }
+    if (!noTerminator_) {
+        if (!atLineStart_) {
+            out_.push_back('\r');
+            out_.push_back('\n');
+        }
+        static const char kEnd[] = ".\r\n";
+        out_.insert(out_.end(), kEnd, kEnd + 3);
+    }
+    atLineStart_ = true;
+    return flushData();
+}
+
+void SenderSession::addExpected(int64_t delta) {
+    int64_t total = static_cast<int64_t>(totalExpected_) + delta;
+    totalExpected_ = static_cast<uint32_t>(std::clamp<int64_t>(total, 0, 0xffffffffLL));
+}
+
+void SenderSession::reportProgressNow() {
+    if (totalExpected_ == 0) return;
+    uint64_t percent = static_cast<uint64_t>(bytesCounted_) * 100 / totalExpected_;
+    reportProgress(static_cast<int>(std::min<uint64_t>(percent, 100)));
+}
+
+void SenderSession::beginMessage(size_t length) {
+    bytesSent_ = 0;
+    bytesCounted_ = 0;
+    totalExpected_ = static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu));
+    messageSent_ = false;
+    atLineStart_ = true;
+    pendingDot_ = false;
+    out_.clear();
+    lastAttachmentCount_ = static_cast<int>(attachmentFiles_.size());
+}
+
+// ---------------------------------------------------------------- attachments
+
+int SenderSession::addAttachment(const String& path, const String& name, bool related) {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return 0;
+    if (related) {
+        relatedFiles_.push_back(path);
+        relatedNames_.push_back(name);
+    } else {
+        attachmentFiles_.push_back(path);
+        attachmentNames_.push_back(name);
+    }
+    return 1;
+}
+
+void SenderSession::releaseFiles(bool force) {
+    if (force) {
+        for (const String& f : attachmentFiles_) std::remove(f.c_str());
+        for (const String& f : relatedFiles_) std::remove(f.c_str());
+    }
+    attachmentFiles_.clear();
+    attachmentNames_.clear();
+    relatedFiles_.clear();
+    relatedNames_.clear();
+}
+
+bool SenderSession::hasMultipartBody() const {
+    return !raw_ && mimeLevel_ != 0 &&
+           ((html_ && alternative_) || !attachmentFiles_.empty() || !relatedFiles_.empty());
+}
+
+// ---------------------------------------------------------------- the header writer
+
+int SenderSession::writeRecipientText(const char* header, const String& list, bool applyHide) {
+    std::vector<String> entries = splitRecipientText(list);
+    bool first = true;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        bool more = k + 1 < entries.size();
+        if (applyHide && hide_ && more) break;
+        std::string_view e = entries[k].view();
+        if (e.empty() || e.front() == '\\') continue;
+        while (!e.empty() && (e.front() == ' ' || e.front() == '!')) e.remove_prefix(1);
+        String value = encodeHeaderText(String(e), charset_, headerEncoding_, true);
+        int r = first ? writeHeader("%s: %s%s\r\n", header, value.c_str(), more ? "," : "")
+                      : writeHeader("\t%s%s\r\n", value.c_str(), more ? "," : "");
+        if (r < 1) return r;
+        first = false;
+    }
+    return kSessionOk;
+}
+
+int SenderSession::sendMessage(const String& from, const String& replyTo, const String& to,
+                               const String& subject, const char* body, size_t length,
+                               const String& base, const String& cc, const String& bcc,
+                               const String& errorsTo) {
+    beginMessage(length);
+    reportProgressNow();
+    int r;
+    if (!bcc.empty() && (r = writeHeader("Precedence: bulk\r\n")) < 1) return r;
+    if (!raw_) {
+        if (news_) {
+            std::string groups;
+            for (const String* list : {&to, &cc}) {
+                for (const String& entry : splitRecipientText(*list)) {
+                    std::string_view e = entry.view();
+                    if (e.empty() || e.front() == '\\') continue;
+                    while (!e.empty() && (e.front() == ' ' || e.front() == '!')) e.remove_prefix(1);
+                    if (!groups.empty()) groups += ',';
+                    groups += e;
+                }
+            }
+            if ((r = writeData("Newsgroups: ")) < 0) return r;
+            if ((r = writeData(String(groups))) < 0) return r;
+            if ((r = writeData("\r\n")) < 1) return r;
+        } else {
+            if ((r = writeRecipientText("To", to, true)) < 1) return r;
+            if ((r = writeRecipientText("Cc", cc, false)) < 1) return r;
+        }
+    }
+    return writeMessage(from, replyTo, subject, body, length, base, errorsTo);
+}
+
+int SenderSession::sendMessageToLists(const String& from, const String& replyTo,
+                                      const StringList& to, const String& subject,
+                                      const char* body, size_t length, const String& base,
+                                      const StringList& cc, const StringList& bcc,
+                                      const String& errorsTo) {
+    beginMessage(length);
+    reportProgressNow();
+    int r;
+    if (!listItems(bcc).empty() && (r = writeHeader("Precedence: bulk\r\n")) < 1) return r;
+    if (!raw_) {
+        for (const String& entry : listItems(to))
+            if ((r = writeHeader("To: %s\r\n", encodeHeaderText(entry, charset_, headerEncoding_, true).c_str())) < 1)
+                return r;
+        for (const String& entry : listItems(cc))
+            if ((r = writeHeader("Cc: %s\r\n", encodeHeaderText(entry, charset_, headerEncoding_, true).c_str())) < 1)
+                return r;
+    }
+    return writeMessage(from, replyTo, subject, body, length, base, errorsTo);
+}
+
+int SenderSession::sendMessageId() {
+    int r;
+    if (messageIdFlag_) {
+        r = writeHeader("Message-ID: %lu.%lu@%s\r\n", static_cast<unsigned long>(std::time(nullptr)),
+                        static_cast<unsigned long>(std::clock()), hostList_.c_str());
+        if (r < 1) return r;
+    }
+    if (!extraHeader_.empty()) {
+        if (traceLevel_ == 2) echo(extraHeader_.c_str(), extraHeader_.length());
+        r = writeData(extraHeader_);
+        return r < 0 ? r : kSessionOk;
+    }
+    return writeHeader("X-Mailer: QARVEL (%s %s)\r\n", __DATE__, __TIME__);
+}
+
+String formatDateHeader(int zoneStyle, long long secondsSince1970) {
+    std::time_t now = static_cast<std::time_t>(secondsSince1970);
+    char text[96];
+    struct tm t;
+    if (zoneStyle == 1 || zoneStyle == 2) {
+        gmtime_r(&now, &t);
+        std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %s", kDays[t.tm_wday % 7],
+                      t.tm_mday, kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min,
+                      t.tm_sec, zoneStyle == 1 ? "GMT" : "UTC");
+    } else {
+        localtime_r(&now, &t);
+        long offset = t.tm_gmtoff / 60;  // minutes east of UTC, summer time included
+        char sign = offset < 0 ? '-' : '+';
+        if (offset < 0) offset = -offset;
+        std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%04u", kDays[t.tm_wday % 7],
+                      t.tm_mday, kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min,
+                      t.tm_sec, sign, static_cast<unsigned>(offset / 60 * 100 + offset % 60));
+    }
+    return String(text);
+}
+
+int SenderSession::writeMessage(const String& from, const String& replyTo, const String& subject,
+                                const char* body, size_t length, const String& base,
+                                const String& errorsTo) {
+    int r;
+    reportProgressNow();
+    auto address = [this](const String& a) { return encodeHeaderText(a, charset_, headerEncoding_, true); };
+    auto text = [this](const String& a) { return encodeHeaderText(a, charset_, headerEncoding_, false); };
+    if (!raw_) {
+        if (!from.empty() && (r = writeHeader("From: %s\r\n", address(from).c_str())) < 1) return r;
+        if (!replyTo.empty()) {
+            String a = address(replyTo);
+            if ((r = writeHeader("Reply-To: %s\r\n", a.c_str())) < 1) return r;
+            if ((r = writeHeader("Originator: %s\r\n", a.c_str())) < 1) return r;
+            if ((r = writeHeader("Sender: %s\r\n", a.c_str())) < 1) return r;
+        }
+        if (!errorsTo.empty() && (r = writeHeader("Errors-To: %s\r\n", address(errorsTo).c_str())) < 1)
+            return r;
+        if (!subject.empty() && (r = writeHeader("Subject: %s\r\n", text(subject).c_str())) < 1) return r;
+        if (!organization_.empty() &&
+            (r = writeHeader("Organization: %s\r\n", text(organization_).c_str())) < 1)
+            return r;
+        if (!sensitivity_.empty() &&
+            (r = writeHeader("Sensitivity: %s\r\n", text(sensitivity_).c_str())) < 1)
+            return r;
+        if (mimeLevel_ != 0 &&
+            (r = writeHeader(voice_ ? "MIME-Version: 1.0 (Voice 2.0)\r\n" : "MIME-Version: 1.0\r\n")) < 1)
+            return r;
+        if ((r = sendMessageId()) < 1) return r;
+        const char* priorityWord = priority_ == 1 ? "High" : priority_ == 2 ? "Low" : "Normal";
+        int priorityNumber = priority_ == 1 ? 2 : priority_ == 2 ? 4 : 3;
+        if (priority_ && (r = writeHeader("X-Priority: %d (%s)\r\n", priorityNumber, priorityWord)) < 1)
+            return r;
+        const String& receiptTo = replyTo.empty() ? from : replyTo;
+        if (returnReceipt_ &&
+            (r = writeHeader("Return-Receipt-To: %s\r\n", address(receiptTo).c_str())) < 1)
+            return r;
+        if (dispositionNotification_ &&
+            (r = writeHeader("Disposition-Notification-To: %s\r\n", address(receiptTo).c_str())) < 1)
+            return r;
+        if (priority_ && (r = writeHeader("Importance: %s\r\n", priorityWord)) < 1) return r;
+        String date = date_.empty() ? formatDateHeader(zoneStyle_, std::time(nullptr)) : date_;
+        if ((r = writeHeader("Date: %s\r\n", date.c_str())) < 1) return r;
+    }
+
+    if (hasMultipartBody()) {
+        if ((r = writeMultipartBody(*this, body, length)) < 1) return r;
+        if ((r = writeData("\r\n\r\n")) < 1) return r;
+        messageSent_ = true;
+        if ((r = endData()) < 1) return r;
+        if (noTerminator_) return kSessionOk;
+        if (traceLevel_) echo("data sent1\n", 11);
+        return readReply();
+    }
+
+    if ((r = writeSinglePartBody(body, length, base)) < 1) return r;
+    if ((r = writeData("\r\n")) < 1) return r;
+    if ((r = endData()) < 1) return r;
+    if (traceLevel_) echo("data sent2\n", 11);
+    bytesCounted_ = std::max(bytesCounted_, static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu)));
+    reportProgressNow();
+    messageSent_ = true;
+    if (noTerminator_) return kSessionOk;
+    return readReply();
+}
+
+int SenderSession::writeEncoded(const String& encoded) {
+    for (size_t k = 0; k < encoded.length(); k += kBodyPiece) {
+        size_t piece = std::min(kBodyPiece, encoded.length() - k);
+        int r = writeData(encoded.c_str() + k, piece, DataMode::kStuffDots);
+        if (r < 1) return r;
+        bytesCounted_ += static_cast<uint32_t>(piece);
+    }
+    return kSessionOk;
+}
+
+int SenderSession::writeSinglePartBody(const char* body, size_t length, const String& base) {
+    int r;
+    if (raw_) {
+        for (size_t done = 0; done < length; done += kRawPiece) {
+            size_t piece = std::min(kRawPiece, length - done);
+            if ((r = writeData(body + done, piece, DataMode::kGuardEnd)) < 1) return r;
+            bytesCounted_ += static_cast<uint32_t>(piece);
+        }
+        return kSessionOk;
+    }
+    bool mimeEncoded = mimeLevel_ != 0 && !uuencode_;
+    if (mimeEncoded) {
+        if (html_ && !base.empty() && (r = writeHeader("Content-Base: %s\r\n", base.c_str())) < 1)
+            return r;
+        if ((r = writeHeader("Content-Type: %s; charset=%s\r\n",
+                             html_ ? "text/html" : contentType_.c_str(), charset_.c_str())) < 1)
+            return r;
+        const char* cte = bodyEncoding_ == 2 ? "base64"
+                          : bodyEncoding_ == 1 ? "quoted-printable"
+                          : eightBit_         ? "8bit"
+                                              : "7bit";
+        if ((r = writeHeader("Content-Transfer-Encoding: %s\r\n", cte)) < 1) return r;
+    } else if (uuencode_) {
+        if ((r = writeHeader("Content-Type: text/plain; charset=us-ascii\r\n")) < 1) return r;
+        if ((r = writeHeader("Content-Transfer-Encoding: X-UUencode\r\n")) < 1) return r;
+    }
+    if ((r = writeData("\r\n")) < 1) return r;
+
+    bool base64 = mimeEncoded && bodyEncoding_ == 2 && length > 0;
+    bool qp = mimeEncoded && bodyEncoding_ == 1 && length > 0;
+    if (base64 || qp || uuencode_) {
+        // Encoded chunk by chunk, so the encoded copy never holds more than a piece of the
+        // body: base64 and uuencode chunks are whole input lines, quoted-printable chunks end
+        // at a line end.
+        String name = base.empty() ? String("noname.dat") : base;
+        if (uuencode_ && (r = writeEncoded(uuencodeBegin(name))) < 1) return r;
+        size_t done = 0;
+        while (done < length) {
+            size_t chunk = std::min(length - done, base64 ? kBase64Chunk : kUuChunk);
+            if (qp) {
+                const void* lf = std::memchr(body + done + chunk - 1, '\n', std::min(length - done - chunk + 1, kQpSearch));
+                if (chunk < length - done && lf)
+                    chunk = static_cast<size_t>(static_cast<const char*>(lf) - (body + done)) + 1;
+            }
+            String encoded = base64 ? encodeBase64Lines(body + done, chunk)
+                             : qp   ? encodeQuotedPrintableText(body + done, chunk)
+                                    : uuencodeLines(body + done, chunk);
+            if ((r = writeEncoded(encoded)) < 1) return r;
+            addExpected(static_cast<int64_t>(encoded.length()) - static_cast<int64_t>(chunk));
+            done += chunk;
+        }
+        if (uuencode_ && (r = writeEncoded(uuencodeEnd())) < 1) return r;
+        return kSessionOk;
+    }
+    // Plain text: line by line with dot-stuffing.
+    if (length && (r = writeData(body, length, DataMode::kStuffDots)) < 1) return r;
+    bytesCounted_ += static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu));
+    return kSessionOk;
+}
+
+String SenderSession::greetingDomain() {
+    String name = localName();
+    if (name.find('.') == String::npos) {
+        String domain = localDnsDomain();
+        if (!domain.empty()) name = name + "." + domain;
+    }
+    return name;
+}
+
+} // namespace qarvel

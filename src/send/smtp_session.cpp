@@ -1,0 +1,316 @@
+// SmtpSession: greeting, extensions, STARTTLS, AUTH and the mail transactions.
+#include "send/smtp_session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "send/codec_adapter.h"
+
+namespace qarvel {
+
+namespace {
+
+// A reply may have at most this many continuation lines; a server that sends more is not
+// speaking SMTP and the reply is taken as failed.
+constexpr int kMaxReplyLines = 1000;
+// Extra recipient file lines are read up to 255 characters.
+constexpr size_t kRecipientLineWidth = 255;
+
+// The greeting domain is computed once per process for SMTP and once for QMTP.
+String smtpDomain;
+String qmtpDomain;
+
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool isTransientLimit(const char* reply) { return startsWith(reply, "452") || startsWith(reply, "552"); }
+
+// Credentials in base64 without the encoder's final line end (the command adds its own).
+String credential(const String& text) {
+    String encoded = encodeBase64Lines(text.c_str(), text.length());
+    std::string s = encoded.str();
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    return String(s);
+}
+
+// The recipient entries of a comma-separated text that are sent to.
+std::vector<String> recipientEntries(const String& text) {
+    std::vector<String> out;
+    for (const String& entry : splitRecipientText(text)) {
+        std::string_view e = entry.view();
+        while (!e.empty() && e.front() == ' ') e.remove_prefix(1);
+        if (e.empty() || e.front() == '\\' || e.front() == '!') continue;
+        out.emplace_back(e);
+    }
+    return out;
+}
+
+} // namespace
+
+SmtpSession::SmtpSession() = default;
+
+int SmtpSession::readReply() {
+    int result = SenderSession::readReply();
+    for (int lines = 0;; ++lines) {
+        const char* line = replyLine();
+        if (result > 0 && startsWith(line, "250") && std::strlen(line) > 4) {
+            const char* word = line + 4;
+            if (startsWith(word, "ETRN")) ext_.etrn = 1;
+            else if (startsWith(word, "DSN")) ext_.dsn = 1;
+            else if (startsWith(word, "ONEX")) ext_.onex = 1;
+            else if (startsWith(word, "8BITMIME")) ext_.eightBitMime = 1;
+            else if (startsWith(word, "CHUNKING")) ext_.chunking = 1;
+            else if (startsWith(word, "STARTTLS")) ext_.startTls = 1;
+            else if (startsWith(word, "AUTH")) {
+                if (std::strstr(word, "LOGIN")) ext_.authLogin = 1;
+                if (std::strstr(word, "PLAIN")) ext_.authPlain = 1;
+                if (std::strstr(word, "CRAM-MD5")) ext_.authCramMd5 = 1;
+            }
+        }
+        // A refusal is drained to its last line as well, so the next command reads its own
+        // reply; a closed connection or a garbage line ends the reply at once.
+        if (result == 0 || line[3] != '-' || openCount < 1) return result;
+        if (lines >= kMaxReplyLines) {
+            setReplyLine("reply has too many lines\n");
+            close();
+            return kSessionRefused;
+        }
+        int next = SenderSession::readReply();
+        result = (result < 0 && next > 0) ? result : next;
+    }
+}
+
+int SmtpSession::greet() {
+    ext_.etrn = ext_.dsn = ext_.onex = ext_.eightBitMime = 0;
+    ext_.authLogin = ext_.authPlain = ext_.authCramMd5 = 0;
+    // -tls needs the extension list, so it greets with EHLO even without -esmtp.
+    int esmtp = usesExtensions() && (esmtp_ || tls());
+    String& domain = usesExtensions() ? smtpDomain : qmtpDomain;
+    if (domain.empty()) domain = greetingDomain();
+    int result = command("%s %s\r\n", esmtp ? "EHLO" : "HELO", domain.c_str());
+    if (result > 0) {
+        esmtpInUse_ = esmtp;
+        return result;
+    }
+    esmtpInUse_ = 0;
+    if (!usesExtensions()) return result;
+    return command("HELO %s\r\n", domain.c_str());
+}
+
+int SmtpSession::connectSession(const String& host, const String& port, int level,
+                                const String& certificate) {
+    if (openCount > 0) disconnect();
+    firstTransaction_ = 1;
+    int result = SenderSession::connectSession(host, port.empty() ? String("25") : port, level,
+                                               certificate);
+    if (result < 0) return result;
+    for (int tries = 0; result == 0 && !firewallText().empty() && openCount > 0 && tries < kMaxReplyLines; ++tries)
+        result = readReply();
+    if (openCount < 1) return result < 0 ? result : kSessionRefused;
+    ext_ = Extensions{};
+    result = greet();
+    if (result < 1) return result;
+    return startTlsIfAsked(host);
+}
+
+int SmtpSession::startTlsIfAsked(const String&) {
+    if (!tls() || ssl()) return kSessionOk;
+    if (!ext_.startTls) {
+        setReplyLine("STARTTLS was asked for (-tls) but the server does not offer it\n");
+        std::fprintf(stderr, "STARTTLS not offered by the server\n");
+        return kSessionRefused;
+    }
+    int result = command("STARTTLS\r\n");
+    if (result < 1) return result;
+    result = startTls(connectedHost());
+    if (result < 1) {
+        setReplyLine("TLS negotiation failed\n");
+        close();
+        return result < 0 ? result : kSessionRefused;
+    }
+    ext_.startTls = 0;
+    return greet();
+}
+
+int SmtpSession::authenticate(const String& user, const String& password) {
+    if (!esmtpInUse_) {
+        setReplyLine("ESMTP not enabled\n");
+        return 0;
+    }
+    bool success = false;
+    if (ext_.authPlain || !ext_.authLogin) {
+        if (sendCommand("AUTH PLAIN\r\n") < 1) return 0;
+        // The server's "334" line is read and not examined.
+        char line[256];
+        int n = readLine(line, 255);
+        if (n < 1) {
+            close();
+            return 0;
+        }
+        line[n] = '\0';
+        if (traceLevel_) echo(line, static_cast<size_t>(n));
+        std::string token;
+        token += '\0';
+        token += user.view();
+        token += '\0';
+        token += password.view();
+        String encoded = credential(String(token.data(), token.size()));
+        success = command("%s\r\n", encoded.c_str()) > 0;
+    }
+    if (!success && !(ext_.authPlain && !ext_.authLogin)) {
+        if (command("AUTH LOGIN %s\r\n", credential(user).c_str()) < 1) return kSessionRefused;
+        success = command("%s\r\n", credential(password).c_str()) > 0;
+    }
+    if (!success) return 0;
+    ext_.etrn = ext_.dsn = ext_.onex = ext_.eightBitMime = 0;
+    greet();
+    return kSessionOk;
+}
+
+int SmtpSession::requestQueueRun(const String& domain) {
+    if (!ext_.etrn) return kSessionRefused;
+    return command("ETRN %s\r\n", domain.c_str());
+}
+
+int SmtpSession::loadRecipientFile(const String& path) {
+    if (path.empty()) return 0;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return 0;
+    char line[kRecipientLineWidth + 1];
+    while (std::fgets(line, sizeof line, file)) {
+        size_t n = std::strlen(line);
+        bool whole = n && line[n - 1] == '\n';
+        if (!whole && n == sizeof line - 1) {
+            // Overlong line: keep its first 255 characters, drop the rest of it.
+            int c;
+            while ((c = std::fgetc(file)) != EOF && c != '\n') {}
+        }
+        if (line[0] == '\n' || line[0] == '#' || line[0] == '\r' || line[0] == '\0') continue;
+        while (n && (line[n - 1] == '\n' || line[n - 1] == '\r' || line[n - 1] == ' ' || line[n - 1] == '\t'))
+            line[--n] = '\0';
+        if (n) extraRecipients_.emplace_back(line);
+    }
+    std::fclose(file);
+    return 0;
+}
+
+int SmtpSession::mailFrom(const String& from, const String& replyTo, const String& errorsTo) {
+    const String& sender = !errorsTo.empty() ? errorsTo : !replyTo.empty() ? replyTo : from;
+    bool bodyIs8Bit = usesExtensions() && esmtpInUse_ && ext_.eightBitMime && eightBit();
+    return command("MAIL FROM:<%s>%s\r\n", envelopeAddress(sender).c_str(), bodyIs8Bit ? " BODY=8BITMIME" : "");
+}
+
+int SmtpSession::sendMessage(const String& from, const String& replyTo, const String& to,
+                             const String& subject, const char* body, size_t length,
+                             const String& base, const String& cc, const String& bcc,
+                             const String& errorsTo) {
+    const std::vector<String> lists[3] = {recipientEntries(to), recipientEntries(cc), recipientEntries(bcc)};
+    const int limit = recipientLimit();
+    const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn;
+    size_t handled = 0;
+    bool furtherTransaction = false;
+    while (true) {
+        int result;
+        if (!firstTransaction_ && (resetBetweenTransactions() || !furtherTransaction)) {
+            if ((result = command("RSET\r\n")) < 1) return result;
+        }
+        firstTransaction_ = 0;
+        if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
+
+        size_t count = 0;
+        int accepted = 0;
+        bool due = false;
+        for (const std::vector<String>& list : lists) {
+            for (const String& entry : list) {
+                if (accepted >= limit) {
+                    due = true;
+                    break;
+                }
+                if (++count <= handled) continue;
+                String address = envelopeAddress(entry);
+                if (dsn)
+                    result = command("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(),
+                                     returnReceipt() ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE",
+                                     address.c_str());
+                else
+                    result = command("RCPT TO:<%s>\r\n", address.c_str());
+                if (result > 0) {
+                    ++accepted;
+                } else if (isTransientLimit(replyLine())) {
+                    // The server wants fewer recipients per message: what is left goes into
+                    // another transaction (this recipient included in the handled count).
+                    due = true;
+                    break;
+                } else if (!skipRefused_ || openCount < 1) {
+                    return result;
+                }
+            }
+            if (due) break;
+        }
+        while (!extraRecipients_.empty() && accepted < limit) {
+            String address = envelopeAddress(extraRecipients_.front());
+            extraRecipients_.pop_front();
+            ++accepted;
+            result = command("RCPT TO:<%s>\r\n", address.c_str());
+            if (openCount < 1) return result < 0 ? result : kSessionClosed;
+        }
+        if (probe_) return result;
+        if ((result = command("DATA\r\n")) < 1) return result;
+        result = SenderSession::sendMessage(from, replyTo, to, subject, body, length, base, cc, bcc,
+                                            errorsTo);
+        if (result < 1) return result;
+        handled = count;
+        if (!due) return result;
+        furtherTransaction = true;
+    }
+}
+
+int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
+                                    const StringList& to, const String& subject,
+                                    const char* body, size_t length, const String& base,
+                                    const StringList& cc, const StringList& bcc,
+                                    const String& errorsTo) {
+    std::deque<String> work;
+    for (const StringList* list : {&to, &cc, &bcc})
+        for (const String& entry : listItems(*list)) work.push_back(entry);
+    while (!extraRecipients_.empty()) {
+        work.push_back(extraRecipients_.front());
+        extraRecipients_.pop_front();
+    }
+    if (work.empty()) return 0;
+    const int limit = recipientLimit();
+    const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn && returnReceipt();
+    int result = 0;
+    while (!work.empty()) {
+        firstTransaction_ = 0;
+        if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
+        int accepted = 0;
+        while (!work.empty()) {
+            String address = envelopeAddress(work.front());
+            work.pop_front();
+            if (dsn)
+                result = command("RCPT TO:<%s> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;%s\r\n",
+                                 address.c_str(), address.c_str());
+            else
+                result = command("RCPT TO:<%s>\r\n", address.c_str());
+            bool limited = result < 1 && isTransientLimit(replyLine());
+            if (result > 0 || (skipRefused_ && !limited && openCount > 0)) {
+                if (++accepted >= limit) break;
+            } else if (limited) {
+                break;
+            } else {
+                return result;
+            }
+        }
+        if (probe_) return result;
+        if ((result = command("DATA\r\n")) < 1) return result;
+        result = SenderSession::sendMessageToLists(from, replyTo, to, subject, body, length, base,
+                                                   cc, bcc, errorsTo);
+        if (result < 1) return result;
+        result = command("RSET\r\n");
+    }
+    return result;
+}
+
+} // namespace qarvel

@@ -1,0 +1,24 @@
+// Plays arbitrary bytes as a server's side of an SMTP dialogue: greeting, EHLO, AUTH, two
+// transactions. The session must end (no loop without end) and never overrun its buffers.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "../send/scripted_peer.h"
+#include "send/smtp_session.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace qarvel;
+    if (size > 1 << 16) return 0;
+    ScriptedPeer<SmtpSession> s;
+    s.setEsmtp(1);
+    s.setRecipientLimit(2);
+    s.replies.assign(reinterpret_cast<const char*>(data), size);
+    if (s.connectSession("fuzz.test", String()) < 1) return 0;
+    s.authenticate("user", "password");
+    static const char body[] = "line\r\n.dot\r\n";
+    s.sendMessage("a@b.test", String(), "r1@x, \"q, r\" <r2@x>, r3@x (c, d)", "s", body, sizeof body - 1,
+                  String(), "c@x", "b@x", String());
+    if (s.sent.size() > 1 << 22) __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,309 @@
+// The header writer, recipient folding, dot handling, dates and the address helpers, checked
+// through the file sender (which receives exactly the message data).
+#include "send/sender_session.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "send/file_sender.h"
+
+namespace qarvel {
+namespace {
+
+class TempFile {
+public:
+    TempFile() {
+        char name[] = "/tmp/qarvel-send-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd >= 0) ::close(fd);
+        path_ = name;
+        std::remove(path_.c_str());
+    }
+    ~TempFile() { std::remove(path_.c_str()); }
+    const std::string& path() const { return path_; }
+    std::string read() const {
+        std::ifstream in(path_, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+private:
+    std::string path_;
+};
+
+// Sends one message through a fresh file sender and returns what the file holds.
+struct Composed {
+    FileSender sender;
+    TempFile file;
+    std::string send(const String& to, const std::string& body, const String& cc = String(),
+                     const String& bcc = String(), const String& from = "a@example.org",
+                     const String& replyTo = String(), const String& subject = "s") {
+        EXPECT_EQ(sender.connectSession(file.path().c_str(), String()), 1);
+        EXPECT_EQ(sender.sendMessage(from, replyTo, to, subject, body.data(), body.size(), String(), cc, bcc,
+                                     String()),
+                  1);
+        sender.disconnect();
+        return file.read();
+    }
+};
+
+std::string headerBlock(const std::string& message) { return message.substr(0, message.find("\r\n\r\n") + 2); }
+std::string bodyOf(const std::string& message) { return message.substr(message.find("\r\n\r\n") + 4); }
+
+TEST(SenderSession, RecipientLinesFoldQuotesBackslashAndHide) {
+    Composed c;
+    std::string m = c.send("x@a.test, y@b.test", "hi\r\n");
+    EXPECT_NE(m.find("To: x@a.test,\r\n\ty@b.test\r\n"), std::string::npos) << m;
+
+    Composed quoted;
+    m = quoted.send("\"Doe, John\" <j@a.test>", "hi\r\n");
+    EXPECT_NE(m.find("To: \"Doe, John\" <j@a.test>\r\n"), std::string::npos) << m;
+
+    Composed skipped;
+    m = skipped.send("\\nobody@a.test,!  z@c.test", "hi\r\n");
+    EXPECT_EQ(m.find("nobody"), std::string::npos) << m;
+    EXPECT_NE(m.find("To: z@c.test\r\n"), std::string::npos) << m;
+
+    Composed hidden;
+    hidden.sender.setHide(1);
+    m = hidden.send("x@a.test,y@b.test", "hi\r\n", "c@c.test");
+    EXPECT_EQ(m.find("To:"), std::string::npos) << m;
+    EXPECT_NE(m.find("Cc: c@c.test\r\n"), std::string::npos) << m;
+
+    Composed single;
+    single.sender.setHide(1);
+    m = single.send("x@a.test", "hi\r\n");
+    EXPECT_NE(m.find("To: x@a.test\r\n"), std::string::npos) << m;
+
+    Composed bulk;
+    m = bulk.send("x@a.test", "hi\r\n", String(), "secret@b.test");
+    EXPECT_EQ(m.rfind("Precedence: bulk\r\nTo: x@a.test\r\n", 0), 0u) << m;
+    EXPECT_EQ(m.find("secret"), std::string::npos) << m;
+}
+
+TEST(SenderSession, HeaderLinesInOrderWithConditions) {
+    Composed c;
+    c.sender.setOrganization("Org");
+    c.sender.setSensitivity("Private");
+    c.sender.setOrganization("");  // an empty value is ignored
+    c.sender.setPriority(1);
+    c.sender.setReturnReceipt(1);
+    c.sender.setDispositionNotification(1);
+    c.sender.setDate("Mon, 05 Jan 2004 09:07:03 +0100");
+    c.sender.setBodyEncoding(0);
+    std::string m = c.send("x@a.test", "hi\r\n", String(), String(), "a@example.org", "r@example.org");
+    std::string expected =
+        "To: x@a.test\r\n"
+        "From: a@example.org\r\n"
+        "Reply-To: r@example.org\r\n"
+        "Originator: r@example.org\r\n"
+        "Sender: r@example.org\r\n"
+        "Subject: s\r\n"
+        "Organization: Org\r\n"
+        "Sensitivity: Private\r\n"
+        "MIME-Version: 1.0\r\n"
+        "X-Mailer: QARVEL (Sep 11 2003 12:37:18)\r\n"
+        "X-Priority: 2 (High)\r\n"
+        "Return-Receipt-To: r@example.org\r\n"
+        "Disposition-Notification-To: r@example.org\r\n"
+        "Importance: High\r\n"
+        "Date: Mon, 05 Jan 2004 09:07:03 +0100\r\n"
+        "Content-Type: text/plain; charset=us-ascii\r\n"
+        "Content-Transfer-Encoding: 7bit\r\n"
+        "\r\n"
+        "hi\r\n"
+        "\r\n";
+    // The build date and time vary; their form is "Mmm dd yyyy hh:mm:ss".
+    std::smatch mailer;
+    ASSERT_TRUE(std::regex_search(m, mailer, std::regex("X-Mailer: QARVEL \\(([A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2})\\)\r\n")));
+    m.replace(static_cast<size_t>(mailer.position(1)), mailer.length(1), "Sep 11 2003 12:37:18");
+    EXPECT_EQ(m, expected);
+
+    // The -hdr: text replaces X-Mailer as it is, with no line end added; Message-ID is bare.
+    Composed h;
+    h.sender.setExtraHeader("X-Extra: 1\r\nX-Two: 2\r\n");
+    h.sender.setMessageIdFlag(1);
+    h.sender.setMimeLevel(0);
+    m = h.send("x@a.test", "hi\r\n");
+    EXPECT_EQ(m.find("X-Mailer"), std::string::npos);
+    EXPECT_NE(m.find("X-Extra: 1\r\nX-Two: 2\r\nDate: "), std::string::npos) << m;
+    EXPECT_NE(m.find("Message-ID: "), std::string::npos);
+    EXPECT_EQ(m.find("Message-ID: <"), std::string::npos);
+    EXPECT_EQ(m.find("MIME-Version"), std::string::npos);
+    EXPECT_EQ(m.find("Content-Type"), std::string::npos);
+
+    // Priorities low and normal; voice MIME version.
+    Composed low;
+    low.sender.setPriority(2);
+    low.sender.setVoice(1);
+    m = low.send("x@a.test", "hi\r\n");
+    EXPECT_NE(m.find("X-Priority: 4 (Low)\r\n"), std::string::npos);
+    EXPECT_NE(m.find("Importance: Low\r\n"), std::string::npos);
+    EXPECT_NE(m.find("MIME-Version: 1.0 (Voice 2.0)\r\n"), std::string::npos);
+}
+
+TEST(SenderSession, DotStuffingAndRawMode) {
+    Composed c;
+    c.sender.setBodyEncoding(0);
+    std::string m = c.send("x@a.test", ".start\r\nmid . dot\r\n.\r\n..two\r\nlast");
+    EXPECT_EQ(bodyOf(m), "..start\r\nmid . dot\r\n..\r\n...two\r\nlast\r\n");
+
+    // Raw mode: no headers of ours, body as it is, but a lone "." line cannot end the data.
+    Composed raw;
+    raw.sender.setRaw(1);
+    m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n.\r\nend\r\n");
+    EXPECT_EQ(m, "Subject: r\r\n\r\n.keep\r\n..\r\nend\r\n\r\n");
+
+    // A message of many dots split across the sink's blocks keeps every line intact.
+    Composed big;
+    big.sender.setBodyEncoding(0);
+    std::string body;
+    for (int i = 0; i < 20000; ++i) body += ".\r\n";
+    m = big.send("x@a.test", body);
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) expected += "..\r\n";
+    EXPECT_EQ(bodyOf(m), expected + "\r\n");
+    EXPECT_EQ(big.sender.bytesSent(), m.size());
+}
+
+TEST(SenderSession, EncodedBodies) {
+    Composed b64;
+    b64.sender.setBodyEncoding(2);
+    std::string body(100, 'a');
+    std::string m = b64.send("x@a.test", body);
+    EXPECT_NE(headerBlock(m).find("Content-Transfer-Encoding: base64\r\n"), std::string::npos);
+    std::string encoded = bodyOf(m);
+    EXPECT_EQ(encoded.find("\r\n"), 76u) << encoded;
+    EXPECT_EQ(encoded.substr(0, 4), "YWFh");
+
+    Composed uu;
+    uu.sender.setUuencode(1);
+    m = uu.send("x@a.test", std::string(45, 'x'));
+    EXPECT_NE(m.find("Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: X-UUencode\r\n"),
+              std::string::npos);
+    EXPECT_EQ(bodyOf(m).substr(0, 23), "begin 644 noname.dat\r\nM");
+    EXPECT_NE(bodyOf(m).find("\r\n`\r\nend\r\n"), std::string::npos) << bodyOf(m);
+
+    Composed qp;
+    qp.sender.setCharset("utf-8");
+    m = qp.send("x@a.test", "a=b\r\n.x \r\ncaf\xc3\xa9\r\n", String(), String(), "Jos\xc3\xa9 <j@a.test>",
+                String(), "caf\xc3\xa9 au lait");
+    EXPECT_EQ(bodyOf(m), "a=3Db\r\n=2Ex=20\r\ncaf=C3=A9\r\n\r\n");
+    EXPECT_NE(m.find("From: =?utf-8?Q?Jos=C3=A9=20?=<j@a.test>\r\n"), std::string::npos) << m;
+    EXPECT_NE(m.find("Subject: =?utf-8?Q?caf=C3=A9=20au=20lait?=\r\n"), std::string::npos) << m;
+
+    Composed noEncoding;
+    noEncoding.sender.setHeaderEncoding(0);
+    m = noEncoding.send("x@a.test", "x", String(), String(), "a@b.test", String(), "caf\xc3\xa9");
+    EXPECT_NE(m.find("Subject: caf\xc3\xa9\r\n"), std::string::npos);
+
+    Composed eight;
+    eight.sender.setBodyEncoding(0);
+    eight.sender.setEightBit(1);
+    eight.sender.setContentType("text/enriched");
+    eight.sender.setCharset("utf-8");
+    m = eight.send("x@a.test", "caf\xc3\xa9\r\n");
+    EXPECT_NE(m.find("Content-Type: text/enriched; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"),
+              std::string::npos);
+    EXPECT_EQ(bodyOf(m), "caf\xc3\xa9\r\n\r\n");
+}
+
+TEST(SenderSession, TwoMessagesAppendToOneFile) {
+    FileSender sender;
+    TempFile file;
+    std::string body = "one\r\n";
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(sender.connectSession(file.path().c_str(), String()), 1);
+        ASSERT_EQ(sender.sendMessage("a@b.test", String(), "c@d.test", "s", body.data(), body.size(),
+                                     String(), String(), String(), String()),
+                  1);
+        sender.disconnect();
+    }
+    std::string all = file.read();
+    size_t first = all.find("\r\none\r\n\r\n");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(all.find("To: c@d.test", first), std::string::npos);
+    EXPECT_EQ(all.find("\r\n.\r\n"), std::string::npos);
+
+    // A file in a folder that does not exist: the send succeeds and no file appears.
+    FileSender lost;
+    ASSERT_EQ(lost.connectSession("/nonexistent-folder-qarvel/x.eml", String()), 1);
+    EXPECT_EQ(lost.sendMessage("a@b.test", String(), "c@d.test", "s", body.data(), body.size(), String(),
+                               String(), String(), String()),
+              1);
+}
+
+TEST(SenderSession, DateStyles) {
+    // 2004-01-05 09:07:03 UTC was a Monday.
+    const long long moment = 1073293623;
+    EXPECT_EQ(formatDateHeader(1, moment), "Mon, 05 Jan 2004 09:07:03 GMT");
+    EXPECT_EQ(formatDateHeader(2, moment), "Mon, 05 Jan 2004 09:07:03 UTC");
+    const char* old = std::getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "IST-5:30", 1);
+    tzset();
+    EXPECT_EQ(formatDateHeader(0, moment), "Mon, 05 Jan 2004 14:37:03 +0530");
+    setenv("TZ", "EST5", 1);
+    tzset();
+    EXPECT_EQ(formatDateHeader(0, moment), "Mon, 05 Jan 2004 04:07:03 -0500");
+    if (old) setenv("TZ", saved.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+}
+
+TEST(SenderSession, AddressHelpers) {
+    EXPECT_EQ(displayName("\"John Doe\" <j@d.test>"), "John Doe");
+    EXPECT_EQ(displayName("j@d.test (John)"), "John");
+    EXPECT_EQ(displayName("j@d.test"), "");
+    EXPECT_EQ(bareAddress("John <j@d.test>"), "j@d.test");
+    EXPECT_EQ(bareAddress("j@d.test  (John)"), "j@d.test");
+    EXPECT_EQ(bareAddress("j@d.test"), "j@d.test");
+    EXPECT_EQ(addressDomain("John <j@d.test>"), "d.test>");
+    EXPECT_EQ(addressDomain("j@d.test"), "d.test");
+    EXPECT_EQ(addressDomain("nodomain"), "");
+    EXPECT_EQ(envelopeAddress("  j@d.test  "), "j@d.test");
+    EXPECT_EQ(envelopeAddress("Name <j@d.test>"), "j@d.test");
+    EXPECT_EQ(envelopeAddress(" j@d.test (a, b)"), "j@d.test");
+    EXPECT_EQ(envelopeAddress(String(std::string(5000, 'x'))).length(), 1023u);
+
+    auto entries = splitRecipientText("a@b, \"c, d\" <e@f>, g@h (x, y), i@j");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[1], " \"c, d\" <e@f>");
+    EXPECT_EQ(entries[2], " g@h (x, y)");
+    auto open = splitRecipientText("a@b (unclosed, c@d");
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(splitRecipientText("", 5).size(), 1u);
+    EXPECT_EQ(splitRecipientText(String(std::string(30000, ',')), 100).size(), 100u);
+}
+
+TEST(SenderSession, AttachmentsAndRelease) {
+    FileSender sender;
+    TempFile a;
+    { std::ofstream(a.path()) << "x"; }
+    EXPECT_EQ(sender.addAttachment("/nonexistent/qarvel/file", "n", false), 0);
+    EXPECT_EQ(sender.addAttachment(a.path().c_str(), "", false), 1);
+    EXPECT_EQ(sender.addAttachment(a.path().c_str(), "cid:logo", true), 1);
+    EXPECT_EQ(sender.attachmentFiles().size(), 1u);
+    EXPECT_EQ(sender.relatedNames().size(), 1u);
+    EXPECT_TRUE(sender.hasMultipartBody());
+    sender.releaseFiles(false);
+    EXPECT_TRUE(sender.attachmentFiles().empty());
+    EXPECT_FALSE(sender.hasMultipartBody());
+    std::ifstream still(a.path());
+    EXPECT_TRUE(still.good());
+    sender.addAttachment(a.path().c_str(), "", false);
+    sender.releaseFiles(true);
+    std::ifstream gone(a.path());
+    EXPECT_FALSE(gone.good());
+}
+
+} // namespace
+} // namespace qarvel
