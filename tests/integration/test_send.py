@@ -1,0 +1,192 @@
+"""Sending through a real Postfix: plain, AUTH PLAIN and LOGIN, STARTTLS, implicit TLS, cc/bcc
+envelopes, recipient limits, copies, and the -mf file against what the server received."""
+import email
+import email.policy
+import os
+import pathlib
+import tempfile
+import time
+import unittest
+import uuid
+
+import qarvel_env as env
+
+INBOX = env.STATE / "mail" / "inbox"
+TLS_ENV = {"SSL_CERT_FILE": str(env.STATE / "tls" / "ca.crt")}
+
+
+def host(port_name):
+    return "-host:127.0.0.1:" + env.port(port_name)
+
+
+def messages_with(tag, count, timeout=15):
+    """The parsed Maildir messages whose Subject holds tag, once count of them have arrived."""
+    deadline = time.time() + timeout
+    while True:
+        found = []
+        for path in env.maildir_files(INBOX):
+            try:
+                raw = path.read_bytes()
+            except OSError:
+                continue
+            msg = email.message_from_bytes(raw, policy=email.policy.default)
+            if tag in str(msg.get("Subject", "")):
+                found.append((msg, raw))
+        if len(found) >= count or time.time() > deadline:
+            return found
+        time.sleep(0.1)
+
+
+def sending_wired():
+    """True once the entry runs the send driver: a -mf send leaves a file behind."""
+    with tempfile.TemporaryDirectory() as folder:
+        out = pathlib.Path(folder) / "probe.eml"
+        env.run(["-mf", "-host:" + str(out), "-from:a@example.org", "-to:b@example.test",
+                 "-s:probe", "-msg:probe", "-q"], timeout=30)
+        return out.exists()
+
+
+WIRED = sending_wired()
+
+
+@unittest.skipUnless(WIRED, "the entry does not run the send driver yet")
+class SendThroughPostfix(unittest.TestCase):
+    def send(self, *args, input=None, extra_env=None):
+        result = env.run(list(args), input=input, env=extra_env, timeout=60)
+        return result
+
+    def test_plain_message_headers_and_body(self):
+        tag = uuid.uuid4().hex
+        body = "first line\r\n.leading dot\r\nlast line"
+        r = self.send(host("SMTP_PORT"), "-from:Alice Example <alice@example.org>",
+                      "-to:bob@example.test", "-s:plain " + tag, "-msg:" + body, "-org:Test Org",
+                      "-high")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"Sent ", r.stdout)
+        self.assertIn(b"to 'bob@example.test'", r.stdout)
+        [(msg, raw)] = messages_with(tag, 1)
+        self.assertEqual(msg["From"], "Alice Example <alice@example.org>")
+        self.assertEqual(msg["To"], "bob@example.test")
+        self.assertEqual(msg["Organization"], "Test Org")
+        self.assertEqual(msg["X-Priority"], "2 (High)")
+        self.assertEqual(msg["Importance"], "High")
+        self.assertEqual(msg["MIME-Version"], "1.0")
+        self.assertTrue(msg["X-Mailer"].startswith("QARVEL ("))
+        self.assertIsNotNone(msg["Date"])
+        self.assertEqual(msg["Return-Path"], "<alice@example.org>")
+        text = msg.get_content()
+        self.assertIn("first line\n.leading dot\nlast line", text.replace("\r\n", "\n"))
+
+    def test_auth_plain_and_login(self):
+        for port_name, mech in (("SMTP_PORT", "PLAIN"), ("SMTP_LOGIN_PORT", "LOGIN")):
+            with self.subTest(mech=mech):
+                tag = uuid.uuid4().hex
+                r = self.send(host(port_name), "-esmtp", "-user:test", "-pass:secret",
+                              "-from:a@example.org", "-to:x@example.test", "-s:auth " + tag,
+                              "-msg:authenticated", "-v:2")
+                self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+                self.assertIn(("AUTH " + mech).encode(), r.stdout)
+                self.assertIn(b"235 ", r.stdout)
+                self.assertEqual(len(messages_with(tag, 1)), 1)
+        r = self.send(host("SMTP_PORT"), "-esmtp", "-user:test", "-pass:wrong",
+                      "-from:a@example.org", "-to:x@example.test", "-s:bad", "-msg:x")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Login failed: ", r.stderr)
+
+    def test_cc_bcc_envelope(self):
+        tag = uuid.uuid4().hex
+        r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:t1@example.test",
+                      "-cc:c1@example.test", "-bcc:hidden@example.test", "-s:env " + tag, "-msg:x")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        found = messages_with(tag, 3)
+        self.assertEqual(len(found), 3)
+        delivered = sorted(m["X-Original-To"] for m, _ in found)
+        self.assertEqual(delivered, ["c1@example.test", "hidden@example.test", "t1@example.test"])
+        for m, raw in found:
+            self.assertEqual(m["Cc"], "c1@example.test")
+            self.assertNotIn(b"hidden@", raw.split(b"\n\n", 1)[0].replace(b"X-Original-To: hidden", b"")
+                             .replace(b"Delivered-To: hidden", b"").replace(b"for <hidden", b""))
+            self.assertEqual(m["Precedence"], "bulk")
+
+    def test_limit_transactions_and_copies(self):
+        tag = uuid.uuid4().hex
+        to = ",".join("r%d@example.test" % i for i in range(5))
+        r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:" + to, "-limit:2",
+                      "-s:limit " + tag, "-msg:x", "-v:2")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.count(b"DATA\r\n"), 3)
+        self.assertEqual(r.stdout.count(b"RSET\r\n"), 2)
+        self.assertEqual(len(messages_with(tag, 5)), 5)
+
+        tag = uuid.uuid4().hex
+        r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:x@example.test", "-cnt:3",
+                      "-s:copies " + tag, "-msg:x")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.count(b"Sent "), 3)
+        self.assertEqual(len(messages_with(tag, 3)), 3)
+
+    def test_file_sender_matches_data(self):
+        tag = uuid.uuid4().hex
+        body = "line one\r\nline two\r\n"
+        common = ["-from:a@example.org", "-to:x@example.test", "-s:mf " + tag, "-msg:" + body,
+                  "-date:Mon, 05 Jan 2004 09:07:03 +0100", "-hdr:X-Test: fixed\r\n"]
+        with tempfile.TemporaryDirectory() as folder:
+            out = pathlib.Path(folder) / "out.eml"
+            r = self.send("-mf", "-host:" + str(out), *common)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            written = out.read_bytes()
+        self.assertFalse(written.endswith(b"\r\n.\r\n"))
+        r = self.send(host("SMTP_PORT"), *common)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        [(msg, raw)] = messages_with(tag, 1)
+        # Postfix stores LF line ends and prepends its own trace headers.
+        stored = b"".join(line for line in raw.replace(b"\r\n", b"\n").splitlines(True)
+                          if not line.startswith(b"Message-Id: "))
+        self.assertTrue(stored.endswith(written.replace(b"\r\n", b"\n")),
+                        (stored[-300:], written[-300:]))
+        self.assertTrue(written.startswith(b"To: x@example.test\r\nFrom: a@example.org\r\n"))
+
+    def test_starttls_and_implicit_tls(self):
+        tag = uuid.uuid4().hex
+        r = self.send(host("SMTP_SUBMIT_PORT"), "-tls", "-esmtp", "-user:test", "-pass:secret",
+                      "-from:a@example.org", "-to:x@example.test", "-s:tls " + tag, "-msg:secure",
+                      extra_env=TLS_ENV)
+        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+        [(msg, raw)] = messages_with(tag, 1)
+        self.assertIn(b"ESMTPSA", raw)
+
+        tag = uuid.uuid4().hex
+        r = self.send(host("SMTPS_PORT"), "-ssl", "-from:a@example.org", "-to:x@example.test",
+                      "-s:ssl " + tag, "-msg:wrapped", extra_env=TLS_ENV)
+        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+        self.assertEqual(len(messages_with(tag, 1)), 1)
+
+    def test_tls_required_but_not_offered(self):
+        r = self.send("-host:127.0.0.1:" + env.port("SINK_PORT"), "-tls", "-from:a@example.org",
+                      "-to:x@example.test", "-s:x", "-msg:x")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"STARTTLS", r.stderr)
+
+
+@unittest.skipUnless(WIRED, "the entry does not run the send driver yet")
+class SendFailures(unittest.TestCase):
+    def test_checks(self):
+        r = env.run(["-to:x@example.test", "-msg:x"])
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Missing from address", r.stderr)
+        r = env.run(["-from:a@example.org", "-msg:x"])
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Missing to address", r.stderr)
+        r = env.run(["-from:a@example.org", "-to:x@example.test", "-file:/nonexistent/qarvel.txt"])
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Missing data file: /nonexistent/qarvel.txt", r.stderr)
+
+    def test_refused_connection(self):
+        r = env.run(["-host:127.0.0.1:1", "-from:a@example.org", "-to:x@example.test", "-msg:x",
+                     "-retries:1"])
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr.count(b"Could not connect to server: 127.0.0.1:1"), 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
