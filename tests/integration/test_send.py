@@ -181,6 +181,24 @@ class SendFailures(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"Missing data file: /nonexistent/qarvel.txt", r.stderr)
 
+    def test_server_that_never_answers(self):
+        import socket
+        import threading
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        accepted = []
+        threading.Thread(target=lambda: accepted.append(listener.accept()), daemon=True).start()
+        started = time.time()
+        r = env.run(["-host:127.0.0.1:%d" % listener.getsockname()[1], "-tmo:2", "-from:a@example.org",
+                     "-to:x@example.test", "-msg:x"], timeout=30)
+        listener.close()
+        for connection, _ in accepted:
+            connection.close()
+        self.assertEqual(r.returncode, 1)
+        self.assertLess(time.time() - started, 20)
+        self.assertIn(b"Could not connect to server", r.stderr)
+
     def test_refused_connection(self):
         r = env.run(["-host:127.0.0.1:1", "-from:a@example.org", "-to:x@example.test", "-msg:x",
                      "-retries:1"])

@@ -241,6 +241,20 @@ TEST(SenderSession, TwoMessagesAppendToOneFile) {
               1);
 }
 
+TEST(SenderSession, MultipartBodyGoesThroughTheComposer) {
+    TempFile attachment;
+    { std::ofstream(attachment.path()) << ".dot first\nplain\n"; }
+    Composed c;
+    ASSERT_EQ(c.sender.addAttachment(attachment.path().c_str(), "", false), 1);
+    std::string m = c.send("x@a.test", "body text\r\n");
+    EXPECT_NE(m.find("Date: "), std::string::npos);
+    EXPECT_NE(m.find("Content-Type: multipart/mixed; boundary=\"NEXT_PART_"), std::string::npos) << m;
+    EXPECT_NE(m.find("body text"), std::string::npos);
+    EXPECT_EQ(m.substr(m.size() - 4), "\r\n\r\n");
+    EXPECT_EQ(m.find("\r\n.\r\n"), std::string::npos);
+    EXPECT_EQ(c.sender.attachmentCount(), 1);
+}
+
 TEST(SenderSession, DateStyles) {
     // 2004-01-05 09:07:03 UTC was a Monday.
     const long long moment = 1073293623;
