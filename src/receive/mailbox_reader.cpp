@@ -1,0 +1,223 @@
+// The mailbox reader base: default operations, the connect form of the readers, the command
+// loop shared by the server readers, and the entry to the message parser.
+#include "receive/mailbox_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/encoded_word.h"
+#include "receive/message_parser.h"
+
+namespace qarvel {
+
+namespace {
+// A reply line longer than this is a broken or hostile server.
+constexpr size_t kReplyDrainMax = 1u << 20;
+} // namespace
+
+MailboxReader::MailboxReader() {
+    timeout = 300;
+    workingFolder_ = "/tmp";
+}
+
+MailboxReader::~MailboxReader() {
+    if (openCount > 0) Connection::close();
+}
+
+bool MailboxReader::connected() const { return openCount > 0; }
+
+void MailboxReader::clearMessageState() {
+    message_.clear();
+    headerMap_.clear();
+    folders_.clear();
+    if (!reply_.empty()) reply_[0] = '\0';
+    if (!commandBuffer_.empty()) commandBuffer_[0] = '\0';
+    lastRetrieved_ = 0;
+    currentSize_ = 0;
+}
+
+int MailboxReader::close() {
+    clearMessageState();
+    if (keepOpen_) return kReaderOk;
+    loggedIn_ = 0;
+    count_ = 0;
+    int result = Connection::close();
+    std::vector<char>().swap(commandBuffer_);
+    std::vector<char>().swap(reply_);
+    return result;
+}
+
+int MailboxReader::open(const String& host, const String& port, const char*, int) {
+    if (connected()) close();
+    if (commandBuffer_.empty()) commandBuffer_.assign(kReaderCommandSize, '\0');
+    if (reply_.empty()) reply_.assign(kReaderReplySize, '\0');
+    commandBuffer_[0] = '\0';
+    reply_[0] = '\0';
+    connectHost_ = host;
+    connectPort_ = port;
+    int result = open(host, port);  // the connection layer's open (virtual)
+    if (result < 1) return result;
+    if (!preCommand_.empty()) {
+        int sent = sendCommand("%s\r\n", preCommand_.c_str());
+        if (sent < 1) return sent;
+    }
+    return kReaderOk;
+}
+
+int MailboxReader::login(const String&, const String&) { return kReaderNotDone; }
+int MailboxReader::messageCount() { return count_; }
+int MailboxReader::deleteMessage(int) { return kReaderNotDone; }
+int MailboxReader::undeleteMessage(int) { return kReaderNotDone; }
+int MailboxReader::closeMailbox() { return kReaderOk; }
+
+int MailboxReader::retrieveHeader(int n) {
+    int savedHeaderOnly = headerOnly_;
+    int savedExtract = extract_;
+    headerOnly_ = 1;
+    extract_ = 0;
+    int result = retrieve(n);
+    headerOnly_ = savedHeaderOnly;
+    extract_ = savedExtract;
+    return result;
+}
+
+int MailboxReader::retrieve(int) { return kReaderNotDone; }
+int MailboxReader::sort(const String&, const String&) { return kReaderNotDone; }
+int MailboxReader::search(const String&) { return kReaderNotDone; }
+int MailboxReader::messageSize(int) { return 0; }
+int MailboxReader::unseenCount() { return 0; }
+int MailboxReader::recentCount() { return 0; }
+int MailboxReader::uidValidity() { return 0; }
+int MailboxReader::uidNext() { return 0; }
+unsigned MailboxReader::uidOf(int) { return 0; }
+unsigned MailboxReader::orderedUid(int n) { return uidOf(n); }
+int MailboxReader::currentUid() { return lastRetrieved_; }
+String MailboxReader::currentFlags() { return "\\Seen"; }
+int MailboxReader::listFolders(const String&, int) { return kReaderNotDone; }
+int MailboxReader::createFolder(const String&) { return kReaderNotDone; }
+int MailboxReader::subscribeFolder(const String&) { return kReaderNotDone; }
+int MailboxReader::unsubscribeFolder(const String&) { return kReaderNotDone; }
+int MailboxReader::openFolder(const String& name, int readOnly) {
+    int result = selectFolder(name, readOnly);
+    if (result < 1) return result;
+    return fetchSizes(1, 0);
+}
+int MailboxReader::renameFolder(const String&, const String&) { return kReaderNotDone; }
+int MailboxReader::copyMessage(int, const String&, int) { return kReaderNotDone; }
+int MailboxReader::moveMessage(int n, const String& folder) { return copyMessage(n, folder, 1); }
+int MailboxReader::deleteFolder(const String&) { return kReaderNotDone; }
+int MailboxReader::nextFolderName(String&) { return kReaderNotDone; }
+int MailboxReader::selectFolder(const String&, int) { return kReaderNotDone; }
+int MailboxReader::fetchSizes(int, int) { return kReaderNotDone; }
+int MailboxReader::readReply() { return kReaderNotDone; }
+
+namespace {
+
+// The reader's own reading operations (socket, or file for the file reader) as the parser's
+// line source.
+class ReaderInput : public LineSource {
+public:
+    explicit ReaderInput(MailboxReader& reader) : reader_(reader) {}
+    int readLine(char* buffer, int max) override { return reader_.readLine(buffer, max); }
+    int peekByte(char* out) override { return reader_.peekByte(out); }
+    int read(char* buffer, int length) override { return reader_.read(buffer, length); }
+
+private:
+    MailboxReader& reader_;
+};
+
+String decodeHeaderWords(const String& value) {
+    String charset;
+    return decodeEncodedWords(value, &charset);
+}
+
+} // namespace
+
+int MailboxReader::parseMessage(uint64_t expectedBytes) {
+    ParseSettings settings;
+    settings.headerOnly = headerOnly_;
+    settings.extract = extract_;
+    settings.html = html_;
+    settings.sizeTrust = sizeTrust_;
+    settings.raw = raw_;
+    settings.decodeHeaders = decodeHeaders_;
+    settings.traceLevel = traceLevel_;
+    settings.workingFolder = workingFolder_;
+    settings.decodeWords = decodeHeaderWords;
+    ReaderInput input(*this);
+    MessageParser parser(input, settings, message_);
+    int result = parser.run(expectedBytes);
+    headerMap_.clear();
+    for (const auto& [name, value] : message_.headers) headerMap_.insert(name, value);
+    currentSize_ = message_.bodyLength;
+    if (result < 1) Connection::close();
+    return result;
+}
+
+const MessagePart* MailboxReader::nextPart() {
+    const MessagePart* part = message_.nextPart();
+    if (part) currentSize_ = part->size();
+    return part;
+}
+
+String MailboxReader::headerValue(const char* name) const { return message_.header(name); }
+
+void MailboxReader::echo(const char* text, size_t length) {
+    fwrite(text, 1, length, stdout);
+    fflush(stdout);
+}
+
+int MailboxReader::vsendCommand(const char* format, va_list args) {
+    if (!connected()) return kReaderFailed;
+    if (commandBuffer_.empty()) commandBuffer_.assign(kReaderCommandSize, '\0');
+    int n = vsnprintf(commandBuffer_.data(), commandBuffer_.size(), format, args);
+    if (n < 0) return kReaderFailed;
+    size_t length = static_cast<size_t>(n) < commandBuffer_.size() ? static_cast<size_t>(n)
+                                                                     : commandBuffer_.size() - 1;
+    if (traceLevel_) echo(commandBuffer_.data(), length);
+    return send(commandBuffer_.data(), static_cast<int>(length));
+}
+
+int MailboxReader::sendCommand(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendCommand(format, args);
+    va_end(args);
+    return result;
+}
+
+int MailboxReader::command(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendCommand(format, args);
+    va_end(args);
+    if (result < 1) return result;
+    return readReply();
+}
+
+int MailboxReader::readReplyLine() {
+    if (reply_.empty()) reply_.assign(kReaderReplySize, '\0');
+    reply_[0] = '\0';
+    if (!connected()) return kReaderFailed;
+    int r = readLine(reply_.data(), static_cast<int>(kReaderReplySize - 1));
+    if (r < 1) return r;
+    size_t length = static_cast<size_t>(r) < kReaderReplySize - 1 ? static_cast<size_t>(r) : kReaderReplySize - 1;
+    reply_[length] = '\0';
+    if (traceLevel_) echo(reply_.data(), length);
+    // The rest of an over-long line is read and dropped, so that it is not taken for the
+    // next reply or for message data.
+    if (reply_[length - 1] != '\n') {
+        char rest[512];
+        size_t drained = 0;
+        for (;;) {
+            int n = readLine(rest, static_cast<int>(sizeof rest - 1));
+            if (n < 1) return n;
+            drained += static_cast<size_t>(n);
+            if (rest[n - 1] == '\n') break;
+            if (drained > kReplyDrainMax) return kReaderFailed;
+        }
+    }
+    return r;
+}
+
+} // namespace qarvel

@@ -1,0 +1,168 @@
+// The POP3 reader.
+#include "receive/pop3_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/md5.h"
+
+namespace qarvel {
+
+namespace {
+
+// Listing lines and status lines are read with at most this many characters.
+constexpr int kListLineMax = 511;
+// The time stamp between "<" and ">" is kept up to this length.
+constexpr size_t kTimeStampMax = 255;
+// QUIT waits this long for its reply.
+constexpr int kQuitTimeout = 30;
+// The size table holds at most this many entries (the count comes from the server).
+constexpr int kMessagesMax = 1000000;
+
+} // namespace
+
+String apopDigest(const String& timeStamp, const String& password) {
+    String secret = timeStamp + password;
+    return md5Hex(secret);
+}
+
+Pop3Reader::Pop3Reader() { sizeTrust_ = 0; }
+
+Pop3Reader::~Pop3Reader() {
+    if (connected()) close();
+}
+
+int Pop3Reader::readReply() {
+    int r = readReplyLine();
+    if (r < 1) {
+        Connection::close();
+        return r;
+    }
+    if (reply_[0] == '-') return kReaderFailed;
+    if (reply_[0] == '+') return kReaderOk;
+    return kReaderNotDone;
+}
+
+int Pop3Reader::open(const String& host, const String& port, const char* certificate, int level) {
+    if (connected()) close();
+    timeStamp_ = String();
+    int result = MailboxReader::open(host, port, certificate, level);
+    if (result < 0) return result;
+    int r;
+    for (;;) {
+        r = readReply();
+        if (r < 0) return r;
+        if (r > 0) break;
+        // Lines that answer a pre-command come before the greeting.
+        if (preCommand_.empty() || !connected()) return r;
+    }
+    const char* open = strchr(reply_.data(), '<');
+    if (open) {
+        const char* close = strchr(open + 1, '>');
+        size_t length = close ? static_cast<size_t>(close - open - 1) : 0;
+        if (close && length > 0) {
+            if (length > kTimeStampMax) length = kTimeStampMax;
+            timeStamp_ = String("<") + String(open + 1, length) + ">";
+        }
+    }
+    if (tls_ && !ssl_) {
+        // STLS upgrades the session; a server that refuses it must not get the password.
+        int stls = command("STLS\r\n");
+        if (stls < 1) {
+            fprintf(stderr, "POP3 server does not offer STLS: %s", lastReply());
+            if (connected()) close();
+            return stls < 0 ? stls : kReaderFailed;
+        }
+        int tls = startTls(host);
+        if (tls < 1) {
+            fprintf(stderr, "TLS negotiation with '%s' failed\n", host.c_str());
+            Connection::close();
+            return tls < 0 ? tls : kReaderFailed;
+        }
+    }
+    return r;
+}
+
+int Pop3Reader::login(const String& user, const String& password) {
+    if (!connected()) return kReaderFailed;
+    bool apopDone = false;
+    if (!timeStamp_.empty() && apop_) {
+        String digest = apopDigest(timeStamp_, password);
+        int r = command("APOP %s %s\r\n", user.c_str(), digest.c_str());
+        if (!connected()) return r < 1 ? r : kReaderFailed;
+        apopDone = r > 0;  // a refused APOP falls back to USER and PASS
+    }
+    if (!apopDone) {
+        int r = command("USER %s\r\n", user.c_str());
+        if (r < 1) return r;
+        r = command("PASS %s\r\n", password.c_str());
+        if (r < 1) return r;
+    }
+    loggedIn_ = 1;
+    int r = command("STAT\r\n");
+    if (r < 1) return r;
+    int count = 0;
+    if (sscanf(reply_.data(), "%*s %d", &count) != 1 || count < 0) count = 0;
+    if (count > kMessagesMax) count = kMessagesMax;
+    count_ = count;
+    if (count_ == 0) return r;
+    sizes_.assign(static_cast<size_t>(count_), 0);
+    r = command("LIST\r\n");
+    if (r < 1) return r;
+    currentSize_ = 0;
+    char line[kListLineMax + 1];
+    for (;;) {
+        int n = readLine(line, kListLineMax);
+        if (n < 1) {
+            Connection::close();
+            return n;
+        }
+        line[n] = '\0';
+        if (traceLevel_) echo(line, static_cast<size_t>(n));
+        if (line[0] == '.') return n;
+        if (line[0] == '+') continue;
+        int number = 0;
+        long size = 0;
+        if (sscanf(line, "%d %ld", &number, &size) == 2) {
+            if (number >= 1 && number <= count_) sizes_[static_cast<size_t>(number - 1)] = static_cast<int32_t>(size);
+            if (size > 0) currentSize_ += static_cast<uint64_t>(size);
+        }
+    }
+}
+
+int Pop3Reader::messageSize(int n) {
+    if (n < 1 || n > count_ || static_cast<size_t>(n) > sizes_.size()) return 0;
+    return sizes_[static_cast<size_t>(n - 1)];
+}
+
+int Pop3Reader::retrieve(int n) {
+    if (n < 1 || n > count_ || !connected()) return kReaderFailed;
+    int r = headerOnly_ == 1 ? command("TOP %d 1\r\n", n) : command("RETR %d\r\n", n);
+    if (r < 1) return r;
+    int32_t size = static_cast<size_t>(n) <= sizes_.size() ? sizes_[static_cast<size_t>(n - 1)] : 0;
+    r = parseMessage(size > 0 ? static_cast<uint64_t>(size) : 0);
+    if (r >= 1) lastRetrieved_ = n;
+    return r;
+}
+
+int Pop3Reader::deleteMessage(int n) {
+    if (n < 1 || n > count_ || !connected()) return kReaderFailed;
+    return command("DELE %d\r\n", n);
+}
+
+int Pop3Reader::reset() {
+    if (!connected()) return kReaderFailed;
+    return command("RSET\r\n");
+}
+
+int Pop3Reader::close() {
+    if (connected() && !keepOpen_) {
+        timeout = kQuitTimeout;
+        command("QUIT\r\n");
+    }
+    std::vector<int32_t>().swap(sizes_);
+    timeStamp_ = String();
+    return MailboxReader::close();
+}
+
+} // namespace qarvel

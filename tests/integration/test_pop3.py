@@ -1,0 +1,167 @@
+"""POP3 against the private Dovecot: messages composed by Python's email package are retrieved
+and their parts extracted; every part must come back byte for byte."""
+import email
+import email.policy
+import hashlib
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import unittest
+from email.message import EmailMessage
+from email.mime.application import MIMEApplication
+from email.mime.multipart import MIMEMultipart
+from email.mime.text import MIMEText
+from email.header import Header
+
+import qarvel_env as env
+
+BENCH_TOOL = pathlib.Path(env.BINARY).parent / "bench" / "pop3_bench"
+
+
+def retrieve(user, outdir, *extra):
+    """Runs the reader over the user's mailbox; returns the CompletedProcess."""
+    return subprocess.run([str(BENCH_TOOL), "pop3", "127.0.0.1", env.port("POP3_PORT"), user, "secret",
+                           str(outdir)] + list(extra), capture_output=True, timeout=120)
+
+
+def nested_message():
+    outer = MIMEMultipart("mixed")
+    outer["From"] = "Sender <sender@example.test>"
+    outer["To"] = "a@example.test"
+    outer["Subject"] = Header("Grüße aus Köln ✓", "utf-8").encode()
+    alt = MIMEMultipart("alternative")
+    alt.attach(MIMEText("plain text körper\n", "plain", "utf-8"))
+    alt.attach(MIMEText("<p>html</p>\n", "html", "utf-8"))
+    related = MIMEMultipart("related")
+    related.attach(alt)
+    image = MIMEApplication(bytes(range(256)) * 40, "octet-stream")
+    image.add_header("Content-ID", "<img1@example.test>")
+    related.attach(image)
+    outer.attach(related)
+    doc = MIMEApplication(os.urandom(70000), "pdf")
+    doc.add_header("Content-Disposition", "attachment", filename=("utf-8", "", "Bericht März.pdf"))
+    outer.attach(doc)
+    qp = MIMEText("line one\n" + "x" * 200 + "\n.leading dot\n", "plain", "utf-8")
+    qp.replace_header("Content-Transfer-Encoding", "quoted-printable") if False else None
+    named = MIMEApplication(b"..dots\r\n.\r\nend\r\n", "octet-stream")
+    named.add_header("Content-Disposition", "attachment", filename="../../etc/evil.txt")
+    outer.attach(named)
+    return outer.as_bytes()
+
+
+def latin1_message():
+    m = EmailMessage(policy=email.policy.SMTP)
+    m["From"] = "x@example.test"
+    m["To"] = "y@example.test"
+    m["Subject"] = Header("Café crème", "iso-8859-1").encode()
+    m.set_content("caf\xe9\n", charset="iso-8859-1", cte="quoted-printable")
+    m.add_attachment(b"\x00\x01binary\xff" * 1000, maintype="application", subtype="x-test",
+                     filename="données.bin")
+    return m.as_bytes()
+
+
+def uuencoded_message():
+    import binascii
+    data = os.urandom(1000)
+    lines = ["begin 644 table.dat"]
+    for i in range(0, len(data), 45):
+        lines.append(binascii.b2a_uu(data[i:i + 45]).decode().rstrip("\n"))
+    lines += ["`", "end"]
+    text = "Here is the file:\n" + "\n".join(lines) + "\nBye\n"
+    m = EmailMessage(policy=email.policy.SMTP)
+    m["From"] = "u@example.test"
+    m["To"] = "v@example.test"
+    m["Subject"] = "uuencoded"
+    m.set_content(text)
+    return m.as_bytes(), data
+
+
+def big_message(size):
+    m = EmailMessage(policy=email.policy.SMTP)
+    m["From"] = "big@example.test"
+    m["To"] = "v@example.test"
+    m["Subject"] = "big"
+    m.set_content("see attachment\n")
+    payload = os.urandom(size)
+    m.add_attachment(payload, maintype="application", subtype="octet-stream", filename="big.bin")
+    return m.as_bytes(), payload
+
+
+def expected_parts(raw):
+    """(file name, bytes) of every attachment as Python's email package reads it."""
+    m = email.message_from_bytes(raw, policy=email.policy.default)
+    parts = []
+    for part in m.walk():
+        if part.is_multipart():
+            continue
+        name = part.get_filename()
+        if part.get_content_maintype() == "text" and not name:
+            continue
+        parts.append((name, part.get_payload(decode=True)))
+    return parts
+
+
+@unittest.skipUnless(BENCH_TOOL.exists(), "pop3_bench not built")
+class Pop3Test(unittest.TestCase):
+    def setUp(self):
+        self.out = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-pop3-"))
+
+    def tearDown(self):
+        shutil.rmtree(self.out, ignore_errors=True)
+
+    def files(self, n):
+        return {p.name: p.read_bytes() for p in (self.out / str(n)).iterdir()}
+
+    def test_nested_multiparts_and_encoded_names(self):
+        raw1, raw2 = nested_message(), latin1_message()
+        raw3, uudata = uuencoded_message()
+        env.fill_maildir("alice", [raw1, raw2, raw3])
+        r = retrieve("alice", self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"messages=3", r.stdout)
+
+        got = self.files(1)
+        headers = got["headers"].decode("utf-8").splitlines()
+        self.assertEqual(headers[0], "Grüße aus Köln ✓")
+        self.assertEqual(got["body"].replace(b"\r\n", b"\n"), "plain text körper\n".encode())
+        by_content = {hashlib.sha256(v).hexdigest(): k for k, v in got.items()}
+        for name, data in expected_parts(raw1):
+            self.assertIn(hashlib.sha256(data).hexdigest(), by_content, name)
+        self.assertEqual(got["Bericht_März.pdf"], expected_parts(raw1)[1][1])
+        self.assertEqual(got["evil.txt"], b"..dots\r\n.\r\nend\r\n")
+        self.assertIn("img1_example.test", got)
+
+        got = self.files(2)
+        self.assertEqual(got["headers"].splitlines()[0], "Café crème".encode("latin-1"))
+        self.assertEqual(got["body"].replace(b"\r\n", b"\n"), b"caf\xe9\n")
+        self.assertEqual(got["données.bin".encode("latin-1").decode("latin-1")] if False else
+                         got["donn\u00e9es.bin"], b"\x00\x01binary\xff" * 1000)
+
+        got = self.files(3)
+        self.assertEqual(got["table.dat"], uudata)
+        self.assertEqual(got["body"].replace(b"\r\n", b"\n"), b"Here is the file:\nBye\n")
+
+    def test_20_mib_attachment(self):
+        raw, payload = big_message(20 << 20)
+        env.fill_maildir("bob", [raw])
+        r = retrieve("bob", self.out)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual((self.out / "1" / "big.bin").read_bytes(), payload)
+        rss = int(r.stdout.split(b"maxrss_kb=")[1].split()[0])
+        self.assertLess(rss, 64 * 1024, "memory must not grow with the attachment")
+
+    def test_apop_and_wrong_password(self):
+        env.fill_maildir("carol", ["Subject: one\n\nhello\n"])
+        r = retrieve("carol", self.out, "apop")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual((self.out / "1" / "body").read_bytes(), b"hello\r\n")
+        r = subprocess.run([str(BENCH_TOOL), "pop3", "127.0.0.1", env.port("POP3_PORT"), "carol", "wrong",
+                            str(self.out)], capture_output=True, timeout=60)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn(b"-ERR", r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
