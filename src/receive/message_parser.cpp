@@ -1,6 +1,7 @@
 // The message parser: header fields, multipart structure, per-part decoding and extraction.
 #include "receive/message_parser.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -74,6 +75,10 @@ String headerValueOf(const std::string& line, size_t colon) {
     return String(line.data() + start, end - start);
 }
 
+int hexDigit(char c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
 // A parameter of a structured header value ("name=", "name =", quoted or not, and the
 // extended forms name*=charset'lang'%XX and name*0*=... continuations). Returns empty when
 // absent. The value stops at CR or LF and is at most 255 bytes.
@@ -135,7 +140,7 @@ String parameter(const String& value, const char* name) {
             for (size_t k = 0; k < text.size(); ++k) {
                 if (text[k] == '%' && k + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[k + 1])) &&
                     isxdigit(static_cast<unsigned char>(text[k + 2]))) {
-                    decoded.push_back(static_cast<char>(std::stoi(text.substr(k + 1, 2), nullptr, 16)));
+                    decoded.push_back(static_cast<char>(hexDigit(text[k + 1]) * 16 + hexDigit(text[k + 2])));
                     k += 2;
                 } else {
                     decoded.push_back(text[k]);
