@@ -1,7 +1,7 @@
 // pop3_bench: retrieves a POP3 mailbox with the POP3 reader and extracts every message; the
 // retrieval benchmark and a small driver for the integration tests.
 //
-//   pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop]...
+//   pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop|ca=FILE]...
 //
 // For message n it writes OUTDIR/n/ with the extracted parts (binary mode), "body" (the text
 // body) and "headers" (subject, from, to, cc, date, one per line). It ends with one line:
@@ -47,7 +47,7 @@ int store(MailboxReader& reader, const std::string& outdir, int n) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop]\n");
+        fprintf(stderr, "usage: pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop|ca=FILE]\n");
         return 2;
     }
     std::string mode = argv[1];
@@ -68,6 +68,11 @@ int main(int argc, char** argv) {
             if (!strcmp(argv[i], "tls")) pop3.setTls(1);
             if (!strcmp(argv[i], "ssl")) pop3.setSsl(1);
             if (!strcmp(argv[i], "apop")) pop3.setApop(1);
+            if (!strncmp(argv[i], "ca=", 3)) {
+                TlsOptions tls;
+                tls.caFile = argv[i] + 3;
+                pop3.setTlsOptions(tls);
+            }
         }
         int r = pop3.open(argv[2], argv[3], nullptr, 0);
         if (r < 1) {

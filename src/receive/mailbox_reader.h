@@ -127,7 +127,8 @@ public:
     void setKeepOpen(int v) { keepOpen_ = v; }
     void setApop(int v) { apop_ = v; }
     void setPreCommand(const String& v) { preCommand_ = v; }
-    void setSsl(int v) { ssl_ = v; }
+    // SSL: TLS right after connecting (the socket does it); TLS: STLS/STARTTLS after the greeting.
+    void setSsl(int v) { ssl_ = v; setImplicitTls(v != 0); }
     void setTls(int v) { tls_ = v; }
     void setIpv6(int v) { ipv6_ = v; }
     // Where parts that outgrow memory are spilled while a message is parsed.
