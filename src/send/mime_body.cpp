@@ -13,12 +13,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/base64.h"
+#include "base/byte_sink.h"
+#include "base/encoded_word.h"
+#include "base/quoted_printable.h"
+#include "base/uucode.h"
 #include "send/content_types.h"
 #include "send/html_to_text.h"
-#include "send/mime_encoders.h"
 #include "send/sender_session.h"
 
 namespace qarvel {
@@ -30,8 +35,8 @@ constexpr size_t kBodyPiece = 1024;
 // Quoted-printable text is encoded in chunks that end at a line end found within this many
 // bytes, so the encoded copy never holds more than a chunk.
 constexpr size_t kQpChunk = 4096;
-// Binary files are read in blocks of whole encoder lines: 57 bytes make one base64 line of
-// 76 characters, 45 bytes one uuencoded line.
+// Binary files are read in blocks of whole encoder lines (57 bytes make one base64 line of
+// 76 characters, 45 bytes one uuencoded line).
 constexpr size_t kBase64Block = 57 * 4096;
 constexpr size_t kUuBlock = 45 * 4096;
 
@@ -46,6 +51,55 @@ int put(SenderSession& s, const char* data, size_t length, DataMode mode = DataM
 
 int put(SenderSession& s, const std::string& text, DataMode mode = DataMode::kGuardEnd) {
     return put(s, text.data(), text.size(), mode);
+}
+
+// The encoders' output straight into the session's data sink. Encoded text is dot-stuffed
+// there (a uuencoded line may begin with '.'). The first failed send is kept; later output is
+// dropped. With crlf, each line feed the encoder writes goes out as CR LF (the uuencoder ends
+// its lines with a bare line feed; no other line feed occurs in its output).
+class SessionSink : public ByteSink {
+public:
+    SessionSink(SenderSession& s, bool crlf) : s_(s), crlf_(crlf) {}
+    void write(const char* bytes, size_t count) override {
+        if (result_ < 1 || count == 0) return;
+        if (!crlf_) {
+            result_ = put(s_, bytes, count, DataMode::kStuffDots);
+            return;
+        }
+        std::string line;
+        line.reserve(count + 16);
+        for (size_t i = 0; i < count; ++i) {
+            if (bytes[i] == '\n') line += '\r';
+            line += bytes[i];
+        }
+        result_ = put(s_, line, DataMode::kStuffDots);
+    }
+    int result() const { return result_; }
+
+private:
+    SenderSession& s_;
+    bool crlf_;
+    int result_ = kSessionOk;
+};
+
+// Quoted-printable (body mode) of one chunk with every line end as CR LF. A blank at the very
+// end of the chunk is escaped behind a soft line break, so no line ends in white space that a
+// decoder could strip.
+std::string quotedPrintableCrlf(const char* data, size_t length) {
+    String encoded = quotedPrintableEncode(data, length, false, false, nullptr);
+    std::string out;
+    out.reserve(encoded.length() + encoded.length() / 32 + 8);
+    std::string_view e = encoded.view();
+    for (size_t i = 0; i < e.size(); ++i) {
+        if (e[i] == '\n' && (i == 0 || e[i - 1] != '\r')) out += '\r';
+        out += e[i];
+    }
+    if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
+        char blank = out.back();
+        out.pop_back();
+        out += blank == ' ' ? "=\r\n=20" : "=\r\n=09";
+    }
+    return out;
 }
 
 // A composed header line. Lines that fit the command buffer go through the session's header
@@ -99,7 +153,7 @@ int writeQuotedPrintable(SenderSession& s, const char* data, size_t length, bool
         // A chunk that ends inside a line must not split a CR LF pair.
         bool cut = (done + chunk < length || more) && start[chunk - 1] != '\n';
         if (cut && chunk > 1 && start[chunk - 1] == '\r') --chunk;
-        std::string encoded = encodeQuotedPrintableCrlf(start, chunk);
+        std::string encoded = quotedPrintableCrlf(start, chunk);
         if (cut) encoded += "=\r\n";
         for (size_t k = 0; k < encoded.size(); k += kBodyPiece) {
             size_t piece = std::min(kBodyPiece, encoded.size() - k);
@@ -245,16 +299,16 @@ int streamTextFile(SenderSession& s, InputFile& file, const String& path, bool q
     }
 }
 
-// A binary file, base64 in lines of 76 characters or uuencoded under its base name. Blocks
-// are whole encoder lines, so each encodes on its own; only the last one is padded.
+// A binary file, base64 in lines of 76 characters or uuencoded under its base name, read in
+// large blocks and pushed through one encoder into the data sink.
 int streamBinaryFile(SenderSession& s, InputFile& file, const String& path, const std::string& name,
                      bool uuencode) {
     size_t block = uuencode ? kUuBlock : kBase64Block;
     std::vector<char> in(block);
-    std::string out;
-    out.reserve(block / 3 * 4 + block / 45 * 4 + 64);
-    int r;
-    if (uuencode && (r = put(s, uuencodeBeginLine(name), DataMode::kStuffDots)) < 1) return r;
+    SessionSink sink(s, uuencode);
+    Base64Encoder base64(sink, 76);
+    std::unique_ptr<UuEncoder> uu;
+    if (uuencode) uu = std::make_unique<UuEncoder>(sink, String(name));
     for (;;) {
         ssize_t n = file.readFull(in.data(), block);
         if (n < 0) {
@@ -262,15 +316,15 @@ int streamBinaryFile(SenderSession& s, InputFile& file, const String& path, cons
             break;
         }
         if (n == 0) break;
-        out.clear();
-        if (uuencode) uuencodeLinesCrlf(in.data(), static_cast<size_t>(n), out);
-        else encodeBase64Lines76(in.data(), static_cast<size_t>(n), out);
-        if ((r = put(s, out, DataMode::kStuffDots)) < 1) return r;
+        if (uu) uu->encode(in.data(), static_cast<size_t>(n));
+        else base64.put(in.data(), static_cast<size_t>(n));
+        if (sink.result() < 1) return sink.result();
         countFileBytes(s, static_cast<size_t>(n));
         if (static_cast<size_t>(n) < block) break;
     }
-    if (uuencode && (r = put(s, uuencodeEndLines(), DataMode::kStuffDots)) < 1) return r;
-    return kSessionOk;
+    if (uu) uu->end();
+    else base64.finish();
+    return sink.result();
 }
 
 // Header text from outside (a reference) with its control bytes removed, so it cannot break
@@ -313,7 +367,7 @@ String partFileName(const String& path, const String& charset) {
     bool nonAscii = false;
     for (char c : name)
         if (static_cast<unsigned char>(c) >= 128) nonAscii = true;
-    if (nonAscii) name = encodeWordText(name, charset.empty() ? "utf-8" : charset.c_str());
+    if (nonAscii) name = encodeWord(charset.empty() ? String("utf-8") : charset, true, String(name), false).str();
     std::string quoted;
     for (char c : name) {
         if (c == '"' || c == '\\') quoted += '\\';
