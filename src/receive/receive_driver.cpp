@@ -1,13 +1,307 @@
 #include "receive/receive_driver.h"
 
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "receive/header_display.h"
+#include "receive/mailbox_reader.h"
+#include "receive/message_actions.h"
+#include "receive/receive_filters.h"
+#include "send/sender_session.h"
 
 namespace qarvel {
 
-// Placeholder until the message loop lands: the run reports that it cannot read mail.
-int runReceiveDriver() {
-    fputs("Receiving mail is not available in this build\n", stderr);
-    return kReceiveFailed;
+namespace {
+
+// Closes the reader when the run leaves by any path, so a POP3 server always gets QUIT.
+class ReaderCloser {
+public:
+    explicit ReaderCloser(MailboxReader& reader) : reader_(reader) {}
+    ~ReaderCloser() { close(); }
+    ReaderCloser(const ReaderCloser&) = delete;
+    ReaderCloser& operator=(const ReaderCloser&) = delete;
+    void close() {
+        if (open_) reader_.close();
+        open_ = false;
+    }
+
+private:
+    MailboxReader& reader_;
+    bool open_ = true;
+};
+
+// Reads one line from the console as the password (at most 255 characters).
+String promptPassword() {
+    fputs("Password: ", stdout);
+    fflush(stdout);
+    char line[256];
+    if (!fgets(line, sizeof line, stdin)) return String();
+    size_t length = strcspn(line, "\r\n");
+    return String(line, length);
+}
+
+void writeText(const char* data, size_t length) {
+    if (length) fwrite(data, 1, length, stdout);
+}
+
+void writeText(const std::string& text) { writeText(text.data(), text.size()); }
+
+// Elapsed time of the run in milliseconds: wall seconds, else processor time, else 1.
+double elapsedMilliseconds(time_t startSeconds, clock_t startClock) {
+    double ms = static_cast<double>(time(nullptr) - startSeconds) * 1000.0;
+    if (ms == 0) ms = static_cast<double>(clock() - startClock) * 1000.0 / CLOCKS_PER_SEC;
+    if (ms <= 0) ms = 1;
+    return ms;
+}
+
+// The state of one run.
+class ReceiveRun {
+public:
+    ReceiveRun(const ReceiveOptions& options, MailboxReader& reader, SenderSession* sender)
+        : o_(options), reader_(reader), sender_(sender) {}
+
+    int run();
+
+private:
+    int connect();
+    int processMessages(int count);
+    // Step results inside the loop: go on, or end the run with the exit code.
+    static constexpr int kContinue = -1000;
+    static constexpr int kEndLoop = -1001;  // no further message; the run ends normally
+    int processMessage(int n, int count);
+    void display(int n);
+    int deleteMessage(int n, bool announce);
+    int deleteRange(int count);
+    void printStatistics();
+
+    ReceiveOptions o_;
+    MailboxReader& reader_;
+    SenderSession* sender_;
+    HarvestFile harvest_;
+    int counter_ = 0;
+    double bytes_ = 0;
+    time_t startSeconds_ = 0;
+    clock_t startClock_ = 0;
+    bool failed_ = false;  // something was kept back; the run ends with 1 after the loop
+};
+
+int ReceiveRun::connect() {
+    const char* certificate =
+        (o_.ssl || o_.tls) && !o_.certificate.empty() ? o_.certificate.c_str() : nullptr;
+    int retries = o_.retries;
+    int result = 0;
+    for (;;) {
+        result = reader_.open(o_.host, o_.port, certificate, o_.level);
+        if (result > 0 || retries <= 0) break;
+        --retries;
+    }
+    return result;
+}
+
+int ReceiveRun::run() {
+    const bool certified = !o_.certificate.empty() || o_.level >= 2;
+    if (o_.user.empty() && !certified) {
+        fputs("Missing userid\n", stderr);
+        return kReceiveFailed;
+    }
+    if (o_.password.empty() && !certified && !o_.cgi && o_.logFile.empty())
+        o_.password = promptPassword();
+    if (o_.password.empty() && !certified) {
+        fputs("Missing password\n", stderr);
+        return kReceiveFailed;
+    }
+    startSeconds_ = time(nullptr);
+    startClock_ = clock();
+    bytes_ = 0;
+
+    int result = connect();
+    if (result <= 0) {
+        reader_.close();
+        fprintf(stderr, "Could not connect to: %s:%s, error= %d\n", o_.host.c_str(), o_.port.c_str(),
+                result);
+        return kReceiveFailed;
+    }
+    ReaderCloser closer(reader_);
+
+    if (!o_.preauth && !certified) {
+        result = reader_.login(o_.user, o_.password);
+        if (result <= 0) {
+            fprintf(stderr, "Could not log in as '%s' to: %s:%s\n", o_.user.c_str(), o_.host.c_str(),
+                    o_.port.c_str());
+            const char* reply = reader_.lastReply();
+            size_t length = strlen(reply);
+            fputs(reply, stderr);
+            if (length == 0 || reply[length - 1] != '\n') fputc('\n', stderr);
+            return kReceiveFailed;
+        }
+    }
+
+    // IMAP folder management, access control and folder selection come here once the IMAP
+    // reader exists; a management run processes no message.
+    const bool managementRun = false;
+
+    int count = reader_.messageCount();
+    if (o_.exitWithCount) return count;
+    // IMAP: IDLE, and the sorted or searched order, would change count and order here.
+
+    reader_.setDecodeHeaders(o_.decodeHeaders);
+    reader_.setRaw(o_.raw);
+    reader_.setExtract(o_.extract);
+    reader_.setHtml(o_.html);
+    reader_.setHeaderOnly(o_.brief && o_.relay.empty() ? 1 : 0);
+
+    if (!o_.harvestFile.empty()) harvest_.open(o_.harvestFile);
+
+    const bool fastDeletion = o_.remove && o_.brief && o_.quiet;
+    if (fastDeletion) {
+        result = deleteRange(count);
+        if (result != kContinue) return result;
+    } else if (!managementRun) {
+        result = processMessages(count);
+        if (result != kContinue) return result;
+    }
+
+    closer.close();
+    printStatistics();
+    return failed_ ? kReceiveFailed : kReceiveSuccess;
+}
+
+int ReceiveRun::processMessages(int count) {
+    for (int n = o_.messageNumber; n <= count && n <= o_.lastMessage; ++n) {
+        int result = processMessage(n, count);
+        if (result == kEndLoop) break;
+        if (result != kContinue) return result;
+    }
+    return kContinue;
+}
+
+int ReceiveRun::processMessage(int n, int count) {
+    ++counter_;
+    int kept = applyFilters(reader_, o_, n);
+    if (kept < 0) {
+        // The header fetch failed: no further message, but the run ends normally.
+        return kEndLoop;
+    }
+    if (kept == kFilterSkip) return kContinue;
+
+    int result = reader_.retrieve(n);
+    if (result <= 0) {
+        fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, result);
+        return kReceiveFailed;
+    }
+    if (!o_.filter.empty()) return kContinue;
+
+    if (!o_.execCommand.empty()) {
+        result = runExecCommand(o_.execCommand, o_.workingFolder, reader_.body(),
+                                static_cast<size_t>(reader_.bodyLength()), n);
+        if (result == kActionFailed) {
+            // The body never reached the command: keep the message and stop here.
+            fprintf(stderr, "Message #%d is kept on the server\n", n);
+            return kReceiveFailed;
+        }
+        if (result == kActionCommandFailed) {
+            fprintf(stderr, "Message #%d is kept on the server\n", n);
+            failed_ = true;
+            return kContinue;
+        }
+        return o_.remove ? deleteMessage(n, true) : kContinue;
+    }
+
+    int size = reader_.messageSize(n);
+    bytes_ += size > 0 ? size : static_cast<double>(reader_.message().bytesRead);
+
+    // List-server mode hands the message to the list server here.
+
+    if (!o_.quiet) display(n);
+
+    // Extraction runs under -quiet too: a script that extracts and deletes quietly must not
+    // lose the attachments.
+    if (o_.extract && extractParts(reader_, o_) != kActionOk) {
+        fprintf(stderr, "Could not extract the attachments of message #%d; it is kept\n", n);
+        return kReceiveFailed;
+    }
+
+    if (!o_.relay.empty()) {
+        if (!sender_) {
+            fprintf(stderr, "Could not connect to relay: %s, error= %d\n", o_.relay.c_str(), 0);
+            return kReceiveFailed;
+        }
+        if (forwardMessage(*sender_, reader_, o_) <= 0) return kReceiveFailed;
+    }
+
+    return o_.remove ? deleteMessage(n, true) : kContinue;
+}
+
+void ReceiveRun::display(int n) {
+    if (o_.umbox) writeText(mailboxFromLine(reader_.sender(), time(nullptr)));
+    char number[32];
+    snprintf(number, sizeof number, "%d. ", counter_);
+    writeText(number, strlen(number));
+    if (!o_.raw) {
+        int size = reader_.messageSize(n);
+        long long shown = size > 0 ? size : static_cast<long long>(reader_.message().bytesRead);
+        writeText(formatHeaderLines(collectHeaders(reader_, o_.full, shown), o_.labels, o_.full,
+                                    o_.showSize));
+    }
+
+    if (!o_.raw && o_.receiptMode && sender_) {
+        String to = o_.receiptMode == 1 ? reader_.dispositionNotificationTo() : reader_.sender();
+        if (!to.empty() && !(to == "[unknown]")) {
+            if (sendReadReceipt(*sender_, reader_, o_, to) <= 0)
+                fprintf(stderr, "Could not send a read receipt for message #%d to %s\n", n,
+                        to.c_str());
+        }
+    }
+
+    harvest_.add(senderAddress(reader_.sender()));
+
+    size_t length = static_cast<size_t>(reader_.bodyLength());
+    const char* body = reader_.body();
+    writeText(body, length);
+    if (!o_.separator.empty()) {
+        if (length && body[length - 1] != '\n') writeText("\n", 1);
+        writeText(o_.separator.c_str(), o_.separator.length());
+        writeText("\n", 1);
+    }
+    fflush(stdout);
+}
+
+int ReceiveRun::deleteMessage(int n, bool announce) {
+    if (announce && !o_.quiet) {
+        const String& label = o_.undelete ? o_.labels.undeletedMessage : o_.labels.deletedMessage;
+        printf("%s%d\n", label.c_str(), n);
+    }
+    int result = o_.undelete ? reader_.undeleteMessage(n) : reader_.deleteMessage(n);
+    if (result <= 0) {
+        fprintf(stderr, "Could not delete message, error= %d\n", result);
+        return kReceiveFailed;
+    }
+    return kContinue;
+}
+
+int ReceiveRun::deleteRange(int count) {
+    for (int n = o_.messageNumber; n <= count && n <= o_.lastMessage; ++n) {
+        int result = deleteMessage(n, false);
+        if (result != kContinue) return result;
+    }
+    return kContinue;
+}
+
+void ReceiveRun::printStatistics() {
+    double ms = elapsedMilliseconds(startSeconds_, startClock_);
+    if (!o_.kbs) return;
+    double rate = bytes_ / ms * 1000.0 / 1024.0;
+    printf("Received %lld bytes in %g seconds (%g KB/s)\n", static_cast<long long>(bytes_),
+           ms * 0.001, rate);
+}
+
+} // namespace
+
+int runReceive(const ReceiveOptions& options, MailboxReader& reader, SenderSession* sender) {
+    ReceiveRun run(options, reader, sender);
+    return run.run();
 }
 
 } // namespace qarvel

@@ -1,0 +1,85 @@
+// What the receive driver does with a retrieved message besides showing it: the -exec:
+// command over a temporary file, the harvest file, writing the extracted parts, read receipts
+// and forwarding through the current sender.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "base/string.h"
+#include "receive/receive_options.h"
+
+namespace qarvel {
+
+class MailboxReader;
+class SenderSession;
+
+// Results of the actions: above 0 done, 0 not done, below 0 failed.
+constexpr int kActionOk = 1;
+constexpr int kActionSkipped = 0;
+constexpr int kActionFailed = -1;      // nothing was written or sent: keep the message
+constexpr int kActionCommandFailed = -2;  // the -exec: command ran and exited non-zero
+
+// A file made by mkstemp in a folder, removed (and closed) when the object goes away, on
+// every path.
+class TempFile {
+public:
+    explicit TempFile(const String& folder);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    bool valid() const { return file_ != nullptr || !path_.empty(); }
+    FILE* file() { return file_; }
+    const std::string& path() const { return path_; }
+    // Writes the bytes whole; false when a write came back short.
+    bool write(const char* data, size_t length);
+    // Flushes and closes the stream (the file stays until destruction); false on a failure.
+    bool finish();
+
+private:
+    FILE* file_ = nullptr;
+    std::string path_;
+};
+
+// Writes the decoded body to a temporary file in the working folder and runs
+// "command < file" through /bin/sh. The file is removed once the command has ended.
+// Returns kActionOk, kActionFailed when the file could not be written or the command not
+// started, or kActionCommandFailed when the command exited non-zero (its status in *status).
+int runExecCommand(const String& command, const String& workingFolder, const char* body,
+                   size_t length, int messageNumber, int* status = nullptr);
+
+// The harvest file, opened once per run for appending.
+class HarvestFile {
+public:
+    HarvestFile() = default;
+    ~HarvestFile();
+    HarvestFile(const HarvestFile&) = delete;
+    HarvestFile& operator=(const HarvestFile&) = delete;
+    // Opens (creating) the file; false with a message on stderr when that fails.
+    bool open(const String& path);
+    bool isOpen() const { return file_ != nullptr; }
+    // Appends the address and a line end, unless it is empty or "[unknown]".
+    void add(const String& address);
+
+private:
+    FILE* file_ = nullptr;
+};
+
+// Writes every extracted part of the message retrieved last into the folder. Text parts
+// (media type text/... or message/rfc822, or every part with textMode) are written in text
+// mode. Returns kActionOk when every part was written whole, else kActionFailed (the writer
+// has said why on stderr); the remaining parts are still tried.
+int extractParts(MailboxReader& reader, const ReceiveOptions& options);
+
+// Sends a read receipt for the message retrieved last to the address, through the sender,
+// quietly. Returns the send result (above 0 success).
+int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options,
+                    const String& to);
+
+// Forwards the message retrieved last (raw: its header block and undecoded body) to the
+// relay host. On failure prints "Could not connect to relay: ..." or "Could not send to
+// relay: ..." on stderr and returns a result of 0 or below.
+int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options);
+
+} // namespace qarvel
