@@ -19,7 +19,9 @@
 
 #include "receive/file_mailbox_reader.h"
 #include "receive/header_display.h"
+#include "receive/pop3_reader.h"
 #include "receive/receive_driver.h"
+#include "receive/scripted_transport.h"
 
 namespace qarvel {
 namespace {
@@ -72,7 +74,7 @@ struct Outcome {
     std::string out, err;
 };
 
-Outcome runCaptured(const ReceiveOptions& options) {
+Outcome runCaptured(const ReceiveOptions& options, MailboxReader& reader) {
     Folder capture;
     fflush(stdout);
     fflush(stderr);
@@ -82,10 +84,7 @@ Outcome runCaptured(const ReceiveOptions& options) {
     dup2(outFd, 1);
     dup2(errFd, 2);
     Outcome result;
-    {
-        FileMailboxReader reader;
-        result.code = runReceive(options, reader, nullptr);
-    }
+    result.code = runReceive(options, reader, nullptr);
     fflush(stdout);
     fflush(stderr);
     dup2(savedOut, 1);
@@ -97,6 +96,11 @@ Outcome runCaptured(const ReceiveOptions& options) {
     result.out = readFile(capture.file("out"));
     result.err = readFile(capture.file("err"));
     return result;
+}
+
+Outcome runCaptured(const ReceiveOptions& options) {
+    FileMailboxReader reader;
+    return runCaptured(options, reader);
 }
 
 std::string simpleMessage(const std::string& subject, const std::string& from,
@@ -393,6 +397,63 @@ TEST(ReceiveDriver, CredentialAndConnectFailures) {
     r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Could not retrieve message (1/1), error= -1\n");
+}
+
+TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
+    ReceiveOptions o;
+    o.host = "127.0.0.1";
+    o.port = "110";
+    o.user = "u";
+    o.password = "p";
+
+    // Login refused: both lines, exit 1, and still QUIT.
+    ScriptedTransport<Pop3Reader> refused("+OK ready\r\n+OK\r\n-ERR invalid password\r\n+OK bye\r\n");
+    Outcome r = runCaptured(o, refused);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Could not log in as 'u' to: 127.0.0.1:110\n-ERR invalid password\r\n");
+    EXPECT_EQ(refused.sent(), "USER u\r\nPASS p\r\nQUIT\r\n");
+
+    const std::string session = "+OK ready\r\n+OK\r\n+OK in\r\n+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
+                                "+OK 30\r\nSubject: s\r\n\r\nbody\r\n.\r\n";
+    // A refused DELE: the failure line, exit 1, QUIT.
+    ScriptedTransport<Pop3Reader> deleting(session + "-ERR locked\r\n+OK bye\r\n");
+    o.remove = 1;
+    o.quiet = 1;
+    r = runCaptured(o, deleting);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Could not delete message, error= -1\n");
+    EXPECT_NE(deleting.sent().find("RETR 1\r\nDELE 1\r\nQUIT\r\n"), std::string::npos)
+        << deleting.sent();
+
+    // -rm -br -q deletes without retrieving.
+    ScriptedTransport<Pop3Reader> fast("+OK ready\r\n+OK\r\n+OK in\r\n+OK 2 60\r\n+OK\r\n1 30\r\n2 30\r\n.\r\n"
+                                       "+OK\r\n+OK\r\n+OK bye\r\n");
+    o.brief = 1;
+    r = runCaptured(o, fast);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(fast.sent().find("RETR"), std::string::npos);
+    EXPECT_NE(fast.sent().find("DELE 1\r\nDELE 2\r\nQUIT\r\n"), std::string::npos) << fast.sent();
+
+    // -xit: the count is the exit code, after QUIT.
+    ScriptedTransport<Pop3Reader> counting("+OK ready\r\n+OK\r\n+OK in\r\n+OK 2 60\r\n+OK\r\n1 30\r\n2 30\r\n.\r\n+OK bye\r\n");
+    o = ReceiveOptions();
+    o.host = "h";
+    o.port = "110";
+    o.user = "u";
+    o.password = "p";
+    o.exitWithCount = 1;
+    r = runCaptured(o, counting);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(counting.sent().find("QUIT\r\n"), std::string::npos);
+
+    // A refused connection, tried once more with -retries:1.
+    ScriptedTransport<Pop3Reader> down;
+    down.failConnect(-10061);
+    o.retries = 1;
+    r = runCaptured(o, down);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Could not connect to: h:110, error= -10061\n");
 }
 
 } // namespace
