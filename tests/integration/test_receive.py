@@ -1,0 +1,184 @@
+"""Reading mailboxes end to end: build/qarvel is run as a user would run it against the private
+Dovecot (POP3), with extraction, commands, deletion, forwarding and read receipts; what is left
+on the server, the extracted files and what Postfix delivered are checked afterwards."""
+import email
+import email.policy
+import os
+import pathlib
+import resource
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+import uuid
+from email.message import EmailMessage
+
+import qarvel_env as env
+
+POP3 = ["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-pass:secret"]
+INBOX = env.STATE / "mail" / "inbox"
+
+
+def pop3(user, *args, **kw):
+    return env.run(POP3 + ["-user:" + user] + list(args), **kw)
+
+
+def text(result):
+    return result.stdout.decode(errors="replace"), result.stderr.decode(errors="replace")
+
+
+def message(subject, sender="Sender <sender@example.test>", body="hello\n", attachment=None,
+            headers=None):
+    m = EmailMessage(policy=email.policy.SMTP)
+    m["From"] = sender
+    m["To"] = "Reader <reader@example.test>"
+    m["Subject"] = subject
+    m["Date"] = "Mon, 01 Jun 2026 10:00:00 +0000"
+    for name, value in (headers or {}).items():
+        m[name] = value
+    m.set_content(body)
+    if attachment:
+        name, data = attachment
+        m.add_attachment(data, maintype="application", subtype="octet-stream", filename=name)
+    return m.as_bytes()
+
+
+def left_on_server(user):
+    return len(env.maildir_files(env.user_maildir(user)))
+
+
+def wired():
+    """True once the program entry runs the receive driver for -mail runs."""
+    r = env.run(["-mail", "-host:/nonexistent/none.eml"])
+    return b"Could not retrieve message (1/1)" in r.stderr
+
+
+def inbox_messages_with(token, count=1, timeout=15):
+    """The messages of Postfix's inbox whose Subject holds the token (parsed)."""
+    deadline = time.time() + timeout
+    while True:
+        found = []
+        for path in env.maildir_files(INBOX):
+            parsed = email.message_from_bytes(path.read_bytes(), policy=email.policy.default)
+            if token in str(parsed.get("Subject", "")):
+                found.append(parsed)
+        if len(found) >= count or time.time() > deadline:
+            return found
+        time.sleep(0.2)
+
+
+@unittest.skipUnless(wired(), "the program entry does not run the receive driver yet")
+class ReceiveTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-receive-"))
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def test_empty_mailbox_prints_statistics_only(self):
+        env.fill_maildir("alice", [])
+        out, err = text(r := pop3("alice", "-kbs"))
+        self.assertEqual(r.returncode, 0, err)
+        self.assertTrue(out.startswith("Received 0 bytes in "), out)
+        self.assertNotIn("1. ", out)
+
+    def test_one_message_extracted_byte_for_byte_then_deleted(self):
+        data = os.urandom(50000)
+        env.fill_maildir("bob", [message("With file", attachment=("data.bin", data))])
+        folder = self.tmp / "out"
+        folder.mkdir()
+        out, err = text(r := pop3("bob", "-extract:" + str(folder), "-rm"))
+        self.assertEqual(r.returncode, 0, err)
+        self.assertIn("1. With file\n", out)
+        self.assertIn("From: Sender <sender@example.test>\n", out)
+        self.assertIn("Deleted message #1\n", out)
+        self.assertEqual((folder / "data.bin").read_bytes(), data)
+        self.assertEqual(left_on_server("bob"), 0)
+
+    def test_five_hundred_messages_ranges_and_filters(self):
+        env.fill_maildir("carol", [message(f"Number {i:03d}", sender=f"s{i}@example.test")
+                                   for i in range(1, 501)])
+        out, err = text(r := pop3("carol", "-br"))
+        self.assertEqual(r.returncode, 0, err)
+        self.assertIn("1. Number 001\n", out)
+        self.assertIn("500. Number 500\n", out)
+        out, _ = text(pop3("carol", "-br", "-msg:3", "-first:2"))
+        self.assertEqual([l for l in out.splitlines() if ". Number" in l],
+                         ["1. Number 003", "2. Number 004", "3. Number 005"])
+        out, _ = text(pop3("carol", "-br", "-pat:*number 25?"))
+        self.assertEqual(len([l for l in out.splitlines() if ". Number 25" in l]), 10)
+        out, _ = text(pop3("carol", "-br", "-spat:s499@*"))
+        self.assertIn("Number 499", out)
+        self.assertNotIn("Number 498", out)
+        self.assertEqual(left_on_server("carol"), 500)
+        # Fast deletion: no output, nothing retrieved, every message in the range gone.
+        r = pop3("carol", "-rm", "-br", "-q", "-msg:1", "-first:99")
+        self.assertEqual((r.returncode, r.stdout), (0, b""))
+        self.assertEqual(left_on_server("carol"), 400)
+
+    def test_failed_extraction_keeps_the_message(self):
+        env.fill_maildir("dave", [message("Keep me", attachment=("big.bin", os.urandom(200000)))])
+        folder = self.tmp / "out"
+        folder.mkdir()
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+
+        full = dict(os.environ)
+        r = subprocess.run([env.BINARY] + POP3 + ["-user:dave", "-extract:" + str(folder), "-rm"],
+                           capture_output=True, timeout=60, env=full, preexec_fn=small_files)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn(b"message #1", r.stderr)
+        self.assertNotIn(b"Deleted message #1", r.stdout)
+        self.assertEqual(left_on_server("dave"), 1)
+        self.assertFalse((folder / "big.bin").exists())
+        # A folder that is not there: the same.
+        r = pop3("dave", "-extract:" + str(self.tmp / "missing"), "-rm")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(left_on_server("dave"), 1)
+
+    def test_exec_failure_is_reported_and_the_message_kept(self):
+        env.fill_maildir("alice", [message("One", body="first\n"), message("Two", body="second\n")])
+        seen = self.tmp / "seen.txt"
+        script = f"sh -c 'cat >> {seen}; grep -q second {seen} && exit 3; exit 0'"
+        out, err = text(r := pop3("alice", "-exec:" + script, "-rm"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("message #2 exited with code 3", err)
+        self.assertEqual(left_on_server("alice"), 1)
+        self.assertEqual(list(pathlib.Path(tempfile.gettempdir()).glob("qarvel-exec-*")), [])
+
+    def test_forwarding_and_read_receipts_reach_postfix(self):
+        token = uuid.uuid4().hex[:12]
+        env.fill_maildir("bob", [message(f"Forward {token}", body="forwarded body\n",
+                                         headers={"Disposition-Notification-To": "asker@example.test"})])
+        relay = "127.0.0.1:" + env.port("SMTP_PORT")
+        r = pop3("bob", "-relay:" + relay)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        got = inbox_messages_with(f"Forward {token}")
+        self.assertEqual(len(got), 1)
+        self.assertEqual(got[0].get_content().strip(), "forwarded body")
+        self.assertEqual(got[0]["From"], "Sender <sender@example.test>")
+
+        config = self.tmp / "qarvel.txt"
+        config.write_text(f"SMTP_PORT {env.port('SMTP_PORT')}\nFROM reader@example.test\n")
+        r = env.run(POP3 + ["-user:bob", "-mdn", "-config:" + str(config)])
+        self.assertEqual(r.returncode, 0, r.stderr)
+        got = inbox_messages_with(f"Read: Forward {token} (RECEIPT)")
+        self.assertEqual(len(got), 1)
+        self.assertIn("asker@example.test", got[0]["X-Original-To"] or got[0]["Delivered-To"] or "")
+
+    def test_login_refused_and_connect_refused(self):
+        r = env.run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:alice", "-pass:wrong"])
+        self.assertEqual(r.returncode, 1)
+        err = r.stderr.decode()
+        self.assertIn(f"Could not log in as 'alice' to: 127.0.0.1:{env.port('POP3_PORT')}\n-ERR", err)
+        r = env.run(["-host:127.0.0.1", "-port:1", "-user:alice", "-pass:x", "-retries:1"])
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("Could not connect to: 127.0.0.1:1, error= -10061", r.stderr.decode())
+
+
+if __name__ == "__main__":
+    unittest.main()
