@@ -247,7 +247,10 @@ void ReceiveRun::display(int n) {
     }
 
     if (!o_.raw && o_.receiptMode && sender_) {
-        String to = o_.receiptMode == 1 ? reader_.dispositionNotificationTo() : reader_.sender();
+        // -mdn answers only a Disposition-Notification-To request; -receipt answers every
+        // message, to that address when there is one, else to the reply address.
+        String to = reader_.dispositionNotificationTo();
+        if (to.empty() && o_.receiptMode == 2) to = reader_.replyAddress();
         if (!to.empty() && !(to == "[unknown]")) {
             if (sendReadReceipt(*sender_, reader_, o_, to) <= 0)
                 fprintf(stderr, "Could not send a read receipt for message #%d to %s\n", n,
@@ -255,7 +258,7 @@ void ReceiveRun::display(int n) {
         }
     }
 
-    harvest_.add(senderAddress(reader_.sender()));
+    harvest_.add(reader_.sender());
 
     size_t length = static_cast<size_t>(reader_.bodyLength());
     const char* body = reader_.body();
@@ -271,7 +274,7 @@ void ReceiveRun::display(int n) {
 int ReceiveRun::deleteMessage(int n, bool announce) {
     if (announce && !o_.quiet) {
         const String& label = o_.undelete ? o_.labels.undeletedMessage : o_.labels.deletedMessage;
-        printf("%s%d\n", label.c_str(), n);
+        printf("%s%d%s\n", label.c_str(), n, o_.cgi || o_.html ? "<br>" : "");
     }
     int result = o_.undelete ? reader_.undeleteMessage(n) : reader_.deleteMessage(n);
     if (result <= 0) {

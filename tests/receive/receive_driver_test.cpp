@@ -241,7 +241,7 @@ TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("From s1@example.org ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("Body 1\r\n-----\nFrom s2@example.org "), std::string::npos) << r.out;
-    EXPECT_EQ(readFile(folder.file("harvest.txt")), "s1@example.org\ns2@example.org\n");
+    EXPECT_EQ(readFile(folder.file("harvest.txt")), "Sender1 <s1@example.org>\nSender2 <s2@example.org>\n");
 
     EXPECT_EQ(mailboxFromLine("Ann Smith <ann@x.org>", 0), "From ann@x.org Thu Jan  1 00:00:00 1970\n");
     EXPECT_EQ(mailboxFromLine("[unknown]", 0).rfind("From MAILER-DAEMON ", 0), 0u);
