@@ -107,7 +107,7 @@ class ReceiveTest(unittest.TestCase):
         out, _ = text(pop3("carol", "-br", "-msg:3", "-first:2"))
         self.assertEqual([l for l in out.splitlines() if ". Number" in l],
                          ["1. Number 003", "2. Number 004", "3. Number 005"])
-        out, _ = text(pop3("carol", "-br", "-pat:*number 25?"))
+        out, _ = text(pop3("carol", "-br", "-pat:*number 25*"))
         self.assertEqual(len([l for l in out.splitlines() if ". Number 25" in l]), 10)
         out, _ = text(pop3("carol", "-br", "-spat:s499@*"))
         self.assertIn("Number 499", out)
