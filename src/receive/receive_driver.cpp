@@ -296,7 +296,7 @@ void ReceiveRun::printStatistics() {
     double ms = elapsedMilliseconds(startSeconds_, startClock_);
     if (!o_.kbs) return;
     double rate = bytes_ / ms * 1000.0 / 1024.0;
-    printf("Received %lld bytes in %g seconds (%g KB/s)\n", static_cast<long long>(bytes_),
+    printf("Received %lld bytes in %.3f seconds (%.2f KB/s)\n", static_cast<long long>(bytes_),
            ms * 0.001, rate);
 }
 
