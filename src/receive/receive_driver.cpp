@@ -75,6 +75,8 @@ private:
     int deleteMessage(int n, bool announce);
     int deleteRange(int count);
     void printStatistics();
+    // Messages are numbered from 1; a smaller message number starts at 1.
+    int firstNumber() const { return o_.messageNumber > 1 ? o_.messageNumber : 1; }
 
     ReceiveOptions o_;
     MailboxReader& reader_;
@@ -169,7 +171,7 @@ int ReceiveRun::run() {
 }
 
 int ReceiveRun::processMessages(int count) {
-    for (int n = o_.messageNumber; n <= count && n <= o_.lastMessage; ++n) {
+    for (int n = firstNumber(); n <= count && n <= o_.lastMessage; ++n) {
         int result = processMessage(n, count);
         if (result == kEndLoop) break;
         if (result != kContinue) return result;
@@ -285,7 +287,7 @@ int ReceiveRun::deleteMessage(int n, bool announce) {
 }
 
 int ReceiveRun::deleteRange(int count) {
-    for (int n = o_.messageNumber; n <= count && n <= o_.lastMessage; ++n) {
+    for (int n = firstNumber(); n <= count && n <= o_.lastMessage; ++n) {
         int result = deleteMessage(n, false);
         if (result != kContinue) return result;
     }
