@@ -8,9 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
-#include "send/sender_session.h"
 
 namespace qarvel {
 
@@ -109,94 +107,6 @@ int extractParts(MailboxReader& reader, const ReceiveOptions& options) {
         if (writeAttachment(options.extractFolder, name, *part, text, options.unique) != kWriteOk)
             result = kActionFailed;
     }
-    return result;
-}
-
-// --- read receipts ---
-
-int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options,
-                    const String& to) {
-    String subject = "Read: " + reader.subject() + " (RECEIPT)";
-    std::string body = "Your message\r\n\r\n";
-    body += "  To: " + reader.to().str() + "\r\n";
-    body += "  Subject: " + reader.subject().str() + "\r\n";
-    body += "  Date: " + reader.date().str() + "\r\n\r\n";
-    char when[64];
-    time_t now = time(nullptr);
-    struct tm parts {};
-    gmtime_r(&now, &parts);
-    strftime(when, sizeof when, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-    body += "was read on " + std::string(when) + ".\r\n";
-
-    String from = options.from.empty() ? options.user : options.from;
-    // The receipt is an ordinary composed message, sent without traces.
-    int savedTrace = sender.traceLevel();
-    int savedRaw = sender.raw();
-    sender.setTraceLevel(0);
-    sender.setRaw(0);
-    int result = sender.connectSession(options.smtpHost, options.smtpPort);
-    if (result > 0) {
-        result = sender.sendMessage(from, String(), to, subject, body.data(), body.size(),
-                                    String(), String(), String(), String());
-        sender.quit();
-    }
-    sender.disconnect();
-    sender.setTraceLevel(savedTrace);
-    sender.setRaw(savedRaw);
-    return result;
-}
-
-// --- forwarding ---
-
-namespace {
-
-// The header lines kept when a message is sent on, in this order.
-const char* const kForwardedHeaders[] = {
-    "Return-Path", "Received", "From", "Sender", "Reply-To", "To", "Cc", "Subject", "Date",
-    "Message-ID", "In-Reply-To", "References", "MIME-Version", "Content-Type",
-    "Content-Transfer-Encoding", "Content-Disposition", "Disposition-Notification-To",
-    "Importance", "X-Priority", "Sensitivity", "Organization",
-};
-
-} // namespace
-
-int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options) {
-    std::string text;
-    for (const char* name : kForwardedHeaders) {
-        String value = reader.headerValue(name);
-        if (value.empty()) continue;
-        text += name;
-        text += ": ";
-        text += value.str();
-        text += "\r\n";
-    }
-    text += "\r\n";
-    text.append(reader.body(), reader.bodyLength());
-
-    String recipients = reader.message().toText;
-    if (!reader.message().ccText.empty())
-        recipients = recipients.empty() ? reader.message().ccText
-                                        : recipients + "," + reader.message().ccText;
-    String from = senderAddress(reader.sender());
-    if (from == "[unknown]") from = options.from;
-
-    // Raw: the header block above goes out as it is, followed by the body.
-    int savedRaw = sender.raw();
-    sender.setRaw(1);
-    int result = sender.connectSession(options.relay, options.smtpPort);
-    if (result <= 0) {
-        fprintf(stderr, "Could not connect to relay: %s, error= %d\n", options.relay.c_str(), result);
-        sender.disconnect();
-        sender.setRaw(savedRaw);
-        return result;
-    }
-    result = sender.sendMessage(from, String(), recipients, reader.subject(), text.data(),
-                                text.size(), String(), String(), String(), String());
-    if (result <= 0)
-        fprintf(stderr, "Could not send to relay: %s, error= %d\n", options.relay.c_str(), result);
-    sender.quit();
-    sender.disconnect();
-    sender.setRaw(savedRaw);
     return result;
 }
 

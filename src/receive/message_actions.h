@@ -1,6 +1,5 @@
 // What the receive driver does with a retrieved message besides showing it: the -exec:
-// command over a temporary file, the harvest file, writing the extracted parts, read receipts
-// and forwarding through the current sender.
+// command over a temporary file, the harvest file and writing the extracted parts.
 #pragma once
 
 #include <cstdio>
@@ -12,7 +11,6 @@
 namespace qarvel {
 
 class MailboxReader;
-class SenderSession;
 
 // Results of the actions: above 0 done, 0 not done, below 0 failed.
 constexpr int kActionOk = 1;
@@ -71,15 +69,5 @@ private:
 // mode. Returns kActionOk when every part was written whole, else kActionFailed (the writer
 // has said why on stderr); the remaining parts are still tried.
 int extractParts(MailboxReader& reader, const ReceiveOptions& options);
-
-// Sends a read receipt for the message retrieved last to the address, through the sender,
-// quietly. Returns the send result (above 0 success).
-int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options,
-                    const String& to);
-
-// Forwards the message retrieved last (raw: its header block and undecoded body) to the
-// relay host. On failure prints "Could not connect to relay: ..." or "Could not send to
-// relay: ..." on stderr and returns a result of 0 or below.
-int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options);
 
 } // namespace qarvel

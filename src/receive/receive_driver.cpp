@@ -8,8 +8,8 @@
 #include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
 #include "receive/message_actions.h"
+#include "receive/message_forward.h"
 #include "receive/receive_filters.h"
-#include "send/sender_session.h"
 
 namespace qarvel {
 
