@@ -9,8 +9,8 @@ root=$(cd "$here/.." && pwd)
 build=${1:-$here/../build}
 mib=${BENCH_MIB:-256}
 work=${BENCH_WORK:-/tmp/qarvel-bench-mime}
-bin=$build/qarvel
-[ -x "$bin" ] || { echo "mime_send: $bin not built" >&2; exit 1; }
+tool=$build/bench/mime_send_bench
+[ -x "$tool" ] || { echo "mime_send: $tool not built" >&2; exit 1; }
 . "$root/scripts/servers/ports.env"
 mkdir -p "$work"
 
@@ -63,9 +63,8 @@ reply()
 PY
 
 echo "== mime send: one message with a $mib MiB binary attachment"
-common=(-from:alice@example.org -to:bob@example.test -s:bench -msg:payload "-a:$data" -q)
-measure qarvel-smtp "$bin" "-host:127.0.0.1:$SINK_PORT" "${common[@]}"
-measure qarvel-mf "$bin" -mf "-host:$work/out-mf.eml" "${common[@]}"
+measure qarvel-smtp "$tool" "smtp:$SINK_PORT" "$data"
+measure qarvel-mf "$tool" "$work/out-mf.eml" "$data"
 [ -s "$work/out-mf.eml" ] && measure sink-raw python3 "$work/raw_smtp.py" "$SINK_PORT" "$work/out-mf.eml"
 rm -f "$work"/out-*
 if command -v mpack >/dev/null; then
