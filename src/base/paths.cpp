@@ -1,0 +1,26 @@
+#include "base/paths.h"
+
+#include <cstring>
+
+namespace qarvel {
+
+String pathDirectory(const String& path) { return path.directoryPart(); }
+
+String pathFile(const String& path) { return path.filePart(); }
+
+String joinPath(const String& folder, const String& name) {
+    if (folder.length() == 0) return name;
+    if (folder[folder.length() - 1] == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+String outsideFileName(const String& name) {
+    const char* text = name.c_str();
+    const char* cut = text;
+    for (const char* p = text; *p; ++p)
+        if (*p == '/' || *p == '\\') cut = p + 1;
+    if (std::strcmp(cut, ".") == 0 || std::strcmp(cut, "..") == 0) return String();
+    return cut == text ? name : String(cut);
+}
+
+}  // namespace qarvel

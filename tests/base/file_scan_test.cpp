@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/file_scan.h"
+#include "base/paths.h"
+
+using namespace qarvel;
+
+namespace {
+
+void touch(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("abc", f);
+    std::fclose(f);
+}
+
+std::vector<std::string> drain(FileScan& scan) {
+    std::vector<std::string> out;
+    FileScanEntry entry;
+    while (scan.take(entry)) out.push_back(entry.path.c_str());
+    return out;
+}
+
+}  // namespace
+
+TEST(Paths, SplitJoinAndOutsideNames) {
+    EXPECT_EQ(pathDirectory("a/b/c"), "a/b");
+    EXPECT_EQ(pathFile("a/b/c"), "c");
+    EXPECT_EQ(pathDirectory("name"), "");
+    EXPECT_EQ(pathFile("name"), "name");
+    EXPECT_EQ(joinPath("/tmp", "x"), "/tmp/x");
+    EXPECT_EQ(joinPath("/tmp/", "x"), "/tmp/x");
+    EXPECT_EQ(joinPath("", "x"), "x");
+    EXPECT_EQ(outsideFileName("..\\..\\etc/passwd"), "passwd");
+    EXPECT_EQ(outsideFileName("c:\\dir\\file.txt"), "file.txt");
+    EXPECT_EQ(outsideFileName("a/.."), "");
+    EXPECT_EQ(outsideFileName("plain.bin"), "plain.bin");
+}
+
+TEST(FileScan, KindDepthOrderAndTimeBounds) {
+    char base[] = "/tmp/qarvel-scan-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    std::string root = base;
+    mkdir((root + "/sub").c_str(), 0700);
+    mkdir((root + "/sub/deep").c_str(), 0700);
+    touch(root + "/a1.txt");
+    touch(root + "/b.dat");
+    touch(root + "/sub/a22.txt");
+    touch(root + "/sub/deep/a333.txt");
+
+    FileScan flat(false, false);
+    flat.scan((root + "/A@.TXT").c_str(), 0, 0);
+    EXPECT_EQ(drain(flat), std::vector<std::string>{root + "/a1.txt"});
+
+    FileScan tree(false, false);
+    tree.scan((root + "/*.txt").c_str(), 0, 1);
+    EXPECT_EQ(tree.count(), 3u);
+    EXPECT_EQ(tree.fileCount, 4u);
+    EXPECT_EQ(tree.totalSize, 12.0);
+
+    FileScan oneLevel(false, false);
+    oneLevel.scan((root + "/*.txt").c_str(), 0, -1);
+    EXPECT_EQ(oneLevel.count(), 2u);
+
+    // Kind 2 with depth 2: contents before their directory, fit for removing a tree.
+    FileScan both(true, false);
+    both.scan((root + "/*").c_str(), 2, 2);
+    std::vector<std::string> all = drain(both);
+    ASSERT_EQ(all.size(), 6u);
+    auto at = [&](const std::string& p) {
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i] == p) return static_cast<int>(i);
+        return -1;
+    };
+    EXPECT_LT(at(root + "/sub/deep/a333.txt"), at(root + "/sub/deep"));
+    EXPECT_LT(at(root + "/sub/deep"), at(root + "/sub"));
+
+    FileScan dirsFirst(true, false);
+    dirsFirst.scan((root + "/*").c_str(), 1, 1);
+    EXPECT_EQ(drain(dirsFirst), (std::vector<std::string>{root + "/sub", root + "/sub/deep"}));
+
+    FileScan future(false, false);
+    future.lowerTime = future.upperTime - 1;
+    future.scan((root + "/*").c_str(), 0, 0);
+    EXPECT_EQ(future.count(), 0u);
+
+    FileScan missing(false, false);
+    missing.scan((root + "/nothere/*").c_str(), 0, 1);
+    missing.scan("", 0, 1);
+    EXPECT_EQ(missing.count(), 0u);
+
+    std::system(("rm -rf '" + root + "'").c_str());
+}
