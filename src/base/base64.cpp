@@ -1,5 +1,7 @@
 #include "base/base64.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace qarvel {
@@ -27,6 +29,38 @@ void Base64Encoder::flushOut() {
     used_ = 0;
 }
 
+namespace {
+
+// Two output characters per 12 input bits, for the standard alphabet; built once.
+struct PairTable {
+    uint16_t pairs[4096];
+    PairTable() {
+        for (unsigned v = 0; v < 4096; ++v) {
+            char two[2] = {kAlphabet[v >> 6], kAlphabet[v & 63]};
+            std::memcpy(&pairs[v], two, 2);
+        }
+    }
+};
+
+const PairTable& pairTable() {
+    static const PairTable table;
+    return table;
+}
+
+}  // namespace
+
+void Base64Encoder::emitGroup(const unsigned char* group) {
+    if (used_ + 6 > sizeof buffer_) flushOut();
+    encodeGroup(group, buffer_ + used_);
+    used_ += 4;
+    column_ += 4;
+    if (lineLength_ > 0 && column_ >= lineLength_) {
+        buffer_[used_++] = '\r';
+        buffer_[used_++] = '\n';
+        column_ = 0;
+    }
+}
+
 void Base64Encoder::put(const void* data, size_t count) {
     const unsigned char* in = static_cast<const unsigned char*>(data);
     // Complete a pending group first.
@@ -34,26 +68,41 @@ void Base64Encoder::put(const void* data, size_t count) {
         bytes_[pending_++] = *in++;
         --count;
     }
-    const unsigned char* group = pending_ == 3 ? bytes_ : nullptr;
-    for (;;) {
-        if (!group) {
-            if (count < 3) break;
-            group = in;
-            in += 3;
-            count -= 3;
-        }
-        if (used_ + 6 > sizeof buffer_) flushOut();
-        char* o = encodeGroup(group, buffer_ + used_);
-        used_ += 4;
-        group = nullptr;
+    if (pending_ == 3) {
+        emitGroup(bytes_);
         pending_ = 0;
-        column_ += 4;
-        if (lineLength_ > 0 && column_ >= lineLength_) {
-            buffer_[used_++] = '\r';
-            buffer_[used_++] = '\n';
-            column_ = 0;
+    }
+    if (alphabet_[63] != '/') {
+        for (; count >= 3; in += 3, count -= 3) emitGroup(in);
+    } else {
+        // Whole groups up to the end of the line (or of the buffer) in one tight loop, two
+        // characters per table look-up; the output is the same as group by group.
+        const uint16_t* pairs = pairTable().pairs;
+        while (count >= 3) {
+            size_t groups = count / 3;
+            if (lineLength_ > 0) groups = std::min<size_t>(groups, (lineLength_ - column_ + 3) / 4);
+            size_t room = sizeof buffer_ - used_;
+            groups = std::min<size_t>(groups, room > 2 ? (room - 2) / 4 : 0);
+            if (groups == 0) {
+                flushOut();
+                continue;
+            }
+            char* o = buffer_ + used_;
+            for (size_t g = 0; g < groups; ++g, in += 3, o += 4) {
+                uint32_t v = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
+                uint16_t hi = pairs[v >> 12], lo = pairs[v & 4095];
+                std::memcpy(o, &hi, 2);
+                std::memcpy(o + 2, &lo, 2);
+            }
+            count -= groups * 3;
+            used_ += groups * 4;
+            column_ += static_cast<int>(groups * 4);
+            if (lineLength_ > 0 && column_ >= lineLength_) {
+                buffer_[used_++] = '\r';
+                buffer_[used_++] = '\n';
+                column_ = 0;
+            }
         }
-        (void)o;
     }
     for (size_t i = 0; i < count; ++i) bytes_[pending_++] = in[i];
 }

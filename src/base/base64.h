@@ -20,6 +20,7 @@ public:
 private:
     void flushOut();
     char* encodeGroup(const unsigned char* in, char* out) const;
+    void emitGroup(const unsigned char* group);
 
     ByteSink& out_;
     int lineLength_;
@@ -27,7 +28,7 @@ private:
     int pending_ = 0;
     unsigned char bytes_[3] = {};
     char alphabet_[65];
-    char buffer_[8192];
+    char buffer_[65536];
     size_t used_ = 0;
 };
 
@@ -43,7 +44,7 @@ private:
     signed char values_[256];
     unsigned pending_ = 0;
     unsigned bits_ = 0;
-    char buffer_[8192];
+    char buffer_[65536];
     size_t used_ = 0;
 };
 
