@@ -1,0 +1,10 @@
+#include "run/process.h"
+
+namespace qarvel {
+
+ProcessObjects& processObjects() {
+    static ProcessObjects objects;
+    return objects;
+}
+
+} // namespace qarvel
