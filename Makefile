@@ -38,7 +38,7 @@ test-asan:
 	  ctest --output-on-failure -j$(JOBS) -L unit --timeout 900
 
 test-fuzz:
-	@cd build-fuzz && ctest --output-on-failure -j$(JOBS) -L fuzz
+	@cd build-fuzz && ctest --no-tests=ignore --output-on-failure -j$(JOBS) -L fuzz
 
 fuzz:
 	@$(MAKE) fuzz-build test-fuzz FUZZ_SECONDS=600
