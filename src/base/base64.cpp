@@ -1,6 +1,7 @@
 #include "base/base64.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -127,30 +128,68 @@ void Base64Encoder::finish() {
     flushOut();
 }
 
+namespace {
+
+constexpr uint32_t kBadBits = 0x01000000;
+
+// Per input position, the 6-bit value of each character shifted into its place in the 24-bit
+// group, or kBadBits for characters outside the standard alphabet.
+struct DecodeTables {
+    uint32_t d0[256], d1[256], d2[256], d3[256];
+    DecodeTables() {
+        for (int c = 0; c < 256; ++c) d0[c] = d1[c] = d2[c] = d3[c] = kBadBits;
+        for (uint32_t v = 0; v < 64; ++v) {
+            unsigned char c = static_cast<unsigned char>(kAlphabet[v]);
+            d0[c] = v << 18;
+            d1[c] = v << 12;
+            d2[c] = v << 6;
+            d3[c] = v;
+        }
+    }
+};
+
+const DecodeTables& decodeTables() {
+    static const DecodeTables tables;
+    return tables;
+}
+
+}  // namespace
+
 Base64Decoder::Base64Decoder(ByteSink& out, char char63) : out_(out) {
     std::memset(values_, -1, sizeof values_);
     for (int i = 0; i < 63; ++i) values_[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
     values_[static_cast<unsigned char>(char63)] = 63;
+    standard_ = char63 == '/';
 }
 
 void Base64Decoder::put(const char* text, size_t count) {
     const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
     const unsigned char* end = in + count;
     while (in < end) {
-        // Fast path: whole groups of four alphabet characters.
-        if (pending_ == 0) {
+        // Fast path: runs of whole groups of four alphabet characters, one table look-up per
+        // character giving its bits already in place; any other character leaves the run and
+        // is handled (skipped) below.
+        if (pending_ == 0 && standard_) {
+            const DecodeTables& t = decodeTables();
             while (end - in >= 4) {
-                int a = values_[in[0]], b = values_[in[1]], c = values_[in[2]], d = values_[in[3]];
-                if ((a | b | c | d) < 0) break;
-                if (used_ + 3 > sizeof buffer_) {
+                size_t room = sizeof buffer_ - used_;
+                size_t groups = std::min<size_t>(static_cast<size_t>(end - in) / 4, room > 4 ? (room - 1) / 3 : 0);
+                if (groups == 0) {
                     out_.write(buffer_, used_);
                     used_ = 0;
+                    continue;
                 }
-                unsigned v = unsigned(a) << 18 | unsigned(b) << 12 | unsigned(c) << 6 | unsigned(d);
-                buffer_[used_++] = static_cast<char>(v >> 16);
-                buffer_[used_++] = static_cast<char>(v >> 8);
-                buffer_[used_++] = static_cast<char>(v);
-                in += 4;
+                char* o = buffer_ + used_;
+                size_t g = 0;
+                for (; g < groups; ++g, in += 4, o += 3) {
+                    uint32_t x = t.d0[in[0]] | t.d1[in[1]] | t.d2[in[2]] | t.d3[in[3]];
+                    if (x & kBadBits) break;
+                    // The three bytes in order, then a 0 that the next group overwrites.
+                    uint32_t w = std::endian::native == std::endian::little ? __builtin_bswap32(x << 8) : x << 8;
+                    std::memcpy(o, &w, 4);
+                }
+                used_ = static_cast<size_t>(o - buffer_);
+                if (g < groups) break;
             }
             if (in >= end) break;
         }

@@ -42,6 +42,7 @@ public:
 private:
     ByteSink& out_;
     signed char values_[256];
+    bool standard_ = true;
     unsigned pending_ = 0;
     unsigned bits_ = 0;
     char buffer_[65536];
