@@ -2,6 +2,8 @@
 // the process-wide working folder and configuration file name.
 #pragma once
 
+#include <vector>
+
 #include "base/string.h"
 
 namespace qarvel {
@@ -13,6 +15,14 @@ class QmtpSession;
 class FileSender;
 class Pop3Reader;
 class FileMailboxReader;
+
+// An attachment named by -a:, A, P or I, handed to the sender that the run ends up using
+// (so "-a:file -mf" and "-mf -a:file" compose the same message). related: 0 an attachment,
+// 1 an inline part (I), 2 a related part (P).
+struct PendingAttachment {
+    String path, name;
+    int related = 0;
+};
 
 struct ProcessObjects {
     SmtpSession* smtp = nullptr;
@@ -28,6 +38,8 @@ struct ProcessObjects {
     String workingFolder = "/tmp";
     String configFile = "qarvel.txt";
     int configRequested = 0;
+    String meterFile;
+    std::vector<PendingAttachment> attachments;
 };
 
 ProcessObjects& processObjects();
