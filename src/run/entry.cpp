@@ -1,12 +1,29 @@
+// The program entry: one invocation becomes one run (or, with a repeat interval, a series
+// of runs) of one main activity. The order of the steps is the order in which the sources of
+// settings are layered: defaults, the early scans, the configuration file, the command line.
 #include "run/entry.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include "base/base64_filter.h"
+#include "receive/file_mailbox_reader.h"
+#include "receive/pop3_reader.h"
+#include "run/activity.h"
+#include "run/command_line.h"
+#include "run/config_file.h"
 #include "run/process.h"
 #include "run/settings.h"
+#include "send/file_sender.h"
+#include "send/metered_sender.h"
+#include "send/mx_delivery.h"
+#include "send/qmtp_session.h"
+#include "send/smtp_session.h"
 
 namespace qarvel {
 
@@ -22,30 +39,137 @@ const char* const kUsage[] = {
     "Usage: qarvel [-connect:string | -disconnect:string] [-noop] [options...]",
 };
 
-// The tool switches the entry acts on itself; each sets the no-op flag.
-struct ToolSwitch {
-    const char* name;
-    int Settings::*flag;
-};
-const ToolSwitch kToolSwitches[] = {
-    {"-noop", nullptr},
-    {"-decode:base64", &Settings::decodeBase64},
-    {"-encode:base64", &Settings::encodeBase64},
-    {"-decode:uue", nullptr},
-    {"-decode:qp", nullptr},
-    {"-encode:uue", nullptr},
-    {"-encode:qp", nullptr},
+// The protocol objects, made once per process and destroyed at its end.
+struct OwnedObjects {
+    std::unique_ptr<MeteredSender<SmtpSession>> smtp;
+    std::unique_ptr<MeteredSender<QmtpSession>> qmtp;
+    std::unique_ptr<FileSender> fileSender;
+    std::unique_ptr<Pop3Reader> pop3;
+    std::unique_ptr<FileMailboxReader> fileReader;
+
+    explicit OwnedObjects(ProcessObjects& objects)
+        : smtp(new MeteredSender<SmtpSession>(objects.meterFile)),
+          qmtp(new MeteredSender<QmtpSession>(objects.meterFile)),
+          fileSender(new FileSender),
+          pop3(new Pop3Reader),
+          fileReader(new FileMailboxReader) {
+        objects.smtp = smtp.get();
+        objects.qmtp = qmtp.get();
+        objects.fileSender = fileSender.get();
+        objects.pop3 = pop3.get();
+        objects.fileReader = fileReader.get();
+    }
+    ~OwnedObjects() {
+        ProcessObjects& objects = processObjects();
+        objects.smtp = nullptr;
+        objects.qmtp = nullptr;
+        objects.fileSender = nullptr;
+        objects.pop3 = nullptr;
+        objects.fileReader = nullptr;
+        objects.currentSender = nullptr;
+        objects.currentReader = nullptr;
+    }
 };
 
-void applyToolSwitches(Settings& s, int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        for (const ToolSwitch& t : kToolSwitches) {
-            if (std::strcmp(argv[i], t.name) != 0) continue;
-            s.noop = 1;
-            if (t.flag) s.*(t.flag) = 1;
-            break;
-        }
+// Leaves the terminal: the standard streams go to /dev/null and the process starts a new
+// session (from an interactive shell, where it leads its process group, through a child).
+void detachFromTerminal() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (null > 2) close(null);
     }
+    if (setsid() < 0) {
+        const pid_t child = fork();
+        if (child > 0) _exit(0);
+        if (child == 0) setsid();
+    }
+}
+
+// The kernel's major and minor release numbers; the platform number 2 stands for a
+// multi-user kernel with protected processes.
+void printOsVersion() {
+    struct utsname name;
+    if (uname(&name) != 0) return;
+    int major = 0, minor = 0;
+    if (std::sscanf(name.release, "%d.%d", &major, &minor) < 1) return;
+    std::printf("Major: %d, Minor: %d, Platform: %d\n", major, minor, 2);
+}
+
+void runCommand(const String& command, bool trace) {
+    if (trace) {
+        std::printf("Exec: '%s'\n", command.c_str());
+        std::fflush(stdout);
+    }
+    std::fflush(nullptr);
+    const int ignored = std::system(command.c_str());
+    (void)ignored;
+}
+
+void redirectToLog(const String& path) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "Could not open log file '%s'\n", path.c_str());
+        return;
+    }
+    dup2(fd, 1);
+    dup2(fd, 2);
+    close(fd);
+}
+
+bool runTools(Settings& s) {
+    if (s.decodeBase64) decodeBase64Filter(stdin, stdout);
+    if (s.encodeBase64) encodeBase64Filter(stdin, stdout);
+    return s.noop != 0;
+}
+
+// One run: the selectors, the scans and the configuration, the checks, then the tools or the
+// main activity. Returns the exit code.
+int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& logOpen) {
+    objects.currentSender = objects.smtp;
+    objects.currentReader = objects.pop3;
+
+    bool detachIgnored = false;
+    scanProcessOptions(argc, argv, objects, detachIgnored);
+    scanRunOptions(argc, argv, s, objects);
+    readConfigEarly(objects.configFile, s, objects);
+    if (objects.configRequested) readConfigMain(objects.configFile, s, objects);
+    parseCommandLine(argc, argv, s, objects);
+    // A message passed on as it is has no attachments to extract.
+    if (s.raw) s.extract = 0;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-cgi") == 0) s.cgi = 1;
+
+    const bool gateway = std::getenv("GATEWAY_INTERFACE") != nullptr;
+    if (gateway && !s.cgi) {
+        std::fputs("\nMust use -cgi option to run in CGI mode\n", stderr);
+        return 1;
+    }
+    if (!gateway && s.cgi) {
+        std::fputs("Can't use -cgi option in non-CGI mode\n", stderr);
+        return 1;
+    }
+    if (s.directMx || s.probe)
+        prepareDnsServers(s.discoveredDnsServer, s.smtpHost, s.dnsServerHost, s.ldapAsDns != 0, s.ldapHost);
+    if (!s.connect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.connect, true);
+    if (!s.log.empty() && !logOpen) {
+        redirectToLog(s.log);
+        logOpen = true;
+    }
+    if (runTools(s)) return 0;
+    return runMainActivity(s, objects);
+}
+
+void removeRunFile(const Settings& s) {
+    if (s.rmFile.empty()) return;
+    if (s.verbose > 1) std::printf("REMOVE '%s' file: %s line: %d\n", s.rmFile.c_str(), __FILE__, __LINE__);
+    std::remove(s.rmFile.c_str());
 }
 
 } // namespace
@@ -58,32 +182,41 @@ int runProgram(int argc, char** argv) {
         for (const char* line : kUsage) std::printf("%s\n", line);
         return 1;
     }
+    bool detach = false;
+    const int osVersion = scanProcessOptions(argc, argv, objects, detach);
+    if (detach) detachFromTerminal();
+    if (osVersion) printOsVersion();
+
     Settings& s = settings();
     resetSettings(s, true);
-    applyToolSwitches(s, argc, argv);
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "-cgi", 4) == 0) s.cgi = 1;
-
     int code = 0;
-    const bool gateway = std::getenv("GATEWAY_INTERFACE") != nullptr;
-    if (gateway && !s.cgi) {
-        std::fputs("\nMust use -cgi option to run in CGI mode\n", stderr);
-        code = 1;
-    } else if (!gateway && s.cgi) {
-        std::fputs("Can't use -cgi option in non-CGI mode\n", stderr);
-        code = 1;
-    } else {
-        if (s.decodeBase64) decodeBase64Filter(stdin, stdout);
-        if (s.encodeBase64) encodeBase64Filter(stdin, stdout);
-        if (!s.noop) {
-            // The command-line parser and the driver hand-over are not wired into the entry yet.
-            std::fputs("qarvel: sending and reading are not available from the command line in this build\n",
-                       stderr);
-            code = 1;
+    bool logOpen = false;
+    {
+        OwnedObjects owned(objects);
+        for (bool first = true;; first = false) {
+            // The recipient options append: a repeated run starts their lists afresh so that
+            // every run sends to the recipients as given, not to a growing list.
+            if (!first) {
+                s.to = s.cc = s.bcc = String();
+                s.attachments.clear();
+                s.missingAttachments = 0;
+            }
+            code = runOnce(argc, argv, s, objects, logOpen);
+            s.files.clear();
+            removeRunFile(s);
+            if (s.every <= 0) break;
+            std::fflush(nullptr);
+            sleep(static_cast<unsigned>(s.every));
         }
+        if (!s.disconnect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.disconnect, false);
     }
+    objects.attachments.clear();
+    s.attachments.clear();
     s.files.clear();
+    s.aliasNames.clear();
+    s.aliasValues.clear();
     resetSettings(s, false);
+    std::fflush(nullptr);
     return code;
 }
 

@@ -45,3 +45,14 @@ struct ProcessObjects {
 ProcessObjects& processObjects();
 
 } // namespace qarvel
+
+namespace qarvel {
+
+// Queues an attachment for the run's sender when the file exists. A missing file gives
+// "WARNING: attachment 'NAME' does not exist! (ERRNO)" (related 0, counted in missing) or
+// "WARNING: include 'NAME' does not exist! (ERRNO)" (related parts, not counted) on standard
+// error. Returns 1 when queued.
+int queueAttachment(ProcessObjects& objects, const String& path, const String& name, int related,
+                    int& missing);
+
+} // namespace qarvel

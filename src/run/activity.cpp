@@ -1,0 +1,305 @@
+// The hand-over from the settings record to the objects a run uses, and the two main
+// activities as the entry calls them: sending through the current sender and reading
+// through the current reader.
+#include "run/activity.h"
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "net/tls_layer.h"
+#include "receive/file_mailbox_reader.h"
+#include "receive/mailbox_reader.h"
+#include "receive/receive_driver.h"
+#include "run/labels.h"
+#include "run/process.h"
+#include "run/settings.h"
+#include "send/mx_delivery.h"
+#include "send/qmtp_session.h"
+#include "send/send_driver.h"
+#include "send/sender_session.h"
+#include "send/smtp_session.h"
+
+namespace qarvel {
+
+namespace {
+
+// Only levels above 1 switch the protocol traces on.
+int traceLevel(const Settings& s) { return s.verbose > 1 ? s.verbose : 0; }
+
+TlsOptions tlsOptions(const Settings& s) {
+    TlsOptions tls;
+    tls.caFile = s.caFile;
+    tls.certificateFile = s.cert;
+    tls.keyFile = s.keyFile;
+    tls.insecure = s.insecure != 0;
+    tls.traceLevel = s.verbose;
+    return tls;
+}
+
+// Lines of a list file joined with ","; empty lines, lines that begin with a backslash or CR,
+// and (unless hash lines are kept) lines that begin with "#" are skipped.
+String readListFile(const String& path, bool keepHashLines) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    String joined;
+    std::string line;
+    while (in && std::getline(in, line)) {
+        if (line.size() > 1023) line.resize(1023);
+        if (line.empty() || line[0] == '\\' || line[0] == '\r') continue;
+        if (line[0] == '#' && !keepHashLines) continue;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!joined.empty()) joined += ',';
+        joined += String(line);
+    }
+    return joined;
+}
+
+void readAliasFile(Settings& s) {
+    std::ifstream in(s.aliasFile.c_str(), std::ios::binary);
+    std::string line;
+    while (in && std::getline(in, line)) {
+        if (line.size() > 255) line.resize(255);
+        if (line.empty() || line[0] == '#' || line[0] == '\\') continue;
+        char name[256] = "", value[256] = "";
+        if (std::sscanf(line.c_str(), "%255[^:]: %255[^#\t\r\n]", name, value) < 2) continue;
+        s.aliasNames.add(String(name));
+        s.aliasValues.add(String(value));
+    }
+}
+
+String readAlternativeText(const String& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    String text;
+    std::string line;
+    while (in && std::getline(in, line)) {
+        if (line.size() > 1023) line.resize(1023);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        text += String(line);
+        text += "\r\n";
+    }
+    return text;
+}
+
+void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession& sender) {
+    sender.setTimeoutSeconds(s.timeoutSeconds);
+    sender.setTraceLevel(traceLevel(s));
+    sender.setSsl(s.ssl);
+    sender.setTls(s.tls);
+    sender.setImplicitTls(s.ssl != 0);
+    sender.setTlsOptions(tlsOptions(s));
+    sender.setMessageIdFlag(s.msgId);
+    sender.setRaw(s.raw);
+    sender.setMimeLevel(s.mimeType);
+    sender.setHeaderEncoding(s.eh);
+    sender.setBodyEncoding(s.qp);
+    sender.setEightBit(s.map8bit);
+    sender.setUuencode(s.uue);
+    sender.setBufferSize(static_cast<size_t>(s.bufferSize > 0 ? s.bufferSize : 4096));
+    sender.setBinary(s.binary);
+    sender.setContentType(s.mime);
+    sender.setText(s.text);
+    sender.setHide(s.hide);
+    sender.setCharset(s.charset);
+    sender.setAlternative(s.alt);
+    sender.setHtml(s.html);
+    sender.setAlternativeText(s.altText);
+    sender.setRecipientLimit(s.limit);
+    sender.setOrganization(s.org);
+    sender.setPriority(s.priority);
+    sender.setReturnReceipt(s.dsn);
+    sender.setDispositionNotification(s.notify);
+    sender.setDate(s.date);
+    sender.setSensitivity(s.sens);
+    sender.setInline(s.inlineParts);
+    sender.setZoneStyle(s.gmt);
+    sender.setExtraHeader(s.hdr);
+    sender.setFirewall(s.firewall);
+    if (auto* smtp = dynamic_cast<SmtpSession*>(&sender)) {
+        smtp->setEsmtp(s.esmtp);
+        smtp->setProbe(s.probe);
+    }
+    // The attachments named on the command line and in the configuration file go to the
+    // sender the run ended up choosing.
+    for (const PendingAttachment& a : objects.attachments)
+        sender.addAttachment(a.path, a.name, a.related != 0);
+    objects.attachments.clear();
+}
+
+void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxReader& reader) {
+    reader.setTimeoutSeconds(s.timeoutSeconds);
+    reader.setTraceLevel(traceLevel(s));
+    reader.setIpv6(s.ipv6);
+    reader.setSsl(s.ssl);
+    reader.setTls(s.tls);
+    reader.setTlsOptions(tlsOptions(s));
+    reader.setHtml(s.html);
+    reader.setWorkingFolder(objects.workingFolder);
+}
+
+SendDriverOptions sendOptions(const Settings& s) {
+    SendDriverOptions o;
+    o.smtpHost = s.smtpHost;
+    o.smtpPort = s.smtpPort;
+    o.qmtpPort = s.qmtpPort;
+    o.dnsServerHost = s.dnsServerHost;
+    o.from = s.from;
+    o.replyTo = s.replyTo;
+    o.to = s.to;
+    o.cc = s.cc;
+    o.bcc = s.bcc;
+    o.subject = s.subject;
+    o.messageText = s.messageText;
+    o.etrnDomain = s.etrnDomain;
+    o.messageFile = s.messageFile;
+    o.url = s.url;
+    o.user = s.user;
+    o.password = s.password;
+    o.cert = s.cert;
+    o.header = s.header;
+    o.toListFile = s.toListFile;
+    o.ccListFile = s.ccListFile;
+    o.bccListFile = s.bccListFile;
+    for (const String& name : s.files.items) o.files.push_back(name);
+    o.verbose = s.verbose;
+    o.quiet = s.quiet;
+    o.noStop = s.noStop;
+    o.missingAttachments = s.missingAttachments;
+    o.cgiMode = s.cgi;
+    o.importMode = s.importMode;
+    o.recipientsFromHeaders = s.recipientsFromHeaders;
+    o.verify = s.verify;
+    o.noMessageBody = s.noMessageBody;
+    o.uuencode = s.uue;
+    o.directMx = s.directMx;
+    o.retries = s.retries;
+    o.ssl = s.ssl;
+    o.tls = s.tls;
+    o.level = s.level;
+    o.html = s.html;
+    o.kbs = s.kbs;
+    o.rm = s.rm;
+    o.rmList = s.rmList;
+    o.timeoutSeconds = s.timeoutSeconds;
+    o.messageCount = s.count > 0 ? s.count : 1;
+    return o;
+}
+
+ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, bool fileReader) {
+    ReceiveOptions o;
+    if (fileReader) {
+        o.host = s.messageFile;
+    } else if (s.imap) {
+        o.host = s.imapHost;
+        o.port = s.imapPort;
+    } else {
+        o.host = s.pop3Host;
+        o.port = s.pop3Port;
+    }
+    o.user = s.user;
+    o.password = s.password;
+    o.certificate = s.cert;
+    o.level = s.level;
+    o.preauth = s.preauth;
+    o.retries = s.retries;
+    o.ssl = s.ssl;
+    o.tls = s.tls;
+    o.imap = s.imap;
+    o.cgi = s.cgi;
+    o.logFile = s.log;
+    o.messageNumber = s.messageNumber;
+    o.lastMessage = s.first;
+    o.subjectPattern = s.pat;
+    o.subjectNegate = s.patNegate;
+    o.senderPattern = s.spat;
+    o.senderNegate = s.spatNegate;
+    o.brief = s.br;
+    o.full = s.full;
+    o.raw = s.raw;
+    o.quiet = s.quiet;
+    o.showSize = s.size;
+    o.kbs = s.kbs;
+    o.exitWithCount = s.xit;
+    o.decodeHeaders = s.dh;
+    o.umbox = s.umbox;
+    o.html = s.html;
+    o.separator = s.sep;
+    o.extract = s.extract;
+    o.extractFolder = s.extractFolder;
+    o.textMode = s.text;
+    o.unique = s.unique;
+    o.execCommand = s.exec;
+    o.filter = s.filter;
+    o.harvestFile = s.harvest;
+    o.receiptMode = s.receipt;
+    o.relay = s.relayHost;
+    o.remove = s.rm;
+    o.undelete = s.unrm;
+    o.smtpPort = s.smtpPort;
+    o.smtpHost = s.smtpHost;
+    o.from = s.from;
+    o.workingFolder = objects.workingFolder;
+    copyReceiveLabels(o.labels);
+    return o;
+}
+
+} // namespace
+
+void prepareActivity(Settings& s, ProcessObjects& objects) {
+    if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
+    if (objects.currentSender) handOverToSender(s, objects, *objects.currentSender);
+    if (!s.aliasFile.empty()) readAliasFile(s);
+    if (!s.toListFile.empty()) s.to = readListFile(s.toListFile, s.hash != 0);
+    if (!s.ccListFile.empty()) s.cc = readListFile(s.ccListFile, s.hash != 0);
+    if (!s.bccListFile.empty()) s.bcc = readListFile(s.bccListFile, s.hash != 0);
+    s.receiveTo = s.to;
+    if (s.domain.empty()) s.domain = s.smtpHost;
+}
+
+bool readingWanted(const Settings& s) {
+    const bool wanted = !s.user.empty() || (!s.cert.empty() && s.level == 2) || s.authenticatedCgi;
+    return wanted && !s.uploadMode && !s.importMode && s.from.empty();
+}
+
+int runMainActivity(Settings& s, ProcessObjects& objects) {
+    prepareActivity(s, objects);
+    if (readingWanted(s)) {
+        if (objects.currentReader) handOverToReader(s, objects, *objects.currentReader);
+        return runReceiveDriver();
+    }
+    return runSendDriver();
+}
+
+int runSendDriver() {
+    Settings& s = settings();
+    ProcessObjects& objects = processObjects();
+    if (!objects.currentSender) {
+        std::fputs("No sender available\n", stderr);
+        return 1;
+    }
+    // Direct delivery asks the name server for the exchangers of the recipient's domain.
+    sendDriverHooks().routeDomain = [&s](const String& domain, Exchangers& exchangers) {
+        MxRouteRequest request;
+        request.dnsServer = s.dnsServerHost;
+        request.fallbackServer = s.discoveredDnsServer;
+        request.datagram = s.dnsUdp != 0;
+        request.trace = traceLevel(s);
+        request.verbose = s.verbose != 0;
+        request.quiet = s.quiet != 0;
+        return lookUpExchangers(domain, request, exchangers);
+    };
+    return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp);
+}
+
+int runReceiveDriver() {
+    Settings& s = settings();
+    ProcessObjects& objects = processObjects();
+    if (!objects.currentReader) {
+        std::fputs("No mailbox reader available\n", stderr);
+        return kReceiveFailed;
+    }
+    MailboxReader* fileReader = objects.fileReader;
+    const bool readingFile = fileReader && objects.currentReader == fileReader;
+    return runReceive(receiveOptions(s, objects, readingFile), *objects.currentReader, objects.currentSender);
+}
+
+} // namespace qarvel
