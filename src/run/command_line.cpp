@@ -229,7 +229,8 @@ const Option kOptions[] = {
     {"-bs", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.bs = 1; }},
     {"-noesc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.escapeMode = 1; }},
     {"--noesc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.escapeMode = 2; }},
-    {"-mail", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.user = s.password = "dummy"; useReader(o, o.fileReader); }},
+    // A message file has no login step: like the MAIL key, -mail reads it pre-authenticated.
+    {"-mail", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.user = s.password = "dummy"; s.preauth = 1; useReader(o, o.fileReader); }},
     {"-mf", kFlag, false, [](Settings&, ProcessObjects& o, const char*) { useSender(o, o.fileSender); }},
     {"-preauth", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.preauth = 1; }},
     {"-alt:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.altFile = plain(v); s.altText = String(); s.alt = 1; }},

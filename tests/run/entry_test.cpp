@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 #include <sys/wait.h>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +34,25 @@ TEST(Entry, UsageNoopAndCgiMismatch) {
     EXPECT_EQ(out, "Can't use -cgi option in non-CGI mode\n");
 
     EXPECT_EQ(runQarvel("-encode:base64 </dev/null", out), 0);
+}
+
+// A message written to a file with an attachment, read back and the attachment extracted.
+TEST(Entry, ComposeToFileAndExtractAgain) {
+    char folder[] = "/tmp/qarvel-entry-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = folder;
+    std::string out;
+    ASSERT_EQ(std::system(("mkdir " + dir + "/out").c_str()), 0);
+    // Binary bytes, so the part is written back byte for byte (text parts get local line ends).
+    ASSERT_EQ(std::system(("head -c 5000 /dev/urandom >" + dir + "/att.txt").c_str()), 0);
+    EXPECT_EQ(runQarvel("-mf -host:" + dir + "/m.eml -from:a@x.org -to:b@x.org -s:Hi -msg:Body -a:" + dir +
+                            "/att.txt -a:" + dir + "/att.txt",
+                        out),
+              0)
+        << out;
+    EXPECT_EQ(runQarvel("-mail -file:" + dir + "/m.eml -extract:" + dir + "/out -q", out), 0) << out;
+    EXPECT_EQ(std::system(("cmp -s " + dir + "/att.txt " + dir + "/out/att.txt").c_str()), 0);
+    std::system(("rm -rf " + dir).c_str());
 }
 
 } // namespace
