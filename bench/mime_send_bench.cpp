@@ -1,10 +1,12 @@
-// mime_send_bench: sends one message with one attachment through the composer, into an SMTP
-// server (the -host: path of the program) or into a file (the -mf path), for the MIME
-// composition benchmark.
+// mime_send_bench: sends a message through the composer, into an SMTP server (the -host: path
+// of the program) or into a file (the -mf path), for the sending benchmarks.
 //
-//   mime_send_bench smtp:PORT FILE     to 127.0.0.1:PORT
-//   mime_send_bench OUTPUT FILE        appended to OUTPUT, as -mf does
+//   mime_send_bench smtp:PORT FILE [COUNT]    to 127.0.0.1:PORT, COUNT times on one connection
+//   mime_send_bench OUTPUT FILE [COUNT]       appended to OUTPUT, as -mf does
+//
+// FILE is the attachment; "-" sends the text alone.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,15 +16,17 @@
 using namespace qarvel;
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: mime_send_bench smtp:PORT|OUTPUT FILE\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: mime_send_bench smtp:PORT|OUTPUT FILE|- [COUNT]\n");
         return 2;
     }
     FileSender file;
     SmtpSession smtp;
     bool network = std::strncmp(argv[1], "smtp:", 5) == 0;
     SenderSession& session = network ? static_cast<SenderSession&>(smtp) : file;
-    if (!session.addAttachment(String(argv[2]), String(), false)) {
+    bool attach = std::strcmp(argv[2], "-") != 0;
+    long count = argc == 4 ? std::strtol(argv[3], nullptr, 10) : 1;
+    if (attach && !session.addAttachment(String(argv[2]), String(), false)) {
         std::fprintf(stderr, "mime_send_bench: %s does not exist\n", argv[2]);
         return 1;
     }
@@ -33,8 +37,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const char body[] = "payload\r\n";
-    r = session.sendMessage("alice@example.org", String(), "bob@example.test", "bench", body,
-                            sizeof body - 1, String(), String(), String(), String());
+    for (long i = 0; i < count && r >= 1; ++i)
+        r = session.sendMessage("alice@example.org", String(), "bob@example.test", "bench", body,
+                                sizeof body - 1, String(), String(), String(), String());
     if (network) session.quit();
     session.disconnect();
     if (r < 1) {

@@ -1,53 +1,53 @@
 #!/usr/bin/env python3
-"""Writes a folder of MIME messages for the extraction benchmark: mostly small text and
-multipart messages, some with 100 KiB to 5 MiB attachments, and one attachment of a quarter of
-the total, so that memory is measured against one large part.
+"""Writes the message file of the extraction benchmark: one MIME message of about TOTAL_MIB,
+a text and HTML alternative followed by base64 attachments of random bytes (many of 10 KiB to
+1 MiB, some of 1 to 5 MiB and one of a quarter of the total, so that memory is measured against
+one large part), and the MD5 sums of the attachments in MANIFEST, one a line.
 
-    make_mailbox.py FOLDER TOTAL_MIB
+    make_mailbox.py FILE TOTAL_MIB MANIFEST
 """
-import os
+import base64
+import hashlib
 import random
 import sys
-from email.message import EmailMessage
-from email import policy
 
-folder, total_mib = sys.argv[1], int(sys.argv[2])
-os.makedirs(folder, exist_ok=True)
+path, total_mib, manifest = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 rng = random.Random(7)
 total = total_mib << 20
-written = 0
-n = 0
+boundary = "=_bench_boundary_7"
+sums = []
+with open(path, "wb") as f:
+    f.write((f"From: Bench <bench@example.test>\r\nTo: reader@example.test\r\n"
+             f"Subject: extraction benchmark\r\nDate: Sun, 06 Dec 2026 12:00:00 +0000\r\n"
+             f"MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"{boundary}\"\r\n\r\n"
+             f"--{boundary}\r\nContent-Type: multipart/alternative; boundary=\"alt\"\r\n\r\n"
+             f"--alt\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+             + "short text " * 200 + "\r\n--alt\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n"
+             + "<p>short text</p>" * 100 + "\r\n--alt--\r\n").encode())
+    written = f.tell()
+    n = 0
 
+    def attach(size):
+        global written, n
+        data = rng.randbytes(size)
+        sums.append(hashlib.md5(data).hexdigest())
+        name = f"a{n:04d}.bin"
+        n += 1
+        f.write((f"--{boundary}\r\nContent-Type: application/octet-stream; name=\"{name}\"\r\n"
+                 f"Content-Disposition: attachment; filename=\"{name}\"\r\n"
+                 f"Content-Transfer-Encoding: base64\r\n\r\n").encode())
+        f.write(base64.encodebytes(data).replace(b"\n", b"\r\n"))
+        written = f.tell()
 
-def message(attachments, text):
-    m = EmailMessage(policy=policy.SMTP)
-    m["From"] = "Bench <bench@example.test>"
-    m["To"] = "reader@example.test"
-    m["Subject"] = f"benchmark message {n}"
-    m.set_content(text)
-    m.add_alternative(f"<p>{text}</p>", subtype="html")
-    for i, size in enumerate(attachments):
-        m.add_attachment(rng.randbytes(size), maintype="application", subtype="octet-stream",
-                         filename=f"part{n}_{i}.bin")
-    return m.as_bytes()
-
-
-def emit(data):
-    global written, n
-    with open(os.path.join(folder, f"msg{n:06d}.eml"), "wb") as f:
-        f.write(data)
-    written += len(data)
-    n += 1
-
-
-big = total // 4 * 3 // 4  # base64 grows by a third
-emit(message([big], "one large attachment"))
-while written < total:
-    kind = rng.random()
-    if kind < 0.6:
-        emit(message([], "short text " * rng.randint(5, 200)))
-    elif kind < 0.95:
-        emit(message([rng.randint(100 << 10, 1 << 20)], "one attachment"))
-    else:
-        emit(message([rng.randint(1 << 20, 5 << 20), rng.randint(10 << 10, 200 << 10)], "two"))
-print(f"{n} messages, {written >> 20} MiB in {folder}")
+    attach(total // 4 * 3 // 4)  # base64 grows the data by a third
+    while written < total:
+        kind = rng.random()
+        left = (total - written) * 3 // 4
+        if kind < 0.9:
+            attach(min(left, rng.randint(10 << 10, 1 << 20)))
+        else:
+            attach(min(left, rng.randint(1 << 20, 5 << 20)))
+    f.write(f"--{boundary}--\r\n".encode())
+with open(manifest, "w") as f:
+    f.write("\n".join(sums) + "\n")
+print(f"{n} attachments, {written >> 20} MiB in {path}")

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Retrieval: COUNT messages (MEAN_KIB on average, each with one base64 attachment) from a
+# private Dovecot POP3 (started here on 127.0.0.1 high ports) into files: qarvel extracting
+# the attachments, next to fetchmail (each message through an mda into a file) and curl
+# pop3:// (one process, one connection, one file per message). Run 1 of every tool is checked:
+# qarvel's attachments are the ones put in, the peers wrote COUNT message files.
+#   pop3_retrieve.sh [BUILD_DIR]   (env BENCH_POP3_MESSAGES, default 2000; BENCH_POP3_KIB, 100;
+#                                   BENCH_POP3_PORT, default 12110)
+. "$(dirname "$0")/../lib.sh"
+count=${BENCH_POP3_MESSAGES:-2000}
+kib=${BENCH_POP3_KIB:-100}
+export POP3_PORT=${BENCH_POP3_PORT:-12110}
+export POP3S_PORT=$((POP3_PORT + 1)) IMAP_PORT=$((POP3_PORT + 2)) IMAPS_PORT=$((POP3_PORT + 3))
+state=$BENCH_DATA/pop3-$count-$kib
+maildir=$state/dovecot/mail/test
+manifest=$state/attachments.md5
+trap 'bash "$bench_root/scripts/servers/dovecot.sh" stop "$state" >/dev/null 2>&1' EXIT
+if [ ! -f "$state/filled" ]; then
+  rm -rf "$state"; mkdir -p "$state"
+  python3 "$bench_root/bench/data/make_pop3.py" "$maildir" "$count" "$kib" "$manifest" || exit 1
+  touch "$state/filled"
+fi
+bash "$bench_root/scripts/servers/dovecot.sh" start "$state" >/dev/null || exit 1
+bytes=$(du -sb "$maildir/new" "$maildir/cur" | awk '{ s += $1 } END { print s }')
+mib=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
+work="$count msgs, $mib MiB"
+# Dovecot builds its index at the first login; that is not what is measured.
+curl -sS -u test:secret "pop3://127.0.0.1:$POP3_PORT/" >/dev/null || exit 1
+
+out=$BENCH_DATA/pop3-out
+files_ok="n=\$(find $out -type f -size +1k | wc -l); echo \"\$n message files\"; [ \$n = $count ]"
+
+if qarvel_reads >/dev/null; then
+  qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_DATA/pop3-qarvel.txt"
+  via=
+else
+  qarvel="rm -rf $out; \$T '$BENCH_BUILD/bench/pop3_bench' pop3 127.0.0.1 $POP3_PORT test secret $out"
+  via="library through bench/pop3_bench"
+  note "pop3_retrieve: qarvel ran through bench/pop3_bench (Pop3Reader, the parser and the extraction), as the program did not yet read from the command line."
+fi
+[ "$count" = 10000 ] || note "pop3_retrieve: $count messages of $kib KiB mean instead of 10 000, to keep the whole run short (fetchmail costs about 15 ms a message)."
+
+measure qarvel "$qarvel" "same_set '$manifest' $out 'm*.bin'"
+row pop3_retrieve "$count × $kib KiB" "qarvel -extract:" "$work" "$mib" MiB "$via"
+
+rc=$BENCH_DATA/fetchmailrc
+cat > "$rc" <<RC
+set no syslog
+poll 127.0.0.1 service $POP3_PORT protocol pop3 auth password timeout 60
+  user "test" password "secret" sslproto '' keep fetchall mda "cat > $out/m.\$\$"
+RC
+chmod 600 "$rc"
+measure fetchmail "rm -rf $out; mkdir -p $out; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids -s" "$files_ok"
+row pop3_retrieve "$count × $kib KiB" "fetchmail (mda to file)" "$work" "$mib" MiB
+measure curl "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret 'pop3://127.0.0.1:$POP3_PORT/[1-$count]' -o '$out/#1'" "$files_ok"
+row pop3_retrieve "$count × $kib KiB" "curl pop3:// (one process)" "$work" "$mib" MiB
+rm -rf "$out"

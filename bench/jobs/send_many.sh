@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Sending volume: COUNT small messages into Postfix's smtp-sink (started here on 127.0.0.1 high
+# ports): qarvel in one run (-cnt:COUNT, one connection), next to msmtp, swaks and curl
+# smtp:// run once per message in a shell loop, the way scripts use them. Run 1 of every tool
+# goes to a sink that keeps the messages: it must hold COUNT messages, each with the text.
+#   send_many.sh [BUILD_DIR]   (env BENCH_MESSAGES, default 1000; BENCH_SINK_PORT + 2, + 3)
+. "$(dirname "$0")/../lib.sh"
+count=${BENCH_MESSAGES:-1000}
+port=$((${BENCH_SINK_PORT:-12626} + 2))
+dump_port=$((port + 1))
+state=$BENCH_DATA/many-sink
+trap 'sink_stop "$state/plain"; sink_stop "$state/dump"; rm -rf "$state"' EXIT
+rm -rf "$state"
+sink_start "$state/plain" "$port" || exit 1
+sink_start "$state/dump" "$dump_port" dump || exit 1
+dumps=$state/dump/sink
+msg=$BENCH_DATA/small.eml
+printf 'From: alice@example.org\r\nTo: bob@example.test\r\nSubject: bench\r\n\r\npayload\r\n' > "$msg"
+work="$count messages"
+
+P="\$([ \$RUN = 1 ] && echo $dump_port || echo $port)"
+# all_sent: the keeping sink holds COUNT messages with the text; it is emptied. The sink writes
+# its files when each message ends, so a short wait covers the last ones.
+all_sent="sleep 0.5; n=\$(ls $dumps | grep -c '^[0-9]'); t=\$(grep -l '^payload' $dumps/[0-9]* | wc -l); rm -f $dumps/[0-9]*; echo \"\$n messages, \$t with the text\"; [ \$n = $count ] && [ \$t = $count ]"
+loop() { echo "\$T bash -c \"for i in \\\$(seq $count); do $1 || exit 1; done\""; }
+
+if qarvel_sends; then
+  qarvel="\$T '$QARVEL' -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@example.test -s:bench -msg:payload -cnt:$count -q"
+  via=
+else
+  qarvel="\$T '$BENCH_BUILD/bench/mime_send_bench' smtp:$P - $count"
+  via="library through bench/mime_send_bench"
+  note "send_many: qarvel ran through bench/mime_send_bench (SmtpSession, $count messages on one connection), as the program did not yet send from the command line."
+fi
+[ "$count" = 1000 ] || note "send_many: $count messages instead of 1000, to keep the whole run short (the loop peers cost about 50 ms a message)."
+
+measure qarvel "$qarvel" "$all_sent"
+row send_many "$count small" "qarvel -cnt:$count" "$work" "$count" msg "$via"
+measure msmtp "$(loop "msmtp --host=127.0.0.1 --port=$P --auth=off --tls=off --from=alice@example.org bob@example.test < '$msg'")" "$all_sent"
+row send_many "$count small" "msmtp (loop)" "$work" "$count" msg
+measure swaks "$(loop "swaks --server 127.0.0.1 --port $P --from alice@example.org --to bob@example.test --header 'Subject: bench' --body payload >/dev/null")" "$all_sent"
+row send_many "$count small" "swaks (loop)" "$work" "$count" msg
+measure curl "$(loop "curl -sS smtp://127.0.0.1:$P --mail-from alice@example.org --mail-rcpt bob@example.test -T '$msg'")" "$all_sent"
+row send_many "$count small" "curl smtp:// (loop)" "$work" "$count" msg

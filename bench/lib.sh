@@ -1,0 +1,123 @@
+# Helpers shared by the benchmark jobs (sourced, not run).
+#
+# A job measures qarvel and its peers on the same input in the same run and appends one CSV
+# row per tool to $BENCH_CSV:
+#   job,case,tool,work,runs,median_s,rate,unit,peak_kib,check,note
+# bench/run.sh adds the ratio to qarvel and writes the table. Every tool's first run is
+# checked (same attachments, bytes or message count) before any time of it is reported.
+#
+# env: BENCH_CSV (rows; default stdout), BENCH_RUNS (5), BENCH_DATA (inputs kept between
+# runs, default /tmp/qarvel-bench-data), BENCH_BUILD (the build folder, set by run.sh).
+set -uo pipefail
+bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BENCH_RUNS=${BENCH_RUNS:-5}
+BENCH_DATA=${BENCH_DATA:-/tmp/qarvel-bench-data}
+BENCH_CSV=${BENCH_CSV:-/dev/stdout}
+BENCH_BUILD=$(cd "${BENCH_BUILD:-${1:-$bench_root/build}}" && pwd)
+QARVEL=$BENCH_BUILD/qarvel
+mkdir -p "$BENCH_DATA"
+
+# The DNS look-ups of the send path go to a loopback server that is not there, so they fail
+# at once and never leave the machine.
+printf 'nameserver 127.0.0.1\n' > "$BENCH_DATA/resolv.conf"
+export QARVEL_RESOLV_CONF=$BENCH_DATA/resolv.conf
+
+# random_file PATH MIB: MIB of random bytes, made once.
+random_file() {
+  [ -s "$1" ] && [ "$(stat -c %s "$1")" -eq $(($2 * 1048576)) ] && return 0
+  head -c $(($2 * 1048576)) /dev/urandom > "$1.tmp" && mv "$1.tmp" "$1"
+}
+
+# measure NAME COMMAND CHECK: runs the shell text COMMAND $BENCH_RUNS times (RUN holds the run
+# number, 1 first) and the shell text CHECK after run 1; a run or a check that fails stops the
+# tool. COMMAND puts $T before each program whose memory counts (T is /usr/bin/time, which
+# reports a process and the children it waited for). Sets MEDIAN (seconds), PEAK (largest peak
+# resident KiB of the runs) and STATUS (ok, or why not).
+measure() {
+  local name=$1 command=$2 check=$3 times=() t0 t1
+  MEDIAN=; PEAK=0; STATUS=ok
+  local log=$BENCH_DATA/log-$name
+  local T="/usr/bin/time -a -f %M -o $log.rss"
+  : > "$log.rss"
+  for ((RUN = 1; RUN <= BENCH_RUNS; RUN++)); do
+    t0=$(date +%s.%N)
+    if ! (eval "$command") >"$log.out" 2>"$log.err"; then
+      STATUS="failed (run $RUN; $log.err)"; echo "$name: $STATUS" >&2; tail -3 "$log.err" >&2; return 1
+    fi
+    t1=$(date +%s.%N)
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')")
+    if [ "$RUN" = 1 ] && ! (eval "$check") >"$log.check" 2>&1; then
+      STATUS="different result: $(tail -1 "$log.check")"; echo "$name: $STATUS" >&2; return 1
+    fi
+  done
+  PEAK=$(awk '/^[0-9]+$/ && $1 > m { m = $1 } END { print m + 0 }' "$log.rss")
+  MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+}
+
+# row JOB CASE TOOL WORK AMOUNT UNIT [NOTE]: appends the row of the last measure; the rate is
+# AMOUNT per second (MiB/s, messages/s).
+row() {
+  local rate=
+  [ "$STATUS" = ok ] && rate=$(awk -v a="$5" -v s="$MEDIAN" 'BEGIN { printf "%.1f", (s > 0 ? a / s : 0) }')
+  local check=$STATUS; [ "$check" = ok ] && check=same
+  printf '%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\n' "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" \
+    "$([ "$STATUS" = ok ] && echo "$PEAK")" "${check//,/;}" "$(n=${7:-}; echo "${n//,/;}")" >> "$BENCH_CSV"
+  printf '%-14s %-10s %-22s %8s s %10s %s/s  peak %7s KiB  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${rate:--}" "$6" "$PEAK" "$check"
+}
+
+# sink_start STATE PORT [dump]: Postfix's smtp-sink on 127.0.0.1:PORT; with "dump" every
+# message is written to STATE/sink/. sink_stop STATE.
+sink_start() {
+  SINK_PORT=$2 SINK_DUMP=$([ "${3:-}" = dump ] && echo 1 || echo 0) \
+    bash "$bench_root/scripts/servers/sink.sh" start "$1" >/dev/null
+}
+sink_stop() { bash "$bench_root/scripts/servers/sink.sh" stop "$1" >/dev/null 2>&1; }
+
+# md5_set DIR [NAME-PATTERN]: the sorted MD5 sums of the files under DIR, one a line.
+md5_set() { find "$1" -type f -name "${2:-*}" -print0 | xargs -0 -r md5sum | cut -d' ' -f1 | sort; }
+
+# same_set EXPECTED-FILE DIR [NAME-PATTERN]: fails unless DIR holds exactly those contents.
+same_set() {
+  local got; got=$(md5_set "$2" "${3:-*}")
+  if [ "$got" != "$(sort "$1")" ]; then
+    echo "$(echo "$got" | grep -c .) files, $(comm -13 <(sort "$1") <(echo "$got") | grep -c .) unexpected, $(comm -23 <(sort "$1") <(echo "$got") | grep -c .) missing"
+    return 1
+  fi
+}
+
+# qarvel_sends: true when the program composes a message from the command line (-mf into a
+# file); until then the jobs run the library through the small tools in bench/.
+qarvel_sends() {
+  local f=$BENCH_DATA/probe-send.eml
+  rm -f "$f"
+  timeout 10 "$QARVEL" -mf -host:"$f" -from:a@example.org -to:b@example.test -s:probe -msg:hello -q \
+    >/dev/null 2>&1 </dev/null
+  grep -q '^Subject: probe' "$f" 2>/dev/null
+}
+
+# qarvel_reads: the option that names the message file for -mail when the program reads one
+# and extracts its attachment (-host: or -file:); fails while it does not.
+qarvel_reads() {
+  local f=$BENCH_DATA/probe-read.eml d=$BENCH_DATA/probe-read opt
+  printf 'From: a@example.org\r\nTo: b@example.test\r\nSubject: probe\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary="b"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nhello\r\n--b\r\nContent-Type: application/octet-stream; name="p.bin"\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJj\r\n--b--\r\n' > "$f"
+  for opt in -host: -file:; do
+    rm -rf "$d"; mkdir -p "$d"
+    timeout 10 "$QARVEL" -mail "$opt$f" -extract:"$d" -q >/dev/null 2>&1 </dev/null
+    [ "$(cat "$d/p.bin" 2>/dev/null)" = abc ] && { echo "$opt"; return 0; }
+  done
+  return 1
+}
+
+# attachment_is MESSAGE FILE: the largest part that munpack takes out of MESSAGE is FILE.
+attachment_is() {
+  local d; d=$(mktemp -d "$BENCH_DATA/unpack.XXXXXX")
+  (cd "$d" && munpack -q -C "$d" "$1" >/dev/null 2>&1)
+  local big; big=$(ls -S "$d" | head -1)
+  cmp "$d/$big" "$2"; local r=$?
+  rm -rf "$d"
+  [ $r = 0 ] || echo "attachment differs from the input"
+  return $r
+}
+
+# note TEXT: a line for the notes under the table.
+note() { echo "$*" >> "${BENCH_NOTES:-/dev/stderr}"; }
