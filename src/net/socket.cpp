@@ -86,6 +86,36 @@ static bool mustWait(const Socket& s, int timeout, const TlsLayer* tls) {
     return (s.flags & kSocketNonBlocking) || timeout != -1;
 }
 
+// One receive for read and readLine, after the wait for input that a time-out or non-blocking
+// mode asks for. A plain blocking socket is first asked without blocking: while data streams
+// in, that is one system call per buffer instead of a wait and a receive; only when nothing is
+// there yet does it wait. *waitResult is 1, or the wait's result when it reported nothing
+// ready (0 time-out, below 0 error; the receive was then not made).
+int Socket::receiveWhenReady(char* buffer, int length, int* waitResult) {
+    *waitResult = 1;
+    if (!mustWait(*this, timeout, tls_.get())) return receiveSome(buffer, length);
+    if (!tls_ && !(flags & kSocketNonBlocking)) {
+        for (;;) {
+            ssize_t n = ::recv(handle_, buffer, length, MSG_DONTWAIT);
+            if (n >= 0) {
+                ++receiveCalls_;
+                bytesReceived_ += n;
+                return static_cast<int>(n);
+            }
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+            ++receiveCalls_;
+            return -lastWinsockError();
+        }
+    }
+    int w = wait(timeout, 0, kWaitReadable | kWaitError);
+    if (w <= 0) {
+        *waitResult = w;
+        return 0;
+    }
+    return receiveSome(buffer, length);
+}
+
 int Socket::read(char* buffer, int length) {
     if (openCount < 1) return -kWsaNotConnected;
     if (length < 1) return 0;
@@ -100,18 +130,15 @@ int Socket::read(char* buffer, int length) {
         if (isDatagram()) return delivered;
     }
     while (delivered < length) {
-        if (mustWait(*this, timeout, tls_.get())) {
-            int w = wait(timeout, 0, kWaitReadable | kWaitError);
-            if (w < 0) return delivered ? delivered : w;
-            if (w == 0) return delivered;
-        }
         int wanted = length - delivered;
-        int n;
-        if (wanted >= kReceiveBufferSize) {
-            n = receiveSome(buffer + delivered, kReceiveBufferSize);
+        bool direct = wanted >= kReceiveBufferSize;
+        int w = 1;
+        int n = receiveWhenReady(direct ? buffer + delivered : receiveBuffer_, kReceiveBufferSize, &w);
+        if (w < 0) return delivered ? delivered : w;
+        if (w == 0) return delivered;
+        if (direct) {
             if (n > 0) delivered += n;
         } else {
-            n = receiveSome(receiveBuffer_, kReceiveBufferSize);
             if (n > 0) {
                 int take = n < wanted ? n : wanted;
                 std::memcpy(buffer + delivered, receiveBuffer_, take);
@@ -136,11 +163,9 @@ int Socket::readLine(char* buffer, int max) {
     while (count < max) {
         if (bufferedCount_ == 0) {
             if (isDatagram() && count > 0) return count;
-            if (mustWait(*this, timeout, tls_.get())) {
-                int w = wait(timeout, 0, kWaitReadable | kWaitError);
-                if (w <= 0) return count;
-            }
-            int n = receiveSome(receiveBuffer_, kReceiveBufferSize);
+            int w = 1;
+            int n = receiveWhenReady(receiveBuffer_, kReceiveBufferSize, &w);
+            if (w <= 0) return count;
             if (n == -kWsaWouldBlock) return count;
             if (n < 0) return count ? count : n;
             if (n == 0) return count ? count : -kWsaConnectionReset;

@@ -85,6 +85,8 @@ public:
 protected:
     // One receive from the descriptor or the TLS layer: count, 0 closed, negated error.
     int receiveSome(char* buffer, int length);
+    // receiveSome after the wait for input that the time-out or mode asks for (socket.cpp).
+    int receiveWhenReady(char* buffer, int length, int* waitResult);
     // One send call: count, or negated error (kWsaWouldBlock and kWsaInterrupted included).
     int sendSome(const char* buffer, int length);
     bool isDatagram() const { return (flags & (kSocketDatagram | kSocketRaw)) != 0; }

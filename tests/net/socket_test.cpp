@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -53,7 +54,7 @@ struct Peer {
 }  // namespace
 
 TEST(Socket, LinesAcrossTheReceiveBufferAndPeerClose) {
-    std::string longLine(3000, 'x');
+    std::string longLine(2 * kReceiveBufferSize + 500, 'x');
     Peer peer(longLine + "\nshort\r\nno end");
     Connection c;
     c.timeout = 5;
@@ -77,6 +78,42 @@ TEST(Socket, LinesAcrossTheReceiveBufferAndPeerClose) {
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), -kWsaConnectionReset);
     EXPECT_EQ(c.close(), 1);
     EXPECT_EQ(c.openCount, 0);
+}
+
+// Input that stops and goes on: the reads that find nothing waiting fall back to the wait and
+// still give the whole line; a peer that then stays silent ends in the time-out.
+TEST(Socket, InputInPiecesWaitsForTheRest) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    ::listen(listener, 1);
+    std::thread peer([listener] {
+        int c = ::accept(listener, nullptr, nullptr);
+        if (c < 0) return;
+        for (const char* piece : {"first ha", "lf\nsecond ", "line\n", "block"}) {
+            ::send(c, piece, std::strlen(piece), MSG_NOSIGNAL);
+            ::usleep(150 * 1000);
+        }
+        ::usleep(2500 * 1000);
+        ::close(c);
+    });
+    Connection c;
+    c.timeout = 1;
+    ASSERT_EQ(c.open("127.0.0.1", std::to_string(ntohs(a.sin_port)).c_str()), 1);
+    char buffer[64];
+    int n = c.readLine(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "first half\n");
+    n = c.readLine(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "second line\n");
+    n = c.read(buffer, 10);  // five bytes come, then nothing within the time-out
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "block");
+    EXPECT_EQ(c.readLine(buffer, sizeof buffer), 0);
+    peer.join();
+    ::close(listener);
 }
 
 TEST(Socket, RefusedConnectAndTimeOut) {
