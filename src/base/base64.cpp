@@ -155,6 +155,19 @@ const DecodeTables& decodeTables() {
 
 }  // namespace
 
+size_t decodeBase64Run(const unsigned char* in, size_t groups, char* out) {
+    const DecodeTables& t = decodeTables();
+    size_t g = 0;
+    for (; g < groups; ++g, in += 4, out += 3) {
+        uint32_t x = t.d0[in[0]] | t.d1[in[1]] | t.d2[in[2]] | t.d3[in[3]];
+        if (x & kBadBits) break;
+        // The three bytes in order, then a 0 that the next group overwrites.
+        uint32_t w = std::endian::native == std::endian::little ? __builtin_bswap32(x << 8) : x << 8;
+        std::memcpy(out, &w, 4);
+    }
+    return g;
+}
+
 Base64Decoder::Base64Decoder(ByteSink& out, char char63) : out_(out) {
     std::memset(values_, -1, sizeof values_);
     for (int i = 0; i < 63; ++i) values_[static_cast<unsigned char>(kAlphabet[i])] = static_cast<signed char>(i);
@@ -170,7 +183,6 @@ void Base64Decoder::put(const char* text, size_t count) {
         // character giving its bits already in place; any other character leaves the run and
         // is handled (skipped) below.
         if (pending_ == 0 && standard_) {
-            const DecodeTables& t = decodeTables();
             while (end - in >= 4) {
                 size_t room = sizeof buffer_ - used_;
                 size_t groups = std::min<size_t>(static_cast<size_t>(end - in) / 4, room > 4 ? (room - 1) / 3 : 0);
@@ -179,16 +191,9 @@ void Base64Decoder::put(const char* text, size_t count) {
                     used_ = 0;
                     continue;
                 }
-                char* o = buffer_ + used_;
-                size_t g = 0;
-                for (; g < groups; ++g, in += 4, o += 3) {
-                    uint32_t x = t.d0[in[0]] | t.d1[in[1]] | t.d2[in[2]] | t.d3[in[3]];
-                    if (x & kBadBits) break;
-                    // The three bytes in order, then a 0 that the next group overwrites.
-                    uint32_t w = std::endian::native == std::endian::little ? __builtin_bswap32(x << 8) : x << 8;
-                    std::memcpy(o, &w, 4);
-                }
-                used_ = static_cast<size_t>(o - buffer_);
+                size_t g = decodeBase64Run(in, groups, buffer_ + used_);
+                in += g * 4;
+                used_ += g * 3;
                 if (g < groups) break;
             }
             if (in >= end) break;

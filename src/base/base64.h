@@ -49,6 +49,12 @@ private:
     size_t used_ = 0;
 };
 
+// The fast path of the decoders: decodes up to `groups` whole groups of four characters of the
+// standard alphabet from `in` into `out` (three bytes each, and one scratch byte after the
+// last that `out` must have room for) and stops before the first group that holds any other
+// character ("=", a line end, a blank). Returns the number of groups decoded.
+size_t decodeBase64Run(const unsigned char* in, size_t groups, char* out);
+
 // One-shot helpers (line length 0 unless given).
 String base64Encode(const void* bytes, size_t count, int lineLength = 0);
 String base64Decode(const char* text, size_t count);
