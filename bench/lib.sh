@@ -7,7 +7,9 @@
 # checked (same attachments, bytes or message count) before any time of it is reported.
 #
 # env: BENCH_CSV (rows; default stdout), BENCH_RUNS (5), BENCH_DATA (inputs kept between
-# runs, default /tmp/qarvel-bench-data), BENCH_BUILD (the build folder, set by run.sh).
+# runs, default /tmp/qarvel-bench-data), BENCH_OUT (what the tools write, default on tmpfs so
+# that the file system's cost of making and removing many files is no part of the figures),
+# BENCH_BUILD (the build folder, set by run.sh).
 set -uo pipefail
 bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BENCH_RUNS=${BENCH_RUNS:-5}
@@ -15,7 +17,8 @@ BENCH_DATA=${BENCH_DATA:-/tmp/qarvel-bench-data}
 BENCH_CSV=${BENCH_CSV:-/dev/stdout}
 BENCH_BUILD=$(cd "${BENCH_BUILD:-${1:-$bench_root/build}}" && pwd)
 QARVEL=$BENCH_BUILD/qarvel
-mkdir -p "$BENCH_DATA"
+BENCH_OUT=${BENCH_OUT:-$([ -d /dev/shm ] && echo /dev/shm/qarvel-bench-out || echo "$BENCH_DATA/out")}
+mkdir -p "$BENCH_DATA" "$BENCH_OUT"
 
 # The DNS look-ups of the send path go to a loopback server that is not there, so they fail
 # at once and never leave the machine.
@@ -55,23 +58,35 @@ measure() {
 }
 
 # row JOB CASE TOOL WORK AMOUNT UNIT [NOTE]: appends the row of the last measure; the rate is
-# AMOUNT per second (MiB/s, messages/s).
+# AMOUNT per second (MiB/s, messages/s). Commas inside a field become semicolons.
 row() {
-  local rate=
+  local rate= check=$STATUS peak= f fields=()
   [ "$STATUS" = ok ] && rate=$(awk -v a="$5" -v s="$MEDIAN" 'BEGIN { printf "%.1f", (s > 0 ? a / s : 0) }')
-  local check=$STATUS; [ "$check" = ok ] && check=same
-  printf '%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\n' "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" \
-    "$([ "$STATUS" = ok ] && echo "$PEAK")" "${check//,/;}" "$(n=${7:-}; echo "${n//,/;}")" >> "$BENCH_CSV"
-  printf '%-14s %-10s %-22s %8s s %10s %s/s  peak %7s KiB  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${rate:--}" "$6" "$PEAK" "$check"
+  [ "$STATUS" = ok ] && { check=same; peak=$PEAK; }
+  for f in "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" "$peak" "$check" "${7:-}"; do
+    fields+=("${f//,/;}")
+  done
+  (IFS=,; echo "${fields[*]}") >> "$BENCH_CSV"
+  printf '%-15s %-16s %-28s %8s s %10s %s/s  peak %7s KiB  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${rate:--}" "$6" "${peak:--}" "$check"
 }
 
 # sink_start STATE PORT [dump]: Postfix's smtp-sink on 127.0.0.1:PORT; with "dump" every
 # message is written to STATE/sink/. sink_stop STATE.
 sink_start() {
+  port_free "$2" || return 1
   SINK_PORT=$2 SINK_DUMP=$([ "${3:-}" = dump ] && echo 1 || echo 0) \
     bash "$bench_root/scripts/servers/sink.sh" start "$1" >/dev/null
 }
 sink_stop() { bash "$bench_root/scripts/servers/sink.sh" stop "$1" >/dev/null 2>&1; }
+
+# port_free PORT: fails with a message when something already listens on 127.0.0.1:PORT, so
+# that a job never measures a server it did not start.
+port_free() {
+  if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then
+    echo "port 127.0.0.1:$1 is already in use; set the job's port variable to another" >&2
+    return 1
+  fi
+}
 
 # md5_set DIR [NAME-PATTERN]: the sorted MD5 sums of the files under DIR, one a line.
 md5_set() { find "$1" -type f -name "${2:-*}" -print0 | xargs -0 -r md5sum | cut -d' ' -f1 | sort; }
@@ -110,7 +125,7 @@ qarvel_reads() {
 
 # attachment_is MESSAGE FILE: the largest part that munpack takes out of MESSAGE is FILE.
 attachment_is() {
-  local d; d=$(mktemp -d "$BENCH_DATA/unpack.XXXXXX")
+  local d; d=$(mktemp -d "$BENCH_OUT/unpack.XXXXXX")
   (cd "$d" && munpack -q -C "$d" "$1" >/dev/null 2>&1)
   local big; big=$(ls -S "$d" | head -1)
   cmp "$d/$big" "$2"; local r=$?

@@ -1,10 +1,11 @@
 // pop3_bench: retrieves a POP3 mailbox with the POP3 reader and extracts every message; the
 // retrieval benchmark and a small driver for the integration tests.
 //
-//   pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop|ca=FILE]...
+//   pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop|ca=FILE|flat]...
 //
 // For message n it writes OUTDIR/n/ with the extracted parts (binary mode), "body" (the text
-// body) and "headers" (subject, from, to, cc, date, one per line). It ends with one line:
+// body) and "headers" (subject, from, to, cc, date, one per line); with "flat" only the
+// extracted parts, straight into OUTDIR, as -extract: does. It ends with one line:
 // "messages=N parts=P bytes=B seconds=S MiB/s=R maxrss_kb=K".
 #include <chrono>
 #include <cstdio>
@@ -27,7 +28,15 @@ bool writeText(const std::string& path, const std::string& text) {
 }
 
 // Writes the message retrieved last into OUTDIR/n. Returns the number of parts, -1 on error.
-int store(MailboxReader& reader, const std::string& outdir, int n) {
+int store(MailboxReader& reader, const std::string& outdir, int n, bool flat) {
+    if (flat) {
+        int parts = 0;
+        for (; const MessagePart* part = reader.nextPart(); ++parts) {
+            String name = reader.partFileName();
+            if (writeAttachment(outdir.c_str(), name, *part, false, true) != kWriteOk) return -1;
+        }
+        return parts;
+    }
     std::string dir = outdir + "/" + std::to_string(n);
     mkdir(dir.c_str(), 0755);
     std::string headers = reader.subject().str() + "\n" + reader.sender().str() + "\n" +
@@ -47,7 +56,7 @@ int store(MailboxReader& reader, const std::string& outdir, int n) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop|ca=FILE]\n");
+        fprintf(stderr, "usage: pop3_bench pop3 HOST PORT USER PASSWORD OUTDIR [tls|ssl|apop|ca=FILE|flat]\n");
         return 2;
     }
     std::string mode = argv[1];
@@ -55,6 +64,7 @@ int main(int argc, char** argv) {
     Pop3Reader pop3;
     MailboxReader* reader = nullptr;
     std::string outdir;
+    bool flat = false;
     auto start = std::chrono::steady_clock::now();
     if (mode == "mail") {
         outdir = argv[3];
@@ -68,6 +78,7 @@ int main(int argc, char** argv) {
             if (!strcmp(argv[i], "tls")) pop3.setTls(1);
             if (!strcmp(argv[i], "ssl")) pop3.setSsl(1);
             if (!strcmp(argv[i], "apop")) pop3.setApop(1);
+            if (!strcmp(argv[i], "flat")) flat = true;
             if (!strncmp(argv[i], "ca=", 3)) {
                 TlsOptions tls;
                 tls.caFile = argv[i] + 3;
@@ -105,7 +116,7 @@ int main(int argc, char** argv) {
             break;
         }
         bytes += reader->message().bytesRead;
-        int p = store(*reader, outdir, n);
+        int p = store(*reader, outdir, n, flat);
         if (p < 0) {
             fprintf(stderr, "writing message %d failed\n", n);
             rc = 1;

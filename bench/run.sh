@@ -28,8 +28,10 @@ for job in "$here"/jobs/*.sh; do
 done
 total=$(($(date +%s) - started))
 
-# The ratio: a tool's median time over that of the first qarvel row of the same job and case
-# (above 1: qarvel is faster).
+# Rows grouped by job and case in the order they first came. The ratio: a tool's median time
+# over that of the first qarvel row of the same job and case (above 1: qarvel is faster).
+awk -F, -v OFS=, '{ k = $1 "|" $2; if (!(k in g)) g[k] = ++n; print g[k], NR, $0 }' "$BENCH_CSV" |
+  sort -t, -k1,1n -k2,2n | cut -d, -f3- > "$BENCH_CSV.sorted"
 awk -F, -v OFS=, '
   { row[NR] = $0; key = $1 "|" $2
     if (!(key in ref) && $3 ~ /^qarvel/ && $6 != "") ref[key] = $6 }
@@ -40,7 +42,7 @@ awk -F, -v OFS=, '
       if (f[6] != "" && ref[key] > 0) r = sprintf("%.2f", f[6] / ref[key])
       print row[i], r
     }
-  }' "$BENCH_CSV" > "$csv"
+  }' "$BENCH_CSV.sorted" > "$csv"
 
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
 ram=$(free -g | awk '/^Mem:/ { print $2 " GiB" }')

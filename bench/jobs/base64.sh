@@ -9,7 +9,7 @@ raw=$BENCH_DATA/random-$mib.bin
 enc=$BENCH_DATA/random-$mib.b64
 random_file "$raw" "$mib"
 [ -s "$enc" ] || base64 < "$raw" > "$enc"
-out=$BENCH_DATA/base64-out
+out=$BENCH_OUT/base64-out
 work="$mib MiB"
 
 # The program writes CR LF line ends, coreutils LF: the same text once the CRs are gone.

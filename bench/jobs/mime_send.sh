@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Compose and send one message with a 256 MiB binary attachment into Postfix's smtp-sink
-# (started here on 127.0.0.1 high ports): qarvel -a: next to mpack + msmtp and swaks --attach;
-# and compose into a file: qarvel -mf next to mpack -o. Run 1 of every tool goes to a sink
+# (started here on 127.0.0.1 high ports): qarvel -a: next to mpack + msmtp and swaks --attach,
+# and the sink's own ceiling (the message qarvel wrote, sent unchanged in 1 MiB writes); and
+# compose into a file: qarvel -mf next to mpack -o. Run 1 of every tool goes to a sink
 # that keeps the message, and munpack must give back the input from it.
 #   mime_send.sh [BUILD_DIR]   (env BENCH_MIB, default 256; BENCH_SINK_PORT, default 12626)
 . "$(dirname "$0")/../lib.sh"
@@ -10,13 +11,13 @@ port=${BENCH_SINK_PORT:-12626}
 dump_port=$((port + 1))
 data=$BENCH_DATA/random-$mib.bin
 random_file "$data" "$mib"
-state=$BENCH_DATA/mime-sink
+state=$BENCH_OUT/mime-sink
 trap 'sink_stop "$state/plain"; sink_stop "$state/dump"; rm -rf "$state"' EXIT
 rm -rf "$state"
 sink_start "$state/plain" "$port" || exit 1
 sink_start "$state/dump" "$dump_port" dump || exit 1
 dumps=$state/dump/sink
-out=$BENCH_DATA/mime-out.eml
+out=$BENCH_OUT/mime-out.eml
 work="$mib MiB attachment"
 
 # The port of run RUN: the keeping sink for run 1, the plain one after.
@@ -46,6 +47,10 @@ row mime_send "compose+send" "swaks --attach" "$work" "$mib" MiB
 
 measure qarvel-mf "$qarvel_file" "attachment_is '$out' '$data'"
 row mime_send "compose to file" "qarvel -mf" "$work" "$mib" MiB "$via"
+if [ "$STATUS" = ok ]; then
+  measure sink-raw "\$T python3 '$bench_root/bench/data/raw_smtp.py' $P '$out'" "$sent_ok"
+  row mime_send "compose+send" "sink ceiling (raw DATA)" "$work" "$mib" MiB "qarvel's message sent unchanged in 1 MiB writes"
+fi
 measure mpack "rm -f '$out'; \$T mpack -s bench -o '$out' '$data'" "attachment_is '$out' '$data'"
 row mime_send "compose to file" "mpack -o" "$work" "$mib" MiB
 rm -f "$out"

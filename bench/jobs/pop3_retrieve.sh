@@ -20,6 +20,7 @@ if [ ! -f "$state/filled" ]; then
   python3 "$bench_root/bench/data/make_pop3.py" "$maildir" "$count" "$kib" "$manifest" || exit 1
   touch "$state/filled"
 fi
+for p in $POP3_PORT $POP3S_PORT $IMAP_PORT $IMAPS_PORT; do port_free $p || exit 1; done
 bash "$bench_root/scripts/servers/dovecot.sh" start "$state" >/dev/null || exit 1
 bytes=$(du -sb "$maildir/new" "$maildir/cur" | awk '{ s += $1 } END { print s }')
 mib=$(awk -v b="$bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
@@ -27,14 +28,14 @@ work="$count msgs, $mib MiB"
 # Dovecot builds its index at the first login; that is not what is measured.
 curl -sS -u test:secret "pop3://127.0.0.1:$POP3_PORT/" >/dev/null || exit 1
 
-out=$BENCH_DATA/pop3-out
+out=$BENCH_OUT/pop3-out
 files_ok="n=\$(find $out -type f -size +1k | wc -l); echo \"\$n message files\"; [ \$n = $count ]"
 
 if qarvel_reads >/dev/null; then
-  qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_DATA/pop3-qarvel.txt"
+  qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_OUT/pop3-qarvel.txt"
   via=
 else
-  qarvel="rm -rf $out; \$T '$BENCH_BUILD/bench/pop3_bench' pop3 127.0.0.1 $POP3_PORT test secret $out"
+  qarvel="rm -rf $out; \$T '$BENCH_BUILD/bench/pop3_bench' pop3 127.0.0.1 $POP3_PORT test secret $out flat"
   via="library through bench/pop3_bench"
   note "pop3_retrieve: qarvel ran through bench/pop3_bench (Pop3Reader, the parser and the extraction), as the program did not yet read from the command line."
 fi

@@ -12,12 +12,12 @@ if [ ! -s "$manifest" ]; then
 fi
 size=$(awk -v b="$(stat -c %s "$data")" 'BEGIN { printf "%.1f", b / 1048576 }')
 work="1 message, $size MiB, $(grep -c . "$manifest") attachments"
-out=$BENCH_DATA/extract-out
+out=$BENCH_OUT/extract-out
 fresh="rm -rf $out; mkdir -p $out"
 same="same_set '$manifest' $out 'a*.bin'"
 
 if opt=$(qarvel_reads); then
-  qarvel="$fresh; \$T '$QARVEL' -mail $opt'$data' -extract:$out -q > $BENCH_DATA/extract-qarvel.txt"
+  qarvel="$fresh; \$T '$QARVEL' -mail $opt'$data' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt"
   via=
 else
   qarvel="rm -rf $out; \$T '$BENCH_BUILD/bench/receive_bench' '$data' $out"
