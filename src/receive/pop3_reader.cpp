@@ -85,6 +85,7 @@ int Pop3Reader::open(const String& host, const String& port, const char* certifi
 
 int Pop3Reader::login(const String& user, const String& password) {
     if (!connected()) return kReaderFailed;
+    if ((tls_ || ssl_) && !encrypted()) return kReaderFailed;  // never a password in clear
     bool apopDone = false;
     if (!timeStamp_.empty() && apop_) {
         String digest = apopDigest(timeStamp_, password);

@@ -116,13 +116,20 @@ int SmtpSession::connectSession(const String& host, const String& port, int leve
 
 int SmtpSession::startTlsIfAsked(const String&) {
     if (!tls() || ssl()) return kSessionOk;
+    // Every way out without encryption closes the connection: nothing after this point may
+    // travel in clear.
     if (!ext_.startTls) {
         setReplyLine("STARTTLS was asked for (-tls) but the server does not offer it\n");
         std::fprintf(stderr, "STARTTLS not offered by the server\n");
+        close();
         return kSessionRefused;
     }
     int result = command("STARTTLS\r\n");
-    if (result < 1) return result;
+    if (result < 1) {
+        std::fprintf(stderr, "STARTTLS refused by the server: %s", replyLine());
+        close();
+        return result < 0 ? result : kSessionRefused;
+    }
     result = startTls(connectedHost());
     if (result < 1) {
         setReplyLine("TLS negotiation failed\n");
@@ -134,6 +141,10 @@ int SmtpSession::startTlsIfAsked(const String&) {
 }
 
 int SmtpSession::authenticate(const String& user, const String& password) {
+    if ((tls() || ssl()) && !encrypted()) {
+        setReplyLine("TLS was asked for but the connection is not encrypted\n");
+        return 0;
+    }
     if (!esmtpInUse_) {
         setReplyLine("ESMTP not enabled\n");
         return 0;

@@ -1,0 +1,272 @@
+// The TLS layer against `openssl s_server` with the test certificates (good, wrong host name,
+// expired, self-signed, client certificate), and the STARTTLS/STLS upgrades against scripted
+// servers that break the handshake: no credentials may leave in clear.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "net/connection.h"
+#include "net/line_server.h"
+#include "net/tls_peer.h"
+#include "net/winsock_error.h"
+#include "receive/pop3_reader.h"
+#include "send/smtp_session.h"
+
+using namespace qarvel;
+using qarvel::test::certificate;
+using qarvel::test::LineAnswer;
+using qarvel::test::LineServer;
+using qarvel::test::OpensslServer;
+
+namespace {
+
+TlsOptions trusting(const std::string& caName = "ca.crt") {
+    TlsOptions o;
+    o.caFile = certificate(caName);
+    return o;
+}
+
+// Opens an implicit-TLS connection; the result of open, with standard error in `err`.
+int openTls(Connection& c, const std::string& host, const OpensslServer& server,
+            const TlsOptions& options, std::string* err) {
+    c.timeout = 5;
+    c.setImplicitTls(true);
+    c.setTlsOptions(options);
+    testing::internal::CaptureStderr();
+    int r = c.open(host.c_str(), server.portText().c_str());
+    *err = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+// One line through s_server -rev: what came back.
+std::string roundTrip(Connection& c, const std::string& line) {
+    if (c.send(line.data(), static_cast<int>(line.size())) != static_cast<int>(line.size()))
+        return "(send failed)";
+    char buffer[256];
+    int n = c.readLine(buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, n) : "(read " + std::to_string(n) + ")";
+}
+
+class Tls : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(test::certificateFolder().empty()) << "scripts/servers/tls.sh failed";
+    }
+};
+
+}  // namespace
+
+TEST_F(Tls, VerifiedHandshakeTraceAndData) {
+    OpensslServer server("server");
+    ASSERT_NE(server.port, 0) << server.log;
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        Connection c;
+        TlsOptions o = trusting();
+        o.traceLevel = 1;
+        std::string err;
+        testing::internal::CaptureStdout();
+        int r = openTls(c, host, server, o, &err);
+        std::string out = testing::internal::GetCapturedStdout();
+        ASSERT_EQ(r, 1) << host << ": " << err;
+        EXPECT_TRUE(c.encrypted());
+        EXPECT_EQ(err, "");
+        // The trace names protocol, cipher and the peer's subject.
+        EXPECT_NE(out.find("TLS: TLSv1.3, cipher TLS_"), std::string::npos) << out;
+        EXPECT_NE(out.find(", peer /CN=localhost, verified\n"), std::string::npos) << out;
+        EXPECT_EQ(roundTrip(c, "hello\n"), "olleh\n");
+        c.close();
+    }
+    // Without a CA file the system store decides: it does not know the test CA, but it is what
+    // SSL_CERT_FILE names.
+    Connection plain;
+    std::string err;
+    EXPECT_EQ(openTls(plain, "127.0.0.1", server, TlsOptions{}, &err), -kWsaConnectionAborted);
+    EXPECT_NE(err.find("not accepted"), std::string::npos) << err;
+    ::setenv("SSL_CERT_FILE", certificate("ca.crt").c_str(), 1);
+    Connection viaStore;
+    int r = openTls(viaStore, "127.0.0.1", server, TlsOptions{}, &err);
+    ::unsetenv("SSL_CERT_FILE");
+    ASSERT_EQ(r, 1) << err;
+    EXPECT_EQ(roundTrip(viaStore, "store\n"), "erots\n");
+}
+
+TEST_F(Tls, RefusedCertificatesSayWhy) {
+    struct Case {
+        const char* certificate;
+        const char* host;
+        const char* caFile;
+        const char* reason;
+        const char* detail;
+    } cases[] = {
+        {"wrong", "127.0.0.1", "ca.crt", "IP address mismatch", "the certificate is for wrong.example"},
+        {"wrong", "localhost", "ca.crt", "hostname mismatch", "the certificate is for wrong.example"},
+        {"expired", "127.0.0.1", "ca.crt", "certificate has expired", "/CN=localhost expired on "},
+        {"untrusted", "127.0.0.1", "ca.crt", "self-signed certificate", "is not trusted; name the file of its CA with -cafile:"},
+        {"server", "localhost", "untrusted.crt", "unable to get local issuer certificate", "issuer /CN=qarvel test CA is not trusted"},
+    };
+    for (const Case& k : cases) {
+        OpensslServer server(k.certificate);
+        ASSERT_NE(server.port, 0) << server.log;
+        Connection c;
+        std::string err;
+        EXPECT_EQ(openTls(c, k.host, server, trusting(k.caFile), &err), -kWsaConnectionAborted);
+        EXPECT_FALSE(c.encrypted());
+        EXPECT_EQ(c.openCount, 0);
+        std::string expected = std::string("TLS: certificate of '") + k.host + "' not accepted: " + k.reason;
+        EXPECT_EQ(err.rfind(expected, 0), 0u) << err;
+        EXPECT_NE(err.find(k.detail), std::string::npos) << err;
+    }
+    OpensslServer server("server");
+    Connection c;
+    std::string err;
+    EXPECT_EQ(openTls(c, "127.0.0.1", server, trusting("no-such-file.crt"), &err), -kWsaConnectionAborted);
+    EXPECT_NE(err.find("TLS: loading the trusted certificates failed"), std::string::npos) << err;
+}
+
+TEST_F(Tls, InsecureAcceptsAnyCertificateWithAWarning) {
+    for (const char* name : {"expired", "untrusted", "wrong"}) {
+        OpensslServer server(name);
+        ASSERT_NE(server.port, 0) << server.log;
+        Connection c;
+        TlsOptions o;  // no CA file either
+        o.insecure = true;
+        o.traceLevel = 1;
+        std::string err;
+        testing::internal::CaptureStdout();
+        int r = openTls(c, "127.0.0.1", server, o, &err);
+        std::string out = testing::internal::GetCapturedStdout();
+        ASSERT_EQ(r, 1) << name << ": " << err;
+        EXPECT_EQ(err, "Warning: TLS certificate verification is off (-insecure)\n");
+        EXPECT_NE(out.find(", not verified\n"), std::string::npos) << out;
+        EXPECT_EQ(roundTrip(c, "abc\n"), "cba\n");
+    }
+}
+
+TEST_F(Tls, ClientCertificateWithKeyApartOrInOneFile) {
+    OpensslServer server("server", {"-Verify", "1", "-CAfile", certificate("ca.crt")});
+    ASSERT_NE(server.port, 0) << server.log;
+    TlsOptions apart = trusting();
+    apart.certificateFile = certificate("client.crt");
+    apart.keyFile = certificate("client.key");
+    TlsOptions together = trusting();
+    together.certificateFile = certificate("client.pem");
+    for (const TlsOptions& o : {apart, together}) {
+        Connection c;
+        std::string err;
+        ASSERT_EQ(openTls(c, "127.0.0.1", server, o, &err), 1) << err;
+        EXPECT_EQ(roundTrip(c, "cert\n"), "trec\n");
+    }
+    EXPECT_TRUE(server.waitFor("CN = test", 2000)) << server.log;
+    // Without one the server ends the session (after the handshake, in TLS 1.3).
+    Connection c;
+    std::string err;
+    int r = openTls(c, "127.0.0.1", server, trusting(), &err);
+    if (r == 1) {
+        EXPECT_NE(roundTrip(c, "none\n"), "enon\n");
+    }
+    TlsOptions missing = trusting();
+    missing.certificateFile = certificate("no-such.crt");
+    Connection m;
+    EXPECT_EQ(openTls(m, "127.0.0.1", server, missing, &err), -kWsaConnectionAborted);
+    EXPECT_NE(err.find("TLS: loading the client certificate failed"), std::string::npos) << err;
+}
+
+TEST_F(Tls, PeerGoneAndSilentPeer) {
+    Connection c;
+    {
+        OpensslServer server("server");
+        ASSERT_NE(server.port, 0) << server.log;
+        std::string err;
+        ASSERT_EQ(openTls(c, "127.0.0.1", server, trusting(), &err), 1) << err;
+    }
+    // The server is gone: writing reports an error instead of raising SIGPIPE.
+    std::string block(1024, 'x');
+    int r = 1;
+    for (int i = 0; i < 200 && r > 0; ++i) r = c.send(block.data(), static_cast<int>(block.size()));
+    EXPECT_LT(r, 0);
+
+    // A peer that accepts and never answers the handshake: bounded by the time-out.
+    LineServer silent("", [](const std::string&) { return LineAnswer{}; });
+    Connection s;
+    s.timeout = 1;
+    s.setImplicitTls(true);
+    s.setTlsOptions(trusting());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(s.open("127.0.0.1", silent.portText().c_str()), -kWsaConnectionAborted);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "TLS: handshake with '127.0.0.1' timed out\n");
+}
+
+TEST(StartTls, BrokenUpgradeSendsNoCredentials) {
+    // How the server answers STARTTLS; each must end the session before any AUTH.
+    struct Case {
+        const char* name;
+        bool offered;
+        LineAnswer answer;
+        const char* message;
+    } cases[] = {
+        {"garbage for the hello", true, {"220 go ahead\r\n", true, false, "this is not TLS\r\n"},
+         "TLS: handshake failed: "},
+        {"closed after 220", true, {"220 go ahead\r\n", false, true}, "the connection was closed"},
+        {"plaintext injected", true, {"220 go ahead\r\n250 injected\r\n", true},
+         "TLS: unexpected data before the handshake"},
+        {"refused", true, {"454 4.7.0 TLS not available\r\n"}, "STARTTLS refused by the server: 454"},
+        {"not offered", false, {}, "STARTTLS not offered by the server"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        LineServer server("220 fake ESMTP\r\n", [&](const std::string& line) {
+            if (line.rfind("EHLO", 0) == 0)
+                return LineAnswer{k.offered ? "250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n"
+                                            : "250-fake\r\n250 AUTH PLAIN LOGIN\r\n"};
+            if (line.rfind("STARTTLS", 0) == 0) return k.answer;
+            return LineAnswer{"250 ok\r\n"};
+        });
+        SmtpSession s;
+        s.setTls(1);
+        s.setTimeoutSeconds(5);
+        s.setTlsOptions(trusting());
+        testing::internal::CaptureStderr();
+        int connected = s.connectSession("127.0.0.1", server.portText().c_str());
+        int login = s.authenticate("test", "secret");
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_LT(connected, 1);
+        EXPECT_LT(login, 1);
+        EXPECT_EQ(s.openCount, 0);
+        EXPECT_NE(err.find(k.message), std::string::npos) << err;
+        std::string received = server.finish();
+        EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
+        EXPECT_EQ(received.find("AUTH"), std::string::npos) << received;
+        EXPECT_EQ(received.find("dGVzd"), std::string::npos) << received;  // base64 of "test"
+        EXPECT_EQ(received.find("secret"), std::string::npos) << received;
+    }
+}
+
+TEST(StartTls, BrokenStlsSendsNoCredentials) {
+    for (bool refused : {false, true}) {
+        LineServer server("+OK fake POP3 <1.2@fake>\r\n", [&](const std::string& line) {
+            if (line.rfind("STLS", 0) == 0)
+                return refused ? LineAnswer{"-ERR no TLS here\r\n"}
+                               : LineAnswer{"+OK begin TLS\r\n", true, false, "this is not TLS\r\n"};
+            return LineAnswer{"+OK\r\n"};
+        });
+        Pop3Reader r;
+        r.setTls(1);
+        r.setApop(1);
+        r.setTimeoutSeconds(5);
+        r.setTlsOptions(trusting());
+        testing::internal::CaptureStderr();
+        int opened = r.open("127.0.0.1", server.portText().c_str(), nullptr, 0);
+        int login = r.login("test", "secret");
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_LT(opened, 1);
+        EXPECT_LT(login, 1);
+        EXPECT_NE(err.find(refused ? "POP3 server does not offer STLS" : "TLS negotiation with '127.0.0.1' failed"),
+                  std::string::npos) << err;
+        std::string received = server.finish();
+        EXPECT_EQ(received.rfind("STLS\r\n", 0), 0u) << received;
+        for (const char* secret : {"USER", "PASS", "APOP", "secret"})
+            EXPECT_EQ(received.find(secret), std::string::npos) << received;
+    }
+}
