@@ -300,7 +300,8 @@ const Option kOptions[] = {
     {"-msglen:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.msgLen = readNumber(v); }},
     {"-msg:", kValue, false, messageText},
     {"-header:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.header = plain(v); }},
-    {"-first:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.first = readNumber(v); }},
+    // The highest message processed: that many after the message number.
+    {"-first:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.first = s.messageNumber + readNumber(v); }},
     {"-retries:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.retries = readNumber(v); }},
     {"-idle:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.idle = readNumber(v); }},
     {"-idle", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.idle = 2147483647; }},
