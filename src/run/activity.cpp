@@ -123,6 +123,10 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession&
     for (const PendingAttachment& a : objects.attachments)
         sender.addAttachment(a.path, a.name, a.related != 0);
     objects.attachments.clear();
+    if (objects.voice >= 0) {
+        sender.setVoice(objects.voice);
+        if (!objects.voice) sender.setPartHeader(0);
+    }
 }
 
 void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxReader& reader) {
@@ -138,6 +142,7 @@ void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxR
 
 SendDriverOptions sendOptions(const Settings& s) {
     SendDriverOptions o;
+    copySendLabels(o.labels);
     o.smtpHost = s.smtpHost;
     o.smtpPort = s.smtpPort;
     o.qmtpPort = s.qmtpPort;

@@ -51,14 +51,6 @@ void listFolders(Settings& s, const String& pattern, int subscribed) {
     imapQuery(s);
 }
 
-void useSender(ProcessObjects& objects, SenderSession* sender) {
-    if (sender) objects.currentSender = sender;
-}
-
-void useReader(ProcessObjects& objects, MailboxReader* reader) {
-    if (reader) objects.currentReader = reader;
-}
-
 String firstLineOf(const String& path, size_t limit) {
     std::ifstream in(path.c_str(), std::ios::binary);
     std::string line;
@@ -101,12 +93,9 @@ void post(Settings& s, ProcessObjects&, const char* value) {
     if (in) s.messageText = String(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
-// Fetching a URL needs the HTTP client, which this build does not have yet: the download is
-// reported as failed and counted like a missing attachment.
 void fetchUrl(Settings& s, ProcessObjects&, const char* value) {
     s.url = plain(value);
-    std::fprintf(stderr, "WARNING: URL '%s' does not exist! (%d)\n", s.url.c_str(), -1);
-    ++s.missingAttachments;
+    queueUrl(s.url, s.missingAttachments);
 }
 
 void messageText(Settings& s, ProcessObjects&, const char* value) {
@@ -207,7 +196,7 @@ const Option kOptions[] = {
     {"-noatt", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.attachmentsShown = 0; s.extract = 1; }},
     {"-esmtp", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.esmtp = 1; }},
     {"-noesmtp", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.esmtp = 0; }},
-    {"-qmtp", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.qmtp = 1; useSender(o, o.qmtp); }},
+    {"-qmtp", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.qmtp = 1; selectSender(o, o.qmtp); }},
     {"-dh", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.dh = 1; }},
     {"-eh", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.eh = 1; }},
     {"-nodh", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.dh = 0; }},
@@ -230,8 +219,8 @@ const Option kOptions[] = {
     {"-noesc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.escapeMode = 1; }},
     {"--noesc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.escapeMode = 2; }},
     // A message file has no login step: like the MAIL key, -mail reads it pre-authenticated.
-    {"-mail", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.user = s.password = "dummy"; s.preauth = 1; useReader(o, o.fileReader); }},
-    {"-mf", kFlag, false, [](Settings&, ProcessObjects& o, const char*) { useSender(o, o.fileSender); }},
+    {"-mail", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.user = s.password = "dummy"; s.preauth = 1; selectReader(o, o.fileReader); }},
+    {"-mf", kFlag, false, [](Settings&, ProcessObjects& o, const char*) { selectSender(o, o.fileSender); }},
     {"-preauth", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.preauth = 1; }},
     {"-alt:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.altFile = plain(v); s.altText = String(); s.alt = 1; }},
     {"-alt", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.altFile = s.altText = String(); s.alt = 1; }},

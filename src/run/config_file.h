@@ -1,8 +1,22 @@
+// The configuration file: lines of a key and a value that set the same settings as the
+// command line. The early pass (every run, whenever the file exists) takes PROXY_HOST,
+// PROXY_PORT and METER; the main pass (only when -config or -config: asked for it) takes
+// every other key, and hands lines that match no key to the label table.
 #pragma once
+
 #include "base/string.h"
+
 namespace qarvel {
+
 struct Settings;
 struct ProcessObjects;
+
 void readConfigEarly(const String& path, Settings& s, ProcessObjects& objects);
 void readConfigMain(const String& path, Settings& s, ProcessObjects& objects);
-}
+
+// Applies one line of the main pass: the first key of the table that begins the line
+// handles it; a line that matches none goes to the label table. Returns 1 when a
+// configuration key took the line.
+int applyConfigLine(const char* line, Settings& s, ProcessObjects& objects);
+
+} // namespace qarvel

@@ -17,6 +17,7 @@
 #include "run/activity.h"
 #include "run/command_line.h"
 #include "run/config_file.h"
+#include "run/labels.h"
 #include "run/process.h"
 #include "run/settings.h"
 #include "send/file_sender.h"
@@ -30,12 +31,12 @@ namespace qarvel {
 namespace {
 
 const char* const kUsage[] = {
-    "Usage: qarvel [-host:server] [-port:service] [-news [-noarchive]] [-to:address | -tolist:filename] "
+    ("Usage: qarvel [-host:server] [-port:service] [-news [-noarchive]] [-to:address | -tolist:filename] "
     "[-cc:address | -cclist:filename]  [-bcc:address | -bcclist:filename] -from:address "
     "[-repltyto:address] [-verify] [-s:subject] [-import|-t] [-ns] [-file:filename] [-rm] "
-    "[-nomsg | -msg:text] [-html [-alt]] [-config] [-a:filename ...] [-dir:dirname]",
-    "Usage: qarvel [-host:server] [-port:service] [-imap [-mbox:name]] -user:userid -pass:password "
-    "[-file:filename [-extract:[path]] [-msg:nbr] [-exec:cmd] [-br] [-rm]",
+    "[-nomsg | -msg:text] [-html [-alt]] [-config] [-a:filename ...] [-dir:dirname]"),
+    ("Usage: qarvel [-host:server] [-port:service] [-imap [-mbox:name]] -user:userid -pass:password "
+    "[-file:filename [-extract:[path]] [-msg:nbr] [-exec:cmd] [-br] [-rm]"),
     "Usage: qarvel [-connect:string | -disconnect:string] [-noop] [options...]",
 };
 
@@ -175,6 +176,7 @@ void removeRunFile(const Settings& s) {
 } // namespace
 
 int runProgram(int argc, char** argv) {
+    resetLabels();
     ProcessObjects& objects = processObjects();
     if (const char* path = std::getenv("QARVEL_PATH")) objects.workingFolder = path;
     if (const char* config = std::getenv("QARVEL_CONFIG")) objects.configFile = config;

@@ -40,9 +40,20 @@ struct ProcessObjects {
     int configRequested = 0;
     String meterFile;
     std::vector<PendingAttachment> attachments;
+    // The voice-message switch of the VPIM and NOVPIM keys for the run's sender; -1 unset.
+    int voice = -1;
 };
 
 ProcessObjects& processObjects();
+
+// The option and key that choose a protocol object make it current; an object this build
+// does not have (null) leaves the choice as it was.
+inline void selectSender(ProcessObjects& objects, SenderSession* sender) {
+    if (sender) objects.currentSender = sender;
+}
+inline void selectReader(ProcessObjects& objects, MailboxReader* reader) {
+    if (reader) objects.currentReader = reader;
+}
 
 } // namespace qarvel
 
@@ -54,5 +65,9 @@ namespace qarvel {
 // error. Returns 1 when queued.
 int queueAttachment(ProcessObjects& objects, const String& path, const String& name, int related,
                     int& missing);
+
+// A URL to attach (-url:, URL). Fetching needs the HTTP client, which this build does not
+// have yet: the download is reported on standard error as failed and counted as missing.
+void queueUrl(const String& url, int& missing);
 
 } // namespace qarvel

@@ -121,11 +121,11 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
             return 0;
         }
         if (s.verbose == 1 && !s.quiet) {
-            std::printf("%s: %s\n", "To", to.c_str());
-            std::printf("%s: %s\n", "Cc", cc.c_str());
-            std::printf("%s: %s\n", "Bcc", bcc.c_str());
-            std::printf("%s: %s\n", "From", from.c_str());
-            std::printf("%s: %s\n", "Subject", subject.c_str());
+            std::printf("%s: %s\n", s.labels.to.c_str(), to.c_str());
+            std::printf("%s: %s\n", s.labels.cc.c_str(), cc.c_str());
+            std::printf("%s: %s\n", s.labels.bcc.c_str(), bcc.c_str());
+            std::printf("%s: %s\n", s.labels.from.c_str(), from.c_str());
+            std::printf("%s: %s\n", s.labels.subject.c_str(), subject.c_str());
         }
         long elapsedMs = 1000L * static_cast<long>(std::time(nullptr) - startSeconds);
         if (elapsedMs == 0) elapsedMs = static_cast<long>((std::clock() - startClock) * 1000 / CLOCKS_PER_SEC);

@@ -15,6 +15,11 @@ class SenderSession;
 class SmtpSession;
 class QmtpSession;
 
+// The words that name the five lines of the verbose send report (replaceable by the site).
+struct SendReportLabels {
+    String to = "To", cc = "Cc", bcc = "Bcc", from = "From", subject = "Subject";
+};
+
 // What one sending run needs from the settings record (the entry fills it from settings()).
 struct SendDriverOptions {
     String smtpHost = "localhost", smtpPort = "25", qmtpPort = "209", dnsServerHost;
@@ -26,6 +31,7 @@ struct SendDriverOptions {
     int retries = 0, ssl = 0, tls = 0, level = 0, html = 0, kbs = 0, rm = 0, rmList = 0;
     int timeoutSeconds = 300;
     long messageCount = 1;
+    SendReportLabels labels;
 };
 
 // Runs one sending activity with the given sender (smtp and qmtp are the process's SMTP and

@@ -1,0 +1,186 @@
+#include "run/config_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "receive/file_mailbox_reader.h"
+#include "receive/pop3_reader.h"
+#include "run/labels.h"
+#include "run/process.h"
+#include "run/settings.h"
+#include "send/file_sender.h"
+#include "send/qmtp_session.h"
+#include "send/smtp_session.h"
+
+namespace qarvel {
+namespace {
+
+// A settings record and the protocol objects the keys choose between.
+struct Configured {
+    Settings s;
+    SmtpSession smtp;
+    QmtpSession qmtp;
+    FileSender fileSender;
+    Pop3Reader pop3;
+    FileMailboxReader fileReader;
+    ProcessObjects objects;
+
+    Configured() {
+        resetSettings(s, true);
+        objects.smtp = &smtp;
+        objects.qmtp = &qmtp;
+        objects.fileSender = &fileSender;
+        objects.pop3 = &pop3;
+        objects.fileReader = &fileReader;
+        objects.currentSender = &smtp;
+        objects.currentReader = &pop3;
+        resetLabels();
+    }
+    void lines(std::initializer_list<const char*> text) {
+        for (const char* line : text) applyConfigLine(line, s, objects);
+    }
+};
+
+// A configuration file in the temporary folder, removed at the end of the test.
+struct ConfigFile {
+    std::string path;
+    explicit ConfigFile(const std::string& text) {
+        char name[] = "/tmp/qarvel-config-XXXXXX";
+        const int fd = mkstemp(name);
+        close(fd);
+        path = name;
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    ~ConfigFile() { std::remove(path.c_str()); }
+};
+
+TEST(ConfigFile, KeysMatchByPrefixInAnyCaseAndTheFirstKeyWins) {
+    Configured c;
+    c.lines({"HOST first.example\r", "smtp_host second.example", "MSGID", "MSGLEN 5000", "MSG 3",
+             "# a comment", "", "NOSUCHKEY value"});
+    EXPECT_EQ(c.s.smtpHost, "second.example");
+    EXPECT_EQ(c.s.pop3Host, "first.example");  // the CR is not part of the value
+    EXPECT_EQ(c.s.imapHost, "first.example");
+    EXPECT_EQ(c.s.nntpHost, "first.example");
+    EXPECT_EQ(c.s.msgId, 1);
+    EXPECT_EQ(c.s.msgLen, 5000);
+    EXPECT_EQ(c.s.first, 3);
+    EXPECT_EQ(c.s.messageNumber, 3);
+
+    // TO matches any line that begins with it; TO alone empties the list.
+    c.lines({"TOKEN x@y.org"});
+    EXPECT_EQ(c.s.to, "x@y.org");
+    c.lines({"TO"});
+    EXPECT_EQ(c.s.to, "");
+
+    // The short format keeps 255 characters, the long one 1023.
+    const std::string longValue(300, 'v');
+    c.lines({("FROM " + longValue).c_str(), ("SUBJECT \"" + longValue + "\"").c_str()});
+    EXPECT_EQ(c.s.from.length(), 255u);
+    EXPECT_EQ(c.s.subject, longValue.c_str());
+
+    c.lines({"NOMSG", "EVERY 2", "QP x"});
+    EXPECT_EQ(c.s.first, -1);
+    EXPECT_EQ(c.s.messageNumber, 1);
+    EXPECT_EQ(c.s.every, 120);
+    EXPECT_EQ(c.s.qp, 0);  // a number that cannot be read gives 0
+}
+
+TEST(ConfigFile, KeysThatChooseObjectsAndEscapes) {
+    Configured c;
+    c.lines({"MAIL"});
+    EXPECT_EQ(c.objects.currentReader, &c.fileReader);
+    EXPECT_EQ(c.s.user, "dummy");
+    EXPECT_EQ(c.s.preauth, 1);
+    c.lines({"MF"});
+    EXPECT_EQ(c.objects.currentSender, &c.fileSender);
+    c.lines({"QMTP"});
+    EXPECT_EQ(c.objects.currentSender, &c.qmtp);
+    c.lines({"NOMAIL"});
+    EXPECT_EQ(c.objects.currentReader, &c.pop3);
+    EXPECT_EQ(c.objects.currentSender, &c.smtp);
+    c.lines({"VPIM"});
+    EXPECT_EQ(c.objects.voice, 1);
+
+    c.lines({"HDR X-A: 1\\r\\nX-B: \\q", "DISCONNECT hang\\tup", "SEP --\\n\\x", "EXTRACT /tmp/out"});
+    EXPECT_EQ(c.s.hdr, "X-A: 1\r\nX-B: q");
+    EXPECT_EQ(c.s.disconnect, "hang\tup /disconnect");
+    EXPECT_EQ(c.s.sep, "--\n\\x");
+    EXPECT_EQ(c.s.extract, 1);
+    EXPECT_EQ(c.s.extractFolder, "/tmp/out");
+    c.lines({"NOESC", "HDR X-B: \\q", "NOPAT *@spam.org", "SPAT hello"});
+    EXPECT_EQ(c.s.hdr, "X-B: \\q");
+    EXPECT_EQ(c.s.pat, "*@spam.org");
+    EXPECT_EQ(c.s.patNegate, 1);
+    EXPECT_EQ(c.s.spatNegate, 0);
+}
+
+TEST(ConfigFile, AttachmentsAndIncludes) {
+    ConfigFile present("data");
+    Configured c;
+    testing::internal::CaptureStderr();
+    c.lines({("A " + present.path).c_str(), "A /no/such/file", ("P " + present.path + "|cid:logo").c_str(),
+             ("I " + present.path).c_str(), "I /no/such/include|x"});
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(warnings,
+              "WARNING: attachment '/no/such/file' does not exist! (2)\n"
+              "WARNING: include '/no/such/include' does not exist! (2)\n");
+    EXPECT_EQ(c.s.missingAttachments, 1);  // missing includes are not counted
+    ASSERT_EQ(c.objects.attachments.size(), 3u);
+    EXPECT_EQ(c.objects.attachments[0].related, 0);
+    EXPECT_EQ(c.objects.attachments[1].name, "cid:logo");
+    EXPECT_EQ(c.objects.attachments[1].related, 2);
+    EXPECT_EQ(c.objects.attachments[2].name, present.path.c_str());  // I names the part by its file
+    EXPECT_EQ(c.objects.attachments[2].related, 1);
+}
+
+TEST(ConfigFile, TheEarlyPassTakesOnlyItsThreeKeys) {
+    ConfigFile file("SMTP_HOST mail.example\nPROXY_HOST proxy.example\nproxy_port 3128\nMETER /tmp/m\n"
+                    "STRING_Delete Entfernen\n");
+    Configured c;
+    readConfigEarly(file.path.c_str(), c.s, c.objects);
+    EXPECT_EQ(c.s.smtpHost, "localhost");
+    EXPECT_EQ(c.s.proxyHost, "proxy.example");
+    EXPECT_EQ(c.s.proxyPort, "3128");
+    EXPECT_EQ(c.objects.meterFile, "/tmp/m");
+    EXPECT_EQ(labels().deleteButton, "Delete");
+
+    readConfigMain(file.path.c_str(), c.s, c.objects);
+    EXPECT_EQ(c.s.smtpHost, "mail.example");
+    EXPECT_EQ(labels().deleteButton, "Entfernen");
+
+    // A file that does not exist is skipped without a word.
+    testing::internal::CaptureStderr();
+    readConfigMain("/no/such/qarvel.txt", c.s, c.objects);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Labels, LongerKeysFirstAnyCaseValuesAsWritten) {
+    resetLabels();
+    EXPECT_EQ(replaceLabel("STRING_Deletemessage Geloescht #"), 1);
+    EXPECT_EQ(labels().deletedMessage, "Geloescht #");
+    EXPECT_EQ(labels().deleteButton, "Delete");
+    EXPECT_EQ(replaceLabel("string_to \"An\"\r"), 1);
+    EXPECT_EQ(labels().to, "\"An\"");  // no unquoting
+    EXPECT_EQ(replaceLabel("STRING_Replyto Antwort an"), 1);
+    EXPECT_EQ(labels().replyTo, "Antwort an");
+    EXPECT_EQ(labels().reply, "Reply...");
+    EXPECT_EQ(replaceLabel(("STRING_Subject " + std::string(300, 's')).c_str()), 1);
+    EXPECT_EQ(labels().subject.length(), 255u);
+    EXPECT_EQ(replaceLabel("STRING_Cc"), 1);
+    EXPECT_EQ(labels().cc, "");
+    EXPECT_EQ(replaceLabel("SUBJECT x"), 0);
+
+    ReceiveLabels shown;
+    copyReceiveLabels(shown);
+    EXPECT_EQ(shown.deletedMessage, "Geloescht #");
+    resetLabels();
+    EXPECT_EQ(labels().to, "To");
+}
+
+} // namespace
+} // namespace qarvel
