@@ -162,8 +162,10 @@ class ReceiveTest(unittest.TestCase):
         self.assertEqual(got[0].get_content().strip(), "forwarded body")
         self.assertEqual(got[0]["From"], "Sender <sender@example.test>")
 
+        # The SMTP port comes from the configuration, the POP3 port from -port:. (A FROM key
+        # would make this a sending run: a sender address asks for sending, not reading.)
         config = self.tmp / "qarvel.txt"
-        config.write_text(f"SMTP_PORT {env.port('SMTP_PORT')}\nFROM reader@example.test\n")
+        config.write_text(f"SMTP_PORT {env.port('SMTP_PORT')}\n")
         r = env.run(POP3 + ["-user:bob", "-mdn", "-config:" + str(config)])
         self.assertEqual(r.returncode, 0, r.stderr)
         got = inbox_messages_with(f"Read: Forward {token} (RECEIPT)")
