@@ -300,6 +300,8 @@ const Option kOptions[] = {
 
     // Mailbox protocol and TLS choices.
     {"-imap", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.imap = 1; }},
+    // The usage offers "-html [-alt]" for sending: the message text (or -file:) is HTML.
+    {"-html", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.html = 1; }},
     {"-cafile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.caFile = plain(v); }},
     {"-key:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.keyFile = plain(v); }},
     {"-insecure", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.insecure = 1; }},
