@@ -20,6 +20,7 @@
 #include "run/labels.h"
 #include "run/process.h"
 #include "run/settings.h"
+#include "run/settings_dump.h"
 #include "send/file_sender.h"
 #include "send/metered_sender.h"
 #include "send/mx_delivery.h"
@@ -144,6 +145,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
     parseCommandLine(argc, argv, s, objects);
     // A message passed on as it is has no attachments to extract.
     if (s.raw) s.extract = 0;
+    if (std::getenv("QARVEL_DUMP_SETTINGS")) dumpSettings(s, stderr);
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "-cgi") == 0) s.cgi = 1;
 

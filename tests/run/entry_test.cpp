@@ -9,8 +9,8 @@
 namespace {
 
 // Runs the program through /bin/sh and returns its exit code; out receives stdout and stderr.
-int runQarvel(const std::string& args, std::string& out) {
-    std::string command = std::string("env -u GATEWAY_INTERFACE ") + QARVEL_BINARY + " " + args + " 2>&1";
+int runQarvel(const std::string& args, std::string& out, const std::string& environment = "") {
+    std::string command = "env -u GATEWAY_INTERFACE " + environment + " " + QARVEL_BINARY + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;
     char buffer[4096];
@@ -55,4 +55,38 @@ TEST(Entry, ComposeToFileAndExtractAgain) {
     std::system(("rm -rf " + dir).c_str());
 }
 
+// Each layer overwrites only what it names: defaults, the -host:/-port: pre-scan, the early
+// pass (always), the main pass (only with -config), the command line.
+TEST(Entry, SettingsLayers) {
+    char path[] = "/tmp/qarvel-layers-XXXXXX";
+    close(mkstemp(path));
+    {
+        FILE* f = std::fopen(path, "w");
+        std::fputs("PROXY_HOST proxy.example\nSMTP_HOST config.example\nSMTP_PORT 2626\nFROM config@x.org\n"
+                   "SUBJECT from config\n", f);
+        std::fputs(("TO " + std::string(100000, 't') + "\n").c_str(), f);  // cut, does no harm
+        std::fclose(f);
+    }
+    const std::string environment = std::string("QARVEL_DUMP_SETTINGS=1 QARVEL_CONFIG=") + path;
+    auto has = [](const std::string& out, const std::string& line) { return ("\n" + out).find("\n" + line + "\n") != std::string::npos; };
+
+    std::string out;
+    EXPECT_EQ(runQarvel("-noop -host:cli.example -port:99 -from:cli@x.org", out, environment), 0);
+    EXPECT_TRUE(has(out, "proxyHost=\"proxy.example\"")) << out;
+    EXPECT_TRUE(has(out, "smtpHost=\"cli.example\""));
+    EXPECT_TRUE(has(out, "subject=\"\""));
+    EXPECT_TRUE(has(out, "wrap=72"));
+
+    EXPECT_EQ(runQarvel("-noop -host:cli.example -port:99 -from:cli@x.org -config", out, environment), 0);
+    EXPECT_TRUE(has(out, "smtpHost=\"config.example\""));  // a host key beats -host:
+    EXPECT_TRUE(has(out, "pop3Host=\"cli.example\""));
+    EXPECT_TRUE(has(out, "smtpPort=\"2626\""));
+    EXPECT_TRUE(has(out, "pop3Port=\"99\""));
+    EXPECT_TRUE(has(out, "from=\"cli@x.org\""));  // the command line beats every other key
+    EXPECT_TRUE(has(out, "subject=\"from config\""));
+    EXPECT_TRUE(has(out, "to=\"" + std::string(1023, 't') + "\""));
+    std::remove(path);
+}
+
 } // namespace
+
