@@ -46,6 +46,12 @@ bool fileExists(const std::string& path) {
 
 // --- PartData ---
 
+namespace {
+size_t partBytesInMemory = 0;  // the sum of memory_.size() over every PartData
+} // namespace
+
+size_t PartData::bytesInMemory() { return partBytesInMemory; }
+
 PartData::~PartData() { clear(); }
 
 void PartData::clear() {
@@ -55,6 +61,7 @@ void PartData::clear() {
         unlink(filePath_.c_str());
     }
     filePath_.clear();
+    partBytesInMemory -= memory_.size();
     std::string().swap(memory_);
     size_ = 0;
     failed_ = false;
@@ -78,13 +85,16 @@ bool PartData::spill() {
     }
     filePath_ = path;
     if (!writeAll(file_, memory_.data(), memory_.size())) return false;
+    partBytesInMemory -= memory_.size();
     std::string().swap(memory_);
     return true;
 }
 
 bool PartData::append(const char* data, size_t length) {
     if (failed_) return false;
-    if (!file_ && memory_.size() + length > memoryLimit_ && !spill()) {
+    const bool overLimit = memory_.size() + length > memoryLimit_ ||
+                           partBytesInMemory + length > kPartsMemoryBudget;
+    if (!file_ && overLimit && !spill()) {
         failed_ = true;
         return false;
     }
@@ -95,6 +105,7 @@ bool PartData::append(const char* data, size_t length) {
         }
     } else {
         memory_.append(data, length);
+        partBytesInMemory += length;
     }
     size_ += length;
     return true;

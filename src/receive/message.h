@@ -27,6 +27,9 @@ constexpr int kWriteFailed = -1;
 
 // A part larger than this moves from memory to a temporary file while it is decoded.
 constexpr size_t kPartMemoryLimit = 2u << 20;
+// All parts held in memory together stay under this; past it, a growing part moves to a file
+// too, so a message of many parts of just under the limit cannot fill the memory either.
+constexpr size_t kPartsMemoryBudget = 16u << 20;
 
 // The decoded bytes of one part: in memory, or in a temporary file that is removed when the
 // part is destroyed.
@@ -52,6 +55,8 @@ public:
     uint64_t size() const { return size_; }
     bool failed() const { return failed_; }
     bool inMemory() const { return file_ == nullptr; }
+    // The decoded bytes all parts of the process hold in memory now.
+    static size_t bytesInMemory();
     // The bytes, when the part is held in memory (empty otherwise).
     const std::string& memory() const { return memory_; }
     // Copies the bytes to a stream; in text mode every CR LF becomes LF. Returns false when a

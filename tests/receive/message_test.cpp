@@ -5,7 +5,9 @@
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <memory>
 #include <string>
+#include <vector>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -122,6 +124,28 @@ TEST(PartData, SpillsPastTheLimitAndCopiesBack) {
     // The temporary file is gone once the part is dropped.
     std::string ls = "ls -A '" + dir.path + "' | grep -q .";
     EXPECT_NE(system(ls.c_str()), 0);
+}
+
+TEST(PartData, ManyPartsShareOneMemoryBudget) {
+    // Each part stays under its own limit, but together they would pass the budget: the
+    // later ones go to files, and everything is back to nothing once they are dropped.
+    TempDir dir;
+    const size_t before = PartData::bytesInMemory();
+    std::vector<std::unique_ptr<PartData>> parts;
+    std::string block(kPartMemoryLimit - 1, 'p');
+    size_t spilled = 0;
+    for (size_t i = 0; i < 2 * kPartsMemoryBudget / kPartMemoryLimit; ++i) {
+        parts.push_back(std::make_unique<PartData>());
+        parts.back()->setSpillFolder(dir.path.c_str());
+        ASSERT_TRUE(parts.back()->append(block.data(), block.size()));
+        ASSERT_TRUE(parts.back()->finish());
+        EXPECT_LE(PartData::bytesInMemory(), kPartsMemoryBudget);
+        if (!parts.back()->inMemory()) ++spilled;
+        EXPECT_EQ(parts.back()->size(), block.size());
+    }
+    EXPECT_GE(spilled, parts.size() / 2);
+    parts.clear();
+    EXPECT_EQ(PartData::bytesInMemory(), before);
 }
 
 } // namespace
