@@ -72,12 +72,18 @@ int Socket::receiveSome(char* buffer, int length) {
     }
 }
 
+// With a time-out a plain socket is written without blocking: a peer that stops reading
+// fills the buffers, the call reports would-block and send() waits for room at most the
+// time-out, instead of blocking in the kernel for as long as the peer holds still.
 int Socket::sendSome(const char* buffer, int length) {
     ++sendCalls_;
     if (tls_) return tls_->write(buffer, length);
-    ssize_t n = ::send(handle_, buffer, length, MSG_NOSIGNAL);
-    if (n >= 0) return static_cast<int>(n);
-    return -lastWinsockError();
+    int mode = MSG_NOSIGNAL | (timeout != -1 ? MSG_DONTWAIT : 0);
+    for (;;) {
+        ssize_t n = ::send(handle_, buffer, length, mode);
+        if (n >= 0) return static_cast<int>(n);
+        if (errno != EINTR) return -lastWinsockError();
+    }
 }
 
 // Whether a wait for input is needed before receiving: bytes inside the TLS layer are ready.
@@ -167,7 +173,9 @@ int Socket::readLine(char* buffer, int max) {
             int n = receiveWhenReady(receiveBuffer_, kReceiveBufferSize, &w);
             if (w <= 0) return count;
             if (n == -kWsaWouldBlock) return count;
-            if (n < 0) return count ? count : n;
+            // A reset in the middle of a line is an error, not a shorter line: the piece
+            // read so far must not be judged as a reply.
+            if (n < 0) return n;
             if (n == 0) return count ? count : -kWsaConnectionReset;
             bufferedCount_ = n;
             readPosition_ = receiveBuffer_;

@@ -283,13 +283,17 @@ int SenderSession::command(const char* format, ...) {
 
 // ---------------------------------------------------------------- data sink
 
+// A send that fails in the data phase closes the connection: the peer is somewhere inside the
+// message, so a QUIT would only be more message data and its reply would never come.
 int SenderSession::sendBlock(const char* data, size_t length) {
     size_t done = 0;
     while (done < length) {
         size_t piece = std::min(length - done, static_cast<size_t>(1) << 30);
         int sent = send(data + done, static_cast<int>(piece));
-        if (sent < 1) return sent;
-        if (static_cast<size_t>(sent) < piece) return kSessionClosed;  // a short send ends the writer
+        if (sent < 1 || static_cast<size_t>(sent) < piece) {
+            close();
+            return sent < 1 ? sent : kSessionClosed;  // a short send ends the writer
+        }
         done += piece;
     }
     return kSessionOk;
