@@ -8,7 +8,7 @@ packages=(
   # real peers for the integration tests
   postfix libsasl2-modules sasl2-bin dovecot-core dovecot-pop3d dovecot-imapd dnsmasq dnsutils openssl socat
   # second opinions and benchmark peers
-  mpack ripmime swaks msmtp curl fetchmail
+  mpack ripmime swaks msmtp curl fetchmail getmail6
 )
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Retrieval: COUNT messages (MEAN_KIB on average, each with one base64 attachment) from a
 # private Dovecot POP3 (started here on 127.0.0.1 high ports) into files: qarvel extracting
-# the attachments, next to fetchmail (each message through an mda into a file) and curl
-# pop3:// (one process, one connection, one file per message). Run 1 of every tool is checked:
+# the attachments, next to fetchmail (each message through an mda into a file), getmail6 (into a Maildir)
+# and curl pop3:// (one process, one connection, one file per message). Run 1 of every tool is checked:
 # qarvel's attachments are the ones put in, the peers wrote COUNT message files.
 #   pop3_retrieve.sh [BUILD_DIR]   (env BENCH_POP3_MESSAGES, default 2000; BENCH_POP3_KIB, 100;
 #                                   BENCH_POP3_PORT, default 12110)
@@ -53,6 +53,30 @@ RC
 chmod 600 "$rc"
 measure fetchmail "rm -rf $out; mkdir -p $out; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids -s" "$files_ok"
 row pop3_retrieve "$count × $kib KiB" "fetchmail (mda to file)" "$work" "$mib" MiB
+# getmail6: one process, one connection, each message into a Maildir; it remembers what it
+# fetched in its own folder, which every run starts without. It will not deliver as root, so
+# the Maildir belongs to nobody and getmail delivers as that user.
+gm=$BENCH_DATA/getmail
+mkdir -p "$gm"
+cat > "$gm/getmailrc" <<RC
+[retriever]
+type = SimplePOP3Retriever
+server = 127.0.0.1
+port = $POP3_PORT
+username = test
+password = secret
+[destination]
+type = Maildir
+path = $out/
+$([ "$(id -u)" = 0 ] && echo "user = nobody")
+[options]
+read_all = true
+delete = false
+verbose = 0
+message_log_syslog = false
+RC
+measure getmail "rm -rf $out $gm/oldmail-*; mkdir -p $out/new $out/cur $out/tmp; [ \$(id -u) = 0 ] && chown -R nobody $out; \$T getmail --getmaildir '$gm' --rcfile getmailrc" "$files_ok"
+row pop3_retrieve "$count × $kib KiB" "getmail6 (Maildir)" "$work" "$mib" MiB
 measure curl "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret 'pop3://127.0.0.1:$POP3_PORT/[1-$count]' -o '$out/#1'" "$files_ok"
 row pop3_retrieve "$count × $kib KiB" "curl pop3:// (one process)" "$work" "$mib" MiB
 rm -rf "$out"
