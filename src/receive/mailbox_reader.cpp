@@ -115,15 +115,29 @@ namespace {
 
 // The reader's own reading operations (socket, or file for the file reader) as the parser's
 // line source.
+// A line that comes back shorter than asked and without its line feed means the input stopped:
+// the end of a file, or on a connection the time-out ran out in the middle of a line. After
+// that the input reads as ended, so a stalled server costs one time-out, not one per read.
 class ReaderInput : public LineSource {
 public:
     explicit ReaderInput(MailboxReader& reader) : reader_(reader) {}
-    int readLine(char* buffer, int max) override { return reader_.readLine(buffer, max); }
-    int peekByte(char* out) override { return reader_.peekByte(out); }
-    int read(char* buffer, int length) override { return reader_.read(buffer, length); }
+    int readLine(char* buffer, int max) override {
+        if (stopped_) return 0;
+        int n = reader_.readLine(buffer, max);
+        if (n > 0 && n < max && buffer[n - 1] != '\n') stopped_ = true;
+        return n;
+    }
+    int peekByte(char* out) override { return stopped_ ? 0 : reader_.peekByte(out); }
+    int read(char* buffer, int length) override {
+        if (stopped_) return 0;
+        int n = reader_.read(buffer, length);
+        if (n > 0 && n < length) stopped_ = true;
+        return n;
+    }
 
 private:
     MailboxReader& reader_;
+    bool stopped_ = false;
 };
 
 String decodeHeaderWords(const String& value) {
@@ -204,16 +218,23 @@ int MailboxReader::readReplyLine() {
     size_t length = static_cast<size_t>(r) < kReaderReplySize - 1 ? static_cast<size_t>(r) : kReaderReplySize - 1;
     reply_[length] = '\0';
     if (traceLevel_) echo(reply_.data(), length);
+    // A line that stops short of its end without a line feed: the time-out ran out (or the
+    // peer closed) in the middle of it. That is no reply, and waiting again would double the
+    // time-out.
+    const int lineMax = static_cast<int>(kReaderReplySize - 1);
+    if (reply_[length - 1] != '\n' && r < lineMax) return kReaderNotDone;
     // The rest of an over-long line is read and dropped, so that it is not taken for the
     // next reply or for message data.
     if (reply_[length - 1] != '\n') {
         char rest[512];
+        const int restMax = static_cast<int>(sizeof rest - 1);
         size_t drained = 0;
         for (;;) {
-            int n = readLine(rest, static_cast<int>(sizeof rest - 1));
+            int n = readLine(rest, restMax);
             if (n < 1) return n;
             drained += static_cast<size_t>(n);
             if (rest[n - 1] == '\n') break;
+            if (n < restMax) return kReaderNotDone;
             if (drained > kReplyDrainMax) return kReaderFailed;
         }
     }

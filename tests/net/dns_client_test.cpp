@@ -1,5 +1,6 @@
 // DnsClient against a scripted name server on 127.0.0.1: the exact queries it sends, and how it
-// ends on truncated, looping and oversized answers.
+// ends on truncated, looping and oversized answers, resets, silence, garbage and answers that
+// were not asked for.
 #include "net/dns_client.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "dns_wire.h"
+#include "support/scripted_server.h"
 
 namespace qarvel {
 namespace {
@@ -260,6 +263,77 @@ TEST(DnsClient, HostileAnswersEndCleanly) {
         EXPECT_EQ(client.query(String(std::string(70, 'a')) + ".test", kDnsTypeMx, answers), -1);
         client.disconnect();
         EXPECT_TRUE(server.queries().empty());
+    }
+}
+
+// The bytes as the text the scripted server sends.
+std::string asText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+TEST(DnsClient, FailingServersEndCleanly) {
+    const Bytes good = framed(mxReply(1, {{10, "a"}, {20, "b"}}));
+    // Reset right after the length prefix, and before anything: a failed read, disconnected.
+    for (const std::string& before : {asText(Bytes(good.begin(), good.begin() + 2)), std::string()}) {
+        test::ScriptedServer server({test::receive(20), test::send(before), test::reset()});
+        DnsClient client;
+        ASSERT_EQ(client.open("127.0.0.1", String(server.portText())), 1);
+        DnsRecordList answers;
+        EXPECT_EQ(client.query("example.test", kDnsTypeMx, answers), -1);
+        EXPECT_EQ(client.openCount, 0);
+        EXPECT_TRUE(answers.empty());
+    }
+    // A server that says nothing and then gives up: the query ends when it closes. (The wait
+    // for an answer is a fixed 300 seconds, too long for a unit test.)
+    {
+        test::ScriptedServer server({test::receive(20), test::stall(1500), test::closeConnection()});
+        DnsClient client;
+        ASSERT_EQ(client.open("127.0.0.1", String(server.portText())), 1);
+        DnsRecordList answers;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(client.query("example.test", kDnsTypeMx, answers), -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(client.openCount, 0);
+    }
+    // Garbage: a zero length is refused; 200 bytes of noise decode to whatever they hold,
+    // without reading past them.
+    {
+        test::ScriptedServer server({test::receive(20), test::send(std::string(2, '\0'))});
+        DnsClient client;
+        ASSERT_EQ(client.open("127.0.0.1", String(server.portText())), 1);
+        DnsRecordList answers;
+        EXPECT_EQ(client.query("example.test", kDnsTypeMx, answers), -1);
+        EXPECT_EQ(client.openCount, 0);
+    }
+    {
+        Bytes noise(202);
+        noise[0] = 0;
+        noise[1] = 200;
+        for (size_t i = 2; i < noise.size(); ++i) noise[i] = static_cast<uint8_t>(i * 37 + 11);
+        test::ScriptedServer server({test::receive(20), test::send(asText(noise)), test::stall(3000)});
+        DnsClient client;
+        ASSERT_EQ(client.open("127.0.0.1", String(server.portText())), 1);
+        DnsRecordList answers;
+        int r = client.query("example.test", kDnsTypeMx, answers);
+        EXPECT_TRUE(r == 1 || r == -1);
+        client.disconnect();
+    }
+    // More than asked: an unasked second answer behind the first is left buffered; the first
+    // query decodes its own answer whole. (IDs are not compared, so the next question over the
+    // same connection takes the buffered one.)
+    {
+        const Bytes extra = framed(mxReply(7, {{30, "c"}}));
+        test::ScriptedServer server({test::receive(20), test::send(asText(good) + asText(extra)), test::stall(3000)});
+        DnsClient client;
+        ASSERT_EQ(client.open("127.0.0.1", String(server.portText())), 1);
+        DnsRecordList answers;
+        ASSERT_EQ(client.query("example.test", kDnsTypeMx, answers), 1);
+        ASSERT_EQ(answers.size(), 2u);
+        EXPECT_EQ(answers[0].name, "a.example.test");
+        EXPECT_EQ(answers[1].name, "b.example.test");
+        DnsRecordList next;
+        EXPECT_EQ(client.query("example.test", kDnsTypeMx, next), 1);
+        ASSERT_EQ(next.size(), 1u);
+        EXPECT_EQ(next[0].name, "c.example.test");
+        client.disconnect();
     }
 }
 

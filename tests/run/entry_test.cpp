@@ -44,14 +44,14 @@ TEST(Entry, ComposeToFileAndExtractAgain) {
     std::string out;
     ASSERT_EQ(std::system(("mkdir " + dir + "/out").c_str()), 0);
     // Binary bytes, so the part is written back byte for byte (text parts get local line ends).
-    ASSERT_EQ(std::system(("head -c 5000 /dev/urandom >" + dir + "/att.txt").c_str()), 0);
+    ASSERT_EQ(std::system(("head -c 5000 /dev/urandom >" + dir + "/att.bin").c_str()), 0);
     EXPECT_EQ(runQarvel("-mf -host:" + dir + "/m.eml -from:a@x.org -to:b@x.org -s:Hi -msg:Body -a:" + dir +
-                            "/att.txt -a:" + dir + "/att.txt",
+                            "/att.bin -a:" + dir + "/att.bin",
                         out),
               0)
         << out;
     EXPECT_EQ(runQarvel("-mail -file:" + dir + "/m.eml -extract:" + dir + "/out -q", out), 0) << out;
-    EXPECT_EQ(std::system(("cmp -s " + dir + "/att.txt " + dir + "/out/att.txt").c_str()), 0);
+    EXPECT_EQ(std::system(("cmp -s " + dir + "/att.bin " + dir + "/out/att.bin").c_str()), 0);
     std::system(("rm -rf " + dir).c_str());
 }
 
