@@ -1,4 +1,5 @@
 #include "base/uucode.h"
+#include "base/paths.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,18 +10,11 @@ namespace {
 
 char uuChar(unsigned value) { return value == 0 ? '`' : static_cast<char>(value + 32); }
 
-String filePartOf(const String& name) {
-    size_t cut = 0;
-    for (size_t i = 0; i < name.length(); ++i)
-        if (name[i] == '/' || name[i] == '\\') cut = i + 1;
-    return String(name, cut);
-}
-
 }  // namespace
 
 UuEncoder::UuEncoder(ByteSink& out, const String& name, bool dotStuffing)
     : out_(out), dotStuffing_(dotStuffing) {
-    String file = filePartOf(name);
+    String file = outsideFileName(name);
     out_.write("begin 644 ", 10);
     out_.write(file.c_str(), file.length());
     out_.write("\n", 1);

@@ -1,5 +1,6 @@
 // The file mailbox reader: message files on disk read through the socket's reading operations.
 #include "receive/file_mailbox_reader.h"
+#include "base/paths.h"
 
 #include <algorithm>
 #include <cstring>
@@ -69,10 +70,8 @@ int FileMailboxReader::open(const String& host, const String& pattern, const cha
         }
         closedir(dir);
         std::sort(names.begin(), names.end());
-        String folder = host;
-        if (!folder.empty() && folder[folder.length() - 1] != '/') folder += "/";
         for (const std::string& name : names) {
-            String path = folder + String(name);
+            String path = joinPath(host, String(name));
             struct stat st;
             if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
             paths_.push_back(path);

@@ -1,6 +1,8 @@
 // The Message record, extracted part data and the attachment writer.
 #include "receive/message.h"
 
+#include "base/paths.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -244,28 +246,9 @@ String safeFileName(const String& text) {
     return String(out);
 }
 
-namespace {
-
-// The last component of a name that came from outside, cut at "/" and "\" both.
-String baseName(const String& name) {
-    size_t cut = 0;
-    for (size_t i = 0; i < name.length(); ++i)
-        if (name[i] == '/' || name[i] == '\\') cut = i + 1;
-    return String(name, cut);
-}
-
-} // namespace
-
-String attachmentFileName(const String& name) { return safeFileName(baseName(name)); }
+String attachmentFileName(const String& name) { return safeFileName(outsideFileName(name)); }
 
 namespace {
-
-std::string joinPath(const String& directory, const String& name) {
-    if (directory.empty()) return name.str();
-    std::string path = directory.str();
-    if (path.back() != '/') path.push_back('/');
-    return path + name.str();
-}
 
 // Opens the file for the part, choosing a unique name when asked. Returns null after printing
 // the error.
@@ -274,12 +257,12 @@ FILE* createAttachmentFile(const String& directory, String& fileName, bool uniqu
     String wanted = attachmentFileName(fileName);
     if (wanted.empty()) wanted = "_";
     String name = wanted;
-    path = joinPath(directory, name);
+    path = joinPath(directory, name).str();
     for (int k = 1; unique && fileExists(path) && k < 100000; ++k) {
         char prefix[32];
         snprintf(prefix, sizeof prefix, "Copy%d_", k);
         name = String(prefix) + wanted;
-        path = joinPath(directory, name);
+        path = joinPath(directory, name).str();
     }
     fileName = name;
     FILE* out = fopen(path.c_str(), "wb");

@@ -1,4 +1,5 @@
 #include "receive/message_actions.h"
+#include "base/paths.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,10 +16,7 @@ namespace qarvel {
 // --- temporary file ---
 
 TempFile::TempFile(const String& folder) {
-    std::string pattern = folder.empty() ? std::string("/tmp") : folder.str();
-    if (pattern.back() != '/') pattern.push_back('/');
-    pattern += "qarvel-exec-XXXXXX";
-    std::string name = pattern;
+    std::string name = joinPath(folder.empty() ? String("/tmp") : folder, "qarvel-exec-XXXXXX").str();
     int fd = mkstemp(name.data());
     if (fd < 0) return;
     path_ = name;

@@ -3,6 +3,8 @@
 // file parts streamed from disk in large blocks through the transfer encoders.
 #include "send/mime_body.h"
 
+#include "base/paths.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -331,9 +333,7 @@ int streamBinaryFile(SenderSession& s, InputFile& file, const String& path, cons
 // the header line it is written into.
 // The base name of a path (after the last '/' or '\'), control bytes replaced by '_'.
 std::string baseName(const String& path) {
-    std::string_view p = path.view();
-    size_t slash = p.find_last_of("/\\");
-    std::string name(slash == std::string_view::npos ? p : p.substr(slash + 1));
+    std::string name = outsideFileName(path).str();
     for (char& c : name)
         if (static_cast<unsigned char>(c) < 32 || c == 127) c = '_';
     return name;
