@@ -4,10 +4,10 @@
 # the attachments, next to fetchmail (each message through an mda into a file), getmail6 (into a Maildir)
 # and curl pop3:// (one process, one connection, one file per message). Run 1 of every tool is checked:
 # qarvel's attachments are the ones put in, the peers wrote COUNT message files.
-#   pop3_retrieve.sh [BUILD_DIR]   (env BENCH_POP3_MESSAGES, default 2000; BENCH_POP3_KIB, 100;
+#   pop3_retrieve.sh [BUILD_DIR]   (env BENCH_POP3_MESSAGES, default 10000; BENCH_POP3_KIB, 100;
 #                                   BENCH_POP3_PORT, default 12110)
 . "$(dirname "$0")/../lib.sh"
-count=${BENCH_POP3_MESSAGES:-2000}
+count=${BENCH_POP3_MESSAGES:-10000}
 kib=${BENCH_POP3_KIB:-100}
 export POP3_PORT=${BENCH_POP3_PORT:-12110}
 export POP3S_PORT=$((POP3_PORT + 1)) IMAP_PORT=$((POP3_PORT + 2)) IMAPS_PORT=$((POP3_PORT + 3))

@@ -3,9 +3,9 @@
 # ports): qarvel in one run (-cnt:COUNT, one connection), next to msmtp, swaks and curl
 # smtp:// run once per message in a shell loop, the way scripts use them. Run 1 of every tool
 # goes to a sink that keeps the messages: it must hold COUNT messages, each with the text.
-#   send_many.sh [BUILD_DIR]   (env BENCH_MESSAGES, default 500 (1000 takes five more minutes); BENCH_SINK_PORT + 2, + 3)
+#   send_many.sh [BUILD_DIR]   (env BENCH_MESSAGES, default 1000; BENCH_SINK_PORT + 2, + 3)
 . "$(dirname "$0")/../lib.sh"
-count=${BENCH_MESSAGES:-500}
+count=${BENCH_MESSAGES:-1000}
 port=$((${BENCH_SINK_PORT:-12626} + 2))
 dump_port=$((port + 1))
 state=$BENCH_OUT/many-sink
