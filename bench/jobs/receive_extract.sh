@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Extraction: parse one 256 MiB message file (text and HTML, then base64 attachments, one of
 # them a quarter of the file) and write its attachments: qarvel -mail -extract: next to munpack
-# and ripmime on the same file. Run 1 of every tool must give exactly the attachments put in.
-#   receive_extract.sh [BUILD_DIR]   (env BENCH_MIB, default 256)
+# and ripmime on the same file. Then the same for a folder of 2 000 mixed messages of about the
+# same total (qarvel and munpack take the folder in one run, ripmime takes one file a run, so
+# it runs in a shell loop). Run 1 of every tool must give exactly the attachments put in.
+#   receive_extract.sh [BUILD_DIR]   (env BENCH_MIB, default 256; BENCH_FOLDER_MESSAGES, 2000)
 . "$(dirname "$0")/../lib.sh"
 mib=${BENCH_MIB:-256}
 data=$BENCH_DATA/mailbox-$mib.eml
@@ -31,4 +33,25 @@ measure munpack "$fresh; \$T munpack -q -C $out '$data' > /dev/null" "$same"
 row receive_extract "$mib MiB file" "munpack" "$work" "$size" MiB
 measure ripmime "$fresh; \$T ripmime -i '$data' -d $out --no-paranoid" "$same"
 row receive_extract "$mib MiB file" "ripmime" "$work" "$size" MiB
+rm -rf "$out"
+
+# The folder of mixed messages.
+count=${BENCH_FOLDER_MESSAGES:-2000}
+folder=$BENCH_DATA/folder-$count-$mib
+manifest=$folder.md5
+if [ ! -s "$manifest" ]; then
+  rm -rf "$folder"
+  python3 "$bench_root/bench/data/make_folder.py" "$folder" "$count" "$mib" "$manifest" >/dev/null || exit 1
+fi
+size=$(du -sb "$folder" | awk '{ printf "%.1f", $1 / 1048576 }')
+work="$count messages, $size MiB, $(grep -c . "$manifest") attachments"
+same="same_set '$manifest' $out 'm*.bin'"
+if [ -n "$opt" ]; then
+  measure qarvel "$fresh; \$T '$QARVEL' -mail $opt'$folder' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt" "$same"
+  row receive_extract "$count messages" "qarvel -mail -extract:" "$work" "$size" MiB
+fi
+measure munpack "$fresh; \$T munpack -q -C $out $folder/*.eml > /dev/null 2>&1" "$same"
+row receive_extract "$count messages" "munpack" "$work" "$size" MiB
+measure ripmime "$fresh; for m in $folder/*.eml; do \$T ripmime -i \$m -d $out --no-paranoid || exit 1; done" "$same"
+row receive_extract "$count messages" "ripmime (loop)" "$work" "$size" MiB
 rm -rf "$out"

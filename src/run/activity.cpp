@@ -192,7 +192,9 @@ SendDriverOptions sendOptions(const Settings& s) {
 ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, bool fileReader) {
     ReceiveOptions o;
     if (fileReader) {
-        o.host = s.messageFile;
+        // The mailbox host names the message file (or a folder of them); -file: names it as
+        // well and wins when both are given.
+        o.host = !s.messageFile.empty() ? s.messageFile : s.imap ? s.imapHost : s.pop3Host;
     } else if (s.imap) {
         o.host = s.imapHost;
         o.port = s.imapPort;

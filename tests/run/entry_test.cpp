@@ -52,6 +52,14 @@ TEST(Entry, ComposeToFileAndExtractAgain) {
         << out;
     EXPECT_EQ(runQarvel("-mail -file:" + dir + "/m.eml -extract:" + dir + "/out -q", out), 0) << out;
     EXPECT_EQ(std::system(("cmp -s " + dir + "/att.bin " + dir + "/out/att.bin").c_str()), 0);
+    // The mailbox host names the file as well, and a folder stands for all of its files.
+    ASSERT_EQ(std::system(("mkdir " + dir + "/out2 " + dir + "/box && cp " + dir + "/m.eml " + dir +
+                           "/box/1.eml && cp " + dir + "/m.eml " + dir + "/box/2.eml").c_str()),
+              0);
+    EXPECT_EQ(runQarvel("-mail -host:" + dir + "/m.eml -extract:" + dir + "/out2 -q", out), 0) << out;
+    EXPECT_EQ(std::system(("cmp -s " + dir + "/att.bin " + dir + "/out2/att.bin").c_str()), 0);
+    EXPECT_EQ(runQarvel("-mail -host:" + dir + "/box -extract:" + dir + "/out2 -unique", out), 0) << out;
+    EXPECT_NE(out.find("2. Hi"), std::string::npos) << out;
     std::system(("rm -rf " + dir).c_str());
 }
 
