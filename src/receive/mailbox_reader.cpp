@@ -114,10 +114,10 @@ int MailboxReader::readReply() { return kReaderNotDone; }
 namespace {
 
 // The reader's own reading operations (socket, or file for the file reader) as the parser's
-// line source.
-// A line that comes back shorter than asked and without its line feed means the input stopped:
-// the end of a file, or on a connection the time-out ran out in the middle of a line. After
-// that the input reads as ended, so a stalled server costs one time-out, not one per read.
+// line source. A line that comes back shorter than asked and without its line feed means the
+// input stopped: the end of a file, or on a connection the time-out ran out in the middle of a
+// line. After that the input reads as ended, so a stalled server costs one time-out, not one
+// per read.
 class ReaderInput : public LineSource {
 public:
     explicit ReaderInput(MailboxReader& reader) : reader_(reader) {}

@@ -329,8 +329,6 @@ int streamBinaryFile(SenderSession& s, InputFile& file, const String& path, cons
     return sink.result();
 }
 
-// Header text from outside (a reference) with its control bytes removed, so it cannot break
-// the header line it is written into.
 // The base name of a path (after the last '/' or '\'), control bytes replaced by '_'.
 std::string baseName(const String& path) {
     std::string name = outsideFileName(path).str();
@@ -339,6 +337,8 @@ std::string baseName(const String& path) {
     return name;
 }
 
+// Header text from outside (a reference) with its control bytes removed, so it cannot break
+// the header line it is written into.
 std::string headerSafe(std::string_view text) {
     std::string r;
     for (char c : text)

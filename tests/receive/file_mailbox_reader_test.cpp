@@ -8,23 +8,12 @@
 #include <unistd.h>
 
 #include "receive/file_mailbox_reader.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
 
-struct Folder {
-    Folder() {
-        char d[] = "/tmp/qarvel-files-XXXXXX";
-        path = mkdtemp(d);
-    }
-    ~Folder() { std::string c = "rm -rf '" + path + "'"; (void)!system(c.c_str()); }
-    std::string put(const std::string& name, const std::string& text) {
-        std::string p = path + "/" + name;
-        std::ofstream(p, std::ios::binary) << text;
-        return p;
-    }
-    std::string path;
-};
+using test::TempFolder;
 
 TEST(FileMailboxReader, MissingFileCountsOneButDoesNotRetrieve) {
     FileMailboxReader reader;
@@ -36,7 +25,7 @@ TEST(FileMailboxReader, MissingFileCountsOneButDoesNotRetrieve) {
 }
 
 TEST(FileMailboxReader, FolderListingAndDeletion) {
-    Folder f;
+    TempFolder f;
     f.put("b.eml", "Subject: second\n\ntwo\n");
     f.put("a.eml", "Subject: first\r\n\r\none\r\n");
     f.put("c.txt", "Subject: not matched\n\n");
@@ -65,7 +54,7 @@ TEST(FileMailboxReader, FolderListingAndDeletion) {
 }
 
 TEST(FileMailboxReader, HeaderOnlyFlagsAndKeepOpen) {
-    Folder f;
+    TempFolder f;
     std::string p = f.put("m.eml",
                           "Subject: s\nContent-Type: multipart/mixed; boundary=x\n\n--x\n"
                           "Content-Type: application/octet-stream; name=a.bin\n\ndata\n--x--\n");

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "receive/message.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
@@ -25,14 +26,7 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-struct TempDir {
-    TempDir() {
-        char d[] = "/tmp/qarvel-attach-XXXXXX";
-        path = mkdtemp(d);
-    }
-    ~TempDir() { std::string c = "rm -rf '" + path + "'"; (void)!system(c.c_str()); }
-    std::string path;
-};
+using test::TempFolder;
 
 TEST(SafeFileName, MapsUnsafeCharacters) {
     EXPECT_EQ(safeFileName("my file/what?.txt"), "my_file_what_.txt");
@@ -47,7 +41,7 @@ TEST(SafeFileName, MapsUnsafeCharacters) {
 }
 
 TEST(WriteAttachment, HostileNamesStayInsideTheFolder) {
-    TempDir dir;
+    TempFolder dir;
     for (const char* hostile : {"../../etc/passwd", "/abs/path", "..\\x", "..", "a/../../b", ""}) {
         String name = hostile;
         ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "data", 4, false, false), kWriteOk) << hostile;
@@ -60,7 +54,7 @@ TEST(WriteAttachment, HostileNamesStayInsideTheFolder) {
 }
 
 TEST(WriteAttachment, UniqueNamesAndTextMode) {
-    TempDir dir;
+    TempFolder dir;
     String a = "r.txt", b = "r.txt", c = "r.txt";
     ASSERT_EQ(writeAttachment(dir.path.c_str(), a, "1\r\n2\r\n", 6, true, true), kWriteOk);
     ASSERT_EQ(writeAttachment(dir.path.c_str(), b, "x\r\ny", 4, false, true), kWriteOk);
@@ -80,7 +74,7 @@ TEST(WriteAttachment, UniqueNamesAndTextMode) {
 }
 
 TEST(WriteAttachment, FailedWriteIsReported) {
-    TempDir dir;
+    TempFolder dir;
     // A file size limit makes the write fail part way, as a full disk would.
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -106,7 +100,7 @@ TEST(WriteAttachment, FailedWriteIsReported) {
 }
 
 TEST(PartData, SpillsPastTheLimitAndCopiesBack) {
-    TempDir dir;
+    TempFolder dir;
     PartData data;
     data.setSpillFolder(dir.path.c_str());
     std::string block(1 << 20, 'q');
@@ -129,7 +123,7 @@ TEST(PartData, SpillsPastTheLimitAndCopiesBack) {
 TEST(PartData, ManyPartsShareOneMemoryBudget) {
     // Each part stays under its own limit, but together they would pass the budget: the
     // later ones go to files, and everything is back to nothing once they are dropped.
-    TempDir dir;
+    TempFolder dir;
     const size_t before = PartData::bytesInMemory();
     std::vector<std::unique_ptr<PartData>> parts;
     std::string block(kPartMemoryLimit - 1, 'p');

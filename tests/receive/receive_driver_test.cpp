@@ -22,6 +22,7 @@
 #include "receive/pop3_reader.h"
 #include "receive/receive_driver.h"
 #include "receive/scripted_transport.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
@@ -53,20 +54,7 @@ int countEntries(const std::string& folder, const std::string& prefix) {
     return n;
 }
 
-// A fresh folder for one test, removed afterwards.
-class Folder {
-public:
-    Folder() {
-        char name[] = "/tmp/rdriver-test-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~Folder() {
-        std::string command = "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
-        if (system(command.c_str()) != 0) {}
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
+using test::TempFolder;
 
 // Runs the driver with stdout and stderr captured.
 struct Outcome {
@@ -75,7 +63,7 @@ struct Outcome {
 };
 
 Outcome runCaptured(const ReceiveOptions& options, MailboxReader& reader) {
-    Folder capture;
+    TempFolder capture;
     fflush(stdout);
     fflush(stderr);
     int savedOut = dup(1), savedErr = dup(2);
@@ -110,7 +98,7 @@ std::string simpleMessage(const std::string& subject, const std::string& from,
 }
 
 // Options for a folder of message files named *.eml.
-ReceiveOptions folderOptions(const Folder& folder) {
+ReceiveOptions folderOptions(const TempFolder& folder) {
     ReceiveOptions o;
     o.host = folder.path;
     o.port = ".eml";
@@ -121,7 +109,7 @@ ReceiveOptions folderOptions(const Folder& folder) {
     return o;
 }
 
-void fillFolder(const Folder& folder, int count) {
+void fillFolder(const TempFolder& folder, int count) {
     for (int i = 1; i <= count; ++i) {
         char name[32];
         snprintf(name, sizeof name, "m%02d.eml", i);
@@ -133,7 +121,7 @@ void fillFolder(const Folder& folder, int count) {
 }
 
 TEST(ReceiveDriver, HeaderLinesInOrderWithLabelsAndDefaults) {
-    Folder folder;
+    TempFolder folder;
     writeFile(folder.file("full.eml"),
               "From: Ann <ann@example.org>\r\nReply-To: other@example.org\r\n"
               "To: bob@example.org\r\nCc: carl@example.org\r\nSubject: Hello\r\n"
@@ -185,7 +173,7 @@ TEST(ReceiveDriver, HeaderLinesInOrderWithLabelsAndDefaults) {
 }
 
 TEST(ReceiveDriver, MessageRangesFiltersAndCount) {
-    Folder folder;
+    TempFolder folder;
     fillFolder(folder, 6);
     ReceiveOptions o = folderOptions(folder);
 
@@ -222,7 +210,7 @@ TEST(ReceiveDriver, MessageRangesFiltersAndCount) {
     o.exitWithCount = 1;
     EXPECT_EQ(runCaptured(o).code, 6);
 
-    Folder empty;
+    TempFolder empty;
     o = folderOptions(empty);
     o.kbs = 1;
     r = runCaptured(o);
@@ -231,7 +219,7 @@ TEST(ReceiveDriver, MessageRangesFiltersAndCount) {
 }
 
 TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
-    Folder folder;
+    TempFolder folder;
     fillFolder(folder, 2);
     ReceiveOptions o = folderOptions(folder);
     o.separator = "-----";
@@ -248,7 +236,7 @@ TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
 }
 
 TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
-    Folder folder;
+    TempFolder folder;
     fillFolder(folder, 3);
     ReceiveOptions o = folderOptions(folder);
     o.execCommand = ("cat >> '" + folder.file("all.txt") + "'").c_str();
@@ -280,7 +268,7 @@ TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
 }
 
 TEST(ReceiveDriver, DeletionAndFastDeletion) {
-    Folder folder;
+    TempFolder folder;
     fillFolder(folder, 4);
     ReceiveOptions o = folderOptions(folder);
     o.remove = 1;
@@ -323,7 +311,7 @@ const char* kWithAttachment =
     "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=\r\n--B--\r\n";
 
 TEST(ReceiveDriver, ExtractionWritesPartsAndAFailedOneKeepsTheMessage) {
-    Folder folder;
+    TempFolder folder;
     writeFile(folder.file("m01.eml"), kWithAttachment);
     mkdir(folder.file("out").c_str(), 0700);
     ReceiveOptions o = folderOptions(folder);
@@ -370,7 +358,7 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAFailedOneKeepsTheMessage) {
 }
 
 TEST(ReceiveDriver, CredentialAndConnectFailures) {
-    Folder folder;
+    TempFolder folder;
     ReceiveOptions o = folderOptions(folder);
     o.user = "";
     Outcome r = runCaptured(o);

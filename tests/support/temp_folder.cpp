@@ -1,0 +1,26 @@
+#include "support/temp_folder.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace qarvel::test {
+
+TempFolder::TempFolder() {
+    char name[] = "/tmp/qarvel-test-XXXXXX";
+    if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp failed");
+    path = name;
+}
+
+TempFolder::~TempFolder() {
+    std::string command = "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
+    if (std::system(command.c_str()) != 0) {}
+}
+
+std::string TempFolder::put(const std::string& name, const std::string& text) const {
+    std::string p = file(name);
+    std::ofstream(p, std::ios::binary) << text;
+    return p;
+}
+
+}  // namespace qarvel::test
