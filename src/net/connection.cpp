@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -103,6 +104,41 @@ int Connection::openWithData(const String& host, const String& service, const ch
     if (result < 1 || length < 1) return result;
     int sent = send(data, length);
     return sent < 0 ? sent : 1;
+}
+
+// ---------------------------------------------------------------- command loop
+
+int Connection::sendCommand(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendCommand(format, args);
+    va_end(args);
+    return result;
+}
+
+int Connection::command(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendCommand(format, args);
+    va_end(args);
+    if (result < 1) return result;
+    return readReply();
+}
+
+int Connection::sendFormatted(std::vector<char>& buffer, bool trace, const char* format,
+                              va_list args) {
+    int n = std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    if (n < 0 || buffer.empty()) return -1;
+    size_t length = std::min(static_cast<size_t>(n), buffer.size() - 1);
+    if (trace) echo(buffer.data(), length);
+    int sent = send(buffer.data(), static_cast<int>(length));
+    if (sent >= 1 && static_cast<size_t>(sent) < length) return 0;
+    return sent;
+}
+
+void Connection::echo(const char* data, size_t length) {
+    std::fwrite(data, 1, length, stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace qarvel

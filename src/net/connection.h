@@ -1,7 +1,14 @@
 // Connection: a Socket that opens a connection (or a datagram binding) to a host and a service.
 // Every protocol class derives from it. With implicit TLS on, a successful open is followed at
 // once by the TLS handshake, so the protocol on top sees only plaintext.
+//
+// The command loop of the line protocols lives here once: sendCommand formats a command and
+// sends it, command also reads the reply. Each protocol family supplies vsendCommand (its own
+// command buffer and trace rule, then sendFormatted) and readReply (how a reply is judged).
 #pragma once
+
+#include <cstdarg>
+#include <vector>
 
 #include "net/socket.h"
 
@@ -25,6 +32,24 @@ public:
 
     const String& connectedHost() const { return host_; }
     const String& connectedService() const { return service_; }
+
+    // --- the command loop ---
+    // Formats a command and sends it whole. Returns the send result (below 1 on failure).
+    int sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // sendCommand, then readReply; a failed send is returned as it is.
+    int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Reads and judges the peer's reply. Here: -1, as a bare connection has no dialogue.
+    virtual int readReply() { return -1; }
+
+protected:
+    // Formats and sends one command. Here: -1, as a bare connection has no command buffer.
+    virtual int vsendCommand(const char*, va_list) { return -1; }
+    // Formats a command into `buffer` (cut at its size), echoes it to standard output when
+    // `trace` is set and sends it. Returns the send result; -1 when the command cannot be
+    // formatted, 0 when the peer took only a part of it.
+    int sendFormatted(std::vector<char>& buffer, bool trace, const char* format, va_list args);
+    // Trace output: the bytes on standard output, flushed at once.
+    static void echo(const char* data, size_t length);
 
 private:
     int openSocket(const String& host, const String& service);

@@ -176,37 +176,10 @@ const MessagePart* MailboxReader::nextPart() {
 
 String MailboxReader::headerValue(const char* name) const { return message_.header(name); }
 
-void MailboxReader::echo(const char* text, size_t length) {
-    fwrite(text, 1, length, stdout);
-    fflush(stdout);
-}
-
 int MailboxReader::vsendCommand(const char* format, va_list args) {
     if (!connected()) return kReaderFailed;
     if (commandBuffer_.empty()) commandBuffer_.assign(kReaderCommandSize, '\0');
-    int n = vsnprintf(commandBuffer_.data(), commandBuffer_.size(), format, args);
-    if (n < 0) return kReaderFailed;
-    size_t length = static_cast<size_t>(n) < commandBuffer_.size() ? static_cast<size_t>(n)
-                                                                     : commandBuffer_.size() - 1;
-    if (traceLevel_) echo(commandBuffer_.data(), length);
-    return send(commandBuffer_.data(), static_cast<int>(length));
-}
-
-int MailboxReader::sendCommand(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int result = vsendCommand(format, args);
-    va_end(args);
-    return result;
-}
-
-int MailboxReader::command(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int result = vsendCommand(format, args);
-    va_end(args);
-    if (result < 1) return result;
-    return readReply();
+    return sendFormatted(commandBuffer_, traceLevel_ != 0, format, args);
 }
 
 int MailboxReader::readReplyLine() {

@@ -3,9 +3,9 @@
 // socket, the file reader overrides the reading operations. The reader owns the Message record
 // of the message retrieved last and runs the message parser over its own input.
 //
-// The command loop of the server readers lives here once: sendCommand formats a command into
-// the command buffer, echoes it when tracing and sends it; each protocol class supplies only
-// readReply, which judges a reply line.
+// The server readers share the command loop of Connection (sendCommand, command) through the
+// reader's command buffer; each protocol class supplies only readReply, which judges a reply
+// line.
 #pragma once
 
 #include <cstdarg>
@@ -75,7 +75,7 @@ public:
     virtual int nextFolderName(String& name);
     virtual int selectFolder(const String& name, int readOnly);
     virtual int fetchSizes(int first, int last);
-    virtual int readReply();
+    int readReply() override;
 
     // --- the message parser ---
     // Reads one message from this reader's input into the Message record. Returns 1 when the
@@ -155,19 +155,13 @@ public:
     int lastRetrieved() const { return lastRetrieved_; }
     bool connected() const;
 
-    // --- the command loop (server readers) ---
-    // Formats a command into the command buffer (cut at its size), echoes it when tracing
-    // and sends it whole. Returns the send result (below 1 on failure, -1 when closed).
-    int sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // sendCommand, then readReply; a failed send is returned as it is.
-    int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Reads one line of at most kReaderReplySize-1 bytes into the reply buffer, NUL-terminated,
     // echoed when tracing. Returns the read result (below 1 on failure).
     int readReplyLine();
 
 protected:
-    int vsendCommand(const char* format, va_list args);
-    void echo(const char* text, size_t length);
+    // Commands go through the 8192-byte command buffer, echoed when tracing; -1 when closed.
+    int vsendCommand(const char* format, va_list args) override;
     // Clears the message record, the header map and the reply and command buffers.
     void clearMessageState();
 

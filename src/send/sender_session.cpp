@@ -248,37 +248,9 @@ int SenderSession::reportProgress(int) { return 0; }
 
 // ---------------------------------------------------------------- command loop
 
-void SenderSession::echo(const char* data, size_t length) {
-    std::fwrite(data, 1, length, stdout);
-    std::fflush(stdout);
-}
-
 int SenderSession::vsendCommand(const char* format, va_list args) {
     if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
-    int n = std::vsnprintf(commandBuffer_.data(), commandBuffer_.size(), format, args);
-    if (n < 0) return kSessionRefused;
-    size_t length = std::min(static_cast<size_t>(n), commandBuffer_.size() - 1);
-    if (traceLevel_) echo(commandBuffer_.data(), length);
-    int sent = send(commandBuffer_.data(), static_cast<int>(length));
-    if (sent >= 1 && static_cast<size_t>(sent) < length) return kSessionClosed;
-    return sent;
-}
-
-int SenderSession::sendCommand(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int result = vsendCommand(format, args);
-    va_end(args);
-    return result;
-}
-
-int SenderSession::command(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    int result = vsendCommand(format, args);
-    va_end(args);
-    if (result < 1) return result;
-    return readReply();
+    return sendFormatted(commandBuffer_, traceLevel_ != 0, format, args);
 }
 
 // ---------------------------------------------------------------- data sink

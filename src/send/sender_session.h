@@ -75,14 +75,9 @@ public:
     virtual int reportProgress(int percent);
     virtual int sendMessageId();
     virtual int quit();
-    virtual int readReply();
+    // Reads a reply line into the reply buffer and judges it by its first digit.
+    int readReply() override;
 
-    // --- command loop: format into the command buffer, trace, send, judge ---
-    // Formats a command into the command buffer (truncated at its size), echoes it when
-    // tracing and sends it. Returns the send result (below 1 on failure).
-    int sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // sendCommand then readReply; a failed send is returned as it is.
-    int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // The last reply line (NUL-terminated, with its line end).
     const char* replyLine() const { return reply_; }
     void setReplyLine(const char* text);
@@ -194,8 +189,8 @@ protected:
     // The greeting domain: the local name of the connection, completed with the DNS domain.
     String greetingDomain();
     char* commandBuffer() { return commandBuffer_.data(); }
-    int vsendCommand(const char* format, va_list args);
-    void echo(const char* data, size_t length);
+    // Commands go through the command buffer (4096 bytes unless resized), echoed when tracing.
+    int vsendCommand(const char* format, va_list args) override;
 
     int traceLevel_ = 0;
     int probe_ = 0;
