@@ -24,6 +24,7 @@
 #include "base/encoded_word.h"
 #include "base/quoted_printable.h"
 #include "base/uucode.h"
+#include "send/body_encoding.h"
 #include "send/content_types.h"
 #include "send/html_to_text.h"
 #include "send/sender_session.h"
@@ -34,9 +35,6 @@ namespace {
 
 // Bodies and text alternatives go to the sink in pieces of at most this many bytes.
 constexpr size_t kBodyPiece = 1024;
-// Quoted-printable text is encoded in chunks that end at a line end found within this many
-// bytes, so the encoded copy never holds more than a chunk.
-constexpr size_t kQpChunk = 4096;
 // Binary files are read in blocks of whole encoder lines (57 bytes make one base64 line of
 // 76 characters, 45 bytes one uuencoded line).
 constexpr size_t kBase64Block = 57 * 4096;
@@ -53,55 +51,6 @@ int put(SenderSession& s, const char* data, size_t length, DataMode mode = DataM
 
 int put(SenderSession& s, const std::string& text, DataMode mode = DataMode::kGuardEnd) {
     return put(s, text.data(), text.size(), mode);
-}
-
-// The encoders' output straight into the session's data sink. Encoded text is dot-stuffed
-// there (a uuencoded line may begin with '.'). The first failed send is kept; later output is
-// dropped. With crlf, each line feed the encoder writes goes out as CR LF (the uuencoder ends
-// its lines with a bare line feed; no other line feed occurs in its output).
-class SessionSink : public ByteSink {
-public:
-    SessionSink(SenderSession& s, bool crlf) : s_(s), crlf_(crlf) {}
-    void write(const char* bytes, size_t count) override {
-        if (result_ < 1 || count == 0) return;
-        if (!crlf_) {
-            result_ = put(s_, bytes, count, DataMode::kStuffDots);
-            return;
-        }
-        std::string line;
-        line.reserve(count + 16);
-        for (size_t i = 0; i < count; ++i) {
-            if (bytes[i] == '\n') line += '\r';
-            line += bytes[i];
-        }
-        result_ = put(s_, line, DataMode::kStuffDots);
-    }
-    int result() const { return result_; }
-
-private:
-    SenderSession& s_;
-    bool crlf_;
-    int result_ = kSessionOk;
-};
-
-// Quoted-printable (body mode) of one chunk with every line end as CR LF. A blank at the very
-// end of the chunk is escaped behind a soft line break, so no line ends in white space that a
-// decoder could strip.
-std::string quotedPrintableCrlf(const char* data, size_t length) {
-    String encoded = quotedPrintableEncode(data, length, false, false, nullptr);
-    std::string out;
-    out.reserve(encoded.length() + encoded.length() / 32 + 8);
-    std::string_view e = encoded.view();
-    for (size_t i = 0; i < e.size(); ++i) {
-        if (e[i] == '\n' && (i == 0 || e[i - 1] != '\r')) out += '\r';
-        out += e[i];
-    }
-    if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
-        char blank = out.back();
-        out.pop_back();
-        out += blank == ' ' ? "=\r\n=20" : "=\r\n=09";
-    }
-    return out;
 }
 
 // A composed header line. Lines that fit the command buffer go through the session's header
@@ -134,39 +83,6 @@ int textEncodingLine(SenderSession& s) {
                        : s.eightBit()        ? "Content-Transfer-Encoding: 8bit\r\n"
                                              : "Content-Transfer-Encoding: 7bit\r\n";
     return s.writeHeader("%s", line);
-}
-
-// Quoted-printable text through the sink. The text is cut into chunks that end at a line
-// end (or at kQpChunk bytes inside a longer line, continued by a soft line break), each
-// chunk is encoded on its own, and its line ends go out as CR LF. With countProgress the
-// encoded bytes are counted and the total expected grows by the encoding's growth. more
-// tells that the text continues in a later call, so a cut line gets its soft break.
-int writeQuotedPrintable(SenderSession& s, const char* data, size_t length, bool more,
-                         bool countProgress) {
-    size_t done = 0;
-    while (done < length) {
-        size_t chunk = std::min(length - done, kQpChunk);
-        const char* start = data + done;
-        if (done + chunk < length) {
-            // End at the last line feed of the chunk, or at the next one close behind it.
-            const void* lf = std::memchr(start + chunk, '\n', std::min(length - done - chunk, kQpChunk));
-            if (lf) chunk = static_cast<size_t>(static_cast<const char*>(lf) - start) + 1;
-        }
-        // A chunk that ends inside a line must not split a CR LF pair.
-        bool cut = (done + chunk < length || more) && start[chunk - 1] != '\n';
-        if (cut && chunk > 1 && start[chunk - 1] == '\r') --chunk;
-        std::string encoded = quotedPrintableCrlf(start, chunk);
-        if (cut) encoded += "=\r\n";
-        for (size_t k = 0; k < encoded.size(); k += kBodyPiece) {
-            size_t piece = std::min(kBodyPiece, encoded.size() - k);
-            int r = put(s, encoded.data() + k, piece, DataMode::kStuffDots);
-            if (r < 1) return r;
-            if (countProgress) s.addProgress(static_cast<uint32_t>(piece));
-        }
-        if (countProgress) s.addExpected(static_cast<int64_t>(encoded.size()) - static_cast<int64_t>(chunk));
-        done += chunk;
-    }
-    return kSessionOk;
 }
 
 // Text as it is, in pieces (no dot-stuffing; a lone "." line is still guarded by the sink).

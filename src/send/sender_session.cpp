@@ -10,7 +10,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "send/codec_adapter.h"
+#include "base/encoded_word.h"
+#include "base/string_list.h"
+#include "net/dns_discovery.h"
+#include "send/body_encoding.h"
 #include "send/mime_body.h"
 
 namespace qarvel {
@@ -22,11 +25,6 @@ constexpr size_t kDataBlockSize = 16384;
 // Single-part bodies are encoded and sent in pieces of this size (raw bodies: kRawPiece).
 constexpr size_t kBodyPiece = 1024;
 constexpr size_t kRawPiece = 8192;
-// Encoding chunks: 57 input bytes make one 76-character base64 line, 45 one uuencoded line;
-// a quoted-printable chunk is extended to the next line end found within kQpSearch bytes.
-constexpr size_t kBase64Chunk = 57 * 64;
-constexpr size_t kUuChunk = 45 * 64;
-constexpr size_t kQpSearch = 4096;
 // Address scans stop at 1023 characters.
 constexpr size_t kAddressWidth = 1023;
 
@@ -416,7 +414,7 @@ int SenderSession::writeRecipientText(const char* header, const String& list, bo
         std::string_view e = entries[k].view();
         if (e.empty() || e.front() == '\\') continue;
         while (!e.empty() && (e.front() == ' ' || e.front() == '!')) e.remove_prefix(1);
-        String value = encodeHeaderText(String(e), charset_, headerEncoding_, true);
+        String value = headerText(String(e), true);
         int r = first ? writeHeader("%s: %s%s\r\n", header, value.c_str(), more ? "," : "")
                       : writeHeader("\t%s%s\r\n", value.c_str(), more ? "," : "");
         if (r < 1) return r;
@@ -464,13 +462,13 @@ int SenderSession::sendMessageToLists(const String& from, const String& replyTo,
     beginMessage(length);
     reportProgressNow();
     int r;
-    if (!listItems(bcc).empty() && (r = writeHeader("Precedence: bulk\r\n")) < 1) return r;
+    if (!bcc.empty() && (r = writeHeader("Precedence: bulk\r\n")) < 1) return r;
     if (!raw_) {
-        for (const String& entry : listItems(to))
-            if ((r = writeHeader("To: %s\r\n", encodeHeaderText(entry, charset_, headerEncoding_, true).c_str())) < 1)
+        for (const String& entry : to)
+            if ((r = writeHeader("To: %s\r\n", headerText(entry, true).c_str())) < 1)
                 return r;
-        for (const String& entry : listItems(cc))
-            if ((r = writeHeader("Cc: %s\r\n", encodeHeaderText(entry, charset_, headerEncoding_, true).c_str())) < 1)
+        for (const String& entry : cc)
+            if ((r = writeHeader("Cc: %s\r\n", headerText(entry, true).c_str())) < 1)
                 return r;
     }
     return writeMessage(from, replyTo, subject, body, length, base, errorsTo);
@@ -517,8 +515,8 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
                                 const String& errorsTo) {
     int r;
     reportProgressNow();
-    auto address = [this](const String& a) { return encodeHeaderText(a, charset_, headerEncoding_, true); };
-    auto text = [this](const String& a) { return encodeHeaderText(a, charset_, headerEncoding_, false); };
+    auto address = [this](const String& a) { return headerText(a, true); };
+    auto text = [this](const String& a) { return headerText(a, false); };
     if (!raw_) {
         if (!from.empty() && (r = writeHeader("From: %s\r\n", address(from).c_str())) < 1) return r;
         if (!replyTo.empty()) {
@@ -577,16 +575,6 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
     return readReply();
 }
 
-int SenderSession::writeEncoded(const String& encoded) {
-    for (size_t k = 0; k < encoded.length(); k += kBodyPiece) {
-        size_t piece = std::min(kBodyPiece, encoded.length() - k);
-        int r = writeData(encoded.c_str() + k, piece, DataMode::kStuffDots);
-        if (r < 1) return r;
-        bytesCounted_ += static_cast<uint32_t>(piece);
-    }
-    return kSessionOk;
-}
-
 int SenderSession::writeSinglePartBody(const char* body, size_t length, const String& base) {
     int r;
     if (raw_) {
@@ -617,40 +605,25 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
 
     bool base64 = mimeEncoded && bodyEncoding_ == 2 && length > 0;
     bool qp = mimeEncoded && bodyEncoding_ == 1 && length > 0;
-    if (base64 || qp || uuencode_) {
-        // Encoded chunk by chunk, so the encoded copy never holds more than a piece of the
-        // body: base64 and uuencode chunks are whole input lines, quoted-printable chunks end
-        // at a line end.
-        String name = base.empty() ? String("noname.dat") : base;
-        if (uuencode_ && (r = writeEncoded(uuencodeBegin(name))) < 1) return r;
-        size_t done = 0;
-        while (done < length) {
-            size_t chunk = std::min(length - done, base64 ? kBase64Chunk : kUuChunk);
-            if (qp) {
-                const void* lf = std::memchr(body + done + chunk - 1, '\n', std::min(length - done - chunk + 1, kQpSearch));
-                if (chunk < length - done && lf)
-                    chunk = static_cast<size_t>(static_cast<const char*>(lf) - (body + done)) + 1;
-            }
-            String encoded = base64 ? encodeBase64Lines(body + done, chunk)
-                             : qp   ? encodeQuotedPrintableText(body + done, chunk)
-                                    : uuencodeLines(body + done, chunk);
-            if ((r = writeEncoded(encoded)) < 1) return r;
-            addExpected(static_cast<int64_t>(encoded.length()) - static_cast<int64_t>(chunk));
-            done += chunk;
-        }
-        if (uuencode_ && (r = writeEncoded(uuencodeEnd())) < 1) return r;
-        return kSessionOk;
-    }
+    if (qp) return writeQuotedPrintable(*this, body, length, false, true);
+    if (base64 || uuencode_)
+        return writeBase64OrUuencoded(*this, body, length, uuencode_ != 0,
+                                      base.empty() ? String("noname.dat") : base);
     // Plain text: line by line with dot-stuffing.
     if (length && (r = writeData(body, length, DataMode::kStuffDots)) < 1) return r;
     bytesCounted_ += static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu));
     return kSessionOk;
 }
 
+String SenderSession::headerText(const String& value, bool address) const {
+    return encodeWord(charset_, headerEncoding_ != 0, value, address);
+}
+
 String SenderSession::greetingDomain() {
     String name = localName();
     if (name.find('.') == String::npos) {
-        String domain = localDnsDomain();
+        String primary, secondary, domain;
+        findDnsServers(primary, secondary, domain);
         if (!domain.empty()) name = name + "." + domain;
     }
     return name;

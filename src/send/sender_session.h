@@ -188,6 +188,9 @@ protected:
     void beginMessage(size_t length);
     // The greeting domain: the local name of the connection, completed with the DNS domain.
     String greetingDomain();
+    // A header value through the encoded-word encoder in the session's charset; address
+    // mode leaves the address part alone.
+    String headerText(const String& value, bool address) const;
     char* commandBuffer() { return commandBuffer_.data(); }
     // Commands go through the command buffer (4096 bytes unless resized), echoed when tracing.
     int vsendCommand(const char* format, va_list args) override;
@@ -196,7 +199,6 @@ protected:
     int probe_ = 0;
 
 private:
-    int writeEncoded(const String& encoded);
     int writeSinglePartBody(const char* body, size_t length, const String& base);
     int writeRecipientText(const char* header, const String& list, bool applyHide);
     int sendBlock(const char* data, size_t length);

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "send/codec_adapter.h"
+#include "base/base64.h"
+#include "base/string_list.h"
 
 namespace qarvel {
 
@@ -26,13 +27,8 @@ bool startsWith(const char* text, const char* prefix) {
 
 bool isTransientLimit(const char* reply) { return startsWith(reply, "452") || startsWith(reply, "552"); }
 
-// Credentials in base64 without the encoder's final line end (the command adds its own).
-String credential(const String& text) {
-    String encoded = encodeBase64Lines(text.c_str(), text.length());
-    std::string s = encoded.str();
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-    return String(s);
-}
+// Credentials in base64 on one line, however long (the command adds the line end).
+String credential(const String& text) { return base64Encode(text.c_str(), text.length()); }
 
 // The recipient entries of a comma-separated text that are sent to.
 std::vector<String> recipientEntries(const String& text) {
@@ -284,7 +280,7 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
                                     const String& errorsTo) {
     std::deque<String> work;
     for (const StringList* list : {&to, &cc, &bcc})
-        for (const String& entry : listItems(*list)) work.push_back(entry);
+        for (const String& entry : *list) work.push_back(entry);
     while (!extraRecipients_.empty()) {
         work.push_back(extraRecipients_.front());
         extraRecipients_.pop_front();
