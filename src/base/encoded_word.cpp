@@ -1,5 +1,6 @@
 #include "base/encoded_word.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/base64.h"
@@ -8,13 +9,6 @@
 namespace qarvel {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return 0;
-}
 
 std::string trimTrailingSpaces(std::string s) {
     while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -71,7 +65,8 @@ String decodeEncodedWords(const String& input, String* charset) {
                 } else if (data[k] == '=') {
                     char h = k + 1 < data.size() ? data[k + 1] : '0';
                     char l = k + 2 < data.size() ? data[k + 2] : '0';
-                    out += static_cast<char>(hexValue(h) * 16 + hexValue(l));
+                    // Bad digits count as 0.
+                    out += static_cast<char>(std::max(0, hexDigitValue(h)) * 16 + std::max(0, hexDigitValue(l)));
                     k += 2;
                 } else {
                     out += data[k];

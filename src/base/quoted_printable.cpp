@@ -4,16 +4,12 @@
 
 namespace qarvel {
 
-namespace {
-
-int hexValue(char c) {
+int hexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
-
-}  // namespace
 
 String quotedPrintableEncode(const char* text, size_t length, bool headerMode, bool stopAtAngle,
                              String* rest) {
@@ -77,7 +73,7 @@ size_t quotedPrintableDecode(char* buffer, size_t length) {
             continue;
         }
         if (in >= length) break;  // a lone "=" at the end is a soft break remnant: dropped
-        int high = hexValue(buffer[in++]);
+        int high = hexDigitValue(buffer[in++]);
         if (high < 0) high = 0;
         if (in >= length) {
             buffer[out++] = static_cast<char>(high);
@@ -87,7 +83,7 @@ size_t quotedPrintableDecode(char* buffer, size_t length) {
             buffer[out++] = static_cast<char>(high);
             continue;  // that "=" starts the next escape
         }
-        int low = hexValue(buffer[in]);
+        int low = hexDigitValue(buffer[in]);
         ++in;
         buffer[out++] = static_cast<char>(low >= 0 ? high * 16 + low : high * 16);
     }

@@ -9,6 +9,9 @@
 
 namespace qarvel {
 
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
+
 // Encodes length bytes of text. With stopAtAngle, encoding ends at the first "<" and the text
 // from there on is returned unencoded through rest (when rest is given).
 String quotedPrintableEncode(const char* text, size_t length, bool headerMode, bool stopAtAngle,

@@ -246,26 +246,38 @@ int MessageParser::run(uint64_t expectedBytes) {
             headerLine(header);
             continue;
         }
-        if (readPiece() < 1) { result = 0; break; }
-        bool lineStart = lineStart_;
-        bool lineEnd = piece_[pieceLength_ - 1] == '\n';
-        lineStart_ = lineEnd;
-        const char* data = piece_.data();
-        size_t length = pieceLength_;
-        if (lineStart && data[0] == '.') {
-            if ((length == 3 && data[1] == '\r' && data[2] == '\n') || (length == 2 && data[1] == '\n')) {
-                ended_ = true;
-                break;
-            }
-            trace("Drop leading '.' character");
-            ++data;
-            --length;
-            if (length == 0) continue;
-        }
-        bodyPiece(data, length, lineStart, lineEnd);
+        Piece piece;
+        int got = readDataPiece(piece, true);
+        if (got == 0) { result = 0; break; }
+        if (got == 2) break;
+        if (piece.length) bodyPiece(piece.data, piece.length, piece.lineStart, piece.lineEnd);
     }
     finish();
     return result;
+}
+
+// Reads the next piece and applies the data phase's rule for a '.' at a line start: a lone "."
+// line is the end marker (when endAllowed: sets ended_ and returns 2), any other leading '.'
+// is dropped. Returns 1 for a piece (which may be empty after the drop), 0 when the read failed.
+int MessageParser::readDataPiece(Piece& piece, bool endAllowed) {
+    if (readPiece() < 1) return 0;
+    piece.lineStart = lineStart_;
+    piece.lineEnd = piece_[pieceLength_ - 1] == '\n';
+    lineStart_ = piece.lineEnd;
+    piece.data = piece_.data();
+    piece.length = pieceLength_;
+    if (!piece.lineStart || piece.data[0] != '.') return 1;
+    const char* d = piece.data;
+    bool endMarker = (piece.length == 3 && d[1] == '\r' && d[2] == '\n') ||
+                     (piece.length == 2 && d[1] == '\n');
+    if (endMarker && endAllowed) {
+        ended_ = true;
+        return 2;
+    }
+    if (!inHeader_) trace("Drop leading '.' character");
+    ++piece.data;
+    --piece.length;
+    return 1;
 }
 
 // Reads one whole header line with its folds into line (at most kHeaderMax bytes kept).
@@ -274,23 +286,14 @@ bool MessageParser::readHeaderLine(std::string& line) {
     line.clear();
     bool first = true;
     for (;;) {
-        if (readPiece() < 1) return false;
-        bool lineStart = lineStart_;
-        bool lineEnd = piece_[pieceLength_ - 1] == '\n';
-        lineStart_ = lineEnd;
-        const char* data = piece_.data();
-        size_t length = pieceLength_;
-        if (lineStart && data[0] == '.') {
-            if (first && ((length == 3 && data[1] == '\r' && data[2] == '\n') || (length == 2 && data[1] == '\n'))) {
-                ended_ = true;
-                return true;
-            }
-            ++data;  // dot-unstuffing of a header line
-            --length;
-        }
+        Piece piece;
+        int got = readDataPiece(piece, first);
+        if (got == 0) return false;
+        if (got == 2) return true;
         first = false;
-        if (line.size() < kHeaderMax) line.append(data, std::min(length, kHeaderMax - line.size()));
-        if (!lineEnd) {
+        if (line.size() < kHeaderMax)
+            line.append(piece.data, std::min(piece.length, kHeaderMax - line.size()));
+        if (!piece.lineEnd) {
             if (atEnd()) return true;
             continue;  // the rest of a long line
         }

@@ -76,6 +76,13 @@ private:
     int readPiece();
     bool atEnd() const;
     bool readHeaderLine(std::string& line);
+    // One piece of input as the dot rule of the data phase leaves it.
+    struct Piece {
+        const char* data = nullptr;
+        size_t length = 0;
+        bool lineStart = false, lineEnd = false;
+    };
+    int readDataPiece(Piece& piece, bool endAllowed);
     void headerLine(std::string& line);
     void contentHeader(const char* name, const String& value);
     void contentTypeHeader(const String& value);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/base64.h"
+#include "base/quoted_printable.h"
 
 namespace qarvel {
 
@@ -21,13 +22,6 @@ int base64Value(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0' + 52;
     if (c == '+') return 62;
     if (c == '/') return 63;
-    return -1;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
@@ -132,7 +126,7 @@ bool PartDecoder::putQuotedPrintable(const char* data, size_t length) {
                 qpState_ = 0;  // soft line break "=" LF
             } else if (c == '\r') {
                 qpState_ = 3;
-            } else if (hexValue(c) >= 0) {
+            } else if (hexDigitValue(c) >= 0) {
                 qpHigh_ = c;
                 qpState_ = 2;
             } else {
@@ -142,8 +136,8 @@ bool PartDecoder::putQuotedPrintable(const char* data, size_t length) {
             }
             break;
         case 2:  // after "=X"
-            if (hexValue(c) >= 0) {
-                out_.push_back(static_cast<char>(hexValue(qpHigh_) * 16 + hexValue(c)));
+            if (hexDigitValue(c) >= 0) {
+                out_.push_back(static_cast<char>(hexDigitValue(qpHigh_) * 16 + hexDigitValue(c)));
             } else {
                 out_.push_back('=');
                 out_.push_back(qpHigh_);

@@ -74,13 +74,24 @@ String displayName(const String& address) {
     return String();
 }
 
+namespace {
+
+// The address inside "<" and ">" (to the end of the text when ">" is missing), cut at the
+// address width; false when the text has no "<".
+bool angleAddress(std::string_view a, String& out) {
+    size_t lt = a.find('<');
+    if (lt == std::string_view::npos) return false;
+    std::string_view rest = a.substr(lt + 1);
+    out = String(capWidth(rest.substr(0, rest.find('>'))));
+    return true;
+}
+
+}  // namespace
+
 String bareAddress(const String& address) {
     std::string_view a = address.view();
-    size_t lt = a.find('<');
-    if (lt != std::string_view::npos) {
-        std::string_view rest = a.substr(lt + 1);
-        return String(capWidth(rest.substr(0, rest.find('>'))));
-    }
+    String inside;
+    if (angleAddress(a, inside)) return inside;
     size_t open = a.find('(');
     if (open != std::string_view::npos) return String(trimRightBlanks(capWidth(a.substr(0, open))));
     return address;
@@ -100,11 +111,8 @@ String addressDomain(const String& address) {
 
 String envelopeAddress(const String& address) {
     std::string_view a = address.view();
-    size_t lt = a.find('<');
-    if (lt != std::string_view::npos) {
-        std::string_view rest = a.substr(lt + 1);
-        return String(capWidth(rest.substr(0, rest.find('>'))));
-    }
+    String inside;
+    if (angleAddress(a, inside)) return inside;
     size_t open = a.find('(');
     if (open == std::string_view::npos) return String(capWidth(trimBlanks(a)));
     return String(trimBlanks(capWidth(a.substr(0, open))));
