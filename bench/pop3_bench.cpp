@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "message_store.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/pop3_reader.h"
 
@@ -20,14 +21,8 @@ using namespace qarvel;
 
 namespace {
 
-bool writeText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    return fclose(f) == 0 && ok;
-}
-
-// Writes the message retrieved last into OUTDIR/n. Returns the number of parts, -1 on error.
+// Writes the message retrieved last into OUTDIR/n (flat: its attachments into OUTDIR).
+// Returns the number of parts, -1 on error.
 int store(MailboxReader& reader, const std::string& outdir, int n, bool flat) {
     if (flat) {
         int parts = 0;
@@ -37,19 +32,9 @@ int store(MailboxReader& reader, const std::string& outdir, int n, bool flat) {
         }
         return parts;
     }
-    std::string dir = outdir + "/" + std::to_string(n);
-    mkdir(dir.c_str(), 0755);
-    std::string headers = reader.subject().str() + "\n" + reader.sender().str() + "\n" +
-                          reader.to().str() + "\n" + reader.cc().str() + "\n" + reader.date().str() + "\n";
-    if (!writeText(dir + "/headers", headers)) return -1;
-    if (!writeText(dir + "/body", std::string(reader.body(), reader.bodyLength()))) return -1;
-    int parts = 0;
-    while (const MessagePart* part = reader.nextPart()) {
-        String name = reader.partFileName();
-        if (writeAttachment(dir.c_str(), name, *part, false, true) != kWriteOk) return -1;
-        ++parts;
-    }
-    return parts;
+    return bench::storeMessage(
+        reader, std::string(reader.body(), reader.bodyLength()), outdir, n,
+        [&] { return reader.nextPart(); }, [&] { return reader.partFileName(); });
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "message_store.h"
 #include "receive/line_source.h"
 #include "receive/message_parser.h"
 
@@ -23,28 +24,11 @@ using namespace qarvel;
 
 namespace {
 
-bool writeText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    return fclose(f) == 0 && ok;
-}
-
 // Writes the message into OUTDIR/n. Returns the number of parts, -1 on error.
 int store(Message& message, const std::string& outdir, int n) {
-    std::string dir = outdir + "/" + std::to_string(n);
-    mkdir(dir.c_str(), 0755);
-    std::string headers = message.subject().str() + "\n" + message.sender().str() + "\n" +
-                          message.to().str() + "\n" + message.cc().str() + "\n" + message.date().str() + "\n";
-    if (!writeText(dir + "/headers", headers)) return -1;
-    if (!writeText(dir + "/body", message.body)) return -1;
-    int parts = 0;
-    while (const MessagePart* part = message.nextPart()) {
-        String name = message.partFileName;
-        if (writeAttachment(dir.c_str(), name, *part, false, true) != kWriteOk) return -1;
-        ++parts;
-    }
-    return parts;
+    return bench::storeMessage(
+        message, message.body, outdir, n, [&] { return message.nextPart(); },
+        [&] { return message.partFileName; });
 }
 
 // The peak of this program's own memory (VmHWM starts anew at exec, unlike ru_maxrss).
