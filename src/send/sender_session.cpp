@@ -431,14 +431,19 @@ int SenderSession::writeRecipientText(const char* header, const String& list, bo
     return kSessionOk;
 }
 
+int SenderSession::startMessage(size_t length, bool hasBcc) {
+    beginMessage(length);
+    reportProgressNow();
+    // Blind copies mark the message as bulk mail.
+    return hasBcc ? writeHeader("Precedence: bulk\r\n") : kSessionOk;
+}
+
 int SenderSession::sendMessage(const String& from, const String& replyTo, const String& to,
                                const String& subject, const char* body, size_t length,
                                const String& base, const String& cc, const String& bcc,
                                const String& errorsTo) {
-    beginMessage(length);
-    reportProgressNow();
-    int r;
-    if (!bcc.empty() && (r = writeHeader("Precedence: bulk\r\n")) < 1) return r;
+    int r = startMessage(length, !bcc.empty());
+    if (r < 1) return r;
     if (!raw_) {
         if (news_) {
             std::string groups;
@@ -467,10 +472,8 @@ int SenderSession::sendMessageToLists(const String& from, const String& replyTo,
                                       const char* body, size_t length, const String& base,
                                       const StringList& cc, const StringList& bcc,
                                       const String& errorsTo) {
-    beginMessage(length);
-    reportProgressNow();
-    int r;
-    if (!bcc.empty() && (r = writeHeader("Precedence: bulk\r\n")) < 1) return r;
+    int r = startMessage(length, !bcc.empty());
+    if (r < 1) return r;
     if (!raw_) {
         for (const String& entry : to)
             if ((r = writeHeader("To: %s\r\n", headerText(entry, true).c_str())) < 1)

@@ -186,6 +186,8 @@ protected:
                      const String& errorsTo);
     // Resets the per-message counters; total := length.
     void beginMessage(size_t length);
+    // beginMessage, the first progress report and, with blind copies, the bulk precedence line.
+    int startMessage(size_t length, bool hasBcc);
     // The greeting domain: the local name of the connection, completed with the DNS domain.
     String greetingDomain();
     // A header value through the encoded-word encoder in the session's charset; address
