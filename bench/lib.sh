@@ -100,29 +100,6 @@ same_set() {
   fi
 }
 
-# qarvel_sends: true when the program composes a message from the command line (-mf into a
-# file); until then the jobs run the library through the small tools in bench/.
-qarvel_sends() {
-  local f=$BENCH_DATA/probe-send.eml
-  rm -f "$f"
-  timeout 10 "$QARVEL" -mf -host:"$f" -from:a@example.org -to:b@example.test -s:probe -msg:hello -q \
-    >/dev/null 2>&1 </dev/null
-  grep -q '^Subject: probe' "$f" 2>/dev/null
-}
-
-# qarvel_reads: the option that names the message file for -mail when the program reads one
-# and extracts its attachment (-host: or -file:); fails while it does not.
-qarvel_reads() {
-  local f=$BENCH_DATA/probe-read.eml d=$BENCH_DATA/probe-read opt
-  printf 'From: a@example.org\r\nTo: b@example.test\r\nSubject: probe\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary="b"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nhello\r\n--b\r\nContent-Type: application/octet-stream; name="p.bin"\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJj\r\n--b--\r\n' > "$f"
-  for opt in -host: -file:; do
-    rm -rf "$d"; mkdir -p "$d"
-    timeout 10 "$QARVEL" -mail "$opt$f" -extract:"$d" -q >/dev/null 2>&1 </dev/null
-    [ "$(cat "$d/p.bin" 2>/dev/null)" = abc ] && { echo "$opt"; return 0; }
-  done
-  return 1
-}
-
 # attachment_is MESSAGE FILE: the largest part that munpack takes out of MESSAGE is FILE.
 attachment_is() {
   local d; d=$(mktemp -d "$BENCH_OUT/unpack.XXXXXX")

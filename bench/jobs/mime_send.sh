@@ -26,27 +26,18 @@ P="\$([ \$RUN = 1 ] && echo $dump_port || echo $port)"
 sent_ok="f=\$(ls $dumps/[0-9]* | head -1); attachment_is \"\$f\" '$data'; r=\$?; rm -f $dumps/[0-9]*; exit \$r"
 envelope=(-from:alice@example.org -to:bob@example.test -s:bench -msg:payload -q)
 
-if qarvel_sends; then
-  qarvel_smtp="\$T '$QARVEL' -host:127.0.0.1 -port:$P ${envelope[*]} -a:'$data'"
-  qarvel_file="rm -f '$out'; \$T '$QARVEL' -mf -host:'$out' ${envelope[*]} -a:'$data'"
-  via=
-else
-  tool=$BENCH_BUILD/bench/mime_send_bench
-  qarvel_smtp="\$T '$tool' smtp:$P '$data'"
-  qarvel_file="rm -f '$out'; \$T '$tool' '$out' '$data'"
-  via="library through bench/mime_send_bench"
-  note "mime_send: qarvel ran through bench/mime_send_bench (the composer and SmtpSession/FileSender), as the program did not yet send from the command line."
-fi
+qarvel_smtp="\$T '$QARVEL' -host:127.0.0.1 -port:$P ${envelope[*]} -a:'$data'"
+qarvel_file="rm -f '$out'; \$T '$QARVEL' -mf -host:'$out' ${envelope[*]} -a:'$data'"
 
 measure qarvel "$qarvel_smtp" "$sent_ok"
-row mime_send "compose+send" "qarvel -a:" "$work" "$mib" MiB "$via"
+row mime_send "compose+send" "qarvel -a:" "$work" "$mib" MiB
 measure mpack-msmtp "rm -f '$out'; \$T bash -c \"mpack -s bench -o '$out' '$data' && msmtp --host=127.0.0.1 --port=$P --auth=off --tls=off --from=alice@example.org bob@example.test < '$out'\"" "$sent_ok"
 row mime_send "compose+send" "mpack -o + msmtp" "$work" "$mib" MiB
 measure swaks "\$T swaks --server 127.0.0.1 --port $P --from alice@example.org --to bob@example.test --header 'Subject: bench' --body payload --attach-type application/octet-stream --attach @'$data' --suppress-data" "$sent_ok"
 row mime_send "compose+send" "swaks --attach" "$work" "$mib" MiB
 
 measure qarvel-mf "$qarvel_file" "attachment_is '$out' '$data'"
-row mime_send "compose to file" "qarvel -mf" "$work" "$mib" MiB "$via"
+row mime_send "compose to file" "qarvel -mf" "$work" "$mib" MiB
 if [ "$STATUS" = ok ]; then
   measure sink-raw "\$T python3 '$bench_root/bench/data/raw_smtp.py' $P '$out'" "$sent_ok"
   row mime_send "compose+send" "sink ceiling (raw DATA)" "$work" "$mib" MiB "qarvel's message sent unchanged in 1 MiB writes"

@@ -31,18 +31,11 @@ curl -sS -u test:secret "pop3://127.0.0.1:$POP3_PORT/" >/dev/null || exit 1
 out=$BENCH_OUT/pop3-out
 files_ok="n=\$(find $out -type f -size +1k | wc -l); echo \"\$n message files\"; [ \$n = $count ]"
 
-if qarvel_reads >/dev/null; then
-  qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_OUT/pop3-qarvel.txt"
-  via=
-else
-  qarvel="rm -rf $out; \$T '$BENCH_BUILD/bench/pop3_bench' pop3 127.0.0.1 $POP3_PORT test secret $out flat"
-  via="library through bench/pop3_bench"
-  note "pop3_retrieve: qarvel ran through bench/pop3_bench (Pop3Reader, the parser and the extraction), as the program did not yet read from the command line."
-fi
+qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_OUT/pop3-qarvel.txt"
 [ "$count" = 10000 ] || note "pop3_retrieve: $count messages of $kib KiB mean instead of 10 000, to keep the whole run short (fetchmail costs about 15 ms a message)."
 
 measure qarvel "$qarvel" "same_set '$manifest' $out 'm*.bin'"
-row pop3_retrieve "$count × $kib KiB" "qarvel -extract:" "$work" "$mib" MiB "$via"
+row pop3_retrieve "$count × $kib KiB" "qarvel -extract:" "$work" "$mib" MiB
 
 rc=$BENCH_DATA/fetchmailrc
 cat > "$rc" <<RC

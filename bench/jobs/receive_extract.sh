@@ -18,17 +18,10 @@ out=$BENCH_OUT/extract-out
 fresh="rm -rf $out; mkdir -p $out"
 same="same_set '$manifest' $out 'a*.bin'"
 
-if opt=$(qarvel_reads); then
-  qarvel="$fresh; \$T '$QARVEL' -mail $opt'$data' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt"
-  via=
-else
-  qarvel="rm -rf $out; \$T '$BENCH_BUILD/bench/receive_bench' '$data' $out"
-  via="library through bench/receive_bench"
-  note "receive_extract: qarvel ran through bench/receive_bench (the parser over the file reader's stream and the extraction), as the program did not yet read from the command line."
-fi
+qarvel="$fresh; \$T '$QARVEL' -mail -host:'$data' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt"
 
 measure qarvel "$qarvel" "$same"
-row receive_extract "$mib MiB file" "qarvel -mail -extract:" "$work" "$size" MiB "$via"
+row receive_extract "$mib MiB file" "qarvel -mail -extract:" "$work" "$size" MiB
 measure munpack "$fresh; \$T munpack -q -C $out '$data' > /dev/null" "$same"
 row receive_extract "$mib MiB file" "munpack" "$work" "$size" MiB
 measure ripmime "$fresh; \$T ripmime -i '$data' -d $out --no-paranoid" "$same"
@@ -46,10 +39,8 @@ fi
 size=$(du -sb "$folder" | awk '{ printf "%.1f", $1 / 1048576 }')
 work="$count messages, $size MiB, $(grep -c . "$manifest") attachments"
 same="same_set '$manifest' $out 'm*.bin'"
-if [ -n "$opt" ]; then
-  measure qarvel "$fresh; \$T '$QARVEL' -mail $opt'$folder' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt" "$same"
-  row receive_extract "$count messages" "qarvel -mail -extract:" "$work" "$size" MiB
-fi
+measure qarvel "$fresh; \$T '$QARVEL' -mail -host:'$folder' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt" "$same"
+row receive_extract "$count messages" "qarvel -mail -extract:" "$work" "$size" MiB
 measure munpack "$fresh; \$T munpack -q -C $out $folder/*.eml > /dev/null 2>&1" "$same"
 row receive_extract "$count messages" "munpack" "$work" "$size" MiB
 measure ripmime "$fresh; for m in $folder/*.eml; do \$T ripmime -i \$m -d $out --no-paranoid || exit 1; done" "$same"

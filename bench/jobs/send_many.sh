@@ -24,18 +24,11 @@ P="\$([ \$RUN = 1 ] && echo $dump_port || echo $port)"
 all_sent="sleep 0.5; n=\$(ls $dumps | grep -c '^[0-9]'); t=\$(grep -l '^payload' $dumps/[0-9]* | wc -l); rm -f $dumps/[0-9]*; echo \"\$n messages, \$t with the text\"; [ \$n = $count ] && [ \$t = $count ]"
 loop() { echo "\$T bash -c \"for i in \\\$(seq $count); do $1 || exit 1; done\""; }
 
-if qarvel_sends; then
-  qarvel="\$T '$QARVEL' -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@example.test -s:bench -msg:payload -cnt:$count -q"
-  via=
-else
-  qarvel="\$T '$BENCH_BUILD/bench/mime_send_bench' smtp:$P - $count"
-  via="library through bench/mime_send_bench"
-  note "send_many: qarvel ran through bench/mime_send_bench (SmtpSession, $count messages on one connection), as the program did not yet send from the command line."
-fi
+qarvel="\$T '$QARVEL' -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@example.test -s:bench -msg:payload -cnt:$count -q"
 [ "$count" = 1000 ] || note "send_many: $count messages instead of 1000, to keep the whole run short (the loop peers cost about 50 ms a message)."
 
 measure qarvel "$qarvel" "$all_sent"
-row send_many "$count small" "qarvel -cnt:$count" "$work" "$count" msg "$via"
+row send_many "$count small" "qarvel -cnt:$count" "$work" "$count" msg
 measure msmtp "$(loop "msmtp --host=127.0.0.1 --port=$P --auth=off --tls=off --from=alice@example.org bob@example.test < '$msg'")" "$all_sent"
 row send_many "$count small" "msmtp (loop)" "$work" "$count" msg
 measure swaks "$(loop "swaks --server 127.0.0.1 --port $P --from alice@example.org --to bob@example.test --header 'Subject: bench' --body payload >/dev/null")" "$all_sent"
