@@ -1,26 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "base/file_scan.h"
 #include "base/paths.h"
+#include "support/temp_folder.h"
 
 using namespace qarvel;
 
 namespace {
-
-void touch(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("abc", f);
-    std::fclose(f);
-}
 
 std::vector<std::string> drain(FileScan& scan) {
     std::vector<std::string> out;
@@ -46,15 +37,11 @@ TEST(Paths, SplitJoinAndOutsideNames) {
 }
 
 TEST(FileScan, KindDepthOrderAndTimeBounds) {
-    char base[] = "/tmp/qarvel-scan-XXXXXX";
-    ASSERT_NE(mkdtemp(base), nullptr);
-    std::string root = base;
+    test::TempFolder folder;
+    const std::string& root = folder.path;
     mkdir((root + "/sub").c_str(), 0700);
     mkdir((root + "/sub/deep").c_str(), 0700);
-    touch(root + "/a1.txt");
-    touch(root + "/b.dat");
-    touch(root + "/sub/a22.txt");
-    touch(root + "/sub/deep/a333.txt");
+    for (const char* name : {"a1.txt", "b.dat", "sub/a22.txt", "sub/deep/a333.txt"}) folder.put(name, "abc");
 
     FileScan flat(false, false);
     flat.scan((root + "/A@.TXT").c_str(), 0, 0);
@@ -96,6 +83,4 @@ TEST(FileScan, KindDepthOrderAndTimeBounds) {
     missing.scan((root + "/nothere/*").c_str(), 0, 1);
     missing.scan("", 0, 1);
     EXPECT_EQ(missing.count(), 0u);
-
-    std::system(("rm -rf '" + root + "'").c_str());
 }

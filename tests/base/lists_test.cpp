@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "base/ordered_map.h"
@@ -49,13 +51,27 @@ TEST(Lists, OrderedMapKeepsOrderAndNewestFirst) {
     EXPECT_TRUE(sorted);
     map.clear();
     EXPECT_EQ(map.size(), 0u);
+
+    // Equal keys: the walk gives the newest first.
+    OrderedMap equal(false);
+    for (const char* kv : {"b1", "ax", "b2", "cy", "b3"}) equal.insert(std::string(kv, 1).c_str(), kv + 1);
+    std::string walk;
+    equal.forEach([&](const String& k, const String& v) {
+        walk += std::string(k.view()) + v.c_str() + " ";
+        return true;
+    });
+    EXPECT_EQ(walk, "ax b3 b2 b1 cy ");
+    EXPECT_EQ(*equal.find("b"), "3");
 }
 
 TEST(Lists, WildcardSetsAndCapture) {
     EXPECT_TRUE(wildcardMatch("file12.txt", "file@.txt", true, false, nullptr));
-    EXPECT_FALSE(wildcardMatch("file12.txt", "file@.txt", true, true, nullptr));
+    EXPECT_FALSE(wildcardMatch("file12.txt", "file@.txt", true, true, nullptr));  // '@' literal in the simple set
+    EXPECT_TRUE(wildcardMatch("?#", "?#", false, true, nullptr));
+    EXPECT_FALSE(wildcardMatch("a1", "?#", false, true, nullptr));
     EXPECT_TRUE(wildcardMatch("a*b", "a\\*b", false, true, nullptr));
     EXPECT_FALSE(wildcardMatch("axb", "a\\*b", false, true, nullptr));
+    EXPECT_FALSE(wildcardMatch("file", "file\\*", false, false, nullptr));
     EXPECT_TRUE(wildcardMatch("HELLO", "hello", true, true, nullptr));
     EXPECT_FALSE(wildcardMatch("HELLO", "hello", false, true, nullptr));
     EXPECT_TRUE(wildcardMatch("abc", "abc*", false, true, nullptr));
@@ -63,10 +79,18 @@ TEST(Lists, WildcardSetsAndCapture) {
     EXPECT_FALSE(wildcardMatch("Re: help", "*hello*", true, true, nullptr));
     EXPECT_TRUE(wildcardMatch("x7y", "x#y", false, false, nullptr));
     EXPECT_TRUE(wildcardMatch("abab", "*ab", false, true, nullptr));
-    char capture[64];
-    EXPECT_TRUE(wildcardMatch("report-2026.pdf", "report-*.pdf", false, false, capture));
-    EXPECT_STREQ(capture, "2026");
+    EXPECT_TRUE(wildcardMatch("file", "file@", false, false, nullptr));  // runs may be empty
+    EXPECT_TRUE(wildcardMatch("file", "file$", false, false, nullptr));
+    EXPECT_FALSE(wildcardMatch("file", "file?", false, false, nullptr));
     EXPECT_FALSE(wildcardMatch(nullptr, "*", false, false, nullptr));
+    // Every text character a wildcard takes goes to the capture.
+    const char* captures[][3] = {{"report-2026.pdf", "report-*.pdf", "2026"}, {"msg12-ab.eml", "msg@-$.eml", "12ab"},
+                                 {"x9y", "?#!", "x9y"}, {"file", "file*", ""}};
+    for (auto& c : captures) {
+        char capture[64];
+        EXPECT_TRUE(wildcardMatch(c[0], c[1], false, false, capture)) << c[1];
+        EXPECT_STREQ(capture, c[2]);
+    }
     // Many stars on a long text end quickly.
     std::string text(5000, 'a');
     EXPECT_FALSE(wildcardMatch(text.c_str(), "*a*a*a*a*a*a*a*a*b", false, true, nullptr));
