@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 #include "receive/file_mailbox_reader.h"
 #include "receive/pop3_reader.h"
@@ -15,6 +12,7 @@
 #include "send/file_sender.h"
 #include "send/qmtp_session.h"
 #include "send/smtp_session.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
@@ -43,19 +41,6 @@ struct Configured {
     void lines(std::initializer_list<const char*> text) {
         for (const char* line : text) applyConfigLine(line, s, objects);
     }
-};
-
-// A configuration file in the temporary folder, removed at the end of the test.
-struct ConfigFile {
-    std::string path;
-    explicit ConfigFile(const std::string& text) {
-        char name[] = "/tmp/qarvel-config-XXXXXX";
-        const int fd = mkstemp(name);
-        close(fd);
-        path = name;
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    ~ConfigFile() { std::remove(path.c_str()); }
 };
 
 TEST(ConfigFile, KeysMatchByPrefixInAnyCaseAndTheFirstKeyWins) {
@@ -120,11 +105,12 @@ TEST(ConfigFile, KeysThatChooseObjectsAndEscapes) {
 }
 
 TEST(ConfigFile, AttachmentsAndIncludes) {
-    ConfigFile present("data");
+    test::TempFolder folder;
+    const std::string present = folder.put("present", "data");
     Configured c;
     testing::internal::CaptureStderr();
-    c.lines({("A " + present.path).c_str(), "A /no/such/file", ("P " + present.path + "|cid:logo").c_str(),
-             ("I " + present.path).c_str(), "I /no/such/include|x"});
+    c.lines({("A " + present).c_str(), "A /no/such/file", ("P " + present + "|cid:logo").c_str(),
+             ("I " + present).c_str(), "I /no/such/include|x"});
     const std::string warnings = testing::internal::GetCapturedStderr();
     EXPECT_EQ(warnings,
               "WARNING: attachment '/no/such/file' does not exist! (2)\n"
@@ -134,22 +120,23 @@ TEST(ConfigFile, AttachmentsAndIncludes) {
     EXPECT_EQ(c.objects.attachments[0].related, 0);
     EXPECT_EQ(c.objects.attachments[1].name, "cid:logo");
     EXPECT_EQ(c.objects.attachments[1].related, 2);
-    EXPECT_EQ(c.objects.attachments[2].name, present.path.c_str());  // I names the part by its file
+    EXPECT_EQ(c.objects.attachments[2].name, present.c_str());  // I names the part by its file
     EXPECT_EQ(c.objects.attachments[2].related, 1);
 }
 
 TEST(ConfigFile, TheEarlyPassTakesOnlyItsThreeKeys) {
-    ConfigFile file("SMTP_HOST mail.example\nPROXY_HOST proxy.example\nproxy_port 3128\nMETER /tmp/m\n"
-                    "STRING_Delete Entfernen\n");
+    test::TempFolder folder;
+    const std::string file = folder.put("qarvel.txt", "SMTP_HOST mail.example\nPROXY_HOST proxy.example\n"
+                                                      "proxy_port 3128\nMETER /tmp/m\nSTRING_Delete Entfernen\n");
     Configured c;
-    readConfigEarly(file.path.c_str(), c.s, c.objects);
+    readConfigEarly(file.c_str(), c.s, c.objects);
     EXPECT_EQ(c.s.smtpHost, "localhost");
     EXPECT_EQ(c.s.proxyHost, "proxy.example");
     EXPECT_EQ(c.s.proxyPort, "3128");
     EXPECT_EQ(c.objects.meterFile, "/tmp/m");
     EXPECT_EQ(labels().deleteButton, "Delete");
 
-    readConfigMain(file.path.c_str(), c.s, c.objects);
+    readConfigMain(file.c_str(), c.s, c.objects);
     EXPECT_EQ(c.s.smtpHost, "mail.example");
     EXPECT_EQ(labels().deleteButton, "Entfernen");
 

@@ -4,28 +4,21 @@
 
 namespace qarvel {
 
+// The first form sets the default hosts, ports and names; the other leaves every string empty.
+// Both put the integers back to their initial values and keep the lists and the time-out.
 TEST(Settings, ResetForms) {
     Settings s;
     s.files.add("kept");
+    s.timeoutSeconds = 7;
     s.smtpHost = "mail.example";
     s.wrap = 10;
     resetSettings(s, true);
     EXPECT_EQ(s.smtpHost, "localhost");
-    EXPECT_EQ(s.pop3Host, "localhost");
-    EXPECT_EQ(s.imapHost, "localhost");
-    EXPECT_EQ(s.nntpHost, "localhost");
-    EXPECT_EQ(s.capHost, "localhost");
-    EXPECT_EQ(s.ldapHost, "localhost");
-    EXPECT_EQ(s.dnsServerHost, "localhost");
     EXPECT_EQ(s.smtpPort, "25");
-    EXPECT_EQ(s.qmtpPort, "209");
     EXPECT_EQ(s.pop3Port, "110");
-    EXPECT_EQ(s.imapPort, "143");
-    EXPECT_EQ(s.nntpPort, "119");
-    EXPECT_EQ(s.capPort, "5229");
-    EXPECT_EQ(s.ldapPort, "389");
     EXPECT_EQ(s.wrap, 72);
     EXPECT_EQ(s.files.count(), 1u);
+    EXPECT_EQ(s.timeoutSeconds, 7);
 
     s.wrap = 5;
     s.first = 3;
@@ -37,6 +30,7 @@ TEST(Settings, ResetForms) {
     EXPECT_EQ(s.wrap, 72);
     EXPECT_EQ(s.first, 2147483647);
     EXPECT_EQ(s.files.count(), 1u);
+    EXPECT_EQ(s.timeoutSeconds, 7);
 }
 
 } // namespace qarvel
