@@ -4,18 +4,20 @@
 #include "send/mime_body.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/base64.h"
+#include "base/quoted_printable.h"
 #include "send/sender_session.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
@@ -52,30 +54,6 @@ public:
     }
 };
 
-// A scratch folder with files of fixed names, removed with everything in it.
-class Folder {
-public:
-    Folder() {
-        char name[] = "/tmp/qarvel-mime-XXXXXX";
-        path_ = mkdtemp(name) ? name : "/tmp";
-    }
-    ~Folder() {
-        for (const std::string& f : files_) std::remove(f.c_str());
-        ::rmdir(path_.c_str());
-    }
-    String file(const std::string& name, const std::string& content) {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << content;
-        files_.push_back(p);
-        return String(p);
-    }
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-    std::vector<std::string> files_;
-};
-
 // Replaces the three boundaries of the message composed after `before` by B1, B2 and B3.
 std::string normalise(const std::string& message, int before) {
     std::regex boundary("NEXT_PART_([0-9]+)_[0-9]+_[0-9]+_-?[0-9]+");
@@ -90,38 +68,20 @@ std::string normalise(const std::string& message, int before) {
     return out + message.substr(last);
 }
 
-int counterNow() {
-    std::string b = makeBoundary().str();
-    return std::stoi(b.substr(10));
-}
-
-std::string golden(const std::string& name) {
-    std::ifstream in(std::string(QARVEL_SOURCE_DIR) + "/tests/data/mime/" + name + ".ref", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    // The reference files are kept with plain line feeds; the message has CR LF.
-    std::string lf = s.str(), crlf;
-    for (char c : lf) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
-    }
-    return crlf;
-}
+int counterNow() { return std::stoi(makeBoundary().str().substr(10)); }
 
 // The message with boundaries normalised, checked against a golden file (printed on failure).
+// The reference files are kept with plain line feeds; the message has CR LF.
 void expectGolden(CaptureSession& session, const std::string& body, const std::string& name) {
+    const std::string path = std::string(QARVEL_SOURCE_DIR) + "/tests/data/mime/" + name + ".ref";
     int before = counterNow();
     ASSERT_EQ(session.compose(body), 1);
     std::string got = normalise(session.data, before);
-    if (std::getenv("QARVEL_UPDATE_GOLDEN")) {
-        // Rewrites the reference (line feeds only); review the diff before committing it.
-        std::string lf;
-        for (char c : got)
-            if (c != '\r') lf += c;
-        std::ofstream(std::string(QARVEL_SOURCE_DIR) + "/tests/data/mime/" + name + ".ref",
-                      std::ios::binary) << lf;
-    }
-    EXPECT_EQ(got, golden(name)) << "---- " << name << " composed:\n" << got;
+    if (std::getenv("QARVEL_UPDATE_GOLDEN"))  // review the diff before committing it
+        std::ofstream(path, std::ios::binary) << std::regex_replace(got, std::regex("\r"), "");
+    std::stringstream lf;
+    lf << std::ifstream(path, std::ios::binary).rdbuf();
+    EXPECT_EQ(got, std::regex_replace(lf.str(), std::regex("\n"), "\r\n")) << "---- " << name << " composed:\n" << got;
 }
 
 TEST(MimeBody, BoundaryForm) {
@@ -133,61 +93,57 @@ TEST(MimeBody, BoundaryForm) {
 }
 
 TEST(MimeBody, NestingOfEachKind) {
-    Folder dir;
-    String text = dir.file("notes.txt", "first line\n.second\n");
-    String binary = dir.file("data", std::string("\x00\x01\x02\xff", 4));
-    String logo = dir.file("logo.png", "PNG");
-    String page = dir.file("part.htm", "<b>x</b>\n");
-    {
-        SCOPED_TRACE("mixed");
-        CaptureSession s;
-        s.addAttachment(text, String(), false);
-        s.addAttachment(binary, String(), false);
-        expectGolden(s, "Hello\r\n", "mixed");
-    }
-    {
-        SCOPED_TRACE("alternative");
-        CaptureSession s;
+    test::TempFolder dir;
+    String text = dir.put("notes.txt", "first line\n.second\n");
+    String binary = dir.put("data", std::string("\x00\x01\x02\xff", 4));
+    String logo = dir.put("logo.png", "PNG");
+    String page = dir.put("part.htm", "<b>x</b>\n");
+    auto htmlAlternative = [](CaptureSession& s) {
         s.setHtml(1);
         s.setAlternative(1);
-        expectGolden(s, "<p>Hi &gt; there</p>", "alternative");
-    }
-    {
-        SCOPED_TRACE("related inside alternative");
+    };
+    struct Kind {
+        const char* golden;  // mixed; alternative; related inside alternative; all three; voice
+        std::string body;
+        std::function<void(CaptureSession&)> setUp;
+    };
+    const Kind kinds[] = {
+        {"mixed", "Hello\r\n", [&](CaptureSession& s) {
+             s.addAttachment(text, String(), false);
+             s.addAttachment(binary, String(), false);
+         }},
+        {"alternative", "<p>Hi &gt; there</p>", htmlAlternative},
+        {"related", "<img src=\"cid:logo1\" alt=\"Logo\">", [&](CaptureSession& s) {
+             htmlAlternative(s);
+             s.addAttachment(logo, "cid:logo1", true);
+             s.addAttachment(page, "http://example.org/part.htm", true);
+         }},
+        {"all", "<img src=\"cid:logo1\">", [&](CaptureSession& s) {
+             htmlAlternative(s);
+             s.setAlternativeText("Plain version\r\n");
+             s.setEightBit(1);
+             s.setBodyEncoding(0);
+             s.addAttachment(logo, "cid:logo1", true);
+             s.addAttachment(binary, String(), false);
+         }},
+        {"voice", "Voice message\r\n", [&](CaptureSession& s) {
+             s.setVoice(1);
+             s.addAttachment(dir.put("greeting.wav", "RIFF"), String(), false);
+             s.addAttachment(dir.put("header.bin", "x"), String(), true);
+             s.setPartHeader(1);
+         }},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.golden);
         CaptureSession s;
-        s.setHtml(1);
-        s.setAlternative(1);
-        s.addAttachment(logo, "cid:logo1", true);
-        s.addAttachment(page, "http://example.org/part.htm", true);
-        expectGolden(s, "<img src=\"cid:logo1\" alt=\"Logo\">", "related");
-    }
-    {
-        SCOPED_TRACE("mixed, alternative and related");
-        CaptureSession s;
-        s.setHtml(1);
-        s.setAlternative(1);
-        s.setAlternativeText("Plain version\r\n");
-        s.setEightBit(1);
-        s.setBodyEncoding(0);
-        s.addAttachment(logo, "cid:logo1", true);
-        s.addAttachment(binary, String(), false);
-        expectGolden(s, "<img src=\"cid:logo1\">", "all");
-    }
-    {
-        SCOPED_TRACE("voice");
-        CaptureSession s;
-        s.setVoice(1);
-        String wav = dir.file("greeting.wav", "RIFF");
-        s.addAttachment(wav, String(), false);
-        s.addAttachment(dir.file("header.bin", "x"), String(), true);
-        s.setPartHeader(1);
-        expectGolden(s, "Voice message\r\n", "voice");
+        kind.setUp(s);
+        expectGolden(s, kind.body, kind.golden);
     }
 }
 
 TEST(MimeBody, RelatedOnlyAndPartHeaderText) {
-    Folder dir;
-    String logo = dir.file("logo.gif", "GIF89a");
+    test::TempFolder dir;
+    String logo = dir.put("logo.gif", "GIF89a");
     CaptureSession s;
     s.setHtml(1);
     s.addAttachment(logo, "Content-Type: image/gif\r\nContent-ID: <given>\r\n", true);
@@ -220,27 +176,10 @@ std::string partOf(const std::string& message, const std::string& name) {
 
 std::string contentOf(const std::string& part) { return part.substr(part.find("\r\n\r\n") + 4); }
 
-std::string decodeBase64(const std::string& text) {
-    static const std::string alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned value = 0;
-    int bits = 0;
-    for (char c : text) {
-        size_t v = alphabet.find(c);
-        if (v == std::string::npos) continue;
-        value = (value << 6) | static_cast<unsigned>(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((value >> bits) & 0xff);
-        }
-    }
-    return out;
-}
+std::string decodeBase64(const std::string& text) { return std::string(base64Decode(text).view()); }
 
 TEST(MimeBody, FilePartEncodingsAndSizes) {
-    Folder dir;
+    test::TempFolder dir;
     std::string bytes;
     for (int k = 0; k < 57 * 5000 + 1; ++k) bytes += static_cast<char>((k * 131 + 7) & 0xff);
     struct Case {
@@ -252,7 +191,7 @@ TEST(MimeBody, FilePartEncodingsAndSizes) {
                                {"line2.bin", 58},  {"k57.bin", 57 * 100},  {"block.bin", 57 * 4096},
                                {"block1.bin", 57 * 4096 + 1}, {"big.bin", bytes.size()}};
     CaptureSession s;
-    for (const Case& c : cases) s.addAttachment(dir.file(c.name, bytes.substr(0, c.size)), String(), false);
+    for (const Case& c : cases) s.addAttachment(dir.put(c.name, bytes.substr(0, c.size)), String(), false);
     ASSERT_EQ(s.compose("body\r\n"), 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -288,9 +227,9 @@ TEST(MimeBody, FilePartEncodingsAndSizes) {
 }
 
 TEST(MimeBody, TextFilesAndFlags) {
-    Folder dir;
+    test::TempFolder dir;
     std::string text = "caf\xc3\xa9 = ok\n.dot line\n";
-    String path = dir.file("menu.txt", text);
+    String path = dir.put("menu.txt", text);
     {
         CaptureSession s;  // default: quoted-printable
         s.addAttachment(path, String(), false);
@@ -318,7 +257,7 @@ TEST(MimeBody, TextFilesAndFlags) {
         CaptureSession s;  // -uue: text stays text, but not quoted-printable; binary is uuencoded
         s.setUuencode(1);
         s.addAttachment(path, String(), false);
-        s.addAttachment(dir.file("cat.dat", "Cat"), String(), false);
+        s.addAttachment(dir.put("cat.dat", "Cat"), String(), false);
         ASSERT_EQ(s.compose("b"), 1);
         EXPECT_NE(partOf(s.data, "menu.txt").find("Content-Transfer-Encoding: 7bit\r\n\r\n" + text),
                   std::string::npos);
@@ -331,7 +270,7 @@ TEST(MimeBody, TextFilesAndFlags) {
         CaptureSession s;  // -binary: every file is octet-stream and base64
         s.setBinary(1);
         s.addAttachment(path, String(), false);
-        s.addAttachment(dir.file("REPORT.PDF", "%PDF"), String(), false);
+        s.addAttachment(dir.put("REPORT.PDF", "%PDF"), String(), false);
         ASSERT_EQ(s.compose("b"), 1);
         std::string part = partOf(s.data, "menu.txt");
         EXPECT_NE(part.find("application/octet-stream; name=\"menu.txt\"; type=Binary"), std::string::npos);
@@ -340,8 +279,8 @@ TEST(MimeBody, TextFilesAndFlags) {
     }
     {
         CaptureSession s;
-        s.addAttachment(dir.file("REPORT.PDF", "%PDF"), String(), false);
-        s.addAttachment(dir.file("page.html", "<p>"), String(), false);
+        s.addAttachment(dir.put("REPORT.PDF", "%PDF"), String(), false);
+        s.addAttachment(dir.put("page.html", "<p>"), String(), false);
         ASSERT_EQ(s.compose("b"), 1);
         EXPECT_NE(s.data.find("Content-Type: application/pdf; name=\"REPORT.PDF\"\r\n"), std::string::npos);
         EXPECT_NE(s.data.find("Content-Type: text/html; name=\"page.html\"\r\n"), std::string::npos);
@@ -349,13 +288,13 @@ TEST(MimeBody, TextFilesAndFlags) {
 }
 
 TEST(MimeBody, LongTextFileStreamsInChunks) {
-    Folder dir;
+    test::TempFolder dir;
     // Lines that cross the 4096-byte reading chunk, one very long line and CR LF pairs.
     std::string text;
     for (int k = 0; k < 500; ++k) text += "line " + std::to_string(k) + std::string(k % 97, 'x') + "\r\n";
     text += std::string(10000, 'y') + "\n" + std::string(4095, 'z') + "\r\n" + "end";
     CaptureSession s;
-    s.addAttachment(dir.file("long.txt", text), String(), false);
+    s.addAttachment(dir.put("long.txt", text), String(), false);
     ASSERT_EQ(s.compose("b"), 1);
     std::string content = contentOf(partOf(s.data, "long.txt"));
     // Every encoded line fits in 76 characters and decoding gives the text back.
@@ -368,37 +307,25 @@ TEST(MimeBody, LongTextFileStreamsInChunks) {
         EXPECT_EQ(line.find('\r'), std::string::npos);
         bool soft = !line.empty() && line.back() == '=';
         if (soft) line.pop_back();
-        for (size_t i = 0; i < line.size(); ++i) {
-            if (line[i] == '=' && i + 2 < line.size() + 1) {
-                decoded += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                decoded += line[i];
-            }
-        }
+        decoded.append(line.data(), quotedPrintableDecode(line.data(), line.size()));
         if (end == std::string::npos) break;
         if (!soft) decoded += "\r\n";
         start = end + 2;
     }
-    std::string expected;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) expected += '\r';
-        expected += text[i];
-    }
-    EXPECT_EQ(decoded, expected);
+    EXPECT_EQ(decoded, std::regex_replace(text, std::regex("\r?\n"), "\r\n"));
 }
 
 TEST(MimeBody, BadInput) {
-    Folder dir;
+    test::TempFolder dir;
     {
         // A file that vanished after it was added, and a directory: no part, a warning, and
         // the message goes on with the next file.
         CaptureSession s;
-        String gone = dir.file("gone.bin", "x");
+        String gone = dir.put("gone.bin", "x");
         s.addAttachment(gone, String(), false);
         std::remove(gone.c_str());
-        s.addAttachment(String(dir.path("").c_str()), String(), false);
-        s.addAttachment(dir.file("kept.bin", "ok"), String(), false);
+        s.addAttachment(dir.path + "/", String(), false);
+        s.addAttachment(dir.put("kept.bin", "ok"), String(), false);
         int before = counterNow();
         testing::internal::CaptureStderr();
         ASSERT_EQ(s.compose("b"), 1);
@@ -408,16 +335,16 @@ TEST(MimeBody, BadInput) {
         EXPECT_EQ(m.find("gone.bin"), std::string::npos);
         EXPECT_NE(m.find("name=\"kept.bin\""), std::string::npos);
         EXPECT_EQ(m.substr(m.size() - 12), "\r\n--B1--\r\n\r\n");
-        EXPECT_EQ(writeFilePart(s, "B", dir.path("missing"), String()), 0);
+        EXPECT_EQ(writeFilePart(s, "B", dir.file("missing"), String()), 0);
     }
     {
         // Names with quotes, semicolons, control and non-ASCII bytes stay inside one quoted
         // parameter.
         CaptureSession s;
         s.setCharset("utf-8");
-        s.addAttachment(dir.file("a \"b\"; c=d.bin", "1"), String(), false);
-        s.addAttachment(dir.file("r\xc3\xa9sum\xc3\xa9.pdf", "2"), String(), false);
-        s.addAttachment(dir.file("back\\slash\tt.bin", "3"), String(), false);
+        s.addAttachment(dir.put("a \"b\"; c=d.bin", "1"), String(), false);
+        s.addAttachment(dir.put("r\xc3\xa9sum\xc3\xa9.pdf", "2"), String(), false);
+        s.addAttachment(dir.put("back\\slash\tt.bin", "3"), String(), false);
         ASSERT_EQ(s.compose("b"), 1);
         EXPECT_NE(s.data.find("; name=\"a \\\"b\\\"; c=d.bin\"; type=Binary\r\n"), std::string::npos) << s.data;
         EXPECT_NE(s.data.find("application/pdf; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.pdf?=\"\r\n"), std::string::npos);
@@ -427,7 +354,7 @@ TEST(MimeBody, BadInput) {
         // A Content-ID with a line break cannot break the header.
         CaptureSession r;
         r.setHtml(1);
-        r.addAttachment(dir.file("i.png", "p"), "cid:a\r\nBcc: x", true);
+        r.addAttachment(dir.put("i.png", "p"), "cid:a\r\nBcc: x", true);
         ASSERT_EQ(r.compose("<img>"), 1);
         EXPECT_NE(r.data.find("Content-ID: <aBcc: x>\r\n"), std::string::npos);
     }
@@ -435,8 +362,8 @@ TEST(MimeBody, BadInput) {
         // The peer goes away inside an attachment: the composition ends with that result.
         CaptureSession s;
         std::string big(57 * 4096 * 3, 'q');
-        s.addAttachment(dir.file("big.bin", big), String(), false);
-        s.addAttachment(dir.file("next.bin", "n"), String(), false);
+        s.addAttachment(dir.put("big.bin", big), String(), false);
+        s.addAttachment(dir.put("next.bin", "n"), String(), false);
         s.failAfter = 100000;
         EXPECT_EQ(s.compose("b"), -10054);
         EXPECT_LE(s.data.size(), 100000u);
