@@ -5,15 +5,13 @@
 // leaves the dialogue intact).
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "support/run_program.h"
 #include "support/scripted_server.h"
+#include "support/temp_folder.h"
 
 namespace qarvel::test {
 namespace {
@@ -61,16 +59,20 @@ ProgramResult run(const Protocol& p, ScriptedServer& server, std::vector<std::st
     return r;
 }
 
-std::string bigFile(size_t size) {
-    char name[] = "/tmp/qarvel-faults-XXXXXX";
-    int fd = ::mkstemp(name);
-    std::string block(65536, 'q');
-    for (size_t done = 0; done < size; done += block.size()) {
-        ssize_t w = ::write(fd, block.data(), block.size());
-        (void)w;
-    }
-    ::close(fd);
-    return name;
+// Runs the client against the server and checks that it failed with the message on standard
+// error, within the time bounds.
+ProgramResult runFailing(const Protocol& p, ScriptedServer& server, std::vector<std::string> more,
+                         const std::string& message, double below, double atLeast = 0) {
+    ProgramResult r = run(p, server, std::move(more));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_GE(r.seconds, atLeast);
+    EXPECT_LT(r.seconds, below);
+    return r;
+}
+
+std::string connectFailed(int port, int error) {
+    return "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= " + std::to_string(error) + "\n";
 }
 
 class SendFaults : public ::testing::TestWithParam<Protocol> {};
@@ -80,42 +82,35 @@ TEST_P(SendFaults, RefusedConnectAndResetInTheMiddleOfAReply) {
     int port = refusedPort();
     ProgramResult r = runQarvel(sendArgs(p, port, {"-retries:1"}));
     EXPECT_EQ(r.exitCode, 1);
-    const std::string refused = "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= -10061\n";
+    const std::string refused = connectFailed(port, -10061);
     size_t first = r.err.find(refused);
     ASSERT_NE(first, std::string::npos) << r.err;
     EXPECT_NE(r.err.find(refused, first + 1), std::string::npos) << "one retry: " << r.err;
 
     {  // Reset halfway through the greeting.
         ScriptedServer server({send("220-fault.test first line\r\n220 fault"), reset()});
-        ProgramResult r = run(p, server);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:" + server.portText() + ", error= -10054"),
-                  std::string::npos)
-            << r.err;
+        runFailing(p, server, {}, connectFailed(server.port(), -10054), 10);
     }
     {  // Reset halfway through the reply to MAIL FROM.
         Script s = dialogueUpTo("MAIL");
         s.push_back(send("250-sender fine"));
         s.push_back(reset());
         ScriptedServer server(s);
-        ProgramResult r = run(p, server);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not send:  error= -10054\nStatus: \n"), std::string::npos) << r.err;
+        runFailing(p, server, {}, "Could not send:  error= -10054\nStatus: \n", 10);
         EXPECT_EQ(server.error(), "");
     }
 }
 
 TEST_P(SendFaults, ResetAndStallInTheMiddleOfTheData) {
     const Protocol& p = GetParam();
-    const std::string file = bigFile(8 << 20);
+    TempFolder folder;
+    const std::string file = folder.put("big.bin", std::string(8 << 20, 'q'));
     {  // The server takes part of the message, then resets.
         Script s = dialogueUpTo("");
         s.push_back(receive(100000));
         s.push_back(reset());
         ScriptedServer server(s);
-        ProgramResult r = run(p, server, {"-a:" + file});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not send:  error= -10054\n"), std::string::npos) << r.err;
+        ProgramResult r = runFailing(p, server, {"-a:" + file}, "Could not send:  error= -10054\n", 10);
         EXPECT_EQ(r.out.find("Sent "), std::string::npos);
     }
     {  // The server stops reading: the send waits for room until -tmo: ends it, and the
@@ -126,38 +121,23 @@ TEST_P(SendFaults, ResetAndStallInTheMiddleOfTheData) {
         ScriptedServerOptions small;
         small.receiveBuffer = 4096;
         ScriptedServer server(s, small);
-        ProgramResult r = run(p, server, {"-a:" + file, "-tmo:2"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not send:  error= -1\n"), std::string::npos) << r.err;
-        EXPECT_GE(r.seconds, 1.9);
-        EXPECT_LT(r.seconds, 8);
+        runFailing(p, server, {"-a:" + file, "-tmo:2"}, "Could not send:  error= -1\n", 8, 1.9);
         EXPECT_EQ(server.finish().find("QUIT\r\n"), std::string::npos);
     }
-    std::remove(file.c_str());
 }
 
 TEST_P(SendFaults, StallEndsAtTheTimeout) {
     const Protocol& p = GetParam();
     {  // No greeting at all: the time-out closes the session, which counts as a failed connect.
         ScriptedServer server({stall(15000)});
-        ProgramResult r = run(p, server, {"-tmo:2"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:" + server.portText() + ", error= -1\n"),
-                  std::string::npos)
-            << r.err;
-        EXPECT_GE(r.seconds, 1.9);
-        EXPECT_LT(r.seconds, 6);
+        runFailing(p, server, {"-tmo:2"}, connectFailed(server.port(), -1), 6, 1.9);
     }
     {  // No reply to the end of the data: the wait is the -tmo: value, and no QUIT follows.
         Script s = dialogueUpTo("");
         s.push_back(expectUntil("."));
         s.push_back(stall(15000));
         ScriptedServer server(s);
-        ProgramResult r = run(p, server, {"-tmo:1"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not send:  error= 0\n"), std::string::npos) << r.err;
-        EXPECT_GE(r.seconds, 0.9);
-        EXPECT_LT(r.seconds, 5);
+        runFailing(p, server, {"-tmo:1"}, "Could not send:  error= 0\n", 5, 0.9);
         EXPECT_EQ(server.finish().find("QUIT"), std::string::npos);
     }
 }
@@ -166,22 +146,14 @@ TEST_P(SendFaults, LongLinesAndGarbageEndTheDialogue) {
     const Protocol& p = GetParam();
     {  // A greeting of a megabyte without a line end: read in pieces, none of them a reply.
         ScriptedServer server({send("220 "), sendBytes(1 << 20, "x"), stall(10000)});
-        ProgramResult r = run(p, server, {"-tmo:5"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:" + server.portText() + ", error= 0\n"),
-                  std::string::npos)
-            << r.err;
-        EXPECT_LT(r.seconds, 4);
+        runFailing(p, server, {"-tmo:5"}, connectFailed(server.port(), 0), 4);
     }
     {  // Binary garbage (NUL bytes and high bytes) as the reply to MAIL FROM.
         Script s = dialogueUpTo("MAIL");
         s.push_back(sendBytes(3000, std::string("\x00\xff\x80\x1b[2J garbage\r\n", 17)));
         s.push_back(stall(10000));
         ScriptedServer server(s);
-        ProgramResult r = run(p, server, {"-tmo:5"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_NE(r.err.find("Could not send:  error= 0\nStatus: "), std::string::npos) << r.err;
-        EXPECT_LT(r.seconds, 4);
+        runFailing(p, server, {"-tmo:5"}, "Could not send:  error= 0\nStatus: ", 4);
     }
 }
 

@@ -3,7 +3,6 @@
 #include "send/sender_session.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -13,45 +12,30 @@
 #include <string>
 
 #include "send/file_sender.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
 
-class TempFile {
-public:
-    TempFile() {
-        char name[] = "/tmp/qarvel-send-XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0) ::close(fd);
-        path_ = name;
-        std::remove(path_.c_str());
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    const std::string& path() const { return path_; }
-    std::string read() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-private:
-    std::string path_;
-};
+std::string readFile(const std::string& path) {
+    std::stringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
 
 // Sends one message through a fresh file sender and returns what the file holds.
 struct Composed {
     FileSender sender;
-    TempFile file;
+    test::TempFolder folder;
     std::string send(const String& to, const std::string& body, const String& cc = String(),
                      const String& bcc = String(), const String& from = "a@example.org",
                      const String& replyTo = String(), const String& subject = "s") {
-        EXPECT_EQ(sender.connectSession(file.path().c_str(), String()), 1);
+        EXPECT_EQ(sender.connectSession(folder.file("m.eml"), String()), 1);
         EXPECT_EQ(sender.sendMessage(from, replyTo, to, subject, body.data(), body.size(), String(), cc, bcc,
                                      String()),
                   1);
         sender.disconnect();
-        return file.read();
+        return readFile(folder.file("m.eml"));
     }
 };
 
@@ -217,17 +201,9 @@ TEST(SenderSession, EncodedBodies) {
 }
 
 TEST(SenderSession, TwoMessagesAppendToOneFile) {
-    FileSender sender;
-    TempFile file;
-    std::string body = "one\r\n";
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(sender.connectSession(file.path().c_str(), String()), 1);
-        ASSERT_EQ(sender.sendMessage("a@b.test", String(), "c@d.test", "s", body.data(), body.size(),
-                                     String(), String(), String(), String()),
-                  1);
-        sender.disconnect();
-    }
-    std::string all = file.read();
+    Composed c;
+    c.send("c@d.test", "one\r\n");
+    std::string all = c.send("c@d.test", "one\r\n");
     size_t first = all.find("\r\none\r\n\r\n");
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(all.find("To: c@d.test", first), std::string::npos);
@@ -236,23 +212,8 @@ TEST(SenderSession, TwoMessagesAppendToOneFile) {
     // A file in a folder that does not exist: the send succeeds and no file appears.
     FileSender lost;
     ASSERT_EQ(lost.connectSession("/nonexistent-folder-qarvel/x.eml", String()), 1);
-    EXPECT_EQ(lost.sendMessage("a@b.test", String(), "c@d.test", "s", body.data(), body.size(), String(),
-                               String(), String(), String()),
+    EXPECT_EQ(lost.sendMessage("a@b.test", String(), "c@d.test", "s", "x", 1, String(), String(), String(), String()),
               1);
-}
-
-TEST(SenderSession, MultipartBodyGoesThroughTheComposer) {
-    TempFile attachment;
-    { std::ofstream(attachment.path()) << ".dot first\nplain\n"; }
-    Composed c;
-    ASSERT_EQ(c.sender.addAttachment(attachment.path().c_str(), "", false), 1);
-    std::string m = c.send("x@a.test", "body text\r\n");
-    EXPECT_NE(m.find("Date: "), std::string::npos);
-    EXPECT_NE(m.find("Content-Type: multipart/mixed; boundary=\"NEXT_PART_"), std::string::npos) << m;
-    EXPECT_NE(m.find("body text"), std::string::npos);
-    EXPECT_EQ(m.substr(m.size() - 4), "\r\n\r\n");
-    EXPECT_EQ(m.find("\r\n.\r\n"), std::string::npos);
-    EXPECT_EQ(c.sender.attachmentCount(), 1);
 }
 
 TEST(SenderSession, DateStyles) {
@@ -298,25 +259,33 @@ TEST(SenderSession, AddressHelpers) {
     EXPECT_EQ(splitRecipientText(String(std::string(30000, ',')), 100).size(), 100u);
 }
 
-TEST(SenderSession, AttachmentsAndRelease) {
+TEST(SenderSession, AttachmentsThroughTheComposerAndRelease) {
+    Composed c;
+    const std::string path = c.folder.put("notes.txt", ".dot first\nplain\n");
+    EXPECT_EQ(c.sender.addAttachment("/nonexistent/qarvel/file", "n", false), 0);
+    ASSERT_EQ(c.sender.addAttachment(path, "", false), 1);
+    std::string m = c.send("x@a.test", "body text\r\n");
+    EXPECT_NE(m.find("Date: "), std::string::npos);
+    EXPECT_NE(m.find("Content-Type: multipart/mixed; boundary=\"NEXT_PART_"), std::string::npos) << m;
+    EXPECT_NE(m.find("body text"), std::string::npos);
+    EXPECT_EQ(m.substr(m.size() - 4), "\r\n\r\n");
+    EXPECT_EQ(m.find("\r\n.\r\n"), std::string::npos);
+    EXPECT_EQ(c.sender.attachmentCount(), 1);
+
+    // Releasing forgets the files and, when asked, removes them.
     FileSender sender;
-    TempFile a;
-    { std::ofstream(a.path()) << "x"; }
-    EXPECT_EQ(sender.addAttachment("/nonexistent/qarvel/file", "n", false), 0);
-    EXPECT_EQ(sender.addAttachment(a.path().c_str(), "", false), 1);
-    EXPECT_EQ(sender.addAttachment(a.path().c_str(), "cid:logo", true), 1);
+    EXPECT_EQ(sender.addAttachment(path, "", false), 1);
+    EXPECT_EQ(sender.addAttachment(path, "cid:logo", true), 1);
     EXPECT_EQ(sender.attachmentFiles().size(), 1u);
     EXPECT_EQ(sender.relatedNames().size(), 1u);
     EXPECT_TRUE(sender.hasMultipartBody());
     sender.releaseFiles(false);
     EXPECT_TRUE(sender.attachmentFiles().empty());
     EXPECT_FALSE(sender.hasMultipartBody());
-    std::ifstream still(a.path());
-    EXPECT_TRUE(still.good());
-    sender.addAttachment(a.path().c_str(), "", false);
+    EXPECT_TRUE(std::ifstream(path).good());
+    sender.addAttachment(path, "", false);
     sender.releaseFiles(true);
-    std::ifstream gone(a.path());
-    EXPECT_FALSE(gone.good());
+    EXPECT_FALSE(std::ifstream(path).good());
 }
 
 } // namespace

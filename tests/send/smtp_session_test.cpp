@@ -3,17 +3,17 @@
 #include "send/smtp_session.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "send/qmtp_session.h"
 #include "send/scripted_peer.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
+
+using Peer = ScriptedPeer<SmtpSession>;
 
 const char kEhloReply[] =
     "250-mx.test\r\n"
@@ -22,6 +22,17 @@ const char kEhloReply[] =
     "250-DSN\r\n"
     "250-ETRN\r\n"
     "250 8BITMIME\r\n";
+// The greeting and the reply to HELO, or to EHLO with the extensions above.
+const std::string kHelo = "220 x\r\n250 ok\r\n";
+const std::string kEhlo = std::string("220 x\r\n") + kEhloReply;
+
+// Gives the peer its replies and connects to host "h"; true when the greeting succeeded.
+template <class Session>
+bool start(ScriptedPeer<Session>& s, const std::string& replies, bool esmtp = false) {
+    s.setEsmtp(esmtp ? 1 : 0);
+    s.replies = replies;
+    return s.connectSession("h", String()) == 1;
+}
 
 std::string afterGreeting(const std::string& commands) { return commands.substr(commands.find('\n') + 1); }
 
@@ -32,7 +43,7 @@ int sendSimple(SmtpSession& s, const String& to, const String& cc = String(), co
 }
 
 TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
-    ScriptedPeer<SmtpSession> s;
+    Peer s;
     s.setEsmtp(1);
     s.replies = std::string("220 mx.test ESMTP\r\n") + kEhloReply;
     ASSERT_EQ(s.connectSession("mx.test", String()), 1);
@@ -44,7 +55,7 @@ TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
     EXPECT_FALSE(s.extensions().startTls);
 
     // EHLO refused with 5xx: HELO with the same domain, ESMTP off.
-    ScriptedPeer<SmtpSession> old;
+    Peer old;
     old.setEsmtp(1);
     old.replies = "220 old\r\n500 what\r\n250 ok\r\n";
     ASSERT_EQ(old.connectSession("old.test", "2525"), 1);
@@ -52,77 +63,58 @@ TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
     EXPECT_EQ(old.sent, "EHLO " + domain + "\r\nHELO " + domain + "\r\n");
     EXPECT_EQ(old.esmtpInUse(), 0);
     EXPECT_EQ(old.openedHost, "old.test:2525 ");
-    EXPECT_FALSE(domain.empty());
     EXPECT_NE(domain.find('.'), std::string::npos);  // a dotted name, "unknown" at worst
 
     // Without -esmtp the greeting is HELO, and AUTH is refused locally.
-    ScriptedPeer<SmtpSession> plain;
-    plain.replies = "220 x\r\n250 ok\r\n";
-    ASSERT_EQ(plain.connectSession("h", String()), 1);
+    Peer plain;
+    ASSERT_TRUE(start(plain, kHelo));
     EXPECT_EQ(plain.sent.rfind("HELO ", 0), 0u);
     EXPECT_EQ(plain.authenticate("u", "p"), 0);
     EXPECT_STREQ(plain.replyLine(), "ESMTP not enabled\n");
 
-    // A greeting that is binary garbage, then nothing: the connect fails, no hang.
-    ScriptedPeer<SmtpSession> garbage;
-    garbage.setEsmtp(1);
-    garbage.replies = std::string("\x01\xff\xfe garbage\r\n", 12);
-    EXPECT_LT(garbage.connectSession("g", String()), 1);
-
-    // A reply of endless continuation lines is cut off.
-    ScriptedPeer<SmtpSession> endless;
-    endless.setEsmtp(1);
-    endless.replies = "220 x\r\n";
-    for (int i = 0; i < 2000; ++i) endless.replies += "250-X\r\n";
-    EXPECT_LT(endless.connectSession("e", String()), 1);
-
-    // A 5000-byte reply line arrives in pieces and does not overflow anything.
-    ScriptedPeer<SmtpSession> longLine;
+    // A greeting that is binary garbage, then nothing, and a reply of endless continuation
+    // lines: the connect fails, no hang. A 5000-byte reply line arrives in pieces and
+    // overflows nothing.
+    Peer garbage, endless, longLine;
+    EXPECT_FALSE(start(garbage, std::string("\x01\xff\xfe garbage\r\n", 12), true));
+    std::string continued = "220 x\r\n";
+    for (int i = 0; i < 2000; ++i) continued += "250-X\r\n";
+    EXPECT_FALSE(start(endless, continued, true));
     longLine.replies = "220 " + std::string(5000, 'x') + "\r\n250 ok\r\n";
     EXPECT_GE(longLine.connectSession("l", String()), 0);
 }
 
 TEST(SmtpSession, AuthPlainAndLoginBytes) {
-    ScriptedPeer<SmtpSession> s;
-    s.setEsmtp(1);
-    s.replies = std::string("220 x\r\n") + kEhloReply + "334 \r\n235 ok\r\n" + kEhloReply;
-    ASSERT_EQ(s.connectSession("h", String()), 1);
+    Peer s;
+    ASSERT_TRUE(start(s, kEhlo + "334 \r\n235 ok\r\n" + kEhloReply, true));
     ASSERT_EQ(s.authenticate("test", "secret"), 1);
     // base64 of "\0test\0secret"
     EXPECT_NE(s.sent.find("AUTH PLAIN\r\nAHRlc3QAc2VjcmV0\r\nEHLO "), std::string::npos) << s.sent;
 
     // Only LOGIN offered: the user name rides on the AUTH command.
-    ScriptedPeer<SmtpSession> login;
-    login.setEsmtp(1);
-    login.replies = "220 x\r\n250-x\r\n250 AUTH LOGIN\r\n334 UGFzc3dvcmQ6\r\n235 ok\r\n250 x\r\n";
-    ASSERT_EQ(login.connectSession("h", String()), 1);
+    Peer login;
+    ASSERT_TRUE(start(login, "220 x\r\n250-x\r\n250 AUTH LOGIN\r\n334 UGFzc3dvcmQ6\r\n235 ok\r\n250 x\r\n", true));
     ASSERT_EQ(login.authenticate("test", "secret"), 1);
     EXPECT_NE(login.sent.find("AUTH LOGIN dGVzdA==\r\nc2VjcmV0\r\nEHLO "), std::string::npos) << login.sent;
     EXPECT_EQ(login.sent.find("AUTH PLAIN"), std::string::npos);
 
     // PLAIN refused, LOGIN offered too: LOGIN is tried next; a refused user name gives -1.
-    ScriptedPeer<SmtpSession> both;
-    both.setEsmtp(1);
-    both.replies = std::string("220 x\r\n") + kEhloReply + "334 \r\n535 no\r\n535 no user\r\n";
-    ASSERT_EQ(both.connectSession("h", String()), 1);
+    Peer both;
+    ASSERT_TRUE(start(both, kEhlo + "334 \r\n535 no\r\n535 no user\r\n", true));
     EXPECT_EQ(both.authenticate("test", "bad"), -1);
     EXPECT_NE(both.sent.find("AUTH LOGIN dGVzdA==\r\n"), std::string::npos);
 
     // Only PLAIN offered and refused: 0, no LOGIN.
-    ScriptedPeer<SmtpSession> plainOnly;
-    plainOnly.setEsmtp(1);
-    plainOnly.replies = "220 x\r\n250 AUTH PLAIN\r\n334 \r\n535 no\r\n";
-    ASSERT_EQ(plainOnly.connectSession("h", String()), 1);
+    Peer plainOnly;
+    ASSERT_TRUE(start(plainOnly, "220 x\r\n250 AUTH PLAIN\r\n334 \r\n535 no\r\n", true));
     EXPECT_EQ(plainOnly.authenticate("test", "bad"), 0);
     EXPECT_EQ(plainOnly.sent.find("AUTH LOGIN"), std::string::npos);
 }
 
 TEST(SmtpSession, EnvelopeDsnAndEightBit) {
-    ScriptedPeer<SmtpSession> s;
-    s.setEsmtp(1);
+    Peer s;
     s.setEightBit(1);
-    s.replies = std::string("220 x\r\n") + kEhloReply + "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
-    ASSERT_EQ(s.connectSession("h", String()), 1);
+    ASSERT_TRUE(start(s, kEhlo + "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
     ASSERT_EQ(sendSimple(s, "Bob <b@x.test>, c@y.test (Carl, the second)"), 1);
     EXPECT_EQ(afterGreeting(s.commandsOnly()),
               "MAIL FROM:<a@example.org> BODY=8BITMIME\n"
@@ -132,29 +124,26 @@ TEST(SmtpSession, EnvelopeDsnAndEightBit) {
     EXPECT_NE(s.sent.find("\r\nhi\r\n\r\n.\r\n"), std::string::npos);
 
     // With the return-receipt flag SUCCESS is asked for too; the errors-to address wins.
-    ScriptedPeer<SmtpSession> r;
-    r.setEsmtp(1);
+    Peer r;
     r.setReturnReceipt(1);
-    r.replies = std::string("220 x\r\n") + kEhloReply + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
-    ASSERT_EQ(r.connectSession("h", String()), 1);
-    static const char body[] = "x";
-    ASSERT_EQ(r.sendMessage("a@x", "r@x", "b@x", "s", body, 1, String(), String(), String(), "e@x"), 1);
+    ASSERT_TRUE(start(r, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
+    ASSERT_EQ(r.sendMessage("a@x", "r@x", "b@x", "s", "x", 1, String(), String(), String(), "e@x"), 1);
     EXPECT_NE(r.sent.find("MAIL FROM:<e@x>\r\nRCPT TO:<b@x> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;b@x\r\n"),
               std::string::npos);
 }
 
 TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     // Limit 2, five recipients: three transactions, the second and third after RSET.
-    ScriptedPeer<SmtpSession> s;
+    Peer s;
     s.setRecipientLimit(2);
-    s.replies = "220 x\r\n250 ok\r\n";
+    std::string replies = kHelo;
     for (int t = 0; t < 3; ++t) {
-        if (t) s.replies += "250 reset\r\n";
-        s.replies += "250 ok\r\n250 ok\r\n";
-        if (t < 2) s.replies += "250 ok\r\n";
-        s.replies += "354 go\r\n250 queued\r\n";
+        if (t) replies += "250 reset\r\n";
+        replies += "250 ok\r\n250 ok\r\n";
+        if (t < 2) replies += "250 ok\r\n";
+        replies += "354 go\r\n250 queued\r\n";
     }
-    ASSERT_EQ(s.connectSession("h", String()), 1);
+    ASSERT_TRUE(start(s, replies));
     ASSERT_EQ(sendSimple(s, "r1@x,r2@x,r3@x", "r4@x", "r5@x"), 1);
     EXPECT_EQ(afterGreeting(s.commandsOnly()),
               "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nDATA\n"
@@ -162,73 +151,59 @@ TEST(SmtpSession, RecipientLimitAnd452Transactions) {
               "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<r5@x>\nDATA\n");
 
     // 452 after two recipients: the rest go in a second transaction.
-    ScriptedPeer<SmtpSession> full;
-    full.replies = "220 x\r\n250 ok\r\n"
-                   "250 ok\r\n250 ok\r\n250 ok\r\n452 too many\r\n354 go\r\n250 queued\r\n"
-                   "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
-    ASSERT_EQ(full.connectSession("h", String()), 1);
+    Peer full;
+    ASSERT_TRUE(start(full, kHelo + "250 ok\r\n250 ok\r\n250 ok\r\n452 too many\r\n354 go\r\n250 queued\r\n"
+                                    "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n"));
     ASSERT_EQ(sendSimple(full, "r1@x,r2@x,r3@x,r4@x"), 1);
     EXPECT_EQ(afterGreeting(full.commandsOnly()),
               "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nRCPT TO:<r3@x>\nDATA\n"
               "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<r4@x>\nDATA\n");
 
     // A refused recipient ends the transaction with -1 unless refusals are skipped.
-    ScriptedPeer<SmtpSession> refused;
-    refused.replies = "220 x\r\n250 ok\r\n250 ok\r\n550 no such user\r\n";
-    ASSERT_EQ(refused.connectSession("h", String()), 1);
+    Peer refused;
+    ASSERT_TRUE(start(refused, kHelo + "250 ok\r\n550 no such user\r\n"));
     EXPECT_EQ(sendSimple(refused, "bad@x,good@x"), -1);
     EXPECT_STREQ(refused.replyLine(), "550 no such user\r\n");
     EXPECT_EQ(refused.sent.find("DATA"), std::string::npos);
 
-    ScriptedPeer<SmtpSession> skip;
+    Peer skip;
     skip.setSkipRefused(1);
-    skip.replies = "220 x\r\n250 ok\r\n250 ok\r\n550 no\r\n250 ok\r\n354 go\r\n250 queued\r\n";
-    ASSERT_EQ(skip.connectSession("h", String()), 1);
+    ASSERT_TRUE(start(skip, kHelo + "250 ok\r\n550 no\r\n250 ok\r\n354 go\r\n250 queued\r\n"));
     EXPECT_EQ(sendSimple(skip, "bad@x,good@x"), 1);
 
     // Probe: no DATA, the verdict of the last RCPT.
-    ScriptedPeer<SmtpSession> probe;
+    Peer probe;
     probe.setProbe(1);
-    probe.replies = "220 x\r\n250 ok\r\n250 ok\r\n550 unknown\r\n";
-    ASSERT_EQ(probe.connectSession("h", String()), 1);
+    ASSERT_TRUE(start(probe, kHelo + "250 ok\r\n550 unknown\r\n"));
     EXPECT_EQ(sendSimple(probe, "who@x"), -1);
     EXPECT_EQ(probe.sent.find("DATA"), std::string::npos);
 }
 
 TEST(SmtpSession, ExtraRecipientFileAndEtrn) {
-    char name[] = "/tmp/qarvel-rcpt-XXXXXX";
-    int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    {
-        std::ofstream f(name);
-        f << "# comment\n\nextra1@x   \r\n\r\nextra2@x\n" << std::string(400, 'y') << "\nlast@x";
-    }
-    ScriptedPeer<SmtpSession> s;
-    EXPECT_EQ(s.loadRecipientFile(name), 0);
-    std::remove(name);
+    test::TempFolder folder;
+    Peer s;
+    EXPECT_EQ(s.loadRecipientFile(folder.put("rcpt.txt", "# comment\n\nextra1@x   \r\n\r\nextra2@x\n" +
+                                                             std::string(400, 'y') + "\nlast@x")),
+              0);
     ASSERT_EQ(s.extraRecipients().size(), 4u);
     EXPECT_EQ(s.extraRecipients()[0], "extra1@x");
     EXPECT_EQ(s.extraRecipients()[2].length(), 255u);
     EXPECT_EQ(s.loadRecipientFile("/nonexistent/qarvel"), 0);
 
-    s.setEsmtp(1);
-    s.replies = std::string("220 x\r\n") + kEhloReply + "250 ETRN started\r\n";
-    ASSERT_EQ(s.connectSession("h", String()), 1);
+    ASSERT_TRUE(start(s, kEhlo + "250 ETRN started\r\n", true));
     EXPECT_EQ(s.requestQueueRun("example.test"), 1);
     EXPECT_NE(s.sent.find("ETRN example.test\r\n"), std::string::npos);
 
-    ScriptedPeer<SmtpSession> none;
-    none.replies = "220 x\r\n250 ok\r\n";
-    ASSERT_EQ(none.connectSession("h", String()), 1);
+    Peer none;
+    ASSERT_TRUE(start(none, kHelo));
     EXPECT_EQ(none.requestQueueRun("example.test"), -1);
 }
 
 TEST(SmtpSession, FaultsMidDialogue) {
+    const std::string untilData = kHelo + "250 ok\r\n250 ok\r\n354 go\r\n";
     // The server drops the connection in the middle of the message data.
-    ScriptedPeer<SmtpSession> s;
-    s.replies = "220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n";
-    ASSERT_EQ(s.connectSession("h", String()), 1);
+    Peer s;
+    ASSERT_TRUE(start(s, untilData));
     s.closeAfterBytes = s.sent.size() + 60;
     std::string body(100000, 'z');
     EXPECT_LT(s.sendMessage("a@x", String(), "b@x", "s", body.data(), body.size(), String(), String(),
@@ -236,24 +211,22 @@ TEST(SmtpSession, FaultsMidDialogue) {
               0);
 
     // The server closes after DATA without a verdict: 0 (closed), not success.
-    ScriptedPeer<SmtpSession> silent;
-    silent.replies = "220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n";
-    ASSERT_EQ(silent.connectSession("h", String()), 1);
+    Peer silent;
+    ASSERT_TRUE(start(silent, untilData));
     EXPECT_LT(sendSimple(silent, "b@x"), 1);
 
     // Refused message: -1 with the reply kept.
-    ScriptedPeer<SmtpSession> bounced;
-    bounced.replies = "220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n554 rejected\r\n";
-    ASSERT_EQ(bounced.connectSession("h", String()), 1);
+    Peer bounced;
+    ASSERT_TRUE(start(bounced, untilData + "554 rejected\r\n"));
     EXPECT_EQ(sendSimple(bounced, "b@x"), -1);
     EXPECT_STREQ(bounced.replyLine(), "554 rejected\r\n");
 
     // A host list: the refused first entry is passed, the second opens.
-    ScriptedPeer<SmtpSession> list;
-    list.replies = "220 x\r\n250 ok\r\n";
+    Peer list;
+    list.replies = kHelo;
     ASSERT_EQ(list.connectSession("mx1, mx2:2526", "25"), 1);
     EXPECT_EQ(list.openedHost, "mx1:25 ");
-    ScriptedPeer<SmtpSession> star;
+    Peer star;
     star.openResult = -10061;
     EXPECT_EQ(star.connectSession("*", "25"), -10061);
     EXPECT_EQ(star.openedHost, "localhost:25 127.0.0.1:25 ");
@@ -261,12 +234,9 @@ TEST(SmtpSession, FaultsMidDialogue) {
 
 TEST(QmtpSession, PlainDialogue) {
     ScriptedPeer<QmtpSession> q;
-    q.setEsmtp(1);
     q.setRecipientLimit(1);
-    q.replies = "220 x\r\n250 hi\r\n"
-                "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n"
-                "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
-    ASSERT_EQ(q.connectSession("h", String()), 1);
+    ASSERT_TRUE(start(q, "220 x\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n"
+                         "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
     EXPECT_EQ(q.openedHost, "h:209 ");
     EXPECT_EQ(q.sent.rfind("HELO ", 0), 0u);
     EXPECT_EQ(q.authenticate("u", "p"), 0);
