@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,11 +63,7 @@ TEST(FileScan, KindDepthOrderAndTimeBounds) {
     both.scan((root + "/*").c_str(), 2, 2);
     std::vector<std::string> all = drain(both);
     ASSERT_EQ(all.size(), 6u);
-    auto at = [&](const std::string& p) {
-        for (size_t i = 0; i < all.size(); ++i)
-            if (all[i] == p) return static_cast<int>(i);
-        return -1;
-    };
+    auto at = [&](const std::string& p) { return std::find(all.begin(), all.end(), p) - all.begin(); };
     EXPECT_LT(at(root + "/sub/deep/a333.txt"), at(root + "/sub/deep"));
     EXPECT_LT(at(root + "/sub/deep"), at(root + "/sub"));
 

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "net/dns_discovery.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
@@ -28,13 +28,8 @@ TEST(MxDelivery, UnreachableNameServersStopTheRoute) {
 }
 
 TEST(MxDelivery, PrepareDnsServersReplacesLocalhostOnly) {
-    char path[] = "/tmp/qarvel-mx-resolv-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    FILE* file = fdopen(fd, "w");
-    std::fputs("nameserver 127.0.0.9\n", file);
-    std::fclose(file);
-    setenv(kResolvConfVariable, path, 1);
+    test::TempFolder folder;
+    setenv(kResolvConfVariable, folder.put("resolv.conf", "nameserver 127.0.0.9\n").c_str(), 1);
     String discovered = "localhost", smtp = "localhost", dns = "localhost", ldap = "localhost";
     prepareDnsServers(discovered, smtp, dns, false, ldap);
     EXPECT_EQ(discovered, "127.0.0.9");
@@ -47,7 +42,6 @@ TEST(MxDelivery, PrepareDnsServersReplacesLocalhostOnly) {
     EXPECT_EQ(smtp, "relay.example");
     EXPECT_EQ(ldap, "relay.example");
     unsetenv(kResolvConfVariable);
-    std::remove(path);
 }
 
 } // namespace
