@@ -12,7 +12,7 @@ int hexDigitValue(char c) {
 }
 
 String quotedPrintableEncode(const char* text, size_t length, bool headerMode, bool stopAtAngle,
-                             String* rest) {
+                             String* rest, bool crlf) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(length / 76 + 3 * length + 16);
@@ -25,9 +25,10 @@ String quotedPrintableEncode(const char* text, size_t length, bool headerMode, b
             break;
         }
         char next = i + 1 < length ? text[i + 1] : '\0';
+        bool lineEndCr = c == '\r' && (!crlf || next == '\n');
         bool literal = c < 127 && !(c == '.' && column == 1) &&
                        !((c == ' ' || c == '\t') && (next == '\r' || next == '\n')) &&
-                       (c >= 32 || c == '\r' || c == '\n' || c == '\t') && c != '=' &&
+                       (c >= 32 || lineEndCr || c == '\n' || c == '\t') && c != '=' &&
                        !(headerMode && (c == ' ' || c == '\t' || c == '?' || c == '_'));
         if (literal) {
             if (c == '\r') {
@@ -35,6 +36,7 @@ String quotedPrintableEncode(const char* text, size_t length, bool headerMode, b
                 continue;
             }
             if (c == '\n') {
+                if (crlf && (i == 0 || text[i - 1] != '\r')) out += '\r';
                 out += '\n';
                 column = 1;
                 continue;

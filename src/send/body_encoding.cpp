@@ -38,14 +38,7 @@ void SessionSink::write(const char* bytes, size_t count) {
 }
 
 std::string quotedPrintableCrlf(const char* data, size_t length) {
-    String encoded = quotedPrintableEncode(data, length, false, false, nullptr);
-    std::string out;
-    out.reserve(encoded.length() + encoded.length() / 32 + 8);
-    std::string_view e = encoded.view();
-    for (size_t i = 0; i < e.size(); ++i) {
-        if (e[i] == '\n' && (i == 0 || e[i - 1] != '\r')) out += '\r';
-        out += e[i];
-    }
+    std::string out = quotedPrintableEncode(data, length, false, false, nullptr, true).str();
     if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
         char blank = out.back();
         out.pop_back();

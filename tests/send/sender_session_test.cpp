@@ -183,6 +183,10 @@ TEST(SenderSession, EncodedBodies) {
     EXPECT_EQ(bodyOf(m), "a=3Db\r\n=2Ex=20\r\ncaf=C3=A9\r\n\r\n");
     EXPECT_NE(m.find("From: =?utf-8?Q?Jos=C3=A9=20?=<j@a.test>\r\n"), std::string::npos) << m;
     EXPECT_NE(m.find("Subject: =?utf-8?Q?caf=C3=A9=20au=20lait?=\r\n"), std::string::npos) << m;
+    // Line ends go out as CR LF; a CR that ends no line is encoded, never sent bare.
+    Composed lineEnds;
+    m = lineEnds.send("x@a.test", "lone\rcr\nbare lf\r\n");
+    EXPECT_EQ(bodyOf(m), "lone=0Dcr\r\nbare lf\r\n\r\n");
 
     Composed noEncoding;
     noEncoding.sender.setHeaderEncoding(0);

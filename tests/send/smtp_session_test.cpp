@@ -1,5 +1,6 @@
 // Exact SMTP and QMTP dialogues: greeting and EHLO/HELO fallback, extensions, AUTH bytes,
 // envelopes, limits and 452/552 transactions, probe and skip-refused, faults.
+#include "base/base64.h"
 #include "send/smtp_session.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +91,15 @@ TEST(SmtpSession, AuthPlainAndLoginBytes) {
     ASSERT_EQ(s.authenticate("test", "secret"), 1);
     // base64 of "\0test\0secret"
     EXPECT_NE(s.sent.find("AUTH PLAIN\r\nAHRlc3QAc2VjcmV0\r\nEHLO "), std::string::npos) << s.sent;
+
+    // A credential longer than one base64 line still goes out as one line.
+    Peer longPlain;
+    ASSERT_TRUE(start(longPlain, kEhlo + "334 \r\n235 ok\r\n" + kEhloReply, true));
+    ASSERT_EQ(longPlain.authenticate(std::string(40, 'u').c_str(), std::string(40, 'p').c_str()), 1);
+    std::string expected = base64Encode(std::string(1, '\0') + std::string(40, 'u') + '\0' +
+                                        std::string(40, 'p')).str();
+    EXPECT_NE(longPlain.sent.find("AUTH PLAIN\r\n" + expected + "\r\nEHLO "), std::string::npos)
+        << longPlain.sent;
 
     // Only LOGIN offered: the user name rides on the AUTH command.
     Peer login;
