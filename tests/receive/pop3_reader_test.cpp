@@ -138,13 +138,5 @@ TEST(Pop3Reader, BrokenServers) {
     EXPECT_EQ(huge.login("u", "p"), -1);
 }
 
-TEST(Pop3Reader, StlsRequiredButNotOffered) {
-    Pop3 pop("+OK ready\r\n-ERR unknown command\r\n");
-    pop.setTls(1);
-    EXPECT_LT(pop.open("h", "110", nullptr, 0), 1);
-    EXPECT_EQ(pop.sent(), "STLS\r\nQUIT\r\n");  // the password is never sent
-    EXPECT_FALSE(pop.connected());
-}
-
 } // namespace
 } // namespace qarvel
