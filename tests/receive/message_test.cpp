@@ -82,10 +82,7 @@ TEST(WriteAttachment, FailedWriteIsReported) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
-        PartData data;
-        data.setSpillFolder("/nonexistent-folder");
         std::string block(100000, 'z');
-        data.append(block.data(), block.size());
         MessagePart part;
         part.data.append(block.data(), block.size());
         String name = "big.bin";
