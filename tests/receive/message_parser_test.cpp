@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "receive/line_source.h"
@@ -224,10 +222,7 @@ TEST_F(ParserTest, LargePartSpillsToFile) {
     EXPECT_EQ(p->data.head(6), "ABCDEF");
     String name = msg.partFileName;
     ASSERT_EQ(writeAttachment(dir.path.c_str(), name, *p, false, false), kWriteOk);
-    std::ifstream in(dir.file("big.bin"), std::ios::binary);
-    std::stringstream got;
-    got << in.rdbuf();
-    EXPECT_EQ(got.str().size(), p->size());
+    EXPECT_EQ(dir.read("big.bin").size(), p->size());
 }
 
 } // namespace

@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,13 +21,6 @@
 
 namespace qarvel {
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The names in the folder that begin with prefix, sorted and blank-separated.
 std::string entries(const std::string& folder, const std::string& prefix) {
@@ -191,7 +182,7 @@ TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("From s1@example.org ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("Body 1\r\n-----\nFrom s2@example.org "), std::string::npos) << r.out;
-    EXPECT_EQ(readFile(folder.file("harvest.txt")), "Sender1 <s1@example.org>\nSender2 <s2@example.org>\n");
+    EXPECT_EQ(folder.read("harvest.txt"), "Sender1 <s1@example.org>\nSender2 <s2@example.org>\n");
 
     EXPECT_EQ(mailboxFromLine("Ann Smith <ann@x.org>", 0), "From ann@x.org Thu Jan  1 00:00:00 1970\n");
     EXPECT_EQ(mailboxFromLine("[unknown]", 0).rfind("From MAILER-DAEMON ", 0), 0u);
@@ -205,7 +196,7 @@ TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
     o.remove = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(readFile(folder.file("all.txt")), "Body 1\r\nBody 2\r\nBody 3\r\n");
+    EXPECT_EQ(folder.read("all.txt"), "Body 1\r\nBody 2\r\nBody 3\r\n");
     EXPECT_EQ(entries(folder.path, "qarvel-exec-"), "");
     EXPECT_EQ(entries(folder.path, "m0"), "");  // all three deleted after the command
     EXPECT_NE(r.out.find("Deleted message #3\n"), std::string::npos);
@@ -269,7 +260,7 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAMissingFolderKeepsTheMessage) {
     o.quiet = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
-    std::string bytes = readFile(folder.file("out/data.bin"));
+    std::string bytes = folder.read("out/data.bin");
     ASSERT_EQ(bytes.size(), 32u);
     for (int i = 0; i < 32; ++i) EXPECT_EQ(bytes[i], static_cast<char>(i));
     EXPECT_EQ(entries(folder.path, "m0"), "");
