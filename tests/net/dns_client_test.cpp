@@ -133,6 +133,8 @@ void expectEachEndsCleanly(const std::vector<Fault>& faults) {
             EXPECT_EQ(names(answers), f.answers);
         }
         if (f.dropped) { EXPECT_EQ(s.client.openCount, 0); }
+        s.client.disconnect();
+        EXPECT_EQ(s.server.error(), "");  // the query arrived whole
     }
 }
 

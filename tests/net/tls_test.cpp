@@ -230,6 +230,7 @@ TEST(StartTls, BrokenUpgradeSendsNoCredentials) {
             }
             EXPECT_NE(err.find(k.message), std::string::npos) << err;
             std::string received = server.finish();
+            EXPECT_EQ(server.error(), "");  // the dialogue went as scripted
             EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
             // "dGVzd" starts the base64 of "test".
             for (const char* secret : {"AUTH", "dGVzd", "secret", "MAIL FROM"})
@@ -262,6 +263,7 @@ TEST(StartTls, BrokenStlsSendsNoCredentials) {
         EXPECT_NE(err.find(refused ? "POP3 server does not offer STLS" : "TLS negotiation with '127.0.0.1' failed"),
                   std::string::npos) << err;
         std::string received = server.finish();
+        EXPECT_EQ(server.error(), "");
         // A refusal is answered with QUIT, and nothing else follows.
         if (refused) { EXPECT_EQ(received, "STLS\r\nQUIT\r\n"); }
         EXPECT_EQ(received.rfind("STLS\r\n", 0), 0u) << received;
