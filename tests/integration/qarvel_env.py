@@ -1,5 +1,7 @@
 """Shared helpers for the integration tests: where the binary and the servers are, how to run
 qarvel as a user would, and how to read what a server received."""
+import email
+import email.policy
 import os
 import pathlib
 import subprocess
@@ -8,6 +10,7 @@ import time
 SOURCE = pathlib.Path(os.environ.get("QARVEL_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 BINARY = os.environ.get("QARVEL_BINARY", str(SOURCE / "build" / "qarvel"))
 STATE = pathlib.Path(os.environ.get("QARVEL_STATE", SOURCE / "build" / "state"))
+INBOX = STATE / "mail" / "inbox"  # Postfix delivers every test message here
 
 
 def _ports():
@@ -49,14 +52,26 @@ def maildir_files(path):
     return sorted(files, key=lambda p: (p.stat().st_mtime, p.name))
 
 
-def wait_for_mail(path, count, timeout=15):
-    """Waits until the Maildir holds at least count messages; returns their files."""
+def inbox_with(tag, count=1, timeout=15):
+    """The files of Postfix's inbox whose header holds tag, once there are count of them or the
+    time is up (timeout 0: look once)."""
     deadline = time.time() + timeout
     while True:
-        files = maildir_files(path)
-        if len(files) >= count or time.time() > deadline:
-            return files
+        found = []
+        for path in maildir_files(INBOX):
+            try:
+                if tag.encode() in path.read_bytes().split(b"\n\n", 1)[0]:
+                    found.append(path)
+            except OSError:
+                continue
+        if len(found) >= count or time.time() >= deadline:
+            return found
         time.sleep(0.1)
+
+
+def parsed(path):
+    """The message in the file, parsed by Python's email package (default policy)."""
+    return email.message_from_bytes(pathlib.Path(path).read_bytes(), policy=email.policy.default)
 
 
 MAIL_UID = 65534  # the userdb uid of the Dovecot users (scripts/servers/dovecot.sh)

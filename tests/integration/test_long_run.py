@@ -4,8 +4,6 @@ Dovecot every second. Their open file descriptors and resident memory are sample
 first few repetitions and again after N of them: the descriptor count must not change at all and
 the resident size must stay within a small bound. N is QARVEL_LONG_RUNS (default 60, about a
 minute; 500 for the full soak)."""
-import email
-import email.policy
 import os
 import pathlib
 import platform
@@ -24,7 +22,6 @@ from test_receive import message
 RUNS = int(os.environ.get("QARVEL_LONG_RUNS", "60"))
 WARM_UP = 5                   # repetitions before the first sample (allocator pools settle)
 RSS_BOUND_KIB = 1024          # growth allowed between the two samples
-INBOX = env.STATE / "mail" / "inbox"
 READER_USER = "test"
 # The sleep between runs: a sample is taken only while the process sits in it, so no run's
 # connection or files are open at that moment.
@@ -114,18 +111,6 @@ class Repeater:
         self.err.close()
 
 
-def inbox_files_with(tag):
-    found = []
-    for path in env.maildir_files(INBOX):
-        try:
-            head = path.read_bytes().split(b"\n\n", 1)[0]
-        except OSError:
-            continue
-        if tag.encode() in head:
-            found.append(path)
-    return found
-
-
 class LongRunTest(unittest.TestCase):
     def setUp(self):
         self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-long-"))
@@ -133,7 +118,7 @@ class LongRunTest(unittest.TestCase):
 
     def tearDown(self):
         # The Postfix inbox is shared with the other scripts, which scan it: leave it as it was.
-        for path in inbox_files_with(self.tag):
+        for path in env.inbox_with(self.tag, timeout=0):
             path.unlink(missing_ok=True)
         shutil.rmtree(self.tmp, ignore_errors=True)
 
@@ -182,13 +167,9 @@ class LongRunTest(unittest.TestCase):
         self.assertEqual((out / "b.bin").read_bytes(), pieces["b.bin"])
         self.assertEqual(sorted(p.name for p in out.iterdir()), ["a.bin", "b.bin"])
         self.assertEqual(len(env.maildir_files(env.user_maildir(READER_USER))), 3)
-        deadline = time.monotonic() + 30
-        while len(inbox_files_with(self.tag)) < sent_runs and time.monotonic() < deadline:
-            time.sleep(0.2)
-        delivered = inbox_files_with(self.tag)
+        delivered = env.inbox_with(self.tag, sent_runs, timeout=30)
         self.assertGreaterEqual(len(delivered), sent_runs)
-        parsed = email.message_from_bytes(delivered[-1].read_bytes(), policy=email.policy.default)
-        [part] = [p for p in parsed.iter_attachments()]
+        [part] = list(env.parsed(delivered[-1]).iter_attachments())
         self.assertEqual(part.get_filename(), "report.bin")
         self.assertEqual(part.get_content(), attachment.read_bytes())
 

@@ -1,6 +1,7 @@
 """Reading mailboxes end to end: build/qarvel is run as a user would run it against the private
 Dovecot (POP3), with extraction, commands, deletion, forwarding and read receipts; what is left
-on the server, the extracted files and what Postfix delivered are checked afterwards."""
+on the server, the extracted files and what Postfix delivered are checked afterwards. (Filters,
+empty mailboxes and refused connections: tests/receive.)"""
 import email
 import email.policy
 import os
@@ -10,7 +11,6 @@ import shutil
 import signal
 import subprocess
 import tempfile
-import time
 import unittest
 import uuid
 from email.message import EmailMessage
@@ -18,7 +18,6 @@ from email.message import EmailMessage
 import qarvel_env as env
 
 POP3 = ["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-pass:secret"]
-INBOX = env.STATE / "mail" / "inbox"
 
 
 def pop3(user, *args, **kw):
@@ -49,40 +48,12 @@ def left_on_server(user):
     return len(env.maildir_files(env.user_maildir(user)))
 
 
-def wired():
-    """True once the program entry runs the receive driver for -mail runs."""
-    r = env.run(["-mail", "-host:/nonexistent/none.eml"])
-    return b"Could not retrieve message (1/1)" in r.stderr
-
-
-def inbox_messages_with(token, count=1, timeout=15):
-    """The messages of Postfix's inbox whose Subject holds the token (parsed)."""
-    deadline = time.time() + timeout
-    while True:
-        found = []
-        for path in env.maildir_files(INBOX):
-            parsed = email.message_from_bytes(path.read_bytes(), policy=email.policy.default)
-            if token in str(parsed.get("Subject", "")):
-                found.append(parsed)
-        if len(found) >= count or time.time() > deadline:
-            return found
-        time.sleep(0.2)
-
-
-@unittest.skipUnless(wired(), "the program entry does not run the receive driver yet")
 class ReceiveTest(unittest.TestCase):
     def setUp(self):
         self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-receive-"))
 
     def tearDown(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
-
-    def test_empty_mailbox_prints_statistics_only(self):
-        env.fill_maildir("alice", [])
-        out, err = text(r := pop3("alice", "-kbs"))
-        self.assertEqual(r.returncode, 0, err)
-        self.assertTrue(out.startswith("Received 0 bytes in "), out)
-        self.assertNotIn("1. ", out)
 
     def test_one_message_extracted_byte_for_byte_then_deleted(self):
         data = os.urandom(50000)
@@ -97,7 +68,7 @@ class ReceiveTest(unittest.TestCase):
         self.assertEqual((folder / "data.bin").read_bytes(), data)
         self.assertEqual(left_on_server("bob"), 0)
 
-    def test_five_hundred_messages_ranges_and_filters(self):
+    def test_five_hundred_messages_a_range_and_fast_deletion(self):
         env.fill_maildir("carol", [message(f"Number {i:03d}", sender=f"s{i}@example.test")
                                    for i in range(1, 501)])
         out, err = text(r := pop3("carol", "-br"))
@@ -107,11 +78,6 @@ class ReceiveTest(unittest.TestCase):
         out, _ = text(pop3("carol", "-br", "-msg:3", "-first:2"))
         self.assertEqual([l for l in out.splitlines() if ". Number" in l],
                          ["1. Number 003", "2. Number 004", "3. Number 005"])
-        out, _ = text(pop3("carol", "-br", "-pat:*number 25*"))
-        self.assertEqual(len([l for l in out.splitlines() if ". Number 25" in l]), 10)
-        out, _ = text(pop3("carol", "-br", "-spat:s499@*"))
-        self.assertIn("Number 499", out)
-        self.assertNotIn("Number 498", out)
         self.assertEqual(left_on_server("carol"), 500)
         # Fast deletion: no output, nothing retrieved, every message in the range gone.
         r = pop3("carol", "-rm", "-br", "-q", "-msg:1", "-first:99")
@@ -157,7 +123,7 @@ class ReceiveTest(unittest.TestCase):
         relay = "127.0.0.1:" + env.port("SMTP_PORT")
         r = pop3("bob", "-relay:" + relay)
         self.assertEqual(r.returncode, 0, r.stderr)
-        got = inbox_messages_with(f"Forward {token}")
+        got = [env.parsed(p) for p in env.inbox_with(f"Forward {token}")]
         self.assertEqual(len(got), 1)
         self.assertEqual(got[0].get_content().strip(), "forwarded body")
         self.assertEqual(got[0]["From"], "Sender <sender@example.test>")
@@ -168,18 +134,15 @@ class ReceiveTest(unittest.TestCase):
         config.write_text(f"SMTP_PORT {env.port('SMTP_PORT')}\n")
         r = env.run(POP3 + ["-user:bob", "-mdn", "-config:" + str(config)])
         self.assertEqual(r.returncode, 0, r.stderr)
-        got = inbox_messages_with(f"Read: Forward {token} (RECEIPT)")
+        got = [env.parsed(p) for p in env.inbox_with(f"Read: Forward {token} (RECEIPT)")]
         self.assertEqual(len(got), 1)
         self.assertIn("asker@example.test", got[0]["X-Original-To"] or got[0]["Delivered-To"] or "")
 
-    def test_login_refused_and_connect_refused(self):
+    def test_login_refused(self):
         r = env.run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:alice", "-pass:wrong"])
         self.assertEqual(r.returncode, 1)
         err = r.stderr.decode()
         self.assertIn(f"Could not log in as 'alice' to: 127.0.0.1:{env.port('POP3_PORT')}\n-ERR", err)
-        r = env.run(["-host:127.0.0.1", "-port:1", "-user:alice", "-pass:x", "-retries:1"])
-        self.assertEqual(r.returncode, 1)
-        self.assertIn("Could not connect to: 127.0.0.1:1, error= -10061", r.stderr.decode())
 
 
 if __name__ == "__main__":

@@ -6,70 +6,53 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/temp_folder.h"
+
 namespace qarvel {
 namespace {
 
-struct Found {
-    String primary, secondary, domain;
-};
-
-Found discover(const char* config, const char* host = "") {
-    Found f;
-    FILE* file = nullptr;
-    if (config) {
-        file = std::tmpfile();
-        std::fputs(config, file);
-        std::rewind(file);
+TEST(DnsDiscovery, ResolverConfigurationAndFallBacks) {
+    const std::string longLine = "nameserver " + std::string(2000, 'x') + "\nnameserver 10.9.9.9\n";
+    struct Case {
+        const char* name;
+        const char* config;  // null: no configuration file at all
+        const char* host;
+        std::string primary, secondary, domain;  // "*": not checked
+    } cases[] = {
+        {"search line and three servers", "# comment\nsearch first.test second.test\nnameserver 10.0.0.1\n"
+         "nameserver 10.0.0.2\nnameserver 10.0.0.3\n", "vm.host.example", "10.0.0.1", "10.0.0.2", "first.test"},
+        {"a domain line wins over a search line wherever it stands",
+         "search s.test\nnameserver 10.0.0.1\ndomain d.test\nsearch t.test\n", "", "*", "", "d.test"},
+        {"no domain: the host name is not consulted", "nameserver 127.0.0.1\n", "vm.host.example", "127.0.0.1",
+         "*", "unknown"},
+        {"an overlong line is dropped whole, the line after it still counts", longLine.c_str(), "",
+         std::string(255, 'x'), "10.9.9.9", "*"},
+        {"no file: the last two labels of a three-label host name", nullptr, "vm.example.org", "localhost", "*",
+         "example.org"},
+        {"no server, a one-label host name", "options ndots:2\n", "plainhost", "localhost", "*", "unknown"},
+        {"an empty file, a host name with a trailing dot", "", "trailing.", "*", "*", "unknown"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        FILE* file = nullptr;
+        if (k.config) {
+            file = std::tmpfile();
+            std::fputs(k.config, file);
+            std::rewind(file);
+        }
+        String primary, secondary, domain;
+        findDnsServersIn(file, k.host, primary, secondary, domain);
+        if (file) std::fclose(file);
+        if (k.primary != "*") { EXPECT_EQ(primary, String(k.primary)); }
+        if (k.secondary != "*") { EXPECT_EQ(secondary, String(k.secondary)); }
+        if (k.domain != "*") { EXPECT_EQ(domain, String(k.domain)); }
     }
-    findDnsServersIn(file, host, f.primary, f.secondary, f.domain);
-    if (file) std::fclose(file);
-    return f;
-}
-
-TEST(DnsDiscovery, ResolverConfiguration) {
-    Found f = discover("# comment\nsearch first.test second.test\nnameserver 10.0.0.1\n"
-                       "nameserver 10.0.0.2\nnameserver 10.0.0.3\n", "vm.host.example");
-    EXPECT_EQ(f.primary, "10.0.0.1");
-    EXPECT_EQ(f.secondary, "10.0.0.2");
-    EXPECT_EQ(f.domain, "first.test");
-
-    // A domain line wins over a search line wherever it stands.
-    f = discover("search s.test\nnameserver 10.0.0.1\ndomain d.test\nsearch t.test\n");
-    EXPECT_EQ(f.domain, "d.test");
-    EXPECT_TRUE(f.secondary.empty());
-
-    // A name server but no domain: the host name is not consulted.
-    f = discover("nameserver 127.0.0.1\n", "vm.host.example");
-    EXPECT_EQ(f.primary, "127.0.0.1");
-    EXPECT_EQ(f.domain, "unknown");
-
-    // An overlong line is dropped whole, and the line after it still counts.
-    std::string longLine = "nameserver " + std::string(2000, 'x') + "\nnameserver 10.9.9.9\n";
-    f = discover(longLine.c_str());
-    EXPECT_EQ(f.primary, String(std::string(255, 'x')));
-    EXPECT_EQ(f.secondary, "10.9.9.9");
-}
-
-TEST(DnsDiscovery, FallBacks) {
-    // No configuration at all: the domain of a three-label host name is its last two labels.
-    Found f = discover(nullptr, "vm.example.org");
-    EXPECT_EQ(f.primary, "localhost");
-    EXPECT_EQ(f.domain, "example.org");
-    f = discover("options ndots:2\n", "plainhost");
-    EXPECT_EQ(f.primary, "localhost");
-    EXPECT_EQ(f.domain, "unknown");
-    f = discover("", "trailing.");
-    EXPECT_EQ(f.domain, "unknown");
 }
 
 TEST(DnsDiscovery, EnvironmentNamesTheFile) {
-    char path[] = "/tmp/qarvel-resolv-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    FILE* file = fdopen(fd, "w");
-    std::fputs("nameserver 127.0.0.7\nnameserver 127.0.0.8\ndomain env.test\n", file);
-    std::fclose(file);
-    setenv(kResolvConfVariable, path, 1);
+    test::TempFolder folder;
+    setenv(kResolvConfVariable,
+           folder.put("resolv.conf", "nameserver 127.0.0.7\nnameserver 127.0.0.8\ndomain env.test\n").c_str(), 1);
     String primary, secondary, domain;
     findDnsServers(primary, secondary, domain);
     EXPECT_EQ(primary, "127.0.0.7");
@@ -83,7 +66,6 @@ TEST(DnsDiscovery, EnvironmentNamesTheFile) {
     findDnsServers(p3, s3, d3);
     EXPECT_EQ(p3, "localhost");
     unsetenv(kResolvConfVariable);
-    std::remove(path);
 }
 
 } // namespace

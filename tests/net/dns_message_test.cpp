@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "dns_wire.h"
 
@@ -20,14 +21,6 @@ DnsRecordList decode(const DnsWire& wire, int* result = nullptr, bool nameServer
     DnsRecordList list;
     answer.appendTo(list);
     return list;
-}
-
-void addMx(DnsWire& w, size_t owner, unsigned preference, const std::string& host, size_t domainAt) {
-    size_t len = w.recordHead(static_cast<unsigned>(owner), kDnsTypeMx);
-    w.u16(preference);
-    w.label(host);
-    w.pointer(static_cast<unsigned>(domainAt));
-    w.endRecord(len);
 }
 
 TEST(DnsQuery, FramingHeaderAndName) {
@@ -54,14 +47,8 @@ TEST(DnsQuery, FramingHeaderAndName) {
 }
 
 TEST(DnsResponse, MxOrderIsPreferenceThenNewestFirst) {
-    DnsWire w;
-    w.header(7, 1, 3);
-    size_t q = w.question("example.test", kDnsTypeMx);
-    addMx(w, q, 20, "mx20", q);
-    addMx(w, q, 10, "first10", q);
-    addMx(w, q, 10, "second10", q);
     int result = 0;
-    DnsRecordList list = decode(w, &result);
+    DnsRecordList list = decode(DnsWire::mxResponse(7, {{20, "mx20"}, {10, "first10"}, {10, "second10"}}), &result);
     EXPECT_EQ(result, kDnsDecoded);
     ASSERT_EQ(list.size(), 3u);
     EXPECT_EQ(list[0].name, "second10.example.test");
@@ -80,10 +67,7 @@ TEST(DnsResponse, AddressNameServerTextAndService) {
     size_t len = w.recordHead(static_cast<unsigned>(q), kDnsTypeA);
     w.u8(127); w.u8(0); w.u8(0); w.u8(10);
     w.endRecord(len);
-    len = w.recordHead(static_cast<unsigned>(q), kDnsTypeNs);
-    w.label("ns1");
-    w.pointer(static_cast<unsigned>(q));
-    w.endRecord(len);
+    w.hostRecord(q, kDnsTypeNs, "ns1");
     len = w.recordHead(static_cast<unsigned>(q), kDnsTypeTxt);
     w.label("part one");
     w.label("part two");
@@ -136,20 +120,11 @@ TEST(DnsResponse, CompressionPointers) {
 
 TEST(DnsResponse, HostileAnswersEndCleanly) {
     String out;
-    // A pointer to itself, and two pointing at each other.
-    uint8_t self[] = {1, 'a', 0xC0, 0x00};
-    EXPECT_FALSE(readDnsName(self, sizeof self, 0, false, out));
-    uint8_t pair[] = {0xC0, 0x02, 0xC0, 0x00};
-    EXPECT_FALSE(readDnsName(pair, sizeof pair, 0, false, out));
-    // Reserved label types, a label past the end, a pointer cut in half, an offset past the end.
-    uint8_t reserved[] = {0x41, 'a', 0};
-    EXPECT_FALSE(readDnsName(reserved, sizeof reserved, 0, false, out));
-    uint8_t pastEnd[] = {5, 'a', 'b'};
-    EXPECT_FALSE(readDnsName(pastEnd, sizeof pastEnd, 0, false, out));
-    uint8_t halfPointer[] = {0xC0};
-    EXPECT_FALSE(readDnsName(halfPointer, sizeof halfPointer, 0, false, out));
-    uint8_t farPointer[] = {0xC0, 0x40};
-    EXPECT_FALSE(readDnsName(farPointer, sizeof farPointer, 0, false, out));
+    // A pointer to itself, two pointing at each other, a reserved label type, a label past the
+    // end, a pointer cut in half, an offset past the end.
+    for (const std::vector<uint8_t>& name : std::vector<std::vector<uint8_t>>{
+             {1, 'a', 0xC0, 0x00}, {0xC0, 0x02, 0xC0, 0x00}, {0x41, 'a', 0}, {5, 'a', 'b'}, {0xC0}, {0xC0, 0x40}})
+        EXPECT_FALSE(readDnsName(name.data(), name.size(), 0, false, out)) << static_cast<int>(name[0]) << name.size();
 
     // A name of 255 bytes with its dots is refused, one of 254 is kept.
     DnsWire longName;
@@ -166,13 +141,13 @@ TEST(DnsResponse, HostileAnswersEndCleanly) {
     DnsWire w;
     w.header(1, 1, 3);
     size_t q = w.question("example.test", kDnsTypeMx);
-    addMx(w, q, 10, "good", q);
+    w.hostRecord(q, kDnsTypeMx, "good", 10);
     size_t len = w.recordHead(static_cast<unsigned>(q), kDnsTypeMx);
     w.u16(20);
     size_t loopAt = w.bytes.size();
     w.pointer(static_cast<unsigned>(loopAt));
     w.endRecord(len);
-    addMx(w, q, 30, "after", q);
+    w.hostRecord(q, kDnsTypeMx, "after", 30);
     int result = 0;
     DnsRecordList list = decode(w, &result);
     EXPECT_EQ(result, kDnsRefused);
@@ -180,10 +155,8 @@ TEST(DnsResponse, HostileAnswersEndCleanly) {
     EXPECT_EQ(list[0].name, "good.example.test");
 
     // Counts that lie: far more answers announced than present.
-    DnsWire lying;
-    lying.header(1, 1, 0xFFFF);
-    q = lying.question("example.test", kDnsTypeMx);
-    addMx(lying, q, 10, "only", q);
+    DnsWire lying = DnsWire::mxResponse(1, {{10, "only"}});
+    lying.bytes[6] = lying.bytes[7] = 0xFF;
     list = decode(lying, &result);
     EXPECT_EQ(result, kDnsShort);
     EXPECT_EQ(list.size(), 1u);
@@ -201,12 +174,7 @@ TEST(DnsResponse, HostileAnswersEndCleanly) {
 }
 
 TEST(DnsResponse, EveryTruncationDecodesAsFarAsItGoes) {
-    DnsWire w;
-    w.header(9, 1, 3);
-    size_t q = w.question("example.test", kDnsTypeMx);
-    addMx(w, q, 10, "a", q);
-    addMx(w, q, 20, "b", q);
-    addMx(w, q, 30, "c", q);
+    DnsWire w = DnsWire::mxResponse(9, {{10, "a"}, {20, "b"}, {30, "c"}});
     size_t full = w.bytes.size();
     size_t previous = 0;
     for (size_t cut = 0; cut <= full; ++cut) {

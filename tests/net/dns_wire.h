@@ -2,8 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "net/dns_record.h"
 
 namespace qarvel::test {
 
@@ -55,6 +59,24 @@ struct DnsWire {
         bytes[lengthAt] = static_cast<uint8_t>(len >> 8);
         bytes[lengthAt + 1] = static_cast<uint8_t>(len);
     }
+    // A record whose data is host followed by a pointer to the name at q (the question's):
+    // MX (with its preference first) or NS.
+    void hostRecord(size_t q, unsigned type, const std::string& host, unsigned preference = 0) {
+        size_t len = recordHead(static_cast<unsigned>(q), type);
+        if (type == kDnsTypeMx) u16(preference);
+        label(host);
+        pointer(static_cast<unsigned>(q));
+        endRecord(len);
+    }
+    // A whole response to an MX question for example.test, one record per (preference, host).
+    static DnsWire mxResponse(unsigned id, std::initializer_list<std::pair<unsigned, const char*>> exchangers) {
+        DnsWire w;
+        w.header(id, 1, static_cast<unsigned>(exchangers.size()));
+        size_t q = w.question("example.test", kDnsTypeMx);
+        for (auto [preference, host] : exchangers) w.hostRecord(q, kDnsTypeMx, host, preference);
+        return w;
+    }
+    std::string text() const { return std::string(bytes.begin(), bytes.end()); }
 };
 
 } // namespace qarvel::test

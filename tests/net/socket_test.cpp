@@ -1,64 +1,22 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <string>
-#include <thread>
 
 #include "net/connection.h"
 #include "net/winsock_error.h"
+#include "support/scripted_server.h"
 
 using namespace qarvel;
-
-namespace {
-
-// A one-shot loopback peer: accepts one connection, writes `reply`, then waits `holdMs`
-// before closing.
-struct Peer {
-    int listener = -1;
-    int port = 0;
-    std::thread thread;
-
-    explicit Peer(std::string reply, int holdMs = 0) {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t n = sizeof a;
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-        ::listen(listener, 1);
-        thread = std::thread([this, reply, holdMs] {
-            int c = ::accept(listener, nullptr, nullptr);
-            if (c < 0) return;
-            size_t done = 0;
-            while (done < reply.size()) {
-                ssize_t w = ::send(c, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
-                if (w <= 0) break;
-                done += static_cast<size_t>(w);
-            }
-            if (holdMs) ::usleep(holdMs * 1000);
-            ::close(c);
-        });
-    }
-    ~Peer() {
-        thread.join();
-        ::close(listener);
-    }
-};
-
-}  // namespace
+using test::ScriptedServer;
+using test::send;
+using test::stall;
 
 TEST(Socket, LinesAcrossTheReceiveBufferAndPeerClose) {
     std::string longLine(2 * kReceiveBufferSize + 500, 'x');
-    Peer peer(longLine + "\nshort\r\nno end");
+    ScriptedServer peer({send(longLine + "\nshort\r\nno end"), test::closeConnection()});
     Connection c;
     c.timeout = 5;
-    ASSERT_EQ(c.open("127.0.0.1", std::to_string(peer.port).c_str()), 1);
+    ASSERT_EQ(c.open("127.0.0.1", peer.portText().c_str()), 1);
     std::string got;
     char buffer[1024];
     int n;
@@ -83,27 +41,11 @@ TEST(Socket, LinesAcrossTheReceiveBufferAndPeerClose) {
 // Input that stops and goes on: the reads that find nothing waiting fall back to the wait and
 // still give the whole line; a peer that then stays silent ends in the time-out.
 TEST(Socket, InputInPiecesWaitsForTheRest) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    ::listen(listener, 1);
-    std::thread peer([listener] {
-        int c = ::accept(listener, nullptr, nullptr);
-        if (c < 0) return;
-        for (const char* piece : {"first ha", "lf\nsecond ", "line\n", "block"}) {
-            ::send(c, piece, std::strlen(piece), MSG_NOSIGNAL);
-            ::usleep(150 * 1000);
-        }
-        ::usleep(2500 * 1000);
-        ::close(c);
-    });
+    ScriptedServer peer({send("first ha"), stall(150), send("lf\nsecond "), stall(150), send("line\n"), stall(150),
+                         send("block"), stall(2650), test::closeConnection()});
     Connection c;
     c.timeout = 1;
-    ASSERT_EQ(c.open("127.0.0.1", std::to_string(ntohs(a.sin_port)).c_str()), 1);
+    ASSERT_EQ(c.open("127.0.0.1", peer.portText().c_str()), 1);
     char buffer[64];
     int n = c.readLine(buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "first half\n");
@@ -112,18 +54,10 @@ TEST(Socket, InputInPiecesWaitsForTheRest) {
     n = c.read(buffer, 10);  // five bytes come, then nothing within the time-out
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "block");
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), 0);
-    peer.join();
-    ::close(listener);
 }
 
 TEST(Socket, RefusedConnectAndTimeOut) {
-    int port;
-    {
-        Peer probe("");  // take a free port, then let it go
-        port = probe.port;
-        Connection c;
-        c.open("127.0.0.1", std::to_string(port).c_str());
-    }
+    int port = test::refusedPort();
     Connection refused;
     testing::internal::CaptureStderr();
     EXPECT_EQ(refused.open("127.0.0.1", std::to_string(port).c_str()), -kWsaConnectionRefused);
@@ -131,10 +65,10 @@ TEST(Socket, RefusedConnectAndTimeOut) {
     EXPECT_NE(message.find("*** connect(IPv4) to '127.0.0.1' fd "), std::string::npos) << message;
     EXPECT_NE(message.find("failed: 10061"), std::string::npos) << message;
 
-    Peer silent("", 2500);
+    ScriptedServer silent({stall(2500)});
     Connection c;
     c.timeout = 1;
-    ASSERT_EQ(c.open("127.0.0.1", std::to_string(silent.port).c_str()), 1);
+    ASSERT_EQ(c.open("127.0.0.1", silent.portText().c_str()), 1);
     char buffer[16];
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), 0);  // time-out with nothing read
     EXPECT_EQ(c.read(buffer, sizeof buffer), 0);

@@ -3,21 +3,20 @@
 // servers that break the handshake: no credentials may leave in clear.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "net/connection.h"
-#include "net/line_server.h"
 #include "net/tls_peer.h"
 #include "net/winsock_error.h"
 #include "receive/pop3_reader.h"
 #include "send/smtp_session.h"
+#include "support/run_program.h"
+#include "support/scripted_server.h"
 
 using namespace qarvel;
-using qarvel::test::certificate;
-using qarvel::test::LineAnswer;
-using qarvel::test::LineServer;
-using qarvel::test::OpensslServer;
+using namespace qarvel::test;
+using Script = std::vector<ScriptStep>;
 
 namespace {
 
@@ -77,21 +76,12 @@ TEST_F(Tls, VerifiedHandshakeTraceAndData) {
         EXPECT_EQ(roundTrip(c, "hello\n"), "olleh\n");
         c.close();
     }
-    // Without a CA file the system store decides: it does not know the test CA, but it is what
-    // SSL_CERT_FILE names.
-    Connection plain;
-    std::string err;
-    EXPECT_EQ(openTls(plain, "127.0.0.1", server, TlsOptions{}, &err), -kWsaConnectionAborted);
-    EXPECT_NE(err.find("not accepted"), std::string::npos) << err;
-    ::setenv("SSL_CERT_FILE", certificate("ca.crt").c_str(), 1);
-    Connection viaStore;
-    int r = openTls(viaStore, "127.0.0.1", server, TlsOptions{}, &err);
-    ::unsetenv("SSL_CERT_FILE");
-    ASSERT_EQ(r, 1) << err;
-    EXPECT_EQ(roundTrip(viaStore, "store\n"), "erots\n");
+    // Without a CA file the system store decides: test_tls.py runs that against Postfix.
 }
 
-TEST_F(Tls, RefusedCertificatesSayWhy) {
+// Each refused certificate names the reason; -insecure then takes the same server's certificate
+// with a warning.
+TEST_F(Tls, RefusedCertificatesSayWhyAndInsecureTakesThem) {
     struct Case {
         const char* certificate;
         const char* host;
@@ -106,6 +96,7 @@ TEST_F(Tls, RefusedCertificatesSayWhy) {
         {"server", "localhost", "untrusted.crt", "unable to get local issuer certificate", "issuer /CN=qarvel test CA is not trusted"},
     };
     for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.certificate) + " " + k.host);
         OpensslServer server(k.certificate);
         ASSERT_NE(server.port, 0) << server.log;
         Connection c;
@@ -116,31 +107,24 @@ TEST_F(Tls, RefusedCertificatesSayWhy) {
         std::string expected = std::string("TLS: certificate of '") + k.host + "' not accepted: " + k.reason;
         EXPECT_EQ(err.rfind(expected, 0), 0u) << err;
         EXPECT_NE(err.find(k.detail), std::string::npos) << err;
+        if (std::string(k.host) != "127.0.0.1") continue;
+        Connection insecure;
+        TlsOptions o;  // no CA file either
+        o.insecure = true;
+        o.traceLevel = 1;
+        testing::internal::CaptureStdout();
+        int r = openTls(insecure, "127.0.0.1", server, o, &err);
+        std::string out = testing::internal::GetCapturedStdout();
+        ASSERT_EQ(r, 1) << err;
+        EXPECT_EQ(err, "Warning: TLS certificate verification is off (-insecure)\n");
+        EXPECT_NE(out.find(", not verified\n"), std::string::npos) << out;
+        EXPECT_EQ(roundTrip(insecure, "abc\n"), "cba\n");
     }
     OpensslServer server("server");
     Connection c;
     std::string err;
     EXPECT_EQ(openTls(c, "127.0.0.1", server, trusting("no-such-file.crt"), &err), -kWsaConnectionAborted);
     EXPECT_NE(err.find("TLS: loading the trusted certificates failed"), std::string::npos) << err;
-}
-
-TEST_F(Tls, InsecureAcceptsAnyCertificateWithAWarning) {
-    for (const char* name : {"expired", "untrusted", "wrong"}) {
-        OpensslServer server(name);
-        ASSERT_NE(server.port, 0) << server.log;
-        Connection c;
-        TlsOptions o;  // no CA file either
-        o.insecure = true;
-        o.traceLevel = 1;
-        std::string err;
-        testing::internal::CaptureStdout();
-        int r = openTls(c, "127.0.0.1", server, o, &err);
-        std::string out = testing::internal::GetCapturedStdout();
-        ASSERT_EQ(r, 1) << name << ": " << err;
-        EXPECT_EQ(err, "Warning: TLS certificate verification is off (-insecure)\n");
-        EXPECT_NE(out.find(", not verified\n"), std::string::npos) << out;
-        EXPECT_EQ(roundTrip(c, "abc\n"), "cba\n");
-    }
 }
 
 TEST_F(Tls, ClientCertificateWithKeyApartOrInOneFile) {
@@ -187,7 +171,7 @@ TEST_F(Tls, PeerGoneAndSilentPeer) {
     EXPECT_LT(r, 0);
 
     // A peer that accepts and never answers the handshake: bounded by the time-out.
-    LineServer silent("", [](const std::string&) { return LineAnswer{}; });
+    ScriptedServer silent({stall(5000)});
     Connection s;
     s.timeout = 1;
     s.setImplicitTls(true);
@@ -198,59 +182,72 @@ TEST_F(Tls, PeerGoneAndSilentPeer) {
     EXPECT_EQ(err, "TLS: handshake with '127.0.0.1' timed out\n");
 }
 
+// Servers that offer STARTTLS and then break the upgrade: the session ends before any AUTH,
+// both in SmtpSession itself and in build/qarvel as a user runs it (no MAIL FROM either).
 TEST(StartTls, BrokenUpgradeSendsNoCredentials) {
-    // How the server answers STARTTLS; each must end the session before any AUTH.
     struct Case {
         const char* name;
         bool offered;
-        LineAnswer answer;
+        Script answer;  // to STARTTLS
         const char* message;
     } cases[] = {
-        {"garbage for the hello", true, {"220 go ahead\r\n", true, false, "this is not TLS\r\n"},
+        {"garbage for the hello", true, {send("220 go ahead\r\n"), receive(1), send("this is not TLS\r\n")},
          "TLS: handshake failed: "},
-        {"closed after 220", true, {"220 go ahead\r\n", false, true}, "the connection was closed"},
-        {"plaintext injected", true, {"220 go ahead\r\n250 injected\r\n", true},
+        {"closed after 220", true, {send("220 go ahead\r\n"), closeConnection()}, "the connection was closed"},
+        {"plaintext injected", true, {send("220 go ahead\r\n250 injected\r\n")},
          "TLS: unexpected data before the handshake"},
-        {"refused", true, {"454 4.7.0 TLS not available\r\n"}, "STARTTLS refused by the server: 454"},
+        {"refused", true, {send("454 4.7.0 TLS not available\r\n")}, "STARTTLS refused by the server: 454"},
         {"not offered", false, {}, "STARTTLS not offered by the server"},
     };
     for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
-        LineServer server("220 fake ESMTP\r\n", [&](const std::string& line) {
-            if (line.rfind("EHLO", 0) == 0)
-                return LineAnswer{k.offered ? "250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n"
-                                            : "250-fake\r\n250 AUTH PLAIN LOGIN\r\n"};
-            if (line.rfind("STARTTLS", 0) == 0) return k.answer;
-            return LineAnswer{"250 ok\r\n"};
-        });
-        SmtpSession s;
-        s.setTls(1);
-        s.setTimeoutSeconds(5);
-        s.setTlsOptions(trusting());
-        testing::internal::CaptureStderr();
-        int connected = s.connectSession("127.0.0.1", server.portText().c_str());
-        int login = s.authenticate("test", "secret");
-        std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_LT(connected, 1);
-        EXPECT_LT(login, 1);
-        EXPECT_EQ(s.openCount, 0);
-        EXPECT_NE(err.find(k.message), std::string::npos) << err;
-        std::string received = server.finish();
-        EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
-        EXPECT_EQ(received.find("AUTH"), std::string::npos) << received;
-        EXPECT_EQ(received.find("dGVzd"), std::string::npos) << received;  // base64 of "test"
-        EXPECT_EQ(received.find("secret"), std::string::npos) << received;
+        Script script = {send("220 fake ESMTP\r\n"), expect("EHLO"),
+                         send(k.offered ? "250-fake\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN\r\n"
+                                        : "250-fake\r\n250 AUTH PLAIN LOGIN\r\n")};
+        if (k.offered) script.push_back(expect("STARTTLS"));
+        script.insert(script.end(), k.answer.begin(), k.answer.end());
+        for (bool program : {false, true}) {
+            SCOPED_TRACE(std::string(k.name) + (program ? " (build/qarvel)" : " (SmtpSession)"));
+            ScriptedServer server(script);
+            std::string err;
+            if (program) {
+                ProgramResult r = runQarvel({"-host:127.0.0.1:" + server.portText(), "-from:a@example.org",
+                                             "-to:x@example.test", "-s:x", "-msg:secure", "-tls", "-esmtp",
+                                             "-user:test", "-pass:secret", "-cafile:" + certificate("ca.crt")});
+                EXPECT_NE(r.exitCode, 0);
+                err = r.err;
+            } else {
+                SmtpSession s;
+                s.setTls(1);
+                s.setTimeoutSeconds(5);
+                s.setTlsOptions(trusting());
+                testing::internal::CaptureStderr();
+                int connected = s.connectSession("127.0.0.1", server.portText().c_str());
+                int login = s.authenticate("test", "secret");
+                err = testing::internal::GetCapturedStderr();
+                EXPECT_LT(connected, 1);
+                EXPECT_LT(login, 1);
+                EXPECT_EQ(s.openCount, 0);
+            }
+            EXPECT_NE(err.find(k.message), std::string::npos) << err;
+            std::string received = server.finish();
+            EXPECT_EQ(server.error(), "");  // the dialogue went as scripted
+            EXPECT_EQ(received.rfind("EHLO ", 0), 0u) << received;
+            // "dGVzd" starts the base64 of "test".
+            for (const char* secret : {"AUTH", "dGVzd", "secret", "MAIL FROM"})
+                EXPECT_EQ(received.find(secret), std::string::npos) << received;
+        }
     }
 }
 
 TEST(StartTls, BrokenStlsSendsNoCredentials) {
     for (bool refused : {false, true}) {
-        LineServer server("+OK fake POP3 <1.2@fake>\r\n", [&](const std::string& line) {
-            if (line.rfind("STLS", 0) == 0)
-                return refused ? LineAnswer{"-ERR no TLS here\r\n"}
-                               : LineAnswer{"+OK begin TLS\r\n", true, false, "this is not TLS\r\n"};
-            return LineAnswer{"+OK\r\n"};
-        });
+        SCOPED_TRACE(refused ? "refused" : "garbage for the hello");
+        Script script = {send("+OK fake POP3 <1.2@fake>\r\n"), expect("STLS")};
+        if (refused)
+            script.insert(script.end(), {send("-ERR no TLS here\r\n"), expect("QUIT"), send("+OK\r\n")});
+        else
+            script.insert(script.end(), {send("+OK begin TLS\r\n"), receive(1), send("this is not TLS\r\n")});
+        ScriptedServer server(script);
         Pop3Reader r;
         r.setTls(1);
         r.setApop(1);
@@ -262,9 +259,13 @@ TEST(StartTls, BrokenStlsSendsNoCredentials) {
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_LT(opened, 1);
         EXPECT_LT(login, 1);
+        EXPECT_FALSE(r.connected());
         EXPECT_NE(err.find(refused ? "POP3 server does not offer STLS" : "TLS negotiation with '127.0.0.1' failed"),
                   std::string::npos) << err;
         std::string received = server.finish();
+        EXPECT_EQ(server.error(), "");
+        // A refusal is answered with QUIT, and nothing else follows.
+        if (refused) { EXPECT_EQ(received, "STLS\r\nQUIT\r\n"); }
         EXPECT_EQ(received.rfind("STLS\r\n", 0), 0u) << received;
         for (const char* secret : {"USER", "PASS", "APOP", "secret"})
             EXPECT_EQ(received.find(secret), std::string::npos) << received;

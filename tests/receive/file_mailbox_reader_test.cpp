@@ -15,16 +15,15 @@ namespace {
 
 using test::TempFolder;
 
-TEST(FileMailboxReader, MissingFileCountsOneButDoesNotRetrieve) {
-    FileMailboxReader reader;
-    EXPECT_EQ(reader.open("/nonexistent/message.eml", "", nullptr, 0), 1);
-    EXPECT_EQ(reader.messageCount(), 1);
-    EXPECT_EQ(reader.retrieve(1), -1);
-    EXPECT_EQ(reader.retrieve(2), -1);
-    EXPECT_EQ(reader.deleteMessage(0), -1);
-}
+TEST(FileMailboxReader, MissingFileFolderListingAndDeletion) {
+    // A file that is not there still counts as one message, which cannot be retrieved.
+    FileMailboxReader missing;
+    EXPECT_EQ(missing.open("/nonexistent/message.eml", "", nullptr, 0), 1);
+    EXPECT_EQ(missing.messageCount(), 1);
+    EXPECT_EQ(missing.retrieve(1), -1);
+    EXPECT_EQ(missing.retrieve(2), -1);
+    EXPECT_EQ(missing.deleteMessage(0), -1);
 
-TEST(FileMailboxReader, FolderListingAndDeletion) {
     TempFolder f;
     f.put("b.eml", "Subject: second\n\ntwo\n");
     f.put("a.eml", "Subject: first\r\n\r\none\r\n");

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,13 +16,6 @@
 
 namespace qarvel {
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 using test::TempFolder;
 
@@ -47,7 +38,7 @@ TEST(WriteAttachment, HostileNamesStayInsideTheFolder) {
         ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "data", 4, false, false), kWriteOk) << hostile;
         EXPECT_EQ(name.find('/'), String::npos) << hostile;
         EXPECT_NE(name, "..");
-        EXPECT_EQ(readFile(dir.path + "/" + name.str()), "data") << hostile;
+        EXPECT_EQ(dir.read(name.str()), "data") << hostile;
     }
     struct stat st;
     EXPECT_NE(stat((dir.path + "/../passwd").c_str(), &st), 0);
@@ -62,13 +53,13 @@ TEST(WriteAttachment, UniqueNamesAndTextMode) {
     EXPECT_EQ(a, "r.txt");
     EXPECT_EQ(b, "Copy1_r.txt");
     EXPECT_EQ(c, "Copy2_r.txt");
-    EXPECT_EQ(readFile(dir.path + "/r.txt"), "1\n2\n");
-    EXPECT_EQ(readFile(dir.path + "/Copy1_r.txt"), "x\r\ny");
-    EXPECT_EQ(readFile(dir.path + "/Copy2_r.txt"), "lone\rcr\r");
+    EXPECT_EQ(dir.read("r.txt"), "1\n2\n");
+    EXPECT_EQ(dir.read("Copy1_r.txt"), "x\r\ny");
+    EXPECT_EQ(dir.read("Copy2_r.txt"), "lone\rcr\r");
     // Without -unique the file is overwritten.
     String d = "r.txt";
     ASSERT_EQ(writeAttachment(dir.path.c_str(), d, "new", 3, false, false), kWriteOk);
-    EXPECT_EQ(readFile(dir.path + "/r.txt"), "new");
+    EXPECT_EQ(dir.read("r.txt"), "new");
     String e = "x";
     EXPECT_EQ(writeAttachment((dir.path + "/missing").c_str(), e, "x", 1, false, false), kWriteFailed);
 }
@@ -82,10 +73,7 @@ TEST(WriteAttachment, FailedWriteIsReported) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
-        PartData data;
-        data.setSpillFolder("/nonexistent-folder");
         std::string block(100000, 'z');
-        data.append(block.data(), block.size());
         MessagePart part;
         part.data.append(block.data(), block.size());
         String name = "big.bin";

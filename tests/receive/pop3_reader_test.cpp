@@ -2,6 +2,7 @@
 // size table, RETR/TOP, replies judged by their first character, and broken servers.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "receive/pop3_reader.h"
@@ -32,7 +33,7 @@ TEST(Pop3Reader, ApopDigestAndLogin) {
     EXPECT_EQ(pop.totalSize(), 1319u);  // a number above the count still adds to the total
 }
 
-TEST(Pop3Reader, RefusedApopFallsBackAndRefusalsStop) {
+TEST(Pop3Reader, RefusedApopFallsBackRefusalsStopAndGreetings) {
     Pop3 pop("+OK ready <a@b>\r\n-ERR no APOP\r\n+OK\r\n+OK\r\n+OK 0 0\r\n");
     pop.setApop(1);
     ASSERT_EQ(pop.open("h", "110", nullptr, 0), 1);
@@ -49,24 +50,30 @@ TEST(Pop3Reader, RefusedApopFallsBackAndRefusalsStop) {
     EXPECT_EQ(noStamp.sent(), "USER u\r\nPASS bad\r\n");  // no APOP without a stamp
     EXPECT_TRUE(noStamp.connected());
 
+    // Greetings: neither "+" nor "-", a refusal, no connection, a stamp cut to 255 characters.
     Pop3 odd("* hello\r\n");
-    EXPECT_EQ(odd.open("h", "110", nullptr, 0), 0);  // neither "+" nor "-"
+    EXPECT_EQ(odd.open("h", "110", nullptr, 0), 0);
     Pop3 refused("-ERR go away\r\n");
     EXPECT_EQ(refused.open("h", "110", nullptr, 0), -1);
     Pop3 unreachable;
     unreachable.failConnect(-10061);
     EXPECT_EQ(unreachable.open("h", "110", nullptr, 0), -10061);
-}
-
-TEST(Pop3Reader, LongStampIsCut) {
     std::string stamp(300, 's');
-    Pop3 pop("+OK <" + stamp + ">\r\n");
-    ASSERT_EQ(pop.open("h", "110", nullptr, 0), 1);
-    EXPECT_EQ(pop.timeStamp(), "<" + stamp.substr(0, 255) + ">");
+    Pop3 longStamp("+OK <" + stamp + ">\r\n");
+    ASSERT_EQ(longStamp.open("h", "110", nullptr, 0), 1);
+    EXPECT_EQ(longStamp.timeStamp(), "<" + stamp.substr(0, 255) + ">");
 }
 
 std::string loggedIn(const std::string& count, const std::string& list) {
     return "+OK ready\r\n+OK\r\n+OK\r\n+OK " + count + " 100\r\n+OK\r\n" + list + ".\r\n";
+}
+
+// A reader opened and logged in over a script that goes on with `rest`.
+std::unique_ptr<Pop3> ready(const std::string& list, const std::string& rest) {
+    auto pop = std::make_unique<Pop3>(loggedIn("1", list) + rest);
+    EXPECT_GT(pop->open("h", "110", nullptr, 0), 0);
+    EXPECT_GT(pop->login("u", "p"), 0);
+    return pop;
 }
 
 TEST(Pop3Reader, RetrieveTopDeleteQuit) {
@@ -98,33 +105,21 @@ TEST(Pop3Reader, RetrieveTopDeleteQuit) {
 
 TEST(Pop3Reader, BrokenServers) {
     // A connection dropped in the middle of RETR: the parse fails and the reader disconnects.
-    Pop3 dropped(loggedIn("1", "1 500\r\n") + "+OK\r\nSubject: cut\r\n\r\npartial line");
-    ASSERT_GT(dropped.open("h", "110", nullptr, 0), 0);
-    ASSERT_GT(dropped.login("u", "p"), 0);
-    EXPECT_EQ(dropped.retrieve(1), 0);
-    EXPECT_FALSE(dropped.connected());
-    EXPECT_EQ(dropped.subject(), "cut");  // what was parsed stays
-
+    auto dropped = ready("1 500\r\n", "+OK\r\nSubject: cut\r\n\r\npartial line");
+    EXPECT_EQ(dropped->retrieve(1), 0);
+    EXPECT_FALSE(dropped->connected());
+    EXPECT_EQ(dropped->subject(), "cut");  // what was parsed stays
     // A message without the final "." line.
-    Pop3 noEnd(loggedIn("1", "1 20\r\n") + "+OK\r\nSubject: s\r\n\r\nbody\r\n");
-    ASSERT_GT(noEnd.open("h", "110", nullptr, 0), 0);
-    ASSERT_GT(noEnd.login("u", "p"), 0);
-    EXPECT_EQ(noEnd.retrieve(1), 0);
-
+    EXPECT_EQ(ready("1 20\r\n", "+OK\r\nSubject: s\r\n\r\nbody\r\n")->retrieve(1), 0);
     // A body line of 100 000 bytes arrives whole.
     std::string longLine(100000, 'L');
-    Pop3 longPop(loggedIn("1", "1 100100\r\n") + "+OK\r\nSubject: l\r\n\r\n" + longLine + "\r\n.\r\n");
-    ASSERT_GT(longPop.open("h", "110", nullptr, 0), 0);
-    ASSERT_GT(longPop.login("u", "p"), 0);
-    ASSERT_EQ(longPop.retrieve(1), 1);
-    EXPECT_EQ(std::string(longPop.body()), longLine + "\r\n");
-
+    auto longPop = ready("1 100100\r\n", "+OK\r\nSubject: l\r\n\r\n" + longLine + "\r\n.\r\n");
+    ASSERT_EQ(longPop->retrieve(1), 1);
+    EXPECT_EQ(std::string(longPop->body()), longLine + "\r\n");
     // -ERR to RETR, a reply without "+", a listing cut short, an over-long reply line.
-    Pop3 refusing(loggedIn("1", "1 5\r\n") + "-ERR locked\r\nOK but no plus\r\n");
-    ASSERT_GT(refusing.open("h", "110", nullptr, 0), 0);
-    ASSERT_GT(refusing.login("u", "p"), 0);
-    EXPECT_EQ(refusing.retrieve(1), -1);
-    EXPECT_EQ(refusing.retrieve(1), 0);
+    auto refusing = ready("1 5\r\n", "-ERR locked\r\nOK but no plus\r\n");
+    EXPECT_EQ(refusing->retrieve(1), -1);
+    EXPECT_EQ(refusing->retrieve(1), 0);
     Pop3 cutList("+OK\r\n+OK\r\n+OK\r\n+OK 3 9\r\n+OK\r\n1 3\r\n");
     ASSERT_GT(cutList.open("h", "110", nullptr, 0), 0);
     EXPECT_LT(cutList.login("u", "p"), 1);
@@ -136,14 +131,6 @@ TEST(Pop3Reader, BrokenServers) {
     Pop3 huge("+OK\r\n+OK\r\n+OK\r\n+OK 2147483647 1\r\n-ERR\r\n");
     ASSERT_GT(huge.open("h", "110", nullptr, 0), 0);
     EXPECT_EQ(huge.login("u", "p"), -1);
-}
-
-TEST(Pop3Reader, StlsRequiredButNotOffered) {
-    Pop3 pop("+OK ready\r\n-ERR unknown command\r\n");
-    pop.setTls(1);
-    EXPECT_LT(pop.open("h", "110", nullptr, 0), 1);
-    EXPECT_EQ(pop.sent(), "STLS\r\nQUIT\r\n");  // the password is never sent
-    EXPECT_FALSE(pop.connected());
 }
 
 } // namespace

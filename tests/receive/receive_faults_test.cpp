@@ -72,12 +72,14 @@ Script loggedIn(const std::vector<std::string>& messages) {
     return s;
 }
 
-// RETR n answered with the whole message, then DELE n accepted.
+// RETR n answered with the whole message, then DELE n accepted, or QUIT (no DELE) answered.
 void retrieveAndDelete(Script& s, int n, const std::string& text) {
-    s.push_back(expect("RETR " + std::to_string(n)));
-    s.push_back(send("+OK message follows\r\n" + text + ".\r\n"));
-    s.push_back(expect("DELE " + std::to_string(n)));
-    s.push_back(send("+OK deleted\r\n"));
+    s.insert(s.end(), {expect("RETR " + std::to_string(n)), send("+OK message follows\r\n" + text + ".\r\n"),
+                       expect("DELE " + std::to_string(n)), send("+OK deleted\r\n")});
+}
+void retrieveAndQuit(Script& s, int n, const std::string& text) {
+    s.insert(s.end(), {expect("RETR " + std::to_string(n)), send("+OK message follows\r\n" + text + ".\r\n"),
+                       expect("QUIT"), send("+OK bye\r\n")});
 }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -108,8 +110,7 @@ TEST(ReceiveFaults, RefusedConnectAndResets) {
     }
     {  // Reset halfway through the STAT reply.
         Script s = loggedIn({});
-        s.pop_back();
-        s.push_back(send("+OK 2 4"));
+        s.back() = send("+OK 2 4");
         s.push_back(reset());
         ScriptedServer server(s);
         ProgramResult r = run(server);
@@ -122,9 +123,7 @@ TEST(ReceiveFaults, RefusedConnectAndResets) {
         const std::string one = message("one"), two = message("two", std::string(5000, 'b') + "\r\n");
         Script s = loggedIn({one, two});
         retrieveAndDelete(s, 1, one);
-        s.push_back(expect("RETR 2"));
-        s.push_back(send("+OK message follows\r\n" + two.substr(0, 3000)));
-        s.push_back(reset());
+        s.insert(s.end(), {expect("RETR 2"), send("+OK message follows\r\n" + two.substr(0, 3000)), reset()});
         ScriptedServer server(s);
         ProgramResult r = run(server, {"-rm", "-quiet"});
         EXPECT_EQ(r.exitCode, 1);
@@ -149,9 +148,7 @@ TEST(ReceiveFaults, StallsEndAtTheTimeout) {
     const std::string one = message("one", std::string(3000, 'c') + "\r\n");
     for (const std::string& answered : {std::string(), "+OK message follows\r\n" + one.substr(0, 1500)}) {
         Script s = loggedIn({one});
-        s.push_back(expect("RETR 1"));
-        if (!answered.empty()) s.push_back(send(answered));
-        s.push_back(stall(15000));
+        s.insert(s.end(), {expect("RETR 1"), send(answered), stall(15000)});
         ScriptedServer server(s);
         ProgramResult r = run(server, {"-tmo:2", "-rm"});
         EXPECT_EQ(r.exitCode, 1) << answered.size();
@@ -175,10 +172,7 @@ TEST(ReceiveFaults, LongLinesAndGarbage) {
     {  // RETR answered by a megabyte without a line end, then the end of the connection.
         const std::string one = message("one");
         Script s = loggedIn({one});
-        s.push_back(expect("RETR 1"));
-        s.push_back(send("+OK message follows\r\n"));
-        s.push_back(sendBytes(1 << 20, "y"));
-        s.push_back(closeConnection());
+        s.insert(s.end(), {expect("RETR 1"), send("+OK message follows\r\n"), sendBytes(1 << 20, "y"), closeConnection()});
         ScriptedServer server(s);
         ProgramResult r = run(server, {"-tmo:5", "-rm", "-quiet"});
         EXPECT_EQ(r.exitCode, 1);
@@ -198,11 +192,8 @@ TEST(ReceiveFaults, LongLinesAndGarbage) {
        // garbage as the reply to DELE is a failed deletion.
         const std::string one = message("one", garbage + garbage + "\r\n");
         Script s = loggedIn({one});
-        s.push_back(expect("RETR 1"));
-        s.push_back(send("+OK message follows\r\n" + one + ".\r\n"));
-        s.push_back(expect("DELE 1"));
-        s.push_back(sendBytes(3000, garbage));
-        s.push_back(stall(10000));
+        s.insert(s.end(), {expect("RETR 1"), send("+OK message follows\r\n" + one + ".\r\n"), expect("DELE 1"),
+                           sendBytes(3000, garbage), stall(10000)});
         ScriptedServer server(s);
         ProgramResult r = run(server, {"-tmo:5", "-rm"});
         EXPECT_EQ(r.exitCode, 1);
@@ -220,9 +211,9 @@ TEST(ReceiveFaults, ServerThatAnswersMoreThanAsked) {
     // there and message 2 is not deleted.
     const std::string one = message("one"), two = message("two");
     Script s = loggedIn({one, two});
-    s.push_back(expect("RETR 1"));
-    s.push_back(send("+OK message follows\r\n" + one + ".\r\n+OK message follows\r\n" + two + ".\r\n"));
-    s.push_back(stall(3000));
+    s.insert(s.end(), {expect("RETR 1"),
+                       send("+OK message follows\r\n" + one + ".\r\n+OK message follows\r\n" + two + ".\r\n"),
+                       stall(3000)});
     ScriptedServer server(s);
     ProgramResult r = run(server, {"-rm", "-quiet", "-tmo:5"});
     EXPECT_EQ(r.exitCode, 1);
@@ -243,10 +234,7 @@ TEST(ReceiveFaults, NoDeleUnlessTheAttachmentsWereWritten) {
     const std::string two = withAttachment("large", "large.bin", 200000);
     Script s = loggedIn({one, two});
     retrieveAndDelete(s, 1, one);
-    s.push_back(expect("RETR 2"));
-    s.push_back(send("+OK message follows\r\n" + two + ".\r\n"));
-    s.push_back(expect("QUIT"));
-    s.push_back(send("+OK bye\r\n"));
+    retrieveAndQuit(s, 2, two);
     ScriptedServer server(s);
     std::vector<std::string> args = {"-c", "trap '' XFSZ; ulimit -f 128; exec \"$0\" \"$@\"", qarvelBinary()};
     for (const std::string& a : readArgs(server.port(), {"-rm", "-quiet", "-extract:" + out}))
@@ -267,10 +255,7 @@ TEST(ReceiveFaults, NoDeleUnlessTheAttachmentsWereWritten) {
 
     // An extraction folder that is not there: nothing is deleted.
     Script again = loggedIn({one});
-    again.push_back(expect("RETR 1"));
-    again.push_back(send("+OK message follows\r\n" + one + ".\r\n"));
-    again.push_back(expect("QUIT"));
-    again.push_back(send("+OK bye\r\n"));
+    retrieveAndQuit(again, 1, one);
     ScriptedServer missing(again);
     r = run(missing, {"-rm", "-quiet", "-extract:" + folder.path + "/missing"});
     EXPECT_EQ(r.exitCode, 1);

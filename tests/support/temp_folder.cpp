@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace qarvel::test {
@@ -21,6 +22,12 @@ std::string TempFolder::put(const std::string& name, const std::string& text) co
     std::string p = file(name);
     std::ofstream(p, std::ios::binary) << text;
     return p;
+}
+
+std::string TempFolder::read(const std::string& name) const {
+    std::ostringstream text;
+    text << std::ifstream(file(name), std::ios::binary).rdbuf();
+    return text.str();
 }
 
 }  // namespace qarvel::test

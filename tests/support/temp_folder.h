@@ -17,6 +17,8 @@ public:
     std::string file(const std::string& name) const { return path + "/" + name; }
     // Writes the text (as bytes) into the named file and returns its path.
     std::string put(const std::string& name, const std::string& text) const;
+    // The bytes of the named file (empty when it cannot be read).
+    std::string read(const std::string& name) const;
 
     std::string path;
 };
