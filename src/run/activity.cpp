@@ -136,6 +136,7 @@ void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxR
     reader.setSsl(s.ssl);
     reader.setTls(s.tls);
     reader.setTlsOptions(tlsOptions(s));
+    reader.setApop(s.apop);
     reader.setHtml(s.html);
     reader.setWorkingFolder(objects.workingFolder);
 }

@@ -305,6 +305,7 @@ const Option kOptions[] = {
     {"-cafile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.caFile = plain(v); }},
     {"-key:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.keyFile = plain(v); }},
     {"-insecure", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.insecure = 1; }},
+    {"-apop", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.apop = 1; }},
 };
 
 bool matches(const Option& option, const char* argument) {

@@ -20,6 +20,8 @@ struct Settings {
     // TLS extras: CA file, skipping verification, client key.
     String caFile, keyFile;
     int insecure = 0;
+    // POP3: log in with APOP when the server's greeting offers a time stamp (-apop).
+    int apop = 0;
 
     // Addresses and recipients.
     String from, to, toAsEntered, receiveTo, cc, bcc, toListFile, ccListFile, bccListFile;

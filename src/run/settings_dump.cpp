@@ -52,6 +52,7 @@ void dumpSettings(const Settings& s, std::FILE* out) {
     text("caFile", s.caFile);
     text("keyFile", s.keyFile);
     number("insecure", s.insecure);
+    number("apop", s.apop);
     text("from", s.from);
     text("to", s.to);
     text("toAsEntered", s.toAsEntered);
