@@ -235,6 +235,7 @@ int MessageParser::run(uint64_t expectedBytes) {
         if (bodyCap_ < kBodyCapMin) bodyCap_ = kBodyCapMin;
         if (bodyCap_ > kBodyCapMax) bodyCap_ = kBodyCapMax;
     }
+    if (settings_.headerOnly == 1 && bodyCap_ > kBriefBodyMax) bodyCap_ = kBriefBodyMax;
     beginPart();
 
     int result = 1;
@@ -527,6 +528,12 @@ std::unique_ptr<MessagePart> MessageParser::newPart() {
 }
 
 bool MessageParser::toBody(const char* data, size_t length) {
+    if (settings_.headerOnly == 1) {
+        // One body line, as a server's TOP n 1 gives it; a message file is read whole.
+        if (!message_.body.empty() && message_.body.back() == '\n') return true;
+        if (const void* lf = std::memchr(data, '\n', length))
+            length = static_cast<size_t>(static_cast<const char*>(lf) - data) + 1;
+    }
     if (message_.body.size() + length > bodyCap_)
         length = message_.body.size() < bodyCap_ ? static_cast<size_t>(bodyCap_ - message_.body.size()) : 0;
     message_.body.append(data, length);

@@ -64,6 +64,18 @@ TEST(FileMailboxReader, HeaderOnlyFlagsAndKeepOpen) {
     EXPECT_EQ(reader.extract(), 1);
     EXPECT_EQ(reader.headerOnly(), 0);
     EXPECT_EQ(reader.partCount(), 0);  // no extraction while fetching the header
+    EXPECT_STREQ(reader.body(), "--x\n");  // one body line, as TOP n 1 gives it
+
+    // A header fetch of a file with a large attachment still keeps just that line.
+    std::string big = "Subject: big\n\nfirst line\n" + std::string(3 << 20, 'A') + "\n";
+    FileMailboxReader large;
+    ASSERT_EQ(large.open(f.put("big.eml", big).c_str(), "", nullptr, 0), 1);
+    ASSERT_EQ(large.retrieveHeader(1), 1);
+    EXPECT_STREQ(large.body(), "first line\n");
+    std::string longLine = "Subject: long\n\n" + std::string(3 << 20, 'B');
+    ASSERT_EQ(large.open(f.put("long.eml", longLine).c_str(), "", nullptr, 0), 1);
+    ASSERT_EQ(large.retrieveHeader(1), 1);
+    EXPECT_EQ(large.bodyLength(), 64u << 10);  // a first line without an end is cut
     ASSERT_EQ(reader.retrieve(1), 1);
     EXPECT_EQ(reader.partCount(), 1);
     EXPECT_EQ(reader.currentFlags(), "\\Seen");
