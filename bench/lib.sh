@@ -79,6 +79,17 @@ sink_start() {
 }
 sink_stop() { bash "$bench_root/scripts/servers/sink.sh" stop "$1" >/dev/null 2>&1; }
 
+# sink_pair STATE PORT: two sinks, one that drops what it gets on PORT (timed) and one that
+# keeps every message in STATE/dump/sink/ on PORT+1 (the result check); both stop when the job
+# exits. Sets dumps to the folder of kept messages.
+sink_pair() {
+  trap "sink_stop '$1/plain'; sink_stop '$1/dump'; rm -rf '$1'" EXIT
+  rm -rf "$1"
+  sink_start "$1/plain" "$2" || return 1
+  sink_start "$1/dump" "$(($2 + 1))" dump || return 1
+  dumps=$1/dump/sink
+}
+
 # port_free PORT: fails with a message when something already listens on 127.0.0.1:PORT, so
 # that a job never measures a server it did not start.
 port_free() {

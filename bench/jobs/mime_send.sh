@@ -11,12 +11,7 @@ port=${BENCH_SINK_PORT:-12626}
 dump_port=$((port + 1))
 data=$BENCH_DATA/random-$mib.bin
 random_file "$data" "$mib"
-state=$BENCH_OUT/mime-sink
-trap 'sink_stop "$state/plain"; sink_stop "$state/dump"; rm -rf "$state"' EXIT
-rm -rf "$state"
-sink_start "$state/plain" "$port" || exit 1
-sink_start "$state/dump" "$dump_port" dump || exit 1
-dumps=$state/dump/sink
+sink_pair "$BENCH_OUT/mime-sink" "$port" || exit 1
 out=$BENCH_OUT/mime-out.eml
 work="$mib MiB attachment"
 

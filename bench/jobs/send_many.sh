@@ -8,12 +8,7 @@
 count=${BENCH_MESSAGES:-1000}
 port=$((${BENCH_SINK_PORT:-12626} + 2))
 dump_port=$((port + 1))
-state=$BENCH_OUT/many-sink
-trap 'sink_stop "$state/plain"; sink_stop "$state/dump"; rm -rf "$state"' EXIT
-rm -rf "$state"
-sink_start "$state/plain" "$port" || exit 1
-sink_start "$state/dump" "$dump_port" dump || exit 1
-dumps=$state/dump/sink
+sink_pair "$BENCH_OUT/many-sink" "$port" || exit 1
 msg=$BENCH_DATA/small.eml
 printf 'From: alice@example.org\r\nTo: bob@example.test\r\nSubject: bench\r\n\r\npayload\r\n' > "$msg"
 work="$count messages"
