@@ -22,8 +22,7 @@ namespace {
 
 // Output is handed to the socket in blocks of this size (the sink batches small pieces).
 constexpr size_t kDataBlockSize = 16384;
-// Single-part bodies are encoded and sent in pieces of this size (raw bodies: kRawPiece).
-constexpr size_t kBodyPiece = 1024;
+// Raw bodies are sent in pieces of this size (encoded ones go through send/body_encoding).
 constexpr size_t kRawPiece = 8192;
 // Address scans stop at 1023 characters.
 constexpr size_t kAddressWidth = 1023;
