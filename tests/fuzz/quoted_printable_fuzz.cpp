@@ -1,6 +1,7 @@
 // Arbitrary bytes decoded in place as quoted-printable (never past the end, never longer), and
 // encoded in both modes: every encoded line stays within 76 characters in body mode, and
-// decoding the encoded text (soft breaks removed) gives the input again.
+// decoding the encoded text (soft breaks removed) gives the input again. In the form for a mail
+// data stream the output holds no bare CR or LF, and decodes to the input with CR LF line ends.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,5 +46,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         String r2;
         quotedPrintableEncode(text, length, header, true, &r2);
     }
+
+    std::string crlf = quotedPrintableEncode(text, length, false, false, nullptr, true).str();
+    size_t column = 0;
+    for (size_t i = 0; i < crlf.size(); ++i) {
+        if (crlf[i] == '\r' && (i + 1 >= crlf.size() || crlf[i + 1] != '\n')) __builtin_trap();
+        if (crlf[i] == '\n' && (i == 0 || crlf[i - 1] != '\r')) __builtin_trap();
+        if (crlf[i] == '\n') column = 0;
+        else if (crlf[i] != '\r' && ++column > 76) __builtin_trap();
+    }
+    std::string joined, expected;
+    for (size_t i = 0; i < crlf.size(); ++i) {
+        if (crlf.compare(i, 3, "=\r\n") == 0) { i += 2; continue; }
+        joined += crlf[i];
+    }
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) expected += '\r';
+        expected += text[i];
+    }
+    std::vector<char> round(joined.begin(), joined.end());
+    round.push_back('\0');
+    size_t m = quotedPrintableDecode(round.data(), joined.size());
+    if (std::string(round.data(), m) != expected) __builtin_trap();
     return 0;
 }
