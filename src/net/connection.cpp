@@ -127,8 +127,9 @@ int Connection::command(const char* format, ...) {
 
 int Connection::sendFormatted(std::vector<char>& buffer, bool trace, const char* format,
                               va_list args) {
+    if (buffer.empty()) return -1;
     int n = std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    if (n < 0 || buffer.empty()) return -1;
+    if (n < 0) return -1;
     size_t length = std::min(static_cast<size_t>(n), buffer.size() - 1);
     if (trace) echo(buffer.data(), length);
     int sent = send(buffer.data(), static_cast<int>(length));

@@ -22,7 +22,6 @@
 #include "base/base64.h"
 #include "base/byte_sink.h"
 #include "base/encoded_word.h"
-#include "base/quoted_printable.h"
 #include "base/uucode.h"
 #include "send/body_encoding.h"
 #include "send/content_types.h"

@@ -8,7 +8,6 @@
 #include <ctime>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 #include "send/file_sender.h"
@@ -16,12 +15,6 @@
 
 namespace qarvel {
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::stringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
 
 // Sends one message through a fresh file sender and returns what the file holds.
 struct Composed {
@@ -35,7 +28,7 @@ struct Composed {
                                      String()),
                   1);
         sender.disconnect();
-        return readFile(folder.file("m.eml"));
+        return folder.read("m.eml");
     }
 };
 
