@@ -1,5 +1,7 @@
 #include "base/base64.h"
 
+#include "base/base64_kernels.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -89,7 +91,10 @@ void Base64Encoder::put(const void* data, size_t count) {
                 continue;
             }
             char* o = buffer_ + used_;
-            for (size_t g = 0; g < groups; ++g, in += 3, o += 4) {
+            size_t fast = encodeBase64Blocks(in, groups, count, o);
+            in += fast * 3;
+            o += fast * 4;
+            for (size_t g = fast; g < groups; ++g, in += 3, o += 4) {
                 uint32_t v = uint32_t(in[0]) << 16 | uint32_t(in[1]) << 8 | in[2];
                 uint16_t hi = pairs[v >> 12], lo = pairs[v & 4095];
                 std::memcpy(o, &hi, 2);
@@ -157,7 +162,9 @@ const DecodeTables& decodeTables() {
 
 size_t decodeBase64Run(const unsigned char* in, size_t groups, char* out) {
     const DecodeTables& t = decodeTables();
-    size_t g = 0;
+    size_t g = decodeBase64Blocks(in, groups, out);
+    in += g * 4;
+    out += g * 3;
     for (; g < groups; ++g, in += 4, out += 3) {
         uint32_t x = t.d0[in[0]] | t.d1[in[1]] | t.d2[in[2]] | t.d3[in[3]];
         if (x & kBadBits) break;

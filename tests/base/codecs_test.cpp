@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/base64.h"
+#include "base/base64_kernels.h"
 #include "base/encoded_word.h"
 #include "base/md5.h"
 #include "base/quoted_printable.h"
@@ -108,6 +109,48 @@ TEST(Codecs, Base64DecoderRunsBrokenAnywhere) {
     EXPECT_EQ(decodeAll("Zm9vY"), std::string("foo") + "`");
     EXPECT_EQ(decodeAll("="), "");
     EXPECT_EQ(decodeAll("!!**"), "");
+}
+
+TEST(Codecs, Base64KernelsMatchTheScalarLoops) {
+    // Every vector kernel this processor runs gives the scalar loops' output, for every length
+    // around the block sizes, with and without line breaks, and on text whose runs are broken
+    // by a line end, "=" or a stray byte at each offset.
+    std::string data;
+    for (int i = 0; i < 700; ++i) data += static_cast<char>((i * 167) ^ (i >> 2));
+    auto encode = [&](size_t n, int lineLength) {
+        StringSink sink;
+        Base64Encoder enc(sink, lineLength);
+        enc.put(data.data(), n);
+        enc.finish();
+        return sink.text;
+    };
+    std::vector<std::string> encoded, decoded;
+    const char* breaks[] = {"\r\n", "=", "\x80", " "};
+    auto runAll = [&](std::vector<std::string>& enc, std::vector<std::string>& dec) {
+        for (size_t n = 0; n < data.size(); n += n < 120 ? 1 : 29)
+            for (int lineLength : {0, 76, 64}) enc.push_back(encode(n, lineLength));
+        std::string text = encode(data.size(), 76);
+        for (size_t at = 0; at < 160; ++at) {
+            std::string noisy = text;
+            noisy.insert(at * 3 % noisy.size(), breaks[at % 4]);
+            dec.push_back(decodeAll(noisy));
+        }
+    };
+    ASSERT_TRUE(setBase64Kernel(Base64Kernel::kScalar));
+    runAll(encoded, decoded);
+    int tried = 0;
+    for (Base64Kernel kernel : {Base64Kernel::kSsse3, Base64Kernel::kAvx2}) {
+        if (!setBase64Kernel(kernel)) continue;
+        ++tried;
+        std::vector<std::string> enc, dec;
+        runAll(enc, dec);
+        EXPECT_EQ(enc, encoded) << base64KernelName(kernel);
+        EXPECT_EQ(dec, decoded) << base64KernelName(kernel);
+    }
+    setBase64Kernel(Base64Kernel::kAvx2) || setBase64Kernel(Base64Kernel::kSsse3);
+#if defined(__x86_64__)
+    EXPECT_GT(tried, 0) << "an x86-64 processor runs at least the SSSE3 kernel";
+#endif
 }
 
 TEST(Codecs, QuotedPrintableBothWays) {
