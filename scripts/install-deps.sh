@@ -9,6 +9,8 @@ packages=(
   valgrind postfix libsasl2-modules sasl2-bin dovecot-core dovecot-pop3d dovecot-imapd dnsmasq dnsutils openssl
   # second opinions and benchmark peers
   mpack ripmime swaks msmtp curl fetchmail getmail6
+  # web server and forward proxy for the HTTP client
+  lighttpd lighttpd-mod-openssl tinyproxy
 )
 
 missing=()
@@ -28,6 +30,6 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -q >/dev/null
 apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 # Without a policy-rc.d, installing daemons starts the system instances; ours run privately.
-for svc in postfix dovecot dnsmasq; do
+for svc in postfix dovecot dnsmasq lighttpd tinyproxy; do
   [ -x /etc/init.d/$svc ] && /etc/init.d/$svc stop >/dev/null 2>&1 || true
 done

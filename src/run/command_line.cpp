@@ -93,9 +93,9 @@ void post(Settings& s, ProcessObjects&, const char* value) {
     if (in) s.messageText = String(std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
-void fetchUrl(Settings& s, ProcessObjects&, const char* value) {
+void fetchUrl(Settings& s, ProcessObjects& objects, const char* value) {
     s.url = plain(value);
-    queueUrl(s.url, s.missingAttachments);
+    queueUrl(s, objects);
 }
 
 void messageText(Settings& s, ProcessObjects&, const char* value) {

@@ -206,7 +206,7 @@ const ConfigKey kKeys[] = {
     {"NOREFERER", kNoValue, clearText<&S::referer>},
     {"DEST", kShort, setText<&S::dest>},
     {"NODEST", kNoValue, clearText<&S::dest>},
-    {"URL", kLong, [](S& s, O&, const String& v) { s.url = plain(v); queueUrl(s.url, s.missingAttachments); }},
+    {"URL", kLong, [](S& s, O& o, const String& v) { s.url = plain(v); queueUrl(s, o); }},
     {"NOURL", kNoValue, clearText<&S::url>},
     {"TRAIN", kNoValue, setFlag<&S::train, 1>},
     {"NOTRAIN", kNoValue, setFlag<&S::train, 0>},

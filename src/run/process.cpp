@@ -28,9 +28,4 @@ int queueAttachment(ProcessObjects& objects, const String& path, const String& n
     return 1;
 }
 
-void queueUrl(const String& url, int& missing) {
-    std::fprintf(stderr, "WARNING: URL '%s' does not exist! (%d)\n", url.c_str(), -1);
-    ++missing;
-}
-
 } // namespace qarvel

@@ -66,8 +66,11 @@ namespace qarvel {
 int queueAttachment(ProcessObjects& objects, const String& path, const String& name, int related,
                     int& missing);
 
-// A URL to attach (-url:, URL). Fetching needs the HTTP client, which this build does not
-// have yet: the download is reported on standard error as failed and counted as missing.
-void queueUrl(const String& url, int& missing);
+struct Settings;
+
+// Fetches the URL setting (-url:, URL) with the HTTP client and queues the download as an
+// attachment; a failed download is reported on standard error and counted as missing
+// (src/run/url_download.cpp).
+void queueUrl(Settings& settings, ProcessObjects& objects);
 
 } // namespace qarvel

@@ -1,0 +1,111 @@
+// -url: and URL: the download that becomes an attachment. It runs when the option is read, so
+// the settings given before it (-user:, -post:, -referer:, -cafile:, ...) shape the request.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "net/http_client.h"
+#include "run/process.h"
+#include "run/settings.h"
+
+namespace qarvel {
+
+namespace {
+
+// The local file name of a download: after "|" when the URL names one, else the last piece of
+// the URL's path without query. It never leaves its folder: cut at the last "/" or "\", and a
+// name that is empty or only dots becomes "index.html".
+String localNameOf(String& url) {
+    String name;
+    size_t bar = url.view().rfind('|');
+    if (bar != std::string_view::npos) {
+        name = String(url, bar + 1);
+        url = String(url, 0, bar);
+    } else {
+        String scheme, host, port, path, fragment;
+        HttpClient::splitUrl(url, scheme, host, port, path, fragment);
+        name = path;
+        size_t query = name.find('?');
+        if (query != String::npos) name = String(name, 0, query);
+    }
+    size_t cut = name.view().find_last_of("/\\");
+    if (cut != std::string_view::npos) name = String(name, cut + 1);
+    if (name.view().find_first_not_of('.') == std::string_view::npos) name = "index.html";
+    return name;
+}
+
+TlsOptions tlsOptionsOf(const Settings& s) {
+    TlsOptions tls;
+    tls.caFile = s.caFile;
+    tls.certificateFile = s.cert;
+    tls.keyFile = s.keyFile;
+    tls.insecure = s.insecure != 0;
+    tls.traceLevel = s.verbose;
+    return tls;
+}
+
+String withoutLineBreaks(const String& text) {
+    String out;
+    for (size_t i = 0; i < text.length(); ++i)
+        if (text[i] != '\r' && text[i] != '\n') out += text[i];
+    return out;
+}
+
+}  // namespace
+
+void queueUrl(Settings& s, ProcessObjects& objects) {
+    String url = s.url;
+    String localName = localNameOf(url);
+    String localPath = localName;
+    if (!s.extractFolder.empty()) localPath = s.extractFolder + "/" + localName;
+
+    String scheme, host, port, path, fragment;
+    HttpClient::splitUrl(url, scheme, host, port, path, fragment);
+    if (s.verbose != 0)
+        std::printf("Scheme = '%s', host = '%s, port = '%s', file = '%s', localname = '%s'\n",
+                    scheme.c_str(), host.c_str(), port.c_str(), path.c_str(), localPath.c_str());
+    if (!scheme.equalsIgnoreCase("http") && !scheme.equalsIgnoreCase("https")) return;
+
+    HttpClient client(s.http11 != 0);
+    client.trace = s.verbose != 0;
+    client.setTimeout(s.timeoutSeconds);
+    client.setTlsOptions(tlsOptionsOf(s));
+    if (!s.dest.empty() && s.httpPost >= 1)
+        client.addHeader("Destination: " + withoutLineBreaks(s.dest) + "\r\n");
+    if (!s.user.empty()) client.setCredentials(s.user, s.password);
+    if (!s.proxyHost.empty()) client.setProxy(s.proxyHost, s.proxyPort);
+    client.referer = s.referer;
+    if (s.httpPost >= 1) {
+        client.requestBody = s.messageText;
+        client.requestContentType = s.mime;
+    }
+
+    // The download goes to a file of its own first: a failed one must not replace a file that
+    // already has the name.
+    String partial = localPath + ".XXXXXX";
+    std::string pattern = partial.str();
+    int fd = ::mkstemp(pattern.data());
+    int result = -1;
+    if (fd >= 0) {
+        // The finished file gets the permissions any new file would get, not mkstemp's 0600.
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        ::close(fd);
+        result = client.fetch(url, pattern.c_str(), s.httpPost);
+    }
+    if (result != 1 || std::rename(pattern.c_str(), localPath.c_str()) != 0) {
+        if (fd >= 0) std::remove(pattern.c_str());
+        std::fprintf(stderr, "WARNING: URL '%s' does not exist! (%s)\n", url.c_str(),
+                     fd >= 0 ? client.statusText() : "500 TEMPORARY FILE FAILURE");
+        ++s.missingAttachments;
+        return;
+    }
+    if (queueAttachment(objects, localPath, String(), 0, s.missingAttachments))
+        s.attachments.add(localPath);
+    if (s.verbose != 0) std::fprintf(stderr, "Got: %u bytes\n", client.bytesFetched());
+}
+
+}  // namespace qarvel
