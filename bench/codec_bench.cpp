@@ -1,7 +1,8 @@
 // Codec benchmark driver.
 //   codec_bench encode|decode      stdin to stdout through the base64 filters
-//   codec_bench lib MIB            library Base64Encoder/Base64Decoder on MIB of data in memory,
-//                                  median of 5 runs each; prints "name,MiB/s" lines
+//   codec_bench lib MIB [KERNEL]   library Base64Encoder/Base64Decoder on MIB of data in memory,
+//                                  median of 5 runs each; prints "name,MiB/s" lines; KERNEL is
+//                                  scalar, ssse3 or avx2 (default: the best this processor runs)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "base/base64.h"
 #include "base/base64_filter.h"
+#include "base/base64_kernels.h"
 
 using namespace qarvel;
 
@@ -94,7 +96,18 @@ int runLibrary(size_t mib) {
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "encode") == 0) return encodeBase64Filter(stdin, stdout);
     if (argc >= 2 && std::strcmp(argv[1], "decode") == 0) return decodeBase64Filter(stdin, stdout);
-    if (argc >= 3 && std::strcmp(argv[1], "lib") == 0) return runLibrary(std::strtoul(argv[2], nullptr, 10));
-    std::fprintf(stderr, "usage: codec_bench encode|decode < in > out, or codec_bench lib MIB\n");
+    if (argc >= 3 && std::strcmp(argv[1], "lib") == 0) {
+        if (argc >= 4) {
+            bool known = false;
+            for (Base64Kernel k : {Base64Kernel::kScalar, Base64Kernel::kSsse3, Base64Kernel::kAvx2})
+                if (std::strcmp(argv[3], base64KernelName(k)) == 0) known = setBase64Kernel(k);
+            if (!known) {
+                std::fprintf(stderr, "codec_bench: kernel %s is unknown or not run by this processor\n", argv[3]);
+                return 1;
+            }
+        }
+        return runLibrary(std::strtoul(argv[2], nullptr, 10));
+    }
+    std::fprintf(stderr, "usage: codec_bench encode|decode < in > out, or codec_bench lib MIB [scalar|ssse3|avx2]\n");
     return 1;
 }

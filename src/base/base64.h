@@ -55,6 +55,9 @@ private:
 // character ("=", a line end, a blank). Returns the number of groups decoded.
 size_t decodeBase64Run(const unsigned char* in, size_t groups, char* out);
 
+// The length of the line end ("\r\n", "\n" or a lone "\r") at `in`, or 0.
+size_t skipLineEnd(const unsigned char* in, const unsigned char* end);
+
 // One-shot helpers (line length 0 unless given).
 String base64Encode(const void* bytes, size_t count, int lineLength = 0);
 String base64Decode(const char* text, size_t count);

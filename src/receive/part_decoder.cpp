@@ -94,6 +94,15 @@ bool PartDecoder::putBase64(const char* data, size_t length) {
             size_t groups = decodeBase64Run(in + i, (length - i) / 4, out);
             i += groups * 4;
             out += groups * 3;
+            // Step over a line end between whole groups without leaving the fast path.
+            while (i < length && groups > 0) {
+                size_t lineEnd = skipLineEnd(in + i, in + length);
+                if (lineEnd == 0 || length - i - lineEnd < 4) break;
+                i += lineEnd;
+                groups = decodeBase64Run(in + i, (length - i) / 4, out);
+                i += groups * 4;
+                out += groups * 3;
+            }
             if (i == length) break;
         }
         int v = table[in[i]];
