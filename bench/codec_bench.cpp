@@ -87,7 +87,7 @@ int runLibrary(size_t mib) {
     }
     std::printf("library-encode,%.1f\n", static_cast<double>(mib) / median(encodeTimes));
     std::printf("library-decode,%.1f\n", static_cast<double>(mib) / median(decodeTimes));
-    std::fprintf(stderr, "guard %u\n", guard);
+    std::fprintf(stderr, "guard %u\nkernel %s\n", guard, base64KernelName(base64Kernel()));
     return 0;
 }
 

@@ -2,7 +2,7 @@
 #
 # A job measures qarvel and its peers on the same input in the same run and appends one CSV
 # row per tool to $BENCH_CSV:
-#   job,case,tool,work,runs,median_s,rate,unit,peak_kib,check,note
+#   job,case,tool,work,runs,median_s,rate,unit,peak_kib,check,note,min_s,max_s
 # bench/run.sh adds the ratio to qarvel and writes the table. Every tool's first run is
 # checked (same attachments, bytes or message count) before any time of it is reported.
 #
@@ -31,43 +31,82 @@ random_file() {
   head -c $(($2 * 1048576)) /dev/urandom > "$1.tmp" && mv "$1.tmp" "$1"
 }
 
-# measure NAME COMMAND CHECK: runs the shell text COMMAND $BENCH_RUNS times (RUN holds the run
-# number, 1 first) and the shell text CHECK after run 1; a run or a check that fails stops the
-# tool. COMMAND puts $T before each program whose memory counts (T is /usr/bin/time, which
-# reports a process and the children it waited for). Sets MEDIAN (seconds), PEAK (largest peak
-# resident KiB of the runs) and STATUS (ok, or why not).
-measure() {
-  local name=$1 command=$2 check=$3 times=() t0 t1
-  MEDIAN=; PEAK=0; STATUS=ok
-  local log=$BENCH_DATA/log-$name
+# run_once NAME COMMAND CHECK: one timed run of the shell text COMMAND (RUN holds the run
+# number, 1 first) and, after run 1, the shell text CHECK. COMMAND puts $T before each program
+# whose memory counts (T is /usr/bin/time, which reports a process and the children it waited
+# for). Appends the seconds to $BENCH_DATA/log-NAME.times; fails with STATUS set to why.
+run_once() {
+  local name=$1 log=$BENCH_DATA/log-$1 t0 t1
   local T="/usr/bin/time -a -f %M -o $log.rss"
-  : > "$log.rss"
-  for ((RUN = 1; RUN <= BENCH_RUNS; RUN++)); do
-    t0=$(date +%s.%N)
-    if ! (eval "$command") >"$log.out" 2>"$log.err"; then
-      STATUS="failed (run $RUN; $log.err)"; echo "$name: $STATUS" >&2; tail -3 "$log.err" >&2; return 1
-    fi
-    t1=$(date +%s.%N)
-    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')")
-    if [ "$RUN" = 1 ] && ! (eval "$check") >"$log.check" 2>&1; then
-      STATUS="different result: $(tail -1 "$log.check")"; echo "$name: $STATUS" >&2; return 1
-    fi
-  done
+  t0=$(date +%s.%N)
+  if ! (eval "$2") >"$log.out" 2>"$log.err"; then
+    STATUS="failed (run $RUN; $log.err)"; echo "$name: $STATUS" >&2; tail -3 "$log.err" >&2; return 1
+  fi
+  t1=$(date +%s.%N)
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f\n", b - a }' >> "$log.times"
+  if [ "$RUN" = 1 ] && ! (eval "$3") >"$log.check" 2>&1; then
+    STATUS="different result: $(tail -1 "$log.check")"; echo "$name: $STATUS" >&2; return 1
+  fi
+}
+
+# runs_reset NAME / runs_summary NAME: empty a tool's logs; set MEDIAN, MIN, MAX (seconds) and
+# PEAK (largest peak resident KiB of the runs) from them.
+runs_reset() { : > "$BENCH_DATA/log-$1.rss"; : > "$BENCH_DATA/log-$1.times"; }
+runs_summary() {
+  local log=$BENCH_DATA/log-$1
   PEAK=$(awk '/^[0-9]+$/ && $1 > m { m = $1 } END { print m + 0 }' "$log.rss")
-  MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+  read -r MIN MEDIAN MAX < <(sort -g "$log.times" | awk '{ a[NR] = $1 } END { print a[1], a[int((NR + 1) / 2)], a[NR] }')
+}
+
+# measure NAME COMMAND CHECK: one tool alone, $BENCH_RUNS runs back to back (for jobs with a
+# single tool; a job that compares tools uses tool and compare). Sets MEDIAN, MIN, MAX, PEAK
+# and STATUS (ok, or why not).
+measure() {
+  MEDIAN=; MIN=; MAX=; PEAK=0; STATUS=ok
+  runs_reset "$1"
+  for ((RUN = 1; RUN <= BENCH_RUNS; RUN++)); do run_once "$1" "$2" "$3" || return 1; done
+  runs_summary "$1"
+}
+
+# tool NAME LABEL COMMAND CHECK [NOTE]: queues a tool for the next compare.
+TOOL_NAMES=(); TOOL_LABELS=(); TOOL_COMMANDS=(); TOOL_CHECKS=(); TOOL_NOTES=()
+tool() {
+  TOOL_NAMES+=("$1"); TOOL_LABELS+=("$2"); TOOL_COMMANDS+=("$3"); TOOL_CHECKS+=("$4"); TOOL_NOTES+=("${5:-}")
+}
+
+# compare JOB CASE WORK AMOUNT UNIT: runs the queued tools in rounds, each tool once a round in
+# turn (A B C, A B C, ...), so that a burst of load on the machine falls on every tool alike;
+# then writes one row per tool (median, min and max of its runs) and empties the queue. A tool
+# that fails or gives a different result drops out of the later rounds.
+compare() {
+  local i n=${#TOOL_NAMES[@]} statuses=()
+  for ((i = 0; i < n; i++)); do runs_reset "${TOOL_NAMES[i]}"; statuses+=(ok); done
+  for ((RUN = 1; RUN <= BENCH_RUNS; RUN++)); do
+    for ((i = 0; i < n; i++)); do
+      [ "${statuses[i]}" = ok ] || continue
+      STATUS=ok
+      run_once "${TOOL_NAMES[i]}" "${TOOL_COMMANDS[i]}" "${TOOL_CHECKS[i]}" || statuses[i]=$STATUS
+    done
+  done
+  for ((i = 0; i < n; i++)); do
+    STATUS=${statuses[i]}; MEDIAN=; MIN=; MAX=; PEAK=0
+    [ "$STATUS" = ok ] && runs_summary "${TOOL_NAMES[i]}"
+    row "$1" "$2" "${TOOL_LABELS[i]}" "$3" "$4" "$5" "${TOOL_NOTES[i]}"
+  done
+  TOOL_NAMES=(); TOOL_LABELS=(); TOOL_COMMANDS=(); TOOL_CHECKS=(); TOOL_NOTES=()
 }
 
 # row JOB CASE TOOL WORK AMOUNT UNIT [NOTE]: appends the row of the last measure; the rate is
-# AMOUNT per second (MiB/s, messages/s). Commas inside a field become semicolons.
+# AMOUNT per second (MiB/s, messages/s) at the median. Commas inside a field become semicolons.
 row() {
   local rate= check=$STATUS peak= f fields=()
   [ "$STATUS" = ok ] && rate=$(awk -v a="$5" -v s="$MEDIAN" 'BEGIN { printf "%.1f", (s > 0 ? a / s : 0) }')
   [ "$STATUS" = ok ] && { check=same; peak=$PEAK; }
-  for f in "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" "$peak" "$check" "${7:-}"; do
+  for f in "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" "$peak" "$check" "${7:-}" "${MIN:-}" "${MAX:-}"; do
     fields+=("${f//,/;}")
   done
   (IFS=,; echo "${fields[*]}") >> "$BENCH_CSV"
-  printf '%-15s %-16s %-28s %8s s %10s %s/s  peak %7s KiB  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${rate:--}" "$6" "${peak:--}" "$check"
+  printf '%-15s %-16s %-28s %8s s (%s-%s) %10s %s/s  peak %7s KiB  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${MIN:--}" "${MAX:--}" "${rate:--}" "$6" "${peak:--}" "$check"
 }
 
 # sink_start STATE PORT [dump]: Postfix's smtp-sink on 127.0.0.1:PORT; with "dump" every

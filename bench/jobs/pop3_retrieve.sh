@@ -34,8 +34,7 @@ files_ok="n=\$(find $out -type f -size +1k | wc -l); echo \"\$n message files\";
 qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_OUT/pop3-qarvel.txt"
 [ "$count" = 10000 ] || note "pop3_retrieve: $count messages of $kib KiB mean instead of 10 000, to keep the whole run short (fetchmail costs about 15 ms a message)."
 
-measure qarvel "$qarvel" "same_set '$manifest' $out 'm*.bin'"
-row pop3_retrieve "$count × $kib KiB" "qarvel -extract:" "$work" "$mib" MiB
+tool qarvel "qarvel -extract:" "$qarvel" "same_set '$manifest' $out 'm*.bin'" "decodes and writes each attachment; the peers write each raw message"
 
 rc=$BENCH_DATA/fetchmailrc
 cat > "$rc" <<RC
@@ -44,8 +43,7 @@ poll 127.0.0.1 service $POP3_PORT protocol pop3 auth password timeout 60
   user "test" password "secret" sslproto '' keep fetchall mda "cat > $out/m.\$\$"
 RC
 chmod 600 "$rc"
-measure fetchmail "rm -rf $out; mkdir -p $out; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids -s" "$files_ok"
-row pop3_retrieve "$count × $kib KiB" "fetchmail (mda to file)" "$work" "$mib" MiB
+tool fetchmail "fetchmail (mda to file)" "rm -rf $out; mkdir -p $out; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids -s" "$files_ok" "one mda process per message"
 # getmail6: one process, one connection, each message into a Maildir; it remembers what it
 # fetched in its own folder, which every run starts without. It will not deliver as root, so
 # the Maildir belongs to nobody and getmail delivers as that user.
@@ -68,8 +66,7 @@ delete = false
 verbose = 0
 message_log_syslog = false
 RC
-measure getmail "rm -rf $out $gm/oldmail-*; mkdir -p $out/new $out/cur $out/tmp; [ \$(id -u) = 0 ] && chown -R nobody $out; \$T getmail --getmaildir '$gm' --rcfile getmailrc" "$files_ok"
-row pop3_retrieve "$count × $kib KiB" "getmail6 (Maildir)" "$work" "$mib" MiB
-measure curl "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret 'pop3://127.0.0.1:$POP3_PORT/[1-$count]' -o '$out/#1'" "$files_ok"
-row pop3_retrieve "$count × $kib KiB" "curl pop3:// (one process)" "$work" "$mib" MiB
+tool getmail "getmail6 (Maildir)" "rm -rf $out $gm/oldmail-*; mkdir -p $out/new $out/cur $out/tmp; [ \$(id -u) = 0 ] && chown -R nobody $out; \$T getmail --getmaildir '$gm' --rcfile getmailrc" "$files_ok"
+tool curl "curl pop3:// (one process)" "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret 'pop3://127.0.0.1:$POP3_PORT/[1-$count]' -o '$out/#1'" "$files_ok"
+compare pop3_retrieve "$count × $kib KiB" "$work" "$mib" MiB
 rm -rf "$out"

@@ -2,8 +2,8 @@
 # Extraction: parse one 256 MiB message file (text and HTML, then base64 attachments, one of
 # them a quarter of the file) and write its attachments: qarvel -mail -extract: next to munpack
 # and ripmime on the same file. Then the same for a folder of 2 000 mixed messages of about the
-# same total (qarvel and munpack take the folder in one run, ripmime takes one file a run, so
-# it runs in a shell loop). Run 1 of every tool must give exactly the attachments put in.
+# same total (qarvel and munpack take the folder in one run; ripmime takes one file a run, so
+# it runs in a shell loop, next to qarvel in the same loop). Run 1 of every tool must give exactly the attachments put in.
 #   receive_extract.sh [BUILD_DIR]   (env BENCH_MIB, default 256; BENCH_FOLDER_MESSAGES, 2000)
 . "$(dirname "$0")/../lib.sh"
 mib=${BENCH_MIB:-256}
@@ -20,12 +20,10 @@ same="same_set '$manifest' $out 'a*.bin'"
 
 qarvel="$fresh; \$T '$QARVEL' -mail -host:'$data' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt"
 
-measure qarvel "$qarvel" "$same"
-row receive_extract "$mib MiB file" "qarvel -mail -extract:" "$work" "$size" MiB
-measure munpack "$fresh; \$T munpack -q -C $out '$data' > /dev/null" "$same"
-row receive_extract "$mib MiB file" "munpack" "$work" "$size" MiB
-measure ripmime "$fresh; \$T ripmime -i '$data' -d $out --no-paranoid" "$same"
-row receive_extract "$mib MiB file" "ripmime" "$work" "$size" MiB
+tool qarvel "qarvel -mail -extract:" "$qarvel" "$same"
+tool munpack munpack "$fresh; \$T munpack -q -C $out '$data' > /dev/null" "$same"
+tool ripmime ripmime "$fresh; \$T ripmime -i '$data' -d $out --no-paranoid" "$same"
+compare receive_extract "$mib MiB file" "$work" "$size" MiB
 rm -rf "$out"
 
 # The folder of mixed messages.
@@ -39,10 +37,12 @@ fi
 size=$(du -sb "$folder" | awk '{ printf "%.1f", $1 / 1048576 }')
 work="$count messages, $size MiB, $(grep -c . "$manifest") attachments"
 same="same_set '$manifest' $out 'm*.bin'"
-measure qarvel "$fresh; \$T '$QARVEL' -mail -host:'$folder' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt" "$same"
-row receive_extract "$count messages" "qarvel -mail -extract:" "$work" "$size" MiB
-measure munpack "$fresh; \$T munpack -q -C $out $folder/*.eml > /dev/null 2>&1" "$same"
-row receive_extract "$count messages" "munpack" "$work" "$size" MiB
-measure ripmime "$fresh; for m in $folder/*.eml; do \$T ripmime -i \$m -d $out --no-paranoid || exit 1; done" "$same"
-row receive_extract "$count messages" "ripmime (loop)" "$work" "$size" MiB
+# One process for the whole folder: qarvel and munpack.
+tool qarvel "qarvel -mail -extract:" "$fresh; \$T '$QARVEL' -mail -host:'$folder' -extract:$out -q > $BENCH_OUT/extract-qarvel.txt" "$same"
+tool munpack munpack "$fresh; \$T munpack -q -C $out $folder/*.eml > /dev/null 2>&1" "$same"
+compare receive_extract "$count messages in one process" "$work" "$size" MiB
+# One process per message: ripmime takes one file a run, so both run in the same loop.
+tool qarvel-loop "qarvel (loop)" "$fresh; for m in $folder/*.eml; do \$T '$QARVEL' -mail -host:\$m -extract:$out -q > /dev/null || exit 1; done" "$same"
+tool ripmime "ripmime (loop)" "$fresh; for m in $folder/*.eml; do \$T ripmime -i \$m -d $out --no-paranoid || exit 1; done" "$same"
+compare receive_extract "$count messages as $count processes" "$work" "$size" MiB
 rm -rf "$out"
