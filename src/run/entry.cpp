@@ -26,6 +26,8 @@
 #include "send/mx_delivery.h"
 #include "send/qmtp_session.h"
 #include "send/smtp_session.h"
+#include "tools/diagnostics.h"
+#include "tools/xml_command.h"
 
 namespace qarvel {
 
@@ -125,7 +127,30 @@ void redirectToLog(const String& path) {
     close(fd);
 }
 
-bool runTools(Settings& s) {
+DiagnosticOptions diagnosticOptions(const Settings& s) {
+    DiagnosticOptions o;
+    o.host = s.smtpHost;
+    o.port = s.smtpPort;
+    o.interfaceAddress = s.localInterface;
+    o.level = s.verbose;
+    o.dump = s.mcastDump != 0;
+    o.timeout = s.timeoutSeconds;
+    return o;
+}
+
+// The -xml steps follow the file name, which is the argument after "-xml".
+int runXml(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-xml") == 0) return runXmlCommand(argc - i - 1, argv + i + 1);
+    return 1;
+}
+
+// The tools in their order; true when the run ends after them. status is the XML command's.
+bool runTools(Settings& s, int argc, char** argv, int& status) {
+    if (s.rawSock) runRawSocketTest(diagnosticOptions(s));
+    if (s.sap) runSapTest(diagnosticOptions(s));
+    if (s.xml) status = runXml(argc, argv);
+    if (s.udp) runUdpTest(diagnosticOptions(s));
     if (s.decodeBase64) decodeBase64Filter(stdin, stdout);
     if (s.encodeBase64) encodeBase64Filter(stdin, stdout);
     return s.noop != 0;
@@ -165,7 +190,8 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
         redirectToLog(s.log);
         logOpen = true;
     }
-    if (runTools(s)) return 0;
+    int toolStatus = 0;
+    if (runTools(s, argc, argv, toolStatus)) return toolStatus;
     return runMainActivity(s, objects);
 }
 

@@ -1,0 +1,241 @@
+#include "tools/xml_command.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/paths.h"
+#include "tools/xml_node.h"
+
+namespace qarvel {
+
+namespace {
+
+// Values are scanned at most this long, as the command line's other values are.
+constexpr size_t kFieldWidth = 255;
+
+String withoutQuotes(std::string_view value) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return String(value);
+}
+
+// The value of "-step:value": after the first ":", up to the first blank, at most 255 bytes,
+// without surrounding double quotes.
+String stepValue(const char* arg) {
+    const char* colon = std::strchr(arg, ':');
+    std::string_view rest = colon ? std::string_view(colon + 1) : std::string_view();
+    size_t end = 0;
+    while (end < rest.size() && end < kFieldWidth && !std::strchr(" \t\r\n\v\f", rest[end])) ++end;
+    return withoutQuotes(rest.substr(0, end));
+}
+
+// "-axis:name:attribute:value:n": each field up to the next ":" (at most 255 bytes), any of
+// them may be empty; the count is decimal, empty or missing meaning 0.
+struct AxisArguments {
+    String name, attr, value;
+    int n = 0;
+};
+
+AxisArguments axisArguments(const char* arg) {
+    AxisArguments a;
+    const char* p = std::strchr(arg, ':');
+    p = p ? p + 1 : arg + std::strlen(arg);
+    String* fields[] = {&a.name, &a.attr, &a.value};
+    for (String* field : fields) {
+        const char* end = std::strchr(p, ':');
+        size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        *field = String(p, length < kFieldWidth ? length : kFieldWidth);
+        p += length;
+        if (*p == ':') ++p;
+    }
+    a.n = static_cast<int>(std::strtol(p, nullptr, 10));
+    return a;
+}
+
+using Axis = XmlNode* (XmlNode::*)(int, const String&, const String&, const String&);
+
+const struct {
+    const char* prefix;
+    Axis axis;
+} kAxes[] = {
+    {"-child:", &XmlNode::child},
+    {"-descendant:", &XmlNode::descendant},
+    {"-following:", &XmlNode::followingInTree},
+    {"-preceding:", &XmlNode::preceding},
+    {"-fsibling:", &XmlNode::siblingForward},
+    {"-psibling:", &XmlNode::siblingBackward},
+    {"-ancestor:", &XmlNode::ancestor},
+};
+
+bool startsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+class FileSink : public XmlSink {
+public:
+    explicit FileSink(FILE* file) : file_(file) {}
+    void put(const char* data, size_t length) override {
+        if (length > 0 && std::fwrite(data, 1, length, file_) != length) failed = true;
+        if (length > 0) last = data[length - 1];
+    }
+    bool failed = false;
+    char last = '\n';
+
+private:
+    FILE* file_;
+};
+
+// The whole file into one string; false when it cannot be opened.
+bool readWholeFile(const String& path, std::string& out) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char block[1024];
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0) out.append(block, got);
+    bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+// The steps that "-add:" gives: its value read as XML, its top nodes appended to `to`.
+void addParsed(XmlNode* to, const String& value) {
+    XmlNode fragment;
+    fragment.parse(value.view());
+    while (XmlNode* node = fragment.firstChild) {
+        fragment.firstChild = node->next;
+        node->next = node->previous = nullptr;
+        node->document = to->document;
+        to->addChild(node);
+    }
+    fragment.lastChild = nullptr;
+    fragment.childCount = 0;
+}
+
+}  // namespace
+
+int saveXmlDocument(const XmlNode& document, const String& path) {
+    String pattern = path + ".XXXXXX";
+    std::string temp(pattern.c_str());
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        std::fprintf(stderr, "Could not write '%s': %s\n", path.c_str(), std::strerror(errno));
+        return -1;
+    }
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
+    FILE* file = ::fdopen(fd, "wb");
+    bool ok = file != nullptr;
+    if (ok) {
+        FileSink sink(file);
+        document.write(sink, 0, kXmlWriteEscaped);
+        ok = !sink.failed && std::fflush(file) == 0 && ::fsync(fd) == 0;
+        ok = (std::fclose(file) == 0) && ok;
+    } else {
+        ::close(fd);
+    }
+    if (!ok) {
+        std::fprintf(stderr, "Could not write '%s': %s\n", path.c_str(), std::strerror(errno));
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    // Only now, with the new text safely on disk, does the old file become the backup.
+    String backup = path + ".BAK";
+    std::remove(backup.c_str());
+    std::rename(path.c_str(), backup.c_str());
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::fprintf(stderr, "Could not write '%s': %s\n", path.c_str(), std::strerror(errno));
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    return 1;
+}
+
+int runXmlCommand(int count, char** args) {
+    String file = count > 0 ? withoutQuotes(args[0]) : String();
+    std::string input;
+    if (file.empty() || !readWholeFile(file, input)) {
+        std::fprintf(stderr, "File '%s' not found\n", file.c_str());
+        return 1;
+    }
+    bool allowHttp = false;
+    for (int i = 1; i < count; ++i)
+        if (std::strcmp(args[i], "-http") == 0) allowHttp = true;
+
+    XmlNode document;
+    if (document.parse(input, pathDirectory(file), allowHttp) < 0) return 1;
+    std::string().swap(input);
+
+    XmlNode* current = &document;
+    bool changed = false, save = false;
+    String saveName = file;
+    for (int i = 1; i < count; ++i) {
+        const char* arg = args[i];
+        if (std::strcmp(arg, "-dbg") == 0) {
+            gXmlQueryDebug = true;
+        } else if (startsWith(arg, "-save:")) {
+            if (current) {
+                saveName = withoutQuotes(arg + 6);
+                save = true;
+            }
+        } else if (std::strcmp(arg, "-save") == 0) {
+            if (current) save = true;
+        } else if (std::strcmp(arg, "-drop") == 0) {
+            if (current) {
+                current->remove();
+                changed = true;
+            }
+        } else if (startsWith(arg, "-set:")) {
+            if (current) {
+                current->name = stepValue(arg);
+                changed = true;
+            }
+        } else if (startsWith(arg, "-add:")) {
+            if (current) {
+                addParsed(current, stepValue(arg));
+                changed = true;
+            }
+        } else if (std::strcmp(arg, "-root") == 0) {
+            if (current) current = current->descendant(0, "#element", String(), String());
+        } else if (startsWith(arg, "-id:")) {
+            if (current) current = current->findById(stepValue(arg));
+        } else {
+            for (const auto& row : kAxes) {
+                if (!startsWith(arg, row.prefix)) continue;
+                if (current) {
+                    AxisArguments a = axisArguments(arg);
+                    current = (current->*row.axis)(a.n, a.name, a.attr, a.value);
+                }
+                break;
+            }
+        }
+    }
+    gXmlQueryDebug = false;
+
+    if (changed && save) return saveXmlDocument(document, saveName) > 0 ? 0 : 1;
+    if (!changed && !current) {
+        std::printf("NOT FOUND\n");
+        return 0;
+    }
+    std::fflush(stdout);
+    FileSink sink(stdout);
+    (changed ? &document : current)->write(sink, 0, 0);
+    // A text node has no line end of its own.
+    if (sink.last != '\n') std::fputc('\n', stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace qarvel

@@ -1,0 +1,483 @@
+#include "tools/xml_parser.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/paths.h"
+#include "tools/xml_node.h"
+
+namespace qarvel {
+
+using namespace std::literals;
+
+namespace {
+
+bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Trailing colons and slashes removed and one "/" appended, so that "urn:x", "urn:x/" and
+// "urn:x:" name the same namespace.
+String normaliseNamespace(std::string_view uri) {
+    while (!uri.empty() && (uri.back() == ':' || uri.back() == '/')) uri.remove_suffix(1);
+    std::string out(uri);
+    out += '/';
+    return String(out);
+}
+
+// The value of a pseudo-attribute in the XML declaration ("version", "encoding").
+std::string_view pseudoAttribute(std::string_view token, std::string_view key) {
+    size_t at = 0;
+    while ((at = token.find(key, at)) != std::string_view::npos) {
+        size_t i = at + key.size();
+        at = i;
+        while (i < token.size() && isSpace(token[i])) ++i;
+        if (i >= token.size() || token[i] != '=') continue;
+        ++i;
+        while (i < token.size() && isSpace(token[i])) ++i;
+        if (i >= token.size() || (token[i] != '"' && token[i] != '\'')) continue;
+        char quote = token[i++];
+        size_t end = token.find(quote, i);
+        if (end == std::string_view::npos) return {};
+        return token.substr(i, end - i);
+    }
+    return {};
+}
+
+// A quoted literal at i (after blanks): its text, i moved behind it; empty when none.
+bool quoted(std::string_view text, size_t& i, std::string_view& out) {
+    while (i < text.size() && isSpace(text[i])) ++i;
+    if (i >= text.size() || (text[i] != '"' && text[i] != '\'')) return false;
+    char quote = text[i++];
+    size_t end = text.find(quote, i);
+    if (end == std::string_view::npos) return false;
+    out = text.substr(i, end - i);
+    i = end + 1;
+    return true;
+}
+
+std::string_view word(std::string_view text, size_t& i) {
+    while (i < text.size() && isSpace(text[i])) ++i;
+    size_t start = i;
+    while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '"' && text[i] != '\'')
+        ++i;
+    return text.substr(start, i - start);
+}
+
+}  // namespace
+
+XmlParser::XmlParser(XmlNode& document, const String& folder, bool allowHttp)
+    : document_(document), open_(&document), folder_(folder), allowHttp_(allowHttp) {}
+
+int XmlParser::fail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    return -1;
+}
+
+// ---------------------------------------------------------------- input frames
+
+int XmlParser::peek() {
+    for (;;) {
+        Frame& top = frames_.back();
+        if (top.cur < top.end) return static_cast<unsigned char>(*top.cur);
+        if (frames_.size() == 1) return -1;
+        frames_.pop_back();
+    }
+}
+
+int XmlParser::get() {
+    int c = peek();
+    if (c >= 0) ++frames_.back().cur;
+    return c;
+}
+
+// Only within the current frame: a token never starts in one expansion and ends in another
+// in a way that this test has to see whole.
+bool XmlParser::lookingAt(std::string_view text) {
+    if (peek() < 0) return false;
+    const Frame& top = frames_.back();
+    return static_cast<size_t>(top.end - top.cur) >= text.size() &&
+           std::memcmp(top.cur, text.data(), text.size()) == 0;
+}
+
+void XmlParser::skipWhitespace() {
+    while (isSpace(peek())) get();
+}
+
+int XmlParser::pushText(const String& text) {
+    if (frames_.size() > static_cast<size_t>(kXmlMaxEntityNesting))
+        return fail("XML entities nested deeper than %d levels", kXmlMaxEntityNesting);
+    expansion_ += text.length() + kXmlReferenceCost;
+    if (expansion_ > kXmlMaxExpansion)
+        return fail("XML entity expansion stopped: more than %zu bytes of replacement text",
+                    kXmlMaxExpansion);
+    frames_.push_back({text, text.c_str(), text.c_str() + text.length()});
+    return 1;
+}
+
+// ---------------------------------------------------------------- the token loop
+
+int XmlParser::run(std::string_view input) {
+    frames_.clear();
+    frames_.push_back({String(), input.data(), input.data() + input.size()});
+    for (;;) {
+        skipWhitespace();
+        int c = peek();
+        if (c < 0) return 1;
+        int result = c == '<' ? readMarkup() : readText();
+        if (result < 0) return result;
+    }
+}
+
+// Character data up to the next "<", references decoded and entities expanded.
+int XmlParser::readText() {
+    std::string text;
+    for (;;) {
+        int c = peek();
+        if (c < 0 || c == '<') break;
+        if (c != '&') {
+            Frame& top = frames_.back();
+            const char* p = top.cur;
+            while (p < top.end && *p != '<' && *p != '&') ++p;
+            text.append(top.cur, p);
+            top.cur = p;
+            continue;
+        }
+        get();
+        std::string reference;
+        bool closed = false;
+        while (reference.size() < 255) {
+            int r = peek();
+            if (r < 0 || r == '<' || r == '&' || isSpace(r)) break;
+            get();
+            if (r == ';') {
+                closed = true;
+                break;
+            }
+            reference += static_cast<char>(r);
+        }
+        if (!closed || reference.empty()) {
+            text += '&';
+            text += reference;
+            if (closed) text += ';';
+            continue;
+        }
+        if (expandEntity(reference, text) < 0) return -1;
+    }
+    if (!text.empty()) open_->newChild(kXmlText)->name = String(text);
+    return 1;
+}
+
+// One reference "&name;": an internal entity's text is read again in front of the rest of
+// the input; an external entity's content likewise; anything else is decoded as it stands.
+int XmlParser::expandEntity(const std::string& name, std::string& text) {
+    if (name[0] != '#') {
+        if (const String* replacement = document_.internalEntities().find(String(name)))
+            return pushText(*replacement);
+        if (const String* systemId = document_.externalEntities().find(String(name))) {
+            std::string content;
+            if (!readExternal(*systemId, content)) return 1;  // unreadable: no text
+            return pushText(String(content));
+        }
+    }
+    text += xmlUnescape(std::string_view("&" + name + ";"));
+    return 1;
+}
+
+int XmlParser::readMarkup() {
+    get();  // "<"
+    std::string token;
+    if (lookingAt("![CDATA[")) {
+        for (int i = 0; i < 8; ++i) get();
+        readUntil("]]>", token);
+        open_->newChild(kXmlCdata)->name = String(token);
+        return 1;
+    }
+    if (lookingAt("!--")) {
+        readUntil("-->", token);
+        open_->newChild(kXmlDeclaration)->name = String(token + "--");
+        return 1;
+    }
+    if (lookingAt("?")) {
+        readUntil("?>", token);
+        token += '?';
+        if (token.compare(0, 5, "?xml ") == 0) readXmlDeclaration(token);
+        open_->newChild(kXmlInstruction)->name = String(token);
+        return 1;
+    }
+    if (lookingAt("!")) {
+        readBalanced(token);
+        if (token.compare(0, 9, "!DOCTYPE ") == 0) readDoctype(token);
+        open_->newChild(kXmlDeclaration)->name = String(token);
+        return 1;
+    }
+    readTag(token);
+    if (!token.empty() && token[0] == '/') {
+        endElement();
+        return 1;
+    }
+    return startElement(token);
+}
+
+// Everything up to the terminator (not kept), or to the end of the input.
+void XmlParser::readUntil(std::string_view terminator, std::string& out) {
+    for (;;) {
+        int c = get();
+        if (c < 0) return;
+        out += static_cast<char>(c);
+        if (out.size() >= terminator.size() &&
+            out.compare(out.size() - terminator.size(), terminator.size(), terminator) == 0) {
+            out.resize(out.size() - terminator.size());
+            return;
+        }
+    }
+}
+
+// A declaration up to its matching ">": nested "<" and ">" are counted (so a DOCTYPE keeps
+// its internal subset), quoted literals and comments inside are taken whole.
+void XmlParser::readBalanced(std::string& out) {
+    int depth = 1;
+    char quote = 0;
+    for (;;) {
+        int c = get();
+        if (c < 0) return;
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = static_cast<char>(c);
+        } else if (c == '<' && lookingAt("!--")) {
+            out += '<';
+            std::string comment;
+            readUntil("-->", comment);
+            out += comment;
+            out += "-->";
+            continue;
+        } else if (c == '<') {
+            ++depth;
+        } else if (c == '>' && --depth == 0) {
+            return;
+        }
+        out += static_cast<char>(c);
+    }
+}
+
+// A start or end tag up to ">", a ">" inside a quoted attribute value included.
+void XmlParser::readTag(std::string& out) {
+    char quote = 0;
+    for (;;) {
+        Frame& top = frames_.back();
+        const char* p = top.cur;
+        // Fast path over the plain bytes of the current frame.
+        while (p < top.end && *p != '>' && *p != '"' && *p != '\'') ++p;
+        if (quote == 0) {
+            out.append(top.cur, p);
+            top.cur = p;
+        }
+        int c = get();
+        if (c < 0) return;
+        if (quote) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = static_cast<char>(c);
+        } else if (c == '>') {
+            return;
+        }
+        out += static_cast<char>(c);
+    }
+}
+
+int XmlParser::startElement(std::string_view token) {
+    bool empty = false;
+    while (!token.empty() && isSpace(token.back())) token.remove_suffix(1);
+    if (!token.empty() && token.back() == '/') {
+        empty = true;
+        token.remove_suffix(1);
+    }
+    size_t i = 0;
+    while (i < token.size() && !isSpace(token[i])) ++i;
+    std::string_view elementName = token.substr(0, i);
+    if (elementName.empty()) return 1;  // "<>" or "< x": nothing to open
+    if (!empty && depth_ >= kXmlMaxDepth)
+        return fail("XML elements nested deeper than %d levels", kXmlMaxDepth);
+    XmlNode* element = open_->newChild(kXmlElement);
+    element->name = String(elementName);
+    while (i < token.size()) {
+        while (i < token.size() && isSpace(token[i])) ++i;
+        size_t start = i;
+        while (i < token.size() && !isSpace(token[i]) && token[i] != '=') ++i;
+        std::string_view attrName = token.substr(start, i - start);
+        if (attrName.empty()) {
+            ++i;
+            continue;
+        }
+        while (i < token.size() && isSpace(token[i])) ++i;
+        std::string_view value;
+        if (i < token.size() && token[i] == '=') {
+            ++i;
+            if (!quoted(token, i, value)) value = word(token, i);
+        }
+        String unescaped(xmlUnescape(value));
+        element->setAttribute(String(attrName), unescaped);
+        if (attrName == "xmlns"sv)
+            namespaces_.insert(":", normaliseNamespace(unescaped.view()));
+        else if (attrName.substr(0, 6) == "xmlns:"sv)
+            namespaces_.insert(String(std::string(attrName.substr(6)) + ":"),
+                               normaliseNamespace(unescaped.view()));
+    }
+    String uri = elementNamespace(elementName);
+    if (!uri.empty()) element->nameSpace = uri;
+    if (!empty) {
+        open_ = element;
+        ++depth_;
+    }
+    return 1;
+}
+
+String XmlParser::elementNamespace(std::string_view elementName) {
+    size_t colon = elementName.find(':');
+    String key = colon == std::string_view::npos ? String(":")
+                                                 : String(std::string(elementName.substr(0, colon + 1)));
+    const String* uri = namespaces_.find(key);
+    return uri ? *uri : String();
+}
+
+// Any end tag closes the element that is open: the parser does not check names.
+void XmlParser::endElement() {
+    if (open_ == &document_) return;
+    open_ = open_->parent;
+    --depth_;
+}
+
+void XmlParser::readXmlDeclaration(std::string_view token) {
+    std::string_view version = pseudoAttribute(token, "version");
+    std::string_view encoding = pseudoAttribute(token, "encoding");
+    if (!version.empty()) document_.version = String(version);
+    if (!encoding.empty()) {
+        document_.encoding = String(encoding);
+        document_.utf8 = encoding == "utf-8"sv || encoding == "UTF-8"sv;
+    }
+}
+
+// The entity declarations of the internal subset. The first declaration of a name counts.
+void XmlParser::readDoctype(std::string_view token) {
+    size_t at = 0;
+    while ((at = token.find("<!", at)) != std::string_view::npos) {
+        if (token.compare(at, 4, "<!--") == 0) {
+            size_t end = token.find("-->", at + 4);
+            if (end == std::string_view::npos) return;
+            at = end + 3;
+            continue;
+        }
+        if (token.compare(at, 8, "<!ENTITY") != 0) {
+            at += 2;
+            continue;
+        }
+        size_t i = at + 8;
+        std::string_view entityName = word(token, i);
+        if (entityName == "%"sv) {  // parameter entities only serve the DTD: not kept
+            at = i;
+            continue;
+        }
+        std::string_view value;
+        if (quoted(token, i, value)) {
+            if (!document_.internalEntities().find(String(entityName)))
+                document_.internalEntities().insert(String(entityName), String(value));
+        } else {
+            std::string_view keyword = word(token, i);
+            if (keyword == "PUBLIC"sv) {
+                std::string_view publicId;
+                quoted(token, i, publicId);
+            }
+            if ((keyword == "SYSTEM"sv || keyword == "PUBLIC"sv) && quoted(token, i, value) &&
+                !document_.externalEntities().find(String(entityName)))
+                document_.externalEntities().insert(String(entityName), String(value));
+        }
+        at = i;
+    }
+}
+
+// ---------------------------------------------------------------- external entities
+
+bool XmlParser::readExternal(const String& systemId, std::string& out) {
+    if (systemId.startsWith("http:") || systemId.startsWith("https:")) {
+        if (!allowHttp_) {
+            std::fprintf(stderr, "External entity '%s' not fetched: http entities need -http\n",
+                         systemId.c_str());
+            return false;
+        }
+        return readHttp(systemId, out);
+    }
+    return readLocalFile(systemId, out);
+}
+
+bool XmlParser::readHttp(const String& url, std::string&) {
+    std::fprintf(stderr, "External entity '%s' not fetched: http is not supported yet\n", url.c_str());
+    return false;
+}
+
+// A local external entity names a file inside the document's folder: no absolute path, no
+// "..", no other scheme, and no link that leads out of the folder.
+bool XmlParser::readLocalFile(const String& systemId, std::string& out) {
+    String relative = systemId.replaced('\\', '/');
+    std::string_view path = relative.view();
+    bool refused = path.empty() || path[0] == '/' || path.find(':') != std::string_view::npos;
+    for (size_t start = 0; !refused && start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (path.substr(start, end - start) == ".."sv) refused = true;
+        start = end + 1;
+    }
+    String folder = folder_.empty() ? String(".") : folder_;
+    String full = joinPath(folder, relative);
+    char realFolder[PATH_MAX], realFile[PATH_MAX];
+    if (!refused && ::realpath(folder.c_str(), realFolder) && ::realpath(full.c_str(), realFile)) {
+        size_t n = std::strlen(realFolder);
+        bool inside = std::strncmp(realFile, realFolder, n) == 0 &&
+                      (realFile[n] == '/' || (n == 1 && realFolder[0] == '/'));
+        if (!inside) refused = true;
+    }
+    if (refused) {
+        std::fprintf(stderr,
+                     "External entity '%s' refused: only files in the document's folder are read\n",
+                     systemId.c_str());
+        return false;
+    }
+    // A file that exists but cannot be opened yet (held by another program) gets up to six
+    // attempts one second apart; a missing file fails at once.
+    int fd = -1;
+    for (int attempt = 1; attempt <= 6; ++attempt) {
+        fd = ::open(full.c_str(), O_RDONLY);
+        if (fd >= 0 || errno == ENOENT || errno == ENOTDIR || errno == EISDIR || attempt == 6) break;
+        ::sleep(1);
+    }
+    if (fd < 0) {
+        std::fprintf(stderr, "External entity '%s' not read: %s\n", systemId.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    char chunk[1024];
+    ssize_t got;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) {
+        if (out.size() + static_cast<size_t>(got) > kXmlMaxExternalSize) {
+            std::fprintf(stderr, "External entity '%s' not read: larger than %zu bytes\n",
+                         systemId.c_str(), kXmlMaxExternalSize);
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        out.append(chunk, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return got == 0;
+}
+
+}  // namespace qarvel
