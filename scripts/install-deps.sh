@@ -11,6 +11,7 @@ packages=(
   mpack ripmime swaks msmtp curl fetchmail getmail6
   # web server and forward proxy for the HTTP client
   lighttpd lighttpd-mod-openssl tinyproxy
+  # XML second opinions, the datagram peer, the multicast namespace and ICMP traffic
   libxml2-utils xmlstarlet socat iproute2 iputils-ping
 )
 
