@@ -1,0 +1,498 @@
+// HttpClient against scripted servers: the exact request bytes, cookies, Basic and Digest
+// answers, redirects, keep-alive, the proxy form, and responses that lie, stall or make no
+// sense. The parsers of what a server sends are checked by tables.
+#include "net/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/base64.h"
+#include "base/md5.h"
+#include "net/http_response.h"
+#include "support/scripted_server.h"
+#include "support/temp_folder.h"
+
+namespace qarvel {
+namespace {
+
+using test::ScriptedServer;
+using test::TempFolder;
+using test::closeConnection;
+using test::expectUntil;
+using test::send;
+using test::sendBytes;
+using test::stall;
+
+// A request is read up to its empty line.
+test::ScriptStep request() { return expectUntil("\r\n"); }
+
+std::string okResponse(const std::string& body, const std::string& extra = "") {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: keep-alive\r\n" + extra + "\r\n" + body;
+}
+
+std::string url(const ScriptedServer& server, const std::string& path) {
+    return "http://127.0.0.1:" + server.portText() + "/" + path;
+}
+
+// The value of one field of a Digest Authorization line (quoted or not).
+std::string digestField(const std::string& text, const std::string& name) {
+    size_t at = text.find(" " + name + "=");
+    if (at == std::string::npos) return "";
+    at += name.size() + 2;
+    if (text[at] == '"') return text.substr(at + 1, text.find('"', at + 1) - at - 1);
+    return text.substr(at, text.find_first_of(",\r", at) - at);
+}
+
+TEST(SplitUrl, Table) {
+    struct Case {
+        const char* url;
+        int result;
+        const char *scheme, *host, *port, *path, *fragment;
+    };
+    const Case cases[] = {
+        {"", 0, "", "", "", "", ""},
+        {"http://example.com", 1, "http", "example.com", "", "", ""},
+        {"http://example.com:8080/a/b?x=1#top", 1, "http", "example.com", "8080", "a/b?x=1", "top"},
+        {"http://example.com/", 1, "http", "example.com", "", "", ""},
+        {"https://h:/p", 1, "https", "h", "", "p", ""},
+        {"http://h:81", 1, "http", "h", "81", "", ""},
+        {"http://:81/p", 1, "http", "", "81", "p", ""},
+        {"page.html#s", 1, "", "", "", "page.html", "s"},
+        {"dir/a:b", 1, "", "", "", "dir/a:b", ""},
+        {"mailto:x@y", 1, "mailto", "", "", "x@y", ""},
+        {"ftp://files/x", 1, "ftp", "files", "", "x", ""},
+    };
+    for (const Case& c : cases) {
+        String scheme, host, port, path, fragment;
+        EXPECT_EQ(c.result, HttpClient::splitUrl(c.url, scheme, host, port, path, fragment)) << c.url;
+        EXPECT_EQ(c.scheme, scheme.str()) << c.url;
+        EXPECT_EQ(c.host, host.str()) << c.url;
+        EXPECT_EQ(c.port, port.str()) << c.url;
+        EXPECT_EQ(c.path, path.str()) << c.url;
+        EXPECT_EQ(c.fragment, fragment.str()) << c.url;
+    }
+}
+
+TEST(HttpResponse, HeaderLinesTable) {
+    HttpResponse r;
+    const char* lines[] = {
+        "HTTP/1.1 401 Unauthorized",
+        "Date: Mon, 07 Dec 2026 20:00:00 GMT",
+        "last-modified:   Sun, 06 Dec 2026 10:00:00 GMT  ",
+        "Content-Type: text/plain; charset=utf-8",
+        "Content-Length: 1234",
+        "Connection: keep-alive",
+        "WWW-Authenticate: Digest realm=\"r1\", nonce=\"bad\", algorithm=SHA-256, qop=\"auth\"",
+        "WWW-Authenticate: Digest realm=\"qarvel\", charset=UTF-8, algorithm=MD5, nonce=\"n0\", "
+        "opaque=\"op\", qop=\"auth,auth-int\"",
+        "WWW-Authenticate: Basic realm=\"qarvel\"",
+        "Set-Cookie: a=1; Path=/docs; Domain=example.com; Expires=Wed, 09 Jun 2027 10:18:14 GMT",
+        "Set-Cookie: b=2",
+        "Set-Cookie: ; path=/",
+        "Location: /next",
+        "Transfer-Encoding: chunked",
+        "X-Unknown: ignored",
+    };
+    for (const char* line : lines) r.takeLine(line, std::strlen(line));
+    EXPECT_TRUE(r.haveStatus);
+    EXPECT_EQ(401, r.statusCode);
+    EXPECT_EQ("Unauthorized", r.reason.str());
+    EXPECT_EQ("Mon, 07 Dec 2026 20:00:00 GMT", r.date.str());
+    EXPECT_EQ("Sun, 06 Dec 2026 10:00:00 GMT", r.lastModified.str());
+    EXPECT_EQ("text/plain", r.contentType.str());
+    EXPECT_EQ(1234, r.contentLength);
+    EXPECT_TRUE(r.keepAlive);
+    EXPECT_TRUE(r.chunked);
+    EXPECT_TRUE(r.challenged && r.basicChallenge && r.digestChallenge);
+    // The SHA-256 challenge cannot be answered: the MD5 one is kept.
+    EXPECT_EQ("qarvel", r.realm.str());
+    EXPECT_EQ("n0", r.nonce.str());
+    EXPECT_EQ("op", r.opaque.str());
+    EXPECT_EQ("auth,auth-int", r.qop.str());
+    ASSERT_EQ(2u, r.cookies.size());
+    EXPECT_EQ("a=1", r.cookies[0].text.str());
+    EXPECT_EQ("/docs", r.cookies[0].path.str());
+    EXPECT_EQ("example.com", r.cookies[0].domain.str());
+    EXPECT_EQ("Wed, 09 Jun 2027 10:18:14 GMT", r.cookies[0].expires.str());
+    EXPECT_EQ("b=2", r.cookies[1].text.str());
+    EXPECT_EQ("", r.cookies[1].path.str());
+    EXPECT_EQ("/next", r.location.str());
+}
+
+TEST(HttpResponse, StatusLineAndLengthsTable) {
+    struct Case {
+        const char* line;
+        bool status;
+        int code;
+    };
+    const Case statuses[] = {{"HTTP/1.0 204 No Content", true, 204}, {"http/1.1 302", true, 302},
+                             {"HTTP/1.1 20 OK", false, 0},           {"HTTP/1.1", false, 0},
+                             {"<html>", false, 0},                   {"", false, 0}};
+    for (const Case& c : statuses) {
+        HttpResponse r;
+        r.takeLine(c.line, std::strlen(c.line));
+        EXPECT_EQ(c.status, r.haveStatus) << c.line;
+        EXPECT_EQ(c.code, r.statusCode) << c.line;
+    }
+    struct Length {
+        const char* line;
+        int64_t length;
+    };
+    const Length lengths[] = {{"Content-Length: 0", 0},
+                              {"Content-Length:42", 42},
+                              {"Content-Length: -5", kUnknownLength},
+                              {"Content-Length: x", kUnknownLength},
+                              {"Content-Length: 99999999999999999999999", kUnknownLength}};
+    for (const Length& c : lengths) {
+        HttpResponse r;
+        r.takeLine("HTTP/1.1 200 OK", 15);
+        r.takeLine(c.line, std::strlen(c.line));
+        EXPECT_EQ(c.length, r.contentLength) << c.line;
+    }
+}
+
+TEST(HttpResponse, ChunkSizesAndRedirectsTable) {
+    struct Chunk {
+        const char* line;
+        int64_t size;
+    };
+    const Chunk chunks[] = {{"0", 0},      {"1a", 26},          {"FF;ext=1", 255}, {" 10 ", 16},
+                            {"", -1},      {"zz", -1},          {"10 x", -1},
+                            {"ffffffffffffffffffff", -1}};
+    for (const Chunk& c : chunks)
+        EXPECT_EQ(c.size, parseChunkSize(c.line, std::strlen(c.line))) << c.line;
+
+    struct Redirect {
+        const char* location;
+        const char* url;
+    };
+    const Redirect redirects[] = {
+        {"../name", "http://host:80/name"},
+        {"../../a/b", "http://host:80/a/b"},
+        {"/abs/x", "http://host:80/abs/x"},
+        {"rel", "http://host:80/rel"},
+        {"HTTPS://other/p", "HTTPS://other/p"},
+        {"http://other:81/", "http://other:81/"},
+    };
+    for (const Redirect& r : redirects)
+        EXPECT_EQ(r.url, redirectUrl("http", "host", "80", r.location).str()) << r.location;
+}
+
+TEST(HttpClient, GetSendsHeadersInOrderAndStoresTheBody) {
+    ScriptedServer server({request(), send(okResponse("the body", "Last-Modified: yesterday\r\n"))});
+    TempFolder folder;
+    HttpClient client;
+    client.referer = "http://from/page";
+    client.depth = 1;
+    client.addHeader("X-One: 1\r\n");
+    EXPECT_EQ(1, client.fetch(url(server, "a/b?x=1#frag"), folder.file("out").c_str()));
+    client.close();
+    std::string sent = server.finish();
+    EXPECT_EQ("GET /a/b?x=1 HTTP/1.0\r\n"
+              "Referer: http://from/page\r\n"
+              "Depth: 1\r\n"
+              "Host: 127.0.0.1:" + server.portText() + "\r\n"
+              "User-Agent: Tarnwick-LIB\r\n"
+              "X-One: 1\r\n"
+              "Content-Length: 0\r\n"
+              "Connection: keep-alive\r\n\r\n",
+              sent);
+    EXPECT_EQ("the body", folder.read("out"));
+    EXPECT_EQ(200, client.statusCode());
+    EXPECT_STREQ("200 OK", client.statusText());
+    EXPECT_EQ("yesterday", client.lastModified().str());
+    EXPECT_EQ(8u, client.bytesFetched());
+    EXPECT_NE(std::string::npos, client.transcript().str().find("Content-Length: 8\r\n"));
+}
+
+TEST(HttpClient, PostFormsAndWebDavMethods) {
+    struct Case {
+        int method;
+        const char* line;
+        const char* type;
+    };
+    const Case cases[] = {{kHttpFormPost, "POST /f HTTP/1.1", "application/x-www-form-urlencoded"},
+                          {kHttpPost, "POST /f HTTP/1.1", "text/xml"},
+                          {kHttpPropfind, "PROPFIND /f HTTP/1.1", "text/xml"},
+                          {kHttpPut, "PUT /f HTTP/1.1", "text/xml"},
+                          {kHttpUnlock, "UNLOCK /f HTTP/1.1", "text/xml"}};
+    for (const Case& c : cases) {
+        const std::string body = "a=1&b=two";
+        ScriptedServer server({request(), test::receive(body.size()), send(okResponse("ok"))});
+        TempFolder folder;
+        HttpClient client(true);
+        client.requestBody = body;
+        client.requestContentType = "text/xml";
+        EXPECT_EQ(1, client.fetch(url(server, "f"), folder.file("out").c_str(), c.method));
+        client.close();
+        std::string sent = server.finish();
+        EXPECT_EQ(0u, sent.find(std::string(c.line) + "\r\n")) << sent;
+        EXPECT_NE(std::string::npos, sent.find(std::string("Content-Type: ") + c.type +
+                                               "\r\nContent-Length: 9\r\nConnection: keep-alive\r\n\r\n" +
+                                               body))
+            << sent;
+    }
+}
+
+TEST(HttpClient, CookiesAreSentBackByDomainAndPath) {
+    ScriptedServer server({request(),
+                           send(okResponse("1", "Set-Cookie: s=abc; Path=/docs\r\n"
+                                                "Set-Cookie: t=2; path=/\r\n"
+                                                "Set-Cookie: other=3; Domain=elsewhere.test\r\n")),
+                           request(), send(okResponse("2")), request(), send(okResponse("3"))});
+    TempFolder folder;
+    HttpClient client(true);
+    const std::string out = folder.file("out");
+    EXPECT_EQ(1, client.fetch(url(server, "start"), out.c_str()));
+    EXPECT_EQ(1, client.fetch(url(server, "docs/page"), out.c_str()));
+    EXPECT_EQ(1, client.fetch(url(server, "images/x"), out.c_str()));
+    client.close();
+    std::string sent = server.finish();
+    EXPECT_EQ("", server.error());
+    size_t second = sent.find("GET /docs/page");
+    size_t third = sent.find("GET /images/x");
+    ASSERT_NE(std::string::npos, second);
+    ASSERT_NE(std::string::npos, third);
+    EXPECT_EQ(std::string::npos, sent.substr(0, second).find("Cookie:"));
+    EXPECT_NE(std::string::npos, sent.substr(second, third - second).find("Cookie: s=abc; t=2\r\n"));
+    EXPECT_NE(std::string::npos, sent.substr(third).find("Cookie: t=2\r\n"));
+    ASSERT_EQ(3u, client.cookies().size());
+    EXPECT_EQ("127.0.0.1", client.cookies()[0].domain.str());
+}
+
+TEST(HttpClient, DigestChallengeIsAnsweredOnceWithTheNonceCount) {
+    const std::string challenge =
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"qarvel\", "
+        "nonce=\"abc123\", opaque=\"xyz\", qop=\"auth\"\r\nContent-Length: 6\r\n"
+        "Connection: keep-alive\r\n\r\ndenied";
+    ScriptedServer server({request(), send(challenge), request(), send(okResponse("secret"))});
+    TempFolder folder;
+    HttpClient client(true);
+    client.setCredentials("test", "pw");
+    EXPECT_EQ(1, client.fetch(url(server, "digest/x?y=1"), folder.file("out").c_str()));
+    client.close();
+    std::string sent = server.finish();
+    EXPECT_EQ("secret", folder.read("out"));
+    size_t second = sent.find("GET /digest/x?y=1", 10);
+    ASSERT_NE(std::string::npos, second);
+    EXPECT_EQ(std::string::npos, sent.substr(0, second).find("Authorization"));
+    std::string retry = sent.substr(second);
+    size_t at = retry.find("Authorization: Digest username=\"test\", realm=\"qarvel\", qop=auth, "
+                           "uri=\"/digest/x?y=1\", nonce=\"abc123\", nc=00000001, cnonce=\"");
+    ASSERT_NE(std::string::npos, at) << retry;
+    // The response is MD5(HA1:nonce:nc:cnonce:auth:HA2) of RFC 2617.
+    std::string cnonce = digestField(retry, "cnonce");
+    std::string ha1 = md5Hex("test:qarvel:pw").str();
+    std::string ha2 = md5Hex("GET:/digest/x?y=1").str();
+    std::string expected =
+        md5Hex(String(ha1 + ":abc123:00000001:" + cnonce + ":auth:" + ha2)).str();
+    EXPECT_EQ(expected, digestField(retry, "response"));
+    EXPECT_EQ("xyz", digestField(retry, "opaque"));
+    // The client nonce is the base64 form of "seconds.ticks".
+    EXPECT_NE(std::string::npos, base64Decode(String(cnonce)).str().find('.'));
+    // Authorization goes after Referer/Depth and before Host.
+    EXPECT_LT(retry.find("Authorization:"), retry.find("Host:"));
+}
+
+TEST(HttpClient, BasicIsAnsweredOnceAndASecondRefusalIsReturned) {
+    const std::string challenge =
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
+        "Content-Length: 0\r\nConnection: keep-alive\r\n\r\n";
+    ScriptedServer server({request(), send(challenge), request(), send(challenge)});
+    TempFolder folder;
+    HttpClient client(true);
+    client.setCredentials("test", "secret");
+    EXPECT_EQ(0, client.fetch(url(server, "basic/"), folder.file("out").c_str()));
+    client.close();
+    std::string sent = server.finish();
+    EXPECT_NE(std::string::npos, sent.find("Authorization: Basic dGVzdDpzZWNyZXQ=\r\n"));
+    EXPECT_EQ(401, client.statusCode());
+    EXPECT_STREQ("401 UNAUTHORIZED", client.statusText());
+}
+
+TEST(HttpClient, KeepAliveReusesTheConnectionAndNoContentMakesAnEmptyFile) {
+    ScriptedServer server({request(), send(okResponse("first")), request(),
+                           send("HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n"),
+                           request(), send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")});
+    TempFolder folder;
+    HttpClient client(true);
+    folder.put("two", "old content");
+    EXPECT_EQ(1, client.fetch(url(server, "one"), folder.file("one").c_str()));
+    EXPECT_EQ(1, client.fetch(url(server, "two"), folder.file("two").c_str()));
+    EXPECT_EQ(0, client.fetch(url(server, "three"), folder.file("three").c_str()));
+    client.close();
+    server.finish();
+    EXPECT_EQ("", server.error());
+    EXPECT_EQ("first", folder.read("one"));
+    EXPECT_EQ("", folder.read("two"));
+    EXPECT_EQ("gone", folder.read("three"));
+    EXPECT_STREQ("404 NOT FOUND", client.statusText());
+}
+
+TEST(HttpClient, RedirectGoesToTheLocationWithGet) {
+    ScriptedServer target({request(), send("HTTP/1.0 200 OK\r\n\r\nmoved body"), closeConnection()});
+    ScriptedServer first({request(), test::receive(4),
+                          send("HTTP/1.1 302 Found\r\nLocation: " + url(target, "new") +
+                               "\r\nContent-Length: 0\r\n\r\n")});
+    TempFolder folder;
+    HttpClient client(true);
+    client.requestBody = "data";
+    EXPECT_EQ(1, client.fetch(url(first, "old"), folder.file("out").c_str(), kHttpPost));
+    first.finish();
+    std::string sent = target.finish();
+    EXPECT_EQ(0u, sent.find("GET /new HTTP/1.1\r\n"));
+    EXPECT_EQ("moved body", folder.read("out"));
+}
+
+TEST(HttpClient, ProxyGetsTheAbsoluteUrl) {
+    ScriptedServer proxy({request(), send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    TempFolder folder;
+    HttpClient client;
+    client.setProxy("127.0.0.1", proxy.portText());
+    EXPECT_EQ(1, client.fetch("http://example.test/x/y", folder.file("out").c_str()));
+    std::string sent = proxy.finish();
+    EXPECT_EQ(0u, sent.find("GET http://example.test:80/x/y HTTP/1.0\r\n"));
+    EXPECT_NE(std::string::npos, sent.find("Host: example.test\r\n"));
+}
+
+TEST(HttpClient, ChunkedBodyIsDecoded) {
+    ScriptedServer server({request(),
+                           send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                "5\r\nhello\r\n7;x=y\r\n, world\r\n0\r\nTrailer: 1\r\n\r\n")});
+    TempFolder folder;
+    HttpClient client(true);
+    EXPECT_EQ(1, client.fetch(url(server, "c"), folder.file("out").c_str()));
+    EXPECT_EQ("hello, world", folder.read("out"));
+}
+
+TEST(HttpClient, RefusalsBeforeAnyTraffic) {
+    struct Case {
+        std::string url;
+        std::string status;
+    };
+    const int refused = test::refusedPort();
+    const Case cases[] = {
+        {"", "500 PARSE ERROR"},
+        {"ftp://files/x", "500 ftp UNSUPPORTED PROTOCOL"},
+        {"http:///nohost", "500 PARSE ERROR"},
+        {"http://bad\r\nhost/", "500 PARSE ERROR"},
+        {"http://127.0.0.1:" + std::to_string(refused) + "/x",
+         "500 127.0.0.1:" + std::to_string(refused) + " CONNECTION FAILED"},
+    };
+    for (const Case& c : cases) {
+        HttpClient client;
+        TempFolder folder;
+        EXPECT_EQ(-1, client.fetch(c.url, folder.file("out").c_str())) << c.url;
+        EXPECT_EQ(c.status, client.statusText()) << c.url;
+    }
+}
+
+// Responses that must end the request with a status text, soon and without a large allocation.
+TEST(HttpClient, HostileResponsesEndCleanly) {
+    struct Case {
+        const char* name;
+        std::vector<test::ScriptStep> script;
+        const char* status;  // after "500 127.0.0.1:PORT "
+    };
+    std::vector<Case> cases;
+    cases.push_back({"length longer than the body",
+                     {request(), send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
+                      closeConnection()},
+                     "INCOMPLETE BODY"});
+    cases.push_back({"length shorter than the body",
+                     {request(), send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nmuch longer"),
+                      stall(500)},
+                     "BAD RESPONSE"});
+    cases.push_back({"header line of a megabyte",
+                     {request(), send("HTTP/1.1 200 OK\r\nX-Big: "), sendBytes(1 << 20, "abcdefgh"),
+                      closeConnection()},
+                     "BAD RESPONSE"});
+    cases.push_back({"endless header lines",
+                     {request(), send("HTTP/1.1 200 OK\r\n"), sendBytes(1 << 20, "X: y\r\n"),
+                      closeConnection()},
+                     "BAD RESPONSE"});
+    cases.push_back({"no status line",
+                     {request(), send("<html>garbage</html>\r\n\r\n"), closeConnection()},
+                     "BAD RESPONSE"});
+    cases.push_back({"bad chunk size",
+                     {request(), send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"),
+                      stall(500)},
+                     "BAD RESPONSE"});
+    cases.push_back({"chunk cut short",
+                     {request(), send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                      "100\r\nabc"),
+                      closeConnection()},
+                     "INCOMPLETE BODY"});
+    cases.push_back({"closed before answering", {request(), closeConnection()}, "READ FAILED"});
+    cases.push_back({"stalls in the header",
+                     {request(), send("HTTP/1.1 200 OK\r\n"), stall(4000)},
+                     "CANCELLED"});
+    cases.push_back({"stalls in the body",
+                     {request(), send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), stall(4000)},
+                     "CANCELLED"});
+    for (Case& c : cases) {
+        ScriptedServer server(std::move(c.script));
+        TempFolder folder;
+        HttpClient client(true);
+        client.setTimeout(1);
+        EXPECT_EQ(-1, client.fetch(url(server, "x"), folder.file("out").c_str())) << c.name;
+        EXPECT_EQ("500 127.0.0.1:" + server.portText() + " " + c.status,
+                  std::string(client.statusText()))
+            << c.name;
+        EXPECT_LT(client.transcript().length(), 70000u) << c.name;
+        client.close();
+        server.finish();
+    }
+}
+
+class CancellingClient : public HttpClient {
+public:
+    // Lets the waits pass and cancels at the first report of body progress.
+    int progress(int percent, long) override {
+        if (percent > 0 && percent < 100) lastPercent = percent;
+        return percent <= 0 || percent >= 100;
+    }
+    int lastPercent = 0;
+};
+
+TEST(HttpClient, ProgressCanCancelAndFetchToStringGivesBodyOrStatus) {
+    ScriptedServer server({request(), send("HTTP/1.1 200 OK\r\nContent-Length: 200000\r\n\r\n"),
+                           sendBytes(100000, "x"), stall(1200), sendBytes(100000, "y")});
+    TempFolder folder;
+    CancellingClient cancelling;
+    cancelling.setTimeout(5);
+    EXPECT_EQ(-1, cancelling.fetch(url(server, "big"), folder.file("out").c_str()));
+    EXPECT_EQ("500 127.0.0.1:" + server.portText() + " CANCELLED",
+              std::string(cancelling.statusText()));
+    EXPECT_GE(cancelling.lastPercent, 50);
+    cancelling.close();
+    server.finish();
+
+    ScriptedServer text({request(), send(okResponse("<doc/>"))});
+    HttpClient client(true);
+    String out;
+    EXPECT_EQ(1, client.fetchToString(out, url(text, "doc.xml")));
+    EXPECT_EQ("<doc/>", out.str());
+    EXPECT_EQ(-1, client.fetchToString(out, "gopher://x/"));
+    EXPECT_EQ("500 gopher UNSUPPORTED PROTOCOL", out.str());
+}
+
+TEST(HttpClient, LineBreaksInCallerValuesCannotAddHeaders) {
+    ScriptedServer server({request(), send(okResponse("ok"))});
+    TempFolder folder;
+    HttpClient client;
+    client.referer = "http://a/\r\nX-Injected: 1";
+    EXPECT_EQ(1, client.fetch(url(server, "p q\r\nX-Evil: 1"), folder.file("out").c_str()));
+    client.close();
+    std::string sent = server.finish();
+    EXPECT_EQ(std::string::npos, sent.find("\r\nX-Injected"));
+    EXPECT_EQ(std::string::npos, sent.find("\r\nX-Evil"));
+    EXPECT_EQ(0u, sent.find("GET /p%20q%0D%0AX-Evil:%201 HTTP/1.0\r\n"));
+}
+
+}  // namespace
+}  // namespace qarvel
