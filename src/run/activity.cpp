@@ -15,6 +15,7 @@
 #include "run/process.h"
 #include "run/settings.h"
 #include "send/mx_delivery.h"
+#include "send/nntp_session.h"
 #include "send/qmtp_session.h"
 #include "send/send_driver.h"
 #include "send/sender_session.h"
@@ -147,6 +148,10 @@ SendDriverOptions sendOptions(const Settings& s) {
     o.smtpHost = s.smtpHost;
     o.smtpPort = s.smtpPort;
     o.qmtpPort = s.qmtpPort;
+    o.nntpHost = s.nntpHost;
+    o.nntpPort = s.nntpPort;
+    o.newsMode = s.newsMode;
+    o.noArchive = s.noArchive;
     o.dnsServerHost = s.dnsServerHost;
     o.from = s.from;
     o.replyTo = s.replyTo;
@@ -252,6 +257,12 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
 
 } // namespace
 
+void enterNewsMode(Settings& s, ProcessObjects& objects) {
+    s.newsMode = 1;
+    s.qp = 0;
+    selectSender(objects, objects.nntp);
+}
+
 void prepareActivity(Settings& s, ProcessObjects& objects) {
     if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
     if (objects.currentSender) handOverToSender(s, objects, *objects.currentSender);
@@ -295,7 +306,8 @@ int runSendDriver() {
         request.quiet = s.quiet != 0;
         return lookUpExchangers(domain, request, exchangers);
     };
-    return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp);
+    return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp,
+                         objects.nntp);
 }
 
 int runReceiveDriver() {

@@ -15,6 +15,11 @@ void prepareActivity(Settings& s, ProcessObjects& objects);
 // authenticated web session), unless the run uploads, imports or has a sender address.
 bool readingWanted(const Settings& s);
 
+// News mode: the run posts an article to the newsgroups named as recipients, through the NNTP
+// sender, with the body sent as it is (no quoted-printable). The web request switches it on
+// ("-news", the qarvel_news field); the NONEWS key switches it off again.
+void enterNewsMode(Settings& s, ProcessObjects& objects);
+
 // prepareActivity, then the receive driver or the send driver; returns the exit code.
 int runMainActivity(Settings& s, ProcessObjects& objects);
 

@@ -139,7 +139,7 @@ const Option kOptions[] = {
     {"-ldapcc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.ldapCc = 1; }},
     {"-ldapbcc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.ldapBcc = 1; }},
     {"-uid", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.uid = 1; }},
-    {"-ssl", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.ssl = 1; s.pop3Port = "995"; s.imapPort = "993"; s.smtpPort = "465"; }},
+    {"-ssl", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.ssl = 1; s.pop3Port = "995"; s.imapPort = "993"; s.smtpPort = "465"; s.nntpPort = "563"; }},
     {"-tls", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.tls = 1; }},
     {"-hash", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.hash = 1; }},
     {"-gmt", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.gmt = 1; }},

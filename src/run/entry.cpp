@@ -24,6 +24,7 @@
 #include "send/file_sender.h"
 #include "send/metered_sender.h"
 #include "send/mx_delivery.h"
+#include "send/nntp_session.h"
 #include "send/qmtp_session.h"
 #include "send/smtp_session.h"
 #include "tools/diagnostics.h"
@@ -47,6 +48,7 @@ const char* const kUsage[] = {
 struct OwnedObjects {
     std::unique_ptr<MeteredSender<SmtpSession>> smtp;
     std::unique_ptr<MeteredSender<QmtpSession>> qmtp;
+    std::unique_ptr<MeteredSender<NntpSession>> nntp;
     std::unique_ptr<FileSender> fileSender;
     std::unique_ptr<Pop3Reader> pop3;
     std::unique_ptr<FileMailboxReader> fileReader;
@@ -54,11 +56,13 @@ struct OwnedObjects {
     explicit OwnedObjects(ProcessObjects& objects)
         : smtp(new MeteredSender<SmtpSession>(objects.meterFile)),
           qmtp(new MeteredSender<QmtpSession>(objects.meterFile)),
+          nntp(new MeteredSender<NntpSession>(objects.meterFile)),
           fileSender(new FileSender),
           pop3(new Pop3Reader),
           fileReader(new FileMailboxReader) {
         objects.smtp = smtp.get();
         objects.qmtp = qmtp.get();
+        objects.nntp = nntp.get();
         objects.fileSender = fileSender.get();
         objects.pop3 = pop3.get();
         objects.fileReader = fileReader.get();
@@ -67,6 +71,7 @@ struct OwnedObjects {
         ProcessObjects& objects = processObjects();
         objects.smtp = nullptr;
         objects.qmtp = nullptr;
+        objects.nntp = nullptr;
         objects.fileSender = nullptr;
         objects.pop3 = nullptr;
         objects.fileReader = nullptr;
@@ -158,7 +163,7 @@ bool runTools(Settings& s, int argc, char** argv, int& status) {
 
 // One run: the selectors, the scans and the configuration, the checks, then the tools or the
 // main activity. Returns the exit code.
-int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& logOpen) {
+int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& logOpen, bool news) {
     objects.currentSender = objects.smtp;
     objects.currentReader = objects.pop3;
 
@@ -168,6 +173,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
     readConfigEarly(objects.configFile, s, objects);
     if (objects.configRequested) readConfigMain(objects.configFile, s, objects);
     parseCommandLine(argc, argv, s, objects);
+    if (news) enterNewsMode(s, objects);
     // A message passed on as it is has no attachments to extract.
     if (s.raw) s.extract = 0;
     if (std::getenv("QARVEL_DUMP_SETTINGS")) dumpSettings(s, stderr);
@@ -203,7 +209,7 @@ void removeRunFile(const Settings& s) {
 
 } // namespace
 
-int runProgram(int argc, char** argv) {
+static int runProgramIn(int argc, char** argv, bool news) {
     resetLabels();
     ProcessObjects& objects = processObjects();
     if (const char* path = std::getenv("QARVEL_PATH")) objects.workingFolder = path;
@@ -231,7 +237,7 @@ int runProgram(int argc, char** argv) {
                 s.attachments.clear();
                 s.missingAttachments = 0;
             }
-            code = runOnce(argc, argv, s, objects, logOpen);
+            code = runOnce(argc, argv, s, objects, logOpen, news);
             s.files.clear();
             removeRunFile(s);
             if (s.every <= 0) break;
@@ -249,5 +255,9 @@ int runProgram(int argc, char** argv) {
     std::fflush(nullptr);
     return code;
 }
+
+int runProgram(int argc, char** argv) { return runProgramIn(argc, argv, false); }
+
+int runNewsProgram(int argc, char** argv) { return runProgramIn(argc, argv, true); }
 
 } // namespace qarvel

@@ -12,6 +12,7 @@ class SenderSession;
 class MailboxReader;
 class SmtpSession;
 class QmtpSession;
+class NntpSession;
 class FileSender;
 class Pop3Reader;
 class FileMailboxReader;
@@ -27,7 +28,7 @@ struct PendingAttachment {
 struct ProcessObjects {
     SmtpSession* smtp = nullptr;
     QmtpSession* qmtp = nullptr;
-    SenderSession* nntp = nullptr;      // no news sender yet
+    NntpSession* nntp = nullptr;
     SenderSession* upload = nullptr;    // no IMAP upload session yet
     FileSender* fileSender = nullptr;
     Pop3Reader* pop3 = nullptr;

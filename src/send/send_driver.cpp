@@ -10,6 +10,7 @@
 #include <string>
 
 #include "send/file_sender.h"
+#include "send/nntp_session.h"
 #include "send/qmtp_session.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
@@ -150,13 +151,14 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
 } // namespace
 
 int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession* smtpObject,
-                  QmtpSession* qmtpObject) {
+                  QmtpSession* qmtpObject, NntpSession* nntpObject) {
     SmtpSession* smtp = dynamic_cast<SmtpSession*>(&sender);
     const bool isQmtp = dynamic_cast<QmtpSession*>(&sender) != nullptr;
     const bool isFile = dynamic_cast<FileSender*>(&sender) != nullptr;
 
-    // 1. The -file: names of this run; the no-stop flag for the network senders.
+    // 1. The -file: names of this run; the no-stop and no-archive flags for the network senders.
     std::vector<String> files = s.files;
+    if (nntpObject) nntpObject->setNoArchive(s.noArchive);
     if (smtpObject) smtpObject->setSkipRefused(s.noStop);
     if (qmtpObject) qmtpObject->setSkipRefused(s.noStop);
     sender.setTimeoutSeconds(s.timeoutSeconds);
@@ -229,9 +231,9 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
         }
     }
 
-    // 9.-10. Server choice: the SMTP host, or with direct delivery the exchangers of the first
-    // recipient's domain (tried in order of preference).
-    String host = s.smtpHost;
+    // 9.-10. Server choice: the SMTP host (the NNTP host in news mode), or with direct delivery
+    // the exchangers of the first recipient's domain (tried in order of preference).
+    String host = s.newsMode ? s.nntpHost : s.smtpHost;
     std::vector<std::pair<String, int>> exchangers;
     size_t nextExchanger = 0;
     int preference = 0;
@@ -271,6 +273,8 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
             String target = host;
             if (isFile) {
                 port = String();
+            } else if (s.newsMode) {
+                port = s.nntpPort;
             } else if (isQmtp) {
                 port = s.qmtpPort;
             } else {

@@ -14,6 +14,7 @@ class SenderSession;
 
 class SmtpSession;
 class QmtpSession;
+class NntpSession;
 
 // The words that name the five lines of the verbose send report (replaceable by the site).
 struct SendReportLabels {
@@ -23,6 +24,7 @@ struct SendReportLabels {
 // What one sending run needs from the settings record (the entry fills it from settings()).
 struct SendDriverOptions {
     String smtpHost = "localhost", smtpPort = "25", qmtpPort = "209", dnsServerHost;
+    String nntpHost = "localhost", nntpPort = "119";
     String from, replyTo, to, cc, bcc, subject, messageText, etrnDomain, messageFile, url;
     String user, password, cert, header, toListFile, ccListFile, bccListFile;
     std::vector<String> files;  // the -file: names
@@ -30,15 +32,17 @@ struct SendDriverOptions {
     int recipientsFromHeaders = 0, verify = 0, noMessageBody = 0, uuencode = 0, directMx = 0;
     int retries = 0, ssl = 0, tls = 0, level = 0, html = 0, kbs = 0, rm = 0, rmList = 0;
     int timeoutSeconds = 300;
+    // News mode: the recipients are newsgroups, the server is the NNTP host and port.
+    int newsMode = 0, noArchive = 0;
     long messageCount = 1;
     SendReportLabels labels;
 };
 
 // Runs one sending activity with the given sender (smtp and qmtp are the process's SMTP and
-// QMTP sessions, given the no-stop flag; either may be null). Returns the exit code: 0 on
-// success, 1 on any failure.
+// QMTP sessions, given the no-stop flag, nntp its news session, given the no-archive flag;
+// any may be null). Returns the exit code: 0 on success, 1 on any failure.
 int runSendDriver(const SendDriverOptions& options, SenderSession& sender, SmtpSession* smtp,
-                  QmtpSession* qmtp);
+                  QmtpSession* qmtp, NntpSession* nntp = nullptr);
 
 // Runs one sending activity from settings() with processObjects().currentSender (defined by
 // the entry, which fills SendDriverOptions from the settings record).

@@ -1,0 +1,134 @@
+// NntpSession: greeting, STARTTLS, AUTHINFO, POST and the article through the header writer.
+#include "send/nntp_session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/string_list.h"
+
+namespace qarvel {
+
+namespace {
+
+bool replyCodeIs(const char* reply, const char* code) { return std::strncmp(reply, code, 3) == 0; }
+
+String joinEntries(const StringList& list) {
+    String joined;
+    for (const String& entry : list) {
+        if (!joined.empty()) joined += ",";
+        joined += entry;
+    }
+    return joined;
+}
+
+} // namespace
+
+NntpSession::NntpSession() { setNews(1); }
+
+int NntpSession::connectSession(const String& host, const String& port, int level,
+                                const String& certificate) {
+    if (openCount > 0) disconnect();
+    String service = !port.empty() ? port : ssl() ? String("563") : String("119");
+    int result = SenderSession::connectSession(host, service, level, certificate);
+    if (result < 1) return result;
+    return startTlsIfAsked();
+}
+
+int NntpSession::startTlsIfAsked() {
+    if (!tls() || ssl()) return kSessionOk;
+    // Every way out without encryption closes the connection: nothing after this point may
+    // travel in clear (the password least of all).
+    int result = command("STARTTLS\r\n");
+    if (result < 1 || !replyCodeIs(replyLine(), "382")) {
+        std::fprintf(stderr, "STARTTLS refused by the server: %s", replyLine());
+        close();
+        return result < 0 ? result : kSessionRefused;
+    }
+    result = startTls(connectedHost());
+    if (result < 1) {
+        setReplyLine("TLS negotiation failed\n");
+        close();
+        return result < 0 ? result : kSessionRefused;
+    }
+    return kSessionOk;
+}
+
+int NntpSession::loginCommand(const char* format, const String& value) {
+    int sent = sendCommand(format, value.c_str());
+    if (sent < 1) return sent;
+    return SenderSession::readReply();
+}
+
+int NntpSession::login() {
+    int result = loginCommand("AUTHINFO USER %s\r\n", user_);
+    if (result < 1) return result;
+    // A server that knows the user without a password answers 281 at once.
+    if (!replyCodeIs(replyLine(), "381")) return kSessionOk;
+    result = loginCommand("AUTHINFO PASS %s\r\n", password_);
+    return result < 1 ? result : kSessionOk;
+}
+
+int NntpSession::authenticate(const String& user, const String& password) {
+    user_ = user;
+    password_ = password;
+    if ((tls() || ssl()) && !encrypted()) {
+        setReplyLine("TLS was asked for but the connection is not encrypted\n");
+        return kSessionClosed;
+    }
+    return login();
+}
+
+int NntpSession::readReply() {
+    int result = SenderSession::readReply();
+    if (result >= 0 || !replyCodeIs(replyLine(), "480") || inArticle_ || repeating_ ||
+        user_.empty() || password_.empty())
+        return result;
+    // The command that drew the demand is sent again after the login, once.
+    String again(commandBuffer());
+    repeating_ = true;
+    result = login();
+    if (result > 0) result = command("%s", again.c_str());
+    repeating_ = false;
+    return result;
+}
+
+int NntpSession::post() { return command("POST\r\n"); }
+
+int NntpSession::sendMessage(const String& from, const String& replyTo, const String& to,
+                             const String& subject, const char* body, size_t length,
+                             const String& base, const String& cc, const String& bcc,
+                             const String& errorsTo) {
+    int result = post();
+    if (result < 1) return result;
+    inArticle_ = true;
+    result = SenderSession::sendMessage(from, replyTo, to, subject, body, length, base, cc, bcc,
+                                        errorsTo);
+    inArticle_ = false;
+    return result;
+}
+
+int NntpSession::sendMessageToLists(const String& from, const String& replyTo,
+                                    const StringList& to, const String& subject,
+                                    const char* body, size_t length, const String& base,
+                                    const StringList& cc, const StringList& bcc,
+                                    const String& errorsTo) {
+    int result = post();
+    if (result < 1) return result;
+    inArticle_ = true;
+    result = SenderSession::sendMessage(from, replyTo, joinEntries(to), subject, body, length,
+                                        base, joinEntries(cc), joinEntries(bcc), errorsTo);
+    inArticle_ = false;
+    return result;
+}
+
+int NntpSession::loadRecipientFile(const String&) { return 0; }
+
+int NntpSession::sendMessageId() {
+    if (noArchive_) {
+        int r = writeHeader("X-no-archive: yes\r\n");
+        if (r < 1) return r;
+    }
+    return SenderSession::sendMessageId();
+}
+
+} // namespace qarvel

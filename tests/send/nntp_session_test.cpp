@@ -1,0 +1,179 @@
+// Exact NNTP posting dialogues: the ports, AUTHINFO up front and on a 480 demand, the article
+// with its Newsgroups and X-no-archive lines and dot-stuffing, and the refusals.
+#include "send/nntp_session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/string_list.h"
+#include "send/scripted_peer.h"
+
+namespace qarvel {
+namespace {
+
+using Peer = ScriptedPeer<NntpSession>;
+
+// The lines the client sent outside the article (which runs from its Newsgroups line to its
+// lone ".").
+std::string commands(const std::string& sent) {
+    std::string out;
+    bool inArticle = false;
+    size_t pos = 0;
+    while (pos < sent.size()) {
+        size_t end = sent.find("\r\n", pos);
+        if (end == std::string::npos) end = sent.size();
+        std::string line = sent.substr(pos, end - pos);
+        if (line.rfind("Newsgroups: ", 0) == 0) inArticle = true;
+        if (!inArticle) out += line + "\n";
+        if (line == ".") inArticle = false;
+        pos = end + 2;
+    }
+    return out;
+}
+
+int post(NntpSession& s, const char* body = "hello\r\n") {
+    return s.sendMessage("Alice <a@example.org>", String(), "test.one, test.two", "s", body,
+                         std::char_traits<char>::length(body), String(), String(), String(),
+                         String());
+}
+
+TEST(NntpSession, PortsAndGreeting) {
+    Peer plain;
+    plain.replies = "200 news.test ready\r\n";
+    EXPECT_EQ(plain.connectSession("news.test", String()), 1);
+    Peer secure;
+    secure.setSsl(1);
+    secure.replies = "200 ready\r\n";
+    EXPECT_EQ(secure.connectSession("news.test", String()), 1);
+    Peer given;
+    given.replies = "201 ready, no posting\r\n";
+    EXPECT_EQ(given.connectSession("news.test", "10119"), 1);
+    EXPECT_EQ(plain.openedHost + secure.openedHost + given.openedHost,
+              "news.test:119 news.test:563 news.test:10119 ");
+
+    Peer unavailable;
+    unavailable.replies = "502 service permanently unavailable\r\n";
+    EXPECT_EQ(unavailable.connectSession("news.test", String()), -1);
+}
+
+// One dialogue: the server's replies after the greeting, the credentials given to authenticate
+// (none: no explicit login), the results, and the commands the client sent.
+struct Dialogue {
+    const char* name;
+    const char* user;
+    const char* password;
+    std::string replies;
+    int loginResult;  // ignored without a user
+    int postResult;
+    std::string sent;
+    const char* lastReply;
+};
+
+void PrintTo(const Dialogue& d, std::ostream* os) { *os << d.name; }
+
+class NntpDialogue : public ::testing::TestWithParam<Dialogue> {};
+
+TEST_P(NntpDialogue, CommandsAndResults) {
+    const Dialogue& d = GetParam();
+    Peer s;
+    s.replies = "200 news.test ready\r\n" + d.replies;
+    ASSERT_EQ(s.connectSession("news.test", String()), 1);
+    if (d.user) {
+        EXPECT_EQ(s.authenticate(d.user, d.password), d.loginResult);
+    }
+    if (!d.user || d.loginResult > 0) {
+        EXPECT_EQ(post(s), d.postResult);
+    }
+    EXPECT_EQ(commands(s.sent), d.sent);
+    EXPECT_EQ(std::string(s.replyLine()).substr(0, 3), d.lastReply);
+}
+
+const std::string kArticleTaken = "340 send article\r\n240 article received\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Nntp, NntpDialogue,
+    ::testing::Values(
+        Dialogue{"NoLogin", nullptr, nullptr, kArticleTaken, 0, 1, "POST\n", "240"},
+        Dialogue{"UserAndPassword", "test", "secret", "381 password\r\n281 ok\r\n" + kArticleTaken,
+                 1, 1, "AUTHINFO USER test\nAUTHINFO PASS secret\nPOST\n", "240"},
+        Dialogue{"UserAloneSuffices", "test", "secret", "281 ok\r\n" + kArticleTaken, 1, 1,
+                 "AUTHINFO USER test\nPOST\n", "240"},
+        Dialogue{"PasswordRefused", "test", "bad", "381 password\r\n481 rejected\r\n", -1, 0,
+                 "AUTHINFO USER test\nAUTHINFO PASS bad\n", "481"},
+        Dialogue{"UserRefused", "nobody", "x", "482 out of sequence\r\n", -1, 0,
+                 "AUTHINFO USER nobody\n", "482"},
+        // The demand on POST: login with the kept credentials, then POST once more.
+        Dialogue{"DemandAnswered", "test", "secret",
+                 "281 ok\r\n480 authentication required\r\n381 password\r\n281 ok\r\n" + kArticleTaken,
+                 1, 1, "AUTHINFO USER test\nPOST\nAUTHINFO USER test\nAUTHINFO PASS secret\nPOST\n",
+                 "240"},
+        Dialogue{"DemandWithoutCredentials", nullptr, nullptr, "480 authentication required\r\n", 0,
+                 -1, "POST\n", "480"},
+        Dialogue{"DemandRepeatedIsNotAnsweredTwice", "test", "secret",
+                 "281 ok\r\n480 again\r\n281 ok\r\n480 still\r\n", 1, -1,
+                 "AUTHINFO USER test\nPOST\nAUTHINFO USER test\nPOST\n", "480"},
+        Dialogue{"DemandThenRefusedLogin", "test", "secret",
+                 "281 ok\r\n480 again\r\n381 password\r\n481 expired\r\n", 1, -1,
+                 "AUTHINFO USER test\nPOST\nAUTHINFO USER test\nAUTHINFO PASS secret\n", "481"},
+        Dialogue{"PostingNotAllowed", nullptr, nullptr, "440 posting not allowed\r\n", 0, -1,
+                 "POST\n", "440"},
+        Dialogue{"ArticleRejected", nullptr, nullptr, "340 go\r\n441 no such group\r\n", 0, -1,
+                 "POST\n", "441"},
+        // A 480 to the article itself cannot be answered by sending a command again.
+        Dialogue{"DemandAfterTheArticle", "test", "secret",
+                 "281 ok\r\n340 go\r\n480 too late\r\n", 1, -1, "AUTHINFO USER test\nPOST\n", "480"},
+        Dialogue{"DropAfterPost", nullptr, nullptr, "340 go\r\n", 0, 0, "POST\n", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NntpSession, ArticleLines) {
+    Peer s;
+    s.setNoArchive(1);
+    s.setMimeLevel(1);
+    s.setBodyEncoding(0);
+    s.replies = "200 ready\r\n" + kArticleTaken;
+    ASSERT_EQ(s.connectSession("news.test", String()), 1);
+    ASSERT_EQ(post(s, "first\r\n.\r\n..two\r\n.\r\nlast\r\n"), 1);
+    const std::string& a = s.sent;
+    // One Newsgroups line with both groups, no To line, the archive line right before X-Mailer.
+    EXPECT_EQ(a.rfind("POST\r\nNewsgroups: test.one,test.two\r\nFrom: Alice <a@example.org>\r\n", 0), 0u) << a;
+    EXPECT_EQ(a.find("To:"), std::string::npos);
+    EXPECT_NE(a.find("MIME-Version: 1.0\r\nX-no-archive: yes\r\nX-Mailer: "), std::string::npos) << a;
+    // Lines that begin with a full stop are doubled; only the last "." ends the article.
+    EXPECT_NE(a.find("\r\n\r\nfirst\r\n..\r\n...two\r\n..\r\nlast\r\n\r\n.\r\n"), std::string::npos) << a;
+    EXPECT_EQ(a.size() - a.rfind("\r\n.\r\n"), 5u);
+
+    // Without the flag there is no archive line; lists are joined into one Newsgroups line.
+    Peer lists;
+    lists.replies = "200 ready\r\n" + kArticleTaken;
+    ASSERT_EQ(lists.connectSession("news.test", String()), 1);
+    StringList to, cc, bcc;
+    to.add("test.one");
+    to.add("test.two");
+    cc.add("test.three");
+    ASSERT_EQ(lists.sendMessageToLists("a@example.org", String(), to, "s", "x\r\n", 3, String(), cc,
+                                       bcc, String()),
+              1);
+    EXPECT_EQ(lists.sent.rfind("POST\r\nNewsgroups: test.one,test.two,test.three\r\n", 0), 0u) << lists.sent;
+    EXPECT_EQ(lists.sent.find("X-no-archive"), std::string::npos);
+}
+
+TEST(NntpSession, StartTlsRefusedClosesBeforeAnyCredential) {
+    for (const char* refusal : {"502 not here\r\n", "580 cannot start\r\n", "200 what\r\n"}) {
+        Peer s;
+        s.setTls(1);
+        s.replies = std::string("200 ready\r\n") + refusal;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(s.connectSession("news.test", String()), -1) << refusal;
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err, std::string("STARTTLS refused by the server: ") + refusal);
+        EXPECT_EQ(s.sent, "STARTTLS\r\n");
+        EXPECT_EQ(s.openCount, 0);
+        // A later login is refused locally: the connection was never encrypted.
+        EXPECT_EQ(s.authenticate("test", "secret"), 0);
+        EXPECT_EQ(s.sent, "STARTTLS\r\n");
+    }
+}
+
+}  // namespace
+}  // namespace qarvel
