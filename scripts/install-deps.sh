@@ -9,6 +9,8 @@ packages=(
   valgrind postfix libsasl2-modules sasl2-bin dovecot-core dovecot-pop3d dovecot-imapd dnsmasq dnsutils openssl
   # second opinions and benchmark peers
   mpack ripmime swaks msmtp curl fetchmail getmail6
+  # news server for NNTP posting (its inews is the benchmark peer)
+  inn2
   # web server and forward proxy for the HTTP client
   lighttpd lighttpd-mod-openssl tinyproxy
   # XML second opinions, the datagram peer, the multicast namespace and ICMP traffic
@@ -30,8 +32,15 @@ echo "install-deps: installing ${missing[*]}"
 echo 'postfix postfix/main_mailer_type select No configuration' | debconf-set-selections
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q >/dev/null
-apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+if ! apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null; then
+  # inn2's set-up stops when the machine's name has no domain: its stock configuration gets
+  # one (the tests run INN from a private configuration) and the set-up runs again.
+  if [ -f /etc/news/inn.conf ] && ! grep -q '^domain:' /etc/news/inn.conf; then
+    sed -i 's/^#domain:.*/domain: localdomain/' /etc/news/inn.conf
+  fi
+  dpkg --configure -a >/dev/null 2>&1 || dpkg --configure -a >/dev/null
+fi
 # Without a policy-rc.d, installing daemons starts the system instances; ours run privately.
-for svc in postfix dovecot dnsmasq lighttpd tinyproxy; do
+for svc in postfix dovecot dnsmasq lighttpd tinyproxy inn2; do
   [ -x /etc/init.d/$svc ] && /etc/init.d/$svc stop >/dev/null 2>&1 || true
 done

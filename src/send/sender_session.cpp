@@ -455,9 +455,10 @@ int SenderSession::sendMessage(const String& from, const String& replyTo, const 
                     groups += e;
                 }
             }
-            if ((r = writeData("Newsgroups: ")) < 0) return r;
-            if ((r = writeData(String(groups))) < 0) return r;
-            if ((r = writeData("\r\n")) < 1) return r;
+            // Not through writeHeader: the group list may be longer than the command buffer.
+            std::string line = "Newsgroups: " + groups + "\r\n";
+            if (traceLevel_ == 2) echo(line.data(), line.size());
+            if ((r = writeData(line.data(), line.size())) < 1) return r;
         } else {
             if ((r = writeRecipientText("To", to, true)) < 1) return r;
             if ((r = writeRecipientText("Cc", cc, false)) < 1) return r;
