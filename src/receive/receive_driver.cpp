@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "receive/header_display.h"
+#include "receive/list_server.h"
 #include "receive/mailbox_reader.h"
 #include "receive/message_actions.h"
 #include "receive/message_forward.h"
@@ -82,6 +84,7 @@ private:
     MailboxReader& reader_;
     SenderSession* sender_;
     HarvestFile harvest_;
+    std::unique_ptr<ListServer> list_;  // list-server mode
     int counter_ = 0;
     double bytes_ = 0;
     time_t startSeconds_ = 0;
@@ -150,7 +153,9 @@ int ReceiveRun::run() {
 
     reader_.setDecodeHeaders(o_.decodeHeaders);
     reader_.setRaw(o_.raw);
-    reader_.setExtract(o_.extract);
+    // The list server reads a contribution's parts to pass them on.
+    if (!o_.list.subscriberFile.empty()) list_ = std::make_unique<ListServer>(o_, sender_);
+    reader_.setExtract(o_.extract || list_);
     reader_.setHtml(o_.html);
     reader_.setHeaderOnly(o_.brief && o_.relay.empty() ? 1 : 0);
 
@@ -214,7 +219,15 @@ int ReceiveRun::processMessage(int n, int count) {
     int size = reader_.messageSize(n);
     bytes_ += size > 0 ? size : static_cast<double>(reader_.message().bytesRead);
 
-    // List-server mode hands the message to the list server here.
+    if (list_) {
+        result = list_->handle(reader_);
+        if (result == kListStop) {
+            fprintf(stderr, "Message #%d is kept on the server\n", n);
+            return kReceiveFailed;
+        }
+        if (result == kListKept) return kContinue;
+        return o_.remove ? deleteMessage(n, true) : kContinue;
+    }
 
     if (!o_.quiet) display(n);
 

@@ -27,6 +27,22 @@ struct ReceiveLabels {
 // The highest message number when none is set.
 constexpr int kNoMessageLimit = 2147483647;
 
+// List-server mode: a run whose messages are requests to a mailing list and contributions to
+// it. The mode is on when a subscriber file is named.
+struct ListServerOptions {
+    String subscriberFile;   // the subscribers, one address a line
+    String listAddress;      // -listserv:, else the user id, "@" and the mailbox host
+    String fetchFolder = "fetch";  // -fetch: the folder of fetchable files, and its word
+    String owner;            // -owner: the reply address of contributions under -priv
+    int priv = 0;
+    int manual = 0;          // subscriptions and bounces are left to a person
+    int dropAttachments = 0; // -noatt: a contribution's attachments are named, not sent
+    int verbose = 0;
+    // Subscribers per SMTP transaction of a distribution (-limit:, else 100): the unit in
+    // which progress is recorded.
+    int recipientsPerTransaction = 100;
+};
+
 struct ReceiveOptions {
     // Server and credentials. With the file reader the host is the message file's path.
     String host, port;
@@ -84,6 +100,8 @@ struct ReceiveOptions {
     String from;           // the receipt's sender address
 
     String workingFolder = "/tmp";  // where -exec: temporary files are made
+
+    ListServerOptions list;
 
     ReceiveLabels labels;
 };

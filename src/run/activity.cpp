@@ -14,6 +14,7 @@
 #include "run/labels.h"
 #include "run/process.h"
 #include "run/settings.h"
+#include "send/batch_sender.h"
 #include "send/mx_delivery.h"
 #include "send/nntp_session.h"
 #include "send/qmtp_session.h"
@@ -195,6 +196,45 @@ SendDriverOptions sendOptions(const Settings& s) {
     return o;
 }
 
+BatchOptions batchOptions(const Settings& s) {
+    BatchOptions o;
+    o.layout = s.importMode ? BatchLayout::kKeywords : BatchLayout::kHeaders;
+    o.to = s.to;
+    o.cc = s.cc;
+    o.bcc = s.bcc;
+    o.relayHost = s.relayHost;
+    o.newsMode = s.newsMode;
+    o.count = s.count > 0 ? s.count : 1;
+    o.rm = s.rm;
+    o.host = s.smtpHost;
+    o.port = s.qmtp ? s.qmtpPort : s.smtpPort;
+    o.directMx = s.directMx;
+    o.dnsUdp = s.dnsUdp;
+    o.retries = s.retries;
+    o.level = s.level;
+    o.ssl = s.ssl;
+    o.tls = s.tls;
+    o.dnsServerHost = s.dnsServerHost;
+    o.fallbackDnsServer = s.discoveredDnsServer;
+    o.cert = s.cert;
+    o.smtpPort = s.smtpPort;
+    o.nntpPort = s.nntpPort;
+    // A batch that came with a web request names its attachments inside the files folder.
+    if (s.cgi) o.confinedFolder = processObjects().workingFolder;
+    o.book.aliasNames = &s.aliasNames;
+    o.book.aliasValues = &s.aliasValues;
+    const bool keepHashLines = s.hash != 0;
+    const String confined = o.confinedFolder;
+    o.book.readListFile = [keepHashLines, confined](const String& path) {
+        if (confined.empty()) return readListFile(path, keepHashLines);
+        String name = path.filePart();
+        if (name.empty() || name == "." || name == "..") return String();
+        return readListFile(confined + "/" + name, keepHashLines);
+    };
+    o.status = sendOptions(s);
+    return o;
+}
+
 ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, bool fileReader) {
     ReceiveOptions o;
     if (fileReader) {
@@ -251,6 +291,17 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     o.smtpHost = s.smtpHost;
     o.from = s.from;
     o.workingFolder = objects.workingFolder;
+    // List-server mode: a receive run that names a subscriber file (the CGI request's -tolist,
+    // or -tolist: on the command line).
+    o.list.subscriberFile = s.toListFile;
+    o.list.listAddress = s.listServ;
+    o.list.fetchFolder = s.fetch;
+    o.list.owner = s.owner;
+    o.list.priv = s.priv;
+    o.list.manual = s.manual;
+    o.list.dropAttachments = s.attachmentsShown ? 0 : 1;
+    o.list.verbose = s.verbose;
+    if (s.limit > 0) o.list.recipientsPerTransaction = s.limit;
     copyReceiveLabels(o.labels);
     return o;
 }
@@ -305,6 +356,11 @@ int runSendDriver() {
         request.verbose = s.verbose != 0;
         request.quiet = s.quiet != 0;
         return lookUpExchangers(domain, request, exchangers);
+    };
+    // Ready-made messages (import mode, -t, -relay) go to the batch sender.
+    sendDriverHooks().sendBatch = [&s](SenderSession& sender, const String& text) {
+        BatchOptions o = batchOptions(s);
+        return runBatch(sender, text.str(), o, &s.missingAttachments);
     };
     return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp,
                          objects.nntp);

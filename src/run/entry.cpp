@@ -19,6 +19,7 @@
 #include "run/config_file.h"
 #include "run/labels.h"
 #include "run/process.h"
+#include "run/request_modes.h"
 #include "run/settings.h"
 #include "run/settings_dump.h"
 #include "send/file_sender.h"
@@ -174,6 +175,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
     if (objects.configRequested) readConfigMain(objects.configFile, s, objects);
     parseCommandLine(argc, argv, s, objects);
     if (news) enterNewsMode(s, objects);
+    applyRequestModes(s);
     // A message passed on as it is has no attachments to extract.
     if (s.raw) s.extract = 0;
     if (std::getenv("QARVEL_DUMP_SETTINGS")) dumpSettings(s, stderr);

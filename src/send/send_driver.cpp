@@ -87,15 +87,6 @@ bool plausibleAddress(const String& address) {
     return true;
 }
 
-bool isDottedAddress(const String& domain) {
-    int dots = 0;
-    for (char c : domain.view()) {
-        if (c == '.') ++dots;
-        else if (std::isalpha(static_cast<unsigned char>(c))) return false;
-    }
-    return dots >= 3;
-}
-
 std::string localTimeText() {
     std::time_t now = std::time(nullptr);
     struct tm t;
@@ -103,6 +94,17 @@ std::string localTimeText() {
     char text[64];
     std::strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &t);
     return text;
+}
+
+} // namespace
+
+bool isDottedAddress(const String& domain) {
+    int dots = 0;
+    for (char c : domain.view()) {
+        if (c == '.') ++dots;
+        else if (std::isalpha(static_cast<unsigned char>(c))) return false;
+    }
+    return dots >= 3;
 }
 
 // Sends the message count times, printing the status line of each copy. Returns 1 when
@@ -147,8 +149,6 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
     }
     return 1;
 }
-
-} // namespace
 
 int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession* smtpObject,
                   QmtpSession* qmtpObject, NntpSession* nntpObject) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,6 +38,18 @@ struct SendDriverOptions {
     long messageCount = 1;
     SendReportLabels labels;
 };
+
+// The status wrapper: sends the message count times through a connected sender, printing the
+// status line of each copy ("Could not send: " and "Status: " on failure). Returns 1 when
+// every copy was sent, 0 after the first failure.
+int sendWithStatus(SenderSession& sender, const String& from, const String& replyTo,
+                   const String& to, const String& cc, const String& bcc, const String& subject,
+                   const std::string& body, long count, const String& url,
+                   const SendDriverOptions& options);
+
+// A domain written as four dotted numbers (three dots or more, no letters): a route host as
+// it is, without a DNS query.
+bool isDottedAddress(const String& domain);
 
 // Runs one sending activity with the given sender (smtp and qmtp are the process's SMTP and
 // QMTP sessions, given the no-stop flag, nntp its news session, given the no-archive flag;

@@ -1,0 +1,132 @@
+#include "receive/list_request.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace qarvel {
+
+namespace {
+
+bool beginsWith(std::string_view text, std::string_view word) {
+    return text.size() >= word.size() && strncasecmp(text.data(), word.data(), word.size()) == 0;
+}
+
+bool containsIgnoreCase(std::string_view text, std::string_view word) {
+    if (word.empty()) return true;
+    for (size_t i = 0; i + word.size() <= text.size(); ++i)
+        if (strncasecmp(text.data() + i, word.data(), word.size()) == 0) return true;
+    return false;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The last piece of a folder name: the word a subject uses for it.
+std::string_view lastPiece(std::string_view path) {
+    while (!path.empty() && (path.back() == '/' || path.back() == '\\')) path.remove_suffix(1);
+    size_t cut = path.find_last_of("/\\");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// "WORD index" with nothing after it (blanks aside).
+bool isIndexRequest(std::string_view subject, std::string_view word) {
+    if (word.empty() || !beginsWith(subject, word)) return false;
+    std::string_view rest = subject.substr(word.size());
+    if (rest.empty() || !isBlank(rest.front())) return false;
+    while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && (isBlank(rest.back()) || rest.back() == '\r' || rest.back() == '\n')) rest.remove_suffix(1);
+    return rest.size() == 5 && beginsWith(rest, "index");
+}
+
+} // namespace
+
+ListRequest judgeListRequest(const String& subject, const String& sender, bool manual,
+                             const String& fetchWord) {
+    std::string_view s = subject.view();
+    if (beginsWith(s, "help")) return ListRequest::kHelp;
+    if (!manual) {
+        if (beginsWith(s, "subscribe")) return ListRequest::kSubscribe;
+        if (beginsWith(s, "unsubscribe")) return ListRequest::kUnsubscribe;
+        if (beginsWith(s, "Returned mail") || beginsWith(s, "Undeliverable") ||
+            beginsWith(s, "Mail delivery") || containsIgnoreCase(sender.view(), "MAILER-DAEMON"))
+            return ListRequest::kBounce;
+    }
+    // "fetch index" asks for the index, not for a file called "index".
+    std::string_view word = lastPiece(fetchWord.view());
+    if (isIndexRequest(s, "fetch") || isIndexRequest(s, word)) return ListRequest::kIndex;
+    if (beginsWith(s, "fetch ") || beginsWith(s, "get ")) return ListRequest::kFetch;
+    if (!word.empty() && beginsWith(s, word) && s.size() > word.size() && s[word.size()] == ' ')
+        return ListRequest::kFetch;
+    if (beginsWith(s, "dir") || beginsWith(s, "index")) return ListRequest::kIndex;
+    return ListRequest::kDistribution;
+}
+
+String fetchedName(const String& subject) {
+    std::string_view s = subject.view();
+    auto skipBlanks = [&s] {
+        while (!s.empty() && (isBlank(s.front()) || s.front() == '\r' || s.front() == '\n')) s.remove_prefix(1);
+    };
+    skipBlanks();
+    while (!s.empty() && !isBlank(s.front()) && s.front() != '\r' && s.front() != '\n') s.remove_prefix(1);
+    skipBlanks();
+    size_t end = 0;
+    while (end < s.size() && end < 1023 && !isBlank(s[end]) && s[end] != '\r' && s[end] != '\n') ++end;
+    return String(s.substr(0, end));
+}
+
+bool leavesFolder(const String& name) {
+    std::string_view n = name.view();
+    return n.find("..") != std::string_view::npos || n.find('\\') != std::string_view::npos ||
+           (!n.empty() && n.front() == '/') || n.find('\0') != std::string_view::npos;
+}
+
+bool failedRecipient(std::string_view report, String& address) {
+    bool failed = false;
+    String recipient;
+    size_t pos = 0;
+    while (pos < report.size()) {
+        size_t end = report.find('\n', pos);
+        if (end == std::string_view::npos) end = report.size();
+        std::string_view line = report.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (beginsWith(line, "Action:")) {
+            if (containsIgnoreCase(line, "failed")) failed = true;
+        } else if (beginsWith(line, "Final-Recipient:") && recipient.empty()) {
+            std::string_view value = line.substr(16);
+            for (size_t i = 0; i + 7 <= value.size(); ++i) {
+                if (strncasecmp(value.data() + i, "RFC822;", 7) != 0) continue;
+                std::string_view a = value.substr(i + 7, 1023);
+                while (!a.empty() && isBlank(a.front())) a.remove_prefix(1);
+                while (!a.empty() && isBlank(a.back())) a.remove_suffix(1);
+                recipient = String(a);
+                break;
+            }
+        }
+    }
+    if (!failed || recipient.empty()) return false;
+    address = recipient;
+    return true;
+}
+
+String indexLine(const String& name, long long bytes, long long modifiedSince1970) {
+    std::string line = name.str();
+    line += ' ';
+    if (name.length() < 50) line.append(50 - name.length(), '.');
+    char size[64];
+    std::snprintf(size, sizeof size, " %8ld", static_cast<long>(bytes / 1024));
+    line += size;
+    line += "K   ";
+    time_t when = static_cast<time_t>(modifiedSince1970);
+    struct tm parts {};
+    localtime_r(&when, &parts);
+    char date[64];
+    std::strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &parts);
+    line += date;
+    // The date form of the C library ends the line; mail text ends lines with CR LF.
+    line += "\r\n";
+    return String(line);
+}
+
+} // namespace qarvel

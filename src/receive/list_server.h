@@ -1,0 +1,63 @@
+// ListServer: answers the messages of a mailing list's mailbox. A message is a request judged
+// by its subject (subscribe, unsubscribe, a fetch of a file or of the file index), a delivery
+// report about a subscriber, or a contribution that goes to every subscriber. Replies and
+// contributions leave through the current sender; one session serves the whole run.
+//
+// Subscriber changes are on disk (SubscriberFile) before the message that asked for them can
+// be deleted. A contribution goes out a few subscribers per transaction and each accepted
+// transaction is recorded in the progress file, so a run that is cut off reports who was not
+// reached and the next run sends only to them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/string.h"
+#include "receive/receive_options.h"
+#include "receive/subscriber_file.h"
+
+namespace qarvel {
+
+class MailboxReader;
+class SenderSession;
+
+// What the driver does with the message afterwards.
+constexpr int kListHandled = 1;  // done: it may be deleted
+constexpr int kListKept = 0;     // not done: keep it, go on with the next message
+constexpr int kListStop = -1;    // keep it and end the run with 1
+
+class ListServer {
+public:
+    // sender may be null: then nothing can be answered or distributed.
+    ListServer(const ReceiveOptions& options, SenderSession* sender);
+    ~ListServer();
+    ListServer(const ListServer&) = delete;
+    ListServer& operator=(const ListServer&) = delete;
+
+    // Handles the message the reader retrieved last.
+    int handle(MailboxReader& reader);
+
+    const String& listAddress() const { return listAddress_; }
+
+private:
+    int subscribe(const String& sender, const String& subject);
+    int unsubscribe(const String& sender, const String& subject);
+    int bounce(MailboxReader& reader, const String& sender);
+    int fetch(const String& sender, const String& subject);
+    int index(const String& sender, const String& subject);
+    int distribute(MailboxReader& reader, const String& sender, const String& subject);
+
+    // Sends one reply from the list address; false after the send routine's message.
+    bool reply(const String& to, const String& subject, const std::string& text,
+               const String& attachment = String());
+    // Opens the session unless it is open; prints the connect failure.
+    bool connect();
+    void log(const char* marker, const std::string& detail) const;
+
+    ReceiveOptions o_;
+    SenderSession* sender_;
+    SubscriberFile subscribers_;
+    String listAddress_;
+};
+
+} // namespace qarvel

@@ -1,0 +1,25 @@
+// The two run modes that only a web request switches on: list-server mode (the request names
+// the list's subscriber file) and import mode (the message text is a batch of keyword
+// messages). The request reader fills RequestModes; the entry applies it after the command
+// line, as the last layer of the settings.
+#pragma once
+
+#include "base/string.h"
+
+namespace qarvel {
+
+struct Settings;
+
+struct RequestModes {
+    String subscriberFile;  // a receive run with it is a list-server run
+    int importMode = 0;
+};
+
+// The process-wide record, empty until a request fills it.
+RequestModes& requestModes();
+
+// Copies what the request set into the settings (the subscriber file into the to-list file
+// name, import mode into its flag); an empty record changes nothing.
+void applyRequestModes(Settings& s);
+
+} // namespace qarvel

@@ -1,0 +1,229 @@
+#include "send/batch_file.h"
+
+#include <strings.h>
+
+#include "run/option_values.h"
+#include "send/sender_session.h"
+
+namespace qarvel {
+
+namespace {
+
+enum class ValueKind {
+    kText,       // the value as it is
+    kAddresses,  // split, unquoted, alias-expanded and appended to the list
+    kListFile,   // a file of addresses appended to the list
+};
+
+struct Keyword {
+    const char* word;
+    String BatchMessage::*field;
+    ValueKind kind;
+    bool ignoredWithRelay;  // a relay delivers to the To list only
+};
+
+// Tried in this order; the first keyword the line begins with (case ignored) wins.
+const Keyword kKeywords[] = {
+    {"Newsgroups:", &BatchMessage::newsgroups, ValueKind::kAddresses, false},
+    {"To:", &BatchMessage::to, ValueKind::kAddresses, false},
+    {"Cc:", &BatchMessage::cc, ValueKind::kAddresses, true},
+    {"Bcc:", &BatchMessage::bcc, ValueKind::kAddresses, true},
+    {"Tolist:", &BatchMessage::to, ValueKind::kListFile, false},
+    {"Cclist:", &BatchMessage::cc, ValueKind::kListFile, false},
+    {"Bcclist:", &BatchMessage::bcc, ValueKind::kListFile, false},
+    {"From:", &BatchMessage::from, ValueKind::kText, false},
+    {"Importance:", &BatchMessage::importance, ValueKind::kText, false},
+    {"Organization:", &BatchMessage::organization, ValueKind::kText, false},
+    {"Date:", &BatchMessage::date, ValueKind::kText, false},
+    {"Reply-To:", &BatchMessage::replyTo, ValueKind::kText, false},
+    {"Subject:", &BatchMessage::subject, ValueKind::kText, false},
+};
+
+// File names in the body are read as "%255[^\r\n]" reads them.
+constexpr size_t kFileNameWidth = 255;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool beginsWith(std::string_view line, std::string_view word) {
+    return line.size() >= word.size() && strncasecmp(line.data(), word.data(), word.size()) == 0;
+}
+
+std::string_view trimmed(std::string_view v) {
+    while (!v.empty() && isBlank(v.front())) v.remove_prefix(1);
+    while (!v.empty() && isBlank(v.back())) v.remove_suffix(1);
+    return v;
+}
+
+// The value after a keyword: leading blanks skipped, up to a CR, trailing blanks removed.
+std::string_view valueAfter(std::string_view line, size_t keywordLength) {
+    std::string_view v = line.substr(keywordLength);
+    size_t cr = v.find('\r');
+    if (cr != std::string_view::npos) v = v.substr(0, cr);
+    return trimmed(v);
+}
+
+String bounded(std::string_view v, size_t width) { return String(v.substr(0, width)); }
+
+void appendTo(String& list, const String& more) {
+    if (more.empty()) return;
+    if (!list.empty()) list += ',';
+    list += more;
+}
+
+} // namespace
+
+int importancePriority(const String& value) {
+    if (value.equalsIgnoreCase("High")) return 1;
+    if (value.equalsIgnoreCase("Low")) return 2;
+    if (value.equalsIgnoreCase("Normal")) return 3;
+    return 0;
+}
+
+BatchFileReader::BatchFileReader(std::string_view text, BatchLayout layout, bool relaySet,
+                                 AddressBook book)
+    : text_(text), layout_(layout), relaySet_(relaySet), book_(std::move(book)) {}
+
+bool BatchFileReader::takeLine(std::string_view& line) {
+    if (pos_ >= text_.size()) return false;
+    size_t end = text_.find('\n', pos_);
+    size_t next = end == std::string_view::npos ? text_.size() : end + 1;
+    if (end == std::string_view::npos) end = text_.size();
+    line = text_.substr(pos_, end - pos_);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    pos_ = next;
+    ++line_;
+    return true;
+}
+
+String BatchFileReader::expandAddresses(std::string_view value) const {
+    String joined;
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t end = value.find_first_of(",;", start);
+        if (end == std::string_view::npos) end = value.size();
+        std::string_view piece = value.substr(start, end - start);
+        start = end + 1;
+        while (!piece.empty() && isBlank(piece.front())) piece.remove_prefix(1);
+        String address = unquoteValue(std::string(piece).c_str(), kEscapesKept);
+        std::string_view a = trimmed(address.view());
+        if (!a.empty()) {
+            String entry(a);
+            if (book_.aliasNames && book_.aliasValues) {
+                // An alias name without a domain stands for every address with that local
+                // part; with a domain, for that one address.
+                String bare = bareAddress(entry);
+                std::string_view b = bare.view();
+                std::string_view local = b.substr(0, b.find('@'));
+                auto value = book_.aliasValues->begin();
+                for (const String& name : *book_.aliasNames) {
+                    if (value == book_.aliasValues->end()) break;
+                    std::string_view n = name.view();
+                    std::string_view against = n.find('@') == std::string_view::npos ? local : b;
+                    if (n.size() == against.size() &&
+                        strncasecmp(n.data(), against.data(), n.size()) == 0) {
+                        entry = *value;
+                        break;
+                    }
+                    ++value;
+                }
+            }
+            appendTo(joined, entry);
+        }
+        if (end == value.size()) break;
+    }
+    return joined;
+}
+
+void BatchFileReader::headerLine(std::string_view line, BatchMessage& message) {
+    for (const Keyword& k : kKeywords) {
+        std::string_view word(k.word);
+        if (!beginsWith(line, word)) continue;
+        if (k.ignoredWithRelay && relaySet_) return;
+        std::string_view value = valueAfter(line, word.size());
+        String& field = message.*(k.field);
+        switch (k.kind) {
+        case ValueKind::kText:
+            field = String(value);
+            break;
+        case ValueKind::kAddresses:
+            appendTo(field, expandAddresses(value));
+            break;
+        case ValueKind::kListFile:
+            if (book_.readListFile && !value.empty()) appendTo(field, book_.readListFile(String(value)));
+            break;
+        }
+        return;
+    }
+}
+
+void BatchFileReader::bodyLine(std::string_view line, BatchMessage& message) {
+    static constexpr std::string_view kItem = "File Item:";
+    static constexpr std::string_view kObject = "File Object:";
+    if (beginsWith(line, kItem)) {
+        std::string_view file = valueAfter(line, kItem.size());
+        message.attachments.push_back({bounded(file, kFileNameWidth), String(), false});
+        return;
+    }
+    if (beginsWith(line, kObject)) {
+        std::string_view rest = valueAfter(line, kObject.size());
+        size_t bar = rest.find('|');
+        std::string_view file = trimmed(rest.substr(0, bar));
+        std::string_view name = bar == std::string_view::npos ? std::string_view() : trimmed(rest.substr(bar + 1));
+        message.attachments.push_back({bounded(file, kFileNameWidth), bounded(name, kFileNameWidth), true});
+        return;
+    }
+    message.body.append(line);
+    message.body += "\r\n";
+}
+
+bool BatchFileReader::next(BatchMessage& message) {
+    message = BatchMessage();
+    std::string_view line;
+    bool seen = false;  // a message needs at least one line with something on it
+
+    if (layout_ == BatchLayout::kHeaders) {
+        size_t start = pos_;
+        size_t end = pos_;
+        bool inHeader = true;
+        std::string header;  // the current header line with its TAB continuations
+        auto endHeader = [&] {
+            if (!header.empty()) headerLine(header, message);
+            header.clear();
+        };
+        while (takeLine(line)) {
+            if (line.compare(".") == 0) break;
+            end = pos_;
+            if (!line.empty()) seen = true;
+            if (!inHeader) continue;
+            if (line.empty()) {
+                endHeader();
+                inHeader = false;
+            } else if (line.front() == '\t' && !header.empty()) {
+                header.append(line);
+            } else {
+                endHeader();
+                header.assign(line);
+            }
+        }
+        endHeader();
+        message.body.assign(text_.substr(start, end - start));
+        message.lastLine = line_;
+        return seen;
+    }
+
+    bool inHeader = true;
+    while (takeLine(line)) {
+        if (!line.empty()) seen = true;
+        if (inHeader) {
+            if (beginsWith(line, "Contents:")) inHeader = false;
+            else headerLine(line, message);
+        } else {
+            if (beginsWith(line, "Message:")) break;
+            bodyLine(line, message);
+        }
+    }
+    message.lastLine = line_;
+    return seen;
+}
+
+} // namespace qarvel
