@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/paths.h"
+#include "net/http_client.h"
 #include "tools/xml_node.h"
 
 namespace qarvel {
@@ -419,9 +420,22 @@ bool XmlParser::readExternal(const String& systemId, std::string& out) {
     return readLocalFile(systemId, out);
 }
 
-bool XmlParser::readHttp(const String& url, std::string&) {
-    std::fprintf(stderr, "External entity '%s' not fetched: http is not supported yet\n", url.c_str());
-    return false;
+bool XmlParser::readHttp(const String& url, std::string& out) {
+    HttpClient client;
+    client.setTimeout(kXmlHttpTimeout);
+    String body;
+    int result = client.fetchToString(body, url);
+    if (result < 1) {
+        std::fprintf(stderr, "External entity '%s' not fetched: %s\n", url.c_str(), client.statusText());
+        return false;
+    }
+    if (body.length() > kXmlMaxExternalSize) {
+        std::fprintf(stderr, "External entity '%s' not read: larger than %zu bytes\n", url.c_str(),
+                     kXmlMaxExternalSize);
+        return false;
+    }
+    out.assign(body.c_str(), body.length());
+    return true;
 }
 
 // A local external entity names a file inside the document's folder: no absolute path, no

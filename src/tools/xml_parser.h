@@ -31,6 +31,8 @@ constexpr size_t kXmlMaxExpansion = 16u << 20;
 constexpr size_t kXmlReferenceCost = 8;
 // One external entity file is read up to this size.
 constexpr size_t kXmlMaxExternalSize = 16u << 20;
+// Seconds an http external entity may take to connect or to send its next bytes.
+constexpr int kXmlHttpTimeout = 30;
 
 class XmlParser {
 public:
