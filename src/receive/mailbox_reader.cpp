@@ -148,7 +148,13 @@ String decodeHeaderWords(const String& value) {
 } // namespace
 
 int MailboxReader::parseMessage(uint64_t expectedBytes) {
+    ReaderInput input(*this);
+    return parseMessage(expectedBytes, input);
+}
+
+int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& input) {
     ParseSettings settings;
+    settings.dotStuffed = dotStuffed_;
     settings.headerOnly = headerOnly_;
     settings.extract = extract_;
     settings.html = html_;
@@ -158,7 +164,6 @@ int MailboxReader::parseMessage(uint64_t expectedBytes) {
     settings.traceLevel = traceLevel_;
     settings.workingFolder = workingFolder_;
     settings.decodeWords = decodeHeaderWords;
-    ReaderInput input(*this);
     MessageParser parser(input, settings, message_);
     int result = parser.run(expectedBytes);
     headerMap_.clear();

@@ -17,6 +17,7 @@
 #include "base/string.h"
 #include "base/string_list.h"
 #include "net/connection.h"
+#include "receive/line_source.h"
 #include "receive/message.h"
 
 namespace qarvel {
@@ -82,6 +83,8 @@ public:
     // message was read to its end, 0 when reading failed first (the connection is then
     // disconnected; what was parsed so far stays in the record).
     int parseMessage(uint64_t expectedBytes);
+    // The same over another input (an IMAP literal bounded to its size).
+    int parseMessage(uint64_t expectedBytes, LineSource& input);
 
     // --- the Message record and its accessors ---
     Message& message() { return message_; }
@@ -183,6 +186,7 @@ protected:
     int ssl_ = 0;
     int tls_ = 0;
     int ipv6_ = 0;
+    int dotStuffed_ = 1;  // the input is POP3 data: "." ends it, leading dots are doubled
     uint64_t currentSize_ = 0;
     String connectHost_, connectPort_, preCommand_, workingFolder_;
 

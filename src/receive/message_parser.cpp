@@ -267,7 +267,7 @@ int MessageParser::readDataPiece(Piece& piece, bool endAllowed) {
     lineStart_ = piece.lineEnd;
     piece.data = piece_.data();
     piece.length = pieceLength_;
-    if (!piece.lineStart || piece.data[0] != '.') return 1;
+    if (!settings_.dotStuffed || !piece.lineStart || piece.data[0] != '.') return 1;
     const char* d = piece.data;
     bool endMarker = (piece.length == 3 && d[1] == '\r' && d[2] == '\n') ||
                      (piece.length == 2 && d[1] == '\n');

@@ -28,6 +28,7 @@ struct ParseSettings {
     int raw = 0;            // ignore the content headers
     int decodeHeaders = 1;  // decode RFC 2047 encoded words in header values
     int traceLevel = 0;
+    int dotStuffed = 1;     // "." alone ends the input and a leading dot is dropped (POP3)
     String workingFolder;   // where large parts are spilled
     // Decodes the encoded words of a header value; none means values are kept as they are.
     String (*decodeWords)(const String& value) = nullptr;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "receive/header_display.h"
+#include "receive/imap_run.h"
 #include "receive/list_server.h"
 #include "receive/mailbox_reader.h"
 #include "receive/message_actions.h"
@@ -62,7 +63,8 @@ double elapsedMilliseconds(time_t startSeconds, clock_t startClock) {
 class ReceiveRun {
 public:
     ReceiveRun(const ReceiveOptions& options, MailboxReader& reader, SenderSession* sender)
-        : o_(options), reader_(reader), sender_(sender) {}
+        : o_(options), reader_(reader), sender_(sender),
+          imap_(options.imap ? dynamic_cast<ImapReader*>(&reader) : nullptr) {}
 
     int run();
 
@@ -73,6 +75,9 @@ private:
     static constexpr int kContinue = -1000;
     static constexpr int kEndLoop = -1001;  // no further message; the run ends normally
     int processMessage(int n, int count);
+    // After a message was written: IMAP copy and move, then deletion.
+    int finishMessage(int n);
+    int fetchImapPart(int n, int count);
     void display(int n);
     int deleteMessage(int n, bool announce);
     int deleteRange(int count);
@@ -83,6 +88,7 @@ private:
     ReceiveOptions o_;
     MailboxReader& reader_;
     SenderSession* sender_;
+    ImapReader* imap_;  // the reader in IMAP mode, else none
     HarvestFile harvest_;
     std::unique_ptr<ListServer> list_;  // list-server mode
     int counter_ = 0;
@@ -143,13 +149,19 @@ int ReceiveRun::run() {
         }
     }
 
-    // IMAP folder management, access control and folder selection come here once the IMAP
-    // reader exists; a management run processes no message.
-    const bool managementRun = false;
+    // IMAP folder management and access control; a management run processes no message.
+    bool managementRun = false;
+    if (imap_) {
+        // Deleted messages are expunged when the session ends (CLOSE), as a POP3 QUIT makes
+        // deletions final; -unrm keeps them.
+        imap_->setPurge(o_.imapOptions.purge || (o_.remove && !o_.undelete));
+        managementRun = runImapManagement(*imap_, o_);
+        if (!managementRun && selectImapFolder(*imap_, o_) < 1) return kReceiveFailed;
+    }
 
     int count = reader_.messageCount();
     if (o_.exitWithCount) return count;
-    // IMAP: IDLE, and the sorted or searched order, would change count and order here.
+    if (imap_ && !managementRun) count = orderImapMessages(*imap_, o_, count);
 
     reader_.setDecodeHeaders(o_.decodeHeaders);
     reader_.setRaw(o_.raw);
@@ -193,6 +205,16 @@ int ReceiveRun::processMessage(int n, int count) {
     }
     if (kept == kFilterSkip) return kContinue;
 
+    if (imap_ && o_.imapOptions.bodyStructure) {
+        int listed = listImapParts(*imap_, n);
+        if (listed <= 0) {
+            fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, listed);
+            return kReceiveFailed;
+        }
+        return kContinue;
+    }
+    if (imap_ && !o_.imapOptions.partName.empty()) return fetchImapPart(n, count);
+
     int result = reader_.retrieve(n);
     if (result <= 0) {
         fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, result);
@@ -213,7 +235,7 @@ int ReceiveRun::processMessage(int n, int count) {
             failed_ = true;
             return kContinue;
         }
-        return o_.remove ? deleteMessage(n, true) : kContinue;
+        return finishMessage(n);
     }
 
     int size = reader_.messageSize(n);
@@ -246,7 +268,48 @@ int ReceiveRun::processMessage(int n, int count) {
         if (forwardMessage(*sender_, reader_, o_) <= 0) return kReceiveFailed;
     }
 
+    return finishMessage(n);
+}
+
+int ReceiveRun::finishMessage(int n) {
+    // Copies and moves come after the message was written, like deletion.
+    if (imap_ && !o_.imapOptions.copyTo.empty()) {
+        unsigned uid = imap_->currentUid();
+        int r = uid ? imap_->copyByUid(uid, o_.imapOptions.copyTo, 0)
+                    : imap_->copyMessage(n, o_.imapOptions.copyTo, 0);
+        if (r <= 0) {
+            fprintf(stderr, "Could not copy message #%d to '%s'\n", n, o_.imapOptions.copyTo.c_str());
+            return kReceiveFailed;
+        }
+    }
+    if (imap_ && !o_.imapOptions.moveTo.empty()) {
+        unsigned uid = imap_->currentUid();
+        int r = uid ? imap_->moveByUid(uid, o_.imapOptions.moveTo)
+                    : imap_->moveMessage(n, o_.imapOptions.moveTo);
+        if (r <= 0) {
+            fprintf(stderr, "Could not move message #%d to '%s'\n", n, o_.imapOptions.moveTo.c_str());
+            return kReceiveFailed;
+        }
+    }
     return o_.remove ? deleteMessage(n, true) : kContinue;
+}
+
+int ReceiveRun::fetchImapPart(int n, int count) {
+    const ReceiveOptions::Imap& io = o_.imapOptions;
+    // The decoded part goes straight to standard output, so a part of any size streams.
+    imap_->setPartSink([](const char* data, size_t length) {
+        return fwrite(data, 1, length, stdout) == length;
+    });
+    unsigned uid = imap_->ordered() ? imap_->orderedUid(n) : 0;
+    int result = uid ? imap_->retrievePartByUid(uid, io.partName, io.encoding, io.partStart, io.partLength)
+                     : imap_->retrievePart(n, io.partName, io.encoding, io.partStart, io.partLength);
+    imap_->setPartSink(nullptr);
+    fflush(stdout);
+    if (result <= 0) {
+        fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, result);
+        return kReceiveFailed;
+    }
+    return finishMessage(n);
 }
 
 void ReceiveRun::display(int n) {
@@ -291,7 +354,17 @@ int ReceiveRun::deleteMessage(int n, bool announce) {
         const String& label = o_.undelete ? o_.labels.undeletedMessage : o_.labels.deletedMessage;
         printf("%s%d%s\n", label.c_str(), n, o_.cgi || o_.html ? "<br>" : "");
     }
-    int result = o_.undelete ? reader_.undeleteMessage(n) : reader_.deleteMessage(n);
+    int result;
+    // IMAP flags by UID when it is known: a message number may shift under an expunge.
+    unsigned uid = 0;
+    if (imap_) {
+        uid = reader_.lastRetrieved() == n ? static_cast<unsigned>(imap_->currentUid()) : 0;
+        if (!uid) uid = imap_->orderedUid(n);
+    }
+    if (uid)
+        result = o_.undelete ? imap_->undeleteByUid(uid) : imap_->deleteByUid(uid);
+    else
+        result = o_.undelete ? reader_.undeleteMessage(n) : reader_.deleteMessage(n);
     if (result <= 0) {
         fprintf(stderr, "Could not delete message, error= %d\n", result);
         return kReceiveFailed;

@@ -52,7 +52,7 @@ struct ReceiveOptions {
     int preauth = 0;
     int retries = 0;
     int ssl = 0, tls = 0;  // the certificate name is passed to open only with one of these
-    int imap = 0;       // IMAP mode: the folder, flag and ordering steps (not handled yet)
+    int imap = 0;       // IMAP mode: the folder, flag and ordering steps (ImapReader)
     int cgi = 0;        // web mode; also keeps the password prompt away
     String logFile;     // a log file keeps the password prompt away too
 
@@ -104,6 +104,25 @@ struct ReceiveOptions {
     ListServerOptions list;
 
     ReceiveLabels labels;
+
+    // IMAP: the folder, its management, access control, order and single parts.
+    struct Imap {
+        String mailbox = "INBOX";      // -mbox:
+        String listPattern;            // -list:, -lsub:, -list, -lsub
+        int listSubscribed = 0;
+        String createMailbox, deleteMailbox;
+        int getAcl = 0, myRights = 0;
+        String setAcl, deleteAcl, listRights;  // setAcl: "identifier:rights"
+        int command = 0;               // a management run: no message is processed
+        int idle = 0;                  // seconds to wait with IDLE for new mail
+        String sort, search;
+        String partName;               // -part: section, offset and length
+        unsigned long partStart = 0, partLength = 0;
+        String encoding;               // -encoding: of the part
+        String moveTo, copyTo;
+        int bodyStructure = 0;         // -bs: list the parts instead of fetching
+        int purge = 0;                 // -purge: expunge the deleted messages at the end
+    } imapOptions;
 };
 
 } // namespace qarvel

@@ -303,6 +303,29 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     o.list.verbose = s.verbose;
     if (s.limit > 0) o.list.recipientsPerTransaction = s.limit;
     copyReceiveLabels(o.labels);
+    ReceiveOptions::Imap& imap = o.imapOptions;
+    if (!s.mbox.empty()) imap.mailbox = s.mbox;
+    imap.listPattern = s.listPattern;
+    imap.listSubscribed = s.listSubscribed;
+    imap.createMailbox = s.createMailbox;
+    imap.deleteMailbox = s.deleteMailbox;
+    imap.getAcl = s.getAcl;
+    imap.myRights = s.myRights;
+    imap.setAcl = s.setAcl;
+    imap.deleteAcl = s.deleteAcl;
+    imap.listRights = s.listRights;
+    imap.command = s.imapCommand;
+    imap.idle = s.idle;
+    imap.sort = s.sort;
+    imap.search = s.search;
+    imap.partName = s.partName;
+    imap.partStart = static_cast<unsigned long>(s.partStart);
+    imap.partLength = static_cast<unsigned long>(s.partLength);
+    imap.encoding = s.encoding;
+    imap.moveTo = s.moveTo;
+    imap.copyTo = s.copyTo;
+    imap.bodyStructure = s.bs;
+    imap.purge = s.purge;
     return o;
 }
 

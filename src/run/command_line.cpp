@@ -299,7 +299,7 @@ const Option kOptions[] = {
     {"-sep:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.sep = unquoteValue(v, kEscapesAll); }},
 
     // Mailbox protocol and TLS choices.
-    {"-imap", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.imap = 1; }},
+    {"-imap", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.imap = 1; selectReader(o, o.imap); }},
     // The usage offers "-html [-alt]" for sending: the message text (or -file:) is HTML.
     {"-html", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.html = 1; }},
     {"-cafile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.caFile = plain(v); }},

@@ -13,6 +13,7 @@
 
 #include "base/base64_filter.h"
 #include "receive/file_mailbox_reader.h"
+#include "receive/imap_reader.h"
 #include "receive/pop3_reader.h"
 #include "run/activity.h"
 #include "run/command_line.h"
@@ -53,6 +54,7 @@ struct OwnedObjects {
     std::unique_ptr<FileSender> fileSender;
     std::unique_ptr<Pop3Reader> pop3;
     std::unique_ptr<FileMailboxReader> fileReader;
+    std::unique_ptr<ImapReader> imap;
 
     explicit OwnedObjects(ProcessObjects& objects)
         : smtp(new MeteredSender<SmtpSession>(objects.meterFile)),
@@ -60,13 +62,15 @@ struct OwnedObjects {
           nntp(new MeteredSender<NntpSession>(objects.meterFile)),
           fileSender(new FileSender),
           pop3(new Pop3Reader),
-          fileReader(new FileMailboxReader) {
+          fileReader(new FileMailboxReader),
+          imap(new ImapReader) {
         objects.smtp = smtp.get();
         objects.qmtp = qmtp.get();
         objects.nntp = nntp.get();
         objects.fileSender = fileSender.get();
         objects.pop3 = pop3.get();
         objects.fileReader = fileReader.get();
+        objects.imap = imap.get();
     }
     ~OwnedObjects() {
         ProcessObjects& objects = processObjects();
@@ -76,6 +80,7 @@ struct OwnedObjects {
         objects.fileSender = nullptr;
         objects.pop3 = nullptr;
         objects.fileReader = nullptr;
+        objects.imap = nullptr;
         objects.currentSender = nullptr;
         objects.currentReader = nullptr;
     }

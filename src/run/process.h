@@ -33,7 +33,7 @@ struct ProcessObjects {
     FileSender* fileSender = nullptr;
     Pop3Reader* pop3 = nullptr;
     FileMailboxReader* fileReader = nullptr;
-    MailboxReader* imap = nullptr;      // no IMAP reader yet
+    MailboxReader* imap = nullptr;      // the ImapReader
     SenderSession* currentSender = nullptr;
     MailboxReader* currentReader = nullptr;
     String workingFolder = "/tmp";

@@ -1,0 +1,194 @@
+// ImapReader: the mailbox reader that speaks IMAP4rev1. Every command carries a tag (a counter
+// written as a decimal number); untagged responses ("* ...") are digested as they arrive, in the
+// middle of any command, and the tagged line judges the command. Literals ("{n}") are read
+// exactly: a message literal streams into the parser, any other literal is kept (bounded) with
+// its response, and a size announced by the server never drives an allocation.
+//
+// Besides the reader operations it offers what only IMAP has: retrieval by UID, single body
+// parts, the body structure, IDLE and the access-control commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/string.h"
+#include "base/string_list.h"
+#include "receive/mailbox_reader.h"
+#include "receive/part_decoder.h"
+
+namespace qarvel {
+
+// One part of a message's body structure.
+struct BodyPart {
+    String section = "1";  // "1", "1.2", ...
+    String contentType;    // "TEXT/PLAIN"
+    String contentId, description, encoding, charset, name, type, md5, fileName;
+    String disposition, language;
+    double size = 0;
+    double lines = 0;
+    int depth = 0;
+};
+
+// Parses a BODYSTRUCTURE text (from its first "(") into parts, leaves first and each multipart
+// after its children. Returns the number of parts.
+size_t parseBodyStructure(const char* text, std::vector<BodyPart>& parts);
+
+// Limits of the reader.
+constexpr size_t kImapResponseSize = 65536;            // one response line (literals inlined)
+constexpr size_t kImapLiteralKeepMax = 1u << 20;       // bytes kept of one non-message literal
+constexpr size_t kImapLiteralsPerResponseMax = 1000;   // literals in one response
+constexpr int kImapMessagesMax = 10000000;             // slots of the per-message arrays
+
+class ImapReader : public MailboxReader {
+public:
+    ImapReader();
+    ~ImapReader() override;
+
+    using MailboxReader::open;
+
+    // --- reader operations ---
+    int close() override;
+    int open(const String& host, const String& port, const char* certificate, int level) override;
+    int login(const String& user, const String& password) override;
+    int deleteMessage(int n) override;
+    int undeleteMessage(int n) override;
+    int closeMailbox() override;
+    int retrieve(int n) override;
+    int sort(const String& criteria, const String& key) override;
+    int search(const String& criteria) override;
+    int messageSize(int n) override;
+    int unseenCount() override { return static_cast<int>(unseen_); }
+    int recentCount() override { return static_cast<int>(recent_); }
+    int uidValidity() override { return static_cast<int>(uidValidity_); }
+    int uidNext() override { return static_cast<int>(uidNext_); }
+    unsigned uidOf(int n) override;
+    unsigned orderedUid(int n) override;
+    int currentUid() override { return static_cast<int>(currentUid_); }
+    String currentFlags() override { return flags_; }
+    int listFolders(const String& pattern, int subscribedOnly) override;
+    int createFolder(const String& name) override;
+    int subscribeFolder(const String& name) override;
+    int unsubscribeFolder(const String& name) override;
+    int renameFolder(const String& oldName, const String& newName) override;
+    int copyMessage(int n, const String& folder, int deleteAfter) override;
+    int deleteFolder(const String& name) override;
+    int nextFolderName(String& name) override;
+    int selectFolder(const String& name, int readOnly) override;
+    int fetchSizes(int first, int last) override;
+    int readReply() override;
+
+    // --- IMAP only ---
+    // Reads and digests one response (with its literals). 1, or the failed read.
+    int readResponse();
+    int logout(bool useUserLogout);
+    int retrieveByUid(unsigned uid);
+    int fetchStructure(int n);
+    int retrievePart(int n, const String& section, const String& encoding, unsigned long offset,
+                     unsigned long length);
+    int retrievePartByUid(unsigned uid, const String& section, const String& encoding,
+                          unsigned long offset, unsigned long length);
+    int deleteByUid(unsigned uid);
+    int undeleteByUid(unsigned uid);
+    int copyByUid(unsigned uid, const String& folder, int deleteAfter);
+    int moveByUid(unsigned uid, const String& folder) { return copyByUid(uid, folder, 1); }
+    int idle();
+    int idleWait(int seconds);
+    int idleEnd();
+    // Ends the IDLE command on the server (DONE) and reads its tagged reply.
+    int idleDone();
+    int setAcl(const String& folder, const String& identifier, const String& rights);
+    int deleteAcl(const String& folder, const String& identifier);
+    int getAcl(const String& folder, StringList& identifiers, StringList& rights);
+    int listRights(const String& folder, const String& identifier, String& required,
+                   StringList& optional);
+    int myRights(const String& folder, String& rights);
+
+    // --- state ---
+    void setPurge(int v) { purge_ = v; }
+    // Where a fetched body part goes as it is decoded; none: the message body (bounded).
+    void setPartSink(PartDecoder::Sink sink) { partSink_ = std::move(sink); }
+    bool ordered() const { return ordered_; }
+    const std::vector<BodyPart>& bodyParts() const { return parts_; }
+    const String& bodyStructure() const { return structure_; }
+    const String& selectedFolder() const { return selected_; }
+    const String& alertText() const { return alert_; }
+    const String& byeText() const { return bye_; }
+    unsigned long tag() const { return tag_; }
+    // The literals of the last response, in order (each cut at kImapLiteralKeepMax).
+    const std::vector<std::string>& literals() const { return literals_; }
+    // The text of the last response, literals that were inlined as quoted strings.
+    const char* response() const { return reply_.empty() ? "" : reply_.data(); }
+
+    struct Capabilities {
+        int startTls = 0, uidPlus = 0, sort = 0, acl = 0, userLogout = 0, idle = 0;
+        int authLogin = 0, authPlain = 0, authCramMd5 = 0;
+        bool known = false;
+    };
+    const Capabilities& capabilities() const { return caps_; }
+
+protected:
+    // Every command clears the alert before it is sent.
+    int vsendCommand(const char* format, va_list args) override;
+
+private:
+    unsigned long nextTag() { return ++tag_; }
+    // One physical line appended at `at` of the response buffer; the length of the whole
+    // text, or the failed read.
+    int readPhysical(size_t at);
+    // Reads the literals that end the text so far (and the lines that follow them).
+    int finishResponse(size_t length);
+    // The literal size announced at the end of the text, or -1.
+    static long long literalAtEnd(const char* text, size_t length);
+    void digest();
+    void readCapabilities(const char* line);
+    int judgeTagged();
+    // Reads responses until the untagged FETCH of number n (or uid, when byUid), then
+    // streams its literal into the parser (part: body-part mode) and reads to the tagged line.
+    enum class FetchKind { kMessage, kPart, kStructure };
+    int readFetch(unsigned long wanted, bool byUid, const char* failText, FetchKind kind);
+    // Decodes the literal of n bytes into the part sink.
+    int streamPart(unsigned long long n);
+    // Reads the literal of n bytes that ends the current line into the parser.
+    int parseLiteral(unsigned long long n);
+    // Reads (and drops) n bytes; 1, or the failed read.
+    int skipBytes(unsigned long long n);
+    void resetMessageArrays(size_t count);
+    int authenticateExchange(const String& user, const String& password);
+    int referral(const String& password);
+    int capability();
+    int aclCommand();
+
+    std::vector<BodyPart> parts_;
+    std::vector<uint32_t> sizes_, uids_, orderedUids_;
+    uint32_t uidValidity_ = 0, currentUid_ = 0, uidNext_ = 0, recent_ = 0, unseen_ = 0;
+    int loggedOut_ = 1;
+    Capabilities caps_;
+    bool idling_ = false;
+    bool ordered_ = false;
+    bool expectExists_ = false;
+    bool loggingOut_ = false;
+    bool alerted_ = false;
+    StringList kept_;       // the folder list from which the working list is refilled
+    String selected_, flags_, user_, password_, structure_, alert_, bye_;
+    unsigned long tag_ = 0;
+    int purge_ = 0;
+    size_t responseLength_ = 0;
+    std::vector<std::string> literals_;
+    PartDecoder::Sink partSink_;
+    PartEncoding partEncoding_ = PartEncoding::kNone;
+    std::vector<std::vector<std::string>> aclLines_;
+};
+
+// Answers of the login exchanges, shared with the upload session.
+// CRAM-MD5: base64 of "user hexdigest" for the challenge line "+ base64".
+String imapCramMd5Answer(const char* challengeLine, const String& user, const String& password);
+// PLAIN: base64 of NUL user NUL password.
+String imapPlainAnswer(const String& user, const String& password);
+// A login argument: a double quote dropped from its first and last position, then quoted so
+// that backslashes and double quotes inside survive.
+String imapQuotedLogin(const String& text);
+// A quoted string for a command argument (backslashes and double quotes escaped).
+String imapQuoted(const String& text);
+
+} // namespace qarvel

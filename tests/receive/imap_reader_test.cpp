@@ -1,0 +1,365 @@
+// The IMAP reader against scripted dialogues: the login methods, folder selection and the
+// per-message arrays, message literals read exactly (dots, lying and hostile sizes, several
+// literals in one response), untagged responses in the middle of a command, ordering, folder
+// lists, body structures and access-control replies.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "receive/imap_reader.h"
+#include "scripted_transport.h"
+
+namespace qarvel {
+namespace {
+
+using Imap = ScriptedTransport<ImapReader>;
+
+const std::string kGreeting = "* OK [CAPABILITY IMAP4rev1 IDLE SORT ACL UIDPLUS] ready\r\n";
+
+// Greeting, LOGIN, the capabilities after login, SELECT of a folder holding `count` messages
+// and the sizes of all of them; then `rest`.
+std::unique_ptr<Imap> selected(int count, const std::string& rest) {
+    std::string sizes;
+    for (int i = 1; i <= count; ++i)
+        sizes += "* " + std::to_string(i) + " FETCH (UID " + std::to_string(100 + i) +
+                 " RFC822.SIZE " + std::to_string(10 * i) + ")\r\n";
+    auto imap = std::make_unique<Imap>(
+        kGreeting + "1 OK [CAPABILITY IMAP4rev1 IDLE SORT ACL UIDPLUS] logged in\r\n"
+        "* " + std::to_string(count) + " EXISTS\r\n* 1 RECENT\r\n"
+        "* OK [UIDVALIDITY 77] ok\r\n* OK [UIDNEXT 200] ok\r\n2 OK selected\r\n" +
+        (count ? sizes + "3 OK done\r\n" : std::string()) + rest);
+    EXPECT_EQ(imap->open("h", "143", nullptr, 0), 1);
+    EXPECT_EQ(imap->login("u", "p"), 1);
+    EXPECT_EQ(imap->selectFolder("INBOX", 0), 1);
+    if (count) {
+        EXPECT_EQ(imap->fetchSizes(1, 0), 1);
+    }
+    imap->clearSent();
+    return imap;
+}
+
+TEST(ImapReader, LoginMethodsByCapability) {
+    // CRAM-MD5 only with the APOP switch; the challenge is the one of RFC 2195.
+    struct Case {
+        const char* capabilities;
+        int apop;
+        const char* continuations;
+        std::string sent;
+    } cases[] = {
+        {"IMAP4rev1", 0, "", "1 LOGIN \"u\\\\x\" \"p\\\"w\"\r\n"},
+        {"IMAP4rev1 AUTH=PLAIN AUTH=LOGIN", 0, "+ \r\n", "1 AUTHENTICATE PLAIN\r\nAHVceABwInc=\r\n"},
+        {"IMAP4rev1 AUTH=LOGIN", 0, "+ VXNlcm5hbWU6\r\n+ UGFzc3dvcmQ6\r\n",
+         "1 AUTHENTICATE LOGIN\r\ndVx4\r\ncCJ3\r\n"},
+        {"IMAP4rev1 AUTH=CRAM-MD5 AUTH=PLAIN", 0, "+ \r\n", "1 AUTHENTICATE PLAIN\r\nAHVceABwInc=\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.capabilities);
+        Imap imap(std::string("* OK [CAPABILITY ") + c.capabilities + "] hi\r\n" + c.continuations +
+                  "1 OK done\r\n* CAPABILITY IMAP4rev1\r\n2 OK\r\n");
+        imap.setApop(c.apop);
+        ASSERT_EQ(imap.open("h", "143", nullptr, 0), 1);
+        // A quote and a backslash inside the credentials survive; surrounding quotes go.
+        EXPECT_EQ(imap.login("u\\x", c.sent.find(" LOGIN ") != std::string::npos ? "\"p\"w\"" : "p\"w"), 1);
+        EXPECT_EQ(imap.sent().substr(0, c.sent.size()), c.sent);
+        EXPECT_EQ(imap.sent().substr(c.sent.size()), "2 CAPABILITY\r\n");
+    }
+
+    EXPECT_EQ(imapCramMd5Answer("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+", "tim",
+                                "tanstaaftanstaaf"),
+              "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
+
+    // No capability in the greeting: CAPABILITY is asked; a refused login is -1 and keeps the
+    // reader logged out.
+    Imap refused("* OK hi\r\n* CAPABILITY IMAP4rev1\r\n1 OK\r\n2 NO [AUTHENTICATIONFAILED] bad\r\n");
+    ASSERT_EQ(refused.open("h", "143", nullptr, 0), 1);
+    EXPECT_EQ(refused.login("u", "p"), -1);
+    EXPECT_EQ(refused.loggedIn(), 0);
+    EXPECT_EQ(refused.sent(), "1 CAPABILITY\r\n2 LOGIN \"u\" \"p\"\r\n");
+}
+
+TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
+    // -tls against a server without STARTTLS: no credentials in clear, a clear failure.
+    Imap plain("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n");
+    plain.setTls(1);
+    testing::internal::CaptureStderr();
+    EXPECT_LT(plain.open("h", "143", nullptr, 0), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("does not offer STARTTLS"), std::string::npos);
+    EXPECT_EQ(plain.sent(), "");
+    EXPECT_LT(plain.login("u", "p"), 1);
+    EXPECT_EQ(plain.sent(), "");
+
+    // Offered but refused.
+    Imap refusing("* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n1 BAD no\r\n");
+    refusing.setTls(1);
+    testing::internal::CaptureStderr();
+    EXPECT_LT(refusing.open("h", "143", nullptr, 0), 1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(refusing.sent(), "1 STARTTLS\r\n");
+}
+
+TEST(ImapReader, SelectFillsTheArrays) {
+    auto imap = selected(3, "");
+    EXPECT_EQ(imap->messageCount(), 3);
+    EXPECT_EQ(imap->uidValidity(), 77);
+    EXPECT_EQ(imap->uidNext(), 200);
+    EXPECT_EQ(imap->recentCount(), 1);
+    EXPECT_EQ(imap->uidOf(2), 102u);
+    EXPECT_EQ(imap->messageSize(3), 30);
+    EXPECT_EQ(imap->messageSize(4), 0);
+    EXPECT_EQ(imap->uidOf(0), 0u);
+    EXPECT_EQ(imap->selectedFolder(), "INBOX");
+    EXPECT_EQ(imap->currentSize(), 60u);
+}
+
+std::string fetchLine(int n, const std::string& body, const std::string& before = "FLAGS (\\Seen) ") {
+    return "* " + std::to_string(n) + " FETCH (UID " + std::to_string(100 + n) + " RFC822.SIZE " +
+           std::to_string(body.size()) + " " + before + "BODY[] {" + std::to_string(body.size()) +
+           "}\r\n" + body;
+}
+
+TEST(ImapReader, MessageLiteralIsReadExactly) {
+    // Lines holding only "." or beginning with dots are message data, not an end marker; the
+    // literal ends mid-line (no final CRLF) and the response goes on after it.
+    const std::string body = "Subject: dots\r\nFrom: a@b\r\n\r\nfirst\r\n.\r\n..two\r\nlast";
+    auto imap = selected(2, fetchLine(2, body, "") + " FLAGS (\\Seen \\Flagged))\r\n4 OK done\r\n" +
+                                "* 1 FETCH (FLAGS (\\Seen))\r\n" + fetchLine(1, "Subject: x\r\n\r\nhi\r\n") +
+                                ")\r\n5 OK\r\n");
+    EXPECT_EQ(imap->retrieve(2), 1);
+    EXPECT_EQ(imap->sent(), "4 FETCH 2 (UID RFC822.SIZE FLAGS BODY[])\r\n");
+    EXPECT_EQ(imap->subject(), "dots");
+    EXPECT_EQ(std::string(imap->body(), imap->bodyLength()), "first\r\n.\r\n..two\r\nlast");
+    EXPECT_EQ(imap->currentUid(), 102);
+    EXPECT_EQ(imap->currentFlags(), "\\Seen \\Flagged");  // sent after the literal
+    EXPECT_EQ(imap->lastRetrieved(), 2);
+
+    // An unsolicited FETCH of another message comes first and is only digested.
+    imap->setHeaderOnly(1);
+    EXPECT_EQ(imap->retrieve(1), 1);
+    EXPECT_NE(imap->sent().find("5 FETCH 1 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])"), std::string::npos);
+    EXPECT_EQ(imap->subject(), "x");
+    EXPECT_EQ(imap->retrieve(3), -1);  // outside the range: nothing is sent
+}
+
+TEST(ImapReader, BrokenFetchesEndCleanly) {
+    struct Case {
+        const char* name;
+        std::string rest;
+    } cases[] = {
+        // A size far beyond what comes: the run ends at the end of the connection.
+        {"hostile size", "* 1 FETCH (UID 101 BODY[] {4294967296}\r\nSubject: x\r\n\r\nshort\r\n"},
+        {"size beyond 64 bits", "* 1 FETCH (UID 101 BODY[] {99999999999999999999999}\r\nx\r\n"},
+        {"dropped mid literal", "* 1 FETCH (UID 101 BODY[] {500}\r\nSubject: x\r\n\r\nonly part"},
+        {"BYE instead of data", "* BYE shutting down\r\n"},
+        {"tagged NO", "4 NO no such message\r\n"},
+        {"wrong tag", "9 OK done\r\n"},
+        {"no tagged line", "* 1 FETCH (UID 101 BODY[] {3}\r\nabc)\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto imap = selected(1, c.rest);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_LT(imap->retrieve(1), 1);
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+    }
+}
+
+TEST(ImapReader, SeveralLiteralsInOneResponseAreKept) {
+    auto imap = selected(1, "* LIST () \"/\" {9}\r\nWork/2026\r\n"
+                            "* LIST (\\HasNoChildren) \"/\" {6}\r\nA\r\nB\"C)\r\n"
+                            "* 1 FETCH (BODY[1] {3}\r\nabc BODY[2] {4}\r\nd\r\ne)\r\n"
+                            "4 OK\r\n");
+    EXPECT_EQ(imap->listFolders("", 0), 1);
+    EXPECT_EQ(imap->sent(), "4 LIST \"\" \"*\"\r\n");
+    String name;
+    EXPECT_EQ(imap->nextFolderName(name), 1);
+    EXPECT_EQ(name, "Work/2026");
+    EXPECT_EQ(imap->nextFolderName(name), 1);  // a name with a line break inside is kept as a literal
+    EXPECT_EQ(imap->nextFolderName(name), 0);
+
+    // readResponse keeps every literal of a response, in order.
+    auto other = selected(0, "* 1 FETCH (BODY[1] {3}\r\nabc BODY[2] {4}\r\nd\r\ne BODY[3] {0}\r\n)\r\n");
+    EXPECT_EQ(other->readResponse(), 1);
+    ASSERT_EQ(other->literals().size(), 3u);
+    EXPECT_EQ(other->literals()[0], "abc");
+    EXPECT_EQ(other->literals()[1], "d\r\ne");
+    EXPECT_EQ(other->literals()[2], "");
+    EXPECT_STREQ(other->response(), "* 1 FETCH (BODY[1] \"abc\" BODY[2] {} BODY[3] \"\")\r\n");
+}
+
+TEST(ImapReader, UntaggedResponsesInTheMiddleOfACommand) {
+    // New mail, an expunge of message 1 (the later UIDs move down) and a flag change arrive
+    // while a STORE runs.
+    auto imap = selected(3, "* 4 EXISTS\r\n* 1 EXPUNGE\r\n* 1 FETCH (FLAGS (\\Seen))\r\n4 OK stored\r\n");
+    EXPECT_EQ(imap->deleteByUid(102), 1);
+    EXPECT_EQ(imap->sent(), "4 UID STORE 102 +FLAGS (\\Deleted)\r\n");
+    EXPECT_EQ(imap->messageCount(), 3);
+    EXPECT_EQ(imap->uidOf(1), 102u);
+    EXPECT_EQ(imap->uidOf(2), 103u);
+    EXPECT_EQ(imap->uidOf(3), 0u);  // the new message: not yet known by UID
+
+    // A BYE ends the session: the command fails and says why.
+    auto bye = selected(1, "* BYE server shutting down\r\n");
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_LT(bye->deleteMessage(1), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("server shutting down"), std::string::npos);
+}
+
+TEST(ImapReader, SortAndSearchOrder) {
+    auto imap = selected(3, "* SORT 103 101  102\r\n4 OK\r\n");
+    EXPECT_EQ(imap->sort("REVERSE DATE", ""), 1);
+    EXPECT_EQ(imap->sent(), "4 UID SORT (REVERSE DATE) US-ASCII ALL\r\n");
+    EXPECT_EQ(imap->messageCount(), 3);
+    EXPECT_EQ(imap->orderedUid(1), 103u);
+    EXPECT_EQ(imap->orderedUid(3), 102u);
+    EXPECT_EQ(imap->orderedUid(4), 0u);
+    EXPECT_EQ(imap->sort("ARRIVAL", ""), 0);  // once per selection
+    EXPECT_EQ(imap->search("ALL"), 0);
+
+    auto searched = selected(3, "* SEARCH 102\r\n4 OK\r\n* SEARCH\r\n6 OK\r\n");
+    EXPECT_EQ(searched->search("SUBJECT \"x\""), 1);
+    EXPECT_EQ(searched->messageCount(), 1);
+    EXPECT_EQ(searched->orderedUid(1), 102u);
+    // A retrieve in the ordered state fetches by UID.
+    testing::internal::CaptureStdout();
+    searched->retrieve(1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(searched->sent().find("5 UID FETCH 102 (UID RFC822.SIZE FLAGS BODY[])"), std::string::npos);
+
+    // Without the SORT capability nothing is sent.
+    Imap noSort("* OK [CAPABILITY IMAP4rev1] hi\r\n");
+    ASSERT_EQ(noSort.open("h", "143", nullptr, 0), 1);
+    EXPECT_EQ(noSort.sort("", ""), 0);
+    EXPECT_EQ(noSort.sent(), "");
+}
+
+TEST(ImapReader, FolderListsAndManagement) {
+    auto imap = selected(1, "* LSUB (\\Noselect) \"/\" \"Archive\"\r\n* LSUB () \"/\" \"Sent\"\r\n"
+                            "* LSUB (\\noselect \\HasChildren) \"/\" Old\r\n4 OK\r\n"
+                            "5 OK\r\n6 NO exists\r\n7 OK\r\n8 OK\r\n");
+    EXPECT_EQ(imap->listFolders("S*", 1), 1);
+    std::vector<std::string> names;
+    String name;
+    for (int pass = 0; pass < 2; ++pass) {
+        while (imap->nextFolderName(name) > 0) names.push_back(name.c_str());
+        EXPECT_TRUE(name.empty());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Sent", "Old", "Sent", "Old"}));
+    EXPECT_EQ(imap->createFolder("a \"b\""), 1);
+    EXPECT_EQ(imap->createFolder("x"), -1);
+    EXPECT_EQ(imap->renameFolder("x", "y"), 1);
+    EXPECT_EQ(imap->deleteFolder("y"), 1);
+    EXPECT_EQ(imap->sent(), "4 LSUB \"\" \"S*\"\r\n5 CREATE \"a \\\"b\\\"\"\r\n6 CREATE \"x\"\r\n"
+                            "7 RENAME \"x\" \"y\"\r\n8 DELETE \"y\"\r\n");
+}
+
+TEST(ImapReader, CopyMoveAndLogout) {
+    auto imap = selected(2, "4 OK\r\n5 OK\r\n6 OK\r\n7 NO full\r\n8 OK\r\n* BYE bye\r\n9 OK\r\n");
+    EXPECT_EQ(imap->copyMessage(1, "Keep", 0), 1);
+    EXPECT_EQ(imap->moveByUid(102, "Old"), 1);
+    EXPECT_EQ(imap->copyByUid(101, "Full", 1), -1);  // no STORE after a failed copy
+    imap->setPurge(1);
+    EXPECT_EQ(imap->logout(false), 1);
+    EXPECT_EQ(imap->sent(), "4 COPY 1 \"Keep\"\r\n5 UID COPY 102 \"Old\"\r\n"
+                            "6 UID STORE 102 +FLAGS (\\Deleted)\r\n7 UID COPY 101 \"Full\"\r\n"
+                            "8 CLOSE\r\n9 LOGOUT\r\n");
+}
+
+TEST(ImapReader, BodyStructures) {
+    struct Case {
+        const char* structure;
+        std::vector<std::string> parts;  // section|type|encoding|charset|name|size
+    } cases[] = {
+        {"(\"TEXT\" \"PLAIN\" (\"CHARSET\" \"UTF-8\") NIL NIL \"7BIT\" 24 2 NIL NIL NIL)",
+         {"1|TEXT/PLAIN|7BIT|UTF-8||24"}},
+        {"((\"text\" \"plain\" (\"charset\" \"us-ascii\") NIL NIL \"quoted-printable\" 10 1 NIL NIL NIL)"
+         "(\"application\" \"pdf\" (\"name\" \"a b.pdf\") NIL NIL \"base64\" 4000 NIL "
+         "(\"attachment\" (\"filename\" \"r.pdf\")) NIL) \"mixed\" (\"boundary\" \"B\") NIL NIL)",
+         {"1|text/plain|quoted-printable|us-ascii||10", "2|application/pdf|base64||r.pdf|4000",
+          "|MULTIPART/mixed||||0"}},
+        {"(((\"TEXT\" \"PLAIN\" NIL NIL NIL \"7BIT\" 5 1)(\"TEXT\" \"HTML\" NIL NIL NIL \"7BIT\" 9 1) "
+         "\"ALTERNATIVE\")(\"IMAGE\" \"PNG\" NIL \"<i@x>\" NIL \"BASE64\" 300) \"RELATED\")",
+         {"1.1|TEXT/PLAIN|7BIT|||5", "1.2|TEXT/HTML|7BIT|||9", "|MULTIPART/ALTERNATIVE||||0",
+          "2|IMAGE/PNG|BASE64|||300", "|MULTIPART/RELATED||||0"}},
+        {"((\"MESSAGE\" \"RFC822\" NIL NIL NIL \"7BIT\" 50 (NIL \"s (x)\" NIL NIL NIL NIL NIL NIL NIL NIL) "
+         "(\"TEXT\" \"PLAIN\" NIL NIL NIL \"7BIT\" 3 1) 4)(\"TEXT\" \"PLAIN\" NIL NIL NIL \"8BIT\" 1 1) \"MIXED\")",
+         {"1|MESSAGE/RFC822|7BIT|||50", "2|TEXT/PLAIN|8BIT|||1", "|MULTIPART/MIXED||||0"}},
+        {"((\"TEXT\" \"PLAIN\" NIL NIL NIL \"7BIT\" 5 1) \"UNKNOWN-KIND\")", {"1|TEXT/PLAIN|7BIT|||5"}},
+        {"", {}},
+        {"((((((", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.structure);
+        std::vector<BodyPart> parts;
+        parseBodyStructure(c.structure, parts);
+        std::vector<std::string> got;
+        for (const BodyPart& p : parts) {
+            char size[32];
+            snprintf(size, sizeof size, "%.0f", p.size);
+            got.push_back(std::string(p.section.c_str()) + "|" + p.contentType.c_str() + "|" +
+                          p.encoding.c_str() + "|" + p.charset.c_str() + "|" +
+                          (p.fileName.empty() ? p.name : p.fileName).c_str() + "|" + size);
+        }
+        EXPECT_EQ(got, c.parts);
+    }
+
+    auto imap = selected(1, "* 1 FETCH (UID 101 BODYSTRUCTURE (\"TEXT\" \"PLAIN\" NIL NIL NIL \"7BIT\" {2}\r\n"
+                            "12 1))\r\n4 OK\r\n");
+    EXPECT_EQ(imap->fetchStructure(1), 1);
+    ASSERT_EQ(imap->bodyParts().size(), 1u);
+    EXPECT_EQ(imap->bodyParts()[0].size, 12);
+}
+
+TEST(ImapReader, SinglePartsAreDecodedIntoTheSink) {
+    auto imap = selected(1, "* 1 FETCH (UID 101 BODY[2] {18}\r\naGVsbG8g\r\nd29ybGQ=)\r\n4 OK\r\n"
+                            "* 1 FETCH (UID 101 BODY[1]<0.4> {4}\r\na=3D)\r\n5 OK\r\n");
+    std::string out;
+    imap->setPartSink([&out](const char* d, size_t n) { out.append(d, n); return true; });
+    EXPECT_EQ(imap->retrievePart(1, "2", "BASE64", 0, 0), 1);
+    EXPECT_EQ(out, "hello world");
+    out.clear();
+    EXPECT_EQ(imap->retrievePartByUid(101, "1", "quoted-printable", 0, 4), 1);
+    EXPECT_EQ(out, "a=");
+    EXPECT_EQ(imap->sent(), "4 FETCH 1 (UID BODY[2])\r\n5 UID FETCH 101 (UID BODY[1]<0.4>)\r\n");
+}
+
+TEST(ImapReader, AccessControlReplies) {
+    auto imap = selected(1, "* ACL INBOX u lrswipkxtecda \"anyone\" lr\r\n4 OK\r\n"
+                            "* LISTRIGHTS INBOX bob \"\" l r s w i p k x t e c d a\r\n5 OK\r\n"
+                            "* MYRIGHTS \"IN BOX\" lrs\r\n6 OK\r\n7 OK\r\n8 OK\r\n");
+    StringList ids, rights;
+    EXPECT_EQ(imap->getAcl("INBOX", ids, rights), 1);
+    EXPECT_EQ(ids.joined(","), "u,anyone");
+    EXPECT_EQ(rights.joined(","), "lrswipkxtecda,lr");
+    String required;
+    StringList optional;
+    EXPECT_EQ(imap->listRights("INBOX", "bob", required, optional), 1);
+    EXPECT_EQ(required, "");
+    EXPECT_EQ(optional.count(), 13u);
+    String mine;
+    EXPECT_EQ(imap->myRights("IN BOX", mine), 1);
+    EXPECT_EQ(mine, "lrs");
+    EXPECT_EQ(imap->setAcl("INBOX", "bob", "lr"), 1);
+    EXPECT_EQ(imap->deleteAcl("INBOX", "bob"), 1);
+    EXPECT_EQ(imap->sent(), "4 GETACL \"INBOX\"\r\n5 LISTRIGHTS \"INBOX\" \"bob\"\r\n"
+                            "6 MYRIGHTS \"IN BOX\"\r\n7 SETACL \"INBOX\" \"bob\" \"lr\"\r\n"
+                            "8 DELETEACL \"INBOX\" \"bob\"\r\n");
+}
+
+TEST(ImapReader, IdleSeesNewMail) {
+    auto imap = selected(1, "+ idling\r\n* 2 EXISTS\r\n4 OK done\r\n");
+    EXPECT_EQ(imap->idle(), 1);
+    EXPECT_EQ(imap->readResponse(), 1);  // what idleWait reads once input is there
+    EXPECT_EQ(imap->messageCount(), 2);
+    EXPECT_EQ(imap->idleEnd(), 0);
+    EXPECT_EQ(imap->idleDone(), 1);
+    EXPECT_EQ(imap->sent(), "4 IDLE\r\nDONE\r\n");
+}
+
+} // namespace
+} // namespace qarvel
