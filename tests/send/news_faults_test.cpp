@@ -55,6 +55,17 @@ TEST(NewsPosting, LoginOnDemandAndTheArticle) {
               std::string::npos) << dialogue;
 }
 
+TEST(NewsPosting, ImplicitTlsMovesThePortTo563) {
+    // -port: is read before the command line proper, so -ssl wins and the NNTPS port is used
+    // (nothing listens on it here: the refused connection names it).
+    ProgramResult r = runProgram(QARVEL_NEWS_BINARY, {"-host:127.0.0.1", "-port:119", "-ssl",
+                                                      "-from:p@example.test", "-to:test.group",
+                                                      "-msg:x"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:563, error= -10061\n"),
+              std::string::npos) << r.err;
+}
+
 // The run the server refuses or breaks, and the message the run must end with.
 struct Fault {
     const char* name;
