@@ -58,6 +58,11 @@ ListRequest judgeListRequest(const String& subject, const String& sender, bool m
     if (beginsWith(s, "fetch ") || beginsWith(s, "get ")) return ListRequest::kFetch;
     if (!word.empty() && beginsWith(s, word) && s.size() > word.size() && s[word.size()] == ' ')
         return ListRequest::kFetch;
+    // The fetch word alone is a fetch without a name: answered as an unknown request.
+    std::string_view bare = s;
+    while (!bare.empty() && (isBlank(bare.back()) || bare.back() == '\r' || bare.back() == '\n')) bare.remove_suffix(1);
+    for (std::string_view w : {std::string_view("fetch"), std::string_view("get"), word})
+        if (!w.empty() && bare.size() == w.size() && beginsWith(bare, w)) return ListRequest::kFetch;
     if (beginsWith(s, "dir") || beginsWith(s, "index")) return ListRequest::kIndex;
     return ListRequest::kDistribution;
 }

@@ -1,0 +1,394 @@
+// The mailing-list server: how requests are judged, the delivery-report reader, the index
+// line, and whole list runs over a folder of message files (replies into a file, or to a
+// scripted SMTP server that drops half-way): the log lines, the subscriber file, two runs at
+// once, and a distribution that is cut off and finished by the next run.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <future>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "receive/list_request.h"
+#include "receive/subscriber_file.h"
+#include "support/run_program.h"
+#include "support/scripted_server.h"
+#include "support/temp_folder.h"
+
+namespace qarvel {
+namespace {
+
+using test::ProgramOptions;
+using test::ProgramResult;
+using test::ScriptedServer;
+using test::TempFolder;
+
+TEST(ListRequests, JudgedBySubjectAndSender) {
+    struct Row {
+        const char* subject;
+        const char* sender;
+        bool manual;
+        ListRequest expected;
+    } rows[] = {
+        {"help me", "a@x.org", false, ListRequest::kHelp},
+        {"SUBSCRIBE", "a@x.org", false, ListRequest::kSubscribe},
+        {"subscribe please", "a@x.org", false, ListRequest::kSubscribe},
+        {"Unsubscribe", "a@x.org", false, ListRequest::kUnsubscribe},
+        {"Undeliverable: hello", "postmaster@x.org", false, ListRequest::kBounce},
+        {"Returned mail: see transcript", "x@x.org", false, ListRequest::kBounce},
+        {"Mail delivery failed", "x@x.org", false, ListRequest::kBounce},
+        {"Hello", "MAILER-DAEMON@mx.x.org (Mail Delivery System)", false, ListRequest::kBounce},
+        {"fetch readme.txt", "a@x.org", false, ListRequest::kFetch},
+        {"GET readme.txt", "a@x.org", false, ListRequest::kFetch},
+        {"files readme.txt", "a@x.org", false, ListRequest::kFetch},  // the -fetch: word
+        {"fetch index", "a@x.org", false, ListRequest::kIndex},
+        {"files index ", "a@x.org", false, ListRequest::kIndex},
+        {"fetch indexes.txt", "a@x.org", false, ListRequest::kFetch},
+        {"dir", "a@x.org", false, ListRequest::kIndex},
+        {"Index of files", "a@x.org", false, ListRequest::kIndex},
+        {"fetchable news", "a@x.org", false, ListRequest::kDistribution},
+        {"Get ", "a@x.org", false, ListRequest::kFetch},
+        {"Meeting on Friday", "a@x.org", false, ListRequest::kDistribution},
+        {"", "a@x.org", false, ListRequest::kDistribution},
+        // A list run by hand passes requests and reports on as contributions.
+        {"subscribe", "a@x.org", true, ListRequest::kDistribution},
+        {"Undeliverable: hello", "MAILER-DAEMON@x.org", true, ListRequest::kDistribution},
+        {"help", "a@x.org", true, ListRequest::kHelp},
+        {"fetch a.txt", "a@x.org", true, ListRequest::kFetch},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(judgeListRequest(r.subject, r.sender, r.manual, "/srv/lists/files/"), r.expected)
+            << r.subject << " manual=" << r.manual;
+}
+
+TEST(ListRequests, FetchedNamesAndNamesThatLeaveTheFolder) {
+    EXPECT_EQ(fetchedName("fetch readme.txt").str(), "readme.txt");
+    EXPECT_EQ(fetchedName("  get   sub/a.txt trailing words").str(), "sub/a.txt");
+    EXPECT_EQ(fetchedName("fetch").str(), "");
+    EXPECT_EQ(fetchedName("fetch " + std::string(2000, 'n')).length(), 1023u);
+    for (const char* bad : {"../secret", "a/../../b", "..", "a\\b", "/etc/passwd"})
+        EXPECT_TRUE(leavesFolder(bad)) << bad;
+    // "a..txt" holds two full stops in a row: refused too, as the rule is written.
+    for (const char* name : {"readme.txt", "sub/a.txt", "a..txt"})
+        EXPECT_EQ(leavesFolder(name), std::string(name) == "a..txt");
+}
+
+TEST(ListRequests, FailedRecipientOfADeliveryReport) {
+    struct Row {
+        const char* report;
+        const char* expected;  // null: no failed recipient
+    } rows[] = {
+        {"Reporting-MTA: dns; mx.x.org\r\n\r\nFinal-Recipient: rfc822; gone@y.org\r\n"
+         "Original-Recipient: rfc822;gone@y.org\r\nAction: failed\r\nStatus: 5.1.1\r\n",
+         "gone@y.org"},
+        {"Final-Recipient: RFC822;  Gone@Y.org  \nAction: Failed\n", "Gone@Y.org"},
+        {"Final-Recipient: rfc822; late@y.org\r\nAction: delayed\r\n", nullptr},
+        {"Action: failed\r\nStatus: 5.0.0\r\n", nullptr},
+        {"Final-Recipient: x400; whatever\r\nAction: failed\r\n", nullptr},
+        {"", nullptr},
+    };
+    for (const Row& r : rows) {
+        String address;
+        bool found = failedRecipient(r.report, address);
+        EXPECT_EQ(found, r.expected != nullptr) << r.report;
+        if (r.expected) {
+            EXPECT_EQ(address.str(), r.expected);
+        }
+    }
+}
+
+TEST(ListRequests, IndexLineLayout) {
+    std::string line = indexLine("sub/a.txt", 5000, 0).str();
+    // Name, blank, full stops to 50 characters, blank, "%8ld" KiB, "K   ", the date.
+    std::string start = "sub/a.txt " + std::string(41, '.') + "        4K   ";
+    EXPECT_EQ(line.substr(0, start.size()), start);
+    EXPECT_EQ(line.size(), start.size() + 24 + 2);
+    EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    std::string longName(60, 'n');
+    EXPECT_EQ(indexLine(longName, 0, 0).str().substr(0, 62), longName + " " + " ");
+}
+
+// ------------------------------------------------------------------ whole runs
+
+std::string modesBinary() {
+    const char* env = std::getenv("QARVEL_MODES_BINARY");
+    return env && *env ? env : QARVEL_MODES_BINARY;
+}
+
+ProgramResult runList(const std::vector<std::string>& args, double seconds = 60) {
+    ProgramOptions options;
+    options.timeLimitSeconds = seconds;
+    ProgramResult r = test::runProgram(modesBinary(), args, options);
+    EXPECT_FALSE(r.timedOut);
+    return r;
+}
+
+// Writes one message file into the folder box of tmp.
+void putMessage(const TempFolder& tmp, const std::string& name, const std::string& from,
+                const std::string& subject, const std::string& body = "text\r\n",
+                const std::string& extra = "") {
+    tmp.put("box/" + name, "From: " + from + "\r\nTo: list@x.org\r\nSubject: " + subject + "\r\n" +
+                               extra + "\r\n" + body);
+}
+
+// The file sender's output with the quoted-printable soft line breaks taken out.
+std::string joinedOutput(const TempFolder& tmp, const std::string& name) {
+    std::string out = tmp.read(name);
+    for (size_t at; (at = out.find("=\r\n")) != std::string::npos;) out.erase(at, 3);
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> grep(const std::string& text, const std::string& start) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines(text))
+        if (l.rfind(start, 0) == 0) out.push_back(l);
+    return out;
+}
+
+TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
+    TempFolder tmp;
+    mkdir(tmp.file("box").c_str(), 0755);
+    mkdir(tmp.file("fetch").c_str(), 0755);
+    tmp.put("fetch/readme.txt", "read me\n");
+    tmp.put("secret.txt", "not for the list\n");
+    tmp.put("subs.txt", "# the list\nold@x.org\nb@x.org\n");
+    putMessage(tmp, "01", "A <a@x.org>", "SUBSCRIBE");
+    putMessage(tmp, "02", "a@x.org", "subscribe");
+    putMessage(tmp, "03", "list@x.org", "subscribe");
+    putMessage(tmp, "04", "c@x.org", "unsubscribe");
+    putMessage(tmp, "05", "B@X.org", "unsubscribe");
+    putMessage(tmp, "06", "MAILER-DAEMON@x.org", "Undelivered Mail Returned to Sender",
+               "Final-Recipient: rfc822; old@x.org\r\nAction: failed\r\n");
+    putMessage(tmp, "07", "MAILER-DAEMON@x.org", "Undeliverable: x",
+               "Final-Recipient: rfc822; never@x.org\r\nAction: failed\r\n");
+    putMessage(tmp, "08", "c@x.org", "fetch ../secret.txt");
+    putMessage(tmp, "09", "c@x.org", "get missing.txt");
+    putMessage(tmp, "10", "c@x.org", "fetch readme.txt");
+    putMessage(tmp, "11", "c@x.org", "help");
+    putMessage(tmp, "12", "c@x.org", "fetch");
+
+    ProgramResult r = runList({"--subscribers=" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
+                               "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
+                               "-host:" + tmp.file("out.txt"), "-quiet"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> expected = {
+        "dummy/subscribe: a@x.org",
+        "dummy/subscribe (ignored): a@x.org",
+        "dummy/circular: list@x.org",
+        "dummy/unsubscribe (ignored): c@x.org",
+        "dummy/unsubscribe: B@X.org",
+        "dummy/undelivered (unsubscribed): old@x.org",
+        "dummy/undelivered (ignored): never@x.org",
+        "dummy/fetch: c@x.org who ../secret.txt",
+        "dummy/fetch: c@x.org who missing.txt",
+        "dummy/fetch: c@x.org who readme.txt",
+        "dummy/unknown: fetch",
+    };
+    EXPECT_EQ(lines(r.out), expected);
+    EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");
+
+    std::string out = joinedOutput(tmp, "out.txt");
+    for (const char* text : {"You are already subscribed!",
+                             "To be removed from this list reply to this message with a subject of just 'unsubscribe'",
+                             "You were not subscribed!",
+                             "To be added back to this list reply to this message with a subject of just 'subscribe'",
+                             "SORRY, can't do that: ../secret.txt", "UNKNOWN FILE - 'missing.txt'",
+                             "OK - 'readme.txt'", "Subject: RE: fetch readme.txt"})
+        EXPECT_NE(out.find(text), std::string::npos) << text;
+    EXPECT_EQ(out.find("not for the list"), std::string::npos);
+    // Replies: subscribe twice, unsubscribe twice, three fetches; none to the list itself,
+    // to a report or to help.
+    EXPECT_EQ(grep(out, "From: list@x.org").size(), 7u);
+}
+
+TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
+    TempFolder tmp;
+    mkdir(tmp.file("box").c_str(), 0755);
+    mkdir(tmp.file("fetch").c_str(), 0755);
+    tmp.put("subs.txt", "one@x.org,two@x.org\nthree@x.org\n");
+    putMessage(tmp, "1", "c@x.org", "index");
+    putMessage(tmp, "2", "Carol <c@x.org>", "News of the day", "first line\r\nlast line\r\n");
+    ProgramResult r = runList({"--subscribers=" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
+                               "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
+                               "-host:" + tmp.file("out.txt"), "-priv", "-owner:boss@x.org", "-quiet", "-rm"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"dummy/index: c@x.org from list@x.org",
+                                                      "dummy/distribution: c@x.org (News of the day)"}));
+    std::string out = tmp.read("out.txt");
+    EXPECT_NE(out.find("FILE INDEX:\r\n\r\n"), std::string::npos);
+    EXPECT_NE(out.find("Precedence: bulk"), std::string::npos);
+    EXPECT_NE(out.find("To: list@x.org"), std::string::npos);
+    EXPECT_NE(out.find("Reply-To: boss@x.org"), std::string::npos);
+    EXPECT_NE(out.find("first line\r\nlast line"), std::string::npos);
+    EXPECT_EQ(out.find("one@x.org"), std::string::npos) << "subscribers are blind copies";
+    // Every message was handled, so -rm took them all; no progress file stays behind.
+    EXPECT_EQ(tmp.read("box/1"), "");
+    EXPECT_EQ(tmp.read("box/2"), "");
+    struct stat st;
+    EXPECT_NE(stat(tmp.file("subs.txt.progress").c_str(), &st), 0);
+}
+
+TEST(ListServer, TwoRunsAtOnceLoseNoSubscription) {
+    TempFolder tmp;
+    const int perRun = 200;
+    for (const char* run : {"a", "b"}) {
+        mkdir(tmp.file(std::string("box") + run).c_str(), 0755);
+        for (int i = 0; i < perRun; ++i) {
+            std::string address = std::string(run) + std::to_string(i) + "@x.org";
+            tmp.put(std::string("box") + run + "/" + std::to_string(i),
+                    "From: " + address + "\r\nSubject: subscribe\r\n\r\n");
+        }
+    }
+    auto start = [&](const char* run) {
+        return std::async(std::launch::async, [&tmp, run] {
+            return runList({"--subscribers=" + tmp.file("subs.txt"), "-mail",
+                            "-file:" + tmp.file(std::string("box") + run), "-listserv:list@x.org", "-mf",
+                            "-host:" + tmp.file(std::string("out-") + run), "-quiet"},
+                           120);
+        });
+    };
+    auto a = start("a");
+    auto b = start("b");
+    ProgramResult ra = a.get(), rb = b.get();
+    EXPECT_EQ(ra.exitCode, 0) << ra.err;
+    EXPECT_EQ(rb.exitCode, 0) << rb.err;
+    std::vector<std::string> subscribers = lines(tmp.read("subs.txt"));
+    std::set<std::string> unique(subscribers.begin(), subscribers.end());
+    EXPECT_EQ(subscribers.size(), 2u * perRun);
+    EXPECT_EQ(unique.size(), 2u * perRun);
+    EXPECT_EQ(grep(ra.out + rb.out, "dummy/subscribe: ").size(), 2u * perRun);
+}
+
+using Script = std::vector<test::ScriptStep>;
+
+// A healthy SMTP dialogue for transactions of the given recipient counts (a transaction after
+// the first starts with RSET); with dropAfter set, one more transaction follows and the server
+// resets the connection after that many of its recipients.
+Script distributionDialogue(const std::vector<int>& transactions, int dropAfter = -1) {
+    using namespace test;
+    Script s = {send("220 list.test ready\r\n"), expect("HELO"), send("250 ok\r\n")};
+    auto begin = [&s](bool first) {
+        if (!first) {
+            s.push_back(expect("RSET"));
+            s.push_back(send("250 ok\r\n"));
+        }
+        s.push_back(expect("MAIL"));
+        s.push_back(send("250 ok\r\n"));
+    };
+    auto rcpt = [&s](int count) {
+        for (int i = 0; i < count; ++i) {
+            s.push_back(expect("RCPT"));
+            s.push_back(send("250 ok\r\n"));
+        }
+    };
+    for (size_t k = 0; k < transactions.size(); ++k) {
+        begin(k == 0);
+        rcpt(transactions[k]);
+        s.push_back(expect("DATA"));
+        s.push_back(send("354 go\r\n"));
+        s.push_back(expectUntil(".\r\n"));
+        s.push_back(send("250 queued\r\n"));
+    }
+    if (dropAfter >= 0) {
+        begin(transactions.empty());
+        rcpt(dropAfter);
+        s.push_back(reset());
+    } else {
+        s.push_back(expect("QUIT"));
+        s.push_back(send("221 bye\r\n"));
+    }
+    return s;
+}
+
+std::vector<std::string> recipients(const std::string& dialogue) {
+    std::vector<std::string> out;
+    for (const std::string& l : grep(dialogue, "RCPT TO:<")) out.push_back(l.substr(9, l.find('>') - 9));
+    return out;
+}
+
+TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
+    TempFolder tmp;
+    mkdir(tmp.file("box").c_str(), 0755);
+    std::string subscribers;
+    for (int i = 0; i < 10; ++i) subscribers += "s" + std::to_string(i) + "@x.org\n";
+    tmp.put("subs.txt", subscribers);
+    putMessage(tmp, "1", "c@x.org", "Big news", "text\r\n", "Message-ID: <big@x.org>\r\n");
+    auto args = [&](int port) {
+        return std::vector<std::string>{"--subscribers=" + tmp.file("subs.txt"), "-mail",
+                                        "-file:" + tmp.file("box"), "-listserv:list@x.org",
+                                        "-host:127.0.0.1", "-port:" + std::to_string(port),
+                                        "-limit:3", "-rm", "-quiet"};
+    };
+
+    // Two transactions of three go through, the third is cut off after one recipient.
+    std::vector<int> firstRun = {3, 3};
+    ScriptedServer dropping(distributionDialogue(firstRun, 1));
+    ProgramResult r = runList(args(dropping.port()));
+    std::string seen = dropping.finish();
+    EXPECT_EQ(dropping.error(), "");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("4 of 10 subscribers not reached"), std::string::npos) << r.err;
+    EXPECT_EQ(grep(r.err, "Not reached: "),
+              (std::vector<std::string>{"Not reached: s6@x.org", "Not reached: s7@x.org",
+                                        "Not reached: s8@x.org", "Not reached: s9@x.org"}));
+    EXPECT_NE(r.err.find("Message #1 is kept"), std::string::npos);
+    EXPECT_EQ(tmp.read("box/1").empty(), false) << "the contribution must stay for the rerun";
+    EXPECT_EQ(tmp.read("subs.txt.progress"),
+              "message-id <big@x.org>\ns0@x.org\ns1@x.org\ns2@x.org\ns3@x.org\ns4@x.org\ns5@x.org\n");
+
+    // The rerun sends to the four that were missed, once each, and cleans up.
+    ScriptedServer healthy(distributionDialogue({3, 1}));
+    r = runList(args(healthy.port()));
+    seen = healthy.finish();
+    EXPECT_EQ(healthy.error(), "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(recipients(seen), (std::vector<std::string>{"s6@x.org", "s7@x.org", "s8@x.org", "s9@x.org"}));
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"dummy/distribution: c@x.org (Big news)"}));
+    struct stat st;
+    EXPECT_NE(stat(tmp.file("subs.txt.progress").c_str(), &st), 0);
+    EXPECT_NE(stat(tmp.file("box/1").c_str(), &st), 0);
+}
+
+TEST(SubscriberFile, ReadsListsWrittenEitherWayAndKeepsPermissions) {
+    TempFolder tmp;
+    std::string path = tmp.put("subs", "  a@x.org , b@x.org\r\n\r\n# c@x.org\n\nd@x.org");
+    chmod(path.c_str(), 0600);
+    SubscriberFile file(path);
+    std::vector<String> list;
+    ASSERT_EQ(file.read(list), 1);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[1].str(), "b@x.org");
+    EXPECT_EQ(findAddress(list, "Dee <D@X.ORG>"), 2);
+    EXPECT_EQ(findAddress(list, "c@x.org"), -1);
+    EXPECT_EQ(file.update([](std::vector<String>&) { return false; }), 0);
+    EXPECT_EQ(file.update([](std::vector<String>& l) { l.erase(l.begin()); return true; }), 1);
+    EXPECT_EQ(tmp.read("subs"), "b@x.org\nd@x.org\n");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A missing file is an empty list; a folder that cannot be written keeps the old file.
+    SubscriberFile missing(tmp.file("none"));
+    EXPECT_EQ(missing.read(list), 1);
+    EXPECT_TRUE(list.empty());
+    chmod(tmp.path.c_str(), 0500);
+    if (access(tmp.file("probe").c_str(), F_OK) != 0 && geteuid() != 0) {
+        EXPECT_EQ(file.update([](std::vector<String>& l) { l.clear(); return true; }), -1);
+        EXPECT_EQ(tmp.read("subs"), "b@x.org\nd@x.org\n");
+    }
+    chmod(tmp.path.c_str(), 0700);
+}
+
+} // namespace
+} // namespace qarvel

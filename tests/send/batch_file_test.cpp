@@ -1,0 +1,222 @@
+// Batch message files: the keyword layout and the Internet-message layout as the reader cuts
+// them, and whole batch runs (into a file, and against a scripted SMTP server that refuses one
+// message) in which a bad message is reported and the others still go out.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "send/batch_file.h"
+#include "support/run_program.h"
+#include "support/scripted_server.h"
+#include "support/temp_folder.h"
+
+namespace qarvel {
+namespace {
+
+using test::ProgramOptions;
+using test::ProgramResult;
+using test::ScriptedServer;
+using test::TempFolder;
+
+std::vector<BatchMessage> readAll(const std::string& text, BatchLayout layout, bool relay = false,
+                                  AddressBook book = {}) {
+    BatchFileReader reader(text, layout, relay, std::move(book));
+    std::vector<BatchMessage> out;
+    BatchMessage m;
+    while (reader.next(m)) out.push_back(m);
+    return out;
+}
+
+TEST(BatchFile, KeywordLayoutFieldsBodiesAndLineNumbers) {
+    const std::string text =
+        "from: Ann <ann@x.org>\r\n"
+        "TO: bob@y.org; \"Carl C\" <carl@y.org>,  dan@y.org\n"
+        "Cc: eve@y.org\n"
+        "Bcc: fay@y.org\n"
+        "Subject:   Two words   \n"
+        "Importance: LOW\n"
+        "Organization: The Org\n"
+        "X-Unknown: ignored\n"
+        "Contents: anything here\n"
+        "Hello,\n"
+        "File Item:  report.pdf   \n"
+        "File Object: logo.png | The Logo  \n"
+        "\n"
+        "bye\n"
+        "Message: next\n"
+        "From: gus@x.org\n"
+        "To: hal@y.org\n"
+        "Contents:\n"
+        "second\n";
+    std::vector<BatchMessage> all = readAll(text, BatchLayout::kKeywords);
+    ASSERT_EQ(all.size(), 2u);
+    const BatchMessage& a = all[0];
+    EXPECT_EQ(a.from.str(), "Ann <ann@x.org>");
+    EXPECT_EQ(a.to.str(), "bob@y.org,\"Carl C\" <carl@y.org>,dan@y.org");
+    EXPECT_EQ(a.cc.str(), "eve@y.org");
+    EXPECT_EQ(a.bcc.str(), "fay@y.org");
+    EXPECT_EQ(a.subject.str(), "Two words");
+    EXPECT_EQ(importancePriority(a.importance), 2);
+    EXPECT_EQ(a.organization.str(), "The Org");
+    EXPECT_EQ(a.body, "Hello,\r\n\r\nbye\r\n");
+    ASSERT_EQ(a.attachments.size(), 2u);
+    EXPECT_EQ(a.attachments[0].file.str(), "report.pdf");
+    EXPECT_EQ(a.attachments[0].name.str(), "");
+    EXPECT_FALSE(a.attachments[0].related);
+    EXPECT_EQ(a.attachments[1].file.str(), "logo.png");
+    EXPECT_EQ(a.attachments[1].name.str(), "The Logo");
+    EXPECT_TRUE(a.attachments[1].related);
+    EXPECT_EQ(a.lastLine, 15);
+    EXPECT_EQ(all[1].to.str(), "hal@y.org");
+    EXPECT_EQ(all[1].body, "second\r\n");
+    EXPECT_EQ(all[1].lastLine, 19);
+
+    // With a relay host only the To list counts.
+    std::vector<BatchMessage> relayed = readAll(text, BatchLayout::kKeywords, true);
+    EXPECT_EQ(relayed[0].cc.str(), "");
+    EXPECT_EQ(relayed[0].bcc.str(), "");
+
+    // A trailing "Message:" line and blank lines after it make no further message.
+    EXPECT_EQ(readAll("From: a@x.org\nContents:\nbody\nMessage:\n\n\n", BatchLayout::kKeywords).size(), 1u);
+    EXPECT_TRUE(readAll("", BatchLayout::kKeywords).empty());
+}
+
+TEST(BatchFile, AliasesAndListFiles) {
+    StringList names, values;
+    names.add("team");
+    values.add("a@x.org,b@x.org");
+    names.add("Boss@Y.org");
+    values.add("chief@y.org");
+    AddressBook book{&names, &values, [](const String& path) { return "list:" + path; }};
+    std::vector<BatchMessage> all = readAll(
+        "To: TEAM@anywhere.org, boss@y.org, boss@z.org\nTolist: people.txt\nCclist: cc.txt\nContents:\nx\n",
+        BatchLayout::kKeywords, false, book);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].to.str(), "a@x.org,b@x.org,chief@y.org,boss@z.org,list:people.txt");
+    EXPECT_EQ(all[0].cc.str(), "list:cc.txt");
+}
+
+TEST(BatchFile, InternetMessageLayout) {
+    const std::string first =
+        "From: ann@x.org\r\n"
+        "To: bob@y.org,\r\n"
+        "\tcarl@y.org\r\n"
+        "Cc: dan@y.org\r\n"
+        "Subject: one\r\n"
+        "\r\n"
+        "To: not-a-recipient@y.org\r\n"
+        "body\r\n";
+    const std::string text = first + ".\r\nFrom: eve@x.org\r\nTo: fay@y.org\r\n\r\nsecond\r\n";
+    std::vector<BatchMessage> all = readAll(text, BatchLayout::kHeaders);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].to.str(), "bob@y.org,carl@y.org");
+    EXPECT_EQ(all[0].cc.str(), "dan@y.org");
+    EXPECT_EQ(all[0].body, first);  // the text as it goes out, without the "." line
+    EXPECT_EQ(all[1].from.str(), "eve@x.org");
+    EXPECT_EQ(all[1].body, "From: eve@x.org\r\nTo: fay@y.org\r\n\r\nsecond\r\n");
+    EXPECT_EQ(all[1].lastLine, 13);
+}
+
+TEST(BatchFile, ImportancePriorities) {
+    struct Row {
+        const char* value;
+        int priority;
+    } rows[] = {{"High", 1}, {"low", 2}, {"NORMAL", 3}, {"urgent", 0}, {"", 0}, {"Highest", 0}};
+    for (const Row& r : rows) EXPECT_EQ(importancePriority(r.value), r.priority) << r.value;
+}
+
+// ------------------------------------------------------------------ whole runs
+
+std::string modesBinary() {
+    const char* env = std::getenv("QARVEL_MODES_BINARY");
+    return env && *env ? env : QARVEL_MODES_BINARY;
+}
+
+ProgramResult run(const std::string& binary, const std::vector<std::string>& args) {
+    ProgramOptions options;
+    options.timeLimitSeconds = 60;
+    ProgramResult r = test::runProgram(binary, args, options);
+    EXPECT_FALSE(r.timedOut);
+    return r;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
+    TempFolder tmp;
+    tmp.put("logo.txt", "the logo\n");
+    std::string batch =
+        "From: ann@x.org\nTo: bob@y.org\nCc: cc@y.org\nSubject: first\nContents:\none\nFile Item: " +
+        tmp.file("logo.txt") + "\nFile Item: " + tmp.file("missing.bin") +
+        "\nMessage:\n"
+        "From: ann@x.org\nSubject: no recipient\nContents:\ntwo\nMessage:\n"
+        "From: ann@x.org\nTo: bob@y.org\nSubject: empty\nContents:\nMessage:\n"
+        "To: bob@y.org\nSubject: no sender\nContents:\nfour\nMessage:\n"
+        "From: ann@x.org\nTo: carl@y.org\nSubject: last\nImportance: high\nContents:\nfive\n";
+    tmp.put("batch.txt", batch);
+    ProgramResult r = run(modesBinary(), {"--import", "-mf", "-host:" + tmp.file("out.txt"),
+                                          "-file:" + tmp.file("batch.txt"), "-ns"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<std::string> errors;
+    std::istringstream in(r.err);
+    for (std::string line; std::getline(in, line);) errors.push_back(line);
+    EXPECT_EQ(errors, (std::vector<std::string>{
+                          "WARNING: attachment '" + tmp.file("missing.bin") + "' does not exist! (2)",
+                          "Missing to address, line: 14",
+                          "Missing message body, line: 19",
+                          "Missing from address, line: 24",
+                      }));
+    std::string out = tmp.read("out.txt");
+    EXPECT_EQ(count(out, "From: ann@x.org\r\n"), 2u);
+    EXPECT_NE(out.find("Subject: first"), std::string::npos);
+    EXPECT_NE(out.find("Cc: cc@y.org"), std::string::npos);
+    EXPECT_NE(out.find("the logo"), std::string::npos);
+    EXPECT_NE(out.find("Subject: last"), std::string::npos);
+    EXPECT_NE(out.find("Importance: High"), std::string::npos);
+    EXPECT_EQ(count(r.out, "Sent "), 2u);
+
+    // Recipients from the command line replace every message's, and the Cc lines go.
+    r = run(modesBinary(), {"--import", "-mf", "-host:" + tmp.file("out2.txt"),
+                            "-file:" + tmp.file("batch.txt"), "-ns", "-to:zed@z.org"});
+    out = tmp.read("out2.txt");
+    EXPECT_EQ(count(out, "To: zed@z.org"), 3u);  // the one without a sender is still skipped
+    EXPECT_EQ(out.find("cc@y.org"), std::string::npos);
+}
+
+TEST(BatchRun, RecipientsFromHeadersGoOnAfterARefusedMessage) {
+    using namespace test;
+    ScriptedServer server({send("220 batch.test\r\n"), expect("HELO"), send("250 ok\r\n"),
+                           expect("MAIL FROM:<ann@x.org>"), send("250 ok\r\n"),
+                           expect("RCPT TO:<nobody@y.org>"), send("550 no such user\r\n"),
+                           expect("RSET"), send("250 ok\r\n"),
+                           expect("MAIL FROM:<eve@x.org>"), send("250 ok\r\n"),
+                           expect("RCPT TO:<fay@y.org>"), send("250 ok\r\n"),
+                           expect("RCPT TO:<gil@y.org>"), send("250 ok\r\n"),
+                           expect("DATA"), send("354 go\r\n"),
+                           expectUntil(".\r\n"), send("250 queued\r\n"),
+                           expect("QUIT"), send("221 bye\r\n")});
+    TempFolder tmp;
+    tmp.put("batch.txt",
+            "From: ann@x.org\nTo: nobody@y.org\nSubject: refused\n\nbody\n.\n"
+            "From: Eve <eve@x.org>\nTo: fay@y.org\nBcc: gil@y.org\nSubject: second\n\nsecond body\nend\n");
+    ProgramResult r = run(test::qarvelBinary(), {"-t", "-host:127.0.0.1", "-port:" + server.portText(),
+                                                 "-file:" + tmp.file("batch.txt")});
+    std::string seen = server.finish();
+    EXPECT_EQ(server.error(), "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Status: 550 no such user"), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.out, "Sent "), 1u);
+    // The text goes out as written: its own header lines, no second set.
+    EXPECT_EQ(count(seen, "Subject: second"), 1u);
+    EXPECT_NE(seen.find("Bcc: gil@y.org\r\nSubject: second\r\n\r\nsecond body\r\nend\r\n"), std::string::npos)
+        << seen;
+}
+
+} // namespace
+} // namespace qarvel
