@@ -13,6 +13,7 @@
 #include "receive/message_actions.h"
 #include "receive/message_forward.h"
 #include "receive/receive_filters.h"
+#include "receive/receive_pages.h"
 
 namespace qarvel {
 
@@ -149,6 +150,8 @@ int ReceiveRun::run() {
         }
     }
 
+    if (o_.pages && o_.pages->serveAfterLogin(reader_)) return kReceiveSuccess;
+
     // IMAP folder management and access control; a management run processes no message.
     bool managementRun = false;
     if (imap_) {
@@ -162,6 +165,7 @@ int ReceiveRun::run() {
     int count = reader_.messageCount();
     if (o_.exitWithCount) return count;
     if (imap_ && !managementRun) count = orderImapMessages(*imap_, o_, count);
+    if (o_.pages) o_.pages->showMailbox(count, reader_);
 
     reader_.setDecodeHeaders(o_.decodeHeaders);
     reader_.setRaw(o_.raw);
@@ -251,11 +255,14 @@ int ReceiveRun::processMessage(int n, int count) {
         return o_.remove ? deleteMessage(n, true) : kContinue;
     }
 
-    if (!o_.quiet) display(n);
+    if (!o_.quiet) {
+        if (o_.pages) o_.pages->showMessage(counter_, n, reader_);
+        else display(n);
+    }
 
     // Extraction runs under -quiet too: a script that extracts and deletes quietly must not
-    // lose the attachments.
-    if (o_.extract && extractParts(reader_, o_) != kActionOk) {
+    // lose the attachments. A web page saves them itself.
+    if (o_.extract && !o_.pages && extractParts(reader_, o_) != kActionOk) {
         fprintf(stderr, "Could not extract the attachments of message #%d; it is kept\n", n);
         return kReceiveFailed;
     }

@@ -7,6 +7,8 @@
 
 namespace qarvel {
 
+class ReceivePages;
+
 // The words of the message display; replaceable through the label table.
 struct ReceiveLabels {
     String subject = "Subject";
@@ -123,6 +125,9 @@ struct ReceiveOptions {
         int bodyStructure = 0;         // -bs: list the parts instead of fetching
         int purge = 0;                 // -purge: expunge the deleted messages at the end
     } imapOptions;
+
+    // A web request: the pages that replace the plain display (null on a console).
+    ReceivePages* pages = nullptr;
 };
 
 } // namespace qarvel

@@ -21,6 +21,7 @@
 #include "send/send_driver.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
+#include "web/web_mail.h"
 
 namespace qarvel {
 
@@ -385,8 +386,11 @@ int runSendDriver() {
         BatchOptions o = batchOptions(s);
         return runBatch(sender, text.str(), o, &s.missingAttachments);
     };
-    return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp,
-                         objects.nntp);
+    auto send = [&] {
+        return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp, objects.nntp);
+    };
+    if (s.cgi) return runWebSend(s, send);
+    return send();
 }
 
 int runReceiveDriver() {
@@ -398,6 +402,9 @@ int runReceiveDriver() {
     }
     MailboxReader* fileReader = objects.fileReader;
     const bool readingFile = fileReader && objects.currentReader == fileReader;
+    if (s.cgi)
+        return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), *objects.currentReader,
+                             objects.currentSender);
     return runReceive(receiveOptions(s, objects, readingFile), *objects.currentReader, objects.currentSender);
 }
 

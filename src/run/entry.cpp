@@ -31,6 +31,8 @@
 #include "send/smtp_session.h"
 #include "tools/diagnostics.h"
 #include "tools/xml_command.h"
+#include "web/cgi_request.h"
+#include "web/web_mail.h"
 
 namespace qarvel {
 
@@ -181,6 +183,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
     parseCommandLine(argc, argv, s, objects);
     if (news) enterNewsMode(s, objects);
     applyRequestModes(s);
+    if (!readCgiRequest(argc, argv, s, objects)) return 1;
     // A message passed on as it is has no attachments to extract.
     if (s.raw) s.extract = 0;
     if (std::getenv("QARVEL_DUMP_SETTINGS")) dumpSettings(s, stderr);
@@ -196,6 +199,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
         std::fputs("Can't use -cgi option in non-CGI mode\n", stderr);
         return 1;
     }
+    if (s.cgi && !readCgiBody(s, objects)) return 1;
     if (s.directMx || s.probe)
         prepareDnsServers(s.discoveredDnsServer, s.smtpHost, s.dnsServerHost, s.ldapAsDns != 0, s.ldapHost);
     if (!s.connect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.connect, true);
@@ -221,6 +225,13 @@ static int runProgramIn(int argc, char** argv, bool news) {
     ProcessObjects& objects = processObjects();
     if (const char* path = std::getenv("QARVEL_PATH")) objects.workingFolder = path;
     if (const char* config = std::getenv("QARVEL_CONFIG")) objects.configFile = config;
+    // A web server that passes no arguments leaves the option query in QUERY_STRING.
+    char* query = std::getenv("QUERY_STRING");
+    char* queryArguments[] = {argc > 0 ? argv[0] : nullptr, query, nullptr};
+    if (argc < 2 && std::getenv("GATEWAY_INTERFACE") && query && std::strncmp(query, "-cgi", 4) == 0) {
+        argc = 2;
+        argv = queryArguments;
+    }
     if (argc < 2) {
         for (const char* line : kUsage) std::printf("%s\n", line);
         return 1;
@@ -253,6 +264,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
         }
         if (!s.disconnect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.disconnect, false);
     }
+    cgiRequest().release();
     objects.attachments.clear();
     s.attachments.clear();
     s.files.clear();

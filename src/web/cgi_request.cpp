@@ -1,0 +1,311 @@
+#include "web/cgi_request.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+
+#include "receive/message.h"
+#include "run/process.h"
+#include "run/settings.h"
+#include "web/web_routines.h"
+
+namespace qarvel {
+
+void CgiRequest::release() {
+    if (!uploadPath.empty()) std::remove(uploadPath.c_str());
+    *this = CgiRequest();
+}
+
+CgiRequest& cgiRequest() {
+    static CgiRequest request;
+    return request;
+}
+
+namespace {
+
+// The value of a configuration line that begins with key (case ignored): the text after the
+// first word and its blanks up to the line end, at most limit characters, without
+// surrounding double quotes. Null when the line is not that key's.
+bool keyValue(const std::string& line, const char* key, size_t limit, String& value) {
+    const size_t length = std::strlen(key);
+    if (line.size() < length || strncasecmp(line.c_str(), key, length) != 0) return false;
+    size_t start = line.find_first_of(" \t");
+    if (start == std::string::npos) return false;
+    start = line.find_first_not_of(" \t", start);
+    if (start == std::string::npos) return false;
+    std::string text = line.substr(start, limit);
+    text = text.substr(0, text.find_first_of("\r\n"));
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    value = String(text);
+    return true;
+}
+
+template <typename Visit>
+void scanConfig(const String& path, Visit visit) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::string line;
+    while (in && std::getline(in, line)) {
+        if (line.size() > 16383) line.resize(16383);
+        visit(line);
+    }
+}
+
+// The keys read from the configuration file for every web request.
+void readCgiConfiguration(Settings& s, ProcessObjects& objects, CgiRequest& request) {
+    scanConfig(objects.configFile, [&](const std::string& line) {
+        String v;
+        if (keyValue(line, "QARVEL_PATH", 1023, v)) objects.workingFolder = v;
+        else if (keyValue(line, "MIME", 1023, v)) s.mime = v;
+        else if (keyValue(line, "CHARSET", 1023, v)) s.charset = v;
+        else if (keyValue(line, "EXTRACT", 1023, v)) { s.extractFolder = v; s.extract = 1; }
+        else if (keyValue(line, "UPLOAD_LIMIT", 1023, v)) request.uploadLimit = std::atoll(v.c_str());
+    });
+}
+
+// The page template keys, read for a request that carries -config.
+void readPageTemplate(Settings& s, ProcessObjects& objects) {
+    scanConfig(objects.configFile, [&](const std::string& line) {
+        String v;
+        if (keyValue(line, "FONT", 1023, v)) s.font = v;
+        else if (keyValue(line, "TITLE", 1023, v)) {
+            s.title = v;
+            s.pageHeader = "<h2><center>" + v.str() + "</center></h2>";
+        } else if (keyValue(line, "BACKGROUND", 1023, v)) s.background = " background=\"" + v.str() + "\"";
+        else if (keyValue(line, "TEXT", 1023, v)) s.textColor = " text=\"" + v.str() + "\"";
+        else if (keyValue(line, "BGCOLOR", 1023, v)) s.bgColor = " bgcolor=\"" + v.str() + "\"";
+        else if (keyValue(line, "HEADER", 16383, v)) s.pageHeader = v;
+        else if (keyValue(line, "TRAILER", 16383, v)) s.trailer = v;
+    });
+}
+
+// The query as one text of blank-separated options with colons: the arguments joined, the
+// three entities read, "&" and "?" as blanks and "=" as colons.
+std::string queryText(int argc, char** argv) {
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) text += ' ';
+        text += argv[i];
+    }
+    String replaced = String(text).replaced("&amp;", "&").replaced("&lt;", "<").replaced("&gt;", ">");
+    text = replaced.str();
+    for (char& c : text) {
+        if (c == '&' || c == '?') c = ' ';
+        else if (c == '=') c = ':';
+    }
+    return text;
+}
+
+void appendRecipient(String& list, const String& value) {
+    String v = value.replaced("\"", "");
+    if (v.empty()) return;
+    if (!list.empty()) list += ',';
+    list += v;
+}
+
+enum class Kind { kValue, kSwitch };
+
+struct Context {
+    Settings& s;
+    ProcessObjects& objects;
+    CgiRequest& request;
+    FILE* out;
+    String base;     // the files folder and "/"
+    bool stop = false;
+};
+
+// A file named by a request: relative to the files folder, never leaving it.
+bool requestFile(Context& c, const String& name, String& path) {
+    if (!isSafeRelativeName(name)) {
+        std::fputs("Attempted path indirection\n", stderr);
+        c.stop = true;
+        return false;
+    }
+    path = c.base + name;
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && !staysInside(c.objects.workingFolder, name)) {
+        std::fputs("Attempted path indirection\n", stderr);
+        c.stop = true;
+        return false;
+    }
+    return true;
+}
+
+void setHosts(Settings& s, const String& host) {
+    s.smtpHost = s.pop3Host = s.imapHost = s.nntpHost = host;
+}
+
+// The download announced by -get:, served after the login by the pages.
+void announceDownload(Context& c, const String& name) {
+    if (!isSafeRelativeName(name) || name.find('/') != String::npos) {
+        std::fputs("Attempted path indirection\n", stderr);
+        c.stop = true;
+        return;
+    }
+    // The name goes into header lines: no quote may end the parameter early.
+    const String shown = name.replaced('"', '_');
+    c.request.getFile = name;
+    const char* type = contentTypeFor(name);
+    c.request.contentType = String(type) + "; name=\"" + shown.str() + "\"";
+    std::fprintf(c.out, "Content-Disposition: %sfilename=\"%s\"\r\n",
+                 std::strcmp(type, "application/octet-stream") == 0 ? "attachment; " : "inline; ",
+                 shown.c_str());
+    std::fputs("Pragma: no-cache\r\n", c.out);
+    std::fprintf(c.out, "Content-Location: /%s\r\n", urlEncode(name, false).c_str());
+}
+
+using Action = void (*)(Context&, const String&);
+
+struct CgiOption {
+    const char* name;
+    Kind kind;
+    Action action;
+};
+
+// Matching order: a name that begins with another option's name comes first (-tolist before
+// -to, -auth and -alt before -a, -sort and -search before -s).
+const CgiOption kCgiOptions[] = {
+    {"-tolist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.toListFile = p; }},
+    {"-cclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.ccListFile = p; }},
+    {"-bcclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.bccListFile = p; }},
+    {"-to", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.s.to, v); }},
+    {"-cc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.s.cc, v); }},
+    {"-bcc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.s.bcc, v); }},
+    {"-host", Kind::kValue, [](Context& c, const String& v) { setHosts(c.s, v); }},
+    {"-sort", Kind::kValue, [](Context& c, const String& v) { c.s.sort = v; }},
+    {"-search", Kind::kValue, [](Context& c, const String& v) { c.s.search = v; }},
+    {"-from", Kind::kValue, [](Context& c, const String& v) { c.s.from = v; }},
+    {"-user", Kind::kValue, [](Context& c, const String& v) { c.s.user = v; }},
+    {"-pass", Kind::kValue, [](Context& c, const String& v) { c.s.password = v; }},
+    {"-masq", Kind::kValue, [](Context& c, const String& v) { c.s.masq = v; }},
+    {"-mime", Kind::kValue, [](Context& c, const String& v) { c.s.mime = v; }},
+    {"-mbox", Kind::kValue, [](Context& c, const String& v) { c.s.mbox = v; }},
+    {"-redirect", Kind::kValue, [](Context& c, const String& v) { c.s.redirect = v; }},
+    {"-msg", Kind::kValue, [](Context& c, const String& v) { c.s.messageNumber = c.s.first = std::atoi(v.c_str()); }},
+    {"-file", Kind::kValue, [](Context& c, const String& v) {
+        String p;
+        if (!requestFile(c, v, p)) return;
+        c.s.messageFile = p;
+        c.s.files.add(p);
+    }},
+    {"-auth", Kind::kSwitch, [](Context& c, const String&) { c.s.authenticatedCgi = 1; }},
+    {"-alt", Kind::kSwitch, [](Context& c, const String&) { c.s.alt = 1; }},
+    {"-a", Kind::kValue, [](Context& c, const String& v) {
+        String p;
+        if (!requestFile(c, v, p)) return;
+        if (queueAttachment(c.objects, p, String(), 0, c.s.missingAttachments)) c.s.attachments.add(p);
+    }},
+    {"-url", Kind::kValue, [](Context& c, const String& v) {
+        c.s.url = v.replaced("\"", "");
+        queueUrl(c.s.url, c.s.missingAttachments);
+    }},
+    {"-use_mime", Kind::kValue, [](Context& c, const String& v) { c.s.mimeType = std::atoi(v.c_str()); }},
+    {"-qp", Kind::kValue, [](Context& c, const String& v) { c.s.qp = std::atoi(v.c_str()); }},
+    {"-map_8bit", Kind::kValue, [](Context& c, const String& v) { c.s.map8bit = std::atoi(v.c_str()); }},
+    {"-bufsiz", Kind::kValue, [](Context& c, const String& v) { c.s.bufferSize = std::atoi(v.c_str()); }},
+    {"-uue", Kind::kSwitch, [](Context& c, const String&) { c.s.uue = 1; }},
+    {"-news", Kind::kSwitch, [](Context& c, const String&) {
+        c.s.newsMode = 1;
+        selectSender(c.objects, c.objects.nntp);
+    }},
+    {"-noarchive", Kind::kSwitch, [](Context& c, const String&) { c.s.noArchive = 1; }},
+    {"-noatt", Kind::kSwitch, [](Context& c, const String&) { c.request.noAttachments = 1; }},
+    {"-upload", Kind::kSwitch, [](Context& c, const String&) { c.s.uploadMode = 1; c.request.upload = 1; }},
+    {"-config", Kind::kSwitch, [](Context& c, const String&) {
+        c.request.configRead = 1;
+        c.objects.configRequested = 1;
+        readPageTemplate(c.s, c.objects);
+    }},
+    {"-reply", Kind::kSwitch, [](Context& c, const String&) { c.request.reply = 1; }},
+    {"-forward", Kind::kSwitch, [](Context& c, const String&) { c.request.forward = 1; }},
+    {"-html", Kind::kSwitch, [](Context& c, const String&) { c.s.html = 1; }},
+    {"-binary", Kind::kSwitch, [](Context& c, const String&) { c.s.binary = 1; }},
+    {"-text", Kind::kSwitch, [](Context& c, const String&) { c.s.text = 1; }},
+    {"-quiet", Kind::kSwitch, [](Context& c, const String&) { c.s.quiet = 1; }},
+    {"-verify", Kind::kSwitch, [](Context& c, const String&) { c.s.verify = 1; }},
+    {"-br", Kind::kSwitch, [](Context& c, const String&) { c.s.br = 1; }},
+    {"-unique", Kind::kSwitch, [](Context& c, const String&) { c.s.unique = 1; }},
+    {"-extract", Kind::kSwitch, [](Context& c, const String&) { c.s.extract = 1; }},
+    {"-purge", Kind::kSwitch, [](Context& c, const String&) { c.s.purge = 1; }},
+    {"-pu", Kind::kSwitch, [](Context& c, const String&) { c.s.purge = 1; }},
+    {"-rm", Kind::kSwitch, [](Context& c, const String&) { c.s.rm = 1; c.s.unrm = 0; }},
+    {"-unrm", Kind::kSwitch, [](Context& c, const String&) { c.s.rm = 1; c.s.unrm = 1; }},
+    {"-import", Kind::kSwitch, [](Context& c, const String&) { c.s.importMode = 1; }},
+    {"-logout", Kind::kSwitch, [](Context& c, const String&) { c.request.logout = 1; }},
+    {"-imap", Kind::kSwitch, [](Context& c, const String&) { c.s.imap = 1; selectReader(c.objects, c.objects.imap); }},
+    {"-t", Kind::kSwitch, [](Context& c, const String&) { c.s.recipientsFromHeaders = 1; c.s.raw = 1; }},
+    {"-post", Kind::kSwitch, [](Context& c, const String&) { c.request.post = 1; }},
+    {"-get", Kind::kValue, [](Context& c, const String& v) { announceDownload(c, v); }},
+};
+
+const CgiOption* findOption(const std::string& name) {
+    for (const CgiOption& option : kCgiOptions) {
+        const size_t length = std::strlen(option.name);
+        if (option.kind == Kind::kSwitch ? name == option.name : name.compare(0, length, option.name) == 0)
+            return &option;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* contentTypeFor(const String& name) {
+    const size_t dot = name.view().rfind('.');
+    if (dot == std::string_view::npos) return "application/octet-stream";
+    const String extension(name, dot);
+    if (extension.startsWithIgnoreCase(".htm", 4)) return "text/html";
+    static const char* const kTypes[][2] = {
+        {".txt", "text/plain"}, {".gif", "image/gif"}, {".jpg", "image/jpeg"}, {".jp2", "image/jp2"},
+        {".png", "image/png"},  {".zip", "application/x-zip-compressed"},
+    };
+    for (const auto& type : kTypes)
+        if (extension.equalsIgnoreCase(type[0])) return type[1];
+    return "application/octet-stream";
+}
+
+String attachmentFolder(const String& workingFolder, const String& user) {
+    return workingFolder + "/qarvel.tmp/~" + safeFileName(user.replaced('/', '_')).str();
+}
+
+int readCgiRequest(int argc, char** argv, Settings& s, ProcessObjects& objects, FILE* out) {
+    if (argc < 2 || std::strncmp(argv[1], "-cgi", 4) != 0) return 1;
+    CgiRequest& request = cgiRequest();
+    request.active = 1;
+    request.contentType = "text/html";
+    s.cgi = 1;
+    readCgiConfiguration(s, objects, request);
+
+    Context c{s, objects, request, out, objects.workingFolder + "/"};
+    const std::string text = queryText(argc, argv);
+    size_t at = text.find("-cgi") + 4;
+    while (!c.stop && (at = text.find('-', at)) != std::string::npos) {
+        // The name runs to a colon or a blank; only a colon brings a value, so a switch never
+        // takes the option after it as its value.
+        const size_t nameEnd = std::min(text.find_first_of(": ", at), text.size());
+        std::string name = text.substr(at, std::min<size_t>(nameEnd - at, 255));
+        at = nameEnd;
+        String value;
+        if (at < text.size() && text[at] == ':') {
+            const size_t valueEnd = std::min(text.find(' ', at + 1), text.size());
+            value = withoutLineBreaks(urlDecode(String(text.substr(at + 1, std::min<size_t>(valueEnd - at - 1, 255)))));
+            at = valueEnd;
+        }
+        const CgiOption* option = findOption(name);
+        if (!option) {
+            std::fprintf(out, "NOT MATCHED: %s\n", withoutLineBreaks(String(name)).c_str());
+            continue;
+        }
+        option->action(c, value);
+    }
+    if (c.stop) {
+        std::fputs("Status: 403 FORBIDDEN\r\nContent-Type: text/html\r\n\r\n<html><head><title>Forbidden</title>"
+                   "</head><body>Attempted path indirection</body></html>\n", out);
+        return 0;
+    }
+    std::fprintf(out, "Content-Type: %s\r\n", request.contentType.c_str());
+    if (!s.html) std::fputs("Pragma: no-cache\r\n", out);
+    return 1;
+}
+
+} // namespace qarvel

@@ -1,0 +1,167 @@
+#include "web/web_mail.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "receive/mailbox_reader.h"
+#include "receive/receive_driver.h"
+#include "run/labels.h"
+#include "run/process.h"
+#include "run/settings.h"
+#include "send/send_driver.h"
+#include "web/cgi_request.h"
+#include "web/form_reader.h"
+#include "web/web_mail_pages.h"
+#include "web/web_pages.h"
+#include "web/web_routines.h"
+
+namespace qarvel {
+
+namespace {
+
+// Standard error sent into a temporary file while it lives; text() gives what was written.
+class ErrorCapture {
+public:
+    ErrorCapture() {
+        std::fflush(stderr);
+        file_ = std::tmpfile();
+        saved_ = dup(2);
+        if (file_ && saved_ >= 0) dup2(fileno(file_), 2);
+    }
+    ~ErrorCapture() { restore(); if (file_) std::fclose(file_); }
+    ErrorCapture(const ErrorCapture&) = delete;
+    ErrorCapture& operator=(const ErrorCapture&) = delete;
+
+    std::string text() {
+        restore();
+        std::string all;
+        if (!file_) return all;
+        std::rewind(file_);
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, file_)) > 0) all.append(buffer, got);
+        return all;
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        saved_ = -1;
+    }
+    FILE* file_ = nullptr;
+    int saved_ = -1;
+};
+
+PageSession pageSession(const Settings& s, const ProcessObjects& objects, const CgiRequest& request) {
+    PageSession p;
+    p.script = s.scripts;
+    p.host = s.imap ? s.imapHost : s.pop3Host;
+    p.mbox = s.mbox;
+    p.user = s.user;
+    p.password = s.password;
+    p.imap = s.imap;
+    p.auth = s.authenticatedCgi;
+    p.config = request.configRead || objects.configRequested;
+    p.title = s.title;
+    p.pageHeader = s.pageHeader;
+    p.trailer = s.trailer;
+    p.font = s.font;
+    p.background = s.background;
+    p.textColor = s.textColor;
+    p.bgColor = s.bgColor;
+    p.labels = labels();
+    return p;
+}
+
+} // namespace
+
+int readCgiBody(Settings& s, ProcessObjects& objects) {
+    CgiRequest& request = cgiRequest();
+    int result = kFormOk;
+    if (request.upload) result = readMultipart(stdin, 0, objects.workingFolder, request);
+    if (result == kFormOk) result = readForm(stdin, s, objects, request);
+    if (result == kFormOk) return 1;
+    if (!request.uploadPath.empty()) std::remove(request.uploadPath.c_str());
+    request.uploadPath = String();
+    writeRefusal(stdout, result, request.uploadLimit);
+    return 0;
+}
+
+int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, MailboxReader& reader,
+                  SenderSession* sender) {
+    CgiRequest& request = cgiRequest();
+    if (s.authenticatedCgi) {
+        const int ended = writeAuthReply(stdout, std::getenv("AUTH_TYPE"), std::getenv("HTTP_AUTHORIZATION"),
+                                         request.logout != 0, s.user, s.password);
+        if (ended >= 0) return ended;
+        options.user = s.user;
+        options.password = s.password;
+    }
+    const PageSession session = pageSession(s, objects, request);
+    WebMailPages pages(session, request, objects.workingFolder, s.br != 0, s.rm != 0, s.size != 0);
+    if (request.getFile.empty()) {
+        std::fputs("\r\n", stdout);
+        writePageHead(stdout, session, s.rm != 0, s.br != 0);
+        writeToolBar(stdout, session, time(nullptr));
+    }
+    std::fflush(stdout);
+    options.pages = &pages;
+    // The plain alternative of a message is the one shown; the extraction folder is the
+    // page's own.
+    options.html = 0;
+    reader.setHtml(0);
+    ErrorCapture capture;
+    const int code = runReceive(options, reader, sender);
+    std::fflush(stdout);
+    pages.finish(capture.text());
+    std::fflush(stdout);
+    return code;
+}
+
+int runWebSend(Settings& s, const std::function<int()>& driver) {
+    CgiRequest& request = cgiRequest();
+    bool headWritten = false;
+    const PageSession session = pageSession(s, processObjects(), request);
+    const bool answer = request.reply || request.forward;
+    sendDriverHooks().writeCgiHead = [&]() {
+        headWritten = true;
+        if (!s.redirect.empty()) {
+            std::printf("<html><head><meta http-equiv=\"Refresh\" content=\"3;url=%s\"></head><body>",
+                        htmlEscape(s.redirect).c_str());
+        } else if (answer) {
+            std::string head = "<html><head><meta http-equiv=\"Refresh\" content=\"3;url=" + sessionLink(session) +
+                               "&-html&-br\"><meta http-equiv=\"Pragma\" content=\"no-cache\">";
+            std::fputs(head.c_str(), stdout);
+            std::printf("<title>%s</title></head><body%s%s%s>%s\n", s.title.empty() ? "QARVEL Web Mail" : s.title.c_str(),
+                        s.background.c_str(), s.textColor.empty() ? " text=\"#000000\"" : s.textColor.c_str(),
+                        s.bgColor.empty() ? " bgcolor=\"#ffffff\"" : s.bgColor.c_str(), s.font.c_str());
+            std::printf("%s<table cols=2 width=100%% border=0><tr>\n",
+                        s.pageHeader.empty() ? "<h2><center>QARVEL Web Mail</center></h2>" : s.pageHeader.c_str());
+            const time_t now = time(nullptr);
+            char date[32] = "";
+            std::snprintf(date, sizeof date, "%.24s", ctime(&now));
+            std::printf("<td align=left halign=left>%s%s</td>\n", s.font.c_str(), htmlEscape(session.host).c_str());
+            std::printf("<td align=right halign=right>%s%s</td>\n", s.font.c_str(), date);
+            std::fputs("</tr></table><hr size=1 width=100%><p>\n"
+                       "<!font face=\"Verdana,Arial,Helvetica,sans-serif\" size=2>", stdout);
+        }
+        // Everything after this tag is shown as text, so no status line can become markup.
+        std::fputs("<pre><font color=green><plaintext>", stdout);
+        std::fflush(stdout);
+    };
+    ErrorCapture capture;
+    const int code = driver();
+    const std::string messages = capture.text();
+    if (!headWritten) std::fputs("\r\n<plaintext>", stdout);
+    std::fputs(messages.c_str(), stdout);
+    std::fflush(stdout);
+    sendDriverHooks().writeCgiHead = nullptr;
+    return code;
+}
+
+} // namespace qarvel

@@ -1,0 +1,102 @@
+#include "web/web_mail_pages.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "receive/header_display.h"
+#include "receive/mailbox_reader.h"
+#include "receive/message.h"
+#include "web/cgi_request.h"
+#include "web/web_routines.h"
+
+namespace qarvel {
+
+WebMailPages::WebMailPages(const PageSession& session, const CgiRequest& request, const String& workingFolder,
+                           bool list, bool deleting, bool showSize, FILE* out)
+    : session_(session), request_(request), folder_(attachmentFolder(workingFolder, session.user)), list_(list),
+      deleting_(deleting), showSize_(showSize), out_(out) {}
+
+bool WebMailPages::serveAfterLogin(MailboxReader&) {
+    if (request_.getFile.empty()) return false;
+    served_ = true;
+    const String& name = request_.getFile;
+    FILE* file = nullptr;
+    if (isSafeRelativeName(name) && staysInside(folder_, name))
+        file = std::fopen((folder_ + "/" + name).c_str(), "rb");
+    if (!file) {
+        std::fputs("Status: 404 NOT FOUND\r\n\r\n", out_);
+        return true;
+    }
+    std::fputs("\r\n", out_);
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) std::fwrite(buffer, 1, got, out_);
+    std::fclose(file);
+    std::fflush(out_);
+    return true;
+}
+
+void WebMailPages::showMailbox(int, MailboxReader&) {
+    std::fputs("<table border=0 width=100%>\n", out_);
+    tableOpen_ = true;
+}
+
+String WebMailPages::fromAddress() const {
+    if (session_.user.find('@') != String::npos) return session_.user;
+    return session_.user + "@" + session_.host;
+}
+
+void WebMailPages::saveAttachments(MailboxReader& reader) {
+    // The two levels of the user's folder are made when missing.
+    mkdir(folder_.directoryPart().c_str(), 0700);
+    mkdir(folder_.c_str(), 0700);
+    while (const MessagePart* part = reader.nextPart()) {
+        if (part->fileName.empty() || request_.noAttachments) continue;
+        String name = part->fileName;
+        const String media = reader.mediaType();
+        const bool text = media.startsWithIgnoreCase("text", 4) || media.equalsIgnoreCase("message/rfc822");
+        if (writeAttachment(folder_, name, *part, text, false) != kWriteOk) continue;
+        writeAttachmentLink(out_, session_, name, part->size());
+    }
+}
+
+void WebMailPages::showMessage(int counter, int n, MailboxReader& reader) {
+    const bool deleted = reader.currentFlags().find("\\Deleted") != String::npos;
+    // A delete request goes back to the list after a second; its row is not shown.
+    if (deleting_) return;
+    if (request_.reply || request_.forward) {
+        answered_ = true;
+        const String replyTo = reader.replyAddress().empty() ? reader.sender() : reader.replyAddress();
+        writeComposeForm(out_, session_, request_.reply ? ComposeMode::kReply : ComposeMode::kForward,
+                         reader.subject(), fromAddress(), senderAddress(replyTo), reader.sender(),
+                         String(reader.body(), static_cast<size_t>(reader.bodyLength())));
+        return;
+    }
+    const int size = reader.messageSize(n);
+    const DisplayedHeaders headers =
+        collectHeaders(reader, false, size > 0 ? size : static_cast<long long>(reader.message().bytesRead));
+    std::fprintf(out_, "<tr valign=top><td>%d.&nbsp;</td><td>", counter);
+    writeHeaderLines(out_, session_, headers, list_, deleted, showSize_);
+    if (!list_) {
+        std::fputs("</td></tr><tr valign=top><td colspan=2>", out_);
+        writeBody(out_, reader.mediaType(), reader.body(), static_cast<size_t>(reader.bodyLength()));
+        saveAttachments(reader);
+    }
+    writeMessageButtons(out_, session_, n, list_, deleted);
+    std::fputs("</td></tr>\n", out_);
+}
+
+void WebMailPages::finish(const std::string& messages) {
+    if (served_) return;
+    if (tableOpen_) std::fputs("</table>\n", out_);
+    if (!messages.empty()) {
+        String text = htmlEscape(String(messages)).replaced("\n", "<br>\n");
+        std::fputs(text.c_str(), out_);
+        std::fputs("<br>\n", out_);
+    }
+    if ((request_.reply || request_.forward) && !answered_)
+        writeComposeForm(out_, session_, ComposeMode::kCompose, String(), fromAddress(), String(), String(), String());
+    writeTrailer(out_, session_);
+}
+
+} // namespace qarvel
