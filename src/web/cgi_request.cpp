@@ -148,8 +148,10 @@ void announceDownload(Context& c, const String& name) {
     c.request.getFile = name;
     const char* type = contentTypeFor(name);
     c.request.contentType = String(type) + "; name=\"" + shown.str() + "\"";
-    std::fprintf(c.out, "Content-Disposition: %sfilename=\"%s\"\r\n",
-                 std::strcmp(type, "application/octet-stream") == 0 ? "attachment; " : "inline; ",
+    // Only plain text and pictures are shown in the browser: an attached page or script
+    // would otherwise run with the site's links (and their credentials) in reach.
+    const bool showInline = std::strncmp(type, "text/plain", 10) == 0 || std::strncmp(type, "image/", 6) == 0;
+    std::fprintf(c.out, "Content-Disposition: %sfilename=\"%s\"\r\n", showInline ? "inline; " : "attachment; ",
                  shown.c_str());
     std::fputs("Pragma: no-cache\r\n", c.out);
     std::fprintf(c.out, "Content-Location: /%s\r\n", urlEncode(name, false).c_str());
@@ -175,6 +177,7 @@ const CgiOption kCgiOptions[] = {
     {"-host", Kind::kValue, [](Context& c, const String& v) { setHosts(c.s, v); }},
     {"-sort", Kind::kValue, [](Context& c, const String& v) { c.s.sort = v; }},
     {"-search", Kind::kValue, [](Context& c, const String& v) { c.s.search = v; }},
+    {"-s", Kind::kValue, [](Context& c, const String& v) { c.s.subject = v; }},
     {"-from", Kind::kValue, [](Context& c, const String& v) { c.s.from = v; }},
     {"-user", Kind::kValue, [](Context& c, const String& v) { c.s.user = v; }},
     {"-pass", Kind::kValue, [](Context& c, const String& v) { c.s.password = v; }},

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "run/process.h"
+#include "run/settings.h"
+#include "support/temp_folder.h"
+#include "capture.h"
+#include "web/cgi_request.h"
+
+using namespace qarvel;
+using qarvel::test::MemoryOut;
+using qarvel::test::TempFolder;
+
+namespace {
+
+// One request read into fresh settings; the files folder is a temporary folder.
+struct Request {
+    Settings s;
+    ProcessObjects objects;
+    TempFolder folder;
+    MemoryOut out;
+    int result = 0;
+
+    explicit Request(std::vector<std::string> args, const std::string& config = "") {
+        cgiRequest().release();
+        resetSettings(s, true);
+        objects.workingFolder = folder.path;
+        objects.configFile = folder.put("qarvel.txt", config);
+        run(args);
+    }
+    ~Request() { cgiRequest().release(); }
+    void run(std::vector<std::string> args) {
+        args.insert(args.begin(), "qarvel");
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        result = readCgiRequest(static_cast<int>(argv.size()), argv.data(), s, objects, out.file);
+    }
+};
+
+} // namespace
+
+TEST(CgiRequest, OnlyACgiFirstArgumentIsRead) {
+    Request r({"-to:x@y.z", "-cgi:-to:a@b.c"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.s.cgi, 0);
+    EXPECT_TRUE(r.s.to.empty());
+    EXPECT_EQ(r.out.text(), "");
+}
+
+TEST(CgiRequest, QueryOptionsBecomeSettings) {
+    Request r({"-cgi:-host:mail.example&-to:a%40b.c&amp;-to=%22Two%22+%3Cc@d.e%3E&-s:Hi+there&-msg:7"
+               "&-noarchive&-verify&-auth&-sort:date&-br&-html&-cc:x@y.z?-unrm"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.s.cgi, 1);
+    EXPECT_EQ(r.s.pop3Host.str(), "mail.example");
+    EXPECT_EQ(r.s.smtpHost.str(), "mail.example");
+    EXPECT_EQ(r.s.imapHost.str(), "mail.example");
+    EXPECT_EQ(r.s.nntpHost.str(), "mail.example");
+    EXPECT_EQ(r.s.to.str(), "a@b.c,Two <c@d.e>");
+    EXPECT_EQ(r.s.cc.str(), "x@y.z");
+    EXPECT_EQ(r.s.subject.str(), "Hi there");
+    EXPECT_EQ(r.s.messageNumber, 7);
+    EXPECT_EQ(r.s.first, 7);
+    // A switch takes no value: the option after it is read as an option.
+    EXPECT_EQ(r.s.noArchive, 1);
+    EXPECT_EQ(r.s.verify, 1);
+    EXPECT_EQ(r.s.authenticatedCgi, 1);
+    EXPECT_EQ(r.s.sort.str(), "date");
+    EXPECT_EQ(r.s.br, 1);
+    EXPECT_EQ(r.s.html, 1);
+    EXPECT_EQ(r.s.unrm, 1);
+    EXPECT_EQ(r.s.rm, 1);
+    EXPECT_EQ(r.out.text(), "Content-Type: text/html\r\n");
+}
+
+TEST(CgiRequest, UnknownNamesAndPlainTextHeaders) {
+    Request r({"-cgi", "-bogus:1", "-s:x-y", "-zz"});
+    EXPECT_EQ(r.s.subject.str(), "x-y");
+    EXPECT_EQ(r.out.text(), "NOT MATCHED: -bogus\nNOT MATCHED: -zz\nContent-Type: text/html\r\nPragma: no-cache\r\n");
+}
+
+TEST(CgiRequest, LineBreaksNeverReachAValue) {
+    Request r({"-cgi:-s:Hello%0D%0ABcc:+victim@x.y&-from:me@x.y%0aRCPT+TO:<v@x.y>&-user:u%0d%0aDELE+1"
+               "&-to:a@b.c%0D%0A.%0D%0A"});
+    EXPECT_EQ(r.s.subject.str(), "HelloBcc: victim@x.y");
+    EXPECT_EQ(r.s.from.str(), "me@x.yRCPT TO:<v@x.y>");
+    EXPECT_EQ(r.s.user.str(), "u" "DELE 1");
+    EXPECT_EQ(r.s.to.str(), "a@b.c.");
+}
+
+TEST(CgiRequest, FilesStayInTheFilesFolder) {
+    TempFolder outside;
+    outside.put("secret.txt", "s");
+    const struct { const char* option; int result; } cases[] = {
+        {"-cgi:-a:../secret.txt", 0}, {"-cgi:-file:/etc/passwd", 0}, {"-cgi:-tolist:sub/..%2F..%2Fx", 0},
+        {"-cgi:-cclist:a%5C..%5Cb", 0}, {"-cgi:-bcclist:%2Fetc%2Fpasswd", 0}, {"-cgi:-a:link.txt", 0},
+        {"-cgi:-a:list.txt", 1}, {"-cgi:-get:..%2Fsecret.txt", 0}, {"-cgi:-get:sub%2Fx.txt", 0},
+    };
+    for (const auto& c : cases) {
+        Request r({c.option});
+        symlink((outside.path + "/secret.txt").c_str(), r.folder.file("link.txt").c_str());
+        r.folder.put("list.txt", "a@b.c\n");
+        r.out.text();
+        r.run({c.option});
+        EXPECT_EQ(r.result, c.result) << c.option;
+        if (c.result == 0) {
+            EXPECT_NE(r.out.text().find("Status: 403 FORBIDDEN\r\n"), std::string::npos) << c.option;
+            EXPECT_EQ(r.s.attachments.count() + r.s.files.count(), 0u) << c.option;
+        }
+    }
+}
+
+TEST(CgiRequest, ListAndMessageFilesAreRelativeToTheFolder) {
+    Request r({"-cgi:-tolist:to.lst&-file:body.txt&-a:pic.png"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.s.toListFile.str(), r.folder.file("to.lst"));
+    EXPECT_EQ(r.s.messageFile.str(), r.folder.file("body.txt"));
+}
+
+TEST(CgiRequest, DownloadHeaders) {
+    const struct { const char* query; const char* headers; } cases[] = {
+        {"-cgi:-get:files.zip",
+         "Content-Disposition: attachment; filename=\"files.zip\"\r\nPragma: no-cache\r\nContent-Location: /files.zip\r\n"
+         "Content-Type: application/x-zip-compressed; name=\"files.zip\"\r\nPragma: no-cache\r\n"},
+        // An attached page is saved, never shown: it would run inside the site.
+        {"-cgi:-get:page.html&-html",
+         "Content-Disposition: attachment; filename=\"page.html\"\r\nPragma: no-cache\r\nContent-Location: /page.html\r\n"
+         "Content-Type: text/html; name=\"page.html\"\r\n"},
+        {"-cgi:-get:a%22b%0D%0ASet-Cookie:x.bin&-html",
+         "Content-Disposition: attachment; filename=\"a_bSet-Cookie:x.bin\"\r\nPragma: no-cache\r\n"
+         "Content-Location: /a%22bSet-Cookie:x.bin\r\nContent-Type: application/octet-stream; "
+         "name=\"a_bSet-Cookie:x.bin\"\r\n"},
+        {"-cgi:-get:photo.png&-html",
+         "Content-Disposition: inline; filename=\"photo.png\"\r\nPragma: no-cache\r\nContent-Location: /photo.png\r\n"
+         "Content-Type: image/png; name=\"photo.png\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        Request r({c.query});
+        EXPECT_EQ(r.out.text(), c.headers) << c.query;
+    }
+    const struct { const char* name; const char* type; } types[] = {
+        {"a.HTM", "text/html"}, {"a.txt", "text/plain"}, {"a.gif", "image/gif"}, {"a.jpg", "image/jpeg"},
+        {"a.jp2", "image/jp2"}, {"a.png", "image/png"}, {"a.zip", "application/x-zip-compressed"},
+        {"a.tar.gz", "application/octet-stream"}, {"noextension", "application/octet-stream"},
+    };
+    for (const auto& t : types) EXPECT_STREQ(contentTypeFor(t.name), t.type) << t.name;
+}
+
+TEST(CgiRequest, ConfigurationAndPageTemplateKeys) {
+    const std::string config =
+        "QARVEL_PATH /srv/files\nCHARSET \"utf-8\"\nUPLOAD_LIMIT 1000\nTITLE My Mail\nBGCOLOR #eeeeee\n"
+        "TEXT #111111\nFONT <font face=x>\nTRAILER <p>bye</p>\n";
+    Request plain({"-cgi:-br"}, config);
+    EXPECT_EQ(plain.objects.workingFolder.str(), "/srv/files");
+    EXPECT_EQ(plain.s.charset.str(), "utf-8");
+    EXPECT_EQ(cgiRequest().uploadLimit, 1000);
+    EXPECT_TRUE(plain.s.title.empty());  // the page keys only with -config
+
+    Request templated({"-cgi:-config&-br"}, config);
+    EXPECT_EQ(templated.s.title.str(), "My Mail");
+    EXPECT_EQ(templated.s.pageHeader.str(), "<h2><center>My Mail</center></h2>");
+    EXPECT_EQ(templated.s.bgColor.str(), " bgcolor=\"#eeeeee\"");
+    EXPECT_EQ(templated.s.textColor.str(), " text=\"#111111\"");
+    EXPECT_EQ(templated.s.font.str(), "<font face=x>");
+    EXPECT_EQ(templated.s.trailer.str(), "<p>bye</p>");
+    EXPECT_EQ(cgiRequest().configRead, 1);
+}
+
+TEST(CgiRequest, PrefixOrder) {
+    Request r({"-cgi:-alt&-auth&-search:ALL&-s:subj&-tolist:l.txt&-pu&-a:x.bin"});
+    EXPECT_EQ(r.s.alt, 1);
+    EXPECT_EQ(r.s.authenticatedCgi, 1);
+    EXPECT_EQ(r.s.search.str(), "ALL");
+    EXPECT_EQ(r.s.subject.str(), "subj");
+    EXPECT_EQ(r.s.toListFile.str(), r.folder.file("l.txt"));
+    EXPECT_TRUE(r.s.to.empty());
+    EXPECT_EQ(r.s.purge, 1);
+    EXPECT_EQ(r.s.missingAttachments, 1);  // x.bin does not exist
+}

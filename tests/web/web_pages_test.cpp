@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/base64.h"
+#include "capture.h"
+#include "web/web_pages.h"
+
+using namespace qarvel;
+using qarvel::test::MemoryOut;
+
+namespace {
+
+PageSession session(int auth = 0, int imap = 0) {
+    PageSession s;
+    s.host = "mail.example";
+    s.user = "ann&co";
+    s.password = "p\"w'<d>";
+    s.mbox = "Sent Items & More";
+    s.auth = auth;
+    s.imap = imap;
+    return s;
+}
+
+} // namespace
+
+TEST(WebPages, SessionLinks) {
+    const struct { int auth, imap, config; const char* link; } cases[] = {
+        {0, 0, 0, "/cgi-bin/qarvel/?-cgi:-host:mail.example&-user:ann%26co&-pass:p%22w%27%3Cd%3E"},
+        {1, 0, 0, "/cgi-bin/qarvel/?-cgi:-host:mail.example&-auth"},
+        {1, 1, 1, "/cgi-bin/qarvel/?-cgi:-host:mail.example&-config&-imap&-mbox:Sent+Items+%26+More&-auth"},
+    };
+    for (const auto& c : cases) {
+        PageSession s = session(c.auth, c.imap);
+        s.config = c.config;
+        EXPECT_EQ(sessionLink(s), c.link);
+    }
+    PageSession hostile = session(1);
+    hostile.host = "x\"><script>";
+    EXPECT_EQ(sessionLink(hostile, "&-to:"), "/cgi-bin/qarvel/?-cgi:-host:x%22%3E%3Cscript%3E&-to:&-auth");
+}
+
+TEST(WebPages, AuthenticationReplies) {
+    const std::string empty = "<html><head><title>&nbsp;</title></head><body>&nbsp;</body></html>";
+    const std::string good = "Basic " + base64Encode(String("ann:secret")).str();
+    const std::string noColon = "Basic " + base64Encode(String("annsecret")).str();
+    const struct { const char* type; const char* authorization; bool logout; int result; std::string page; } cases[] = {
+        {"Digest", good.c_str(), false, 1, "Status: 403 UNSUPPORTED AUTHENTICATION TYPE\r\n\r\n" + empty},
+        {nullptr, nullptr, false, 1, "Status: 401 AUTHORIZATION NEEDED\r\n\r\n" + empty},
+        {"basic", noColon.c_str(), false, 1, "Status: 400 BAD REQUEST\r\n\r\n" + empty},
+        {"Basic", "Basic", false, 1, "Status: 400 BAD REQUEST\r\n\r\n" + empty},
+        {"Basic", good.c_str(), true, 1, "Status: 401 ACCESS DENIED\r\n\r\n" + empty},
+        {nullptr, good.c_str(), false, -1, ""},
+    };
+    for (const auto& c : cases) {
+        MemoryOut out;
+        String user, password;
+        EXPECT_EQ(writeAuthReply(out.file, c.type, c.authorization, c.logout, user, password), c.result);
+        EXPECT_EQ(out.text(), c.page);
+        if (c.result < 0) {
+            EXPECT_EQ(user.str() + ":" + password.str(), "ann:secret");
+        }
+    }
+}
+
+TEST(WebPages, HeadAfterDeleteAndTemplate) {
+    MemoryOut out;
+    PageSession s = session(1);
+    writePageHead(out.file, s, true, true);
+    EXPECT_EQ(out.text(), "<html><head><meta http-equiv=\"refresh\" content=\"1;url=/cgi-bin/qarvel/?-cgi:-host:"
+                          "mail.example&-auth&-html&-br\"><title>QARVEL Web Mail</title></head><body text=\"#000000\""
+                          " bgcolor=\"#ffffff\"><basefont size=2><h2><center>QARVEL Web Mail</center></h2>\n");
+    MemoryOut list;
+    s.title = "Site";
+    s.pageHeader = "<h1>Site</h1>";
+    s.background = " background=\"bg.png\"";
+    writePageHead(list.file, s, false, true);
+    EXPECT_EQ(list.text(), "<html><head><meta http-equiv=\"pragma\" content=\"no-cache\"><title>Site</title></head>"
+                           "<body background=\"bg.png\" text=\"#000000\" bgcolor=\"#ffffff\"><basefont size=2>"
+                           "<h1>Site</h1>\n");
+}
+
+TEST(WebPages, MessageTextIsEscaped) {
+    DisplayedHeaders h;
+    h.subject = "<script>alert(1)</script>";
+    h.from = "\"Evil\" <e@x.y\"onmouseover=alert(2)>";
+    h.to = "<b>me</b>";
+    h.date = "Mon, 7 Dec 2026";
+    h.size = 12;
+    MemoryOut out;
+    writeHeaderLines(out.file, session(), h, false, true, true);
+    EXPECT_EQ(out.text(),
+              "<b>Subject: </b><font size=+1><i><strike>&lt;script&gt;alert(1)&lt;/script&gt;</strike></font></i><br>\n"
+              "<b>Date: </b><!font size=+1>Mon, 7 Dec 2026</font><br>\n"
+              "<b>From: </b><a href=\"mailto:e@x.y%22onmouseover=alert(2)\">&quot;Evil&quot; "
+              "&lt;e@x.y&quot;onmouseover=alert(2)&gt;</a><br>\n"
+              "<b>To: </b>&lt;b&gt;me&lt;/b&gt;<br>\n<b>Size: </b>12 bytes<br>\n");
+
+    MemoryOut body;
+    writeBody(body.file, "text/html", "<p onclick=x>Hi</p><script>alert(3)</script>", 46);
+    EXPECT_EQ(body.text().find("<script"), std::string::npos);
+    EXPECT_EQ(body.text().find("<p "), std::string::npos);
+    MemoryOut plain;
+    writeBody(plain.file, "text/plain", "a < b\r\n</pre>", 13);
+    EXPECT_EQ(plain.text(), "<pre>a &lt; b\n&lt;/pre&gt;</pre>\n");
+
+    MemoryOut link;
+    writeAttachmentLink(link.file, session(1), "a\"b<c>.txt", 5);
+    EXPECT_EQ(link.text(), "<br><b><font color=teal>Attachment: </font></b><a href=\"/cgi-bin/qarvel/?-cgi:-host:"
+                           "mail.example&-auth&-get:a%22b%3Cc%3E.txt\">a&quot;b&lt;c&gt;.txt (5 bytes)</a>\n");
+}
+
+TEST(WebPages, ComposeForms) {
+    MemoryOut reply;
+    writeComposeForm(reply.file, session(), ComposeMode::kReply, "RE: earlier", "ann@mail.example", "bob@x.y",
+                     "Bob <bob@x.y>", "one\r\n<two>\r\n");
+    const std::string r = reply.text();
+    EXPECT_EQ(r.rfind("<form method=post enctype=\"multipart/form-data\" action='/cgi-bin/qarvel/?-cgi:-host:"
+                      "mail.example&-user:ann%26co&-pass:p%22w%27%3Cd%3E&-from:&-upload&-reply&-post&-rm'>"
+                      "<input type=hidden name=qarvel_user value=\"ann&amp;co\"><input type=hidden "
+                      "name=qarvel_pass value=\"p&quot;w'&lt;d&gt;\"><table border=0>", 0), 0u);
+    EXPECT_NE(r.find("name=qarvel_subject value=\"RE: earlier\""), std::string::npos);
+    EXPECT_NE(r.find("name=qarvel_to value=\"bob@x.y\""), std::string::npos);
+    EXPECT_NE(r.find("<textarea wrap name=qarvel_data cols=72 rows=10>Bob &lt;bob@x.y&gt; Wrote:: \n"
+                     "&gt; one\n&gt; &lt;two&gt;\n&gt; </textarea>"), std::string::npos);
+
+    MemoryOut forward;
+    writeComposeForm(forward.file, session(1), ComposeMode::kForward, "Note", "ann@mail.example", "bob@x.y", "Bob",
+                     "text");
+    const std::string f = forward.text();
+    EXPECT_NE(f.find("&-auth&-from:&-upload&-forward&-post&-rm'><table border=0>"), std::string::npos);
+    EXPECT_NE(f.find("name=qarvel_subject value=\"Fwd: Note\""), std::string::npos);
+    EXPECT_NE(f.find("name=qarvel_to value=\"\""), std::string::npos);
+    EXPECT_NE(f.find("<textarea nowrap name=qarvel_data cols=72 rows=10>text</textarea>"), std::string::npos);
+    // Under Basic authentication neither the password nor the hidden fields appear.
+    EXPECT_EQ(f.find("qarvel_pass"), std::string::npos);
+    EXPECT_EQ(f.find("p%22w"), std::string::npos);
+
+    MemoryOut compose;
+    writeComposeForm(compose.file, session(1), ComposeMode::kReply, "", "ann@mail.example", "", "", "");
+    EXPECT_NE(compose.text().find("name=qarvel_subject value=\"\""), std::string::npos);
+    EXPECT_NE(compose.text().find("rows=10></textarea>"), std::string::npos);
+}
+
+TEST(WebPages, ButtonsToolBarAndTrailer) {
+    MemoryOut out;
+    PageSession s = session(1);
+    writeMessageButtons(out.file, s, 3, true, true);
+    const std::string b = out.text();
+    EXPECT_NE(b.find("action=\"/cgi-bin/qarvel/?-cgi:-host:mail.example&-auth&-post&-msg:3&-html&-extract\">"
+                     "<input type=submit value=\"View...\">"), std::string::npos);
+    EXPECT_NE(b.find("&-post&-unrm&-msg:3&-br&-html\"><input type=submit value=\"Undelete\">"), std::string::npos);
+    MemoryOut bar;
+    writeToolBar(bar.file, s, 0);
+    EXPECT_NE(bar.text().find("&-auth&-post&-purge&-br&-html\"><input type=submit value=\"Purge\">"), std::string::npos);
+    EXPECT_NE(bar.text().find("?-cgi:-host:mail.example&-to:&-auth&-post&-msg:0&-reply&-html\">"), std::string::npos);
+    EXPECT_NE(bar.text().find("<th align=left halign=left>ann&amp;co@mail.example</th>"), std::string::npos);
+    MemoryOut trailer;
+    s.trailer = "<p>site</p>";
+    writeTrailer(trailer.file, s);
+    EXPECT_EQ(trailer.text().rfind("<p><hr size=1 width=100%><table cols=2 width=100%><tr><th align=left halign=left>"
+                                   "Brought to you by <i>QARVEL</i> power</th><th align=right halign=right>Version: ", 0),
+              0u);
+    EXPECT_NE(trailer.text().find("</th></tr></table><p>site</p></body></html>"), std::string::npos);
+}
