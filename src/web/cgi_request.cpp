@@ -201,7 +201,7 @@ const CgiOption kCgiOptions[] = {
     }},
     {"-url", Kind::kValue, [](Context& c, const String& v) {
         c.s.url = v.replaced("\"", "");
-        queueUrl(c.s.url, c.s.missingAttachments);
+        queueUrl(c.s, c.objects);
     }},
     {"-use_mime", Kind::kValue, [](Context& c, const String& v) { c.s.mimeType = std::atoi(v.c_str()); }},
     {"-qp", Kind::kValue, [](Context& c, const String& v) { c.s.qp = std::atoi(v.c_str()); }},
