@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "receive/message.h"
+#include "run/activity.h"
 #include "run/process.h"
 #include "run/settings.h"
 #include "web/web_routines.h"
@@ -208,10 +209,7 @@ const CgiOption kCgiOptions[] = {
     {"-map_8bit", Kind::kValue, [](Context& c, const String& v) { c.s.map8bit = std::atoi(v.c_str()); }},
     {"-bufsiz", Kind::kValue, [](Context& c, const String& v) { c.s.bufferSize = std::atoi(v.c_str()); }},
     {"-uue", Kind::kSwitch, [](Context& c, const String&) { c.s.uue = 1; }},
-    {"-news", Kind::kSwitch, [](Context& c, const String&) {
-        c.s.newsMode = 1;
-        selectSender(c.objects, c.objects.nntp);
-    }},
+    {"-news", Kind::kSwitch, [](Context& c, const String&) { enterNewsMode(c.s, c.objects); }},
     {"-noarchive", Kind::kSwitch, [](Context& c, const String&) { c.s.noArchive = 1; }},
     {"-noatt", Kind::kSwitch, [](Context& c, const String&) { c.request.noAttachments = 1; }},
     {"-upload", Kind::kSwitch, [](Context& c, const String&) { c.s.uploadMode = 1; c.request.upload = 1; }},

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "receive/message.h"
+#include "run/activity.h"
 #include "run/process.h"
 #include "run/settings.h"
 #include "web/cgi_request.h"
@@ -32,7 +33,7 @@ String headerField(const String& value) { return withoutLineBreaks(value); }
 bool applyCommonField(const String& name, const String& value, Settings& s, ProcessObjects& objects) {
     const String v = headerField(value);
     if (name.equalsIgnoreCase("qarvel_verbose")) s.verbose = 1;
-    else if (name.equalsIgnoreCase("qarvel_news")) { s.newsMode = 1; selectSender(objects, objects.nntp); }
+    else if (name.equalsIgnoreCase("qarvel_news")) enterNewsMode(s, objects);
     else if (name.equalsIgnoreCase("qarvel_html")) s.html = 1;
     else if (name.equalsIgnoreCase("qarvel_host")) setHosts(s, v);
     else if (name.equalsIgnoreCase("qarvel_from")) s.from = v;
