@@ -171,27 +171,15 @@ int HttpClient::splitUrl(const String& url, String& scheme, String& host, String
         rest.remove_prefix(colon + 1);
     }
     if (rest.substr(0, 2) == std::string_view("//")) {
+        // host[:port] runs to the first "/"; a ":" further on belongs to the path.
         rest.remove_prefix(2);
-        size_t portColon = rest.find(':');
-        if (portColon != std::string_view::npos) {
-            host = String(rest.substr(0, portColon));
-            rest.remove_prefix(portColon + 1);
-            size_t slash = rest.find('/');
-            if (slash == std::string_view::npos) {
-                port = String(rest);
-                return 1;
-            }
-            port = String(rest.substr(0, slash));
-            rest.remove_prefix(slash + 1);
-        } else {
-            size_t slash = rest.find('/');
-            if (slash == std::string_view::npos) {
-                host = String(rest);
-                return 1;
-            }
-            host = String(rest.substr(0, slash));
-            rest.remove_prefix(slash + 1);
-        }
+        size_t slash = rest.find('/');
+        std::string_view authority = rest.substr(0, slash);
+        size_t portColon = authority.find(':');
+        host = String(authority.substr(0, portColon));
+        if (portColon != std::string_view::npos) port = String(authority.substr(portColon + 1));
+        if (slash == std::string_view::npos) return 1;
+        rest.remove_prefix(slash + 1);
     }
     size_t hash = rest.find('#');
     if (hash == std::string_view::npos) {

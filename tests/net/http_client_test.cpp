@@ -63,6 +63,7 @@ TEST(SplitUrl, Table) {
         {"http://:81/p", 1, "http", "", "81", "p", ""},
         {"page.html#s", 1, "", "", "", "page.html", "s"},
         {"dir/a:b", 1, "", "", "", "dir/a:b", ""},
+        {"http://wiki/File:x.png", 1, "http", "wiki", "", "File:x.png", ""},
         {"mailto:x@y", 1, "mailto", "", "", "x@y", ""},
         {"ftp://files/x", 1, "ftp", "files", "", "x", ""},
     };
