@@ -12,6 +12,18 @@ namespace {
 
 bool replyCodeIs(const char* reply, const char* code) { return std::strncmp(reply, code, 3) == 0; }
 
+// A line break inside a value would end the command or the header line early and let the
+// rest pass as a command of its own.
+bool holdsLineBreak(const String& value) {
+    return value.view().find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool listHoldsLineBreak(const StringList& list) {
+    for (const String& entry : list)
+        if (holdsLineBreak(entry)) return true;
+    return false;
+}
+
 String joinEntries(const StringList& list) {
     String joined;
     for (const String& entry : list) {
@@ -60,6 +72,10 @@ int NntpSession::loginCommand(const char* format, const String& value) {
 }
 
 int NntpSession::login() {
+    if (holdsLineBreak(user_) || holdsLineBreak(password_)) {
+        setReplyLine("the user name or password holds a line break\n");
+        return kSessionRefused;
+    }
     int result = loginCommand("AUTHINFO USER %s\r\n", user_);
     if (result < 1) return result;
     // A server that knows the user without a password answers 281 at once.
@@ -94,10 +110,17 @@ int NntpSession::readReply() {
 
 int NntpSession::post() { return command("POST\r\n"); }
 
+int NntpSession::refuseGroups() {
+    // Refused before POST: once the server waits for an article, nothing can take it back.
+    setReplyLine("a newsgroup name holds a line break\n");
+    return kSessionRefused;
+}
+
 int NntpSession::sendMessage(const String& from, const String& replyTo, const String& to,
                              const String& subject, const char* body, size_t length,
                              const String& base, const String& cc, const String& bcc,
                              const String& errorsTo) {
+    if (holdsLineBreak(to) || holdsLineBreak(cc)) return refuseGroups();
     int result = post();
     if (result < 1) return result;
     inArticle_ = true;
@@ -112,6 +135,7 @@ int NntpSession::sendMessageToLists(const String& from, const String& replyTo,
                                     const char* body, size_t length, const String& base,
                                     const StringList& cc, const StringList& bcc,
                                     const String& errorsTo) {
+    if (listHoldsLineBreak(to) || listHoldsLineBreak(cc)) return refuseGroups();
     int result = post();
     if (result < 1) return result;
     inArticle_ = true;

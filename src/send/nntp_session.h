@@ -42,6 +42,8 @@ private:
     int startTlsIfAsked();
     // POST and its 340; a refusal is returned as it is.
     int post();
+    // A group list that would break the Newsgroups line: -1 and a reply line that says why.
+    int refuseGroups();
 
     String user_, password_;
     int noArchive_ = 0;

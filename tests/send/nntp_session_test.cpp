@@ -158,6 +158,26 @@ TEST(NntpSession, ArticleLines) {
     EXPECT_EQ(lists.sent.find("X-no-archive"), std::string::npos);
 }
 
+TEST(NntpSession, LineBreaksInValuesSendNothing) {
+    Peer s;
+    s.replies = "200 ready\r\n" + kArticleTaken;
+    ASSERT_EQ(s.connectSession("news.test", String()), 1);
+    // A group list or a credential with CR or LF would smuggle a command of its own.
+    EXPECT_EQ(s.sendMessage("a@x", String(), "test.one\r\nQUIT", "s", "x", 1, String(), String(),
+                            String(), String()),
+              -1);
+    EXPECT_STREQ(s.replyLine(), "a newsgroup name holds a line break\n");
+    StringList to, cc, bcc;
+    to.add("ok.group");
+    cc.add("bad\ngroup");
+    EXPECT_EQ(s.sendMessageToLists("a@x", String(), to, "s", "x", 1, String(), cc, bcc, String()), -1);
+    EXPECT_EQ(s.authenticate("test\r\nPOST", "secret"), -1);
+    EXPECT_EQ(s.authenticate("test", "se\ncret"), -1);
+    EXPECT_EQ(s.sent, "");
+    // The session is still usable.
+    EXPECT_EQ(post(s), 1);
+}
+
 TEST(NntpSession, StartTlsRefusedClosesBeforeAnyCredential) {
     for (const char* refusal : {"502 not here\r\n", "580 cannot start\r\n", "200 what\r\n"}) {
         Peer s;
