@@ -1,5 +1,5 @@
 """News posting end to end: build/qarvel-news (the program in news mode, as a web request selects
-it) posts to the real INN of scripts/servers/inn.sh, with and without AUTHINFO, in clear, with
+it) and build/qarvel behind a web request with -news post to the real INN of scripts/servers/inn.sh, with and without AUTHINFO, in clear, with
 STARTTLS and over NNTPS; each article is read back with ARTICLE by a small socket client and its
 groups, headers and body compared byte for byte. The exact dialogues and the faults a real server
 will not produce on demand are in tests/send/nntp_session_test.cpp and news_faults_test.cpp."""
@@ -143,6 +143,29 @@ class NewsPosting(unittest.TestCase):
                 self.assertIn(message, r.stderr.decode())
                 self.assertNotIn(b"Sent ", r.stdout)
                 self.assertIsNone(self.reader.find(groups.split(",")[0], tag))
+
+    def test_web_request_posts(self):
+        # The road a web server takes: the query string names the news mode, the host with the
+        # port, the groups and a body file of the files folder.
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "body.txt"), "wb") as f:
+                f.write(BODY)
+            for what, group, login in (("anonymous", "open.group", ""),
+                                       ("member", "test.group", "&-user=test&-pass=secret")):
+                with self.subTest(what):
+                    tag = uuid.uuid4().hex
+                    query = ("-cgi&-news&-noarchive&-host=127.0.0.1:%s&-to=%s&-from=poster@example.test"
+                             "&-s=%s&-file=body.txt%s" % (PLAIN, group, tag, login))
+                    r = env.run([], env={"GATEWAY_INTERFACE": "CGI/1.1", "QUERY_STRING": query,
+                                         "QARVEL_PATH": folder})
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    self.assertIn(b"Sent ", r.stdout)
+                    found = self.reader.find(group, tag)
+                    self.assertIsNotNone(found)
+                    headers, body = found
+                    self.assertEqual(header(headers, "Newsgroups"), group)
+                    self.assertEqual(header(headers, "X-no-archive"), "yes")
+                    self.assertEqual(body, BODY + b"\r\n")
 
     def test_tls_both_ways(self):
         # -ssl moves the port to 563, so the test port rides on the host; -tls upgrades the
