@@ -22,7 +22,7 @@ uint64_t fileSize(const String& path) {
 
 } // namespace
 
-FileMailboxReader::FileMailboxReader() = default;
+FileMailboxReader::FileMailboxReader() { endMarker_ = 0; }
 
 FileMailboxReader::~FileMailboxReader() { closeFile(); }
 
@@ -100,6 +100,14 @@ int FileMailboxReader::retrieve(int n) {
     input_.reset(file_);
     int result = parseMessage(size);
     closeFile();
+    if (result >= 1 && message().bytesRead < size) {
+        // The file was not read to its end: what was shown is not the whole message, and
+        // the file must not be removed on its strength.
+        fprintf(stderr, "Message file '%s' was read only to byte %llu of %llu\n",
+                paths_[static_cast<size_t>(n - 1)].c_str(),
+                static_cast<unsigned long long>(message().bytesRead), static_cast<unsigned long long>(size));
+        result = kReaderNotDone;
+    }
     if (result >= 1) lastRetrieved_ = n;
     return result;
 }

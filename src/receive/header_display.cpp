@@ -1,5 +1,6 @@
 #include "receive/header_display.h"
 
+#include <cstring>
 #include <ctime>
 
 #include "receive/mailbox_reader.h"
@@ -28,42 +29,71 @@ DisplayedHeaders collectHeaders(MailboxReader& reader, bool full, long long size
     return h;
 }
 
+std::string visibleText(const String& text) {
+    std::string out;
+    out.reserve(text.length());
+    for (size_t i = 0; i < text.length(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            out += '^';
+            out += static_cast<char>(c ^ 0x40);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 namespace {
 
-void addLine(std::string& out, const String& label, const String& value) {
-    out.append(label.c_str(), label.length());
-    out += ": ";
-    out.append(value.c_str(), value.length());
-    out += '\n';
-}
+// Collects the labelled lines; values pass through visibleText when the output is a terminal.
+class HeaderLines {
+public:
+    explicit HeaderLines(bool visible) : visible_(visible) {}
+    void value(const String& text) {
+        if (visible_) out_ += visibleText(text);
+        else out_.append(text.c_str(), text.length());
+    }
+    void line(const String& label, const String& text) {
+        out_.append(label.c_str(), label.length());
+        out_ += ": ";
+        value(text);
+        out_ += '\n';
+    }
+    // Lines that appear only when their value is not empty.
+    void optional(const String& label, const String& text) {
+        if (!text.empty()) line(label, text);
+    }
+    std::string& text() { return out_; }
 
-// Lines that appear only when their value is not empty.
-void addOptional(std::string& out, const String& label, const String& value) {
-    if (!value.empty()) addLine(out, label, value);
-}
+private:
+    bool visible_;
+    std::string out_;
+};
 
 } // namespace
 
 std::string formatHeaderLines(const DisplayedHeaders& h, const ReceiveLabels& labels, bool full,
-                              bool showSize) {
-    std::string out(h.subject.c_str(), h.subject.length());
-    out += '\n';
-    addLine(out, labels.date, h.date.empty() ? String("[unknown]") : h.date);
-    addOptional(out, labels.receiptTo, h.receiptTo);
-    addOptional(out, labels.importance, h.importance);
-    addOptional(out, labels.sensitivity, h.sensitivity);
-    addOptional(out, labels.organization, h.organization);
-    addLine(out, labels.from, h.from.empty() ? String("[unknown]") : h.from);
-    if (!(h.replyTo == h.from)) addOptional(out, labels.replyTo, h.replyTo);
-    addLine(out, labels.to, h.to.empty() ? String("[unknown]") : h.to);
-    addOptional(out, labels.cc, h.cc);
+                              bool showSize, bool visibleControls) {
+    HeaderLines out(visibleControls);
+    out.value(h.subject);
+    out.text() += '\n';
+    out.line(labels.date, h.date.empty() ? String("[unknown]") : h.date);
+    out.optional(labels.receiptTo, h.receiptTo);
+    out.optional(labels.importance, h.importance);
+    out.optional(labels.sensitivity, h.sensitivity);
+    out.optional(labels.organization, h.organization);
+    out.line(labels.from, h.from.empty() ? String("[unknown]") : h.from);
+    if (!(h.replyTo == h.from)) out.optional(labels.replyTo, h.replyTo);
+    out.line(labels.to, h.to.empty() ? String("[unknown]") : h.to);
+    out.optional(labels.cc, h.cc);
     if (full) {
-        addOptional(out, "Message-Id", h.messageId);
-        addOptional(out, "Mime-Version", h.mimeVersion);
-        addOptional(out, "Content-Type", h.contentType);
+        out.optional("Message-Id", h.messageId);
+        out.optional("Mime-Version", h.mimeVersion);
+        out.optional("Content-Type", h.contentType);
     }
-    if (showSize) addLine(out, labels.size, String(std::to_string(h.size).c_str()) + " bytes");
-    return out;
+    if (showSize) out.line(labels.size, String(std::to_string(h.size).c_str()) + " bytes");
+    return std::move(out.text());
 }
 
 String senderAddress(const String& value) {
@@ -83,13 +113,28 @@ std::string mailboxFromLine(const String& sender, long long secondsSince1970) {
     // A blank would end the address field of the separator line.
     std::string bare(address.c_str(), address.length());
     for (char& c : bare)
-        if (c == ' ' || c == '\t') c = '_';
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) c = '_';
     time_t when = static_cast<time_t>(secondsSince1970);
     struct tm parts {};
     gmtime_r(&when, &parts);
     char date[64];
     strftime(date, sizeof date, "%a %b %e %H:%M:%S %Y", &parts);
     return "From " + bare + " " + date + "\n";
+}
+
+bool writeMailboxBody(FILE* out, const char* data, size_t length) {
+    size_t start = 0;
+    while (start < length) {
+        const void* lf = memchr(data + start, '\n', length - start);
+        size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - data) + 1 : length;
+        size_t quotes = start;
+        while (quotes < end && data[quotes] == '>') ++quotes;
+        if (end - quotes >= 5 && memcmp(data + quotes, "From ", 5) == 0 && fputc('>', out) == EOF)
+            return false;
+        if (fwrite(data + start, 1, end - start, out) != end - start) return false;
+        start = end;
+    }
+    return true;
 }
 
 } // namespace qarvel

@@ -24,12 +24,25 @@ struct DisplayedHeaders {
 DisplayedHeaders collectHeaders(MailboxReader& reader, bool full, long long size);
 
 // The header lines, each ended by "\n": the subject alone, then Date, the optional lines,
-// From, Reply-To (when it differs from the sender), To, Cc, the -full lines and Size.
+// From, Reply-To (when it differs from the sender), To, Cc, the -full lines and Size. With
+// visibleControls (output to a terminal) the control characters of the values other than tab
+// are shown as "^X", so a header cannot move the cursor, clear the screen or retitle the
+// window; a file or a pipe gets the values byte for byte.
 std::string formatHeaderLines(const DisplayedHeaders& headers, const ReceiveLabels& labels,
-                              bool full, bool showSize);
+                              bool full, bool showSize, bool visibleControls = false);
 
-// The mailbox-format separator line "From <address> <asctime date>\n" for a sender.
+// A text with its control characters other than tab written as "^@" .. "^_" and "^?".
+std::string visibleText(const String& text);
+
+// The mailbox-format separator line "From <address> <asctime date>\n" for a sender. Blanks
+// and control characters of the address become "_": the line must stay one line of three
+// fields.
 std::string mailboxFromLine(const String& sender, long long secondsSince1970);
+
+// Writes a message body in mailbox format: a line that begins with "From ", after any number
+// of ">", gets one more ">" in front, so no body line can be taken for the start of a message
+// and a reader can undo the quoting. False when a write failed.
+bool writeMailboxBody(FILE* out, const char* data, size_t length);
 
 // The bare address of a header value: the text inside the last "<...>", else the value
 // without blanks around it.

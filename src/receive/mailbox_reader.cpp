@@ -161,6 +161,7 @@ int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& input) {
     settings.sizeTrust = sizeTrust_;
     settings.raw = raw_;
     settings.decodeHeaders = decodeHeaders_;
+    settings.endMarker = endMarker_;
     settings.traceLevel = traceLevel_;
     settings.workingFolder = workingFolder_;
     settings.decodeWords = decodeHeaderWords;

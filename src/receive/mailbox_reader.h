@@ -179,6 +179,7 @@ protected:
     int headerOnly_ = 0;
     int sizeTrust_ = 1;
     int decodeHeaders_ = 1;
+    int endMarker_ = 1;  // a lone "." line ends a message (servers; not message files)
     int lastRetrieved_ = 0;
     int keepOpen_ = 0;
     int loggedIn_ = 0;

@@ -83,6 +83,7 @@ struct MessagePart {
     String fileName;     // empty when the part has none
     String contentType;  // the Content-Type value with its parameters, or empty
     String contentId;    // empty when the part has none
+    bool generatedName = false;  // the name was made up by the parser (see generatedPartName)
     uint64_t size() const { return data.size(); }
 };
 
@@ -111,6 +112,11 @@ struct Message {
     uint64_t bytesRead = 0;
     uint64_t expectedBytes = 0;
     int parsed = 0;       // 1 once a parse has ended
+    // The text body outgrew its buffer and was cut: the body shown or handed on is not the
+    // whole text, so the message must not be deleted on its strength.
+    bool bodyCut = false;
+    // Parts that ended after the queue was full: they were not kept and cannot be extracted.
+    uint64_t partsDropped = 0;
 
     // Every header line of the message and of its parts (name, value), repeats included.
     std::vector<std::pair<String, String>> headers;
@@ -148,17 +154,29 @@ struct Message {
 };
 
 // Makes a header value usable as a file name: ASCII letters, digits and "-+_~$()." stay,
-// every other ASCII character becomes "_", bytes of 128 and above stay. A name that would
-// still step out of its folder ("." or "..") is changed to "_" and "__".
+// every other ASCII byte (NUL and the control characters included) becomes "_", bytes of 128
+// and above stay. A name that would still step out of its folder ("." or "..") is changed to
+// "_" and "__".
 String safeFileName(const String& text);
 
 // A name that came from outside made fit for a file in the extraction folder: cut at its
 // last "/" or "\", then passed through safeFileName.
 String attachmentFileName(const String& name);
 
+// The file name of a part that is named by its content id: as attachmentFileName, but the
+// "@" of the id stays.
+String contentIdFileName(const String& id);
+
+// A name for a part that has none: the time in seconds as 8 hexadecimal digits, ".", and a
+// number of at least 3 digits that grows with every name the process makes, so that no two
+// names of one run are the same.
+String generatedPartName();
+
 // Writes one part into directory/fileName (or fileName when the directory is empty). The name
 // is first cut at its last "/" or "\" and passed through safeFileName, so it never leaves the
-// directory. With unique set, an existing file is never overwritten: the name becomes
+// directory, and the file is opened relative to the directory without following a symbolic
+// link; a name that is not a plain file of one link is refused. With unique set (and for a
+// part whose name was generated), an existing file is never overwritten: the name becomes
 // "Copy1_name", "Copy2_name", … fileName is updated to the name finally used. In text mode
 // every CR LF becomes LF. Prints "Could not create attachment file: '<path>': <error>" on
 // standard error when the file cannot be created. Returns kWriteOk, or kWriteFailed when the

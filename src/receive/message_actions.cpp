@@ -13,6 +13,15 @@
 
 namespace qarvel {
 
+std::string shellQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
 // --- temporary file ---
 
 TempFile::TempFile(const String& folder) {
@@ -55,7 +64,7 @@ int runExecCommand(const String& command, const String& workingFolder, const cha
                 temp.path().c_str(), messageNumber, strerror(errno ? errno : EIO));
         return kActionFailed;
     }
-    std::string line = command.str() + " < " + temp.path();
+    std::string line = command.str() + " < " + shellQuoted(temp.path());
     fflush(stdout);
     int result = system(line.c_str());
     if (status) *status = result;
@@ -97,6 +106,11 @@ void HarvestFile::add(const String& address) {
 
 int extractParts(MailboxReader& reader, const ReceiveOptions& options) {
     int result = kActionOk;
+    if (uint64_t dropped = reader.message().partsDropped) {
+        fprintf(stderr, "%llu parts after the first %d could not be kept for extraction\n",
+                static_cast<unsigned long long>(dropped), reader.partCount());
+        result = kActionFailed;
+    }
     while (const MessagePart* part = reader.nextPart()) {
         String media = reader.mediaType();
         bool text = options.textMode || media.startsWithIgnoreCase("text", 4) ||

@@ -40,8 +40,12 @@ private:
     std::string path_;
 };
 
+// The text in single quotes for /bin/sh, each "'" written as '\''.
+std::string shellQuoted(const std::string& text);
+
 // Writes the decoded body to a temporary file in the working folder and runs
-// "command < file" through /bin/sh. The file is removed once the command has ended.
+// "command < 'file'" through /bin/sh (the path quoted: the working folder may hold blanks or
+// shell characters). The file is removed once the command has ended.
 // Returns kActionOk, kActionFailed when the file could not be written or the command not
 // started, or kActionCommandFailed when the command exited non-zero (its status in *status).
 int runExecCommand(const String& command, const String& workingFolder, const char* body,
@@ -67,7 +71,8 @@ private:
 // Writes every extracted part of the message retrieved last into the folder. Text parts
 // (media type text/... or message/rfc822, or every part with textMode) are written in text
 // mode. Returns kActionOk when every part was written whole, else kActionFailed (the writer
-// has said why on stderr); the remaining parts are still tried.
+// has said why on stderr); the remaining parts are still tried. Parts the parser could not
+// keep (past its limit on the number of parts) count as not written.
 int extractParts(MailboxReader& reader, const ReceiveOptions& options);
 
 } // namespace qarvel

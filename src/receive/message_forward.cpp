@@ -58,6 +58,21 @@ const char* const kForwardedHeaders[] = {
 
 } // namespace
 
+void appendWithCrLf(std::string& out, const char* data, size_t length) {
+    out.reserve(out.size() + length + length / 32);
+    for (size_t i = 0; i < length; ++i) {
+        char c = data[i];
+        if (c == '\r') {
+            out += "\r\n";
+            if (i + 1 < length && data[i + 1] == '\n') ++i;
+        } else if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+}
+
 int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOptions& options) {
     std::string text;
     for (const char* name : kForwardedHeaders) {
@@ -69,7 +84,7 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
         text += "\r\n";
     }
     text += "\r\n";
-    text.append(reader.body(), reader.bodyLength());
+    appendWithCrLf(text, reader.body(), reader.bodyLength());
 
     String recipients = reader.message().toText;
     if (!reader.message().ccText.empty())

@@ -197,13 +197,6 @@ String MessageParser::decodeHeader(const String& value) const {
     return settings_.decodeWords(value);
 }
 
-String MessageParser::generatedName() const {
-    char name[32];
-    snprintf(name, sizeof name, "%08lX.%03d", static_cast<unsigned long>(time(nullptr)),
-             static_cast<int>(clock() % 1000));
-    return name;
-}
-
 bool MessageParser::atEnd() const {
     return ended_ || (settings_.sizeTrust && message_.bytesRead >= expected_);
 }
@@ -225,6 +218,8 @@ int MessageParser::run(uint64_t expectedBytes) {
     message_.current.reset();
     std::string().swap(message_.body);
     message_.bodyLength = 0;
+    message_.bodyCut = false;
+    message_.partsDropped = 0;
     message_.parsed = 0;
     message_.headers.clear();
     if (settings_.headerOnly != 3) message_.clearHeaderFields();
@@ -258,8 +253,8 @@ int MessageParser::run(uint64_t expectedBytes) {
 }
 
 // Reads the next piece and applies the data phase's rule for a '.' at a line start: a lone "."
-// line is the end marker (when endAllowed: sets ended_ and returns 2), any other leading '.'
-// is dropped. Returns 1 for a piece (which may be empty after the drop), 0 when the read failed.
+// line is the end marker (when endAllowed: sets ended_ and returns 2; without the end-marker
+// setting only as the last line of the input), any other leading '.' is dropped. Returns 1 for a piece (which may be empty after the drop), 0 when the read failed.
 int MessageParser::readDataPiece(Piece& piece, bool endAllowed) {
     if (readPiece() < 1) return 0;
     piece.lineStart = lineStart_;
@@ -271,6 +266,14 @@ int MessageParser::readDataPiece(Piece& piece, bool endAllowed) {
     const char* d = piece.data;
     bool endMarker = (piece.length == 3 && d[1] == '\r' && d[2] == '\n') ||
                      (piece.length == 2 && d[1] == '\n');
+    if (endMarker && !settings_.endMarker) {
+        char next = 0;
+        if (endAllowed && input_.peekByte(&next) < 1) {
+            ended_ = true;
+            return 2;
+        }
+        return 1;  // text of the message, kept as it stands
+    }
     if (endMarker && endAllowed) {
         ended_ = true;
         return 2;
@@ -334,13 +337,14 @@ void MessageParser::headerLine(std::string& line) {
             part_ = PartHeader();
             return;
         }
+        // Only a line of the field table counts: an empty line after nothing but unknown
+        // fields (or none) does not end the header yet.
         if (topLevel_ && !sawHeaderLine_) return;
         endHeader();
         return;
     }
     size_t colon = line.find(':');
     if (colon == std::string::npos) return;
-    sawHeaderLine_ = true;
     String name(line.data(), colon);
     String value = headerValueOf(line, colon);
     if (message_.headers.size() < kHeaderMapMax && headerMapBytes_ + line.size() <= kHeaderMapBytesMax) {
@@ -352,6 +356,7 @@ void MessageParser::headerLine(std::string& line) {
     for (const FieldRow& row : kFields) {
         if (!startsWithNoCase(text, line.size(), row.prefix)) continue;
         ++message_.headerCount;
+        sawHeaderLine_ = true;
         String decoded = decodeHeader(value);
         switch (row.field) {
         case Field::kTo:
@@ -534,8 +539,11 @@ bool MessageParser::toBody(const char* data, size_t length) {
         if (const void* lf = std::memchr(data, '\n', length))
             length = static_cast<size_t>(static_cast<const char*>(lf) - data) + 1;
     }
-    if (message_.body.size() + length > bodyCap_)
+    if (message_.body.size() + length > bodyCap_) {
         length = message_.body.size() < bodyCap_ ? static_cast<size_t>(bodyCap_ - message_.body.size()) : 0;
+        // A header-only read keeps its one line on purpose; any other cut loses text.
+        if (settings_.headerOnly != 1) message_.bodyCut = true;
+    }
     message_.body.append(data, length);
     return true;
 }
@@ -546,9 +554,17 @@ bool MessageParser::toPart(const char* data, size_t length) {
 
 void MessageParser::queuePart(std::unique_ptr<MessagePart> part) {
     part->data.finish();
-    if (message_.parts.size() >= kPartsMax) return;
-    if (part->fileName.empty())
-        part->fileName = part->contentId.empty() ? generatedName() : attachmentFileName(part->contentId);
+    if (message_.parts.size() >= kPartsMax) {
+        ++message_.partsDropped;
+        return;
+    }
+    if (part->fileName.empty()) {
+        part->fileName = contentIdFileName(part->contentId);
+        if (part->fileName.empty()) {
+            part->fileName = generatedPartName();
+            part->generatedName = true;
+        }
+    }
     if (part->data.inMemory()) inMemory_ += part->data.size();
     message_.parts.push_back(std::move(part));
 }

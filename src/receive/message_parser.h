@@ -27,6 +27,9 @@ struct ParseSettings {
     int sizeTrust = 1;      // the expected byte count bounds the read
     int raw = 0;            // ignore the content headers
     int decodeHeaders = 1;  // decode RFC 2047 encoded words in header values
+    // A line of a single "." ends the message, as on a connection. In a message file it is
+    // text (the file may never have been dot-stuffed), unless it is the file's last line.
+    int endMarker = 1;
     int traceLevel = 0;
     int dotStuffed = 1;     // "." alone ends the input and a leading dot is dropped (POP3)
     String workingFolder;   // where large parts are spilled
@@ -103,7 +106,6 @@ private:
     void queuePart(std::unique_ptr<MessagePart> part);
     std::unique_ptr<MessagePart> newPart();
     String decodeHeader(const String& value) const;
-    String generatedName() const;
     void trace(const char* text) const;
     void finish();
 
@@ -117,7 +119,7 @@ private:
     bool inHeader_ = true;
     bool topLevel_ = true;      // still in the header of the message itself
     bool skipMark_ = false;     // a message/ part: its header continues the header
-    bool sawHeaderLine_ = false;
+    bool sawHeaderLine_ = false;  // a line of the field table was seen
     uint64_t expected_ = 0;
     uint64_t bodyCap_ = 0;
     uint64_t inMemory_ = 0;     // bytes of queued parts still held in memory

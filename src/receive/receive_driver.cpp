@@ -1,5 +1,8 @@
 #include "receive/receive_driver.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -76,7 +79,8 @@ private:
     static constexpr int kContinue = -1000;
     static constexpr int kEndLoop = -1001;  // no further message; the run ends normally
     int processMessage(int n, int count);
-    // After a message was written: IMAP copy and move, then deletion.
+    // After a message was written: IMAP copy and move, then deletion; a move or a deletion
+    // only when nothing of the message was lost on the way.
     int finishMessage(int n);
     int fetchImapPart(int n, int count);
     void display(int n);
@@ -97,6 +101,9 @@ private:
     time_t startSeconds_ = 0;
     clock_t startClock_ = 0;
     bool failed_ = false;  // something was kept back; the run ends with 1 after the loop
+    bool keep_ = false;    // the current message was not delivered whole: never delete it
+    bool terminal_ = false;  // standard output is a terminal
+    int outputError_ = 0;    // why standard output failed first (errno)
 };
 
 int ReceiveRun::connect() {
@@ -126,6 +133,7 @@ int ReceiveRun::run() {
     }
     startSeconds_ = time(nullptr);
     startClock_ = clock();
+    terminal_ = isatty(STDOUT_FILENO) == 1;
     bytes_ = 0;
 
     int result = connect();
@@ -202,6 +210,7 @@ int ReceiveRun::processMessages(int count) {
 
 int ReceiveRun::processMessage(int n, int count) {
     ++counter_;
+    keep_ = false;
     int kept = applyFilters(reader_, o_, n);
     if (kept < 0) {
         // The header fetch failed: no further message, but the run ends normally.
@@ -225,6 +234,15 @@ int ReceiveRun::processMessage(int n, int count) {
         return kReceiveFailed;
     }
     if (!o_.filter.empty()) return kContinue;
+
+    // A text larger than the body buffer was cut: what is shown, handed to the command or
+    // forwarded is not the whole message.
+    if (reader_.message().bodyCut && (!o_.quiet || !o_.execCommand.empty() || !o_.relay.empty())) {
+        fprintf(stderr, "The text of message #%d is larger than %llu bytes and was cut; it is kept\n", n,
+                static_cast<unsigned long long>(reader_.bodyLength()));
+        keep_ = true;
+        failed_ = true;
+    }
 
     if (!o_.execCommand.empty()) {
         result = runExecCommand(o_.execCommand, o_.workingFolder, reader_.body(),
@@ -289,7 +307,20 @@ int ReceiveRun::finishMessage(int n) {
             return kReceiveFailed;
         }
     }
-    if (imap_ && !o_.imapOptions.moveTo.empty()) {
+    const bool move = imap_ && !o_.imapOptions.moveTo.empty();
+    if (!o_.remove && !move) return kContinue;
+    // A message that was not delivered whole stays where it is.
+    if (keep_) return kContinue;
+    // What was shown must have reached standard output before the message goes: a full disk
+    // or a closed pipe behind it would otherwise lose the mail.
+    errno = 0;
+    if (fflush(stdout) != 0 && outputError_ == 0) outputError_ = errno;
+    if (outputError_ != 0 || ferror(stdout)) {
+        fprintf(stderr, "Could not write message #%d to standard output: %s; it is kept\n", n,
+                strerror(outputError_ ? outputError_ : EIO));
+        return kReceiveFailed;
+    }
+    if (move) {
         unsigned uid = imap_->currentUid();
         int r = uid ? imap_->moveByUid(uid, o_.imapOptions.moveTo)
                     : imap_->moveMessage(n, o_.imapOptions.moveTo);
@@ -311,7 +342,7 @@ int ReceiveRun::fetchImapPart(int n, int count) {
     int result = uid ? imap_->retrievePartByUid(uid, io.partName, io.encoding, io.partStart, io.partLength)
                      : imap_->retrievePart(n, io.partName, io.encoding, io.partStart, io.partLength);
     imap_->setPartSink(nullptr);
-    fflush(stdout);
+    if (fflush(stdout) != 0) outputError_ = errno;
     if (result <= 0) {
         fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, result);
         return kReceiveFailed;
@@ -328,7 +359,7 @@ void ReceiveRun::display(int n) {
         int size = reader_.messageSize(n);
         long long shown = size > 0 ? size : static_cast<long long>(reader_.message().bytesRead);
         writeText(formatHeaderLines(collectHeaders(reader_, o_.full, shown), o_.labels, o_.full,
-                                    o_.showSize));
+                                    o_.showSize, terminal_));
     }
 
     if (!o_.raw && o_.receiptMode && sender_) {
@@ -347,13 +378,16 @@ void ReceiveRun::display(int n) {
 
     size_t length = static_cast<size_t>(reader_.bodyLength());
     const char* body = reader_.body();
-    writeText(body, length);
+    if (o_.umbox)
+        writeMailboxBody(stdout, body, length);
+    else
+        writeText(body, length);
     if (!o_.separator.empty()) {
         if (length && body[length - 1] != '\n') writeText("\n", 1);
         writeText(o_.separator.c_str(), o_.separator.length());
         writeText("\n", 1);
     }
-    fflush(stdout);
+    if (fflush(stdout) != 0) outputError_ = errno;
 }
 
 int ReceiveRun::deleteMessage(int n, bool announce) {

@@ -137,7 +137,7 @@ class Pop3Test(unittest.TestCase):
                           name)
         self.assertEqual(self.file("Bericht_März.pdf"), expected_parts(raw1)[1][1])
         self.assertEqual(self.file("evil.txt"), b"..dots\r\n.\r\nend\r\n")
-        self.assertTrue((self.out / "img1_example.test").exists())
+        self.assertTrue((self.out / "img1@example.test").exists())  # named by its content id
 
         self.assertIn("2. Café crème\n".encode("latin-1"), stdout)
         self.assertIn(b"caf\xe9", stdout)

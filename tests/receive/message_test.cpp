@@ -2,6 +2,7 @@
 // overwrites, text mode, failed writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -29,6 +30,75 @@ TEST(SafeFileName, MapsUnsafeCharacters) {
     EXPECT_EQ(attachmentFileName("C:\\dir\\..\\x.exe"), "x.exe");
     EXPECT_EQ(attachmentFileName("/abs/path"), "path");
     EXPECT_EQ(attachmentFileName("dir/.."), "");
+}
+
+TEST(SafeFileName, EveryControlByteAndNulIsMapped) {
+    // A NUL must not survive: the file system would end the name there ("evil.txt").
+    EXPECT_EQ(safeFileName(String("evil.txt\0.pdf", 13)), "evil.txt_.pdf");
+    std::string controls;
+    for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
+    controls += '\x7f';
+    EXPECT_EQ(safeFileName(String(controls.data(), controls.size())), std::string(33, '_'));
+    // A part named by its content id keeps the "@"; the cut at "/" and "\\" still applies.
+    EXPECT_EQ(contentIdFileName("img1@example.test"), "img1@example.test");
+    EXPECT_EQ(contentIdFileName("../x/part@host"), "part@host");
+    EXPECT_EQ(contentIdFileName("a\\..\\b@c?d"), "b@c_d");
+    EXPECT_EQ(contentIdFileName(".."), "");
+
+    TempFolder dir;
+    String name(String("evil.txt\0.pdf", 13));
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "x", 1, false, false), kWriteOk);
+    EXPECT_EQ(name, "evil.txt_.pdf");
+    EXPECT_EQ(dir.read("evil.txt_.pdf"), "x");
+    struct stat st;
+    EXPECT_NE(stat(dir.file("evil.txt").c_str(), &st), 0);
+}
+
+TEST(WriteAttachment, PlantedLinksNeverLeadOutside) {
+    TempFolder outside, dir;
+    const std::string victim = outside.put("victim.txt", "precious");
+    const std::string dangling = outside.file("created.txt");
+    ASSERT_EQ(symlink(victim.c_str(), dir.file("a.txt").c_str()), 0);
+    ASSERT_EQ(symlink(dangling.c_str(), dir.file("b.txt").c_str()), 0);
+    ASSERT_EQ(link(victim.c_str(), dir.file("c.txt").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("d.txt").c_str(), 0600), 0);
+    struct stat st;
+    for (const char* planted : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+        SCOPED_TRACE(planted);
+        String name = planted;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(writeAttachment(dir.path.c_str(), name, "EVIL", 4, false, false), kWriteFailed);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.rfind("Could not create attachment file: '" + dir.file(planted) + "'", 0), 0u) << err;
+        // With -unique the planted entry is left alone and a fresh file is made beside it.
+        name = planted;
+        EXPECT_EQ(writeAttachment(dir.path.c_str(), name, "ok", 2, false, true), kWriteOk);
+        EXPECT_EQ(name, String("Copy1_") + planted);
+        EXPECT_EQ(dir.read(name.str()), "ok");
+    }
+    EXPECT_EQ(outside.read("victim.txt"), "precious");
+    EXPECT_NE(lstat(dangling.c_str(), &st), 0);
+    // The planted entries are still what they were: nothing removed them either.
+    ASSERT_EQ(lstat(dir.file("a.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST(WriteAttachment, GeneratedNamesAreUniqueAndNeverReplaceAFile) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; ++i) names.push_back(generatedPartName().str());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+    EXPECT_EQ(names.front()[8], '.');
+
+    TempFolder dir;
+    dir.put("0000ABCD.123", "earlier");
+    MessagePart part;
+    part.data.append("new", 3);
+    part.generatedName = true;
+    String name = "0000ABCD.123";
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), name, part, false, false), kWriteOk);
+    EXPECT_EQ(name, "Copy1_0000ABCD.123");
+    EXPECT_EQ(dir.read("0000ABCD.123"), "earlier");
 }
 
 TEST(WriteAttachment, HostileNamesStayInsideTheFolder) {

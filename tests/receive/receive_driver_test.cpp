@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,9 +15,14 @@
 
 #include "receive/file_mailbox_reader.h"
 #include "receive/header_display.h"
+#include "receive/message_actions.h"
+#include "receive/message_forward.h"
 #include "receive/pop3_reader.h"
+#include "receive/message_parser.h"
 #include "receive/receive_driver.h"
 #include "receive/scripted_transport.h"
+#include "send/scripted_peer.h"
+#include "send/smtp_session.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
@@ -347,6 +353,155 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
     r = runCaptured(o, counting);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(counting.sent().find("QUIT\r\n"), std::string::npos);
+}
+
+TEST(ReceiveDriver, MailboxFormatQuotesFromLines) {
+    TempFolder folder;
+    folder.put("m01.eml", "From: a@example.org\r\nSubject: s\r\n\r\nFrom here\r\n>From there\r\n"
+                          "From\r\nsaid From \r\n>>>From x\r\n");
+    ReceiveOptions o = folderOptions(folder);
+    o.umbox = 1;
+    Outcome r = runCaptured(o);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("\n>From here\r\n>>From there\r\nFrom\r\nsaid From \r\n>>>>From x\r\n"),
+              std::string::npos)
+        << r.out;
+    // Only the separator line begins with "From ".
+    EXPECT_EQ(r.out.find("\nFrom "), std::string::npos) << r.out;
+    o.umbox = 0;
+    EXPECT_NE(runCaptured(o).out.find("\nFrom here\r\n>From there"), std::string::npos);
+
+    // The separator line stays one line of three fields whatever the sender holds.
+    std::string line = mailboxFromLine("x <a\r\nFrom b\x1b@c>", 0);
+    EXPECT_EQ(line, "From a__From_b_@c Thu Jan  1 00:00:00 1970\n");
+}
+
+TEST(ReceiveDriver, ControlCharactersAreShownOnlyToATerminal) {
+    DisplayedHeaders h;
+    h.subject = "Hi\x1b]0;owned\x07\x1b[2J\tthere\x7f";
+    h.from = "a\rb <a@b>";
+    h.to = "t";
+    const std::string plain = formatHeaderLines(h, ReceiveLabels(), false, false);
+    EXPECT_EQ(plain.substr(0, plain.find('\n')), "Hi\x1b]0;owned\x07\x1b[2J\tthere\x7f");
+    EXPECT_NE(plain.find("From: a\rb <a@b>\n"), std::string::npos);
+    const std::string shown = formatHeaderLines(h, ReceiveLabels(), false, false, true);
+    EXPECT_EQ(shown, "Hi^[]0;owned^G^[[2J\tthere^?\nDate: [unknown]\nFrom: a^Mb <a@b>\nTo: t\n");
+}
+
+TEST(ReceiveDriver, ExecQuotesTheTemporaryFilePath) {
+    TempFolder folder;
+    fillFolder(folder, 1);
+    const std::string odd = folder.file("it's a $dir; rm -rf x");
+    ASSERT_EQ(mkdir(odd.c_str(), 0700), 0);
+    ReceiveOptions o = folderOptions(folder);
+    o.workingFolder = odd.c_str();
+    o.execCommand = ("cat > '" + folder.file("got.txt") + "'").c_str();
+    o.remove = 1;
+    Outcome r = runCaptured(o);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(folder.read("got.txt"), "Body 1\r\n");
+    EXPECT_EQ(entries(odd, "qarvel-exec-"), "");
+    EXPECT_EQ(shellQuoted("a'b"), "'a'\\''b'");
+}
+
+TEST(ReceiveDriver, AMessageFileIsReadToItsEndBeforeItGoes) {
+    TempFolder folder;
+    mkdir(folder.file("out").c_str(), 0700);
+    // Never dot-stuffed: a lone "." in the text, an attachment behind it.
+    folder.put("m01.eml", "Subject: saved\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                          "--b\r\n\r\nfirst\r\n.\r\nsecond\r\n"
+                          "--b\r\nContent-Type: application/x-y; name=after.bin\r\n\r\nAFTER\r\n--b--\r\n");
+    ReceiveOptions o = folderOptions(folder);
+    o.extract = 1;
+    o.extractFolder = folder.file("out").c_str();
+    o.remove = 1;
+    Outcome r = runCaptured(o);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("first\r\n.\r\nsecond"), std::string::npos) << r.out;
+    EXPECT_EQ(folder.read("out/after.bin"), "AFTER");
+    EXPECT_EQ(entries(folder.path, "m0"), "");
+}
+
+TEST(ReceiveDriver, PartsBeyondTheLimitMakeTheExtractionFail) {
+    // The parser counts the parts it could not keep (ParserTest covers the limit itself);
+    // the parts it kept are still written, and the extraction as a whole has failed.
+    TempFolder folder;
+    mkdir(folder.file("out").c_str(), 0700);
+    const std::string p = folder.put("m01.eml", kWithAttachment);
+    FileMailboxReader reader;
+    ASSERT_EQ(reader.open(p.c_str(), "", nullptr, 0), 1);
+    reader.setExtract(1);
+    ASSERT_EQ(reader.retrieve(1), 1);
+    reader.message().partsDropped = 3;
+    ReceiveOptions o = folderOptions(folder);
+    o.extractFolder = folder.file("out").c_str();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(extractParts(reader, o), kActionFailed);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "3 parts after the first 1 could not be kept for extraction\n");
+    EXPECT_EQ(folder.read("out/data.bin").size(), 32u);
+}
+
+TEST(ReceiveDriver, ACutTextIsKeptOnTheServer) {
+    // LIST says 30 bytes: the body buffer is 1 MiB, and the text is longer.
+    const std::string text = "Subject: big\r\n\r\n" + std::string(1 << 20, 'x') + "\r\nlast line\r\n";
+    ScriptedTransport<Pop3Reader> pop("+OK ready\r\n+OK\r\n+OK in\r\n+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
+                                      "+OK\r\n" + text + ".\r\n+OK bye\r\n");
+    ReceiveOptions o;
+    o.host = "127.0.0.1";
+    o.port = "110";
+    o.user = "u";
+    o.password = "p";
+    o.remove = 1;
+    Outcome r = runCaptured(o, pop);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("The text of message #1 is larger than 1048576 bytes and was cut; it is kept"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(pop.sent().find("DELE"), std::string::npos) << pop.sent();
+    EXPECT_NE(pop.sent().find("QUIT"), std::string::npos);
+}
+
+TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
+    struct Case {
+        const char* in;
+        const char* out;
+    } cases[] = {{"a\rb", "a\r\nb"}, {"a\nb\n", "a\r\nb\r\n"}, {"a\r\nb\r", "a\r\nb\r\n"},
+                 {"\r\r\n\n", "\r\n\r\n\r\n"}, {"", ""}};
+    for (const Case& c : cases) {
+        std::string out = "x";
+        appendWithCrLf(out, c.in, strlen(c.in));
+        EXPECT_EQ(out, std::string("x") + c.out) << c.in;
+    }
+
+    // A bare CR before "." in a forwarded message would end the data on a server that takes
+    // CR for a line end: it reaches the relay as a line end, and the "." line is guarded.
+    TempFolder folder;
+    folder.put("m01.eml", "From: a@example.org\r\nTo: b@example.org\r\nSubject: s\r\n\r\n"
+                          "one\r.\rtwo\nthree\r\n");
+    ReceiveOptions o = folderOptions(folder);
+    o.relay = "relay.test";
+    o.quiet = 1;
+    FileMailboxReader reader;
+    ScriptedPeer<SmtpSession> relay;
+    relay.replies = "220 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n221 bye\r\n";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int code = runReceive(o, reader, &relay);
+    testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 0) << err;
+    const std::string& sent = relay.sent;
+    size_t data = sent.find("DATA\r\n");
+    ASSERT_NE(data, std::string::npos) << sent;
+    EXPECT_NE(sent.find("\r\n\r\none\r\n..\r\ntwo\r\nthree\r\n", data), std::string::npos) << sent;
+    for (size_t i = data; i < sent.size(); ++i) {
+        if (sent[i] == '\r') {
+            EXPECT_EQ(sent[i + 1], '\n') << i;
+        } else if (sent[i] == '\n') {
+            EXPECT_EQ(sent[i - 1], '\r') << i;
+        }
+    }
 }
 
 } // namespace
