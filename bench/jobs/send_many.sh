@@ -20,14 +20,14 @@ P="\$([ \$RUN = 1 ] && echo $dump_port || echo $port)"
 all_sent="sleep 0.5; n=\$(ls $dumps | grep -c '^[0-9]'); t=\$(grep -l '^payload' $dumps/[0-9]* | wc -l); rm -f $dumps/[0-9]*; echo \"\$n messages, \$t with the text\"; [ \$n = $count ] && [ \$t = $count ]"
 loop() { echo "\$T bash -c \"for i in \\\$(seq $count); do $1 || exit 1; done\""; }
 
-qarvel="\$T '$QARVEL' -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@example.test -s:bench -msg:payload -cnt:$count -q"
+qarvel="\$T '$QARVEL' -esmtp -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@example.test -s:bench -msg:payload -cnt:$count -q"
 qarvel_one="'$QARVEL' -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@example.test -s:bench -msg:payload -q"
 [ "$count" = 1000 ] || note "send_many: $count messages instead of 1000, to keep the whole run short (the loop peers cost about 50 ms a message)."
 # smtp-source writes its own text, so only the count of its messages is checked.
 counted="sleep 0.5; n=\$(ls $dumps | grep -c '^[0-9]'); rm -f $dumps/[0-9]*; echo \"\$n messages\"; [ \$n = $count ]"
 
 # One process, one SMTP session, COUNT transactions.
-tool qarvel "qarvel -cnt:$count" "$qarvel" "$all_sent"
+tool qarvel "qarvel -esmtp -cnt:$count" "$qarvel" "$all_sent" "EHLO like smtp-source; PIPELINING groups each envelope"
 tool smtp-source "smtp-source -d -s 1 -m $count" "\$T smtp-source -d -s 1 -m $count -f alice@example.org -t bob@example.test -S bench 127.0.0.1:$P" "$counted"
 compare send_many "$count in one session" "$work" "$count" msg
 

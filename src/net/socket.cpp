@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -318,6 +319,12 @@ String Socket::localName() {
             return host;
     }
     return localHostName();
+}
+
+void Socket::holdOutput(bool hold) {
+    if (handle_ < 0) return;
+    int on = hold ? 1 : 0;
+    ::setsockopt(handle_, IPPROTO_TCP, TCP_CORK, &on, sizeof on);  // not a stream socket: no effect
 }
 
 int Socket::setMulticastOptions(int ttl, int loop) {

@@ -59,6 +59,10 @@ public:
     // Receives into the free part of the buffer: the count, 0 at end of stream.
     virtual int fill();
 
+    // While held, small sends are gathered into full packets and go out when released: a
+    // group of pipelined commands leaves as one segment instead of waiting on each other.
+    void holdOutput(bool hold);
+
     // select-like wait: above 0 ready, 0 time-out, below 0 error; seconds < 0 waits forever.
     int wait(int seconds, int microseconds, int mode);
     // Host name of the local end (reverse look-up), else the local host name.

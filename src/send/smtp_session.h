@@ -34,7 +34,7 @@ public:
 
     // Extension flags recorded from the EHLO reply.
     struct Extensions {
-        int etrn = 0, dsn = 0, onex = 0, eightBitMime = 0, chunking = 0, startTls = 0;
+        int etrn = 0, dsn = 0, onex = 0, eightBitMime = 0, chunking = 0, startTls = 0, pipelining = 0;
         int authLogin = 0, authPlain = 0, authCramMd5 = 0;
     };
     const Extensions& extensions() const { return ext_; }
@@ -47,8 +47,12 @@ protected:
     virtual bool resetBetweenTransactions() const { return true; }
     // Greets with EHLO (or HELO when ESMTP is off), falling back to HELO on refusal.
     int greet();
-    // One transaction's MAIL FROM.
-    int mailFrom(const String& from, const String& replyTo, const String& errorsTo);
+    // One transaction's MAIL FROM; with wait false it is only sent (a pipelined group).
+    int mailFrom(const String& from, const String& replyTo, const String& errorsTo, bool wait = true);
+    // RSET, MAIL, RCPT and DATA of a one-recipient transaction sent as one group, the replies
+    // judged in order afterwards (a server that offers PIPELINING).
+    int pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
+                          const String& recipient, bool dsn);
     // After the greeting: STARTTLS when -tls is set, then greet again.
     int startTlsIfAsked(const String& host);
 

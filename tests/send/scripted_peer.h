@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/string.h"
 
@@ -20,6 +21,9 @@ public:
     size_t closeAfterBytes = static_cast<size_t>(-1);
     std::string openedHost, openedPort;
     int openResult = 1;
+    // How much had been sent when each reply line was read: shows which commands went out
+    // before their replies were waited for (pipelining).
+    std::vector<size_t> sentAtRead;
 
     int open(const String& host, const String& service) override {
         openedHost += host.str() + ":" + service.str() + " ";
@@ -37,6 +41,7 @@ public:
         return length;
     }
     int readLine(char* buffer, int max) override {
+        sentAtRead.push_back(sent.size());
         if (replies.empty()) return 0;  // the peer closed
         size_t n = replies.find('\n');
         n = n == std::string::npos ? replies.size() : n + 1;

@@ -142,6 +142,52 @@ TEST(SmtpSession, EnvelopeDsnAndEightBit) {
               std::string::npos);
 }
 
+TEST(SmtpSession, PipelinedEnvelopeForOneRecipient) {
+    // A server that offers PIPELINING gets RSET, MAIL, RCPT and DATA of a one-recipient
+    // message as one group: no reply is read until DATA has gone out.
+    Peer s;
+    ASSERT_TRUE(start(s, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n" +
+                             "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
+    size_t greeted = s.sentAtRead.size();
+    ASSERT_EQ(sendSimple(s, "b@x.test"), 1);
+    ASSERT_EQ(sendSimple(s, "c@x.test"), 1);
+    EXPECT_EQ(afterGreeting(s.commandsOnly()),
+              "MAIL FROM:<a@example.org>\nRCPT TO:<b@x.test> NOTIFY=DELAY,FAILURE ORCPT=rfc822;b@x.test\nDATA\n"
+              "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<c@x.test> NOTIFY=DELAY,FAILURE ORCPT=rfc822;c@x.test\nDATA\n");
+    std::string first = s.sent.substr(0, s.sentAtRead[greeted]);
+    EXPECT_TRUE(first.ends_with("\r\nDATA\r\n")) << first;
+    std::string second = s.sent.substr(0, s.sentAtRead[greeted + 4]);
+    EXPECT_TRUE(second.ends_with("RSET\r\nMAIL FROM:<a@example.org>\r\nRCPT TO:<c@x.test> NOTIFY=DELAY,FAILURE ORCPT=rfc822;c@x.test\r\nDATA\r\n")) << second;
+
+    // Refusals keep the reply of the command that failed, as one by one, and every reply of
+    // the group is read, so the session stays in step for QUIT.
+    struct Case {
+        const char* replies;  // to MAIL, RCPT and DATA
+        int skipRefused;
+        const char* reported;
+    } cases[] = {
+        {"550 sender refused\r\n503 no sender\r\n503 no recipients\r\n", 0, "550 sender refused\r\n"},
+        {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", 0, "550 no such user\r\n"},
+        {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", 1, "554 no valid recipients\r\n"},
+        {"250 ok\r\n452 too many\r\n554 no valid recipients\r\n", 0, "554 no valid recipients\r\n"},
+    };
+    for (const Case& c : cases) {
+        Peer p;
+        p.setSkipRefused(c.skipRefused);
+        ASSERT_TRUE(start(p, kEhlo + c.replies + "221 bye\r\n", true));
+        EXPECT_EQ(sendSimple(p, "b@x.test"), -1) << c.replies;
+        EXPECT_STREQ(p.replyLine(), c.reported);
+        EXPECT_EQ(p.quit(), 1) << "QUIT read its own reply";
+    }
+
+    // Two recipients: each RCPT waits for its reply, since a 452 moves the rest on.
+    Peer two;
+    ASSERT_TRUE(start(two, kEhlo + "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
+    greeted = two.sentAtRead.size();
+    ASSERT_EQ(sendSimple(two, "b@x.test, c@x.test"), 1);
+    EXPECT_TRUE(two.sent.substr(0, two.sentAtRead[greeted]).ends_with("MAIL FROM:<a@example.org>\r\n"));
+}
+
 TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     // Limit 2, five recipients: three transactions, the second and third after RSET.
     Peer s;
