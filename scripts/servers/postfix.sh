@@ -2,7 +2,10 @@
 # A private Postfix instance for the sending tests:  postfix.sh start|stop STATE
 # Listens on 127.0.0.1: SMTP_PORT (STARTTLS offered, AUTH PLAIN/LOGIN), SMTP_SUBMIT_PORT (TLS
 # required before AUTH), SMTPS_PORT (implicit TLS), SMTP_LOGIN_PORT (AUTH LOGIN only). Every recipient of every domain is
-# delivered into the Maildir STATE/mail/inbox. SASL user "test", password "secret".
+# delivered into the Maildir STATE/mail/inbox, except: USER@subscribers.test into
+# STATE/mail/subscribers/USER/ (USER one of $subscribers below), list@lists.test into Dovecot's Maildir of "dave" (the list's
+# own mailbox), and USER@bounces.test is accepted and then bounced with a delivery report.
+# SASL user "test", password "secret".
 set -uo pipefail
 action=${1:?usage: postfix.sh start|stop STATE}
 state=${2:?usage: postfix.sh start|stop STATE}
@@ -22,10 +25,19 @@ command -v postfix >/dev/null || { echo "postfix.sh: postfix is not installed (s
 if [ -f "$state/postfix.pid" ] && alive "$(cat "$state/postfix.pid")"; then exit 0; fi
 [ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
 
-mkdir -p "$P/etc/sasl" "$P/queue" "$P/data" "$state/mail/inbox"/{new,cur,tmp}
+mkdir -p "$P/etc/sasl" "$P/queue" "$P/data" "$state/mail/inbox"/{new,cur,tmp} "$state/mail/subscribers"
 chown -R 65534:65534 "$state/mail"
 chown postfix "$P/data"
 echo '/./ OK' > "$P/etc/vdomains"
+subscribers="ann ben cat dan eve fay gus hal"
+: > "$P/etc/vmailbox"
+for u in $subscribers; do
+  echo "/^$u@subscribers\.test\$/ mail/subscribers/$u/" >> "$P/etc/vmailbox"
+  mkdir -p "$state/mail/subscribers/$u"/{new,cur,tmp}
+done
+chown -R 65534:65534 "$state/mail/subscribers"
+printf '%s\n' '/^list@lists\.test$/ dovecot/mail/dave/' '/./ mail/inbox/' >> "$P/etc/vmailbox"
+echo '/@bounces\.test$/ refuse:' > "$P/etc/transport"
 cat > "$P/etc/main.cf" <<CF
 compatibility_level = 3.6
 queue_directory = $P/queue
@@ -46,8 +58,9 @@ alias_database =
 relay_domains =
 mynetworks = 127.0.0.0/8
 virtual_mailbox_domains = regexp:$P/etc/vdomains
-virtual_mailbox_maps = static:inbox/
-virtual_mailbox_base = $state/mail
+virtual_mailbox_maps = regexp:$P/etc/vmailbox
+virtual_mailbox_base = $state
+transport_maps = regexp:$P/etc/transport
 virtual_uid_maps = static:65534
 virtual_gid_maps = static:65534
 message_size_limit = 10240000
@@ -90,6 +103,7 @@ error     unix  -       -       n       -       -       error
 retry     unix  -       -       n       -       -       error
 discard   unix  -       -       n       -       -       discard
 virtual   unix  -       n       n       -       -       virtual
+refuse    unix  -       n       n       -       -       pipe user=nobody argv=/bin/false
 anvil     unix  -       -       n       -       1       anvil
 scache    unix  -       -       n       -       1       scache
 postlog   unix-dgram n  -       n       -       1       postlogd

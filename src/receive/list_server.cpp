@@ -1,8 +1,10 @@
 #include "receive/list_server.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -36,9 +38,17 @@ bool writtenAsText(const MessagePart& part, bool textMode) {
     return textMode || type.compare(0, 4, "text") == 0 || type == "message/rfc822";
 }
 
+// The first value of a header field (the message's own, before any part's), trimmed.
+String topHeader(MailboxReader& reader, const char* name) {
+    std::string_view v = reader.message().header(name).view();
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
+    return String(v);
+}
+
 // Names a contribution for the progress file: its Message-ID, else a digest of what it says.
 String contributionKey(MailboxReader& reader, const String& sender, const String& subject) {
-    std::string id = reader.messageId().str();
+    std::string id = topHeader(reader, "Message-ID").str();
     id.erase(std::remove_if(id.begin(), id.end(), [](char c) { return c == '\r' || c == '\n'; }), id.end());
     if (!id.empty()) return String("message-id " + id);
     std::string all = sender.str() + "\n" + subject.str() + "\n";
@@ -107,10 +117,11 @@ bool ListServer::reply(const String& to, const String& subject, const std::strin
 }
 
 int ListServer::handle(MailboxReader& reader) {
-    String from = reader.sender();
+    // The message's own header lines: a delivery report carries the returned message inside
+    // it, whose From and Subject must not be taken for the report's.
+    String from = topHeader(reader, "From");
     String sender = senderAddress(from);
-    if (sender == "[unknown]") sender = String();
-    String subject = reader.message().subjectText;
+    String subject = topHeader(reader, "Subject");
     switch (judgeListRequest(subject, from, o_.list.manual != 0, o_.list.fetchFolder)) {
     case ListRequest::kHelp:
         return kListHandled;
@@ -251,31 +262,42 @@ int ListServer::index(const String& sender, const String& subject) {
 }
 
 int ListServer::distribute(MailboxReader& reader, const String& sender, const String& subject) {
-    String from = reader.sender();
+    String from = topHeader(reader, "From");
     std::string text(reader.body(), reader.bodyLength());
-    std::vector<String> written;  // the files made here for the attachments
+    // The attachments are passed on under their own names: each is written into a folder of
+    // this run's own (so no file of the same name is ever overwritten) and removed after.
+    std::vector<String> written;
+    std::string folder;
     auto removeWritten = [&] {
         if (sender_) sender_->releaseFiles(false);
         for (const String& f : written) std::remove(f.c_str());
+        if (!folder.empty()) ::rmdir(folder.c_str());
     };
     while (const MessagePart* part = reader.nextPart()) {
         if (part->fileName.empty()) {
             text += "\r\n";
             text += part->data.head(part->size());
-        } else if (o_.list.dropAttachments) {
-            text += "\r\nAttachment deleted: " + part->fileName.str();
-        } else {
-            String file = part->fileName;
-            if (writeAttachment(String(), file, *part, writtenAsText(*part, o_.textMode), true) < 1 ||
-                !sender_) {
-                removeWritten();
-                std::fprintf(stderr, "The contribution '%s' is kept: its attachment '%s' could not be written\n",
-                             subject.c_str(), part->fileName.c_str());
-                return kListStop;
-            }
-            written.push_back(file);
-            sender_->addAttachment(file, attachmentFileName(part->fileName), false);
+            continue;
         }
+        if (o_.list.dropAttachments) {
+            text += "\r\nAttachment deleted: " + part->fileName.str();
+            continue;
+        }
+        if (folder.empty()) {
+            std::string pattern = o_.workingFolder.str() + "/qarvel-list-XXXXXX";
+            if (::mkdtemp(pattern.data())) folder = pattern;
+        }
+        String file = part->fileName;
+        if (folder.empty() || !sender_ ||
+            writeAttachment(String(folder), file, *part, writtenAsText(*part, o_.textMode), true) < 1) {
+            removeWritten();
+            std::fprintf(stderr, "The contribution '%s' is kept: its attachment '%s' could not be written\n",
+                         subject.c_str(), part->fileName.c_str());
+            return kListStop;
+        }
+        String path = String(folder) + "/" + file;
+        written.push_back(path);
+        sender_->addAttachment(path, String(), false);
     }
 
     std::vector<String> all;

@@ -1,0 +1,236 @@
+"""The mailing-list server and batch files against the real servers. Requests reach the list's
+own mailbox (Dovecot user "dave", address list@lists.test) through Postfix; the list run reads
+it over POP3 and answers through Postfix, which delivers into each subscriber's own Maildir
+(USER@subscribers.test) and bounces what goes to USER@bounces.test with a real delivery report.
+What every subscriber received is parsed with Python's email package."""
+import email.policy
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+import uuid
+from email.message import EmailMessage
+
+import qarvel_env as env
+
+MODES = os.environ.get("QARVEL_MODES_BINARY", str(env.SOURCE / "build" / "qarvel-modes"))
+LIST = "list@lists.test"
+SUBSCRIBERS = ["ann", "ben", "cat", "dan", "eve"]
+SMTP = ["-host:127.0.0.1", "-port:" + env.port("SMTP_PORT")]
+
+
+def address(user):
+    return user + "@subscribers.test"
+
+
+def subscriber_dir(user):
+    return env.STATE / "mail" / "subscribers" / user
+
+
+def empty_maildir(path):
+    for sub in ("new", "cur", "tmp"):
+        (path / sub).mkdir(parents=True, exist_ok=True)
+        os.chown(path / sub, env.MAIL_UID, env.MAIL_UID)
+        for p in (path / sub).iterdir():
+            p.unlink()
+
+
+def received(user, count, timeout=20):
+    """The messages in the subscriber's Maildir (parsed), once there are count of them."""
+    deadline = time.time() + timeout
+    while True:
+        files = env.maildir_files(subscriber_dir(user))
+        if len(files) >= count or time.time() >= deadline:
+            return [env.parsed(f) for f in files]
+        time.sleep(0.1)
+
+
+def list_mailbox(count, timeout=20):
+    deadline = time.time() + timeout
+    while True:
+        files = env.maildir_files(env.user_maildir("dave"))
+        if len(files) >= count or time.time() >= deadline:
+            return files
+        time.sleep(0.1)
+
+
+def send(sender, subject, body="hello\n", attachment=None, to=LIST):
+    """Mails a request or contribution to the list through Postfix with qarvel itself."""
+    args = SMTP + ["-from:" + sender, "-to:" + to, "-s:" + subject, "-msg:" + body]
+    if attachment:
+        args.append("-a:" + str(attachment))
+    r = env.run(args)
+    assert r.returncode == 0, r.stderr
+
+
+def attachments(message):
+    """(file name, text) of every attachment."""
+    out = []
+    for p in message.iter_attachments():
+        content = p.get_content()
+        out.append((p.get_filename(), content.decode() if isinstance(content, bytes) else content))
+    return out
+
+
+def body_text(message):
+    part = message.get_body(preferencelist=("plain",))
+    return part.get_content().replace("\r\n", "\n").rstrip("\n") if part else ""
+
+
+class ListServerTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-list-"))
+        self.subscribers = self.tmp / "subscribers.txt"
+        self.fetch = self.tmp / "files"
+        self.fetch.mkdir()
+        (self.fetch / "readme.txt").write_text("Read me first.\n")
+        self.config = self.tmp / "qarvel.txt"
+        self.config.write_text(f"SMTP_PORT {env.port('SMTP_PORT')}\n")
+        env.fill_maildir("dave", [])
+        for user in SUBSCRIBERS:
+            empty_maildir(subscriber_dir(user))
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def list_run(self, expected_messages):
+        list_mailbox(expected_messages)
+        r = subprocess.run([MODES, "--subscribers=" + str(self.subscribers), "-host:127.0.0.1",
+                            "-port:" + env.port("POP3_PORT"), "-user:dave", "-pass:secret",
+                            "-config:" + str(self.config), "-listserv:" + LIST, "-priv",
+                            "-owner:" + LIST, "-fetch:" + str(self.fetch), "-rm", "-quiet"],
+                           capture_output=True, timeout=120, cwd=self.tmp)
+        return r.returncode, r.stdout.decode(), r.stderr.decode()
+
+    def test_subscribe_contribute_unsubscribe_bounce_fetch_cycle(self):
+        # Subscriptions, one of them twice, one from an address whose mail bounces.
+        for user in ("ann", "ben", "cat"):
+            send(address(user), "subscribe")
+        send(address("ann"), "Subscribe")
+        send("gone@bounces.test", "subscribe")
+        code, out, err = self.list_run(5)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(out.splitlines(), [
+            "dave/subscribe: ann@subscribers.test", "dave/subscribe: ben@subscribers.test",
+            "dave/subscribe: cat@subscribers.test", "dave/subscribe (ignored): ann@subscribers.test",
+            "dave/subscribe: gone@bounces.test"])
+        self.assertEqual(self.subscribers.read_text().split(),
+                         [address("ann"), address("ben"), address("cat"), "gone@bounces.test"])
+        replies = received("ann", 2)
+        self.assertEqual([m["Subject"] for m in replies], ["RE: subscribe", "RE: subscribe"])
+        self.assertEqual(replies[0]["From"], LIST)
+        self.assertEqual(body_text(replies[0]),
+                         "To be removed from this list reply to this message with a subject of just 'unsubscribe'")
+        self.assertEqual(body_text(replies[1]), "You are already subscribed!")
+        self.assertEqual(len(received("ben", 1)), 1)
+
+        # The reply to gone@bounces.test came back as a delivery report into the list's mailbox.
+        # A contribution with an attachment, and an unsubscription, follow it.
+        list_mailbox(1)
+        attachment = self.tmp / "agenda.txt"
+        attachment.write_text("1. Welcome\n2. Lunch\n")
+        send(address("ben"), "Weekly news", "Hello list,\n\nsee the agenda.\n", attachment)
+        send(address("cat"), "unsubscribe")
+        code, out, err = self.list_run(3)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(out.splitlines(), [
+            "dave/undelivered (unsubscribed): gone@bounces.test",
+            "dave/distribution: ben@subscribers.test (Weekly news)",
+            "dave/unsubscribe: cat@subscribers.test"])
+        self.assertEqual(self.subscribers.read_text().split(), [address("ann"), address("ben")])
+        self.assertFalse(list(self.tmp.glob("Copy*")), "the attachment copy is removed")
+        for user, before in (("ann", 2), ("ben", 1), ("cat", 1)):
+            news = received(user, before + 1)[before]
+            self.assertEqual(news["Subject"], "Weekly news")
+            self.assertIn(address("ben"), news["From"])
+            self.assertEqual(news["To"], LIST)
+            self.assertEqual(news["Reply-To"], LIST)
+            self.assertNotIn("subscribers.test", news["To"])
+            self.assertIn("see the agenda.", body_text(news))
+            self.assertEqual(attachments(news), [("agenda.txt", "1. Welcome\n2. Lunch\n")])
+        bye = received("cat", 3)[2]
+        self.assertEqual(bye["Subject"], "RE: unsubscribe")
+        self.assertEqual(body_text(bye),
+                         "To be added back to this list reply to this message with a subject of just 'subscribe'")
+
+        # The file index and a file, and a name that climbs out of the folder.
+        send(address("ann"), "index")
+        send(address("ann"), "fetch readme.txt")
+        send(address("ann"), "fetch ../qarvel.txt")
+        code, out, err = self.list_run(3)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(out.splitlines(), [
+            "dave/index: ann@subscribers.test from list@lists.test",
+            "dave/fetch: ann@subscribers.test who readme.txt",
+            "dave/fetch: ann@subscribers.test who ../qarvel.txt"])
+        index, fetched, refused = received("ann", 6)[3:6]
+        self.assertEqual(index["Subject"], "RE: index")
+        lines = body_text(index).splitlines()
+        self.assertEqual(lines[0], "FILE INDEX:")
+        self.assertRegex(lines[2], r"^readme\.txt \.{40}        0K   \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}$")
+        self.assertEqual(body_text(fetched), "OK - 'readme.txt'")
+        self.assertEqual(attachments(fetched),
+                         [("readme.txt", "Read me first.\n")])
+        self.assertEqual(body_text(refused), "SORRY, can't do that: ../qarvel.txt")
+        self.assertEqual(list_mailbox(0, timeout=0), [])
+
+
+class BatchFileTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-batch-"))
+        for user in SUBSCRIBERS:
+            empty_maildir(subscriber_dir(user))
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def test_import_batch_with_a_malformed_message_in_the_middle(self):
+        tag = uuid.uuid4().hex[:8]
+        (self.tmp / "report.csv").write_text("a,b\n1,2\n")
+        batch = (f"From: ann@subscribers.test\nTo: ben@subscribers.test\nCc: cat@subscribers.test\n"
+                 f"Subject: first {tag}\nImportance: high\nContents:\nOne.\n"
+                 f"File Item: {self.tmp / 'report.csv'}\nMessage:\n"
+                 f"From: ann@subscribers.test\nSubject: lost {tag}\nContents:\nNo recipient.\nMessage:\n"
+                 f"From: dan@subscribers.test\nTo: eve@subscribers.test, ben@subscribers.test\n"
+                 f"Subject: third {tag}\nContents:\nThree.\n")
+        (self.tmp / "batch.txt").write_text(batch)
+        r = subprocess.run([MODES, "--import"] + SMTP + ["-file:" + str(self.tmp / "batch.txt")],
+                           capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr.decode().splitlines(), ["Missing to address, line: 14"])
+        ben = received("ben", 2)
+        self.assertEqual(sorted(m["Subject"] for m in ben), [f"first {tag}", f"third {tag}"])
+        first = next(m for m in ben if m["Subject"].startswith("first"))
+        self.assertEqual(first["Importance"], "High")
+        self.assertEqual(first["Cc"], "cat@subscribers.test")
+        self.assertEqual(attachments(first),
+                         [("report.csv", "a,b\n1,2\n")])
+        self.assertEqual([m["Subject"] for m in received("cat", 1)], [f"first {tag}"])
+        self.assertEqual([m["Subject"] for m in received("eve", 1)], [f"third {tag}"])
+        self.assertEqual(body_text(received("eve", 1)[0]), "Three.")
+
+    def test_recipients_from_headers_each_message_on_its_own(self):
+        tag = uuid.uuid4().hex[:8]
+        text = (f"From: Dan <dan@subscribers.test>\nTo: ann@subscribers.test,\n\tben@subscribers.test\n"
+                f"Bcc: cat@subscribers.test\nSubject: one {tag}\nMessage-ID: <one-{tag}@x>\n\nFirst text.\n.\n"
+                f"From: dan@subscribers.test\nTo: gone@bounces.test\nSubject: two {tag}\n\nSecond.\n.\n"
+                f"From: dan@subscribers.test\nTo: eve@subscribers.test\nSubject: three {tag}\n\nThird.\n")
+        r = env.run(SMTP + ["-t"], input=text)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode().count("Sent "), 3)
+        for user in ("ann", "ben", "cat"):
+            one = received(user, 1)
+            self.assertEqual([m["Message-ID"] for m in one], [f"<one-{tag}@x>"], user)
+            self.assertEqual(body_text(one[0]), "First text.")
+        self.assertEqual([m["Subject"] for m in received("eve", 1)], [f"three {tag}"])
+        # The bounce goes back to the sender; nothing else reached dan.
+        report = received("dan", 1)
+        self.assertEqual(len(report), 1)
+        self.assertIn("gone@bounces.test", report[0].as_string())
+
+
+if __name__ == "__main__":
+    unittest.main()
