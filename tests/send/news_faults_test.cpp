@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"DropInTheArticle",
               {kGreeting, expect("POST"), send("340 go\r\n"), expect("Newsgroups:"), reset()},
               {},
-              "Could not send:  error= ",
+              "Could not send:  error= -10054\nStatus: \n",
               10},
         Fault{"SilentGreeting", {stall(15000)}, {"-tmo:2"}, "Could not connect to server: 127.0.0.1:", 6},
         Fault{"SilentAfterTheArticle",
