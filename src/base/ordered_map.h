@@ -28,7 +28,10 @@ class BasicOrderedMap {
 
 public:
     explicit BasicOrderedMap(bool locked = false) : locked_(locked) {
-        std::srand(static_cast<unsigned>(std::time(nullptr)) | 1u);
+        // Seeded once: a document makes one map per element with attributes, and reseeding
+        // costs more than the map.
+        static const bool seeded = (std::srand(static_cast<unsigned>(std::time(nullptr)) | 1u), true);
+        (void)seeded;
     }
     ~BasicOrderedMap() { clear(); }
     BasicOrderedMap(const BasicOrderedMap&) = delete;
