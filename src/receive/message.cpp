@@ -293,7 +293,9 @@ public:
     // fresh is set. fileName is updated to the name used. Prints the error and returns null
     // when the file cannot be created.
     FILE* create(const String& directory, String& fileName, bool fresh) {
-        String wanted = attachmentFileName(fileName);
+        // The writer's own check, whatever the caller did: the cut and the byte map ("@" may
+        // stay, as a name taken from a content id keeps it).
+        String wanted = contentIdFileName(fileName);
         if (wanted.empty()) wanted = "_";
         String name = wanted;
         path_ = joinPath(directory, name).str();

@@ -45,7 +45,9 @@ def message(subject, sender="Sender <sender@example.test>", body="hello\n", atta
 
 
 def left_on_server(user):
-    return len(env.maildir_files(env.user_maildir(user)))
+    """The subjects of the messages still in the user's Maildir, in mailbox order: a fault that
+    deletes the wrong message leaves the same count, not the same subjects."""
+    return [str(env.parsed(p)["Subject"]) for p in env.maildir_files(env.user_maildir(user))]
 
 
 class ReceiveTest(unittest.TestCase):
@@ -66,7 +68,7 @@ class ReceiveTest(unittest.TestCase):
         self.assertIn("From: Sender <sender@example.test>\n", out)
         self.assertIn("Deleted message #1\n", out)
         self.assertEqual((folder / "data.bin").read_bytes(), data)
-        self.assertEqual(left_on_server("bob"), 0)
+        self.assertEqual(left_on_server("bob"), [])
 
     def test_five_hundred_messages_a_range_and_fast_deletion(self):
         env.fill_maildir("carol", [message(f"Number {i:03d}", sender=f"s{i}@example.test")
@@ -78,14 +80,17 @@ class ReceiveTest(unittest.TestCase):
         out, _ = text(pop3("carol", "-br", "-msg:3", "-first:2"))
         self.assertEqual([l for l in out.splitlines() if ". Number" in l],
                          ["1. Number 003", "2. Number 004", "3. Number 005"])
-        self.assertEqual(left_on_server("carol"), 500)
-        # Fast deletion: no output, nothing retrieved, every message in the range gone.
-        r = pop3("carol", "-rm", "-br", "-q", "-msg:1", "-first:99")
+        numbers = [f"Number {i:03d}" for i in range(1, 501)]
+        self.assertEqual(left_on_server("carol"), numbers)
+        # Fast deletion: no output, nothing retrieved, every message in the range gone and
+        # the ones on either side of it kept.
+        r = pop3("carol", "-rm", "-br", "-q", "-msg:3", "-first:101")  # 3 up to 3 + 101
         self.assertEqual((r.returncode, r.stdout), (0, b""))
-        self.assertEqual(left_on_server("carol"), 400)
+        self.assertEqual(left_on_server("carol"), numbers[:2] + numbers[104:])
 
     def test_failed_extraction_keeps_the_message(self):
-        env.fill_maildir("dave", [message("Keep me", attachment=("big.bin", os.urandom(200000)))])
+        env.fill_maildir("dave", [message("Small", attachment=("small.bin", b"s" * 100)),
+                                  message("Keep me", attachment=("big.bin", os.urandom(200000)))])
         folder = self.tmp / "out"
         folder.mkdir()
 
@@ -97,14 +102,25 @@ class ReceiveTest(unittest.TestCase):
         r = subprocess.run([env.BINARY] + POP3 + ["-user:dave", "-extract:" + str(folder), "-rm"],
                            capture_output=True, timeout=60, env=full, preexec_fn=small_files)
         self.assertEqual(r.returncode, 1, r.stderr)
-        self.assertIn(b"message #1", r.stderr)
-        self.assertNotIn(b"Deleted message #1", r.stdout)
-        self.assertEqual(left_on_server("dave"), 1)
+        self.assertIn(b"message #2", r.stderr)
+        self.assertIn(b"Deleted message #1", r.stdout)
+        self.assertNotIn(b"Deleted message #2", r.stdout)
+        self.assertEqual(left_on_server("dave"), ["Keep me"])
+        self.assertEqual((folder / "small.bin").read_bytes(), b"s" * 100)
         self.assertFalse((folder / "big.bin").exists())
         # A folder that is not there: the same.
         r = pop3("dave", "-extract:" + str(self.tmp / "missing"), "-rm")
         self.assertEqual(r.returncode, 1)
-        self.assertEqual(left_on_server("dave"), 1)
+        self.assertEqual(left_on_server("dave"), ["Keep me"])
+
+    def test_output_that_cannot_be_written_keeps_every_message(self):
+        env.fill_maildir("dave", [message("First"), message("Second")])
+        with open("/dev/full", "wb") as full:
+            r = subprocess.run([env.BINARY] + POP3 + ["-user:dave", "-rm"], stdout=full,
+                               stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Could not write message #1 to standard output", r.stderr)
+        self.assertEqual(left_on_server("dave"), ["First", "Second"])
 
     def test_exec_failure_is_reported_and_the_message_kept(self):
         env.fill_maildir("alice", [message("One", body="first\n"), message("Two", body="second\n")])
@@ -113,7 +129,7 @@ class ReceiveTest(unittest.TestCase):
         out, err = text(r := pop3("alice", "-exec:" + script, "-rm"))
         self.assertEqual(r.returncode, 1)
         self.assertIn("message #2 exited with code 3", err)
-        self.assertEqual(left_on_server("alice"), 1)
+        self.assertEqual(left_on_server("alice"), ["Two"])
         self.assertEqual(list(pathlib.Path(tempfile.gettempdir()).glob("qarvel-exec-*")), [])
 
     def test_forwarding_and_read_receipts_reach_postfix(self):

@@ -46,6 +46,9 @@ TEST(SafeFileName, EveryControlByteAndNulIsMapped) {
     EXPECT_EQ(contentIdFileName(".."), "");
 
     TempFolder dir;
+    String cid = "img1@example.test";
+    ASSERT_EQ(writeAttachment(dir.path.c_str(), cid, "i", 1, false, false), kWriteOk);
+    EXPECT_EQ(dir.read("img1@example.test"), "i");
     String name(String("evil.txt\0.pdf", 13));
     ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "x", 1, false, false), kWriteOk);
     EXPECT_EQ(name, "evil.txt_.pdf");
