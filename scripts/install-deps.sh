@@ -13,6 +13,8 @@ packages=(
   inn2
   # web server and forward proxy for the HTTP client
   lighttpd lighttpd-mod-openssl tinyproxy
+  # the browser that drives the web-mail site
+  chromium chromium-driver python3-selenium
   # XML second opinions, the datagram peer, the multicast namespace and ICMP traffic
   libxml2-utils xmlstarlet socat iproute2 iputils-ping
 )

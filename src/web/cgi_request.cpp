@@ -8,6 +8,7 @@
 
 #include "receive/message.h"
 #include "run/activity.h"
+#include "run/config_file.h"
 #include "run/process.h"
 #include "run/settings.h"
 #include "web/web_routines.h"
@@ -214,6 +215,9 @@ const CgiOption kCgiOptions[] = {
     {"-noatt", Kind::kSwitch, [](Context& c, const String&) { c.request.noAttachments = 1; }},
     {"-upload", Kind::kSwitch, [](Context& c, const String&) { c.s.uploadMode = 1; c.request.upload = 1; }},
     {"-config", Kind::kSwitch, [](Context& c, const String&) {
+        // A web server passes the query as one argument, so the entry's scan never saw this
+        // switch: the site's servers and ports are read here.
+        if (!c.objects.configRequested) readConfigMain(c.objects.configFile, c.s, c.objects);
         c.request.configRead = 1;
         c.objects.configRequested = 1;
         readPageTemplate(c.s, c.objects);
