@@ -42,6 +42,7 @@ HTML
 {
   echo "POP3_PORT $POP3_PORT"
   echo "SMTP_PORT $SMTP_PORT"
+  echo "ESMTP"
   echo "QARVEL_PATH $w/files"
 } > "$w/qarvel.txt"
 : > "$w/users"

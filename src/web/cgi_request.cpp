@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "receive/message.h"
 #include "run/activity.h"
@@ -17,6 +18,7 @@ namespace qarvel {
 
 void CgiRequest::release() {
     if (!uploadPath.empty()) std::remove(uploadPath.c_str());
+    if (!uploadFolder.empty()) rmdir(uploadFolder.c_str());
     *this = CgiRequest();
 }
 

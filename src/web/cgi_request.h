@@ -24,7 +24,8 @@ struct CgiRequest {
     String getFile;                  // -get: a file of the user's attachment folder
     FormStore form;
     String uploadPath;               // the saved upload, removed when the request ends
-    String uploadName;               // the name the browser gave it
+    String uploadName;               // the name the browser gave it, made safe
+    String uploadFolder;             // the upload's own folder inside the files folder
     long long uploadLimit = kDefaultUploadLimit;
     int refused = 0;                 // the body was refused (too large, malformed)
 

@@ -155,20 +155,27 @@ int readMultipart(FILE* in, long long contentLength, const String& folder, CgiRe
         if (!disposition) return kFormMalformed;
         const bool isFile = line.empty() && !fileName.empty() && request.uploadPath.empty();
         if (isFile) {
-            std::string path = folder.str() + "/qarvel-upload-XXXXXX";
-            const int fd = mkstemp(path.data());
-            if (fd < 0) return kFormMalformed;
-            FILE* out = fdopen(fd, "wb");
+            // The upload keeps its own name (the attachment is called so), in a folder of its
+            // own that no other request shares.
+            std::string place = folder.str() + "/qarvel-upload-XXXXXX";
+            if (!mkdtemp(place.data())) return kFormMalformed;
+            request.uploadFolder = String(place);
+            String safe = attachmentFileName(String(fileName));
+            if (safe.empty() || safe.length() > 248) safe = ".uploaded_file";
+            const std::string path = place + "/" + safe.str();
+            FILE* out = std::fopen(path.c_str(), "wbx");
             const bool whole = out && source.readUntil(delimiter, [out](const char* data, size_t length) {
                 return std::fwrite(data, 1, length, out) == length;
             });
             const bool closed = out && std::fclose(out) == 0;
             if (!whole || !closed) {
                 std::remove(path.c_str());
+                rmdir(place.c_str());
+                request.uploadFolder = String();
                 return kFormMalformed;
             }
             request.uploadPath = String(path);
-            request.uploadName = attachmentFileName(String(fileName));
+            request.uploadName = safe;
             request.form.add(String(name), request.uploadPath);
             request.form.add("qarvel_filename", request.uploadPath);
             request.form.add("qarvel_mimetype", String(type));

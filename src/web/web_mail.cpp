@@ -86,8 +86,7 @@ int readCgiBody(Settings& s, ProcessObjects& objects) {
     if (request.upload) result = readMultipart(stdin, 0, objects.workingFolder, request);
     if (result == kFormOk) result = readForm(stdin, s, objects, request);
     if (result == kFormOk) return 1;
-    if (!request.uploadPath.empty()) std::remove(request.uploadPath.c_str());
-    request.uploadPath = String();
+    request.release();
     writeRefusal(stdout, result, request.uploadLimit);
     return 0;
 }

@@ -107,8 +107,10 @@ TEST(FormReader, MultipartFieldsAndUpload) {
     CgiRequest& r = cgiRequest();
     ASSERT_FALSE(r.uploadPath.empty());
     EXPECT_EQ(r.uploadName.str(), "report_1.bin");
-    EXPECT_EQ(r.uploadPath.directoryPart().str(), f.folder.path);
-    EXPECT_TRUE(f.folder.read(r.uploadPath.filePart().str()) == data);
+    // Saved under its own safe name, in a folder of its own inside the files folder.
+    EXPECT_EQ(r.uploadPath.filePart().str(), "report_1.bin");
+    EXPECT_EQ(r.uploadPath.directoryPart().directoryPart().str(), f.folder.path);
+    EXPECT_TRUE(f.folder.read(r.uploadPath.str().substr(f.folder.path.size() + 1)) == data);
     EXPECT_EQ(r.form.value("qarvel_mimetype")->str(), "application/octet-stream");
     EXPECT_EQ(r.form.value("filename")->str(), r.uploadPath.str());
 
