@@ -1,0 +1,155 @@
+"""The web-mail site in a real browser (headless Chromium through Selenium) in front of
+lighttpd, Dovecot and Postfix: log in, list, open a message, download its attachment, compose
+with an upload, reply, forward and delete. A message whose subject is a script shows as text
+and runs nothing. Screenshots go to STATE/webmail/screens."""
+import base64
+import os
+import pathlib
+import shutil
+import sys
+import time
+
+import qarvel_env as q
+from selenium import webdriver
+from selenium.common.exceptions import NoAlertPresentException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+PORT = int(q.port("WEBMAIL_PORT"))
+BASE = f"http://127.0.0.1:{PORT}"
+SCREENS = q.STATE / "webmail" / "screens"
+DOWNLOADS = q.STATE / "webmail" / "downloads"
+ATTACHMENT = bytes(range(256)) * 64
+TAG = "browser-" + os.urandom(4).hex()
+
+HOSTILE = ("From: Mallory <mallory@example.com>\nTo: test@localhost\nSubject: <script>alert(1)</script> "
+           + TAG + "\nDate: Mon, 7 Dec 2026 10:00:00 +0000\n\nHi <img src=x onerror=alert(2)>\n")
+WITH_FILE = ("From: Alice <alice@example.com>\nTo: test@localhost\nSubject: Quarterly report\n"
+             "Date: Mon, 7 Dec 2026 11:30:00 +0000\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=XX\n\n"
+             "--XX\nContent-Type: text/plain\n\nHello,\n\nthe figures are attached.\n\nAlice\n--XX\n"
+             "Content-Type: application/octet-stream; name=\"figures.bin\"\n"
+             "Content-Disposition: attachment; filename=\"figures.bin\"\nContent-Transfer-Encoding: base64\n\n"
+             + base64.encodebytes(ATTACHMENT).decode() + "--XX--\n")
+
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def no_alert(d, where):
+    try:
+        d.switch_to.alert
+        check(False, "a script ran on the " + where)
+    except NoAlertPresentException:
+        pass
+
+
+def button(d, label, index=0):
+    return d.find_elements(By.XPATH, f"//input[@type='submit' and @value='{label}']")[index]
+
+
+def wait_text(d, text, timeout=20):
+    WebDriverWait(d, timeout).until(lambda x: text in x.page_source)
+
+
+def shot(d, name):
+    d.save_screenshot(str(SCREENS / name))
+
+
+def main():
+    for folder in (SCREENS, DOWNLOADS):
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+    q.fill_maildir("test", [HOSTILE, WITH_FILE])
+    options = webdriver.ChromeOptions()
+    for a in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--window-size=1100,900"):
+        options.add_argument(a)
+    options.add_experimental_option("prefs", {"download.default_directory": str(DOWNLOADS),
+                                              "download.prompt_for_download": False})
+    d = webdriver.Chrome(service=Service(executable_path="/usr/bin/chromedriver"), options=options)
+    d.set_page_load_timeout(60)
+    try:
+        d.get(BASE + "/")
+        d.find_element(By.ID, "user").send_keys("test")
+        d.find_element(By.ID, "pass").send_keys("secret")
+        d.find_element(By.ID, "go").click()
+        wait_text(d, "Quarterly report")
+        no_alert(d, "list page")
+        body = d.find_element(By.TAG_NAME, "body").text
+        check("<script>alert(1)</script> " + TAG in body, "the hostile subject shows as text")
+        check(len(d.find_elements(By.TAG_NAME, "script")) == 0, "no script element on the list page")
+        shot(d, "mailbox.png")
+
+        button(d, "View...", 1).click()
+        wait_text(d, "figures.bin")
+        no_alert(d, "message page")
+        shot(d, "message.png")
+        d.find_element(By.PARTIAL_LINK_TEXT, "figures.bin").click()
+        target = DOWNLOADS / "figures.bin"
+        deadline = time.time() + 20
+        while time.time() < deadline and not (target.exists() and target.stat().st_size == len(ATTACHMENT)):
+            time.sleep(0.2)
+        check(target.exists() and target.read_bytes() == ATTACHMENT, "downloaded attachment bytes")
+
+        # Compose with an upload.
+        upload = DOWNLOADS / "plan.bin"
+        upload.write_bytes(os.urandom(30000))
+        button(d, "Compose...").click()
+        wait_text(d, "qarvel_subject")
+        d.find_element(By.NAME, "qarvel_to").send_keys("bob@localhost")
+        d.find_element(By.NAME, "qarvel_subject").send_keys("compose " + TAG)
+        d.find_element(By.NAME, "qarvel_data").send_keys("Hello Bob,\nthe plan is attached.\n")
+        d.find_element(By.NAME, "filename").send_keys(str(upload))
+        shot(d, "compose.png")
+        button(d, "Send").click()
+        wait_text(d, "Sent ")
+        found = q.inbox_with("compose " + TAG)
+        check(len(found) == 1, "composed message in Postfix's inbox")
+        if found:
+            parts = [p for p in q.parsed(found[0]).walk() if p.get_filename()]
+            check(len(parts) == 1 and parts[0].get_filename() == "plan.bin"
+                  and parts[0].get_payload(decode=True) == upload.read_bytes(), "uploaded file attached")
+
+        # Reply to the hostile message, forward the report.
+        d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+        button(d, "Reply...", 0).click()
+        wait_text(d, "qarvel_subject")
+        no_alert(d, "reply form")
+        subject = d.find_element(By.NAME, "qarvel_subject").get_attribute("value")
+        check(subject == "RE: <script>alert(1)</script> " + TAG, f"reply subject {subject!r}")
+        check(d.find_element(By.NAME, "qarvel_to").get_attribute("value") == "mallory@example.com", "reply recipient")
+        button(d, "Send").click()
+        wait_text(d, "Sent ")
+        check(len(q.inbox_with("RE: <script>alert(1)</script> " + TAG)) == 1, "reply in Postfix's inbox")
+
+        d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+        button(d, "Forward...", 1).click()
+        wait_text(d, "qarvel_subject")
+        d.find_element(By.NAME, "qarvel_to").send_keys("carol@localhost")
+        subject = d.find_element(By.NAME, "qarvel_subject")
+        subject.send_keys(" " + TAG)
+        button(d, "Send").click()
+        wait_text(d, "Sent ")
+        forwarded = q.inbox_with("Fwd: Quarterly report " + TAG)
+        check(len(forwarded) == 1 and "the figures are attached" in forwarded[0].read_text(errors="replace"),
+              "forwarded message in Postfix's inbox")
+
+        # Delete the first message: the page goes back to the list by itself.
+        d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+        button(d, "Delete", 0).click()
+        wait_text(d, "Deleted message #1")
+        WebDriverWait(d, 20).until(lambda x: len(x.find_elements(By.XPATH, "//input[@value='View...']")) == 1)
+        check(TAG not in d.find_element(By.TAG_NAME, "body").text, "deleted message gone from the list")
+        shot(d, "after-delete.png")
+    finally:
+        d.quit()
+
+
+main()
+print("failures:", len(failures))
+sys.exit(1 if failures else 0)
