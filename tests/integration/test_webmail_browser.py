@@ -9,6 +9,14 @@ import shutil
 import sys
 import time
 
+try:
+    import selenium  # noqa: F401
+except ImportError:
+    # Debian's Selenium package belongs to the system's Python.
+    if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
 import qarvel_env as q
 from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException
