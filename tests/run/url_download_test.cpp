@@ -1,0 +1,93 @@
+// -url: through the option parser against a scripted web server: the settings given before it
+// shape the request (POST body, Destination, Referer, credentials), the download becomes an
+// attachment under its local name, and a failure is warned about, counted and leaves no file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run/command_line.h"
+#include "run/process.h"
+#include "run/settings.h"
+#include "support/scripted_server.h"
+#include "support/temp_folder.h"
+
+namespace qarvel {
+namespace {
+
+using test::ScriptedServer;
+using test::TempFolder;
+
+struct Parsed {
+    Settings s;
+    ProcessObjects objects;
+};
+
+void parse(Parsed& p, std::vector<std::string> args, const char* dest = "") {
+    resetSettings(p.s, true);
+    p.s.dest = dest;
+    std::vector<const char*> argv{"qarvel"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    parseCommandLine(static_cast<int>(argv.size()), const_cast<char**>(argv.data()), p.s, p.objects);
+}
+
+TEST(UrlDownload, PostWithDestinationBecomesANamedAttachment) {
+    const std::string body = "name=value";
+    ScriptedServer server({test::expectUntil("\r\n"), test::receive(body.size()),
+                           test::send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nsaved")});
+    TempFolder folder;
+    Parsed p;
+    parse(p,
+          {"-extract:" + folder.path, "-msg:" + body, "-post:no such file", "-referer:http://r/",
+           "-url:http://127.0.0.1:" + server.portText() + "/form?a=1|result.txt"},
+          "http://127.0.0.1/target");
+    std::string sent = server.finish();
+    EXPECT_EQ(0u, sent.find("POST /form?a=1 HTTP/1.0\r\nReferer: http://r/\r\n")) << sent;
+    EXPECT_NE(std::string::npos, sent.find("Destination: http://127.0.0.1/target\r\n"
+                                           "Content-Type: text/plain\r\nContent-Length: 10\r\n"));
+    EXPECT_EQ(body, sent.substr(sent.size() - body.size()));
+    EXPECT_EQ("saved", folder.read("result.txt"));
+    EXPECT_EQ(0, p.s.missingAttachments);
+    ASSERT_EQ(1u, p.objects.attachments.size());
+    EXPECT_EQ(folder.file("result.txt"), p.objects.attachments[0].path.str());
+    EXPECT_EQ(1u, p.s.attachments.count());
+}
+
+TEST(UrlDownload, FailureIsWarnedCountedAndKeepsAnOlderFile) {
+    ScriptedServer server({test::expectUntil("\r\n"),
+                           test::send("HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")});
+    TempFolder folder;
+    folder.put("page.html", "older file");
+    Parsed p;
+    const std::string url = "http://127.0.0.1:" + server.portText() + "/dir/page.html?q=1";
+    testing::internal::CaptureStderr();
+    parse(p, {"-extract:" + folder.path, "-url:" + url});
+    std::string err = testing::internal::GetCapturedStderr();
+    server.finish();
+    EXPECT_EQ("WARNING: URL '" + url + "' does not exist! (404 NOT FOUND)\n", err);
+    EXPECT_EQ(1, p.s.missingAttachments);
+    EXPECT_TRUE(p.objects.attachments.empty());
+    EXPECT_EQ("older file", folder.read("page.html"));
+}
+
+TEST(UrlDownload, OtherSchemesAreNotFetchedAndNamesStayInTheirFolder) {
+    TempFolder folder;
+    Parsed p;
+    testing::internal::CaptureStderr();
+    parse(p, {"-extract:" + folder.path, "-url:ftp://127.0.0.1/x.txt"});
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+    EXPECT_EQ(0, p.s.missingAttachments);
+    EXPECT_TRUE(p.objects.attachments.empty());
+
+    ScriptedServer server({test::expectUntil("\r\n"),
+                           test::send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    parse(p, {"-extract:" + folder.path,
+              "-url:http://127.0.0.1:" + server.portText() + "/x|..\\..\\up.txt"});
+    server.finish();
+    EXPECT_EQ("ok", folder.read("up.txt"));
+    ASSERT_EQ(1u, p.objects.attachments.size());
+    EXPECT_EQ(folder.file("up.txt"), p.objects.attachments[0].path.str());
+}
+
+}  // namespace
+}  // namespace qarvel
