@@ -90,9 +90,11 @@ int runBatch(SenderSession& sender, const std::string& text, BatchOptions& o, in
     BatchFileReader reader(text, o.layout, !o.relayHost.empty(), o.book);
     BatchMessage m;
     int handled = 0;
+    int seen = 0;
     // A session the run opened before the batch is opened again when a message loses it.
     const bool sessionGiven = sender.openCount > 0;
     while (reader.next(m)) {
+        ++seen;
         if (!o.to.empty()) {
             m.to = o.to;
             m.cc = String();
@@ -143,6 +145,7 @@ int runBatch(SenderSession& sender, const std::string& text, BatchOptions& o, in
         if (routed && sender.openCount > 0) sender.disconnect();
         if (sent) ++handled;
     }
+    if (seen == 0) std::fputs("No message in the message text\n", stderr);
     return handled;
 }
 

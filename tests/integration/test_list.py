@@ -231,6 +231,24 @@ class BatchFileTest(unittest.TestCase):
         self.assertEqual(len(report), 1)
         self.assertIn("gone@bounces.test", report[0].as_string())
 
+    def test_each_message_routed_to_the_exchangers_on_its_own(self):
+        # -probe: turns direct delivery on (and asks without sending); its address is the
+        # command-line recipient, so it replaces every message's To.
+        resolv = self.tmp / "resolv.conf"
+        resolv.write_text(f"nameserver {env.port('DNS_ADDR')}\n")
+        batch = self.tmp / "batch.txt"
+        batch.write_text("From: a@x.org\nTo: one@y.test\nSubject: s1\n\nbody\n.\nFrom: a@x.org\nTo: two@y.test\n\nbody\n")
+        r = env.run(["-probe:someone@deliver.test", "-port:" + env.port("MX_PORT"), "-t", "-file:" + str(batch)],
+                    env={"QARVEL_RESOLV_CONF": str(resolv)}, timeout=120)
+        out, err = r.stdout.decode(), r.stderr.decode()
+        self.assertEqual(r.returncode, 0, err)
+        # Every message looks its exchangers up again and falls back past the refusing one.
+        self.assertEqual(err.count("Trying " + env.port("DNS_ADDR")), 2, err)
+        self.assertEqual(err.count(f"Could not connect to server: 127.0.0.41:{env.port('MX_PORT')}, error= -10061"), 2)
+        self.assertEqual([l for l in out.splitlines() if l.startswith("MX server")],
+                         ["MX server (10) = '127.0.0.41'", "MX server (20) = '127.0.0.42'"] * 2)
+        self.assertEqual(out.count("to 'someone@deliver.test'"), 2)
+
 
 if __name__ == "__main__":
     unittest.main()
