@@ -41,6 +41,7 @@ User <input id=user type=text name="-user"> Password <input id=pass type=passwor
 HTML
 {
   echo "POP3_PORT $POP3_PORT"
+  echo "IMAP_PORT $IMAP_PORT"
   echo "SMTP_PORT $SMTP_PORT"
   echo "ESMTP"
   echo "QARVEL_PATH $w/files"

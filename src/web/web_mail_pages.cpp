@@ -36,9 +36,36 @@ bool WebMailPages::serveAfterLogin(MailboxReader&) {
     return true;
 }
 
-void WebMailPages::showMailbox(int, MailboxReader&) {
+void WebMailPages::showMailbox(int count, MailboxReader& reader) {
+    if (session_.imap) writeFolderBar(count, reader);
     std::fputs("<table border=0 width=100%>\n", out_);
     tableOpen_ = true;
+}
+
+void WebMailPages::writeFolderBar(int count, MailboxReader& reader) {
+    const String current = session_.mbox.empty() ? String("INBOX") : session_.mbox;
+    std::string options;
+    if (reader.listFolders("*", 0) > 0) {
+        String name;
+        while (reader.nextFolderName(name) > 0) {
+            options += "<option" + std::string(name == current ? " selected" : "") + ">" +
+                       htmlEscape(name).str() + "</option>";
+        }
+    }
+    const std::string link = sessionLink(session_);
+    const std::string hidden = hiddenFields(session_);
+    std::fprintf(out_, "<center><table border=0 cols=3 width=100%%><tr valign=middle>"
+                       "<form method=post action=\"%s&-post&-imap&-br&-html\"><td align=left>%s"
+                       "<select name=qarvel_mbox>%s</select>&nbsp;<input type=submit value=\"%s\"></td></form>",
+                 link.c_str(), hidden.c_str(), options.c_str(), htmlEscape(session_.labels.folder).c_str());
+    std::fprintf(out_, "<td align=center><b><nowrap>%s %d %s (%llu bytes)</nowrap></b></td>",
+                 htmlEscape(session_.labels.thereAre).c_str(), count,
+                 htmlEscape(session_.labels.messagesWaiting).c_str(),
+                 static_cast<unsigned long long>(reader.currentSize()));
+    std::fprintf(out_, "<form method=post action=\"%s&-post&-imap&-br&-html\"><td align=right>%s"
+                       "<input type=submit value=\"%s\"> <input type=text name=qarvel_create size=15>",
+                 link.c_str(), hidden.c_str(), htmlEscape(session_.labels.create).c_str());
+    std::fputs("</td></form></tr></table></center></br>\n", out_);
 }
 
 String WebMailPages::fromAddress() const {

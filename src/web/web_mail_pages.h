@@ -29,6 +29,8 @@ public:
 
 private:
     void saveAttachments(MailboxReader& reader);
+    // IMAP: the folder selector, the message count and the create field.
+    void writeFolderBar(int count, MailboxReader& reader);
     String fromAddress() const;
 
     PageSession session_;

@@ -106,6 +106,13 @@ def test_pages():
     check(headers.get("content-disposition") == 'attachment; filename="report.bin"', "download disposition")
     check(headers.get("content-type") == 'application/octet-stream; name="report.bin"', "download type")
 
+    # IMAP: the folder bar with the folder selector and the count; the folder travels URL-encoded.
+    _, _, text = page("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-imap&-mbox:INBOX&-user:test&-pass:secret&-br&-html")
+    check("<select name=qarvel_mbox><option selected>INBOX</option>" in text, "IMAP folder selector")
+    check("<b><nowrap>There are 3 messages waiting (" in text, "IMAP message count")
+    check("&-imap&-mbox:INBOX&-user:test&-pass:secret&-post&-imap&-br&-html" in text, "IMAP session link")
+    check("&lt;script&gt;alert(1)" in text and "<script" not in text, "IMAP list escaped")
+
     # Reply and forward forms.
     _, _, text = page(SESSION + "&-msg:2&-reply&-html&-extract")
     check('name=qarvel_subject value="RE: report attached"' in text, "reply subject")
