@@ -15,6 +15,7 @@
 #include "run/process.h"
 #include "run/settings.h"
 #include "send/batch_sender.h"
+#include "send/imap_upload_session.h"
 #include "send/mx_delivery.h"
 #include "send/nntp_session.h"
 #include "send/qmtp_session.h"
@@ -339,6 +340,15 @@ void enterNewsMode(Settings& s, ProcessObjects& objects) {
 }
 
 void prepareActivity(Settings& s, ProcessObjects& objects) {
+    // In IMAP mode a message with a sender address is stored into the -mbox: folder with
+    // APPEND instead of being mailed.
+    if (s.imap && !s.from.empty() && objects.upload) {
+        objects.currentSender = objects.upload;
+        if (auto* upload = dynamic_cast<ImapUploadSession*>(objects.upload)) {
+            upload->setFolder(s.mbox);
+            upload->setWorkingFolder(objects.workingFolder);
+        }
+    }
     if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
     if (objects.currentSender) handOverToSender(s, objects, *objects.currentSender);
     if (!s.aliasFile.empty()) readAliasFile(s);
@@ -386,8 +396,14 @@ int runSendDriver() {
         BatchOptions o = batchOptions(s);
         return runBatch(sender, text.str(), o, &s.missingAttachments);
     };
+    SendDriverOptions options = sendOptions(s);
+    if (objects.upload && objects.currentSender == objects.upload) {
+        // The upload goes to the IMAP server.
+        options.smtpHost = s.imapHost;
+        options.smtpPort = s.imapPort;
+    }
     auto send = [&] {
-        return runSendDriver(sendOptions(s), *objects.currentSender, objects.smtp, objects.qmtp, objects.nntp);
+        return runSendDriver(options, *objects.currentSender, objects.smtp, objects.qmtp, objects.nntp);
     };
     if (s.cgi) return runWebSend(s, send);
     return send();

@@ -24,6 +24,7 @@
 #include "run/settings.h"
 #include "run/settings_dump.h"
 #include "send/file_sender.h"
+#include "send/imap_upload_session.h"
 #include "send/metered_sender.h"
 #include "send/mx_delivery.h"
 #include "send/nntp_session.h"
@@ -53,6 +54,7 @@ struct OwnedObjects {
     std::unique_ptr<MeteredSender<SmtpSession>> smtp;
     std::unique_ptr<MeteredSender<QmtpSession>> qmtp;
     std::unique_ptr<MeteredSender<NntpSession>> nntp;
+    std::unique_ptr<MeteredSender<ImapUploadSession>> upload;
     std::unique_ptr<FileSender> fileSender;
     std::unique_ptr<Pop3Reader> pop3;
     std::unique_ptr<FileMailboxReader> fileReader;
@@ -62,6 +64,7 @@ struct OwnedObjects {
         : smtp(new MeteredSender<SmtpSession>(objects.meterFile)),
           qmtp(new MeteredSender<QmtpSession>(objects.meterFile)),
           nntp(new MeteredSender<NntpSession>(objects.meterFile)),
+          upload(new MeteredSender<ImapUploadSession>(objects.meterFile)),
           fileSender(new FileSender),
           pop3(new Pop3Reader),
           fileReader(new FileMailboxReader),
@@ -69,6 +72,7 @@ struct OwnedObjects {
         objects.smtp = smtp.get();
         objects.qmtp = qmtp.get();
         objects.nntp = nntp.get();
+        objects.upload = upload.get();
         objects.fileSender = fileSender.get();
         objects.pop3 = pop3.get();
         objects.fileReader = fileReader.get();
@@ -79,6 +83,7 @@ struct OwnedObjects {
         objects.smtp = nullptr;
         objects.qmtp = nullptr;
         objects.nntp = nullptr;
+        objects.upload = nullptr;
         objects.fileSender = nullptr;
         objects.pop3 = nullptr;
         objects.fileReader = nullptr;

@@ -29,7 +29,7 @@ struct ProcessObjects {
     SmtpSession* smtp = nullptr;
     QmtpSession* qmtp = nullptr;
     NntpSession* nntp = nullptr;
-    SenderSession* upload = nullptr;    // no IMAP upload session yet
+    SenderSession* upload = nullptr;    // the ImapUploadSession
     FileSender* fileSender = nullptr;
     Pop3Reader* pop3 = nullptr;
     FileMailboxReader* fileReader = nullptr;

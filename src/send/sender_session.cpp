@@ -300,7 +300,7 @@ int SenderSession::writeData(const char* data, size_t length, DataMode mode) {
             bytesSent_ += (c == '\r' || c == '\n') ? 2 : 1;
             continue;  // c itself is handled in the next round
         }
-        if (atLineStart_ && c == '.') {
+        if (atLineStart_ && c == '.' && dotStuffing_) {
             atLineStart_ = false;
             if (mode == DataMode::kStuffDots) {
                 out_.push_back('.');

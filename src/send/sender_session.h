@@ -143,6 +143,8 @@ public:
     void setVoice(int v) { voice_ = v; if (v) partHeader_ = 1; }
     void setPartHeader(int v) { partHeader_ = v; }
     void setNoTerminator(int v) { noTerminator_ = v; }
+    // Off: the data sink passes leading dots as they are (the message is not in a data phase).
+    void setDotStuffing(int v) { dotStuffing_ = v; }
     void setNews(int v) { news_ = v; }
     void setSsl(int v) { ssl_ = v; }
     void setTls(int v) { tls_ = v; }
@@ -216,6 +218,7 @@ private:
     int returnReceipt_ = 0, dispositionNotification_ = 0, messageIdFlag_ = 0, zoneStyle_ = 0;
     int headerEncoding_ = 1, voice_ = 0, partHeader_ = 0, news_ = 0, noTerminator_ = 0;
     int ssl_ = 0, tls_ = 0;
+    int dotStuffing_ = 1;
     uint32_t bytesSent_ = 0, bytesCounted_ = 0, totalExpected_ = 0;
     int lastAttachmentCount_ = 0;
     bool messageSent_ = false;
