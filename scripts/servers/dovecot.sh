@@ -56,6 +56,14 @@ userdb {
   args = $D/passwd
 }
 mail_location = maildir:~
+# Access-control lists per folder (the IMAP ACL commands); owners have every right.
+mail_plugins = \$mail_plugins acl
+protocol imap {
+  mail_plugins = \$mail_plugins imap_acl
+}
+plugin {
+  acl = vfile
+}
 first_valid_uid = 100
 default_internal_user = dovecot
 default_login_user = dovenull

@@ -163,9 +163,10 @@ int ReceiveRun::run() {
     // IMAP folder management and access control; a management run processes no message.
     bool managementRun = false;
     if (imap_) {
-        // Deleted messages are expunged when the session ends (CLOSE), as a POP3 QUIT makes
-        // deletions final; -unrm keeps them.
-        imap_->setPurge(o_.imapOptions.purge || (o_.remove && !o_.undelete));
+        // Deleted and moved messages are expunged when the session ends (CLOSE), as a POP3
+        // QUIT makes deletions final; -unrm keeps them.
+        imap_->setPurge(o_.imapOptions.purge || (o_.remove && !o_.undelete) ||
+                        !o_.imapOptions.moveTo.empty());
         managementRun = runImapManagement(*imap_, o_);
         if (!managementRun && selectImapFolder(*imap_, o_) < 1) return kReceiveFailed;
     }
