@@ -54,7 +54,9 @@ class Imap(unittest.TestCase):
         self.peer.logout()
 
     def peer_subjects(self, folder="INBOX"):
-        self.peer.select(folder)
+        typ, data = self.peer.select(folder)
+        if int(data[0]) == 0:
+            return []
         typ, data = self.peer.fetch("1:*", "(BODY.PEEK[HEADER.FIELDS (SUBJECT)])")
         if typ != "OK" or data == [None]:
             return []
