@@ -1,25 +1,86 @@
 // Feeds arbitrary server output to the POP3 reader: greeting, login with APOP, the listing,
-// retrieval of every message with extraction, deletion and QUIT.
+// retrieval of every message with extraction, deletion and QUIT. Then the receive driver runs
+// the same output with -rm, and every DELE it sends is checked against what was read: DELE n
+// may follow only the whole of RETR n's answer, up to its lone "." line.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "../receive/scripted_transport.h"
 #include "receive/pop3_reader.h"
+#include "receive/receive_driver.h"
+
+namespace {
+
+using qarvel::Pop3Reader;
+using qarvel::ScriptedTransport;
+
+class WatchedServer : public ScriptedTransport<Pop3Reader> {
+public:
+    using ScriptedTransport<Pop3Reader>::ScriptedTransport;
+
+    int readLine(char* buffer, int max) override {
+        int n = ScriptedTransport<Pop3Reader>::readLine(buffer, max);
+        if (n > 0) {
+            previousEnded_ = lastEnded_;
+            last_.assign(buffer, static_cast<size_t>(n));
+            lastEnded_ = buffer[n - 1] == '\n';
+        }
+        return n;
+    }
+    int read(char* buffer, int length) override {
+        int n = ScriptedTransport<Pop3Reader>::read(buffer, length);
+        if (n > 0) last_.clear();  // whatever was read last, it was no end marker
+        return n;
+    }
+    int send(const char* data, int length) override {
+        line_.append(data, static_cast<size_t>(length > 0 ? length : 0));
+        for (size_t lf; (lf = line_.find('\n')) != std::string::npos; line_.erase(0, lf + 1)) {
+            const std::string command = line_.substr(0, lf + 1);
+            if (command.rfind("RETR ", 0) == 0) retrieved_ = atoi(command.c_str() + 5);
+            if (command.rfind("DELE ", 0) == 0) {
+                const bool endMarker = previousEnded_ && (last_ == ".\r\n" || last_ == ".\n");
+                if (atoi(command.c_str() + 5) != retrieved_ || !endMarker) abort();
+            }
+        }
+        return ScriptedTransport<Pop3Reader>::send(data, length);
+    }
+
+private:
+    std::string last_, line_;
+    bool lastEnded_ = true, previousEnded_ = true;
+    int retrieved_ = 0;
+};
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    qarvel::ScriptedTransport<qarvel::Pop3Reader> pop(std::string(reinterpret_cast<const char*>(data), size));
-    pop.setApop(1);
-    pop.setExtract(1);
-    pop.setWorkingFolder("/tmp");
-    if (pop.open("127.0.0.1", "110", nullptr, 0) >= 0 && pop.login("user", "password") > 0) {
-        int count = pop.messageCount();
-        for (int n = 1; n <= count && n <= 50 && pop.connected(); ++n) {
-            if (pop.retrieve(n) < 1) break;
-            while (pop.nextPart()) {
+    const std::string script(reinterpret_cast<const char*>(data), size);
+    {
+        ScriptedTransport<Pop3Reader> pop(script);
+        pop.setApop(1);
+        pop.setExtract(1);
+        pop.setWorkingFolder("/tmp");
+        if (pop.open("127.0.0.1", "110", nullptr, 0) >= 0 && pop.login("user", "password") > 0) {
+            int count = pop.messageCount();
+            for (int n = 1; n <= count && n <= 50 && pop.connected(); ++n) {
+                if (pop.retrieve(n) < 1) break;
+                while (pop.nextPart()) {
+                }
+                pop.deleteMessage(n);
             }
-            pop.deleteMessage(n);
         }
+        pop.close();
     }
-    pop.close();
+    WatchedServer server(script);
+    qarvel::ReceiveOptions options;
+    options.host = "127.0.0.1";
+    options.port = "110";
+    options.user = "user";
+    options.password = "password";
+    options.remove = 1;
+    options.quiet = 1;
+    options.lastMessage = 50;
+    qarvel::runReceive(options, server, nullptr);
     return 0;
 }

@@ -1,0 +1,38 @@
+// Feeds arbitrary bytes as a message file to the file mailbox reader, with extraction on.
+// Properties: a retrieval that succeeds has read the file to its last byte (a message file
+// is deleted on the strength of it), and the names the parser made up for unnamed parts are
+// all different and stay inside the folder.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "receive/file_mailbox_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = "/tmp/qarvel-message-file-fuzz-" + std::to_string(getpid()) + ".eml";
+    FILE* out = fopen(path.c_str(), "wb");
+    if (!out) return 0;
+    if (size) fwrite(data, 1, size, out);
+    fclose(out);
+
+    qarvel::FileMailboxReader reader;
+    reader.setWorkingFolder("/tmp");
+    reader.setExtract(1);
+    if (reader.open(path.c_str(), "", nullptr, 0) < 1) abort();
+    if (reader.retrieve(1) >= 1) {
+        if (reader.message().bytesRead != size) abort();
+        std::set<std::string> generated;
+        while (const qarvel::MessagePart* part = reader.nextPart()) {
+            const qarvel::String& name = part->fileName;
+            if (name.empty() || name == "." || name == ".." || name.find('/') != qarvel::String::npos) abort();
+            if (part->generatedName && !generated.insert(name.str()).second) abort();
+        }
+    }
+    reader.close();
+    unlink(path.c_str());
+    return 0;
+}
