@@ -546,13 +546,11 @@ int ImapReader::finishResponse(size_t length) {
 int ImapReader::readResponse() {
     literals_.clear();
     int r = readPhysical(0);
+    if (r >= 1) r = finishResponse(static_cast<size_t>(r));
     if (r < 1) {
+        // The dialogue is lost in the middle of a response: nothing more may be sent on it.
         printf("No response: %d\n", r);
-        return r;
-    }
-    r = finishResponse(static_cast<size_t>(r));
-    if (r < 1) {
-        printf("No response: %d\n", r);
+        Connection::close();
         return r;
     }
     digest();
@@ -991,6 +989,7 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
         int r = readPhysical(0);
         if (r < 1) {
             printf("%s%d\n", failText, r);
+            Connection::close();
             return r;
         }
         size_t length = static_cast<size_t>(r);
@@ -1021,6 +1020,7 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
             r = finishResponse(length);
             if (r < 1) {
                 printf("%s%d\n", failText, r);
+                Connection::close();
                 return r;
             }
             if (!ours) {
@@ -1068,12 +1068,14 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
         }
         if (r < 1) {
             printf("Parse failed: %d\n", r);
+            Connection::close();
             return r;
         }
         r = readPhysical(0);
         if (r >= 1) r = finishResponse(static_cast<size_t>(r));
         if (r < 1) {
             printf("Premature end of Retrieve() operation: %d\n", r);
+            Connection::close();
             return r;
         }
         // Servers may send the size, the flags and the UID after the literal.
