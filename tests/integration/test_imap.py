@@ -164,6 +164,21 @@ class Imap(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("Could not log in as 'carol'", r.stderr.decode())
 
+    def test_implicit_tls(self):
+        # -ssl reads from port 993; a relay there leads to Dovecot's implicit-TLS port.
+        from test_tls import Relay
+        try:
+            relay = Relay(993, int(env.port("IMAPS_PORT")))
+        except OSError as e:
+            self.skipTest(f"127.0.0.1:993 is not free here ({e})")
+        try:
+            r = env.run(["-imap", "-ssl", "-host:127.0.0.1", "-user:" + USER, "-pass:secret",
+                         "-cafile:" + CA, "-br"])
+        finally:
+            relay.stop()
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(re.findall(r"^\d+\. (.*)$", r.stdout.decode(), re.M), self.peer_subjects())
+
     def test_large_literal_in_flat_memory(self):
         payload = os.urandom(40 << 20)
         env.fill_maildir(USER, [message("big", "b@example.test", "Mon, 01 Jun 2026 10:00:00 +0000",
