@@ -164,6 +164,26 @@ class Imap(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn("Could not log in as 'carol'", r.stderr.decode())
 
+    def test_idle_ends_on_new_mail(self):
+        import threading
+        import time
+
+        def deliver():
+            time.sleep(1.5)
+            other = imaplib.IMAP4("127.0.0.1", int(env.port("IMAP_PORT")))
+            other.login(USER, "secret")
+            other.append("INBOX", None, None, message("delta", "d@example.test",
+                                                      "Thu, 04 Jun 2026 10:00:00 +0000"))
+            other.logout()
+
+        thread = threading.Thread(target=deliver)
+        thread.start()
+        started = time.time()
+        subjects = self.brief_subjects("-idle:30")
+        thread.join()
+        self.assertLess(time.time() - started, 20)
+        self.assertEqual(subjects, ["charlie", "alpha", "bravo", "delta"])
+
     def test_implicit_tls(self):
         # -ssl reads from port 993; a relay there leads to Dovecot's implicit-TLS port.
         from test_tls import Relay
