@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "base/line_breaks.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -128,9 +131,19 @@ int Connection::command(const char* format, ...) {
 int Connection::sendFormatted(std::vector<char>& buffer, bool trace, const char* format,
                               va_list args) {
     if (buffer.empty()) return -1;
-    int n = std::vsnprintf(buffer.data(), buffer.size(), format, args);
-    if (n < 0) return -1;
-    size_t length = std::min(static_cast<size_t>(n), buffer.size() - 1);
+    // Arguments (addresses, names, passwords, text from received mail) cannot break the
+    // command: their CR and LF become blanks, so one call sends exactly the lines its format
+    // has and a value can never add a command of its own.
+    std::string text;
+    if (!formatOneLinePerFormat(text, format, args)) return -1;
+    if (text.size() >= buffer.size()) {
+        // Cut short, the command would lose its line end and run into the next one.
+        std::fprintf(stderr, "Command of %zu bytes does not fit the %zu-byte command buffer; not sent\n",
+                     text.size(), buffer.size());
+        return -1;
+    }
+    std::memcpy(buffer.data(), text.c_str(), text.size() + 1);
+    size_t length = text.size();
     if (trace) echo(buffer.data(), length);
     int sent = send(buffer.data(), static_cast<int>(length));
     if (sent >= 1 && static_cast<size_t>(sent) < length) return 0;

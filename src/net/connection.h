@@ -44,9 +44,10 @@ public:
 protected:
     // Formats and sends one command. Here: -1, as a bare connection has no command buffer.
     virtual int vsendCommand(const char*, va_list) { return -1; }
-    // Formats a command into `buffer` (cut at its size), echoes it to standard output when
-    // `trace` is set and sends it. Returns the send result; -1 when the command cannot be
-    // formatted, 0 when the peer took only a part of it.
+    // Formats a command into `buffer`, echoes it to standard output when `trace` is set and
+    // sends it. A CR or LF that an argument brings becomes a blank: only the format ends lines.
+    // Returns the send result; -1 when the command cannot be formatted or does not fit the
+    // buffer (nothing is sent), 0 when the peer took only a part of it.
     int sendFormatted(std::vector<char>& buffer, bool trace, const char* format, va_list args);
     // Trace output: the bytes on standard output, flushed at once.
     static void echo(const char* data, size_t length);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/line_breaks.h"
 #include "receive/mailbox_reader.h"
 
 namespace qarvel {
@@ -98,7 +99,8 @@ bool HarvestFile::open(const String& path) {
 
 void HarvestFile::add(const String& address) {
     if (!file_ || address.empty() || address == "[unknown]") return;
-    fprintf(file_, "%s\n", address.c_str());
+    // One address per line, whatever the received header held.
+    fprintf(file_, "%s\n", blankLineBreaks(address.view()).c_str());
     fflush(file_);
 }
 

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/line_breaks.h"
 #include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
 #include "send/sender_session.h"
@@ -16,9 +17,10 @@ int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveO
                     const String& to) {
     String subject = "Read: " + reader.subject() + " (RECEIPT)";
     std::string body = "Your message\r\n\r\n";
-    body += "  To: " + reader.to().str() + "\r\n";
-    body += "  Subject: " + reader.subject().str() + "\r\n";
-    body += "  Date: " + reader.date().str() + "\r\n\r\n";
+    // Text from the received message stays on its line here as in the header.
+    body += "  To: " + blankLineBreaks(reader.to().view()).str() + "\r\n";
+    body += "  Subject: " + blankLineBreaks(reader.subject().view()).str() + "\r\n";
+    body += "  Date: " + blankLineBreaks(reader.date().view()).str() + "\r\n\r\n";
     char when[64];
     time_t now = time(nullptr);
     struct tm parts {};
@@ -78,9 +80,11 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
     for (const char* name : kForwardedHeaders) {
         String value = reader.headerValue(name);
         if (value.empty()) continue;
+        // The copy goes out raw, past the header writer: a decoded value that holds a line
+        // break must not become a header field of its own.
         text += name;
         text += ": ";
-        text += value.str();
+        text += blankLineBreaks(value.view()).str();
         text += "\r\n";
     }
     text += "\r\n";

@@ -16,6 +16,7 @@
 #include "run/settings.h"
 #include "send/batch_sender.h"
 #include "send/imap_upload_session.h"
+#include "run/value_checks.h"
 #include "send/mx_delivery.h"
 #include "send/nntp_session.h"
 #include "send/qmtp_session.h"
@@ -366,6 +367,7 @@ bool readingWanted(const Settings& s) {
 
 int runMainActivity(Settings& s, ProcessObjects& objects) {
     prepareActivity(s, objects);
+    if (!userValuesFitTheirLines(s, stderr)) return 1;
     if (readingWanted(s)) {
         if (objects.currentReader) handOverToReader(s, objects, *objects.currentReader);
         return runReceiveDriver();

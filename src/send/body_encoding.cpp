@@ -32,7 +32,7 @@ void SessionSink::write(const char* bytes, size_t count) {
         bytes = line.data();
         count = line.size();
     }
-    int r = s_.writeData(bytes, count, DataMode::kStuffDots);
+    int r = s_.writeData(bytes, count);
     result_ = r < 1 ? r : 1;
     if (result_ == 1) written_ += count;
 }
@@ -65,7 +65,7 @@ int writeQuotedPrintable(SenderSession& s, const char* data, size_t length, bool
         if (cut) encoded += "=\r\n";
         for (size_t k = 0; k < encoded.size(); k += kBodyPiece) {
             size_t piece = std::min(kBodyPiece, encoded.size() - k);
-            int r = s.writeData(encoded.data() + k, piece, DataMode::kStuffDots);
+            int r = s.writeData(encoded.data() + k, piece);
             if (r < 1) return r;
             if (countProgress) s.addProgress(static_cast<uint32_t>(piece));
         }

@@ -42,23 +42,16 @@ constexpr size_t kUuBlock = 45 * 4096;
 int boundaryCounter = 0;
 
 // One piece through the sink; an empty piece is a success.
-int put(SenderSession& s, const char* data, size_t length, DataMode mode = DataMode::kGuardEnd) {
+int put(SenderSession& s, const char* data, size_t length) {
     if (length == 0) return kSessionOk;
-    int r = s.writeData(data, length, mode);
+    int r = s.writeData(data, length);
     return r < 1 ? r : kSessionOk;
 }
 
-int put(SenderSession& s, const std::string& text, DataMode mode = DataMode::kGuardEnd) {
-    return put(s, text.data(), text.size(), mode);
-}
+int put(SenderSession& s, const std::string& text) { return put(s, text.data(), text.size()); }
 
-// A composed header line. Lines that fit the command buffer go through the session's header
-// writer (traced at level 2); a longer one (a long name or reference) is sent whole, never
-// cut short of its line end.
-int headerLine(SenderSession& s, const std::string& line) {
-    if (line.size() < s.bufferSize()) return s.writeHeader("%s", line.c_str());
-    return put(s, line);
-}
+// A composed header line, through the session's header writer whatever its length.
+int headerLine(SenderSession& s, const std::string& line) { return s.writeHeaderLine(line); }
 
 // "\r\n--" boundary (suffix) "\r\n" as one piece.
 int delimiter(SenderSession& s, const String& boundary, const char* suffix) {
@@ -81,10 +74,10 @@ int textEncodingLine(SenderSession& s) {
     const char* line = s.bodyEncoding() != 0 ? "Content-Transfer-Encoding: quoted-printable\r\n"
                        : s.eightBit()        ? "Content-Transfer-Encoding: 8bit\r\n"
                                              : "Content-Transfer-Encoding: 7bit\r\n";
-    return s.writeHeader("%s", line);
+    return s.writeHeaderLine(line);
 }
 
-// Text as it is, in pieces (no dot-stuffing; a lone "." line is still guarded by the sink).
+// Text as it is, in pieces (the sink stuffs the dots).
 int writePlainText(SenderSession& s, const char* data, size_t length, bool countProgress) {
     for (size_t k = 0; k < length; k += kBodyPiece) {
         size_t piece = std::min(kBodyPiece, length - k);
@@ -305,8 +298,7 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
 
     String name = partFileName(path, s.charset());
     if (s.partHeader() && !reference.empty()) {
-        if ((r = put(s, reference.c_str(), reference.length())) < 1) return r;
-        if (reference[reference.length() - 1] != '\n' && (r = put(s, "\r\n", 2)) < 1) return r;
+        if ((r = s.writeHeaderBlock(reference.view())) < 1) return r;
     } else {
         std::string line = std::string("Content-Type: ") + type.type + "; name=\"" + name.c_str() + "\"" +
                            (type.binary ? "; type=Binary" : "") + "\r\n";
@@ -326,13 +318,13 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
 
     bool quoted = false;
     if (!isText) {
-        r = s.writeHeader("%s", s.uuencode() ? "Content-Transfer-Encoding: X-UUencode\r\n"
+        r = s.writeHeaderLine(s.uuencode() ? "Content-Transfer-Encoding: X-UUencode\r\n"
                                              : "Content-Transfer-Encoding: base64\r\n");
     } else if (s.bodyEncoding() != 0 && !s.uuencode() && s.mimeLevel() != 0) {
         quoted = true;
         r = s.writeHeader("Content-Transfer-Encoding: quoted-printable\r\n");
     } else if (s.mimeLevel() != 0) {
-        r = s.writeHeader("%s", s.eightBit() ? "Content-Transfer-Encoding: 8bit\r\n"
+        r = s.writeHeaderLine(s.eightBit() ? "Content-Transfer-Encoding: 8bit\r\n"
                                              : "Content-Transfer-Encoding: 7bit\r\n");
     }
     if (r < 1) return r;

@@ -100,10 +100,12 @@ int NntpSession::readReply() {
         user_.empty() || password_.empty())
         return result;
     // The command that drew the demand is sent again after the login, once.
-    String again(commandBuffer());
+    // (without its line end: the loop would blank a line break that comes in an argument).
+    std::string again(commandBuffer());
+    while (!again.empty() && (again.back() == '\n' || again.back() == '\r')) again.pop_back();
     repeating_ = true;
     result = login();
-    if (result > 0) result = command("%s", again.c_str());
+    if (result > 0) result = command("%s\r\n", again.c_str());
     repeating_ = false;
     return result;
 }

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "base/encoded_word.h"
+#include "base/line_breaks.h"
 #include "base/string_list.h"
 #include "net/dns_discovery.h"
 #include "send/body_encoding.h"
@@ -240,11 +241,14 @@ int SenderSession::readReply() {
     return reply_[0] < '4' ? kSessionOk : kSessionRefused;
 }
 
+// QUIT ends the session: the connection is closed after the reply, so a later disconnect
+// does not send a second QUIT and wait for an answer that never comes.
 int SenderSession::quit() {
     timeout = 30;
     int sent = sendCommand("QUIT\r\n");
-    if (sent < 1) return sent;
-    return readReply();
+    int result = sent < 1 ? sent : readReply();
+    close();
+    return result;
 }
 
 int SenderSession::loadRecipientFile(const String&) { return 0; }
@@ -283,34 +287,21 @@ int SenderSession::flushData() {
     return result;
 }
 
-int SenderSession::writeData(const char* data, size_t length, DataMode mode) {
+int SenderSession::writeData(const char* data, size_t length) {
     if (traceLevel_ >= 3 && length) echo(data, length);
+    // A peer that reads data up to a line of a single "." takes one leading "." off every line
+    // it receives, so every line that begins with one gets a second (message files are
+    // written the same way). A counted upload turns this off and sends the bytes as they are.
+    const bool stuff = dotStuffing_ != 0;
     size_t i = 0;
     while (i < length) {
         if (out_.size() >= kDataBlockSize) {
             int r = flushData();
             if (r < 1) return r;
         }
-        char c = data[i];
-        if (pendingDot_) {
-            // A held line-start dot: doubled only when the line holds nothing else.
-            pendingDot_ = false;
+        if (atLineStart_ && stuff && data[i] == '.') {
             out_.push_back('.');
-            if (c == '\r' || c == '\n') out_.push_back('.');
-            bytesSent_ += (c == '\r' || c == '\n') ? 2 : 1;
-            continue;  // c itself is handled in the next round
-        }
-        if (atLineStart_ && c == '.' && dotStuffing_) {
-            atLineStart_ = false;
-            if (mode == DataMode::kStuffDots) {
-                out_.push_back('.');
-                out_.push_back('.');
-                bytesSent_ += 2;
-            } else {
-                pendingDot_ = true;
-            }
-            ++i;
-            continue;
+            ++bytesSent_;
         }
         // Copy a run up to and including the next line feed (or up to the block's end).
         size_t room = kDataBlockSize - std::min(out_.size(), kDataBlockSize);
@@ -327,24 +318,51 @@ int SenderSession::writeData(const char* data, size_t length, DataMode mode) {
 }
 
 int SenderSession::writeHeader(const char* format, ...) {
-    if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
     va_list args;
     va_start(args, format);
-    int n = std::vsnprintf(commandBuffer_.data(), commandBuffer_.size(), format, args);
+    std::string line;
+    bool formatted = formatOneLinePerFormat(line, format, args);
     va_end(args);
-    if (n < 0) return kSessionRefused;
-    size_t length = std::min(static_cast<size_t>(n), commandBuffer_.size() - 1);
-    if (traceLevel_ >= 2 && traceLevel_ < 3) echo(commandBuffer_.data(), length);
-    int r = writeData(commandBuffer_.data(), length, DataMode::kGuardEnd);
-    return r < 0 || (r == 0 && length) ? r : kSessionOk;
+    if (!formatted) return kSessionRefused;
+    // A header line always ends its own line: without it the next field would be glued on.
+    if (line.empty() || line.back() != '\n') line += "\r\n";
+    return writeHeaderText(line);
+}
+
+int SenderSession::writeHeaderLine(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    std::string text(line);
+    blankLineBreaksInPlace(text);
+    text += "\r\n";
+    return writeHeaderText(text);
+}
+
+int SenderSession::writeHeaderBlock(std::string_view block) {
+    std::string fault = headerBlockFault(block);
+    if (!fault.empty()) {
+        std::fprintf(stderr, "Extra header text refused: %s\n", fault.c_str());
+        return kSessionRefused;
+    }
+    size_t pos = 0;
+    while (pos < block.size()) {
+        size_t end = block.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = block.size();
+        int r = writeHeaderLine(block.substr(pos, end - pos));
+        if (r < 1) return r;
+        pos = end;
+        if (pos < block.size() && block[pos] == '\r') ++pos;
+        if (pos < block.size() && block[pos] == '\n') ++pos;
+    }
+    return kSessionOk;
+}
+
+int SenderSession::writeHeaderText(const std::string& text) {
+    if (traceLevel_ == 2) echo(text.data(), text.size());
+    int r = writeData(text.data(), text.size());
+    return r < 0 || (r == 0 && !text.empty()) ? r : kSessionOk;
 }
 
 int SenderSession::endData() {
-    if (pendingDot_) {
-        pendingDot_ = false;
-        out_.push_back('.');
-        ++bytesSent_;
-    }
     if (!noTerminator_) {
         if (!atLineStart_) {
             out_.push_back('\r');
@@ -374,7 +392,6 @@ void SenderSession::beginMessage(size_t length) {
     totalExpected_ = static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu));
     messageSent_ = false;
     atLineStart_ = true;
-    pendingDot_ = false;
     out_.clear();
     lastAttachmentCount_ = static_cast<int>(attachmentFiles_.size());
 }
@@ -455,10 +472,7 @@ int SenderSession::sendMessage(const String& from, const String& replyTo, const 
                     groups += e;
                 }
             }
-            // Not through writeHeader: the group list may be longer than the command buffer.
-            std::string line = "Newsgroups: " + groups + "\r\n";
-            if (traceLevel_ == 2) echo(line.data(), line.size());
-            if ((r = writeData(line.data(), line.size())) < 1) return r;
+            if ((r = writeHeaderLine("Newsgroups: " + groups)) < 1) return r;
         } else {
             if ((r = writeRecipientText("To", to, true)) < 1) return r;
             if ((r = writeRecipientText("Cc", cc, false)) < 1) return r;
@@ -492,11 +506,7 @@ int SenderSession::sendMessageId() {
                         static_cast<unsigned long>(std::clock()), hostList_.c_str());
         if (r < 1) return r;
     }
-    if (!extraHeader_.empty()) {
-        if (traceLevel_ == 2) echo(extraHeader_.c_str(), extraHeader_.length());
-        r = writeData(extraHeader_);
-        return r < 0 ? r : kSessionOk;
-    }
+    if (!extraHeader_.empty()) return writeHeaderBlock(extraHeader_.view());
     return writeHeader("X-Mailer: QARVEL (%s %s)\r\n", __DATE__, __TIME__);
 }
 
@@ -591,7 +601,7 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
     if (raw_) {
         for (size_t done = 0; done < length; done += kRawPiece) {
             size_t piece = std::min(kRawPiece, length - done);
-            if ((r = writeData(body + done, piece, DataMode::kGuardEnd)) < 1) return r;
+            if ((r = writeData(body + done, piece)) < 1) return r;
             bytesCounted_ += static_cast<uint32_t>(piece);
         }
         return kSessionOk;
@@ -620,14 +630,15 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
     if (base64 || uuencode_)
         return writeBase64OrUuencoded(*this, body, length, uuencode_ != 0,
                                       base.empty() ? String("noname.dat") : base);
-    // Plain text: line by line with dot-stuffing.
-    if (length && (r = writeData(body, length, DataMode::kStuffDots)) < 1) return r;
+    // Plain text: line by line (the sink stuffs the dots).
+    if (length && (r = writeData(body, length)) < 1) return r;
     bytesCounted_ += static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu));
     return kSessionOk;
 }
 
 String SenderSession::headerText(const String& value, bool address) const {
-    return encodeWord(charset_, headerEncoding_ != 0, value, address);
+    // Blanked before encoding: an encoded word must not carry a line break either.
+    return encodeWord(charset_, headerEncoding_ != 0, blankLineBreaks(value.view()), address);
 }
 
 String SenderSession::greetingDomain() {

@@ -7,11 +7,16 @@
 // Every byte of message data leaves through one sink (writeData): it batches the bytes into
 // blocks for the socket, keeps the line-start state across calls and applies dot-stuffing in
 // that one place. The MIME composer writes through the same sink.
+//
+// Every header line leaves through the header writer (writeHeader, writeHeaderLine,
+// writeHeaderBlock): a value can never break its line, whatever it holds.
 #pragma once
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/string.h"
@@ -40,13 +45,6 @@ String formatDateHeader(int zoneStyle, long long secondsSince1970);
 // comma inside the parentheses that follow a '(' (up to the matching ')'), do not split.
 // Entries are returned as written (no trimming); at most maxEntries are returned.
 std::vector<String> splitRecipientText(const String& text, size_t maxEntries = 1u << 20);
-
-// How the data sink treats a line that begins with a full stop.
-enum class DataMode {
-    kStuffDots,  // every leading '.' is doubled (single-part text bodies, encoded bodies)
-    kGuardEnd,   // sent as it is, except that a line holding only "." is doubled so the
-                 // data phase cannot end early (raw mode, multipart text parts)
-};
 
 class SenderSession : public Connection {
 public:
@@ -83,14 +81,23 @@ public:
     void setReplyLine(const char* text);
 
     // --- the data sink (message bytes between DATA and the final ".") ---
-    // Appends bytes to the output block, flushing full blocks to the socket. Returns length
+    // Appends bytes to the output block, flushing full blocks to the socket. Every line that
+    // begins with "." gets a second one, unless dot-stuffing is off. Returns length
     // when accepted, else the failed send result (below 1).
-    int writeData(const char* data, size_t length, DataMode mode = DataMode::kGuardEnd);
-    int writeData(const String& text, DataMode mode = DataMode::kGuardEnd) {
-        return writeData(text.c_str(), text.length(), mode);
-    }
-    // A formatted header line through the sink, echoed at trace level 2 or more.
+    int writeData(const char* data, size_t length);
+    int writeData(const String& text) { return writeData(text.c_str(), text.length()); }
+
+    // --- the header writer: every header line goes through one of these ---
+    // A formatted header line. A CR or LF that an argument brings becomes a blank; a format
+    // without a final line end gets CR LF. Echoed at trace level 2.
     int writeHeader(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // One composed header line: its own line end (if any) is replaced by CR LF, any other CR
+    // or LF in it becomes a blank.
+    int writeHeaderLine(std::string_view line);
+    // Header lines given whole by the user (-hdr:, a part header): each line must be a field
+    // or a folded continuation (see headerBlockFault); each goes out with CR LF. A block that
+    // breaks the rule is refused (below 1, a message on standard error) and nothing is sent.
+    int writeHeaderBlock(std::string_view block);
     // Sends what the sink holds. Returns 1 or the failed send result.
     int flushData();
     // Ends the message data: flushes and (unless the no-terminator flag is set) sends ".\r\n".
@@ -206,6 +213,7 @@ private:
     int writeSinglePartBody(const char* body, size_t length, const String& base);
     int writeRecipientText(const char* header, const String& list, bool applyHide);
     int sendBlock(const char* data, size_t length);
+    int writeHeaderText(const std::string& text);
 
     std::vector<String> attachmentFiles_, attachmentNames_, relatedFiles_, relatedNames_;
     String firewall_, hostList_, lastPort_;
@@ -226,10 +234,9 @@ private:
     std::vector<char> commandBuffer_;
     char reply_[1024] = {};
 
-    // The sink: pending output block and the line-start state for dot handling.
+    // The sink: pending output block and the line-start state for dot-stuffing.
     std::vector<char> out_;
     bool atLineStart_ = true;
-    bool pendingDot_ = false;  // a '.' at a line start held until the next byte is known
 };
 
 } // namespace qarvel

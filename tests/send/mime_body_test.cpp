@@ -229,6 +229,8 @@ TEST(MimeBody, TextFilesAndFlags) {
     test::TempFolder dir;
     std::string text = "caf\xc3\xa9 = ok\n.dot line\n";
     String path = dir.put("menu.txt", text);
+    // A text file sent as it is goes on the wire with its leading dot stuffed.
+    std::string onTheWire = "caf\xc3\xa9 = ok\n..dot line\n";
     // The message with the text file and the other files named, after the flags are set.
     auto compose = [&](const std::function<void(CaptureSession&)>& setFlags, std::vector<String> more = {}) {
         CaptureSession s;
@@ -252,12 +254,12 @@ TEST(MimeBody, TextFilesAndFlags) {
                   }),
                   "menu.txt");
     EXPECT_NE(part.find("Content-Disposition: inline; filename=\"menu.txt\"\r\n"
-                        "Content-Transfer-Encoding: 8bit\r\n\r\n" + text),
+                        "Content-Transfer-Encoding: 8bit\r\n\r\n" + onTheWire),
               std::string::npos)
         << part;
     // -uue: text stays text, but not quoted-printable; binary is uuencoded.
     std::string m = compose([](CaptureSession& s) { s.setUuencode(1); }, {dir.put("cat.dat", "Cat")});
-    EXPECT_NE(partOf(m, "menu.txt").find("Content-Transfer-Encoding: 7bit\r\n\r\n" + text), std::string::npos);
+    EXPECT_NE(partOf(m, "menu.txt").find("Content-Transfer-Encoding: 7bit\r\n\r\n" + onTheWire), std::string::npos);
     EXPECT_NE(partOf(m, "cat.dat").find("Content-Transfer-Encoding: X-UUencode\r\n\r\n"
                                         "begin 644 cat.dat\r\n#0V%T\r\n`\r\nend\r\n"),
               std::string::npos)

@@ -133,11 +133,11 @@ TEST(SenderSession, DotStuffingAndRawMode) {
     std::string m = c.send("x@a.test", ".start\r\nmid . dot\r\n.\r\n..two\r\nlast");
     EXPECT_EQ(bodyOf(m), "..start\r\nmid . dot\r\n..\r\n...two\r\nlast\r\n");
 
-    // Raw mode: no headers of ours, body as it is, but a lone "." line cannot end the data.
+    // Raw mode: no headers of ours, the text as it is, its dots stuffed like any other.
     Composed raw;
     raw.sender.setRaw(1);
     m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n.\r\nend\r\n");
-    EXPECT_EQ(m, "Subject: r\r\n\r\n.keep\r\n..\r\nend\r\n\r\n");
+    EXPECT_EQ(m, "Subject: r\r\n\r\n..keep\r\n..\r\nend\r\n\r\n");
 
     // A message of many dots split across the sink's blocks keeps every line intact.
     Composed big;

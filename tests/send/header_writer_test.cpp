@@ -1,0 +1,219 @@
+// Text that must stay on its line: header values from anywhere (a received message's
+// Subject, a recipient, an organisation), the extra header text, commands with hostile
+// arguments, and the dots of every body form on the wire.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "send/scripted_peer.h"
+#include "send/sender_session.h"
+#include "send/smtp_session.h"
+#include "support/temp_folder.h"
+
+namespace qarvel {
+namespace {
+
+// A session that records the message data exactly as it would go on the wire.
+class WireSession : public SenderSession {
+public:
+    std::string data;
+    WireSession() {
+        setDate("Sun, 06 Dec 2026 12:00:00 +0000");
+        openCount = 1;
+    }
+    int send(const char* bytes, int length) override {
+        data.append(bytes, static_cast<size_t>(length));
+        return length;
+    }
+    int authenticate(const String&, const String&) override { return 1; }
+    int readReply() override { return 1; }
+    int compose(const std::string& body, const String& subject = "s", const String& to = "b@example.org",
+                const String& from = "a@example.org", const String& replyTo = String()) {
+        data.clear();
+        return sendMessage(from, replyTo, to, subject, body.data(), body.size(), String(), String(),
+                           String(), String());
+    }
+    std::string header() const { return data.substr(0, data.find("\r\n\r\n") + 2); }
+};
+
+// Every line of a header block is "Name: value" or a folded continuation, ends in CR LF, and
+// no CR or LF stands anywhere else.
+void expectHeaderLines(const std::string& block) {
+    static const std::regex field("([!-9;-~]+: .*|[ \t].*)");
+    size_t pos = 0;
+    while (pos < block.size()) {
+        size_t end = block.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos) << block;
+        std::string line = block.substr(pos, end - pos);
+        EXPECT_TRUE(std::regex_match(line, field)) << "[" << line << "] in\n" << block;
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << block;
+        pos = end + 2;
+    }
+}
+
+TEST(HeaderWriter, ValuesWithLineBreaksStayOnTheirLine) {
+    // Values as a received message may give them (a decoded encoded word) reach the writer
+    // through read receipts and forwarding; none of them may start a header field.
+    const char* hostile[] = {"x\r\nBcc: victim@example.org", "x\nX-Injected: 1", "x\rX-Injected: 1",
+                             "x\r\n\r\nbody before its time", "\r\n"};
+    for (const char* value : hostile) {
+        for (int encode = 0; encode < 2; ++encode) {
+            WireSession s;
+            s.setHeaderEncoding(encode);
+            s.setOrganization(value);
+            s.setSensitivity(value);
+            s.setPriority(1);
+            s.setDispositionNotification(1);
+            ASSERT_EQ(s.compose("hi\r\n", value, String("to@example.org, ") + value, value, value), 1);
+            std::string h = s.header();
+            expectHeaderLines(h);
+            EXPECT_EQ(h.find("\r\nBcc:"), std::string::npos) << h;
+            EXPECT_EQ(h.find("\r\nX-Injected"), std::string::npos) << h;
+            EXPECT_EQ(s.data.find("\r\n\r\nbody before"), std::string::npos) << s.data;
+        }
+    }
+    WireSession s;
+    s.setHeaderEncoding(0);
+    ASSERT_EQ(s.compose("hi\r\n", "Re: hi\r\nBcc: v@x"), 1);
+    EXPECT_NE(s.header().find("Subject: Re: hi  Bcc: v@x\r\n"), std::string::npos) << s.header();
+}
+
+TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
+    WireSession s;
+    s.setExtraHeader("X-Evil: 1");  // no line end: the Date line must not be glued to it
+    ASSERT_EQ(s.compose("hi\r\n"), 1);
+    EXPECT_NE(s.data.find("X-Evil: 1\r\nDate: "), std::string::npos) << s.data;
+    expectHeaderLines(s.header());
+
+    WireSession lf;
+    lf.setExtraHeader("X-A: 1\nX-B: 2\n\tfolded\n");
+    ASSERT_EQ(lf.compose("hi\r\n"), 1);
+    EXPECT_NE(lf.data.find("X-A: 1\r\nX-B: 2\r\n\tfolded\r\nDate: "), std::string::npos) << lf.data;
+
+    // An empty line would end the header early; a line of words is no field. Both are
+    // refused before any byte of the message goes out after them.
+    for (const char* bad : {"X-A: 1\r\n\r\nBcc: v@x\r\n", "not a field\r\n", "X-A: 1\r\n\r\n"}) {
+        WireSession r;
+        r.setExtraHeader(bad);
+        EXPECT_LT(r.compose("hi\r\n"), 1) << bad;
+        EXPECT_EQ(r.data.find("Bcc:"), std::string::npos);
+        EXPECT_EQ(r.data.find("Date:"), std::string::npos) << r.data;
+    }
+}
+
+TEST(HeaderWriter, LongLinesKeepTheirLineEnd) {
+    WireSession s;
+    s.setBufferSize(64);  // the command buffer does not limit a header line
+    std::string subject(300, 's');
+    ASSERT_EQ(s.compose("hi\r\n", String(subject)), 1);
+    EXPECT_NE(s.data.find("Subject: " + subject + "\r\n"), std::string::npos);
+    expectHeaderLines(s.header());
+}
+
+// The body lines as the recipient's server reads them back: one leading "." taken off each
+// line, the data ending at the first line of a single ".".
+std::string unstuffed(const std::string& wire) {
+    std::string out;
+    size_t pos = 0;
+    while (pos < wire.size()) {
+        size_t end = wire.find("\r\n", pos);
+        std::string line = wire.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        if (line == ".") return out;
+        if (!line.empty() && line[0] == '.') line.erase(0, 1);
+        out += line + "\r\n";
+        if (end == std::string::npos) break;
+        pos = end + 2;
+    }
+    return out + "<no end of data>";
+}
+
+TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
+    test::TempFolder folder;
+    const std::string notes = folder.put("notes.txt", ".x first\r\n..two\r\n.\r\nplain\r\n");
+    const std::string body = ".x body\r\n.\r\n..\r\nend\r\n";
+    struct Form {
+        const char* name;
+        int raw, bodyEncoding, eightBit, attach;
+    } forms[] = {
+        {"single part 7bit", 0, 0, 0, 0},
+        {"single part 8bit", 0, 0, 1, 0},
+        {"raw", 1, 0, 0, 0},
+        {"multipart 8bit with a text file", 0, 0, 1, 1},
+        {"multipart 7bit with a text file", 0, 0, 0, 1},
+        {"multipart quoted-printable", 0, 1, 0, 1},
+    };
+    for (const Form& f : forms) {
+        WireSession s;
+        s.setRaw(f.raw);
+        s.setBodyEncoding(f.bodyEncoding);
+        s.setEightBit(f.eightBit);
+        if (f.attach) s.addAttachment(String(notes), String(), false);
+        ASSERT_EQ(s.compose(body), 1) << f.name;
+        const std::string received = unstuffed(s.data);
+        if (!f.bodyEncoding) {
+            EXPECT_NE(received.find(body), std::string::npos) << f.name << "\n" << s.data;
+        }
+        if (f.attach && !f.bodyEncoding) {
+            EXPECT_NE(received.find(".x first\r\n..two\r\n.\r\nplain\r\n"), std::string::npos)
+                << f.name << "\n" << s.data;
+        }
+        EXPECT_EQ(received.find("<no end of data>"), std::string::npos) << f.name;
+    }
+
+    // Data without the final "." (a counted upload) goes out as it is.
+    WireSession counted;
+    counted.setNoTerminator(1);
+    counted.setDotStuffing(0);
+    counted.setBodyEncoding(0);
+    ASSERT_EQ(counted.compose(body), 1);
+    EXPECT_NE(counted.data.find("\r\n\r\n" + body), std::string::npos) << counted.data;
+}
+
+// The command loop: a command line holds what its format says, whatever the arguments hold.
+class CommandRecorder : public Connection {
+public:
+    std::vector<char> buffer = std::vector<char>(64);
+    std::string sent;
+    CommandRecorder() { openCount = 1; }
+    int send(const char* data, int length) override {
+        sent.append(data, static_cast<size_t>(length));
+        return length;
+    }
+
+protected:
+    int vsendCommand(const char* format, va_list args) override {
+        return sendFormatted(buffer, false, format, args);
+    }
+};
+
+TEST(CommandLoop, ArgumentsCannotAddACommand) {
+    CommandRecorder c;
+    EXPECT_GT(c.sendCommand("PASS %s\r\n", "secret\r\nDELE 2"), 0);
+    EXPECT_GT(c.sendCommand("USER %s\r\n", "a\nb\rc"), 0);
+    EXPECT_EQ(c.sent, "PASS secret  DELE 2\r\nUSER a b c\r\n");
+    // Longer than the command buffer: cut short it would lose its line end and run into the
+    // next command, so it is not sent at all.
+    c.sent.clear();
+    EXPECT_EQ(c.sendCommand("RCPT TO:<%s>\r\n", std::string(100, 'a').c_str()), -1);
+    EXPECT_EQ(c.sent, "");
+}
+
+TEST(CommandLoop, SmtpEnvelopeFromHostileRecipients) {
+    ScriptedPeer<SmtpSession> s;
+    s.replies = "220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
+    ASSERT_EQ(s.connectSession("h", String()), 1);
+    static const char body[] = "hi\r\n";
+    EXPECT_EQ(s.sendMessage("a@example.org\r\nRSET", String(), "b@example.org>\r\nRCPT TO:<c@example.org",
+                            "s", body, sizeof body - 1, String(), String(), String(), String()),
+              1);
+    const std::string commands = s.commandsOnly();
+    EXPECT_EQ(commands.find("\nRSET"), std::string::npos) << commands;
+    size_t rcpt = 0;
+    for (size_t p = commands.find("RCPT"); p != std::string::npos; p = commands.find("RCPT", p + 1)) ++rcpt;
+    EXPECT_EQ(rcpt, 1u) << commands;
+}
+
+}  // namespace
+}  // namespace qarvel
