@@ -17,6 +17,7 @@
 #include "send/batch_sender.h"
 #include "send/imap_upload_session.h"
 #include "run/value_checks.h"
+#include "send/metered_sender.h"
 #include "send/mx_delivery.h"
 #include "send/nntp_session.h"
 #include "send/qmtp_session.h"
@@ -195,7 +196,7 @@ SendDriverOptions sendOptions(const Settings& s) {
     o.rm = s.rm;
     o.rmList = s.rmList;
     o.timeoutSeconds = s.timeoutSeconds;
-    o.messageCount = s.count > 0 ? s.count : 1;
+    o.messageCount = s.count;  // 0 or less (-cnt:0, -cnt:abc): no copy at all
     return o;
 }
 
@@ -340,6 +341,12 @@ void enterNewsMode(Settings& s, ProcessObjects& objects) {
     selectSender(objects, objects.nntp);
 }
 
+// The meter file may come from the configuration file, read after the senders were made.
+static void handOverMeterFile(const ProcessObjects& objects) {
+    if (auto* smtp = dynamic_cast<MeteredSender<SmtpSession>*>(objects.smtp)) smtp->meter.setFile(objects.meterFile);
+    if (auto* qmtp = dynamic_cast<MeteredSender<QmtpSession>*>(objects.qmtp)) qmtp->meter.setFile(objects.meterFile);
+}
+
 void prepareActivity(Settings& s, ProcessObjects& objects) {
     // In IMAP mode a message with a sender address is stored into the -mbox: folder with
     // APPEND instead of being mailed.
@@ -350,6 +357,7 @@ void prepareActivity(Settings& s, ProcessObjects& objects) {
             upload->setWorkingFolder(objects.workingFolder);
         }
     }
+    handOverMeterFile(objects);
     if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
     if (objects.currentSender) handOverToSender(s, objects, *objects.currentSender);
     if (!s.aliasFile.empty()) readAliasFile(s);
