@@ -25,12 +25,20 @@ String lineValue(const char* line, size_t limit) {
 
 void forEachConfigLine(const String& path, size_t maxLength,
                        const std::function<void(const char* line)>& onLine) {
+    // Only maxLength characters of a line are kept; the rest is read past in small steps, so
+    // a file without line ends costs no more memory than one line of the format.
     std::ifstream in(path.c_str(), std::ios::binary);
     std::string line;
-    while (in && std::getline(in, line)) {
-        if (line.size() > maxLength) line.resize(maxLength);
+    int c;
+    while ((c = in.get()) != std::char_traits<char>::eof()) {
+        if (c != '\n') {
+            if (line.size() < maxLength) line += static_cast<char>(c);
+            continue;
+        }
         onLine(line.c_str());
+        line.clear();
     }
+    if (!line.empty()) onLine(line.c_str());
 }
 
 } // namespace qarvel
