@@ -92,12 +92,15 @@ private:
     bool stopped_ = false;
 };
 
+// Tokens kept of one access-control reply line.
+constexpr size_t kAclTokensMax = 10000;
+
 // ACL replies: quoted tokens with backslash escapes, other tokens up to white space.
 std::vector<std::string> aclTokens(const char* line) {
     std::vector<std::string> tokens;
     const char* p = line;
-    while (*p && *p != '\r' && *p != '\n') {
-        while (*p == ' ' || *p == '\t') ++p;
+    while (*p && *p != '\r' && *p != '\n' && tokens.size() < kAclTokensMax) {
+        while (*p && *p != '\r' && *p != '\n' && isspace(static_cast<unsigned char>(*p))) ++p;
         if (!*p || *p == '\r' || *p == '\n') break;
         std::string token;
         if (*p == '"') {

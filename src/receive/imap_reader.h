@@ -173,7 +173,6 @@ private:
     String selected_, flags_, user_, password_, structure_, alert_, bye_;
     unsigned long tag_ = 0;
     int purge_ = 0;
-    size_t responseLength_ = 0;
     std::vector<std::string> literals_;
     PartDecoder::Sink partSink_;
     PartEncoding partEncoding_ = PartEncoding::kNone;
