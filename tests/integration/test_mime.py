@@ -220,6 +220,22 @@ class ThroughPostfix(MimeTestCase):
                 data = data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")  # Maildir keeps LF
             self.assertEqual(data, path.read_bytes(), path.name)
 
+    def test_leading_dots_survive_the_mta(self):
+        # -8 sends the body and text files as they are: every line that begins with "." must
+        # reach the mailbox with that dot, in the body and in the attached text file alike.
+        tag = uuid.uuid4().hex
+        body = self.file("body.txt", crlf(".x body\n..two\nplain\n.\nend\n"))
+        notes = self.file("notes.txt", crlf(".x attach\n..y\n.\nlast\n"))
+        r = env.run(["-host:127.0.0.1:" + env.port("SMTP_PORT"), "-from:alice@example.org",
+                     "-to:bob@example.test", "-s:dots " + tag, "-8", "-file:" + str(body),
+                     "-a:" + str(notes)], timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        found = env.inbox_with(tag, timeout=20)
+        self.assertEqual(len(found), 1, "the message did not arrive in the Maildir")
+        delivered = found[0].read_bytes()  # Maildir keeps LF line ends
+        self.assertIn(b"\n\n.x body\n..two\nplain\n.\nend\n", delivered)
+        self.assertIn(b"\n\n.x attach\n..y\n.\nlast\n", delivered)
+
 
 if __name__ == "__main__":
     unittest.main()
