@@ -26,10 +26,12 @@ constexpr int kWriteOk = 1;
 constexpr int kWriteFailed = -1;
 
 // A part larger than this moves from memory to a temporary file while it is decoded.
-constexpr size_t kPartMemoryLimit = 2u << 20;
+constexpr size_t kPartMemoryLimit = 512u << 10;
 // All parts held in memory together stay under this; past it, a growing part moves to a file
-// too, so a message of many parts of just under the limit cannot fill the memory either.
-constexpr size_t kPartsMemoryBudget = 16u << 20;
+// too, so a message of many parts of just under the limit cannot fill the memory either. Both
+// are small on purpose: a run's peak memory must not depend on the size of the message, and a
+// part copied once from a temporary file costs less than holding it.
+constexpr size_t kPartsMemoryBudget = 2u << 20;
 
 // The decoded bytes of one part: in memory, or in a temporary file that is removed when the
 // part is destroyed.

@@ -51,7 +51,7 @@ constexpr uint64_t kBodyCapMin = 1u << 20;
 // A header-only read keeps one body line (what a server's TOP n 1 sends), and no more of it
 // than this: a message file is read whole and must not fill memory.
 constexpr uint64_t kBriefBodyMax = 64u << 10;
-constexpr uint64_t kPartsInMemoryMax = 16u << 20;  // all queued parts held in memory
+constexpr uint64_t kPartsInMemoryMax = 2u << 20;  // all queued parts held in memory
 
 class MessageParser {
 public:
