@@ -3,6 +3,7 @@ qarvel as a user would, and how to read what a server received."""
 import email
 import email.policy
 import os
+import unittest
 import pathlib
 import subprocess
 import time
@@ -27,6 +28,14 @@ def _ports():
 
 
 PORTS = _ports()
+
+
+def missing(why):
+    """A tool or port the test needs is not there: a skip on a developer's machine, a failure
+    under CI (CI=true), where install-deps.sh must have provided it."""
+    if os.environ.get("CI") == "true":
+        raise AssertionError("needed under CI: " + why)
+    raise unittest.SkipTest(why)
 
 
 def port(name):

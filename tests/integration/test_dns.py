@@ -30,7 +30,7 @@ class DnsTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         if shutil.which("dig") is None:
-            raise unittest.SkipTest("dig is not installed")
+            env.missing("dig is not installed (scripts/install-deps.sh installs dnsutils)")
         cls.tmp = tempfile.TemporaryDirectory()
         cls.resolv = pathlib.Path(cls.tmp.name) / "resolv.conf"
         cls.resolv.write_text(f"# test resolver\nnameserver {DNS}\nsearch example.test\n")

@@ -140,7 +140,7 @@ class TlsWithRealServers(unittest.TestCase):
         try:
             relay = Relay(995, int(env.port("POP3S_PORT")))
         except OSError as e:
-            self.skipTest(f"127.0.0.1:995 is not free here ({e})")
+            env.missing(f"127.0.0.1:995 is not free here ({e})")
         try:
             r = env.run(["-host:127.0.0.1", "-ssl", "-cafile:" + CA, "-user:test",
                          "-pass:secret", "-br", "-v"], env=NO_STORE)

@@ -33,9 +33,10 @@ def memcheck(args, input=None, extra_env=None, timeout=60):
         return result, pathlib.Path(log.name).read_text(errors="replace")
 
 
-@unittest.skipUnless(VALGRIND, "valgrind is not installed (scripts/install-deps.sh installs it)")
 class MemcheckTest(unittest.TestCase):
     def setUp(self):
+        if not VALGRIND:
+            env.missing("valgrind is not installed (scripts/install-deps.sh installs it)")
         self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-vg-"))
 
     def tearDown(self):
