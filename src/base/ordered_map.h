@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <new>
 
 #include "base/string.h"
 
@@ -19,15 +20,31 @@ template <typename Value>
 class BasicOrderedMap {
     static constexpr int kLevels = 31;
 
+    // A node carries only the links of its own level, stored right behind it: most nodes
+    // have one or two, and a map of many small entries (the attributes of a large XML
+    // document) would otherwise spend most of its memory on links that are never used.
     struct Node {
         String key;
         Value value;
-        Node* forward[kLevels] = {};
         int level = 0;
+        Node** forward = nullptr;
     };
+
+    static Node* newNode(const String& key, const Value& value, int level) {
+        void* block = ::operator new(sizeof(Node) + sizeof(Node*) * static_cast<size_t>(level + 1));
+        Node* node = new (block) Node{key, value, level, nullptr};
+        node->forward = reinterpret_cast<Node**>(static_cast<char*>(block) + sizeof(Node));
+        for (int i = 0; i <= level; ++i) node->forward[i] = nullptr;
+        return node;
+    }
+    static void deleteNode(Node* node) {
+        node->~Node();
+        ::operator delete(node);
+    }
 
 public:
     explicit BasicOrderedMap(bool locked = false) : locked_(locked) {
+        head_.forward = headLinks_;
         // Seeded once: a document makes one map per element with attributes, and reseeding
         // costs more than the map.
         static const bool seeded = (std::srand(static_cast<unsigned>(std::time(nullptr)) | 1u), true);
@@ -52,7 +69,7 @@ public:
             for (int i = top_ + 1; i <= level; ++i) update[i] = &head_;
             top_ = level;
         }
-        Node* node = new Node{key, value, {}, level};
+        Node* node = newNode(key, value, level);
         for (int i = 0; i <= level; ++i) {
             node->forward[i] = update[i]->forward[i];
             update[i]->forward[i] = node;
@@ -89,10 +106,10 @@ public:
         Node* x = head_.forward[0];
         while (x) {
             Node* next = x->forward[0];
-            delete x;
+            deleteNode(x);
             x = next;
         }
-        for (Node*& f : head_.forward) f = nullptr;
+        for (Node*& f : headLinks_) f = nullptr;
         top_ = 0;
         count_ = 0;
     }
@@ -116,6 +133,7 @@ private:
     }
 
     Node head_;
+    Node* headLinks_[kLevels] = {};
     int top_ = 0;
     size_t count_ = 0;
     bool locked_;
