@@ -41,6 +41,32 @@ std::string replyText(const SenderSession& sender) {
 
 void stop(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
 
+// The length a file takes once every line end is made CR LF: a bare LF and a bare CR each
+// gain one byte. Knowing it lets the body be reserved once, so that it is never copied
+// while it grows.
+bool normalisedLength(const String& path, size_t& length) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char buffer[65536];
+    bool lastWasCr = false;
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        length += n;
+        for (size_t i = 0; i < n; ++i) {
+            char c = buffer[i];
+            if (c == '\n') {
+                if (!lastWasCr) ++length;
+            } else if (lastWasCr) {
+                ++length;
+            }
+            lastWasCr = c == '\r';
+        }
+    }
+    if (lastWasCr) ++length;
+    std::fclose(file);
+    return true;
+}
+
 // Reads a whole file and appends it with every line end made CR LF.
 bool appendFileNormalised(const String& path, std::string& text) {
     FILE* file = std::fopen(path.c_str(), "rb");
@@ -220,7 +246,19 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
             text += "\r\n";
         }
     }
+    // The header goes before the text later on; the room for it and for every file is taken
+    // now, so that the body exists once in memory, however large the files are.
+    const bool headerFirst = !s.html && !readyMade;
     if (!s.messageFile.empty()) {
+        size_t room = text.size() + (headerFirst ? s.header.length() : 0);
+        for (const String& name : files) {
+            room += 2;
+            if (!normalisedLength(name, room)) {
+                stop("Missing data file: " + name.str());
+                return kExitFailed;
+            }
+        }
+        text.reserve(room);
         for (const String& name : files) {
             if (!text.empty() && text.back() != '\n') text += "\r\n";
             if (!appendFileNormalised(name, text)) {
@@ -327,8 +365,9 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
             return kExitFailed;
         }
     } else {
-        std::string body = s.html ? text : s.header.str() + text;
-        if (!sendWithStatus(sender, s.from, s.replyTo, s.to, s.cc, s.bcc, s.subject, body, s.messageCount, url, s)) {
+        // In place: the room was reserved above, so the body is not copied.
+        if (headerFirst) text.insert(0, s.header.view());
+        if (!sendWithStatus(sender, s.from, s.replyTo, s.to, s.cc, s.bcc, s.subject, text, s.messageCount, url, s)) {
             if (sender.openCount > 0 || isFile) sender.disconnect();
             return kExitFailed;
         }
