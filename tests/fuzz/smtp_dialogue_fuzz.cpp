@@ -14,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ScriptedPeer<SmtpSession> s;
     s.setEsmtp(1);
     s.setRecipientLimit(2);
+    // Inputs of odd length send the body as it is, so that only the data sink can guard its dots.
+    if (size & 1) s.setBodyEncoding(0);
     s.replies.assign(reinterpret_cast<const char*>(data), size);
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     s.authenticate("user", "password");
