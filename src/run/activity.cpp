@@ -33,15 +33,6 @@ namespace {
 // Only levels above 1 switch the protocol traces on.
 int traceLevel(const Settings& s) { return s.verbose > 1 ? s.verbose : 0; }
 
-TlsOptions tlsOptions(const Settings& s) {
-    TlsOptions tls;
-    tls.caFile = s.caFile;
-    tls.certificateFile = s.cert;
-    tls.keyFile = s.keyFile;
-    tls.insecure = s.insecure != 0;
-    tls.traceLevel = s.verbose;
-    return tls;
-}
 
 // Lines of a list file joined with ","; empty lines, lines that begin with a backslash or CR,
 // and (unless hash lines are kept) lines that begin with "#" are skipped.
@@ -92,7 +83,7 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession&
     sender.setSsl(s.ssl);
     sender.setTls(s.tls);
     sender.setImplicitTls(s.ssl != 0);
-    sender.setTlsOptions(tlsOptions(s));
+    sender.setTlsOptions(tlsOptionsOf(s));
     sender.setMessageIdFlag(s.msgId);
     sender.setRaw(s.raw);
     sender.setMimeLevel(s.mimeType);
@@ -141,7 +132,7 @@ void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxR
     reader.setIpv6(s.ipv6);
     reader.setSsl(s.ssl);
     reader.setTls(s.tls);
-    reader.setTlsOptions(tlsOptions(s));
+    reader.setTlsOptions(tlsOptionsOf(s));
     reader.setApop(s.apop);
     reader.setHtml(s.html);
     reader.setWorkingFolder(objects.workingFolder);
@@ -432,6 +423,16 @@ int runReceiveDriver() {
         return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), *objects.currentReader,
                              objects.currentSender);
     return runReceive(receiveOptions(s, objects, readingFile), *objects.currentReader, objects.currentSender);
+}
+
+TlsOptions tlsOptionsOf(const Settings& s) {
+    TlsOptions tls;
+    tls.caFile = s.caFile;
+    tls.certificateFile = s.cert;
+    tls.keyFile = s.keyFile;
+    tls.insecure = s.insecure != 0;
+    tls.traceLevel = s.verbose;
+    return tls;
 }
 
 } // namespace qarvel

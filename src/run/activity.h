@@ -2,10 +2,16 @@
 // send driver or the receive driver.
 #pragma once
 
+#include "net/tls_layer.h"
+
 namespace qarvel {
 
 struct Settings;
 struct ProcessObjects;
+
+// The TLS options of the run (-cafile:, -cert:, -key:, -insecure, the trace level), for every
+// connection it opens.
+TlsOptions tlsOptionsOf(const Settings& s);
 
 // The alternative-text file, the hand-over to the current sender, the alias and list files,
 // the receive-side recipients and the default domain.

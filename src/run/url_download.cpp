@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "net/http_client.h"
+#include "run/activity.h"
 #include "run/process.h"
 #include "run/settings.h"
 
@@ -34,16 +35,6 @@ String localNameOf(String& url) {
     if (cut != std::string_view::npos) name = String(name, cut + 1);
     if (name.view().find_first_not_of('.') == std::string_view::npos) name = "index.html";
     return name;
-}
-
-TlsOptions tlsOptionsOf(const Settings& s) {
-    TlsOptions tls;
-    tls.caFile = s.caFile;
-    tls.certificateFile = s.cert;
-    tls.keyFile = s.keyFile;
-    tls.insecure = s.insecure != 0;
-    tls.traceLevel = s.verbose;
-    return tls;
 }
 
 String withoutLineBreaks(const String& text) {

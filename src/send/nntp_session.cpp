@@ -48,21 +48,8 @@ int NntpSession::connectSession(const String& host, const String& port, int leve
 
 int NntpSession::startTlsIfAsked() {
     if (!tls() || ssl()) return kSessionOk;
-    // Every way out without encryption closes the connection: nothing after this point may
-    // travel in clear (the password least of all).
-    int result = command("STARTTLS\r\n");
-    if (result < 1 || !replyCodeIs(replyLine(), "382")) {
-        std::fprintf(stderr, "STARTTLS refused by the server: %s", replyLine());
-        close();
-        return result < 0 ? result : kSessionRefused;
-    }
-    result = startTls(connectedHost());
-    if (result < 1) {
-        setReplyLine("TLS negotiation failed\n");
-        close();
-        return result < 0 ? result : kSessionRefused;
-    }
-    return kSessionOk;
+    // The password least of all may travel in clear: a refusal ends the session.
+    return upgradeWithStartTls("382");
 }
 
 int NntpSession::loginCommand(const char* format, const String& value) {

@@ -251,6 +251,22 @@ int SenderSession::quit() {
     return result;
 }
 
+int SenderSession::upgradeWithStartTls(const char* goCode) {
+    int result = command("STARTTLS\r\n");
+    if (result < 1 || (goCode && std::strncmp(replyLine(), goCode, std::strlen(goCode)) != 0)) {
+        std::fprintf(stderr, "STARTTLS refused by the server: %s", replyLine());
+        close();
+        return result < 0 ? result : kSessionRefused;
+    }
+    result = startTls(connectedHost());
+    if (result < 1) {
+        setReplyLine("TLS negotiation failed\n");
+        close();
+        return result < 0 ? result : kSessionRefused;
+    }
+    return kSessionOk;
+}
+
 int SenderSession::loadRecipientFile(const String&) { return 0; }
 
 int SenderSession::reportProgress(int) { return 0; }

@@ -73,6 +73,10 @@ public:
     virtual int reportProgress(int percent);
     virtual int sendMessageId();
     virtual int quit();
+    // STARTTLS, then the TLS handshake with the connected host. The reply must be positive
+    // and, when goCode is given, begin with it. Every way out without encryption closes the
+    // connection, so nothing after this point travels in clear.
+    int upgradeWithStartTls(const char* goCode = nullptr);
     // Reads a reply line into the reply buffer and judges it by its first digit.
     int readReply() override;
 

@@ -121,18 +121,8 @@ int SmtpSession::startTlsIfAsked(const String&) {
         close();
         return kSessionRefused;
     }
-    int result = command("STARTTLS\r\n");
-    if (result < 1) {
-        std::fprintf(stderr, "STARTTLS refused by the server: %s", replyLine());
-        close();
-        return result < 0 ? result : kSessionRefused;
-    }
-    result = startTls(connectedHost());
-    if (result < 1) {
-        setReplyLine("TLS negotiation failed\n");
-        close();
-        return result < 0 ? result : kSessionRefused;
-    }
+    int result = upgradeWithStartTls();
+    if (result < 1) return result;
     ext_.startTls = 0;
     return greet();
 }
