@@ -97,7 +97,8 @@ TEST(WebPages, MessageTextIsEscaped) {
               "<b>To: </b>&lt;b&gt;me&lt;/b&gt;<br>\n<b>Size: </b>12 bytes<br>\n");
 
     MemoryOut body;
-    writeBody(body.file, "text/html", "<p onclick=x>Hi</p><script>alert(3)</script>", 46);
+    const std::string html = "<p onclick=x>Hi</p><script>alert(3)</script>";
+    writeBody(body.file, "text/html", html.data(), html.size());
     EXPECT_EQ(body.text().find("<script"), std::string::npos);
     EXPECT_EQ(body.text().find("<p "), std::string::npos);
     MemoryOut plain;
