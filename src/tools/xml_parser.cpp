@@ -1,5 +1,7 @@
 #include "tools/xml_parser.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -385,6 +387,14 @@ void XmlParser::readDoctype(std::string_view token) {
         size_t i = at + 8;
         std::string_view entityName = word(token, i);
         if (entityName == "%"sv) {  // parameter entities only serve the DTD: not kept
+            at = i;
+            continue;
+        }
+        // The five predefined entities keep their meaning whatever the document declares:
+        // the writer escapes with them, so a redefinition (one that refers to itself, say)
+        // would change what a saved document reads back as.
+        static constexpr std::string_view kPredefined[] = {"amp", "lt", "gt", "quot", "apos"};
+        if (std::find(std::begin(kPredefined), std::end(kPredefined), entityName) != std::end(kPredefined)) {
             at = i;
             continue;
         }

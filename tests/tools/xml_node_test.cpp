@@ -190,6 +190,22 @@ TEST(XmlParse, ToleratedMistakes) {
     EXPECT_NE(doc.child(0, "z", "", ""), nullptr);
 }
 
+TEST(XmlParse, PredefinedEntitiesCannotBeRedefined) {
+    // A document that declares "amp" as a text referring to itself: the declaration is
+    // ignored, so "&amp;" still means "&" and the saved document reads back the same.
+    const char* text = "<!DOCTYPE d [<!ENTITY amp \"loop &amp; loop\"><!ENTITY lt \"x\">]><d>a &amp; b &lt; c</d>";
+    XmlNode doc;
+    ASSERT_EQ(doc.parse(text), 1);
+    XmlNode* d = doc.child(0, "d", "", "");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->child(0, "#text", "", "")->name, "a & b < c");
+    std::string saved;
+    doc.write(saved, 0, kXmlWriteEscaped);
+    XmlNode again;
+    ASSERT_EQ(again.parse(saved), 1) << saved;
+    EXPECT_EQ(again.child(0, "d", "", "")->child(0, "#text", "", "")->name, "a & b < c");
+}
+
 // Hostile documents end with a message instead of eating memory or the stack.
 TEST(XmlLimits, HostileDocumentsStop) {
     std::string laughs = "<!DOCTYPE l [<!ENTITY l0 \"lol\">";
