@@ -28,22 +28,23 @@ namespace {
 // One conversion through snprintf, appended to out; a '*' width or precision (or both)
 // comes first among the arguments.
 template <class T>
-void appendStarred(std::string& out, const std::string& spec, int stars, const int* starValues,
+void appendStarred(std::string& out, const std::string& conversion, int stars, const int* starValues,
                    T value) {
+    auto format = [&](char* buffer, size_t size) {
+        const char* f = conversion.c_str();
+        return stars == 0   ? std::snprintf(buffer, size, f, value)
+               : stars == 1 ? std::snprintf(buffer, size, f, starValues[0], value)
+                            : std::snprintf(buffer, size, f, starValues[0], starValues[1], value);
+    };
     char small[128];
-    int n = stars == 0   ? std::snprintf(small, sizeof small, spec.c_str(), value)
-            : stars == 1 ? std::snprintf(small, sizeof small, spec.c_str(), starValues[0], value)
-                         : std::snprintf(small, sizeof small, spec.c_str(), starValues[0],
-                                         starValues[1], value);
+    int n = format(small, sizeof small);
     if (n < 0) return;
     if (static_cast<size_t>(n) < sizeof small) {
         out.append(small, static_cast<size_t>(n));
         return;
     }
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    if (stars == 0) std::snprintf(big.data(), big.size(), spec.c_str(), value);
-    else if (stars == 1) std::snprintf(big.data(), big.size(), spec.c_str(), starValues[0], value);
-    else std::snprintf(big.data(), big.size(), spec.c_str(), starValues[0], starValues[1], value);
+    format(big.data(), big.size());
     out.append(big.data(), static_cast<size_t>(n));
 }
 
@@ -101,30 +102,30 @@ bool formatOneLinePerFormat(std::string& out, const char* format, va_list args) 
             ok = false;
             break;
         }
-        const std::string spec(percent, static_cast<size_t>(q - percent) + 1);
+        const std::string directive(percent, static_cast<size_t>(q - percent) + 1);
         switch (conversion) {
         case 'd': case 'i':
-            if (length == 'l') appendStarred(out, spec, stars, starValues, va_arg(ap, long));
-            else if (length == 'q') appendStarred(out, spec, stars, starValues, va_arg(ap, long long));
-            else if (length == 'j') appendStarred(out, spec, stars, starValues, va_arg(ap, intmax_t));
-            else if (length == 'z') appendStarred(out, spec, stars, starValues, va_arg(ap, ptrdiff_t));
-            else if (length == 't') appendStarred(out, spec, stars, starValues, va_arg(ap, ptrdiff_t));
-            else appendStarred(out, spec, stars, starValues, va_arg(ap, int));
+            if (length == 'l') appendStarred(out, directive, stars, starValues, va_arg(ap, long));
+            else if (length == 'q') appendStarred(out, directive, stars, starValues, va_arg(ap, long long));
+            else if (length == 'j') appendStarred(out, directive, stars, starValues, va_arg(ap, intmax_t));
+            else if (length == 'z') appendStarred(out, directive, stars, starValues, va_arg(ap, ptrdiff_t));
+            else if (length == 't') appendStarred(out, directive, stars, starValues, va_arg(ap, ptrdiff_t));
+            else appendStarred(out, directive, stars, starValues, va_arg(ap, int));
             break;
         case 'u': case 'o': case 'x': case 'X':
-            if (length == 'l') appendStarred(out, spec, stars, starValues, va_arg(ap, unsigned long));
-            else if (length == 'q') appendStarred(out, spec, stars, starValues, va_arg(ap, unsigned long long));
-            else if (length == 'j') appendStarred(out, spec, stars, starValues, va_arg(ap, uintmax_t));
-            else if (length == 'z') appendStarred(out, spec, stars, starValues, va_arg(ap, size_t));
-            else if (length == 't') appendStarred(out, spec, stars, starValues, va_arg(ap, size_t));
-            else appendStarred(out, spec, stars, starValues, va_arg(ap, unsigned));
+            if (length == 'l') appendStarred(out, directive, stars, starValues, va_arg(ap, unsigned long));
+            else if (length == 'q') appendStarred(out, directive, stars, starValues, va_arg(ap, unsigned long long));
+            else if (length == 'j') appendStarred(out, directive, stars, starValues, va_arg(ap, uintmax_t));
+            else if (length == 'z') appendStarred(out, directive, stars, starValues, va_arg(ap, size_t));
+            else if (length == 't') appendStarred(out, directive, stars, starValues, va_arg(ap, size_t));
+            else appendStarred(out, directive, stars, starValues, va_arg(ap, unsigned));
             break;
         case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-            if (length == 'L') appendStarred(out, spec, stars, starValues, va_arg(ap, long double));
-            else appendStarred(out, spec, stars, starValues, va_arg(ap, double));
+            if (length == 'L') appendStarred(out, directive, stars, starValues, va_arg(ap, long double));
+            else appendStarred(out, directive, stars, starValues, va_arg(ap, double));
             break;
         case 'p':
-            appendStarred(out, spec, stars, starValues, va_arg(ap, void*));
+            appendStarred(out, directive, stars, starValues, va_arg(ap, void*));
             break;
         case 'c':
         case 's': {
@@ -134,10 +135,10 @@ bool formatOneLinePerFormat(std::string& out, const char* format, va_list args) 
             }
             // The arguments are where text from outside comes in: their line breaks go.
             size_t before = out.size();
-            if (conversion == 'c') appendStarred(out, spec, stars, starValues, va_arg(ap, int));
+            if (conversion == 'c') appendStarred(out, directive, stars, starValues, va_arg(ap, int));
             else {
                 const char* text = va_arg(ap, const char*);
-                appendStarred(out, spec, stars, starValues, text ? text : "(null)");
+                appendStarred(out, directive, stars, starValues, text ? text : "(null)");
             }
             for (size_t k = before; k < out.size(); ++k)
                 if (out[k] == '\r' || out[k] == '\n') out[k] = ' ';

@@ -143,16 +143,7 @@ XmlNode* XmlNode::newChild(int32_t kind) {
     node->document = document;
     node->version = version;
     node->encoding = encoding;
-    node->parent = this;
-    node->previous = lastChild;
-    if (lastChild)
-        lastChild->next = node;
-    else
-        firstChild = node;
-    lastChild = node;
-    ++childCount;
-    node->nameSpace = nameSpace;
-    node->id = ordinalId(id, childCount);
+    addChild(node);
     return node;
 }
 
