@@ -81,7 +81,15 @@ void Base64Encoder::put(const void* data, size_t count) {
         // Whole groups up to the end of the line (or of the buffer) in one tight loop, two
         // characters per table look-up; the output is the same as group by group.
         const uint16_t* pairs = pairTable().pairs;
+        const size_t perLine = (static_cast<size_t>(lineLength_) + 3) / 4;
         while (count >= 3) {
+            if (lineLength_ > 0 && column_ == 0) {
+                size_t lines = encodeBase64Lines(in, count, perLine, buffer_ + used_, sizeof buffer_ - used_);
+                in += lines * perLine * 3;
+                count -= lines * perLine * 3;
+                used_ += lines * (perLine * 4 + 2);
+                if (count < 3) break;
+            }
             size_t groups = count / 3;
             if (lineLength_ > 0) groups = std::min<size_t>(groups, (lineLength_ - column_ + 3) / 4);
             size_t room = sizeof buffer_ - used_;
@@ -160,24 +168,26 @@ const DecodeTables& decodeTables() {
 
 }  // namespace
 
-size_t decodeBase64Run(const unsigned char* in, size_t groups, char* out) {
+size_t decodeBase64Lines(const unsigned char*& in, const unsigned char* end, char* out) {
     const DecodeTables& t = decodeTables();
-    size_t g = decodeBase64Blocks(in, groups, out);
-    in += g * 4;
-    out += g * 3;
-    for (; g < groups; ++g, in += 4, out += 3) {
+    char* o = out + decodeBase64LineBlocks(in, end, out);
+    // What the vector loop leaves: the last few groups, or the group where it stopped.
+    while (end - in >= 4) {
         uint32_t x = t.d0[in[0]] | t.d1[in[1]] | t.d2[in[2]] | t.d3[in[3]];
-        if (x & kBadBits) break;
+        if (x & kBadBits) {
+            size_t lineEnd = skipLineEnd(in, end);
+            if (lineEnd == 0) break;
+            in += lineEnd;
+            o += decodeBase64LineBlocks(in, end, o);
+            continue;
+        }
         // The three bytes in order, then a 0 that the next group overwrites.
         uint32_t w = std::endian::native == std::endian::little ? __builtin_bswap32(x << 8) : x << 8;
-        std::memcpy(out, &w, 4);
+        std::memcpy(o, &w, 4);
+        in += 4;
+        o += 3;
     }
-    return g;
-}
-
-size_t skipLineEnd(const unsigned char* in, const unsigned char* end) {
-    if (end - in >= 2 && in[0] == '\r' && in[1] == '\n') return 2;
-    return in < end && (in[0] == '\n' || in[0] == '\r') ? 1 : 0;
+    return static_cast<size_t>(o - out);
 }
 
 Base64Decoder::Base64Decoder(ByteSink& out, char char63) : out_(out) {
@@ -197,22 +207,15 @@ void Base64Decoder::put(const char* text, size_t count) {
         if (pending_ == 0 && standard_) {
             while (end - in >= 4) {
                 size_t room = sizeof buffer_ - used_;
-                size_t groups = std::min<size_t>(static_cast<size_t>(end - in) / 4, room > 4 ? (room - 1) / 3 : 0);
-                if (groups == 0) {
+                if (room < 64) {
                     out_.write(buffer_, used_);
                     used_ = 0;
                     continue;
                 }
-                size_t g = decodeBase64Run(in, groups, buffer_ + used_);
-                in += g * 4;
-                used_ += g * 3;
-                if (g < groups) {
-                    // A line end between whole groups is the common stop in mail: step over
-                    // it here and stay on the fast path.
-                    size_t lineEnd = skipLineEnd(in, end);
-                    if (lineEnd == 0) break;
-                    in += lineEnd;
-                }
+                const unsigned char* stop = in + std::min<size_t>(static_cast<size_t>(end - in), (room - 1) / 3 * 4);
+                used_ += decodeBase64Lines(in, stop, buffer_ + used_);
+                if (stop - in >= 4) break;  // a character outside the alphabet
+                if (stop == end) break;
             }
             if (in >= end) break;
         }

@@ -49,14 +49,12 @@ private:
     size_t used_ = 0;
 };
 
-// The fast path of the decoders: decodes up to `groups` whole groups of four characters of the
-// standard alphabet from `in` into `out` (three bytes each, and one scratch byte after the
-// last that `out` must have room for) and stops before the first group that holds any other
-// character ("=", a line end, a blank). Returns the number of groups decoded.
-size_t decodeBase64Run(const unsigned char* in, size_t groups, char* out);
-
-// The length of the line end ("\r\n", "\n" or a lone "\r") at `in`, or 0.
-size_t skipLineEnd(const unsigned char* in, const unsigned char* end);
+// The fast path of the decoders: decodes whole groups of four characters of the standard
+// alphabet, and the line ends between them, from [in, end) into `out`, which must have room for
+// 3 bytes per 4 characters and 1 more. Stops in front of the first group that holds any other
+// character ("=", a blank, a line end inside a group) or fewer than 4 characters before `end`.
+// Returns the bytes written and moves `in` past what was used.
+size_t decodeBase64Lines(const unsigned char*& in, const unsigned char* end, char* out);
 
 // One-shot helpers (line length 0 unless given).
 String base64Encode(const void* bytes, size_t count, int lineLength = 0);

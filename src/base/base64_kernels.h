@@ -21,10 +21,23 @@ const char* base64KernelName(Base64Kernel kernel);
 // 0 with the scalar kernel.
 size_t encodeBase64Blocks(const unsigned char* in, size_t groups, size_t available, char* out);
 
-// Decodes whole blocks of groups of four alphabet characters from `in` (at most `groups`) and
-// stops before the first block that holds any other character. A block's store reaches up to
-// eight bytes past its three bytes per group, so blocks stop three groups short of `groups`: the
-// room the caller keeps for the rest covers them. Returns the groups decoded.
-size_t decodeBase64Blocks(const unsigned char* in, size_t groups, char* out);
+// Encodes whole lines of `perLine` groups (3 bytes in, 4 characters out each), every line ended
+// with CR LF, from `available` input bytes into `room` bytes at `out`. Returns the lines written
+// (perLine * 4 + 2 characters each); it may leave a few characters past them, and it stops
+// early, keeping a margin for its vector loads and stores; 0 with the scalar kernel.
+size_t encodeBase64Lines(const unsigned char* in, size_t available, size_t perLine, char* out, size_t room);
+
+// Decodes whole groups of four alphabet characters from [in, end), block by block, stepping
+// over line ends ("\r\n", "\n", a lone "\r") between groups, into `out`, which must have room
+// for 3 bytes per 4 characters of the input and 1 more. Stops in front of the first group that
+// holds any other character, or where fewer than a block and its margin are left. Returns the
+// bytes written and moves `in` past what was used; 0 with the scalar kernel.
+size_t decodeBase64LineBlocks(const unsigned char*& in, const unsigned char* end, char* out);
+
+// The length of the line end ("\r\n", "\n" or a lone "\r") at `in`, or 0.
+inline size_t skipLineEnd(const unsigned char* in, const unsigned char* end) {
+    if (end - in >= 2 && in[0] == '\r' && in[1] == '\n') return 2;
+    return in < end && (in[0] == '\n' || in[0] == '\r') ? 1 : 0;
+}
 
 }  // namespace qarvel

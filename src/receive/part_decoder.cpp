@@ -91,18 +91,9 @@ bool PartDecoder::putBase64(const char* data, size_t length) {
         // Runs of whole groups between the skipped bytes go through the codec's tables; the
         // room reserved above covers their three bytes per four characters and one more.
         if (count == 0 && length - i >= 4) {
-            size_t groups = decodeBase64Run(in + i, (length - i) / 4, out);
-            i += groups * 4;
-            out += groups * 3;
-            // Step over a line end between whole groups without leaving the fast path.
-            while (i < length && groups > 0) {
-                size_t lineEnd = skipLineEnd(in + i, in + length);
-                if (lineEnd == 0 || length - i - lineEnd < 4) break;
-                i += lineEnd;
-                groups = decodeBase64Run(in + i, (length - i) / 4, out);
-                i += groups * 4;
-                out += groups * 3;
-            }
+            const unsigned char* at = in + i;
+            out += decodeBase64Lines(at, in + length, out);
+            i = static_cast<size_t>(at - in);
             if (i == length) break;
         }
         int v = table[in[i]];

@@ -128,7 +128,7 @@ TEST(Codecs, Base64KernelsMatchTheScalarLoops) {
     const char* breaks[] = {"\r\n", "=", "\x80", " "};
     auto runAll = [&](std::vector<std::string>& enc, std::vector<std::string>& dec) {
         for (size_t n = 0; n < data.size(); n += n < 120 ? 1 : 29)
-            for (int lineLength : {0, 76, 64}) enc.push_back(encode(n, lineLength));
+            for (int lineLength : {0, 76, 64, 4, 100}) enc.push_back(encode(n, lineLength));
         std::string text = encode(data.size(), 76);
         for (size_t at = 0; at < 160; ++at) {
             std::string noisy = text;
