@@ -3,7 +3,7 @@
 # Runs every bench/jobs/*.sh; each measures qarvel and its peers on the same input in the same
 # run (median of BENCH_RUNS runs, peak resident memory, result checked before any time is
 # kept) and appends rows to one CSV (see bench/lib.sh). This script adds the ratio to qarvel
-# and writes bench/results.csv and bench/RESULTS.md: the machine, then one table.
+# and writes bench/results.csv; render.sh turns that into bench/RESULTS.md.
 # env: BENCH_RUNS (5), BENCH_DATA (/tmp/qarvel-bench-data), BENCH_JOBS (job names, default all)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -51,34 +51,7 @@ awk -F, -v OFS=, '
     }
   }' "$BENCH_CSV.sorted" > "$csv"
 
-cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
-ram=$(free -g | awk '/^Mem:/ { print $2 " GiB" }')
-{
-  echo "# Benchmark results"
-  echo
-  echo "Machine: $cpu, $(nproc) cores, $ram RAM, Linux $(uname -r) ($(. /etc/os-release && echo "$PRETTY_NAME"))."
-  echo "Run: $(date -u '+%Y-%m-%d %H:%M UTC'), \`make bench\` took $((total / 60)) min $((total % 60)) s; every time is the median of $BENCH_RUNS runs, with the fastest and slowest beside it."
-  echo
-  echo "Each job runs qarvel and its peers on the same input in the same run. The first run of every"
-  echo "tool is checked (same decoded bytes, same attachments, same number of messages) before any"
-  echo "time of it is kept; \"same\" in the last column. Peak RSS is the largest resident set of any"
-  echo "process of the tool (GNU time). \"× qarvel\" is the tool's median time over qarvel's: above 1"
-  echo "means qarvel is faster."
-  echo
-  echo "| job | case | tool | input | median s | min–max s | rate | peak RSS MiB | × qarvel | result |"
-  echo "|---|---|---|---|---:|---:|---:|---:|---:|---|"
-  tail -n +2 "$csv" | while IFS=, read -r job case tool work runs med rate unit peak check note min max ratio; do
-    rss=$([ -n "$peak" ] && awk -v k="$peak" 'BEGIN { printf "%.1f", k / 1024 }')
-    echo "| $job | $case | $tool | $work | ${med:-–} | ${min:+$min–$max} | ${rate:+$rate $unit/s} | ${rss:-–} | ${ratio:-–} | $check${note:+ ($note)} |"
-  done
-  if [ -s "$BENCH_NOTES" ]; then
-    echo
-    echo "Notes:"
-    echo
-    sed 's/^/- /' "$BENCH_NOTES"
-  fi
-  [ ${#failed[@]} -gt 0 ] && { echo; echo "Jobs that stopped with an error: ${failed[*]}."; }
-} > "$md"
+"$here/render.sh" "$csv" "$BENCH_NOTES" "$total" "${failed[*]:-}" > "$md"
 cat "$md"
 echo "results: $md, $csv"
 [ ${#failed[@]} -eq 0 ]
