@@ -39,15 +39,16 @@ rm -f "$out"
 lib_rows() {  # lib_rows TOOL NOTE OUTPUT
   local d rate
   for d in encode decode; do
-    rate=$(echo "$3" | grep "^library-$d," | cut -d, -f2)
-    STATUS=ok; PEAK=; MIN=; MAX=; MEDIAN=$(awk -v m="$mib" -v r="${rate:-0}" 'BEGIN { printf "%.4f", (r > 0 ? m / r : 0) }')
+    # library-DIRECTION,RATE,MIN,MEDIAN,MAX (seconds) from the program's own timed runs
+    IFS=, read -r _ rate MIN MEDIAN MAX < <(echo "$3" | grep "^library-$d,")
+    STATUS=ok; PEAK=
     [ -n "$rate" ] || STATUS=failed
     row "base64 in memory" "$d" "$1" "$work" "$mib" MiB "$2"
   done
 }
 kernel=$("$BENCH_BUILD/bench/codec_bench" lib 1 2>&1 >/dev/null | sed -n 's/^kernel //p')
 lib_rows "qarvel library" "Base64Encoder/Decoder in 64 KiB pieces; best kernel${kernel:+ ($kernel)}" "$("$BENCH_BUILD/bench/codec_bench" lib "$mib" 2>/dev/null)"
-lib_rows "qarvel library, scalar" "the same with the scalar loops" "$("$BENCH_BUILD/bench/codec_bench" lib "$mib" scalar 2>/dev/null)"
+lib_rows "qarvel library (scalar loops)" "the same with the scalar loops" "$("$BENCH_BUILD/bench/codec_bench" lib "$mib" scalar 2>/dev/null)"
 peer=$BENCH_DATA/modp_peer
 if [ -f /usr/include/modp_b64.h ] && g++ -O2 -o "$peer" "$bench_root/bench/peers/modp_peer.cpp" -lmodpbase64 2>"$BENCH_DATA/modp_peer.err"; then
   lib_rows "libmodpbase64" "one call per 57-byte or 76-character line" "$("$peer" "$mib" 2>/dev/null)"
