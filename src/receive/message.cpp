@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -54,11 +55,9 @@ size_t PartData::bytesInMemory() { return partBytesInMemory; }
 PartData::~PartData() { clear(); }
 
 void PartData::clear() {
-    if (file_) {
-        fclose(file_);
-        file_ = nullptr;
-        unlink(filePath_.c_str());
-    }
+    if (file_) fclose(file_);
+    file_ = nullptr;
+    if (!filePath_.empty()) unlink(filePath_.c_str());
     filePath_.clear();
     partBytesInMemory -= memory_.size();
     std::string().swap(memory_);
@@ -93,7 +92,11 @@ bool PartData::append(const char* data, size_t length) {
     if (failed_) return false;
     const bool overLimit = memory_.size() + length > memoryLimit_ ||
                            partBytesInMemory + length > kPartsMemoryBudget;
-    if (!file_ && overLimit && !spill()) {
+    if (filePath_.empty() && overLimit && !spill()) {
+        failed_ = true;
+        return false;
+    }
+    if (!filePath_.empty() && !file_ && !(file_ = fopen(filePath_.c_str(), "ab"))) {
         failed_ = true;
         return false;
     }
@@ -110,22 +113,31 @@ bool PartData::append(const char* data, size_t length) {
     return true;
 }
 
+// A finished part closes its file: a message of a thousand large parts must not hold a
+// thousand open files (and their buffers) until its parts are written out.
 bool PartData::finish() {
-    if (file_ && fflush(file_) != 0) failed_ = true;
+    if (file_ && fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
     return !failed_;
+}
+
+FILE* PartData::openForReading() const {
+    if (file_ && fflush(file_) != 0) return nullptr;
+    return fopen(filePath_.c_str(), "rb");
 }
 
 bool PartData::copyTo(FILE* out, bool textMode) const {
     bool pendingCr = false;
-    if (!file_) {
+    if (inMemory()) {
         if (!writeConverted(out, memory_.data(), memory_.size(), textMode, pendingCr)) return false;
     } else {
-        if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) return false;
+        std::unique_ptr<FILE, int (*)(FILE*)> in(openForReading(), fclose);
+        if (!in) return false;
         std::string block(kCopyBlock, '\0');
         uint64_t left = size_;
         while (left > 0) {
             size_t want = left < kCopyBlock ? static_cast<size_t>(left) : kCopyBlock;
-            size_t got = fread(block.data(), 1, want, file_);
+            size_t got = fread(block.data(), 1, want, in.get());
             if (got == 0) return false;
             if (!writeConverted(out, block.data(), got, textMode, pendingCr)) return false;
             left -= got;
@@ -136,10 +148,11 @@ bool PartData::copyTo(FILE* out, bool textMode) const {
 }
 
 std::string PartData::head(size_t max) const {
-    if (!file_) return memory_.substr(0, max);
+    if (inMemory()) return memory_.substr(0, max);
+    std::unique_ptr<FILE, int (*)(FILE*)> in(openForReading(), fclose);
+    if (!in) return {};
     std::string out(static_cast<size_t>(std::min<uint64_t>(max, size_)), '\0');
-    if (fflush(file_) != 0 || fseek(file_, 0, SEEK_SET) != 0) return {};
-    out.resize(fread(out.data(), 1, out.size(), file_));
+    out.resize(fread(out.data(), 1, out.size(), in.get()));
     return out;
 }
 

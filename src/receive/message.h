@@ -49,14 +49,14 @@ public:
     // Appends decoded bytes. Returns false when the temporary file cannot be written (the
     // part is then marked failed and further bytes are dropped).
     bool append(const char* data, size_t length);
-    // Ends the writing phase (flushes the temporary file).
+    // Ends the writing phase (closes the temporary file; reading opens it again).
     bool finish();
     // Drops everything (and the temporary file).
     void clear();
 
     uint64_t size() const { return size_; }
     bool failed() const { return failed_; }
-    bool inMemory() const { return file_ == nullptr; }
+    bool inMemory() const { return filePath_.empty(); }
     // The decoded bytes all parts of the process hold in memory now.
     static size_t bytesInMemory();
     // The bytes, when the part is held in memory (empty otherwise).
@@ -69,10 +69,11 @@ public:
 
 private:
     bool spill();
+    FILE* openForReading() const;
 
     std::string memory_;
-    FILE* file_ = nullptr;      // the temporary file, once spilled
-    std::string filePath_;
+    FILE* file_ = nullptr;      // the temporary file while it is written
+    std::string filePath_;      // the temporary file, once spilled (empty: in memory)
     String spillFolder_;
     size_t memoryLimit_ = kPartMemoryLimit;
     uint64_t size_ = 0;

@@ -203,5 +203,33 @@ TEST(PartData, ManyPartsShareOneMemoryBudget) {
     EXPECT_EQ(PartData::bytesInMemory(), before);
 }
 
+TEST(PartData, FinishedPartsInFilesHoldNoOpenFile) {
+    // More spilled parts than the process may open files: each closes its file when it is
+    // finished, and every one still reads back whole.
+    TempFolder dir;
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    struct rlimit low = old;
+    low.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<std::unique_ptr<PartData>> parts;
+    bool allWritten = true;
+    for (int i = 0; i < 200 && allWritten; ++i) {
+        parts.push_back(std::make_unique<PartData>());
+        parts.back()->setSpillFolder(dir.path.c_str());
+        parts.back()->setMemoryLimit(0);
+        std::string text = "part " + std::to_string(i);
+        allWritten = parts.back()->append(text.data(), text.size()) && parts.back()->finish();
+    }
+    setrlimit(RLIMIT_NOFILE, &old);
+    ASSERT_TRUE(allWritten) << "stopped at part " << parts.size();
+    EXPECT_FALSE(parts[150]->inMemory());
+    EXPECT_EQ(parts[150]->head(100), "part 150");
+    FILE* out = tmpfile();
+    ASSERT_TRUE(parts[199]->copyTo(out, false));
+    EXPECT_EQ(ftell(out), 8);
+    fclose(out);
+}
+
 } // namespace
 } // namespace qarvel
