@@ -300,7 +300,7 @@ size_t parseBodyStructure(const char* text, std::vector<BodyPart>& parts) {
             }
             continue;
         }
-        for (int level = before + 1; level <= depth; ++level) {
+        for (int level = std::max(before + 1, 0); level <= depth; ++level) {  // a malformed answer can give a negative level
             counters.resize(static_cast<size_t>(level) + 1, 0);
             ++counters[static_cast<size_t>(level)];
         }
