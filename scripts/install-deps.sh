@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make clang libclang-rt-14-dev libssl-dev libgtest-dev libgmock-dev python3 time
+  cmake g++ make ccache clang libclang-rt-14-dev libssl-dev libgtest-dev libgmock-dev python3 time
   # real peers for the integration tests
   valgrind postfix libsasl2-modules sasl2-bin dovecot-core dovecot-pop3d dovecot-imapd dnsmasq dnsutils openssl
   # second opinions and benchmark peers
