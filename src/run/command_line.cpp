@@ -313,7 +313,18 @@ bool matches(const Option& option, const char* argument) {
     return std::strncmp(argument, option.name, std::strlen(option.name)) == 0;
 }
 
+// The options of the entry's early scans below.
+const char* const kScannedOptions[] = {"-host:", "-if:", "-firewall:", "-port:", "-tmo:",
+                                       "-config:", "-config", "-meter:", "-free", "-osver"};
+
 } // namespace
+
+std::vector<std::string> optionNames() {
+    std::vector<std::string> names;
+    for (const Option& option : kOptions) names.push_back(option.name);
+    for (const char* name : kScannedOptions) names.push_back(name);
+    return names;
+}
 
 void parseCommandLine(int argc, char** argv, Settings& s, ProcessObjects& objects) {
     for (int i = 1; i < argc; ++i) {

@@ -4,6 +4,9 @@
 // is ignored.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace qarvel {
 
 struct Settings;
@@ -16,5 +19,8 @@ void parseCommandLine(int argc, char** argv, Settings& s, ProcessObjects& object
 // one (every run) takes -host:, -if:, -firewall:, -port:, -tmo:, -config:, -config, -meter:.
 int scanProcessOptions(int argc, char** argv, ProcessObjects& objects, bool& detach);
 void scanRunOptions(int argc, char** argv, Settings& s, ProcessObjects& objects);
+
+// Every option name the parser and the early scans take, as written ("-to:", "-esmtp").
+std::vector<std::string> optionNames();
 
 } // namespace qarvel

@@ -345,6 +345,13 @@ int applyConfigLine(const char* line, Settings& s, ProcessObjects& objects) {
     return 0;
 }
 
+std::vector<std::string> configKeyNames() {
+    std::vector<std::string> names;
+    for (const ConfigKey& key : kKeys) names.push_back(key.name);
+    for (const ConfigKey& key : kEarlyKeys) names.push_back(key.name);
+    return names;
+}
+
 void readConfigEarly(const String& path, Settings& s, ProcessObjects& objects) {
     forEachConfigLine(path, 1023, [&](const char* line) { applyFirstMatch(kEarlyKeys, line, s, objects); });
 }

@@ -4,6 +4,9 @@
 // every other key, and hands lines that match no key to the label table.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "base/string.h"
 
 namespace qarvel {
@@ -18,5 +21,8 @@ void readConfigMain(const String& path, Settings& s, ProcessObjects& objects);
 // handles it; a line that matches none goes to the label table. Returns 1 when a
 // configuration key took the line.
 int applyConfigLine(const char* line, Settings& s, ProcessObjects& objects);
+
+// Every key of both passes, as the table writes it ("SMTP_HOST", "A ").
+std::vector<std::string> configKeyNames();
 
 } // namespace qarvel

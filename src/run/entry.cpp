@@ -18,6 +18,7 @@
 #include "run/activity.h"
 #include "run/command_line.h"
 #include "run/config_file.h"
+#include "run/help_text.h"
 #include "run/labels.h"
 #include "run/process.h"
 #include "run/request_modes.h"
@@ -241,6 +242,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
         for (const char* line : kUsage) std::printf("%s\n", line);
         return 1;
     }
+    if (const int code = answerHelpRequest(argc, argv); code >= 0) return code;
     bool detach = false;
     const int osVersion = scanProcessOptions(argc, argv, objects, detach);
     if (detach) detachFromTerminal();

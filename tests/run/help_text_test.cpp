@@ -1,0 +1,78 @@
+// The help text and the manual page against the option and key tables: none may miss an
+// option or key the program takes, nor name one it does not.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "qarvel_version.h"
+#include "run/command_line.h"
+#include "run/config_file.h"
+#include "run/help_text.h"
+#include "support/run_program.h"
+
+namespace qarvel::test {
+namespace {
+
+std::vector<std::string> words(const char* text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+std::set<std::string> tableKeys() {
+    std::set<std::string> keys;
+    for (std::string key : configKeyNames()) {
+        while (!key.empty() && key.back() == ' ') key.pop_back();  // "A " and its kin
+        keys.insert(key);
+    }
+    return keys;
+}
+
+// Each name of the table has a help row, and each name of a help row is in the table.
+void expectSameNames(const std::set<std::string>& table, std::span<const HelpLine> help, const char* what) {
+    std::set<std::string> helped;
+    for (const HelpLine& line : help)
+        for (const std::string& name : words(line.names)) {
+            EXPECT_TRUE(table.count(name)) << "the help names " << what << " " << name << ", which does not exist";
+            EXPECT_TRUE(helped.insert(name).second) << name << " has two help lines";
+        }
+    for (const std::string& name : table)
+        EXPECT_TRUE(helped.count(name)) << what << " " << name << " has no help line in src/run/help_text.cpp";
+}
+
+TEST(HelpText, EveryOptionAndKeyHasItsLineAndNoOther) {
+    std::vector<std::string> names = optionNames();
+    std::set<std::string> options(names.begin(), names.end());
+    options.insert({"--help", "-h", "--version"});
+    expectSameNames(options, optionHelp(), "option");
+    expectSameNames(tableKeys(), keyHelp(), "key");
+}
+
+TEST(HelpText, HelpAndVersionAnswerOnStandardOutput) {
+    for (const char* ask : {"--help", "-h"}) {
+        // Even where the options would fail a run on their own ("Missing from address").
+        ProgramResult r = runQarvel({"-to:x@example.org", ask});
+        EXPECT_EQ(r.exitCode, 0) << ask;
+        EXPECT_EQ(r.err, "");
+        EXPECT_NE(r.out.find("\n  -to:ADDR "), std::string::npos);
+        EXPECT_NE(r.out.find("\n  SMTP_HOST NAME, QMTP_HOST"), std::string::npos);
+        EXPECT_NE(r.out.find("QARVEL_CONFIG"), std::string::npos);
+        EXPECT_NE(r.out.find("man qarvel"), std::string::npos);
+    }
+    ProgramResult r = runQarvel({"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind(std::string("qarvel ") + QARVEL_VERSION + "\nTLS: OpenSSL ", 0), 0u) << r.out;
+    // A web server's arguments are a request: the help never answers one.
+    ProgramOptions web;
+    web.env = {{"GATEWAY_INTERFACE", "CGI/1.1"}};
+    r = runQarvel({"--help"}, web);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.find("Configuration file"), std::string::npos);
+}
+
+} // namespace
+} // namespace qarvel::test
