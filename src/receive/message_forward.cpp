@@ -89,6 +89,16 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
     }
     text += "\r\n";
     appendWithCrLf(text, reader.body(), reader.bodyLength());
+    // Raw text is sent as message data as it stands: the decoded body's leading dots are
+    // stuffed here.
+    std::string data;
+    data.reserve(text.size() + text.size() / 64);
+    bool lineStart = true;
+    for (char c : text) {
+        if (lineStart && c == '.') data += '.';
+        data += c;
+        lineStart = c == '\n';
+    }
 
     String recipients = reader.message().toText;
     if (!reader.message().ccText.empty())
@@ -107,8 +117,8 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
         sender.setRaw(savedRaw);
         return result;
     }
-    result = sender.sendMessage(from, String(), recipients, reader.subject(), text.data(),
-                                text.size(), String(), String(), String(), String());
+    result = sender.sendMessage(from, String(), recipients, reader.subject(), data.data(),
+                                data.size(), String(), String(), String(), String());
     if (result <= 0)
         fprintf(stderr, "Could not send to relay: %s, error= %d\n", options.relay.c_str(), result);
     sender.quit();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "base/encoded_word.h"
 #include "base/line_breaks.h"
@@ -614,14 +615,7 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
 
 int SenderSession::writeSinglePartBody(const char* body, size_t length, const String& base) {
     int r;
-    if (raw_) {
-        for (size_t done = 0; done < length; done += kRawPiece) {
-            size_t piece = std::min(kRawPiece, length - done);
-            if ((r = writeData(body + done, piece)) < 1) return r;
-            bytesCounted_ += static_cast<uint32_t>(piece);
-        }
-        return kSessionOk;
-    }
+    if (raw_) return writeReadyMadeText(body, length);
     bool mimeEncoded = mimeLevel_ != 0 && !uuencode_;
     if (mimeEncoded) {
         if (html_ && !base.empty() && (r = writeHeader("Content-Base: %s\r\n", base.c_str())) < 1)
@@ -650,6 +644,37 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
     if (length && (r = writeData(body, length)) < 1) return r;
     bytesCounted_ += static_cast<uint32_t>(std::min<size_t>(length, 0xffffffffu));
     return kSessionOk;
+}
+
+// Raw text is message data already: its dots are stuffed as far as its writer wanted them
+// (a line ".." stands for "."), so it goes out as it is. Only a line of a single "." would end
+// the data early; it gets a second dot and arrives as it was written.
+int SenderSession::writeReadyMadeText(const char* body, size_t length) {
+    const int stuffing = dotStuffing_;
+    dotStuffing_ = 0;
+    int r = kSessionOk;
+    auto pieces = [&](size_t from, size_t to) {
+        for (size_t done = from; done < to && r >= 1; done += kRawPiece) {
+            size_t piece = std::min(kRawPiece, to - done);
+            if ((r = writeData(body + done, piece)) >= 1) bytesCounted_ += static_cast<uint32_t>(piece);
+        }
+    };
+    size_t written = 0;
+    for (size_t line = 0; stuffing && line < length && r >= 1;) {
+        const void* lf = std::memchr(body + line, '\n', length - line);
+        size_t next = lf ? static_cast<size_t>(static_cast<const char*>(lf) - body) + 1 : length;
+        std::string_view text(body + line, next - line);
+        using std::literals::operator""sv;
+        if (text == "."sv || text == ".\n"sv || text == ".\r"sv || text == ".\r\n"sv) {
+            pieces(written, line);
+            if (r >= 1) r = writeData(".", 1);
+            written = line;
+        }
+        line = next;
+    }
+    pieces(written, length);
+    dotStuffing_ = stuffing;
+    return r < 1 ? r : kSessionOk;
 }
 
 String SenderSession::headerText(const String& value, bool address) const {

@@ -215,6 +215,8 @@ protected:
 
 private:
     int writeSinglePartBody(const char* body, size_t length, const String& base);
+    // Raw mode's body: ready-made message data, sent without dot-stuffing.
+    int writeReadyMadeText(const char* body, size_t length);
     int writeRecipientText(const char* header, const String& list, bool applyHide);
     int sendBlock(const char* data, size_t length);
     int writeHeaderText(const std::string& text);
@@ -241,6 +243,7 @@ private:
     // The sink: pending output block and the line-start state for dot-stuffing.
     std::vector<char> out_;
     bool atLineStart_ = true;
+
 };
 
 } // namespace qarvel

@@ -2,9 +2,12 @@
 // line, and whole list runs over a folder of message files (replies into a file, or to a
 // scripted SMTP server that drops half-way): the log lines, the subscriber file, two runs at
 // once, and a distribution that is cut off and finished by the next run.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <future>
 #include <set>
 #include <sstream>
@@ -377,6 +380,30 @@ TEST(SubscriberFile, ReadsListsWrittenEitherWayAndKeepsPermissions) {
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // An update puts a new file in place in one step (as root too, where no permission can
+    // stop a write in place): a reader that opened the old one reads it whole, and no
+    // temporary file is left behind.
+    int reader = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(file.update([](std::vector<String>& l) {
+                  for (int i = 0; i < 5000; ++i) l.push_back("new" + std::to_string(i) + "@x.org");
+                  return true;
+              }),
+              1);
+    struct stat now;
+    ASSERT_EQ(stat(path.c_str(), &now), 0);
+    EXPECT_NE(now.st_ino, st.st_ino);
+    char old[64] = {};
+    EXPECT_EQ(pread(reader, old, sizeof old - 1, 0), 16);
+    EXPECT_STREQ(old, "b@x.org\nd@x.org\n");
+    close(reader);
+    ASSERT_EQ(file.read(list), 1);
+    EXPECT_EQ(list.size(), 5002u);
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(tmp.path)) names.insert(entry.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"subs", "subs.lock"}));
+    ASSERT_EQ(file.update([](std::vector<String>& l) { l.resize(2); return true; }), 1);
 
     // A missing file is an empty list; a folder that cannot be written keeps the old file.
     SubscriberFile missing(tmp.file("none"));

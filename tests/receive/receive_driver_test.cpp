@@ -478,7 +478,7 @@ TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
     // CR for a line end: it reaches the relay as a line end, and the "." line is guarded.
     TempFolder folder;
     folder.put("m01.eml", "From: a@example.org\r\nTo: b@example.org\r\nSubject: s\r\n\r\n"
-                          "one\r.\rtwo\nthree\r\n");
+                          "one\r.\rtwo\n..x\nthree\r\n");
     ReceiveOptions o = folderOptions(folder);
     o.relay = "relay.test";
     o.quiet = 1;
@@ -494,7 +494,7 @@ TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
     const std::string& sent = relay.sent;
     size_t data = sent.find("DATA\r\n");
     ASSERT_NE(data, std::string::npos) << sent;
-    EXPECT_NE(sent.find("\r\n\r\none\r\n..\r\ntwo\r\nthree\r\n", data), std::string::npos) << sent;
+    EXPECT_NE(sent.find("\r\n\r\none\r\n..\r\ntwo\r\n..x\r\nthree\r\n", data), std::string::npos) << sent;
     for (size_t i = data; i < sent.size(); ++i) {
         if (sent[i] == '\r') {
             EXPECT_EQ(sent[i + 1], '\n') << i;

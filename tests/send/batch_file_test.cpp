@@ -204,7 +204,7 @@ TEST(BatchRun, RecipientsFromHeadersGoOnAfterARefusedMessage) {
     TempFolder tmp;
     tmp.put("batch.txt",
             "From: ann@x.org\nTo: nobody@y.org\nSubject: refused\n\nbody\n.\n"
-            "From: Eve <eve@x.org>\nTo: fay@y.org\nBcc: gil@y.org\nSubject: second\n\nsecond body\nend\n");
+            "From: Eve <eve@x.org>\nTo: fay@y.org\nBcc: gil@y.org\nSubject: second\n\nsecond body\n..\n..x\nend\n");
     ProgramResult r = run(test::qarvelBinary(), {"-t", "-host:127.0.0.1", "-port:" + server.portText(),
                                                  "-file:" + tmp.file("batch.txt")});
     std::string seen = server.finish();
@@ -212,9 +212,11 @@ TEST(BatchRun, RecipientsFromHeadersGoOnAfterARefusedMessage) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Status: 550 no such user"), std::string::npos) << r.err;
     EXPECT_EQ(count(r.out, "Sent "), 1u);
-    // The text goes out as written: its own header lines, no second set.
+    // The text goes out as written: its own header lines, no second set, and its dots as
+    // they stand (the text is already in the form of message data).
     EXPECT_EQ(count(seen, "Subject: second"), 1u);
-    EXPECT_NE(seen.find("Bcc: gil@y.org\r\nSubject: second\r\n\r\nsecond body\r\nend\r\n"), std::string::npos)
+    EXPECT_NE(seen.find("Bcc: gil@y.org\r\nSubject: second\r\n\r\nsecond body\r\n..\r\n..x\r\nend\r\n"),
+              std::string::npos)
         << seen;
 }
 

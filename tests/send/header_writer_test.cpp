@@ -152,8 +152,11 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
         if (f.attach) s.addAttachment(String(notes), String(), false);
         ASSERT_EQ(s.compose(body), 1) << f.name;
         const std::string received = unstuffed(s.data);
+        // Raw text is message data already: it arrives as its writer stuffed it, and its
+        // lone "." does not end the data.
+        const std::string arrives = f.raw ? "x body\r\n.\r\n.\r\nend\r\n" : body;
         if (!f.bodyEncoding) {
-            EXPECT_NE(received.find(body), std::string::npos) << f.name << "\n" << s.data;
+            EXPECT_NE(received.find(arrives), std::string::npos) << f.name << "\n" << s.data;
         }
         if (f.attach && !f.bodyEncoding) {
             EXPECT_NE(received.find(".x first\r\n..two\r\n.\r\nplain\r\n"), std::string::npos)

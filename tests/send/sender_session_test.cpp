@@ -133,11 +133,12 @@ TEST(SenderSession, DotStuffingAndRawMode) {
     std::string m = c.send("x@a.test", ".start\r\nmid . dot\r\n.\r\n..two\r\nlast");
     EXPECT_EQ(bodyOf(m), "..start\r\nmid . dot\r\n..\r\n...two\r\nlast\r\n");
 
-    // Raw mode: no headers of ours, the text as it is, its dots stuffed like any other.
+    // Raw mode: no headers of ours, the text as it is (message data already, a stuffed "."
+    // stays ".."); only a line of a single "." gets a second one, so as not to end the data.
     Composed raw;
     raw.sender.setRaw(1);
-    m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n.\r\nend\r\n");
-    EXPECT_EQ(m, "Subject: r\r\n\r\n..keep\r\n..\r\nend\r\n\r\n");
+    m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n..\r\n.\r\nend\r\n.");
+    EXPECT_EQ(m, "Subject: r\r\n\r\n.keep\r\n..\r\n..\r\nend\r\n..\r\n");
 
     // A message of many dots split across the sink's blocks keeps every line intact.
     Composed big;

@@ -180,6 +180,23 @@ TEST(SmtpSession, PipelinedEnvelopeForOneRecipient) {
         EXPECT_EQ(p.quit(), 1) << "QUIT read its own reply";
     }
 
+    // After RSET the group has one reply more: a second transaction that is refused, and one
+    // that passes, each leave QUIT its own 221.
+    for (bool refused : {true, false}) {
+        Peer p;
+        ASSERT_TRUE(start(p, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n250 reset\r\n250 sender ok\r\n" +
+                                 (refused ? "550 no such user\r\n554 no valid recipients\r\n"
+                                          : "250 rcpt ok\r\n354 go\r\n250 queued\r\n") +
+                                 "221 bye\r\n", true));
+        ASSERT_EQ(sendSimple(p, "b@x.test"), 1);
+        EXPECT_EQ(sendSimple(p, "c@x.test"), refused ? -1 : 1);
+        if (refused) {
+            EXPECT_STREQ(p.replyLine(), "550 no such user\r\n");
+        }
+        EXPECT_EQ(p.quit(), 1);
+        EXPECT_STREQ(p.replyLine(), "221 bye\r\n") << (refused ? "refused" : "passed");
+    }
+
     // Two recipients: each RCPT waits for its reply, since a 452 moves the rest on.
     Peer two;
     ASSERT_TRUE(start(two, kEhlo + "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
