@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "net/openssl_on_demand.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -173,6 +174,7 @@ TlsLayer::~TlsLayer() = default;
 
 std::unique_ptr<TlsLayer> TlsLayer::connect(int fd, const String& hostName,
                                             const TlsOptions& options, int timeoutSeconds) {
+    if (!openSslLoaded()) return nullptr;
     std::unique_ptr<TlsLayer> layer(new TlsLayer);
     layer->state_ = std::make_unique<State>();
     State& s = *layer->state_;

@@ -10,6 +10,7 @@ bool StreamLineSource::refill() {
     if (!stream_) return false;
     if (position_ < filled_) return true;
     position_ = 0;
+    if (buffer_.empty()) buffer_.resize(kBufferSize);
     filled_ = fread(buffer_.data(), 1, buffer_.size(), stream_);
     return filled_ > 0;
 }

@@ -23,7 +23,7 @@ public:
 // A buffered LineSource over a stream opened for binary reading (not owned).
 class StreamLineSource : public LineSource {
 public:
-    explicit StreamLineSource(FILE* stream = nullptr) : buffer_(kBufferSize) { reset(stream); }
+    explicit StreamLineSource(FILE* stream = nullptr) { reset(stream); }
     void reset(FILE* stream) {
         stream_ = stream;
         position_ = filled_ = 0;
@@ -38,7 +38,7 @@ private:
     bool refill();
 
     FILE* stream_ = nullptr;
-    std::vector<char> buffer_;
+    std::vector<char> buffer_;  // sized on the first read: a run that reads no file pays nothing
     size_t position_ = 0;
     size_t filled_ = 0;
 };

@@ -10,6 +10,7 @@
 #include <openssl/opensslv.h>
 
 #include "qarvel_version.h"
+#include "net/openssl_on_demand.h"
 
 namespace qarvel {
 
@@ -396,8 +397,8 @@ void printHelp(std::FILE* out) {
 }
 
 void printVersion(std::FILE* out) {
-    std::fprintf(out, "qarvel %s\nTLS: %s (built with %s)\n", QARVEL_VERSION, OpenSSL_version(OPENSSL_VERSION),
-                 OPENSSL_VERSION_TEXT);
+    const char* loaded = openSslLoaded() ? OpenSSL_version(OPENSSL_VERSION) : "not loaded";
+    std::fprintf(out, "qarvel %s\nTLS: %s (built with %s)\n", QARVEL_VERSION, loaded, OPENSSL_VERSION_TEXT);
 }
 
 int answerHelpRequest(int argc, char** argv) {
