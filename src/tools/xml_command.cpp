@@ -11,7 +11,7 @@
 #include <string>
 
 #include "base/paths.h"
-#include "tools/xml_node.h"
+#include "tools/xml_document.h"
 
 namespace qarvel {
 
@@ -59,7 +59,7 @@ AxisArguments axisArguments(const char* arg) {
     return a;
 }
 
-using Axis = XmlNode* (XmlNode::*)(int, const String&, const String&, const String&);
+using Axis = XmlNode (XmlNode::*)(int, const String&, const String&, const String&) const;
 
 const struct {
     const char* prefix;
@@ -81,12 +81,14 @@ bool startsWith(const char* text, const char* prefix) {
 class FileSink : public XmlSink {
 public:
     explicit FileSink(FILE* file) : file_(file) {}
-    void put(const char* data, size_t length) override {
+    bool failed = false;
+    char last = '\n';
+
+protected:
+    void deliver(const char* data, size_t length) override {
         if (length > 0 && std::fwrite(data, 1, length, file_) != length) failed = true;
         if (length > 0) last = data[length - 1];
     }
-    bool failed = false;
-    char last = '\n';
 
 private:
     FILE* file_;
@@ -96,6 +98,8 @@ private:
 bool readWholeFile(const String& path, std::string& out) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode)) out.reserve(static_cast<size_t>(st.st_size));
     char block[1024];
     size_t got;
     while ((got = std::fread(block, 1, sizeof block, file)) > 0) out.append(block, got);
@@ -104,18 +108,12 @@ bool readWholeFile(const String& path, std::string& out) {
     return ok;
 }
 
-// The steps that "-add:" gives: its value read as XML, its top nodes appended to `to`.
-void addParsed(XmlNode* to, const String& value) {
-    XmlNode fragment;
-    fragment.parse(value.view());
-    while (XmlNode* node = fragment.firstChild) {
-        fragment.firstChild = node->next;
-        node->next = node->previous = nullptr;
-        node->document = to->document;
-        to->addChild(node);
-    }
-    fragment.lastChild = nullptr;
-    fragment.childCount = 0;
+// The steps that "-add:" gives: its value read as XML, its top nodes appended to `to`, each
+// taking the namespace of its new parent.
+void addParsed(XmlNode to, const String& value) {
+    XmlDocument fragment;
+    fragment.parse(value.str());
+    for (XmlNode node = fragment.node().firstChild(); node; node = node.next()) to.addCopy(node);
 }
 
 }  // namespace
@@ -141,6 +139,7 @@ int saveXmlDocument(const XmlNode& document, const String& path) {
     if (ok) {
         FileSink sink(file);
         document.write(sink, 0, kXmlWriteEscaped);
+        sink.flush();
         ok = !sink.failed && std::fflush(file) == 0 && ::fsync(fd) == 0;
         ok = (std::fclose(file) == 0) && ok;
     } else {
@@ -174,11 +173,10 @@ int runXmlCommand(int count, char** args) {
     for (int i = 1; i < count; ++i)
         if (std::strcmp(args[i], "-http") == 0) allowHttp = true;
 
-    XmlNode document;
-    if (document.parse(input, pathDirectory(file), allowHttp) < 0) return 1;
-    std::string().swap(input);
+    XmlDocument document;
+    if (document.parse(std::move(input), pathDirectory(file), allowHttp) < 0) return 1;
 
-    XmlNode* current = &document;
+    XmlNode current = document.node();
     bool changed = false, save = false;
     String saveName = file;
     for (int i = 1; i < count; ++i) {
@@ -194,12 +192,12 @@ int runXmlCommand(int count, char** args) {
             if (current) save = true;
         } else if (std::strcmp(arg, "-drop") == 0) {
             if (current) {
-                current->remove();
+                current.remove();
                 changed = true;
             }
         } else if (startsWith(arg, "-set:")) {
             if (current) {
-                current->name = stepValue(arg);
+                current.setName(stepValue(arg).view());
                 changed = true;
             }
         } else if (startsWith(arg, "-add:")) {
@@ -208,15 +206,15 @@ int runXmlCommand(int count, char** args) {
                 changed = true;
             }
         } else if (std::strcmp(arg, "-root") == 0) {
-            if (current) current = current->descendant(0, "#element", String(), String());
+            if (current) current = current.descendant(0, "#element", String(), String());
         } else if (startsWith(arg, "-id:")) {
-            if (current) current = current->findById(stepValue(arg));
+            if (current) current = current.findById(stepValue(arg));
         } else {
             for (const auto& row : kAxes) {
                 if (!startsWith(arg, row.prefix)) continue;
                 if (current) {
                     AxisArguments a = axisArguments(arg);
-                    current = (current->*row.axis)(a.n, a.name, a.attr, a.value);
+                    current = (current.*row.axis)(a.n, a.name, a.attr, a.value);
                 }
                 break;
             }
@@ -224,14 +222,15 @@ int runXmlCommand(int count, char** args) {
     }
     gXmlQueryDebug = false;
 
-    if (changed && save) return saveXmlDocument(document, saveName) > 0 ? 0 : 1;
+    if (changed && save) return saveXmlDocument(document.node(), saveName) > 0 ? 0 : 1;
     if (!changed && !current) {
         std::printf("NOT FOUND\n");
         return 0;
     }
     std::fflush(stdout);
     FileSink sink(stdout);
-    (changed ? &document : current)->write(sink, 0, 0);
+    (changed ? document.node() : current).write(sink, 0, 0);
+    sink.flush();
     // A text node has no line end of its own.
     if (sink.last != '\n') std::fputc('\n', stdout);
     std::fflush(stdout);

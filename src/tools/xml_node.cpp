@@ -1,9 +1,10 @@
+// XmlNode: reading, changing and writing the nodes of a document, and the axis queries.
 #include "tools/xml_node.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-
-#include "tools/xml_parser.h"
+#include <vector>
 
 namespace qarvel {
 
@@ -11,33 +12,13 @@ bool gXmlQueryDebug = false;
 
 namespace {
 
-// One shared empty text: a node holds seven texts and most are empty, so they share this
-// representation instead of allocating one each.
-const String& noText() {
-    static const String empty;
-    return empty;
-}
-
-const String& defaultVersion() {
-    static const String text("1.0");
-    return text;
-}
-
-const String& defaultEncoding() {
-    static const String text("utf-8");
-    return text;
-}
-
-String ordinalId(const String& parentId, int ordinal) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "/%04X", ordinal);
-    return parentId + digits;
-}
-
 class StringSink : public XmlSink {
 public:
     explicit StringSink(std::string& out) : out_(out) {}
-    void put(const char* data, size_t length) override { out_.append(data, length); }
+    ~StringSink() override { flush(); }
+
+protected:
+    void deliver(const char* data, size_t length) override { out_.append(data, length); }
 
 private:
     std::string& out_;
@@ -53,112 +34,126 @@ void indent(XmlSink& out, int level) {
     }
 }
 
+// The text escaped as it goes out, in runs between the bytes that need a reference.
+void putEscaped(XmlSink& out, std::string_view text, bool inAttribute) {
+    const char* special = inAttribute ? "&<>\"'" : "&<>";
+    size_t start = 0;
+    for (;;) {
+        size_t at = text.find_first_of(special, start);
+        if (at == std::string_view::npos) {
+            out.put(text.substr(start));
+            return;
+        }
+        out.put(text.substr(start, at - start));
+        switch (text[at]) {
+        case '&': out.put("&amp;"); break;
+        case '<': out.put("&lt;"); break;
+        case '>': out.put("&gt;"); break;
+        case '"': out.put("&quot;"); break;
+        default: out.put("&apos;");
+        }
+        start = at + 1;
+    }
+}
+
+// Names and values compare as C strings: up to their first NUL.
+std::string_view cText(std::string_view text) { return text.substr(0, text.find('\0')); }
+bool cEqual(std::string_view a, const String& b) { return cText(a) == cText(b.view()); }
+
 bool isTextKind(int32_t kind) { return kind == kXmlText || kind == kXmlVerbatim; }
 
 }  // namespace
 
-XmlNode::XmlNode()
-    : version(defaultVersion()),
-      encoding(defaultEncoding()),
-      name(noText()),
-      text(noText()),
-      id(noText()),
-      nameSpace(noText()),
-      namespaceFilter(noText()) {}
+// ---------------------------------------------------------------- reading and changing
 
-XmlNode::~XmlNode() {
-    XmlNode* node = firstChild;
-    while (node) {
-        XmlNode* following = node->next;
-        delete node;
-        node = following;
+int32_t XmlNode::kind() const { return static_cast<int32_t>(document_->nodes_[index_].kind); }
+
+std::string_view XmlNode::name() const { return document_->view(document_->nodes_[index_].name); }
+
+void XmlNode::setName(std::string_view name) {
+    XmlDocument::Text kept = document_->keep(name);
+    document_->nodes_[index_].name = kept;
+}
+
+std::string_view XmlNode::nameSpace() const {
+    return document_->namespaces_[document_->nodes_[index_].nameSpace];
+}
+
+String XmlNode::id() const {
+    std::vector<uint32_t> ordinals;
+    for (uint32_t i = index_; i != 0; i = document_->nodes_[i].parent)
+        ordinals.push_back(document_->nodes_[i].ordinal);
+    std::string text;
+    char digits[16];
+    for (auto it = ordinals.rbegin(); it != ordinals.rend(); ++it) {
+        std::snprintf(digits, sizeof digits, "/%04X", *it);
+        text += digits;
     }
+    return String(text);
 }
 
-void XmlNode::clear() {
-    XmlNode* node = firstChild;
-    while (node) {
-        XmlNode* following = node->next;
-        delete node;
-        node = following;
+XmlNode XmlNode::parent() const { return index_ ? XmlNode(document_, document_->nodes_[index_].parent) : XmlNode(); }
+XmlNode XmlNode::firstChild() const { return at(document_->nodes_[index_].firstChild); }
+XmlNode XmlNode::next() const { return at(document_->nodes_[index_].next); }
+
+XmlNode XmlNode::lastChild() const {
+    uint32_t first = document_->nodes_[index_].firstChild;
+    return first ? at(document_->nodes_[first].previous) : XmlNode();
+}
+
+XmlNode XmlNode::previous() const {
+    if (!index_) return {};
+    const XmlDocument::Node& n = document_->nodes_[index_];
+    if (document_->nodes_[n.parent].firstChild == index_) return {};
+    return at(n.previous);
+}
+
+bool XmlNode::attribute(std::string_view wanted, String* value) const {
+    bool found = false;
+    forEachAttribute([&](std::string_view key, std::string_view v) {
+        if (cText(key) != cText(wanted)) return true;
+        if (value) *value = String(v);
+        found = true;
+        return false;
+    });
+    return found;
+}
+
+// The element's attributes move to the end of the array with the new one added.
+void XmlNode::setAttribute(std::string_view attrName, std::string_view value) {
+    XmlDocument& d = *document_;
+    XmlDocument::Text name = d.keep(attrName), kept = d.keep(value);
+    uint32_t count = d.nodes_[index_].attributeCount;
+    uint32_t from = d.nodes_[index_].firstAttribute;
+    size_t at = d.attributes_.grow(count + 1);
+    for (uint32_t i = 0; i < count; ++i) d.attributes_[at + i] = d.attributes_[from + i];
+    // Sorting reverses first, so the newest goes in as if it came last in the source.
+    d.attributes_[at + count] = {name, kept};
+    std::reverse(d.attributes_.data() + at, d.attributes_.data() + at + count);
+    d.nodes_[index_].firstAttribute = static_cast<uint32_t>(at);
+    d.nodes_[index_].attributeCount = count + 1;
+    d.sortAttributes(index_);
+}
+
+XmlNode XmlNode::newChild(int32_t kind) { return XmlNode(document_, document_->newChild(index_, kind)); }
+
+XmlNode XmlNode::addCopy(XmlNode from) {
+    XmlNode copy = newChild(from.kind());
+    copy.setName(from.name());
+    from.forEachAttribute([&copy](std::string_view key, std::string_view value) {
+        copy.setAttribute(key, value);
+        return true;
+    });
+    // The copy takes its new parent's namespace; the nodes under it keep their own.
+    for (XmlNode c = from.firstChild(); c; c = c.next()) {
+        XmlNode inner = copy.addCopy(c);
+        uint32_t uri = document_->namespaceIndex(c.nameSpace());
+        if (uri != XmlDocument::kNamespaceLimit) document_->nodes_[inner.index_].nameSpace = uri;
     }
-    firstChild = lastChild = nullptr;
-    childCount = 0;
-    attributes_.reset();
-    internalEntities_.reset();
-    externalEntities_.reset();
-    version = defaultVersion();
-    encoding = defaultEncoding();
-    name = text = id = nameSpace = noText();
-    utf8 = true;
+    return copy;
 }
 
-int XmlNode::parse(std::string_view input, const String& folder, bool allowHttp) {
-    XmlParser parser(*this, folder, allowHttp);
-    return parser.run(input);
-}
-
-OrderedMap& XmlNode::internalEntities() {
-    XmlNode* doc = document;
-    if (!doc->internalEntities_) doc->internalEntities_ = std::make_unique<OrderedMap>();
-    return *doc->internalEntities_;
-}
-
-OrderedMap& XmlNode::externalEntities() {
-    XmlNode* doc = document;
-    if (!doc->externalEntities_) doc->externalEntities_ = std::make_unique<OrderedMap>();
-    return *doc->externalEntities_;
-}
-
-// ---------------------------------------------------------------- building
-
-void XmlNode::addChild(XmlNode* node) {
-    node->parent = this;
-    node->previous = lastChild;
-    node->next = nullptr;
-    if (lastChild)
-        lastChild->next = node;
-    else
-        firstChild = node;
-    lastChild = node;
-    ++childCount;
-    node->nameSpace = nameSpace;
-    node->id = ordinalId(id, childCount);
-    node->renumber();
-}
-
-// The subtree of a node moved into another document takes that document and new identifiers.
-void XmlNode::renumber() {
-    int ordinal = 0;
-    for (XmlNode* c = firstChild; c; c = c->next) {
-        c->document = document;
-        c->id = ordinalId(id, ++ordinal);
-        c->renumber();
-    }
-}
-
-XmlNode* XmlNode::newChild(int32_t kind) {
-    XmlNode* node = new XmlNode;
-    node->kind = kind;
-    node->document = document;
-    node->version = version;
-    node->encoding = encoding;
-    addChild(node);
-    return node;
-}
-
-bool XmlNode::attribute(const String& attrName, String* value) const {
-    if (!attributes_) return false;
-    const String* found = attributes_->find(attrName);
-    if (!found) return false;
-    if (value) *value = *found;
-    return true;
-}
-
-void XmlNode::setAttribute(const String& attrName, const String& value) {
-    if (!attributes_) attributes_ = std::make_unique<OrderedMap>();
-    attributes_->insert(attrName, value);
-}
+void XmlNode::remove() { document_->nodes_[index_].kind = kXmlRemoved; }
 
 // ---------------------------------------------------------------- writing
 
@@ -168,60 +163,55 @@ void XmlNode::write(std::string& out, int level, int flags) const {
 }
 
 void XmlNode::write(XmlSink& out, int level, int flags) const {
-    if (kind == kXmlRemoved) return;
-    if (!parent) {
+    int32_t k = kind();
+    if (k == kXmlRemoved) return;
+    if (!index_) {
         // The document node has no markup of its own: its children are the file.
-        for (const XmlNode* c = firstChild; c; c = c->next) c->write(out, level, flags);
+        for (XmlNode c = firstChild(); c; c = c.next()) c.write(out, level, flags);
         return;
     }
-    if (isTextKind(kind)) {
-        if (kind == kXmlText && (flags & kXmlWriteEscaped)) {
-            std::string escaped;
-            xmlEscapeTo(escaped, name.view(), false);
-            out.put(escaped);
-        } else {
-            out.put(name.view());
-        }
+    if (isTextKind(k)) {
+        if (k == kXmlText && (flags & kXmlWriteEscaped))
+            putEscaped(out, name(), false);
+        else
+            out.put(name());
         return;
     }
     indent(out, level);
-    if (kind == kXmlCdata) {
+    if (k == kXmlCdata) {
         out.put("<![CDATA[");
-        out.put(name.view());
+        out.put(name());
         out.put("]]>\n");
         return;
     }
     out.put("<");
-    out.put(name.view());
-    if (kind != kXmlElement) {
+    out.put(name());
+    if (k != kXmlElement) {
         out.put(">\n");
         return;
     }
-    if (attributes_) {
-        attributes_->forEach([&out](const String& key, const String& value) {
-            std::string piece = " ";
-            piece += key.view();
-            piece += "=\"";
-            xmlEscapeTo(piece, value.view(), true);
-            piece += '"';
-            out.put(piece);
-            return true;
-        });
-    }
-    const XmlNode* first = firstChild;
-    while (first && first->kind == kXmlRemoved) first = first->next;
+    forEachAttribute([&out](std::string_view key, std::string_view value) {
+        out.put(" ");
+        out.put(key);
+        out.put("=\"");
+        putEscaped(out, value, true);
+        out.put("\"");
+        return true;
+    });
+    XmlNode first = firstChild();
+    while (first && first.kind() == kXmlRemoved) first = first.next();
     if (!first) {
         // No content left: the empty-element form.
         out.put("/>\n");
         return;
     }
     out.put(">");
-    bool textContent = isTextKind(first->kind);
+    bool textContent = isTextKind(first.kind());
     if (!textContent) out.put("\n");
-    for (const XmlNode* c = firstChild; c; c = c->next) c->write(out, level + 1, flags);
+    for (XmlNode c = firstChild(); c; c = c.next()) c.write(out, level + 1, flags);
     if (!textContent) indent(out, level);
     out.put("</");
-    out.put(name.view());
+    out.put(name());
     out.put(">\n");
 }
 
@@ -234,25 +224,31 @@ struct XmlNode::Match {
     const String& nameSpace;
 };
 
+void XmlNode::debugLine() const {
+    std::string_view shown = cText(name()).substr(0, 64);
+    std::printf("test %s kind %d '%.*s'\n", id().c_str(), static_cast<int>(kind()),
+                static_cast<int>(shown.size()), shown.data());
+}
+
 bool XmlNode::matches(const Match& m) const {
-    if (kind == kXmlRemoved || !parent) return false;
-    if (gXmlQueryDebug)
-        std::printf("test %s kind %d '%.64s'\n", id.c_str(), static_cast<int>(kind), name.c_str());
+    int32_t k = kind();
+    if (k == kXmlRemoved || !index_) return false;
+    if (gXmlQueryDebug) debugLine();
     const String& pattern = m.name;
     if (pattern == "#text") {
-        if (kind != kXmlText && kind != kXmlCdata) return false;
+        if (k != kXmlText && k != kXmlCdata) return false;
     } else if (pattern == "#pi") {
-        if (kind != kXmlInstruction) return false;
+        if (k != kXmlInstruction) return false;
     } else if (pattern == "#element" || pattern == "*") {
-        if (kind != kXmlElement) return false;
+        if (k != kXmlElement) return false;
     } else if (!pattern.empty()) {
         if (!std::isalpha(static_cast<unsigned char>(pattern[0]))) return false;
-        if (kind != kXmlElement || !(name == pattern)) return false;
+        if (k != kXmlElement || !cEqual(name(), pattern)) return false;
     }
-    if (!m.nameSpace.empty() && !(nameSpace == m.nameSpace)) return false;
+    if (!m.nameSpace.empty() && !cEqual(nameSpace(), m.nameSpace)) return false;
     if (!m.attr.empty()) {
         String found;
-        if (!attribute(m.attr, &found)) return false;
+        if (!attribute(m.attr.view(), &found)) return false;
         if (!m.value.empty() && !(found == m.value)) return false;
     }
     return true;
@@ -264,79 +260,78 @@ int matchesWanted(int n) { return n == 0 ? 1 : (n < 0 ? -n : n); }
 
 }  // namespace
 
-XmlNode* XmlNode::walkChildren(const Match& m, bool backward, int& left) {
-    for (XmlNode* c = backward ? lastChild : firstChild; c; c = backward ? c->previous : c->next)
-        if (c->matches(m) && --left == 0) return c;
-    return nullptr;
+XmlNode XmlNode::walkChildren(const Match& m, bool backward, int& left) const {
+    for (XmlNode c = backward ? lastChild() : firstChild(); c; c = backward ? c.previous() : c.next())
+        if (c.matches(m) && --left == 0) return c;
+    return {};
 }
 
 // Forward: pre-order. Backward: the exact reverse of pre-order (children last to first,
 // each subtree before the node that holds it).
-XmlNode* XmlNode::walkDescendants(const Match& m, bool backward, int& left) {
-    for (XmlNode* c = backward ? lastChild : firstChild; c; c = backward ? c->previous : c->next) {
-        if (c->kind == kXmlRemoved || c->marked_) continue;
-        if (!backward && c->matches(m) && --left == 0) return c;
-        if (XmlNode* found = c->walkDescendants(m, backward, left)) return found;
-        if (backward && c->matches(m) && --left == 0) return c;
+XmlNode XmlNode::walkDescendants(const Match& m, bool backward, int& left) const {
+    for (XmlNode c = backward ? lastChild() : firstChild(); c; c = backward ? c.previous() : c.next()) {
+        if (c.kind() == kXmlRemoved || document_->nodes_[c.index_].marked) continue;
+        if (!backward && c.matches(m) && --left == 0) return c;
+        if (XmlNode found = c.walkDescendants(m, backward, left)) return found;
+        if (backward && c.matches(m) && --left == 0) return c;
     }
-    return nullptr;
+    return {};
 }
 
-XmlNode* XmlNode::child(int n, const String& pattern, const String& attr, const String& value) {
-    Match m{pattern, attr, value, document->namespaceFilter};
+XmlNode XmlNode::child(int n, const String& pattern, const String& attr, const String& value) const {
+    Match m{pattern, attr, value, document_->namespaceFilter};
     int left = matchesWanted(n);
     return walkChildren(m, n < 0, left);
 }
 
-XmlNode* XmlNode::descendant(int n, const String& pattern, const String& attr, const String& value) {
-    Match m{pattern, attr, value, document->namespaceFilter};
+XmlNode XmlNode::descendant(int n, const String& pattern, const String& attr, const String& value) const {
+    Match m{pattern, attr, value, document_->namespaceFilter};
     int left = matchesWanted(n);
     return walkDescendants(m, n < 0, left);
 }
 
-XmlNode* XmlNode::followingInTree(int n, const String& pattern, const String& attr,
-                                  const String& value) {
-    marked_ = true;
-    XmlNode* found = (parent ? parent : this)->descendant(n, pattern, attr, value);
-    marked_ = false;
+XmlNode XmlNode::followingInTree(int n, const String& pattern, const String& attr,
+                                 const String& value) const {
+    document_->nodes_[index_].marked = 1;
+    XmlNode found = (index_ ? parent() : *this).descendant(n, pattern, attr, value);
+    document_->nodes_[index_].marked = 0;
     return found;
 }
 
-XmlNode* XmlNode::siblingForward(int n, const String& pattern, const String& attr,
-                                 const String& value) {
-    return parent ? parent->child(n, pattern, attr, value) : nullptr;
+XmlNode XmlNode::siblingForward(int n, const String& pattern, const String& attr,
+                                const String& value) const {
+    return index_ ? parent().child(n, pattern, attr, value) : XmlNode();
 }
 
-XmlNode* XmlNode::siblingBackward(int n, const String& pattern, const String& attr,
-                                  const String& value) {
-    return parent ? parent->child(-n, pattern, attr, value) : nullptr;
+XmlNode XmlNode::siblingBackward(int n, const String& pattern, const String& attr,
+                                 const String& value) const {
+    return index_ ? parent().child(-n, pattern, attr, value) : XmlNode();
 }
 
-XmlNode* XmlNode::ancestor(int n, const String& pattern, const String& attr, const String& value) {
-    Match m{pattern, attr, value, document->namespaceFilter};
+XmlNode XmlNode::ancestor(int n, const String& pattern, const String& attr, const String& value) const {
+    Match m{pattern, attr, value, document_->namespaceFilter};
     int left = matchesWanted(n);
     if (n >= 0) {
-        for (XmlNode* a = parent; a; a = a->parent)
-            if (a->matches(m) && --left == 0) return a;
-        return nullptr;
+        for (XmlNode a = parent(); a; a = a.parent())
+            if (a.matches(m) && --left == 0) return a;
+        return {};
     }
     // From the document down: collect the chain first (its length is the nesting depth).
-    std::vector<XmlNode*> chain;
-    for (XmlNode* a = parent; a; a = a->parent) chain.push_back(a);
+    std::vector<XmlNode> chain;
+    for (XmlNode a = parent(); a; a = a.parent()) chain.push_back(a);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
-        if ((*it)->matches(m) && --left == 0) return *it;
-    return nullptr;
+        if (it->matches(m) && --left == 0) return *it;
+    return {};
 }
 
-XmlNode* XmlNode::findById(const String& value) {
-    if (kind == kXmlRemoved) return nullptr;
+XmlNode XmlNode::findById(const String& value) const {
+    if (kind() == kXmlRemoved) return {};
+    if (gXmlQueryDebug) debugLine();
     String found;
-    if (gXmlQueryDebug)
-        std::printf("test %s kind %d '%.64s'\n", id.c_str(), static_cast<int>(kind), name.c_str());
-    if (attribute("id", &found) && found == value) return this;
-    for (XmlNode* c = firstChild; c; c = c->next)
-        if (XmlNode* hit = c->findById(value)) return hit;
-    return nullptr;
+    if (attribute("id", &found) && found == value) return *this;
+    for (XmlNode c = firstChild(); c; c = c.next())
+        if (XmlNode hit = c.findById(value)) return hit;
+    return {};
 }
 
 // ---------------------------------------------------------------- escaping
@@ -364,17 +359,18 @@ String xmlEscape(const String& text, bool inAttribute) {
     return String(out);
 }
 
-std::string xmlUnescape(std::string_view text) {
+void xmlUnescapeTo(std::string& out, std::string_view text) {
     static const struct {
         std::string_view reference;
         char character;
     } kNamed[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-    std::string out;
-    out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
         if (text[i] != '&') {
-            out += text[i++];
+            size_t amp = text.find('&', i);
+            if (amp == std::string_view::npos) amp = text.size();
+            out.append(text.data() + i, amp - i);
+            i = amp;
             continue;
         }
         std::string_view rest = text.substr(i);
@@ -413,6 +409,12 @@ std::string xmlUnescape(std::string_view text) {
         out += '&';
         ++i;
     }
+}
+
+std::string xmlUnescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    xmlUnescapeTo(out, text);
     return out;
 }
 

@@ -1,17 +1,18 @@
-// XmlNode: one node of an XML document held in memory: the document node itself and every
-// element, text, CDATA section, declaration and processing instruction under it. The tree is
-// built by the non-validating parser (tools/xml_parser.h), written back as indented text,
-// and searched by the axis queries the -xml command offers on its command line.
+// XmlNode: one node of an XML document held in memory (tools/xml_document.h): the document
+// node itself and every element, text, CDATA section, declaration and processing instruction
+// under it. A node is a handle, the document and the node's number in it, cheap to copy; a
+// handle made empty is no node. Through it the tree is written back as indented text and
+// searched by the axis queries the -xml command offers on its command line.
 //
 // Every node has a positional identifier: its parent's identifier, "/" and its one-based
 // ordinal among the parent's children in four upper-case hexadecimal digits.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <cstring>
 #include <string>
+#include <string_view>
 
-#include "base/ordered_map.h"
 #include "base/string.h"
 
 namespace qarvel {
@@ -33,93 +34,101 @@ constexpr int kXmlWriteEscaped = 1;
 // When set, every query prints each candidate node it tests (the -dbg step).
 extern bool gXmlQueryDebug;
 
-// Where write puts its text: a string, or a file as it is written.
+// Where write puts its text: a string, or a file as it is written. Small pieces gather in a
+// buffer that is handed on in large blocks.
 class XmlSink {
 public:
     virtual ~XmlSink() = default;
-    virtual void put(const char* data, size_t length) = 0;
+    void put(const char* data, size_t length) {
+        if (length > sizeof buffer_ - used_) {
+            flush();
+            if (length > sizeof buffer_) return deliver(data, length);
+        }
+        std::memcpy(buffer_ + used_, data, length);
+        used_ += length;
+    }
     void put(std::string_view text) { put(text.data(), text.size()); }
+    void flush() {
+        if (used_ > 0) deliver(buffer_, used_);
+        used_ = 0;
+    }
+
+protected:
+    virtual void deliver(const char* data, size_t length) = 0;
+
+private:
+    char buffer_[16384];
+    size_t used_ = 0;
 };
+
+class XmlDocument;
 
 class XmlNode {
 public:
-    XmlNode();  // an empty document
-    virtual ~XmlNode();
-    XmlNode(const XmlNode&) = delete;
-    XmlNode& operator=(const XmlNode&) = delete;
+    XmlNode() = default;
+    explicit operator bool() const { return document_ != nullptr; }
+    bool operator==(const XmlNode& other) const = default;
 
-    // Frees all children and maps and resets version, encoding and names to their defaults.
-    void clear();
-    // Builds the tree under this (document) node. 1 on success; -1 after a message on
-    // standard error when a limit of the parser stopped it (the tree holds what was read).
-    // folder is where external entities are looked for; http ones are fetched only when
-    // allowHttp is set.
-    int parse(std::string_view text, const String& folder = String(), bool allowHttp = false);
+    XmlDocument& document() const { return *document_; }
+    int32_t kind() const;
+    // The element name; the content of a text or CDATA node; the whole token between "<"
+    // and ">" of a declaration or processing instruction.
+    std::string_view name() const;
+    void setName(std::string_view name);
+    String id() const;
+    // The namespace URI (normalised to end in one "/"), empty when none.
+    std::string_view nameSpace() const;
+
+    XmlNode parent() const;
+    XmlNode firstChild() const;
+    XmlNode lastChild() const;
+    XmlNode next() const;
+    XmlNode previous() const;
+
+    bool attribute(std::string_view name, String* value) const;
+    // Calls visit(name, value) for each attribute in the order they are written.
+    template <typename Visit>
+    void forEachAttribute(Visit visit) const;
+    void setAttribute(std::string_view name, std::string_view value);
 
     // The text form of this node and its subtree; flags: kXmlWriteEscaped.
     void write(XmlSink& out, int level, int flags) const;
     void write(std::string& out, int level, int flags) const;
 
-    // Appends an existing node (and its subtree) as the last child.
-    void addChild(XmlNode* node);
-    // A new node of that kind as the last child.
-    XmlNode* newChild(int32_t kind);
-
-    bool attribute(const String& name, String* value) const;
-    void setAttribute(const String& name, const String& value);
+    // A new node of that kind as the last child; it takes this node's namespace.
+    XmlNode newChild(int32_t kind);
+    // A copy of node and its subtree (from any document) as the last child.
+    XmlNode addCopy(XmlNode node);
+    // The removed state: the node keeps its place but is skipped from now on.
+    void remove();
 
     // Queries: each returns the n-th match (0 and 1 the first, a negative n counts from the
-    // end) or null. Patterns: "#text" (text and CDATA), "#pi", "#element" or "*", an element
-    // name, or empty (any node). attr and value, when not empty, must match an attribute.
-    XmlNode* findById(const String& value);
-    XmlNode* child(int n, const String& name, const String& attr, const String& value);
-    XmlNode* descendant(int n, const String& name, const String& attr, const String& value);
-    XmlNode* followingInTree(int n, const String& name, const String& attr, const String& value);
-    XmlNode* siblingForward(int n, const String& name, const String& attr, const String& value);
-    XmlNode* siblingBackward(int n, const String& name, const String& attr, const String& value);
-    XmlNode* ancestor(int n, const String& name, const String& attr, const String& value);
-    XmlNode* preceding(int, const String&, const String&, const String&) { return nullptr; }
-
-    // The removed state: the node keeps its place but is skipped from now on.
-    void remove() { kind = kXmlRemoved; }
-
-    int32_t kind = kXmlElement;
-    XmlNode* parent = nullptr;
-    XmlNode* document = this;
-    XmlNode* firstChild = nullptr;
-    XmlNode* lastChild = nullptr;
-    XmlNode* next = nullptr;
-    XmlNode* previous = nullptr;
-    int childCount = 0;
-
-    String version, encoding;
-    // The element name; the content of a text or CDATA node; the whole token between "<"
-    // and ">" of a declaration or processing instruction.
-    String name;
-    String text;
-    String id;
-    String nameSpace;
-    // Set on the document: when not empty, queries only match nodes of this namespace.
-    String namespaceFilter;
-    bool utf8 = true;
-
-    // Document maps (on the document node only): internal entities (name -> replacement)
-    // and external ones (name -> system identifier).
-    OrderedMap& internalEntities();
-    OrderedMap& externalEntities();
-    const OrderedMap* attributes() const { return attributes_.get(); }
+    // end) or no node. Patterns: "#text" (text and CDATA), "#pi", "#element" or "*", an
+    // element name, or empty (any node). attr and value, when not empty, must match an
+    // attribute.
+    XmlNode findById(const String& value) const;
+    XmlNode child(int n, const String& name, const String& attr, const String& value) const;
+    XmlNode descendant(int n, const String& name, const String& attr, const String& value) const;
+    XmlNode followingInTree(int n, const String& name, const String& attr, const String& value) const;
+    XmlNode siblingForward(int n, const String& name, const String& attr, const String& value) const;
+    XmlNode siblingBackward(int n, const String& name, const String& attr, const String& value) const;
+    XmlNode ancestor(int n, const String& name, const String& attr, const String& value) const;
+    XmlNode preceding(int, const String&, const String&, const String&) const { return {}; }
 
 private:
+    friend class XmlDocument;
+    friend class XmlParser;
+    XmlNode(XmlDocument* document, uint32_t index) : document_(document), index_(index) {}
+    XmlNode at(uint32_t index) const { return index ? XmlNode(document_, index) : XmlNode(); }
+
     struct Match;
     bool matches(const Match& m) const;
-    // Walks for the n-th match; each returns the node or null and counts down `left`.
-    XmlNode* walkChildren(const Match& m, bool backward, int& left);
-    XmlNode* walkDescendants(const Match& m, bool backward, int& left);
-    void renumber();
+    XmlNode walkChildren(const Match& m, bool backward, int& left) const;
+    XmlNode walkDescendants(const Match& m, bool backward, int& left) const;
+    void debugLine() const;
 
-    std::unique_ptr<OrderedMap> attributes_;
-    std::unique_ptr<OrderedMap> internalEntities_, externalEntities_;
-    bool marked_ = false;  // followingInTree: this subtree is not searched
+    XmlDocument* document_ = nullptr;
+    uint32_t index_ = 0;
 };
 
 // "&", "<", ">" always; the double quote and the apostrophe only in attribute values.
@@ -128,5 +137,9 @@ void xmlEscapeTo(std::string& out, std::string_view text, bool inAttribute);
 // The five named references and numeric ones (one byte each); any other stays as written.
 String xmlUnescape(const String& text);
 std::string xmlUnescape(std::string_view text);
+void xmlUnescapeTo(std::string& out, std::string_view text);
 
 }  // namespace qarvel
+
+// The document, and the template above, defined with it.
+#include "tools/xml_document.h"

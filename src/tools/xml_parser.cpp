@@ -14,7 +14,7 @@
 
 #include "base/paths.h"
 #include "net/http_client.h"
-#include "tools/xml_node.h"
+#include "tools/xml_document.h"
 
 namespace qarvel {
 
@@ -74,8 +74,8 @@ std::string_view word(std::string_view text, size_t& i) {
 
 }  // namespace
 
-XmlParser::XmlParser(XmlNode& document, const String& folder, bool allowHttp)
-    : document_(document), open_(&document), folder_(folder), allowHttp_(allowHttp) {}
+XmlParser::XmlParser(XmlDocument& document, const String& folder, bool allowHttp)
+    : document_(document), folder_(folder), allowHttp_(allowHttp) {}
 
 int XmlParser::fail(const char* format, ...) {
     va_list args;
@@ -113,7 +113,10 @@ bool XmlParser::lookingAt(std::string_view text) {
 }
 
 void XmlParser::skipWhitespace() {
-    while (isSpace(peek())) get();
+    while (isSpace(peek())) {
+        Frame& top = frames_.back();
+        while (top.cur < top.end && isSpace(static_cast<unsigned char>(*top.cur))) ++top.cur;
+    }
 }
 
 int XmlParser::pushText(const String& text) {
@@ -124,6 +127,12 @@ int XmlParser::pushText(const String& text) {
         return fail("XML entity expansion stopped: more than %zu bytes of replacement text",
                     kXmlMaxExpansion);
     frames_.push_back({text, text.c_str(), text.c_str() + text.length()});
+    return 1;
+}
+
+int XmlParser::addNode(int32_t kind, std::string_view name) {
+    uint32_t index = document_.newChild(open_, kind);
+    document_.nodes_[index].name = document_.keep(name);
     return 1;
 }
 
@@ -143,7 +152,19 @@ int XmlParser::run(std::string_view input) {
 
 // Character data up to the next "<", references decoded and entities expanded.
 int XmlParser::readText() {
-    std::string text;
+    {
+        // The common case: plain text inside one frame, taken as it stands.
+        Frame& top = frames_.back();
+        const char* p = top.cur;
+        while (p < top.end && *p != '<' && *p != '&') ++p;
+        if ((p < top.end && *p == '<') || (p == top.end && frames_.size() == 1)) {
+            std::string_view text(top.cur, static_cast<size_t>(p - top.cur));
+            top.cur = p;
+            return addNode(kXmlText, text);
+        }
+    }
+    std::string& text = scratch_;
+    text.clear();
     for (;;) {
         int c = peek();
         if (c < 0 || c == '<') break;
@@ -176,7 +197,7 @@ int XmlParser::readText() {
         }
         if (expandEntity(reference, text) < 0) return -1;
     }
-    if (!text.empty()) open_->newChild(kXmlText)->name = String(text);
+    if (!text.empty()) addNode(kXmlText, text);
     return 1;
 }
 
@@ -192,55 +213,74 @@ int XmlParser::expandEntity(const std::string& name, std::string& text) {
             return pushText(String(content));
         }
     }
-    text += xmlUnescape(std::string_view("&" + name + ";"));
+    xmlUnescapeTo(text, std::string_view("&" + name + ";"));
     return 1;
 }
 
 int XmlParser::readMarkup() {
     get();  // "<"
-    std::string token;
+    std::string& token = scratch_;
+    token.clear();
     if (lookingAt("![CDATA[")) {
         for (int i = 0; i < 8; ++i) get();
-        readUntil("]]>", token);
-        open_->newChild(kXmlCdata)->name = String(token);
-        return 1;
+        return addNode(kXmlCdata, readUntil("]]>", token));
     }
     if (lookingAt("!--")) {
-        readUntil("-->", token);
-        open_->newChild(kXmlDeclaration)->name = String(token + "--");
-        return 1;
+        // The node holds "!-- text --": the terminator's dashes stay with it.
+        std::string_view comment = readUntil("-->", token);
+        const Frame& top = frames_.back();
+        if (comment.data() != token.data() && comment.data() + comment.size() + 2 <= top.end)
+            return addNode(kXmlDeclaration, std::string_view(comment.data(), comment.size() + 2));
+        std::string whole(comment);
+        whole += "--";
+        return addNode(kXmlDeclaration, whole);
     }
     if (lookingAt("?")) {
-        readUntil("?>", token);
-        token += '?';
-        if (token.compare(0, 5, "?xml ") == 0) readXmlDeclaration(token);
-        open_->newChild(kXmlInstruction)->name = String(token);
-        return 1;
+        // "?target text?": the node keeps the question mark of the terminator.
+        std::string_view instruction = readUntil("?>", token);
+        std::string whole;
+        const Frame& top = frames_.back();
+        if (instruction.data() != token.data() && instruction.data() + instruction.size() + 1 <= top.end) {
+            instruction = std::string_view(instruction.data(), instruction.size() + 1);
+        } else {
+            whole.assign(instruction);
+            whole += '?';
+            instruction = whole;
+        }
+        if (instruction.substr(0, 5) == "?xml "sv) readXmlDeclaration(instruction);
+        return addNode(kXmlInstruction, instruction);
     }
     if (lookingAt("!")) {
         readBalanced(token);
         if (token.compare(0, 9, "!DOCTYPE ") == 0) readDoctype(token);
-        open_->newChild(kXmlDeclaration)->name = String(token);
-        return 1;
+        return addNode(kXmlDeclaration, token);
     }
-    readTag(token);
-    if (!token.empty() && token[0] == '/') {
+    std::string_view tag = readTag(token);
+    if (!tag.empty() && tag[0] == '/') {
         endElement();
         return 1;
     }
-    return startElement(token);
+    return startElement(tag);
 }
 
 // Everything up to the terminator (not kept), or to the end of the input.
-void XmlParser::readUntil(std::string_view terminator, std::string& out) {
+std::string_view XmlParser::readUntil(std::string_view terminator, std::string& out) {
+    Frame& top = frames_.back();
+    std::string_view rest(top.cur, static_cast<size_t>(top.end - top.cur));
+    size_t at = rest.find(terminator);
+    if (at != std::string_view::npos || frames_.size() == 1) {
+        if (at == std::string_view::npos) at = rest.size();
+        top.cur += std::min(rest.size(), at + terminator.size());
+        return rest.substr(0, at);
+    }
     for (;;) {
         int c = get();
-        if (c < 0) return;
+        if (c < 0) return out;
         out += static_cast<char>(c);
         if (out.size() >= terminator.size() &&
             out.compare(out.size() - terminator.size(), terminator.size(), terminator) == 0) {
             out.resize(out.size() - terminator.size());
-            return;
+            return out;
         }
     }
 }
@@ -260,8 +300,7 @@ void XmlParser::readBalanced(std::string& out) {
         } else if (c == '<' && lookingAt("!--")) {
             out += '<';
             std::string comment;
-            readUntil("-->", comment);
-            out += comment;
+            out += readUntil("-->", comment);
             out += "-->";
             continue;
         } else if (c == '<') {
@@ -274,7 +313,24 @@ void XmlParser::readBalanced(std::string& out) {
 }
 
 // A start or end tag up to ">", a ">" inside a quoted attribute value included.
-void XmlParser::readTag(std::string& out) {
+std::string_view XmlParser::readTag(std::string& out) {
+    {
+        // The common case: the whole tag inside the current frame.
+        Frame& top = frames_.back();
+        char quote = 0;
+        for (const char* p = top.cur; p < top.end; ++p) {
+            char c = *p;
+            if (quote) {
+                if (c == quote) quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '>') {
+                std::string_view tag(top.cur, static_cast<size_t>(p - top.cur));
+                top.cur = p + 1;
+                return tag;
+            }
+        }
+    }
     char quote = 0;
     for (;;) {
         Frame& top = frames_.back();
@@ -286,13 +342,13 @@ void XmlParser::readTag(std::string& out) {
             top.cur = p;
         }
         int c = get();
-        if (c < 0) return;
+        if (c < 0) return out;
         if (quote) {
             if (c == quote) quote = 0;
         } else if (c == '"' || c == '\'') {
             quote = static_cast<char>(c);
         } else if (c == '>') {
-            return;
+            return out;
         }
         out += static_cast<char>(c);
     }
@@ -311,8 +367,9 @@ int XmlParser::startElement(std::string_view token) {
     if (elementName.empty()) return 1;  // "<>" or "< x": nothing to open
     if (!empty && depth_ >= kXmlMaxDepth)
         return fail("XML elements nested deeper than %d levels", kXmlMaxDepth);
-    XmlNode* element = open_->newChild(kXmlElement);
-    element->name = String(elementName);
+    uint32_t element = document_.newChild(open_, kXmlElement);
+    document_.nodes_[element].name = document_.keep(elementName);
+    size_t firstAttribute = document_.attributes_.size();
     while (i < token.size()) {
         while (i < token.size() && isSpace(token[i])) ++i;
         size_t start = i;
@@ -328,16 +385,25 @@ int XmlParser::startElement(std::string_view token) {
             ++i;
             if (!quoted(token, i, value)) value = word(token, i);
         }
-        String unescaped(xmlUnescape(value));
-        element->setAttribute(String(attrName), unescaped);
+        if (value.find('&') != std::string_view::npos) {
+            value_.clear();
+            xmlUnescapeTo(value_, value);
+            value = value_;
+        }
+        XmlDocument::Attribute a{document_.keep(attrName), document_.keep(value)};
+        document_.attributes_[document_.attributes_.grow(1)] = a;
+        int declared = 1;
         if (attrName == "xmlns"sv)
-            namespaces_.insert(":", normaliseNamespace(unescaped.view()));
+            declared = declareNamespace(":", value);
         else if (attrName.substr(0, 6) == "xmlns:"sv)
-            namespaces_.insert(String(std::string(attrName.substr(6)) + ":"),
-                               normaliseNamespace(unescaped.view()));
+            declared = declareNamespace(std::string(attrName.substr(6)) + ":", value);
+        if (declared < 0) return declared;
     }
-    String uri = elementNamespace(elementName);
-    if (!uri.empty()) element->nameSpace = uri;
+    XmlDocument::Node& n = document_.nodes_[element];
+    n.firstAttribute = static_cast<uint32_t>(firstAttribute);
+    n.attributeCount = static_cast<uint32_t>(document_.attributes_.size() - firstAttribute);
+    document_.sortAttributes(element);
+    if (uint32_t uri = elementNamespace(elementName)) n.nameSpace = uri;
     if (!empty) {
         open_ = element;
         ++depth_;
@@ -345,18 +411,25 @@ int XmlParser::startElement(std::string_view token) {
     return 1;
 }
 
-String XmlParser::elementNamespace(std::string_view elementName) {
+int XmlParser::declareNamespace(std::string prefix, std::string_view uri) {
+    uint32_t index = document_.namespaceIndex(normaliseNamespace(uri).view());
+    if (index == XmlDocument::kNamespaceLimit)
+        return fail("XML document declares more than %u namespaces", XmlDocument::kNamespaceLimit - 1);
+    namespaces_[std::move(prefix)] = index;
+    return 1;
+}
+
+uint32_t XmlParser::elementNamespace(std::string_view elementName) const {
     size_t colon = elementName.find(':');
-    String key = colon == std::string_view::npos ? String(":")
-                                                 : String(std::string(elementName.substr(0, colon + 1)));
-    const String* uri = namespaces_.find(key);
-    return uri ? *uri : String();
+    std::string_view key = colon == std::string_view::npos ? ":"sv : elementName.substr(0, colon + 1);
+    auto found = namespaces_.find(key);
+    return found == namespaces_.end() ? 0 : found->second;
 }
 
 // Any end tag closes the element that is open: the parser does not check names.
 void XmlParser::endElement() {
-    if (open_ == &document_) return;
-    open_ = open_->parent;
+    if (open_ == 0) return;
+    open_ = document_.nodes_[open_].parent;
     --depth_;
 }
 

@@ -9,6 +9,8 @@
 // deeply entities may nest in each other (see the limits below and README.md).
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +20,7 @@
 
 namespace qarvel {
 
-class XmlNode;
+class XmlDocument;
 
 // Elements may nest this deep; a deeper document stops the parse with an error.
 constexpr int kXmlMaxDepth = 512;
@@ -36,7 +38,7 @@ constexpr int kXmlHttpTimeout = 30;
 
 class XmlParser {
 public:
-    XmlParser(XmlNode& document, const String& folder, bool allowHttp);
+    XmlParser(XmlDocument& document, const String& folder, bool allowHttp);
     // 1 when the whole input was read; -1 after a message on standard error when a limit
     // stopped the parse.
     int run(std::string_view input);
@@ -53,12 +55,15 @@ private:
     bool lookingAt(std::string_view text);
     void skipWhitespace();
 
+    // The readers return their token as a slice of the input where it lies in one piece
+    // there, else as the text gathered in scratch.
     int readMarkup();
     int readText();
-    void readUntil(std::string_view terminator, std::string& out);
+    std::string_view readUntil(std::string_view terminator, std::string& scratch);
     void readBalanced(std::string& out);
-    void readTag(std::string& out);
+    std::string_view readTag(std::string& scratch);
     int startElement(std::string_view token);
+    int addNode(int32_t kind, std::string_view name);
     void endElement();
     void readXmlDeclaration(std::string_view token);
     void readDoctype(std::string_view token);
@@ -67,17 +72,20 @@ private:
     bool readLocalFile(const String& systemId, std::string& out);
     bool readHttp(const String& url, std::string& out);
     int pushText(const String& text);
-    String elementNamespace(std::string_view elementName);
+    uint32_t elementNamespace(std::string_view elementName) const;
+    int declareNamespace(std::string prefix, std::string_view uri);
     int fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-    XmlNode& document_;
-    XmlNode* open_;
+    XmlDocument& document_;
+    uint32_t open_ = 0;  // the element that is open (0: the document)
     String folder_;
     bool allowHttp_;
     int depth_ = 0;
     size_t expansion_ = 0;
     std::vector<Frame> frames_;
-    OrderedMap namespaces_;
+    // Prefix with its colon (a lone colon for the default) -> namespace index in the document.
+    std::map<std::string, uint32_t, std::less<>> namespaces_;
+    std::string scratch_, value_;
 };
 
 }  // namespace qarvel

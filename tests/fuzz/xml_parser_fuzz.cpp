@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "tools/xml_node.h"
+#include "tools/xml_document.h"
 
 using namespace qarvel;
 
 namespace {
 
-bool plainName(const String& name) {
+bool plainName(std::string_view name) {
     if (name.empty()) return false;
-    for (char c : name.view())
+    for (char c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("_.:-", c)) return false;
     return true;
 }
@@ -33,35 +33,34 @@ std::string trimmed(std::string_view text) {
 // A line per node in document order; false when a name cannot be written back as it is.
 // Texts next to each other (an end tag that closed nothing stood between them) are written
 // as one, so they count as one.
-bool signature(const XmlNode* node, std::string& out) {
+bool signature(XmlNode node, std::string& out) {
     std::string text;
     auto flushText = [&] {
         std::string t = trimmed(text);
         if (!t.empty()) out += "2 " + t + "\n";  // a text of blanks alone is not read again
         text.clear();
     };
-    for (const XmlNode* c = node->firstChild; c; c = c->next) {
-        if (c->kind == kXmlText) {
-            text += c->name.view();
+    for (XmlNode c = node.firstChild(); c; c = c.next()) {
+        if (c.kind() == kXmlText) {
+            text += c.name();
             continue;
         }
         flushText();
-        std::string line = std::to_string(c->kind) + " ";
-        if (c->kind == kXmlDeclaration && !c->name.startsWith("!--")) {
+        std::string line = std::to_string(c.kind()) + " ";
+        if (c.kind() == kXmlDeclaration && c.name().substr(0, 3) != "!--") {
             return false;
         } else {
-            line += c->name.view();
+            line += c.name();
         }
-        if (c->kind == kXmlElement) {
-            if (!plainName(c->name)) return false;
+        if (c.kind() == kXmlElement) {
+            if (!plainName(c.name())) return false;
             std::vector<std::pair<std::string, std::string>> attributes;
             bool plain = true;
-            if (c->attributes())
-                c->attributes()->forEach([&](const String& key, const String& value) {
-                    plain = plain && plainName(key);
-                    attributes.emplace_back(key.str(), value.str());
-                    return true;
-                });
+            c.forEachAttribute([&](std::string_view key, std::string_view value) {
+                plain = plain && plainName(key);
+                attributes.emplace_back(key, value);
+                return true;
+            });
             if (!plain) return false;
             std::sort(attributes.begin(), attributes.end());
             for (const auto& [key, value] : attributes) line += " " + key + "=" + value;
@@ -82,30 +81,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
     // External entities point into a folder that does not exist, so nothing is read.
     const String folder("/nonexistent-qarvel-fuzz");
-    XmlNode doc;
-    if (doc.parse(input, folder) < 0) return 0;
+    XmlDocument document;
+    if (document.parse(std::string(input), folder) < 0) return 0;
+    XmlNode doc = document.node();
 
     const char* patterns[] = {"", "*", "#text", "#pi", "#element", "a"};
-    XmlNode* root = doc.descendant(0, "#element", "", "");
-    XmlNode* start = root ? root : &doc;
+    XmlNode root = doc.descendant(0, "#element", "", "");
+    XmlNode start = root ? root : doc;
     for (const char* p : patterns) {
         for (int n : {0, 2, -1, -3}) {
             doc.descendant(n, p, "", "");
-            start->child(n, p, "id", "");
-            start->followingInTree(n, p, "", "");
-            start->siblingBackward(n, p, "", "");
-            start->ancestor(n, p, "", "");
+            start.child(n, p, "id", "");
+            start.followingInTree(n, p, "", "");
+            start.siblingBackward(n, p, "", "");
+            start.ancestor(n, p, "", "");
         }
     }
     doc.findById("1");
 
     std::string once;
     doc.write(once, 0, kXmlWriteEscaped);
-    XmlNode again;
+    XmlDocument again;
     if (again.parse(once, folder) < 0) __builtin_trap();
     std::string before, after;
-    if (!signature(&doc, before)) return 0;
-    signature(&again, after);
+    if (!signature(doc, before)) return 0;
+    signature(again.node(), after);
     if (before != after) __builtin_trap();
     return 0;
 }

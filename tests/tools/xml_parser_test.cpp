@@ -1,0 +1,135 @@
+// The XML parser: what documents read as (written back, escaped), the mistakes it tolerates,
+// the bad documents it stops at with their messages, and external entities.
+#include "tools/xml_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+
+#include "support/temp_folder.h"
+#include "tools/xml_document.h"
+
+namespace qarvel {
+namespace {
+
+std::string written(XmlDocument& doc) {
+    std::string out;
+    doc.node().write(out, 0, kXmlWriteEscaped);
+    return out;
+}
+
+// Each document as it is written back: text in one piece and text pieced together from
+// references and entities, markup that came from an entity, and tolerated mistakes.
+TEST(XmlParser, DocumentsReadAs) {
+    struct {
+        const char* what;
+        const char* doc;
+        const char* out;
+    } rows[] = {
+        {"plain and referenced text", "<a>x &lt; y</a><b>plain</b>", "<a>x &lt; y</a>\n<b>plain</b>\n"},
+        {"attribute with references", "<a v=\"&quot;q&#x41;\" w='1'/>", "<a v=\"&quot;qA\" w=\"1\"/>\n"},
+        {"markup and comments from an entity",
+         "<!DOCTYPE d [<!ENTITY m \"<i>in</i><!-- c --><?p x?>&amp;\">]><d>&m;</d>",
+         "<!DOCTYPE d [<!ENTITY m \"<i>in</i><!-- c --><?p x?>&amp;\">]>\n<d>\n  <i>in</i>\n"
+         "  <!-- c -->\n  <?p x?>\n&amp;</d>\n"},
+        {"an end tag closes whatever is open", "<a><b></c>tail</a></a></a><z", "<a>\n  <b/>\ntail</a>\n<z/>\n"},
+        {"'>' inside a quoted value", "<a x=\"1>2\">t</a>", "<a x=\"1&gt;2\">t</a>\n"},
+        {"repeated attribute: the last one first", "<a x=\"1\" x=\"2\"/>", "<a x=\"2\" x=\"1\"/>\n"},
+        {"unclosed comment and instruction run to the end", "<a/><!-- open", "<a/>\n<!-- open-->\n"},
+        {"unclosed instruction", "<?pi open", "<?pi open?>\n"},
+        // A redefinition of a predefined entity is ignored, so the document saves the same.
+        {"predefined entities keep their meaning",
+         "<!DOCTYPE d [<!ENTITY amp \"loop &amp; loop\"><!ENTITY lt \"x\">]><d>a &amp; b &lt; c</d>",
+         "<!DOCTYPE d [<!ENTITY amp \"loop &amp; loop\"><!ENTITY lt \"x\">]>\n<d>a &amp; b &lt; c</d>\n"},
+    };
+    for (const auto& row : rows) {
+        XmlDocument doc;
+        EXPECT_EQ(doc.parse(row.doc), 1) << row.what;
+        std::string once = written(doc);
+        EXPECT_EQ(once, row.out) << row.what;
+        // Read again, the same text (repeated attributes swap places each time).
+        XmlDocument again;
+        again.parse(once);
+        if (!std::string_view(row.what).starts_with("repeated")) {
+            EXPECT_EQ(written(again), once) << row.what;
+        }
+    }
+}
+
+std::string nested(const char* open, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += open;
+    return out;
+}
+
+// Hostile documents end with their message instead of eating memory or the stack.
+TEST(XmlParser, BadDocumentsStopWithTheirMessage) {
+    std::string laughs = "<!DOCTYPE l [<!ENTITY l0 \"lol\">";
+    for (int i = 1; i < 10; ++i)
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"" + nested(("&l" + std::to_string(i - 1) + ";").c_str(), 10) + "\">";
+    laughs += "]><l>&l9;</l>";
+    std::string emptyLaughs = "<!DOCTYPE l [<!ENTITY e0 \"\">";
+    for (int i = 1; i < 12; ++i)
+        emptyLaughs += "<!ENTITY e" + std::to_string(i) + " \"" + nested(("&e" + std::to_string(i - 1) + ";").c_str(), 4) + "\">";
+    emptyLaughs += "]><l>&e11;</l>";
+    const std::string expansion = "XML entity expansion stopped: more than 16777216 bytes of replacement text\n";
+    struct {
+        const char* what;
+        std::string doc;
+        int result;
+        std::string message;
+    } rows[] = {
+        {"billion laughs", laughs, -1, expansion},
+        {"references to empty entities", emptyLaughs, -1, expansion},
+        {"self reference", "<!DOCTYPE r [<!ENTITY r \"x&r;\">]><r>&r;</r>", -1,
+         "XML entities nested deeper than 32 levels\n"},
+        {"too deep", nested("<d>", kXmlMaxDepth + 1), -1, "XML elements nested deeper than 512 levels\n"},
+        {"deep but allowed", nested("<d>", kXmlMaxDepth) + nested("<e/>", 3), 1, ""},
+    };
+    for (const auto& row : rows) {
+        XmlDocument doc;
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(doc.parse(row.doc), row.result) << row.what;
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), row.message) << row.what;
+    }
+}
+
+TEST(XmlParser, ExternalEntitiesOnlyFromTheDocumentFolder) {
+    test::TempFolder folder, other;
+    folder.put("inside.txt", "in <b>bold</b>");
+    std::string secret = other.put("secret.txt", "secret");
+    ASSERT_EQ(::symlink(secret.c_str(), folder.file("link.txt").c_str()), 0);
+    std::string climb = "../" + other.path.substr(other.path.rfind('/') + 1) + "/secret.txt";
+    auto refused = [](const std::string& id) {
+        return "External entity '" + id + "' refused: only files in the document's folder are read\n";
+    };
+    struct {
+        const char* what;
+        std::string systemId;
+        const char* text;
+        std::string message;
+    } rows[] = {
+        {"file in the folder", "inside.txt", "in ", ""},
+        {"absolute path", secret, "", refused(secret)},
+        {"climbing out", climb, "", refused(climb)},
+        {"file scheme", "file:" + secret, "", refused("file:" + secret)},
+        {"link out of the folder", "link.txt", "", refused("link.txt")},
+        {"missing file", "nothing.txt", "", "External entity 'nothing.txt' not read: No such file or directory\n"},
+        {"http not asked for", "http://127.0.0.1:1/x", "",
+         "External entity 'http://127.0.0.1:1/x' not fetched: http entities need -http\n"},
+    };
+    for (const auto& row : rows) {
+        XmlDocument doc;
+        std::string text = "<!DOCTYPE d [<!ENTITY e SYSTEM \"" + row.systemId + "\">]><d>&e;</d>";
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(doc.parse(text, String(folder.path)), 1) << row.what;
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), row.message) << row.what;
+        XmlNode t = doc.node().child(0, "d", "", "").child(0, "#text", "", "");
+        EXPECT_EQ(t ? std::string(t.name()) : std::string(), row.text) << row.what;
+    }
+}
+
+}  // namespace
+}  // namespace qarvel
