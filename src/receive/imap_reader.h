@@ -14,31 +14,19 @@
 
 #include "base/string.h"
 #include "base/string_list.h"
+#include "net/imap_core.h"
+#include "receive/body_structure.h"
+#include "receive/imap_message_table.h"
 #include "receive/mailbox_reader.h"
 #include "receive/part_decoder.h"
 
 namespace qarvel {
 
-// One part of a message's body structure.
-struct BodyPart {
-    String section = "1";  // "1", "1.2", ...
-    String contentType;    // "TEXT/PLAIN"
-    String contentId, description, encoding, charset, name, type, md5, fileName;
-    String disposition, language;
-    double size = 0;
-    double lines = 0;
-    int depth = 0;
-};
-
-// Parses a BODYSTRUCTURE text (from its first "(") into parts, leaves first and each multipart
-// after its children. Returns the number of parts.
-size_t parseBodyStructure(const char* text, std::vector<BodyPart>& parts);
-
 // Limits of the reader.
 constexpr size_t kImapResponseSize = 65536;            // one response line (literals inlined)
 constexpr size_t kImapLiteralKeepMax = 1u << 20;       // bytes kept of one non-message literal
 constexpr size_t kImapLiteralsPerResponseMax = 1000;   // literals in one response
-constexpr int kImapMessagesMax = 10000000;             // slots of the per-message arrays
+constexpr int kImapMessagesMax = 10000000;             // messages of one folder
 
 class ImapReader : public MailboxReader {
 public:
@@ -114,25 +102,28 @@ public:
     const String& selectedFolder() const { return selected_; }
     const String& alertText() const { return alert_; }
     const String& byeText() const { return bye_; }
-    unsigned long tag() const { return tag_; }
+    unsigned long tag() const { return core_.tag(); }
     // The literals of the last response, in order (each cut at kImapLiteralKeepMax).
     const std::vector<std::string>& literals() const { return literals_; }
     // The text of the last response, literals that were inlined as quoted strings.
     const char* response() const { return reply_.empty() ? "" : reply_.data(); }
 
-    struct Capabilities {
-        int startTls = 0, uidPlus = 0, sort = 0, acl = 0, userLogout = 0, idle = 0;
-        int authLogin = 0, authPlain = 0, authCramMd5 = 0;
-        bool known = false;
-    };
-    const Capabilities& capabilities() const { return caps_; }
+    const ImapCore::Capabilities& capabilities() const { return core_.capabilities(); }
 
 protected:
     // Every command clears the alert before it is sent.
     int vsendCommand(const char* format, va_list args) override;
 
 private:
-    unsigned long nextTag() { return ++tag_; }
+    // What a connect or login step returns when the server referred it to another server.
+    static constexpr int kReferred = 2;
+    unsigned long nextTag() { return core_.nextTag(); }
+    // One connection: greeting and capabilities. kReferred when the greeting refers elsewhere.
+    int connectOnce(const String& host, const String& port, ImapCore::Referral& referral);
+    // Connects, following greeting referrals (at most ImapCore::kReferralHopsMax).
+    int connectFollowing(String host, String port);
+    // One login exchange; kReferred when the reply refers elsewhere.
+    int loginOnce(const String& user, const String& password, ImapCore::Referral& referral);
     // One physical line appended at `at` of the response buffer; the length of the whole
     // text, or the failed read.
     int readPhysical(size_t at);
@@ -141,7 +132,6 @@ private:
     // The literal size announced at the end of the text, or -1.
     static long long literalAtEnd(const char* text, size_t length);
     void digest();
-    void readCapabilities(const char* line);
     int judgeTagged();
     // Reads responses until the untagged FETCH of number n (or uid, when byUid), then
     // streams its literal into the parser (part: body-part mode) and reads to the tagged line.
@@ -153,17 +143,22 @@ private:
     int parseLiteral(unsigned long long n);
     // Reads (and drops) n bytes; 1, or the failed read.
     int skipBytes(unsigned long long n);
-    void resetMessageArrays(size_t count);
+    void resetMessageArrays();
     int authenticateExchange(const String& user, const String& password);
-    int referral(const String& password);
     int capability();
     int aclCommand();
 
     std::vector<BodyPart> parts_;
-    std::vector<uint32_t> sizes_, uids_, orderedUids_;
+    ImapMessageTable table_;          // sizes and UIDs as the server told them
+    std::vector<uint32_t> orderedUids_;  // the results of the last SORT or SEARCH
     uint32_t uidValidity_ = 0, currentUid_ = 0, uidNext_ = 0, recent_ = 0, unseen_ = 0;
     int loggedOut_ = 1;
-    Capabilities caps_;
+    ImapCore core_;
+    // The server the user named (host and port of open): only it is sent credentials.
+    String namedHost_, namedPort_;
+    std::string certificate_;
+    bool hasCertificate_ = false;
+    int level_ = 0;
     bool idling_ = false;
     bool ordered_ = false;
     bool expectExists_ = false;
@@ -171,23 +166,11 @@ private:
     bool alerted_ = false;
     StringList kept_;       // the folder list from which the working list is refilled
     String selected_, flags_, user_, password_, structure_, alert_, bye_;
-    unsigned long tag_ = 0;
     int purge_ = 0;
     std::vector<std::string> literals_;
     PartDecoder::Sink partSink_;
     PartEncoding partEncoding_ = PartEncoding::kNone;
     std::vector<std::vector<std::string>> aclLines_;
 };
-
-// Answers of the login exchanges, shared with the upload session.
-// CRAM-MD5: base64 of "user hexdigest" for the challenge line "+ base64".
-String imapCramMd5Answer(const char* challengeLine, const String& user, const String& password);
-// PLAIN: base64 of NUL user NUL password.
-String imapPlainAnswer(const String& user, const String& password);
-// A login argument: a double quote dropped from its first and last position, then quoted so
-// that backslashes and double quotes inside survive.
-String imapQuotedLogin(const String& text);
-// A quoted string for a command argument (backslashes and double quotes escaped).
-String imapQuoted(const String& text);
 
 } // namespace qarvel

@@ -68,10 +68,6 @@ int selectImapFolder(ImapReader& reader, const ReceiveOptions& options) {
         fprintf(stderr, "Could not select folder '%s'\n", folder.c_str());
         return r < 0 ? r : -1;
     }
-    if (reader.messageCount() > 0) {
-        r = reader.fetchSizes(1, 0);
-        if (r < 1) return r < 0 ? r : -1;
-    }
     return 1;
 }
 

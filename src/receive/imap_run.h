@@ -12,7 +12,7 @@ namespace qarvel {
 // (no message is then processed). Failures are reported and the run goes on.
 bool runImapManagement(ImapReader& reader, const ReceiveOptions& options);
 
-// Selects the -mbox: folder and reads the sizes and UIDs. 1, or the failure.
+// Selects the -mbox: folder (the sizes come with each message). 1, or the failure.
 int selectImapFolder(ImapReader& reader, const ReceiveOptions& options);
 
 // IDLE while the count stays as it is, then the sort or search order. Returns the count of

@@ -8,8 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "base/base64.h"
-#include "receive/imap_reader.h"
+#include "net/sasl_answers.h"
 
 namespace qarvel {
 
@@ -19,13 +18,6 @@ namespace {
 constexpr int kUntaggedMax = 100000;
 // The literal goes out in pieces of this size.
 constexpr size_t kAppendPiece = 64 * 1024;
-
-bool containsNoCase(const char* text, const char* word) {
-    size_t n = strlen(word);
-    for (const char* p = text; *p; ++p)
-        if (strncasecmp(p, word, n) == 0) return true;
-    return false;
-}
 
 } // namespace
 
@@ -49,8 +41,7 @@ int ImapUploadSession::disconnect() {
     int r = SenderSession::disconnect();
     folder_ = "INBOX";
     user_ = password_ = String();
-    tag_ = 0;
-    startTls_ = uidPlus_ = known_ = authLogin_ = authPlain_ = authCramMd5_ = 0;
+    core_ = ImapCore();
     appendUid_ = appendUidValidity_ = 0;
     return r;
 }
@@ -59,15 +50,6 @@ bool ImapUploadSession::setFolder(const String& name) {
     if (name.empty()) return false;
     folder_ = name;
     return true;
-}
-
-void ImapUploadSession::readCapabilities(const char* line) {
-    startTls_ = strstr(line, "STARTTLS") != nullptr;
-    uidPlus_ = strstr(line, "UIDPLUS") != nullptr;
-    authLogin_ = containsNoCase(line, " AUTH=LOGIN");
-    authPlain_ = containsNoCase(line, " AUTH=PLAIN");
-    authCramMd5_ = containsNoCase(line, " AUTH=CRAM-MD5");
-    known_ = 1;
 }
 
 int ImapUploadSession::readReply() {
@@ -86,70 +68,90 @@ int ImapUploadSession::readReply() {
             line = replyLine();
             length = strlen(line);
         }
-        if (tag_ == kGreetingAwaited) {
-            tag_ = 0;
-            if (containsNoCase(line, "[CAPABILITY ")) readCapabilities(line);
+        if (core_.tag() == kGreetingAwaited) {
+            core_.setTag(0);
+            if (imapFind(line, "[CAPABILITY ")) core_.readCapabilities(line);
             return strncasecmp(line, "* BYE", 5) == 0 ? kSessionRefused : kSessionOk;
         }
         if (line[0] == '*') {
             char text[256];
-            if (sscanf(line, "* CAPABILITY %255[^\r\n]", text) == 1) readCapabilities(line);
+            if (sscanf(line, "* CAPABILITY %255[^\r\n]", text) == 1) core_.readCapabilities(line);
             continue;
         }
         if (line[0] == '+') return kSessionOk;  // a continuation, for the caller to judge
-        unsigned long tag = 0;
-        char status[32] = "";
-        int scanned = sscanf(line, "%lu %31s", &tag, status);
         appendUid_ = appendUidValidity_ = 0;
-        if (const char* at = uidPlus_ ? strstr(line, "[APPENDUID") : nullptr)
+        if (const char* at = core_.capabilities().uidPlus ? strstr(line, "[APPENDUID") : nullptr)
             sscanf(at, "[%*s %lu %lu]", &appendUidValidity_, &appendUid_);
-        if (containsNoCase(line, "[CAPABILITY ")) readCapabilities(line);
-        if (scanned < 2 || tag != tag_) return kSessionClosed;
-        return strcasecmp(status, "OK") == 0 ? kSessionOk : kSessionClosed;
+        if (imapFind(line, "[CAPABILITY ")) core_.readCapabilities(line);
+        return core_.judge(line) == ImapCore::Status::kOk ? kSessionOk : kSessionClosed;
     }
     return kSessionRefused;
 }
 
-int ImapUploadSession::capability() { return command("%lu CAPABILITY\r\n", ++tag_); }
+int ImapUploadSession::capability() { return command("%lu CAPABILITY\r\n", core_.nextTag()); }
 
 int ImapUploadSession::connectSession(const String& host, const String& port, int level,
                                       const String& certificate) {
+    namedHosts_ = host;
+    namedPort_ = port.empty() ? String("143") : port;
+    level_ = level;
+    certificate_ = certificate;
+    onNamedServer_ = true;
+    return connectFollowing(host, namedPort_);
+}
+
+int ImapUploadSession::connectFollowing(String host, String port) {
+    for (int hops = 0;; ++hops) {
+        ImapCore::Referral referral;
+        int r = connectOnce(host, port, referral);
+        if (r == kReferred) onNamedServer_ = ImapCore::namesServer(namedHosts_, namedPort_, referral.host,
+                                                                   referral.port.empty() ? port : referral.port);
+        if (r != kReferred) return r;
+        if (hops == ImapCore::kReferralHopsMax) {
+            std::fprintf(stderr, "IMAP server referred the connection %d times, last to '%s'; given up\n",
+                         hops + 1, referral.host.c_str());
+            return kSessionRefused;
+        }
+        host = referral.host;
+        if (!referral.port.empty()) port = referral.port;
+    }
+}
+
+int ImapUploadSession::connectOnce(const String& host, const String& port, ImapCore::Referral& referral) {
     if (openCount > 0) disconnect();
-    tag_ = kGreetingAwaited;
-    startTls_ = uidPlus_ = known_ = authLogin_ = authPlain_ = authCramMd5_ = 0;
-    int r = SenderSession::connectSession(host, port.empty() ? String("143") : port, level, certificate);
+    core_ = ImapCore();
+    core_.setTag(kGreetingAwaited);
+    int r = SenderSession::connectSession(host, port, level_, certificate_);
     if (r < 0) return r;
-    if (r == 0 || tag_ == kGreetingAwaited) {
+    if (r == 0 || core_.tag() == kGreetingAwaited) {
         if (openCount > 0) close();
         return kSessionRefused;
     }
-    if (containsNoCase(replyLine(), "[REFERRAL ")) {
-        char referred[256] = "";
-        if (sscanf(replyLine(), "%*s %*s [REFERRAL IMAP://%*[^@]@%255[^/]", referred) == 1 && referred[0]) {
-            close();
-            return connectSession(String(referred), port, level, certificate);
-        }
+    if (ImapCore::findReferral(replyLine(), referral)) {
+        close();
+        return kReferred;
     }
-    tag_ = 0;
-    if (!known_) {
+    core_.setTag(0);
+    ImapCore::Capabilities& caps = core_.capabilities();
+    if (!caps.known) {
         r = capability();
         if (r < 1) { close(); return r < 0 ? r : kSessionRefused; }
     }
     if (tls() && !ssl()) {
         // STARTTLS upgrades the session; a server that does not offer it never gets the
         // password in clear.
-        if (!startTls_) {
+        if (!caps.startTls) {
             std::fprintf(stderr, "IMAP server does not offer STARTTLS\n");
             close();
             return kSessionRefused;
         }
-        r = command("%lu STARTTLS\r\n", ++tag_);
+        r = command("%lu STARTTLS\r\n", core_.nextTag());
         if (r < 1 || startTls(connectedHost()) < 1) {
             std::fprintf(stderr, "TLS negotiation with '%s' failed\n", connectedHost().c_str());
             close();
             return kSessionRefused;
         }
-        known_ = 0;
+        caps = ImapCore::Capabilities();
         r = capability();
         if (r < 1) { close(); return r < 0 ? r : kSessionRefused; }
     }
@@ -157,12 +159,43 @@ int ImapUploadSession::connectSession(const String& host, const String& port, in
 }
 
 int ImapUploadSession::authenticate(const String& user, const String& password) {
+    String who = user;
+    for (int hops = 0;; ++hops) {
+        // After a referral to another server, the credentials stay with the one the user named.
+        if (openCount > 0 && !onNamedServer_) {
+            std::fprintf(stderr, "IMAP server '%s' is not one named ('%s'): no login sent to it\n",
+                         connectedHost().c_str(), namedHosts_.c_str());
+            return kSessionClosed;
+        }
+        ImapCore::Referral referral;
+        int r = authenticateOnce(who, password, referral);
+        if (r != kReferred) return r;
+        if (hops == ImapCore::kReferralHopsMax) {
+            std::fprintf(stderr, "IMAP server referred the login %d times, last to '%s'; given up\n",
+                         hops + 1, referral.host.c_str());
+            close();
+            return kSessionClosed;
+        }
+        String folder = folder_;
+        disconnect();
+        folder_ = folder;
+        const String port = referral.port.empty() ? String("143") : referral.port;
+        onNamedServer_ = ImapCore::namesServer(namedHosts_, namedPort_, referral.host, port);
+        r = connectFollowing(referral.host, port);
+        if (r < 1) return r;
+        if (!referral.user.empty()) who = referral.user;
+    }
+}
+
+int ImapUploadSession::authenticateOnce(const String& user, const String& password,
+                                        ImapCore::Referral& referral) {
     user_ = user;
     password_ = password;
     if (openCount < 1) return kSessionRefused;
     if ((tls() || ssl()) && !encrypted()) return kSessionRefused;  // never a password in clear
-    const int authPlain = authPlain_, authLogin = authLogin_, authCramMd5 = authCramMd5_;
-    startTls_ = uidPlus_ = known_ = 0;
+    ImapCore::Capabilities& caps = core_.capabilities();
+    const bool authPlain = caps.authPlain, authLogin = caps.authLogin, authCramMd5 = caps.authCramMd5;
+    caps.startTls = caps.uidPlus = caps.known = false;
     // Each exchange reads the server's continuation before it answers; a failed read closes.
     auto continuation = [this]() {
         int r = SenderSession::readReply();
@@ -174,34 +207,24 @@ int ImapUploadSession::authenticate(const String& user, const String& password) 
     };
     int sent;
     if (authCramMd5 && cramMd5_) {
-        if (sendCommand("%lu AUTHENTICATE CRAM-MD5\r\n", ++tag_) < 1 || !continuation()) return 0;
-        sent = sendCommand("%s\r\n", imapCramMd5Answer(replyLine(), user, password).c_str());
+        if (sendCommand("%lu AUTHENTICATE CRAM-MD5\r\n", core_.nextTag()) < 1 || !continuation()) return 0;
+        sent = sendCommand("%s\r\n", saslCramMd5Answer(replyLine(), user, password).c_str());
     } else if (authPlain) {
-        if (sendCommand("%lu AUTHENTICATE PLAIN\r\n", ++tag_) < 1 || !continuation()) return 0;
-        sent = sendCommand("%s\r\n", imapPlainAnswer(user, password).c_str());
+        if (sendCommand("%lu AUTHENTICATE PLAIN\r\n", core_.nextTag()) < 1 || !continuation()) return 0;
+        sent = sendCommand("%s\r\n", saslPlainAnswer(user, password).c_str());
     } else if (authLogin) {
-        if (sendCommand("%lu AUTHENTICATE LOGIN\r\n", ++tag_) < 1 || !continuation()) return 0;
-        if (sendCommand("%s\r\n", base64Encode(user).c_str()) < 1 || !continuation()) return 0;
-        sent = sendCommand("%s\r\n", base64Encode(password).c_str());
+        if (sendCommand("%lu AUTHENTICATE LOGIN\r\n", core_.nextTag()) < 1 || !continuation()) return 0;
+        if (sendCommand("%s\r\n", saslLoginAnswer(user).c_str()) < 1 || !continuation()) return 0;
+        sent = sendCommand("%s\r\n", saslLoginAnswer(password).c_str());
     } else {
-        sent = sendCommand("%lu LOGIN %s %s\r\n", ++tag_, imapQuotedLogin(user).c_str(),
-                           imapQuotedLogin(password).c_str());
+        sent = sendCommand("%lu LOGIN %s %s\r\n", core_.nextTag(), ImapCore::quotedLogin(user).c_str(),
+                           ImapCore::quotedLogin(password).c_str());
     }
     if (sent < 1) return 0;
     int r = readReply();
-    if (containsNoCase(replyLine(), "[REFERRAL ")) {
-        char referredUser[256] = "", referredHost[256] = "";
-        sscanf(replyLine(), "%*s %*s [REFERRAL IMAP://%255[^;@]", referredUser);
-        sscanf(replyLine(), "%*s %*s [REFERRAL IMAP://%*[^@]@%255[^/]", referredHost);
-        String folder = folder_;
-        disconnect();
-        folder_ = folder;
-        r = connectSession(String(referredHost), String("143"));
-        if (r < 1) return r;
-        return authenticate(String(referredUser), password);
-    }
+    if (ImapCore::findReferral(replyLine(), referral)) return kReferred;
     if (r < 1) return r;
-    if (!known_) {
+    if (!core_.capabilities().known) {
         int c = capability();
         if (c < 1) { close(); return c < 0 ? c : kSessionRefused; }
     }
@@ -211,7 +234,7 @@ int ImapUploadSession::authenticate(const String& user, const String& password) 
 int ImapUploadSession::quit() {
     if (openCount < 1) return kSessionRefused;
     timeout = 30;
-    return command("%lu LOGOUT\r\n", ++tag_);
+    return command("%lu LOGOUT\r\n", core_.nextTag());
 }
 
 template <class Write>
@@ -244,7 +267,7 @@ int ImapUploadSession::captureAndAppend(Write write) {
 }
 
 int ImapUploadSession::appendCaptured(std::FILE* in, uint64_t length) {
-    int r = sendCommand("%lu APPEND %s (\\Seen) {%llu}\r\n", ++tag_, imapQuoted(folder_).c_str(),
+    int r = sendCommand("%lu APPEND %s (\\Seen) {%llu}\r\n", core_.nextTag(), ImapCore::quoted(folder_).c_str(),
                         static_cast<unsigned long long>(length));
     if (r < 1) return r;
     for (int lines = 0;; ++lines) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "net/imap_core.h"
 #include "send/sender_session.h"
 
 namespace qarvel {
@@ -43,7 +44,7 @@ public:
     // What the server reported for the last stored message (UIDPLUS), 0 when nothing.
     unsigned long appendUid() const { return appendUid_; }
     unsigned long appendUidValidity() const { return appendUidValidity_; }
-    unsigned long tag() const { return tag_; }
+    unsigned long tag() const { return core_.tag(); }
 
 private:
     static constexpr unsigned long kGreetingAwaited = ~0ul;
@@ -52,15 +53,24 @@ private:
     template <class Write>
     int captureAndAppend(Write write);
     int appendCaptured(std::FILE* in, uint64_t length);
-    void readCapabilities(const char* line);
     int capability();
+    // What a connect or login step returns when the server referred it to another server.
+    static constexpr int kReferred = 2;
+    // One connection: greeting and capabilities; kReferred when the greeting refers elsewhere.
+    int connectOnce(const String& host, const String& port, ImapCore::Referral& referral);
+    // Connects, following greeting referrals (at most ImapCore::kReferralHopsMax).
+    int connectFollowing(String host, String port);
+    int authenticateOnce(const String& user, const String& password, ImapCore::Referral& referral);
 
     String folder_ = "INBOX";
     String user_, password_, workingFolder_ = "/tmp";
-    unsigned long tag_ = 0;
+    ImapCore core_;
+    // The servers the user named (the connect list and its port): only they get credentials.
+    String namedHosts_, namedPort_, certificate_;
+    bool onNamedServer_ = true;  // false once a referral led to another server
+    int level_ = 0;
     std::FILE* capture_ = nullptr;
     int cramMd5_ = 0;
-    int startTls_ = 0, uidPlus_ = 0, known_ = 0, authLogin_ = 0, authPlain_ = 0, authCramMd5_ = 0;
     unsigned long appendUid_ = 0, appendUidValidity_ = 0;
 };
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/base64.h"
 #include "base/string_list.h"
+#include "net/sasl_answers.h"
 
 namespace qarvel {
 
@@ -26,9 +26,6 @@ bool startsWith(const char* text, const char* prefix) {
 }
 
 bool isTransientLimit(const char* reply) { return startsWith(reply, "452") || startsWith(reply, "552"); }
-
-// Credentials in base64 on one line, however long (the command adds the line end).
-String credential(const String& text) { return base64Encode(text.c_str(), text.length()); }
 
 // The recipient entries of a comma-separated text that are sent to.
 std::vector<String> recipientEntries(const String& text) {
@@ -148,17 +145,11 @@ int SmtpSession::authenticate(const String& user, const String& password) {
         }
         line[n] = '\0';
         if (traceLevel_) echo(line, static_cast<size_t>(n));
-        std::string token;
-        token += '\0';
-        token += user.view();
-        token += '\0';
-        token += password.view();
-        String encoded = credential(String(token.data(), token.size()));
-        success = command("%s\r\n", encoded.c_str()) > 0;
+        success = command("%s\r\n", saslPlainAnswer(user, password).c_str()) > 0;
     }
     if (!success && !(ext_.authPlain && !ext_.authLogin)) {
-        if (command("AUTH LOGIN %s\r\n", credential(user).c_str()) < 1) return kSessionRefused;
-        success = command("%s\r\n", credential(password).c_str()) > 0;
+        if (command("AUTH LOGIN %s\r\n", saslLoginAnswer(user).c_str()) < 1) return kSessionRefused;
+        success = command("%s\r\n", saslLoginAnswer(password).c_str()) > 0;
     }
     if (!success) return 0;
     ext_.etrn = ext_.dsn = ext_.onex = ext_.eightBitMime = 0;

@@ -4,10 +4,13 @@
 // lists, body structures and access-control replies.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "net/sasl_answers.h"
 #include "receive/imap_reader.h"
 #include "scripted_transport.h"
 
@@ -66,7 +69,7 @@ TEST(ImapReader, LoginMethodsByCapability) {
         EXPECT_EQ(imap.sent().substr(c.sent.size()), "2 CAPABILITY\r\n");
     }
 
-    EXPECT_EQ(imapCramMd5Answer("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+", "tim",
+    EXPECT_EQ(saslCramMd5Answer("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+", "tim",
                                 "tanstaaftanstaaf"),
               "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
 
@@ -99,6 +102,51 @@ TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
     EXPECT_EQ(refusing.sent(), "1 STARTTLS\r\n");
 }
 
+TEST(ImapReader, ReferralsAreFollowedAFewTimesAndKeepTheCredentials) {
+    const std::string toSelf = "* OK [REFERRAL IMAP://u@h:143/] elsewhere\r\n";
+    const std::string ready = "* OK [CAPABILITY IMAP4rev1] hi\r\n";
+    // A greeting that refers back to the same server: five hops are followed, then a failure
+    // (no endless reconnection).
+    std::string greetings;
+    for (int i = 0; i < 6; ++i) greetings += toSelf;
+    Imap loop(greetings + ready);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(loop.open("h", "143", nullptr, 0), -1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the connection 6 times"), std::string::npos);
+    Imap fewer(greetings.substr(toSelf.size()) + ready + "1 OK in\r\n* CAPABILITY IMAP4rev1\r\n2 OK\r\n");
+    EXPECT_EQ(fewer.open("h", "143", nullptr, 0), 1);
+    EXPECT_EQ(fewer.login("u", "p"), 1);  // the same server: the credentials go
+
+    // A login reply that refers back: the same bound.
+    std::string logins = ready;
+    for (int i = 0; i < 6; ++i) logins += "1 NO [REFERRAL IMAP://v@h/] elsewhere\r\n" + ready;
+    Imap loginLoop(logins);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(loginLoop.open("h", "143", nullptr, 0), 1);
+    EXPECT_EQ(loginLoop.login("u", "p"), -1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the login 6 times"), std::string::npos);
+
+    // A referral to another host (or port) gets no login, whether in the greeting or after it.
+    struct Case {
+        const char* name;
+        std::string script;
+        std::string sent;
+    } cases[] = {
+        {"greeting to another host", "* OK [REFERRAL IMAP://u@other/] go\r\n" + ready, ""},
+        {"greeting to another port", "* OK [REFERRAL IMAP://u@h:144/] go\r\n" + ready, ""},
+        {"login to another host", ready + "1 NO [REFERRAL IMAP://v@other/] go\r\n" + ready, "1 LOGIN \"u\" \"p\"\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Imap imap(c.script);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(imap.open("h", "143", nullptr, 0), 1);
+        EXPECT_EQ(imap.login("u", "p"), -1);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("no login sent"), std::string::npos);
+        EXPECT_EQ(imap.sent(), c.sent);
+    }
+}
+
 TEST(ImapReader, SelectFillsTheArrays) {
     auto imap = selected(3, "");
     EXPECT_EQ(imap->messageCount(), 3);
@@ -111,6 +159,17 @@ TEST(ImapReader, SelectFillsTheArrays) {
     EXPECT_EQ(imap->uidOf(0), 0u);
     EXPECT_EQ(imap->selectedFolder(), "INBOX");
     EXPECT_EQ(imap->currentSize(), 60u);
+
+    // A count the server announces allocates nothing; what it then tells is kept.
+    auto huge = selected(0, "");
+    huge->setScript("* 4294967295 EXISTS\r\n3 OK\r\n* 9999999 FETCH (UID 5 RFC822.SIZE 9)\r\n4 OK\r\n");
+    const size_t before = mallinfo2().uordblks;
+    EXPECT_EQ(huge->selectFolder("INBOX", 0), 1);
+    EXPECT_EQ(huge->messageCount(), kImapMessagesMax);
+    EXPECT_EQ(huge->fetchSizes(9999999, 9999999), 1);
+    EXPECT_LT(mallinfo2().uordblks, before + (1u << 20));
+    EXPECT_EQ(huge->messageSize(9999999), 9);
+    EXPECT_EQ(huge->uidOf(9999999), 5u);
 }
 
 std::string fetchLine(int n, const std::string& body, const std::string& before = "FLAGS (\\Seen) ") {
@@ -165,6 +224,15 @@ TEST(ImapReader, BrokenFetchesEndCleanly) {
         testing::internal::GetCapturedStdout();
         testing::internal::GetCapturedStderr();
     }
+}
+
+TEST(ImapReader, AnswerForAnotherMessageIsAMismatch) {
+    auto imap = selected(2, fetchLine(2, "Subject: two\r\n\r\n") + ")\r\n4 OK\r\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(imap->retrieve(1), -1);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Message nbr missmatch: got = 2, expected = 1\n"),
+              std::string::npos);
+    EXPECT_EQ(imap->lastRetrieved(), 0);
 }
 
 TEST(ImapReader, SeveralLiteralsInOneResponseAreKept) {

@@ -1,0 +1,128 @@
+// The IMAP protocol knowledge shared by the reader and the upload session.
+#include "net/imap_core.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace qarvel {
+
+const char* imapFind(const char* text, const char* word) {
+    size_t n = strlen(word);
+    for (const char* p = text; *p; ++p)
+        if (strncasecmp(p, word, n) == 0) return p;
+    return nullptr;
+}
+
+unsigned long imapNumberAfter(const char* text, const char* word, unsigned long fallback) {
+    const char* at = imapFind(text, word);
+    if (!at) return fallback;
+    unsigned long value = 0;
+    if (sscanf(at, "%*s %lu", &value) != 1) return fallback;
+    return value;
+}
+
+void ImapCore::readCapabilities(const char* line) {
+    caps_.startTls = imapFind(line, " STARTTLS");
+    caps_.uidPlus = imapFind(line, " UIDPLUS");
+    caps_.idle = imapFind(line, " IDLE");
+    caps_.sort = imapFind(line, " SORT");
+    caps_.acl = imapFind(line, " ACL");
+    caps_.userLogout = imapFind(line, " USERLOGOUT");
+    caps_.authLogin = imapFind(line, " AUTH=LOGIN");
+    caps_.authPlain = imapFind(line, " AUTH=PLAIN");
+    caps_.authCramMd5 = imapFind(line, " AUTH=CRAM-MD5");
+    caps_.known = true;
+}
+
+ImapCore::Status ImapCore::judge(const char* line, unsigned long* tagSeen) const {
+    unsigned long tag = 0;
+    char status[256] = "";
+    int scanned = isdigit(static_cast<unsigned char>(line[0])) ? sscanf(line, "%lu %255s", &tag, status) : 0;
+    if (tagSeen) *tagSeen = tag;
+    if (scanned < 2 || tag != tag_) return Status::kOtherTag;
+    return strcasecmp(status, "OK") == 0 ? Status::kOk : Status::kRefused;
+}
+
+bool ImapCore::findReferral(const char* line, Referral& out) {
+    const char* at = imapFind(line, "[REFERRAL ");
+    if (!at) return false;
+    at += 10;
+    while (*at == ' ') ++at;
+    if (strncasecmp(at, "IMAP://", 7) != 0) return false;
+    at += 7;
+    // The server part ends at the path (or the end of the code); the user at ";" or "@".
+    size_t length = strcspn(at, "/] \r\n");
+    const char* end = at + length;
+    const char* mark = static_cast<const char*>(memchr(at, '@', length));
+    if (!mark) return false;
+    size_t userLength = strcspn(at, ";@");
+    const char* host = mark + 1;
+    if (host == end || static_cast<size_t>(end - host) > 255 || userLength > 255) return false;
+    out.user = String(at, userLength);
+    std::string server(host, static_cast<size_t>(end - host));
+    std::string port;
+    if (server[0] == '[') {
+        size_t close = server.find(']');
+        if (close == std::string::npos) return false;
+        if (close + 1 < server.size() && server[close + 1] == ':') port = server.substr(close + 2);
+        server = server.substr(1, close - 1);
+    } else if (size_t colon = server.rfind(':'); colon != std::string::npos) {
+        port = server.substr(colon + 1);
+        server.resize(colon);
+    }
+    if (server.empty()) return false;
+    out.host = String(server);
+    out.port = String(port);
+    return true;
+}
+
+bool ImapCore::namesServer(const String& hostList, const String& port, const String& host,
+                           const String& targetPort) {
+    std::string list = hostList.str();
+    if (list.empty() || list == "*") list = "localhost,127.0.0.1";
+    std::string currentPort = port.str();
+    size_t i = 0;
+    while (i < list.size()) {
+        while (i < list.size() && (list[i] == ',' || list[i] == ' ')) ++i;
+        size_t end = i;
+        while (end < list.size() && list[end] != ',' && list[end] != ' ') ++end;
+        if (end == i) break;
+        std::string entry = list.substr(i, end - i);
+        i = end;
+        size_t colon = entry.find(':');
+        if (colon != std::string::npos && entry.find(':', colon + 1) == std::string::npos) {
+            currentPort = entry.substr(colon + 1);
+            entry.resize(colon);
+        }
+        if (entry == "*") entry = "127.0.0.1";
+        if (strcasecmp(entry.c_str(), host.c_str()) == 0 && currentPort == targetPort.str()) return true;
+    }
+    return false;
+}
+
+String ImapCore::quoted(const String& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.length(); ++i) {
+        char c = text.c_str()[i];
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '"';
+    return String(out.data(), out.size());
+}
+
+String ImapCore::stripQuotes(const String& text) {
+    const char* s = text.c_str();
+    size_t length = text.length();
+    if (length && s[0] == '"') { ++s; --length; }
+    if (length && s[length - 1] == '"') --length;
+    return String(s, length);
+}
+
+String ImapCore::quotedLogin(const String& text) { return quoted(stripQuotes(text)); }
+
+} // namespace qarvel

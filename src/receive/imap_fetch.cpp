@@ -1,0 +1,346 @@
+// The IMAP4 reader's fetches: a message or one body part streamed off its literal, the body
+// structure, and IDLE.
+#include "receive/imap_reader.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "receive/message_parser.h"
+
+namespace qarvel {
+
+namespace {
+
+// A decoded part is read in pieces of this size.
+constexpr size_t kPartPiece = 64 * 1024;
+
+// A literal that stays the whole message: bounded to its size, so the parser cannot read the
+// tagged line that follows, and so a lying size ends at the end of the connection.
+class LiteralInput : public LineSource {
+public:
+    LiteralInput(MailboxReader& reader, unsigned long long size) : reader_(reader), left_(size) {}
+    int readLine(char* buffer, int max) override {
+        if (left_ == 0 || stopped_) return 0;
+        int limit = static_cast<unsigned long long>(max) < left_ ? max : static_cast<int>(left_);
+        int n = reader_.readLine(buffer, limit);
+        if (n < 1) { stopped_ = true; return n; }
+        if (n < limit && buffer[n - 1] != '\n') stopped_ = true;  // the time-out cut a line
+        left_ -= static_cast<unsigned long long>(n);
+        return n;
+    }
+    int peekByte(char* out) override {
+        if (left_ == 0 || stopped_) return 0;
+        return reader_.peekByte(out);
+    }
+    int read(char* buffer, int length) override {
+        if (left_ == 0 || stopped_) return 0;
+        int limit = static_cast<unsigned long long>(length) < left_ ? length : static_cast<int>(left_);
+        int n = reader_.read(buffer, limit);
+        if (n < 1) { stopped_ = true; return n; }
+        left_ -= static_cast<unsigned long long>(n);
+        return n;
+    }
+    unsigned long long left() const { return left_; }
+    bool stopped() const { return stopped_; }
+
+private:
+    MailboxReader& reader_;
+    unsigned long long left_;
+    bool stopped_ = false;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- fetches
+
+int ImapReader::parseLiteral(unsigned long long n) {
+    LiteralInput input(*this, n);
+    int r = parseMessage(n, input);
+    if (r < 1) return r;
+    if (input.left() > 0) {
+        // The parser may stop early (a header-only read); the rest of the literal is dropped
+        // so the response goes on where it should.
+        r = skipBytes(input.left());
+        if (r < 1) return r;
+    }
+    return kReaderOk;
+}
+
+int ImapReader::streamPart(unsigned long long n) {
+    PartDecoder decoder;
+    PartDecoder::Sink sink = partSink_;
+    if (!sink) {
+        // Without a sink the part becomes the body of the message record (bounded).
+        sink = [this](const char* data, size_t length) {
+            std::string& body = message().body;
+            if (body.size() < kBodyCapMax) body.append(data, std::min(length, static_cast<size_t>(kBodyCapMax - body.size())));
+            message().bodyLength = body.size();
+            return true;
+        };
+    }
+    decoder.begin(partEncoding_, sink, partEncoding_ == PartEncoding::kUuencode);
+    LiteralInput input(*this, n);
+    std::vector<char> piece(kPartPiece + 1);
+    bool ok = true;
+    while (input.left() > 0) {
+        int got = input.readLine(piece.data(), static_cast<int>(kPartPiece));
+        if (got < 1) return got < 0 ? got : kReaderNotDone;
+        if (ok) ok = decoder.put(piece.data(), static_cast<size_t>(got), piece[static_cast<size_t>(got) - 1] == '\n');
+        if (input.stopped() && input.left() > 0) return kReaderNotDone;
+    }
+    if (ok) ok = decoder.finish();
+    message().bytesRead = n;
+    return ok ? kReaderOk : kReaderFailed;
+}
+
+int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText, FetchKind kind) {
+    for (;;) {
+        literals_.clear();
+        int r = readPhysical(0);
+        if (r < 1) {
+            printf("%s%d\n", failText, r);
+            Connection::close();
+            return r;
+        }
+        size_t length = static_cast<size_t>(r);
+        const char* line = reply_.data();
+        if (line[0] != '*') {
+            judgeTagged();
+            return kReaderFailed;
+        }
+        unsigned long number = 0;
+        char word[1024];
+        bool fetch = sscanf(line, "* %lu %1023s", &number, word) == 2 && strcasecmp(word, "FETCH") == 0;
+        bool ours = false;
+        // Only the answer carries the body (or the structure); a FETCH of flags alone for the
+        // same message is unsolicited.
+        const bool answer = kind == FetchKind::kStructure ? imapFind(line, "BODYSTRUCTURE") != nullptr
+                                                          : imapFind(line, "BODY[") != nullptr;
+        if (fetch && !answer) fetch = false;
+        if (fetch && !byUid) {
+            ours = number == wanted;
+            // The answer for another message: this command fails at its tagged line.
+            if (!ours) printf("Message nbr missmatch: got = %lu, expected = %lu\n", number, wanted);
+        }
+        if (fetch && byUid) {
+            // The UID may also come after the literal; a FETCH with a body and no UID before
+            // it is taken as the answer and checked once the UID is known.
+            unsigned long uid = imapNumberAfter(line, "UID ", 0);
+            ours = uid == wanted || (uid == 0 && (kind == FetchKind::kStructure || literalAtEnd(line, length) >= 0));
+        }
+        if (!ours || kind == FetchKind::kStructure) {
+            // Unsolicited data in the middle of the command (new mail, flag changes, expunges),
+            // or a structure, which is read whole with its literals.
+            r = finishResponse(length);
+            if (r < 1) {
+                printf("%s%d\n", failText, r);
+                Connection::close();
+                return r;
+            }
+            if (!ours) {
+                digest();
+                if (!bye_.empty()) fprintf(stderr, "IMAP server closed the session: %s\n", bye_.c_str());
+                bye_ = String();
+                continue;
+            }
+            line = reply_.data();
+        }
+        currentUid_ = static_cast<uint32_t>(imapNumberAfter(line, "UID ", 0));
+        unsigned long size = imapNumberAfter(line, "RFC822.SIZE", 0);
+        char flags[1024] = "";
+        if (const char* at = imapFind(line, "FLAGS (")) sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
+        flags_ = String(flags);
+        if (kind == FetchKind::kStructure) {
+            structure_ = String();
+            if (const char* at = imapFind(line, "BODYSTRUCTURE")) {
+                const char* open = strchr(at, '(');
+                if (open) {
+                    int level = 0;
+                    const char* p = open;
+                    for (; *p; ++p) {
+                        if (*p == '(') ++level;
+                        else if (*p == ')' && --level == 0) { ++p; break; }
+                    }
+                    structure_ = String(open, static_cast<size_t>(p - open));
+                }
+            }
+            parseBodyStructure(structure_.c_str(), parts_);
+            return readReply();
+        }
+        long long literal = literalAtEnd(line, length);
+        if (literal < 0) {
+            // No body came (an empty part, or the server sent none).
+            r = finishResponse(length);
+            if (r < 1) return r;
+            return readReply();
+        }
+        if (kind == FetchKind::kPart) {
+            message().clear();
+            r = streamPart(static_cast<unsigned long long>(literal));
+        } else {
+            r = parseLiteral(static_cast<unsigned long long>(literal));
+        }
+        if (r < 1) {
+            printf("Parse failed: %d\n", r);
+            Connection::close();
+            return r;
+        }
+        r = readPhysical(0);
+        if (r >= 1) r = finishResponse(static_cast<size_t>(r));
+        if (r < 1) {
+            printf("Premature end of Retrieve() operation: %d\n", r);
+            Connection::close();
+            return r;
+        }
+        // Servers may send the size, the flags and the UID after the literal.
+        unsigned long after = imapNumberAfter(reply_.data(), "RFC822.SIZE", 0);
+        if (after) size = after;
+        if (flags_.empty()) {
+            if (const char* at = imapFind(reply_.data(), "FLAGS (")) {
+                sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
+                flags_ = String(flags);
+            }
+        }
+        if (!currentUid_) currentUid_ = static_cast<uint32_t>(imapNumberAfter(reply_.data(), "UID ", 0));
+        if (size) currentSize_ = size;
+        if (!byUid && !ordered_) {
+            // What the answer told of the message is kept for its size and UID.
+            if (size) table_.setSize(static_cast<uint32_t>(wanted), static_cast<uint32_t>(size));
+            if (currentUid_) table_.setUid(static_cast<uint32_t>(wanted), currentUid_);
+        }
+        r = readReply();
+        if (r >= 1 && byUid && currentUid_ != wanted) {
+            printf("Message nbr missmatch: got = %lu, expected = %lu\n",
+                   static_cast<unsigned long>(currentUid_), wanted);
+            return kReaderFailed;
+        }
+        return r;
+    }
+}
+
+int ImapReader::retrieve(int n) {
+    if (n < 1 || n > count_ || !connected()) return kReaderFailed;
+    int r;
+    if (ordered_) {
+        r = retrieveByUid(orderedUid(n));
+    } else {
+        const char* peek = headerOnly_ ? ".PEEK" : "";
+        const char* section = headerOnly_ == 1 ? "HEADER" : "";
+        r = sendCommand("%lu FETCH %d (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", nextTag(), n, peek, section);
+        if (r < 1) return r;
+        r = readFetch(static_cast<unsigned long>(n), false, "No response retrieveby: ", FetchKind::kMessage);
+    }
+    if (r >= 1) lastRetrieved_ = n;
+    return r;
+}
+
+int ImapReader::retrieveByUid(unsigned uid) {
+    if (!connected()) return kReaderFailed;
+    const char* peek = headerOnly_ ? ".PEEK" : "";
+    const char* section = headerOnly_ == 1 ? "HEADER" : "";
+    int r = sendCommand("%lu UID FETCH %lu (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", nextTag(),
+                        static_cast<unsigned long>(uid), peek, section);
+    if (r < 1) return r;
+    return readFetch(uid, true, "No response retrievebyuid: ", FetchKind::kMessage);
+}
+
+int ImapReader::fetchStructure(int n) {
+    if (n < 1 || n > count_ || !connected()) return kReaderFailed;
+    int r;
+    if (ordered_) {
+        unsigned long uid = orderedUid(n);
+        r = sendCommand("%lu UID FETCH %lu (UID BODYSTRUCTURE)\r\n", nextTag(), uid);
+        if (r < 1) return r;
+        return readFetch(uid, true, "No response retrieveby: ", FetchKind::kStructure);
+    }
+    r = sendCommand("%lu FETCH %d (UID BODYSTRUCTURE)\r\n", nextTag(), n);
+    if (r < 1) return r;
+    return readFetch(static_cast<unsigned long>(n), false, "No response retrieveby: ", FetchKind::kStructure);
+}
+
+namespace {
+
+PartEncoding encodingNamed(const String& name) {
+    if (strcasecmp(name.c_str(), "base64") == 0) return PartEncoding::kBase64;
+    if (strcasecmp(name.c_str(), "quoted-printable") == 0) return PartEncoding::kQuotedPrintable;
+    if (strstr(name.c_str(), "uue")) return PartEncoding::kUuencode;
+    return PartEncoding::kNone;
+}
+
+} // namespace
+
+int ImapReader::retrievePart(int n, const String& section, const String& encoding,
+                             unsigned long offset, unsigned long length) {
+    message().clear();
+    message().contentType = "application/octet-stream";
+    lastRetrieved_ = n;
+    if (!connected()) return kReaderFailed;
+    partEncoding_ = encodingNamed(encoding);
+    currentSize_ = 0;
+    int r = length ? sendCommand("%lu FETCH %d (UID BODY[%s]<%lu.%lu>)\r\n", nextTag(), n, section.c_str(), offset, length)
+                   : sendCommand("%lu FETCH %d (UID BODY[%s])\r\n", nextTag(), n, section.c_str());
+    if (r < 1) return r;
+    return readFetch(static_cast<unsigned long>(n), false, "No response retrieveby: ", FetchKind::kPart);
+}
+
+int ImapReader::retrievePartByUid(unsigned uid, const String& section, const String& encoding,
+                                  unsigned long offset, unsigned long length) {
+    message().clear();
+    message().contentType = "application/octet-stream";
+    lastRetrieved_ = static_cast<int>(uid);
+    if (!connected()) return kReaderFailed;
+    partEncoding_ = encodingNamed(encoding);
+    currentSize_ = 0;
+    unsigned long u = uid;
+    int r = length ? sendCommand("%lu UID FETCH %lu (UID BODY[%s]<%lu.%lu>)\r\n", nextTag(), u, section.c_str(), offset, length)
+                   : sendCommand("%lu UID FETCH %lu (UID BODY[%s])\r\n", nextTag(), u, section.c_str());
+    if (r < 1) return r;
+    return readFetch(u, true, "No response retrievebyuid: ", FetchKind::kPart);
+}
+
+// ---------------------------------------------------------------- IDLE
+
+int ImapReader::idle() {
+    if (!connected()) return kReaderFailed;
+    if (!core_.capabilities().idle) return kReaderNotDone;
+    int r = sendCommand("%lu IDLE\r\n", nextTag());
+    if (r < 1) return r;
+    r = readResponse();
+    if (r < 1) return r;
+    if (reply_[0] != '+') return kReaderNotDone;
+    idling_ = true;
+    return kReaderOk;
+}
+
+int ImapReader::idleWait(int seconds) {
+    if (!connected()) return kReaderFailed;
+    if (!idling_) return kReaderNotDone;
+    for (int left = seconds; left > 0; --left) {
+        if (buffered() > 0 || waitReadable(1, 0) > 0) {
+            int r = readResponse();
+            if (r < 1) return r;
+            return left;
+        }
+    }
+    return kReaderNotDone;
+}
+
+int ImapReader::idleEnd() {
+    idling_ = false;
+    return connected() ? kReaderNotDone : kReaderFailed;
+}
+
+int ImapReader::idleDone() {
+    if (!connected()) return kReaderFailed;
+    idling_ = false;
+    int r = sendCommand("DONE\r\n");
+    if (r < 1) return r;
+    return readReply();
+}
+
+} // namespace qarvel
