@@ -47,7 +47,7 @@ bool signature(XmlNode node, std::string& out) {
         }
         flushText();
         std::string line = std::to_string(c.kind()) + " ";
-        if (c.kind() == kXmlDeclaration && c.name().substr(0, 3) != "!--") {
+        if (c.kind() == kXmlDeclaration && !c.name().starts_with("!--")) {
             return false;
         } else {
             line += c.name();
