@@ -101,11 +101,13 @@ std::string queryText(int argc, char** argv) {
     return text;
 }
 
-void appendRecipient(String& list, const String& value) {
-    String v = value.replaced("\"", "");
+// A recipient list grows in a buffer of its own and becomes the setting once the query is read:
+// a query of many recipients costs no more than its bytes.
+void appendRecipient(std::string& list, const String& value) {
+    const String v = value.replaced("\"", "");
     if (v.empty()) return;
     if (!list.empty()) list += ',';
-    list += v;
+    list += v.view();
 }
 
 enum class Kind { kValue, kSwitch };
@@ -116,6 +118,7 @@ struct Context {
     CgiRequest& request;
     FILE* out;
     String base;     // the files folder and "/"
+    std::string to = s.to.str(), cc = s.cc.str(), bcc = s.bcc.str();
     bool stop = false;
 };
 
@@ -175,9 +178,9 @@ const CgiOption kCgiOptions[] = {
     {"-tolist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.toListFile = p; }},
     {"-cclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.ccListFile = p; }},
     {"-bcclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.bccListFile = p; }},
-    {"-to", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.s.to, v); }},
-    {"-cc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.s.cc, v); }},
-    {"-bcc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.s.bcc, v); }},
+    {"-to", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.to, v); }},
+    {"-cc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.cc, v); }},
+    {"-bcc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.bcc, v); }},
     {"-host", Kind::kValue, [](Context& c, const String& v) { setHosts(c.s, v); }},
     {"-sort", Kind::kValue, [](Context& c, const String& v) { c.s.sort = v; }},
     {"-search", Kind::kValue, [](Context& c, const String& v) { c.s.search = v; }},
@@ -305,6 +308,9 @@ int readCgiRequest(int argc, char** argv, Settings& s, ProcessObjects& objects, 
         }
         option->action(c, value);
     }
+    s.to = String(c.to);
+    s.cc = String(c.cc);
+    s.bcc = String(c.bcc);
     if (c.stop) {
         std::fputs("Status: 403 FORBIDDEN\r\nContent-Type: text/html\r\n\r\n<html><head><title>Forbidden</title>"
                    "</head><body>Attempted path indirection</body></html>\n", out);

@@ -29,8 +29,11 @@ void setHosts(Settings& s, const String& host) {
 // A form field bound for a header or a protocol command: no line break gets through.
 String headerField(const String& value) { return withoutLineBreaks(value); }
 
-// The fields that url-encoded and multipart forms share. Returns false for an unknown name.
-bool applyCommonField(const String& name, const String& value, Settings& s, ProcessObjects& objects) {
+// The fields that url-encoded and multipart forms share; the message text grows in text (one
+// buffer for the whole form, so that many fields cost no more than their bytes). Returns false
+// for an unknown name.
+bool applyCommonField(const String& name, const String& value, Settings& s, ProcessObjects& objects,
+                      std::string& text) {
     const String v = headerField(value);
     if (name.equalsIgnoreCase("qarvel_verbose")) s.verbose = 1;
     else if (name.equalsIgnoreCase("qarvel_news")) enterNewsMode(s, objects);
@@ -44,7 +47,7 @@ bool applyCommonField(const String& name, const String& value, Settings& s, Proc
     else if (name.equalsIgnoreCase("qarvel_subject")) s.subject = v;
     else if (name.equalsIgnoreCase("qarvel_user")) s.user = v;
     else if (name.equalsIgnoreCase("qarvel_pass")) s.password = v;
-    else if (name.equalsIgnoreCase("qarvel_data")) s.messageText += value;
+    else if (name.equalsIgnoreCase("qarvel_data")) text += value.view();
     else return false;
     return true;
 }
@@ -198,6 +201,7 @@ int readMultipart(FILE* in, long long contentLength, const String& folder, CgiRe
 }
 
 void applyUrlEncoded(const String& body, Settings& s, ProcessObjects& objects) {
+    std::string text = s.messageText.str();
     std::string_view rest = body.view();
     while (!rest.empty()) {
         const size_t cut = rest.find('&');
@@ -207,7 +211,7 @@ void applyUrlEncoded(const String& body, Settings& s, ProcessObjects& objects) {
         const size_t equals = pair.find('=');
         const String name = urlDecode(String(pair.substr(0, std::min<size_t>(equals, 1023))));
         const String value = equals == std::string_view::npos ? String() : urlDecode(String(pair.substr(equals + 1)));
-        if (applyCommonField(name, value, s, objects)) continue;
+        if (applyCommonField(name, value, s, objects, text)) continue;
         if (name.equalsIgnoreCase("qarvel_mbox")) s.mbox = headerField(value);
         else if (name.equalsIgnoreCase("qarvel_move")) s.moveTo = headerField(value);
         else if (name.equalsIgnoreCase("qarvel_copy")) s.copyTo = headerField(value);
@@ -215,33 +219,36 @@ void applyUrlEncoded(const String& body, Settings& s, ProcessObjects& objects) {
         else if (name.equalsIgnoreCase("qarvel_delete")) s.deleteMailbox = headerField(value);
         else if (!name.startsWithIgnoreCase("qarvel_", 7)) {
             // An ordinary form is mailed as lines of name and value.
-            s.messageText += urlDecode(String(pair));
-            s.messageText += "\r\n";
+            text += urlDecode(String(pair)).view();
+            text += "\r\n";
         }
     }
+    s.messageText = String(text);
 }
 
 int readForm(FILE* in, Settings& s, ProcessObjects& objects, CgiRequest& request, FILE* out) {
     if (request.upload) {
         std::fputs("\r\n", out);
         const FormStore& form = request.form;
+        std::string text = s.messageText.str();
         for (const char* field : {"qarvel_verbose", "qarvel_html", "qarvel_subject", "qarvel_from",
                                   "qarvel_replyto", "qarvel_to", "qarvel_news", "qarvel_cc",
                                   "qarvel_bcc", "qarvel_host", "qarvel_user", "qarvel_pass", "qarvel_data"})
-            if (const String* value = form.value(field)) applyCommonField(field, *value, s, objects);
-        if (request.uploadPath.empty()) return kFormOk;
-        if (form.has("qarvel_inline")) {
+            if (const String* value = form.value(field)) applyCommonField(field, *value, s, objects, text);
+        if (!request.uploadPath.empty() && form.has("qarvel_inline")) {
             std::ifstream file(request.uploadPath.c_str(), std::ios::binary);
-            s.messageText += "\r\n\r\n";
+            text += "\r\n\r\n";
             std::string line;
             while (file && std::getline(file, line)) {
                 if (!line.empty() && line.back() == '\r') line.pop_back();
-                s.messageText += String(line.substr(0, 1023));
-                s.messageText += "\r\n";
+                text.append(line, 0, 1023);
+                text += "\r\n";
             }
-        } else if (queueAttachment(objects, request.uploadPath, request.uploadName, 0, s.missingAttachments)) {
-            s.attachments.add(request.uploadPath);
         }
+        s.messageText = String(text);
+        if (request.uploadPath.empty() || form.has("qarvel_inline")) return kFormOk;
+        if (queueAttachment(objects, request.uploadPath, request.uploadName, 0, s.missingAttachments))
+            s.attachments.add(request.uploadPath);
         return kFormOk;
     }
     if (!request.post) return kFormOk;
