@@ -393,7 +393,7 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
             close();
             return fail("500 %s:%s READ FAILED", targetHost_.c_str(), targetPort_.c_str());
         }
-        if (got < 0) {
+        if (got < 0 || header.badLength) {
             close();
             return fail("500 %s:%s BAD RESPONSE", targetHost_.c_str(), targetPort_.c_str());
         }

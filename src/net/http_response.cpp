@@ -151,14 +151,20 @@ void HttpResponse::takeLine(const char* data, size_t length) {
         std::string_view value = trimRight(upTo(fieldValue(line), ";"));
         if (!value.empty()) contentType = String(value);
     } else if (startsWithIgnoreCase(line, "Content-Length:")) {
+        // Only digits, and a number that fits: a length the body cannot be measured against
+        // makes the whole response unusable.
         std::string_view value = fieldValue(line);
         int64_t n = 0;
-        size_t i = 0;
-        for (; i < value.size() && std::isdigit(static_cast<unsigned char>(value[i])); ++i) {
-            n = n * 10 + (value[i] - '0');
-            if (n > (int64_t{1} << 50)) return;  // no file is that large: keep it unknown
+        bool number = !value.empty();
+        for (char c : value) {
+            if (!std::isdigit(static_cast<unsigned char>(c)) || n > (INT64_MAX - (c - '0')) / 10) {
+                number = false;
+                break;
+            }
+            n = n * 10 + (c - '0');
         }
-        if (i > 0) contentLength = n;
+        if (number) contentLength = n;
+        else badLength = true;
     } else if (startsWithIgnoreCase(line, "Transfer-Encoding:")) {
         chunked = findIgnoreCase(fieldValue(line), "chunked") != std::string_view::npos;
     }

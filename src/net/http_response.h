@@ -24,6 +24,7 @@ struct HttpResponse {
     String contentType = "text/html";
     String location, expires;
     int64_t contentLength = kUnknownLength;
+    bool badLength = false;        // a Content-Length that is no number below 2^63
     bool keepAlive = false;
     bool chunked = false;
     // WWW-Authenticate: the schemes seen and the last usable Digest challenge.

@@ -145,14 +145,19 @@ TEST(HttpResponse, StatusLineAndLengthsTable) {
     };
     const Length lengths[] = {{"Content-Length: 0", 0},
                               {"Content-Length:42", 42},
-                              {"Content-Length: -5", kUnknownLength},
-                              {"Content-Length: x", kUnknownLength},
-                              {"Content-Length: 99999999999999999999999", kUnknownLength}};
+                              {"Content-Length: 9223372036854775807", INT64_MAX},
+                              {"Content-Length: -5", -1},
+                              {"Content-Length: x", -1},
+                              {"Content-Length: 12 34", -1},
+                              {"Content-Length:", -1},
+                              {"Content-Length: 9223372036854775808", -1},
+                              {"Content-Length: 99999999999999999999999", -1}};
     for (const Length& c : lengths) {
         HttpResponse r;
         r.takeLine("HTTP/1.1 200 OK", 15);
         r.takeLine(c.line, std::strlen(c.line));
-        EXPECT_EQ(c.length, r.contentLength) << c.line;
+        EXPECT_EQ(c.length < 0, r.badLength) << c.line;
+        EXPECT_EQ(c.length < 0 ? kUnknownLength : c.length, r.contentLength) << c.line;
     }
 }
 
@@ -398,6 +403,7 @@ TEST(HttpClient, HostileResponsesEndCleanly) {
         const char* name;
         std::vector<test::ScriptStep> script;
         const char* status;  // after "500 127.0.0.1:PORT "
+        bool keepsFile = false;  // refused before the body: the file is not touched
     };
     std::vector<Case> cases;
     cases.push_back({"length longer than the body",
@@ -408,6 +414,11 @@ TEST(HttpClient, HostileResponsesEndCleanly) {
                      {request(), send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nmuch longer"),
                       stall(500)},
                      "BAD RESPONSE"});
+    cases.push_back({"length beyond 2^63",
+                     {request(), send("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\n"
+                                      "short"),
+                      closeConnection()},
+                     "BAD RESPONSE", true});
     cases.push_back({"header line of a megabyte",
                      {request(), send("HTTP/1.1 200 OK\r\nX-Big: "), sendBytes(1 << 20, "abcdefgh"),
                       closeConnection()},
@@ -438,9 +449,13 @@ TEST(HttpClient, HostileResponsesEndCleanly) {
     for (Case& c : cases) {
         ScriptedServer server(std::move(c.script));
         TempFolder folder;
+        folder.put("out", "old");
         HttpClient client(true);
         client.setTimeout(1);
         EXPECT_EQ(-1, client.fetch(url(server, "x"), folder.file("out").c_str())) << c.name;
+        if (c.keepsFile) {
+            EXPECT_EQ("old", folder.read("out")) << c.name;
+        }
         EXPECT_EQ("500 127.0.0.1:" + server.portText() + " " + c.status,
                   std::string(client.statusText()))
             << c.name;
