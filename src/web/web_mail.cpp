@@ -21,40 +21,45 @@ namespace qarvel {
 
 namespace {
 
-// Standard error sent into a temporary file while it lives; text() gives what was written.
-class ErrorCapture {
+// While it lives, every text written to standard error still goes there at once, in order,
+// and a copy is kept for the page (text()). The C library lets the stderr stream be replaced;
+// the copy is a stream of our own that writes through to the one it replaced.
+class ErrorCopy {
 public:
-    ErrorCapture() {
-        std::fflush(stderr);
-        file_ = std::tmpfile();
-        saved_ = dup(2);
-        if (file_ && saved_ >= 0) dup2(fileno(file_), 2);
+    ErrorCopy() : saved_(stderr) {
+        std::fflush(saved_);
+        const cookie_io_functions_t io{nullptr, &ErrorCopy::write, nullptr, nullptr};
+        if (FILE* copy = fopencookie(this, "w", io)) {
+            std::setvbuf(copy, nullptr, _IONBF, 0);
+            stderr = copy;
+        }
     }
-    ~ErrorCapture() { restore(); if (file_) std::fclose(file_); }
-    ErrorCapture(const ErrorCapture&) = delete;
-    ErrorCapture& operator=(const ErrorCapture&) = delete;
+    ~ErrorCopy() { restore(); }
+    ErrorCopy(const ErrorCopy&) = delete;
+    ErrorCopy& operator=(const ErrorCopy&) = delete;
 
-    std::string text() {
+    // What was written, once the copying has ended.
+    const std::string& text() {
         restore();
-        std::string all;
-        if (!file_) return all;
-        std::rewind(file_);
-        char buffer[4096];
-        size_t got;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file_)) > 0) all.append(buffer, got);
-        return all;
+        return text_;
     }
 
 private:
-    void restore() {
-        if (saved_ < 0) return;
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        saved_ = -1;
+    static ssize_t write(void* cookie, const char* data, size_t length) {
+        ErrorCopy& self = *static_cast<ErrorCopy*>(cookie);
+        self.text_.append(data, length);
+        std::fwrite(data, 1, length, self.saved_);
+        std::fflush(self.saved_);
+        return static_cast<ssize_t>(length);
     }
-    FILE* file_ = nullptr;
-    int saved_ = -1;
+    void restore() {
+        if (stderr == saved_) return;
+        FILE* copy = stderr;
+        stderr = saved_;
+        std::fclose(copy);
+    }
+    FILE* saved_;
+    std::string text_;
 };
 
 PageSession pageSession(const Settings& s, const ProcessObjects& objects, const CgiRequest& request) {
@@ -114,10 +119,10 @@ int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, 
     // page's own.
     options.html = 0;
     reader.setHtml(0);
-    ErrorCapture capture;
+    ErrorCopy errors;
     const int code = runReceive(options, reader, sender);
     std::fflush(stdout);
-    pages.finish(capture.text());
+    pages.finish(errors.text());
     std::fflush(stdout);
     return code;
 }
@@ -153,9 +158,9 @@ int runWebSend(Settings& s, const std::function<int()>& driver) {
         std::fputs("<pre><font color=green><plaintext>", stdout);
         std::fflush(stdout);
     };
-    ErrorCapture capture;
+    ErrorCopy errors;
     const int code = driver();
-    const std::string messages = capture.text();
+    const std::string& messages = errors.text();
     if (!headWritten) std::fputs("\r\n<plaintext>", stdout);
     std::fputs(messages.c_str(), stdout);
     std::fflush(stdout);

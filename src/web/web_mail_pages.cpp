@@ -115,6 +115,13 @@ void WebMailPages::showMessage(int counter, int n, MailboxReader& reader) {
 
 void WebMailPages::finish(const std::string& messages) {
     if (served_) return;
+    if (!request_.getFile.empty()) {
+        // The download's header lines are out, the file is not: the header ends with a
+        // failure status, and the driver's messages are the body.
+        std::fputs("Status: 502 BAD GATEWAY\r\n\r\n", out_);
+        std::fputs(htmlEscape(String(messages)).c_str(), out_);
+        return;
+    }
     if (tableOpen_) std::fputs("</table>\n", out_);
     if (!messages.empty()) {
         String text = htmlEscape(String(messages)).replaced("\n", "<br>\n");

@@ -225,9 +225,25 @@ def test_authentication_and_delete():
     _, _, text = page(SESSION + "&-br&-html")
     check(text.count('value="View..."') == 1 and "report attached" in text, "one message left")
 
-    # A refused login shows the driver's message in the page, escaped.
+    # A refused login shows the driver's message in the page, escaped, and writes it to standard
+    # error as it happens.
+    log = q.STATE / "webmail" / "log" / "stdout.log"  # where lighttpd leaves its programs' standard error
+    logged = log.stat().st_size
     _, _, text = page("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:%3Cb%3Ex&-pass:wrong&-br&-html")
     check("Could not log in as '&lt;b&gt;x' to: localhost:" in text and "<b>x" not in text, "login failure page")
+    # A download whose login fails still gets one whole header: a failure status.
+    status, headers, data = request("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:wrong"
+                                    "&-get:report.bin")
+    check(status == 502 and b"Could not log in as 'test'" in data, f"failed download {status} {data[:80]!r}")
+    # A web send that cannot reach its server (nothing listens on port 25 here): the send
+    # driver's failure on standard error.
+    status, _, text = page("/cgi-bin/qarvel/?-cgi:-host:127.0.0.1&-to:a@b.c&-from:x@y.z&-s:x&-post", method="POST",
+                           body=b"qarvel_data=hi",
+                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+    errors = log.read_bytes()[logged:].decode("latin-1")
+    for what in ("Could not log in as '<b>x' to: localhost:", "Could not log in as 'test' to: localhost:",
+                 "*** connect(IPv4) to '127.0.0.1'"):
+        check(what in errors, f"standard error lacks {what!r}: {errors[-300:]!r}")
 
 
 for t in (test_pages, test_downloads_stay_in_the_folder, test_send_with_upload_and_injection,

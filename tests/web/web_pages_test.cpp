@@ -4,6 +4,8 @@
 
 #include "base/base64.h"
 #include "capture.h"
+#include "web/cgi_request.h"
+#include "web/web_mail_pages.h"
 #include "web/web_pages.h"
 
 using namespace qarvel;
@@ -113,26 +115,35 @@ TEST(WebPages, MessageTextIsEscaped) {
 
 TEST(WebPages, ComposeForms) {
     MemoryOut reply;
-    writeComposeForm(reply.file, session(), ComposeMode::kReply, "RE: earlier", "ann@mail.example", "bob@x.y",
-                     "Bob <bob@x.y>", "one\r\n<two>\r\n");
+    // Subject, sender and addresses come from the message: each of them tries to end its
+    // attribute or the text area.
+    writeComposeForm(reply.file, session(), ComposeMode::kReply, "RE: \"><script>a&b</script>",
+                     "ann\"onfocus=x@mail.example", "bob@x.y\"><b>", "Bob <bob@x.y></textarea>",
+                     "one\r\n<two>\r\n");
     const std::string r = reply.text();
     EXPECT_EQ(r.rfind("<form method=post enctype=\"multipart/form-data\" action='/cgi-bin/qarvel/?-cgi:-host:"
                       "mail.example&-user:ann%26co&-pass:p%22w%27%3Cd%3E&-from:&-upload&-reply&-post&-rm'>"
                       "<input type=hidden name=qarvel_user value=\"ann&amp;co\"><input type=hidden "
                       "name=qarvel_pass value=\"p&quot;w'&lt;d&gt;\"><table border=0>", 0), 0u);
-    EXPECT_NE(r.find("name=qarvel_subject value=\"RE: earlier\""), std::string::npos);
-    EXPECT_NE(r.find("name=qarvel_to value=\"bob@x.y\""), std::string::npos);
-    EXPECT_NE(r.find("<textarea wrap name=qarvel_data cols=72 rows=10>Bob &lt;bob@x.y&gt; Wrote:: \n"
+    EXPECT_NE(r.find("name=qarvel_subject value=\"RE: &quot;&gt;&lt;script&gt;a&amp;b&lt;/script&gt;\"></td>"),
+              std::string::npos);
+    EXPECT_NE(r.find("name=qarvel_from value=\"ann&quot;onfocus=x@mail.example\"></td>"), std::string::npos);
+    EXPECT_NE(r.find("name=qarvel_to value=\"bob@x.y&quot;&gt;&lt;b&gt;\"></td>"), std::string::npos);
+    EXPECT_NE(r.find("<textarea wrap name=qarvel_data cols=72 rows=10>Bob &lt;bob@x.y&gt;&lt;/textarea&gt; Wrote:: \n"
                      "&gt; one\n&gt; &lt;two&gt;\n&gt; </textarea>"), std::string::npos);
+    for (const char* raw : {"<script", "<b>", "\"onfocus", "></textarea> "})
+        EXPECT_EQ(r.find(raw), std::string::npos) << raw;
 
     MemoryOut forward;
-    writeComposeForm(forward.file, session(1), ComposeMode::kForward, "Note", "ann@mail.example", "bob@x.y", "Bob",
-                     "text");
+    writeComposeForm(forward.file, session(1), ComposeMode::kForward, "Note\" autofocus onfocus=\"x", "ann@mail.example",
+                     "bob@x.y", "Bob", "text</textarea><script>");
     const std::string f = forward.text();
     EXPECT_NE(f.find("&-auth&-from:&-upload&-forward&-post&-rm'><table border=0>"), std::string::npos);
-    EXPECT_NE(f.find("name=qarvel_subject value=\"Fwd: Note\""), std::string::npos);
+    EXPECT_NE(f.find("name=qarvel_subject value=\"Fwd: Note&quot; autofocus onfocus=&quot;x\"></td>"),
+              std::string::npos);
     EXPECT_NE(f.find("name=qarvel_to value=\"\""), std::string::npos);
-    EXPECT_NE(f.find("<textarea nowrap name=qarvel_data cols=72 rows=10>text</textarea>"), std::string::npos);
+    EXPECT_NE(f.find("<textarea nowrap name=qarvel_data cols=72 rows=10>text&lt;/textarea&gt;&lt;script&gt;</textarea>"),
+              std::string::npos);
     // Under Basic authentication neither the password nor the hidden fields appear.
     EXPECT_EQ(f.find("qarvel_pass"), std::string::npos);
     EXPECT_EQ(f.find("p%22w"), std::string::npos);
@@ -163,4 +174,15 @@ TEST(WebPages, ButtonsToolBarAndTrailer) {
                                    "Brought to you by <i>QARVEL</i> power</th><th align=right halign=right>Version: ", 0),
               0u);
     EXPECT_NE(trailer.text().find("</th></tr></table><p>site</p></body></html>"), std::string::npos);
+}
+
+// A download whose login fails has had its header lines written already: the response still
+// gets one whole header (a failure status and the empty line) before the driver's messages.
+TEST(WebPages, FailedDownloadEndsItsHeader) {
+    CgiRequest request;
+    request.getFile = "report.bin";
+    MemoryOut out;
+    WebMailPages pages(session(), request, "/tmp", false, false, false, out.file);
+    pages.finish("Could not log in as '<u>' to: mail.example:110\n");
+    EXPECT_EQ(out.text(), "Status: 502 BAD GATEWAY\r\n\r\nCould not log in as '&lt;u&gt;' to: mail.example:110\n");
 }
