@@ -193,8 +193,21 @@ int HttpClient::splitUrl(const String& url, String& scheme, String& host, String
 
 // ---------------------------------------------------------------- the request
 
+namespace {
+
+// The port a URL's scheme implies when it names none.
+String portOrDefault(const String& scheme, const String& port) {
+    if (!port.empty()) return port;
+    return scheme.equalsIgnoreCase("https") ? "443" : "80";
+}
+
+}  // namespace
+
 int HttpClient::fetch(const String& url, const String& localPath, int method) {
     transcript_ = String();
+    String path, fragment;
+    splitUrl(url, namedScheme_, namedHost_, namedPort_, path, fragment);
+    namedPort_ = portOrDefault(namedScheme_, namedPort_);
     return request(url, localPath, method, 0);
 }
 
@@ -275,7 +288,7 @@ String HttpClient::requestText(int method, const String& scheme, const String& h
     }
     text += String(" HTTP/") + version + "\r\n";
     if (!referer.empty()) text += "Referer: " + oneLine(referer) + "\r\n";
-    if (!user_.empty() && challenges_ > 0) text += authorization(method, path);
+    if (!user_.empty() && challenges_ > 0 && credentialsAllowed_) text += authorization(method, path);
     if (depth != -1) text += "Depth: " + String(std::to_string(depth)) + "\r\n";
     text += cookieLine(host, path);
     if (port == "80") text += "Host: " + host + "\r\n";
@@ -350,7 +363,9 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
     std::snprintf(statusText_, sizeof statusText_, "404 NOT FOUND");
     cancelled_ = false;
     statusCode_ = 0;
-    if (port.empty()) port = scheme.equalsIgnoreCase("https") ? "443" : "80";
+    port = portOrDefault(scheme, port);
+    credentialsAllowed_ = scheme.equalsIgnoreCase(namedScheme_.c_str()) && host.equalsIgnoreCase(namedHost_.c_str()) &&
+                          port == namedPort_;
     requestHost_ = host;
     targetHost_ = proxyHost_.empty() ? host : proxyHost_;
     targetPort_ = proxyHost_.empty() ? port : (proxyPort_.empty() ? String("80") : proxyPort_);
@@ -468,7 +483,7 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
         close();
         return request(next, localPath, kHttpGet, redirects + 1);
     }
-    if (statusCode_ == 401 && challenges_ == 1 && !user_.empty())
+    if (statusCode_ == 401 && challenges_ == 1 && !user_.empty() && credentialsAllowed_)
         return request(url, localPath, method, redirects);
     // The status text is the server's own: code and reason, the reason in capitals.
     const String& reason = header.reason;

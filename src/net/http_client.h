@@ -123,6 +123,10 @@ private:
     bool basicChallenge_ = false, digestChallenge_ = false;
     int challenges_ = 0;
     int timeoutSeconds_ = 300;
+    // The scheme, host and port of the URL given to fetch: the only place the credentials go.
+    // A redirect elsewhere (another host, port or scheme) is followed without them.
+    String namedScheme_, namedHost_, namedPort_;
+    bool credentialsAllowed_ = true;
     // Where the open connection goes (reused only for the same scheme, host and port).
     String openScheme_, openHost_, openPort_;
     // The URL's host: the name TLS checks the certificate against.

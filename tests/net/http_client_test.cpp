@@ -354,6 +354,25 @@ TEST(HttpClient, RedirectGoesToTheLocationWithGet) {
     EXPECT_EQ("moved body", folder.read("out"));
 }
 
+// The credentials go to the server the caller named: after a redirect to another port (another
+// origin) a challenge there is not answered.
+TEST(HttpClient, CredentialsStayWithTheNamedServer) {
+    const std::string challenge =
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\nContent-Length: 0\r\n\r\n";
+    ScriptedServer other({request(), send(challenge), closeConnection()});
+    ScriptedServer named({request(), send("HTTP/1.1 302 Found\r\nLocation: " + url(other, "basic/") +
+                                          "\r\nContent-Length: 0\r\n\r\n"),
+                          closeConnection()});
+    TempFolder folder;
+    HttpClient client(true);
+    client.setCredentials("test", "secret");
+    EXPECT_EQ(0, client.fetch(url(named, "away"), folder.file("out").c_str()));
+    EXPECT_STREQ("401 UNAUTHORIZED", client.statusText());
+    named.finish();
+    EXPECT_EQ(std::string::npos, other.finish().find("Authorization"));
+
+}
+
 TEST(HttpClient, ProxyGetsTheAbsoluteUrl) {
     ScriptedServer proxy({request(), send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
     TempFolder folder;
