@@ -3,23 +3,40 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/charset.h"
 #include "receive/mailbox_reader.h"
+#include "receive/message.h"
 
 namespace qarvel {
 
-DisplayedHeaders collectHeaders(MailboxReader& reader, bool full, long long size) {
+String shownText(const String& text, const String& charset, HeaderForm form) {
+    if (form == HeaderForm::kBytes) return text;
+    std::string utf8 = textAsUtf8(text.view(), charset.view());
+    if (form == HeaderForm::kLocale) {
+        // The C locale names no charset at all; terminals of today read UTF-8 then.
+        static const std::string locale = localeCharset();
+        if (locale != "ANSI_X3.4-1968") utf8 = utf8As(utf8, locale);
+    }
+    return String(utf8);
+}
+
+DisplayedHeaders collectHeaders(MailboxReader& reader, bool full, long long size, HeaderForm form) {
+    const FieldCharsets& charsets = reader.message().fieldCharsets;
+    const String none;
     DisplayedHeaders h;
-    h.subject = reader.subject();
-    h.date = reader.date();
-    h.receiptTo = reader.dispositionNotificationTo();
+    h.subject = shownText(reader.subject(), charsets.subject, form);
+    h.date = shownText(reader.date(), charsets.date, form);
+    h.receiptTo = shownText(reader.dispositionNotificationTo(), charsets.notificationTo, form);
     const char* priority = reader.priorityName();
     h.importance = priority ? priority : "";
-    h.sensitivity = reader.sensitivity();
-    h.organization = reader.headerValue("Organization");
-    h.from = reader.sender();
-    h.replyTo = reader.replyAddress();
-    h.to = reader.to();
-    h.cc = reader.cc();
+    h.sensitivity = shownText(reader.sensitivity(), charsets.sensitivity, form);
+    h.organization = shownText(reader.headerValue("Organization"), none, form);
+    // The sender and the reply address fall back on each other.
+    const Message& m = reader.message();
+    h.from = shownText(reader.sender(), m.from.empty() ? charsets.replyTo : charsets.from, form);
+    h.replyTo = shownText(reader.replyAddress(), m.replyTo.empty() ? charsets.from : charsets.replyTo, form);
+    h.to = shownText(reader.to(), charsets.to, form);
+    h.cc = shownText(reader.cc(), charsets.cc, form);
     if (full) {
         h.messageId = reader.headerValue("Message-ID");
         h.mimeVersion = reader.headerValue("MIME-Version");

@@ -20,8 +20,17 @@ struct DisplayedHeaders {
     long long size = 0;
 };
 
+// How the header texts are shown: as the bytes decoded (into a file or a pipe), in UTF-8 (a
+// web page), or in the charset of the locale (a terminal).
+enum class HeaderForm { kBytes, kUtf8, kLocale };
+
 // Collects the display values of the message retrieved last; size is the message's size.
-DisplayedHeaders collectHeaders(MailboxReader& reader, bool full, long long size);
+// The decoded texts are converted from the charsets of their encoded words to the form.
+DisplayedHeaders collectHeaders(MailboxReader& reader, bool full, long long size,
+                                HeaderForm form = HeaderForm::kBytes);
+
+// A decoded header text of the given charset in the form.
+String shownText(const String& text, const String& charset, HeaderForm form);
 
 // The header lines, each ended by "\n": the subject alone, then Date, the optional lines,
 // From, Reply-To (when it differs from the sender), To, Cc, the -full lines and Size. With

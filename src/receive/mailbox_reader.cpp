@@ -140,11 +140,6 @@ private:
     bool stopped_ = false;
 };
 
-String decodeHeaderWords(const String& value) {
-    String charset;
-    return decodeEncodedWords(value, &charset);
-}
-
 } // namespace
 
 int MailboxReader::parseMessage(uint64_t expectedBytes) {
@@ -164,7 +159,7 @@ int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& input) {
     settings.endMarker = endMarker_;
     settings.traceLevel = traceLevel_;
     settings.workingFolder = workingFolder_;
-    settings.decodeWords = decodeHeaderWords;
+    settings.decodeWords = decodeEncodedWords;
     MessageParser parser(input, settings, message_);
     int result = parser.run(expectedBytes);
     headerMap_.clear();

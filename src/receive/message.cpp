@@ -225,6 +225,7 @@ void Message::clearHeaderFields() {
     contentId = contentLocation = contentBase = messageId = references = "";
     priority = 0;
     headerCount = 0;
+    fieldCharsets = FieldCharsets();
 }
 
 void Message::clear() {

@@ -90,6 +90,12 @@ struct MessagePart {
     uint64_t size() const { return data.size(); }
 };
 
+// The charset of the last encoded word of each shown header field ("" when it had none): the
+// fields keep the decoded bytes, and a page or a terminal converts them by these.
+struct FieldCharsets {
+    String subject, from, replyTo, to, cc, date, sensitivity, notificationTo;
+};
+
 struct Message {
     // Header fields; each is empty when its header was absent.
     String subjectText;
@@ -111,6 +117,8 @@ struct Message {
     int priority = 0;     // 0 none, 1 High, 2 Low, 3 Normal
     int headerCount = 0;  // recognised header lines
     std::string body;     // the decoded text body
+    String bodyCharset;   // the charset of the first text part that went into the body
+    FieldCharsets fieldCharsets;
     uint64_t bodyLength = 0;  // length of body; after nextPart, the size of that part
     uint64_t bytesRead = 0;
     uint64_t expectedBytes = 0;

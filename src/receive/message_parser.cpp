@@ -7,6 +7,8 @@
 #include <ctime>
 #include <strings.h>
 
+#include "base/charset.h"
+#include "receive/header_parameter.h"
 
 namespace qarvel {
 
@@ -75,111 +77,6 @@ String headerValueOf(const std::string& line, size_t colon) {
     return String(line.data() + start, end - start);
 }
 
-int hexDigit(char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-// A parameter of a structured header value ("name=", "name =", quoted or not, and the
-// extended forms name*=charset'lang'%XX and name*0*=... continuations). Returns empty when
-// absent. The value stops at CR or LF and is at most 255 bytes.
-String parameter(const String& value, const char* name) {
-    const size_t nameLength = strlen(name);
-    std::string plain, extended;
-    bool extendedSeen = false, percentEncoded = false;
-    size_t i = 0;
-    const size_t n = value.length();
-    while (i < n) {
-        // Parameters start after ";" (the first one may follow the media type directly).
-        size_t semi = value.find(';', i);
-        if (semi == String::npos) break;
-        i = semi + 1;
-        while (i < n && (value[i] == ' ' || value[i] == '\t')) ++i;
-        if (i + nameLength > n || strncasecmp(value.at(i), name, nameLength) != 0) continue;
-        size_t j = i + nameLength;
-        bool star = false;
-        bool section = false;
-        if (value[j] == '*') {
-            star = true;
-            ++j;
-            if (value[j] >= '0' && value[j] <= '9') {
-                section = true;
-                while (value[j] >= '0' && value[j] <= '9') ++j;
-                if (value[j] == '*') ++j; else star = false;
-            }
-        }
-        while (value[j] == ' ') ++j;
-        if (value[j] != '=') continue;
-        ++j;
-        while (value[j] == ' ') ++j;
-        std::string text;
-        if (value[j] == '"') {
-            ++j;
-            while (j < n && value[j] != '"' && value[j] != '\r' && value[j] != '\n') {
-                if (value[j] == '\\' && j + 1 < n) ++j;
-                text.push_back(value[j++]);
-            }
-        } else {
-            while (j < n && value[j] != ';' && value[j] != '\r' && value[j] != '\n') text.push_back(value[j++]);
-            while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
-        }
-        i = j;
-        if (!star && !section) {
-            if (plain.empty()) plain = text;
-            continue;
-        }
-        extendedSeen = true;
-        if (star) {
-            // The first encoded section carries charset'language' before the text.
-            if (!percentEncoded) {
-                size_t q1 = text.find('\'');
-                size_t q2 = q1 == std::string::npos ? q1 : text.find('\'', q1 + 1);
-                if (q2 != std::string::npos) text.erase(0, q2 + 1);
-                percentEncoded = true;
-            }
-            std::string decoded;
-            for (size_t k = 0; k < text.size(); ++k) {
-                if (text[k] == '%' && k + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[k + 1])) &&
-                    isxdigit(static_cast<unsigned char>(text[k + 2]))) {
-                    decoded.push_back(static_cast<char>(hexDigit(text[k + 1]) * 16 + hexDigit(text[k + 2])));
-                    k += 2;
-                } else {
-                    decoded.push_back(text[k]);
-                }
-            }
-            text = decoded;
-        }
-        if (extended.size() < kBoundaryMax) extended += text;
-    }
-    std::string result = extendedSeen ? extended : plain;
-    if (result.size() > kBoundaryMax) result.resize(kBoundaryMax);
-    return String(result);
-}
-
-// The boundary of a multipart Content-Type value: "boundary=" or "boundary =", an optional
-// extra "=", blanks, then a quoted text or a text up to a blank; at most 255 characters.
-String boundaryOf(const String& value) {
-    size_t at = String::npos;
-    for (size_t i = 0; i + 8 <= value.length(); ++i) {
-        if (strncasecmp(value.at(i), "boundary", 8) != 0) continue;
-        size_t j = i + 8;
-        while (value[j] == ' ') ++j;
-        if (value[j] == '=') { at = j + 1; break; }
-    }
-    if (at == String::npos) return String();
-    if (value[at] == '=') ++at;
-    while (value[at] == ' ' || value[at] == '\t') ++at;
-    size_t end = at;
-    if (value[at] == '"') {
-        end = ++at;
-        while (end < value.length() && value[end] != '"' && value[end] != '\r' && value[end] != '\n') ++end;
-    } else {
-        while (end < value.length() && !strchr(" \t;\r\n", value[end])) ++end;
-    }
-    size_t length = end - at;
-    if (length > kBoundaryMax) length = kBoundaryMax;
-    return String(value.c_str() + at, length);
-}
-
 } // namespace
 
 MessageParser::MessageParser(LineSource& input, const ParseSettings& settings, Message& message)
@@ -192,9 +89,22 @@ void MessageParser::trace(const char* text) const {
     }
 }
 
-String MessageParser::decodeHeader(const String& value) const {
+String MessageParser::decodeHeader(const String& value, String* charset) const {
     if (!settings_.decodeHeaders || settings_.raw || !settings_.decodeWords) return value;
-    return settings_.decodeWords(value);
+    return settings_.decodeWords(value, charset);
+}
+
+// A file name from a parameter or a description, decoded and in UTF-8: an RFC 2231 value
+// already is; the bytes of encoded words are converted from their charset. Then made safe.
+String MessageParser::fileNameOf(const String& text, bool extended) const {
+    if (extended) return attachmentFileName(text);
+    String charset;
+    String decoded = decodeHeader(text, &charset);
+    std::string converted;
+    if (!charset.empty() && !isAscii(decoded.view()) &&
+        convertText(decoded.view(), charset.c_str(), "UTF-8", converted))
+        decoded = String(converted);
+    return attachmentFileName(decoded);
 }
 
 bool MessageParser::atEnd() const {
@@ -217,6 +127,7 @@ int MessageParser::run(uint64_t expectedBytes) {
     message_.parts.clear();
     message_.current.reset();
     std::string().swap(message_.body);
+    message_.bodyCharset = String();
     message_.bodyLength = 0;
     message_.bodyCut = false;
     message_.partsDropped = 0;
@@ -357,24 +268,30 @@ void MessageParser::headerLine(std::string& line) {
         if (!startsWithNoCase(text, line.size(), row.prefix)) continue;
         ++message_.headerCount;
         sawHeaderLine_ = true;
-        String decoded = decodeHeader(value);
+        String charset;
+        String decoded = decodeHeader(value, &charset);
+        FieldCharsets& charsets = message_.fieldCharsets;
         switch (row.field) {
         case Field::kTo:
+            if (!charset.empty()) charsets.to = charset;
             if (message_.toText.length() < kAddressListMax)
                 message_.toText = message_.toText.empty() ? decoded : message_.toText + "," + decoded;
             break;
         case Field::kCc:
+            if (!charset.empty()) charsets.cc = charset;
             if (message_.ccText.length() < kAddressListMax)
                 message_.ccText = message_.ccText.empty() ? decoded : message_.ccText + "," + decoded;
             break;
-        case Field::kDate: message_.dateText = decoded; break;
+        case Field::kDate: message_.dateText = decoded, charsets.date = charset; break;
         case Field::kMessageId: message_.messageId = decoded; break;
         case Field::kReferences: message_.references = decoded; break;
-        case Field::kSubject: message_.subjectText = decoded; break;
-        case Field::kFrom: message_.from = decoded; break;
-        case Field::kReplyTo: message_.replyTo = decoded; break;
-        case Field::kSensitivity: message_.sensitivity = decoded; break;
-        case Field::kNotificationTo: message_.dispositionNotificationTo = decoded; break;
+        case Field::kSubject: message_.subjectText = decoded, charsets.subject = charset; break;
+        case Field::kFrom: message_.from = decoded, charsets.from = charset; break;
+        case Field::kReplyTo: message_.replyTo = decoded, charsets.replyTo = charset; break;
+        case Field::kSensitivity: message_.sensitivity = decoded, charsets.sensitivity = charset; break;
+        case Field::kNotificationTo:
+            message_.dispositionNotificationTo = decoded, charsets.notificationTo = charset;
+            break;
         case Field::kReturnReceipt: break;
         case Field::kImportance:
             message_.priority = value.equalsIgnoreCase("High") ? 1 : value.equalsIgnoreCase("Low") ? 2
@@ -411,13 +328,14 @@ void MessageParser::contentHeader(const char* name, const String& value) {
     } else if (strcasecmp(name, "Content-Disposition") == 0) {
         if (containsNoCase(value, "attachment")) part_.attachment = true;
         if (part_.fileName.empty()) {
-            String fileName = parameter(value, "filename");
-            if (!fileName.empty()) part_.fileName = attachmentFileName(decodeHeader(fileName));
+            bool extended = false;
+            String fileName = headerParameter(value, "filename", &extended);
+            if (!fileName.empty()) part_.fileName = fileNameOf(fileName, extended);
         }
     } else if (strcasecmp(name, "Content-Description") == 0) {
         if (part_.attachment && part_.fileName.empty() && settings_.extract) {
             String text(value, 0, 255);
-            part_.fileName = attachmentFileName(decodeHeader(text));
+            part_.fileName = fileNameOf(text, false);
         }
     } else if (strcasecmp(name, "Content-Transfer-Encoding") == 0) {
         if (startsWithNoCase(value, "quoted-printable")) {
@@ -469,12 +387,14 @@ void MessageParser::contentTypeHeader(const String& value) {
     String media(value.c_str(), end);
     message_.contentType = media;
     part_.mediaType = lowered(media);
-    String charset = parameter(value, "charset");
+    String charset = headerParameter(value, "charset");
+    part_.charset = charset;
     if (!charset.empty()) message_.charset = charset;
     if (settings_.extract) part_.typeValue = value;
     if (part_.fileName.empty()) {
-        String fileName = parameter(value, "name");
-        if (!fileName.empty()) part_.fileName = attachmentFileName(decodeHeader(fileName));
+        bool extended = false;
+        String fileName = headerParameter(value, "name", &extended);
+        if (!fileName.empty()) part_.fileName = fileNameOf(fileName, extended);
     }
 }
 
@@ -508,6 +428,8 @@ void MessageParser::startTarget() {
         if (!dropped) {
             if (text && part_.fileName.empty() && !part_.attachment) {
                 target_ = Target::kBody;
+                // The charset of the first text that makes up the body, to show it by.
+                if (message_.bodyCharset.empty()) message_.bodyCharset = part_.charset;
             } else if (settings_.extract) {
                 target_ = Target::kPart;
                 pending_ = newPart();

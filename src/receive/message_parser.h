@@ -34,7 +34,8 @@ struct ParseSettings {
     int dotStuffed = 1;     // "." alone ends the input and a leading dot is dropped (POP3)
     String workingFolder;   // where large parts are spilled
     // Decodes the encoded words of a header value; none means values are kept as they are.
-    String (*decodeWords)(const String& value) = nullptr;
+    // The charset of the last word goes to *charset (when given).
+    String (*decodeWords)(const String& value, String* charset) = nullptr;
 };
 
 // Limits of the parser.
@@ -75,6 +76,7 @@ private:
         String typeValue;    // the whole Content-Type value (queued with the part)
         String fileName;     // already made safe
         String contentId;
+        String charset;      // the charset parameter, empty when none
         PartEncoding encoding = PartEncoding::kNone;
         bool container = false;
         bool attachment = false;
@@ -105,7 +107,8 @@ private:
     bool toPart(const char* data, size_t length);
     void queuePart(std::unique_ptr<MessagePart> part);
     std::unique_ptr<MessagePart> newPart();
-    String decodeHeader(const String& value) const;
+    String decodeHeader(const String& value, String* charset = nullptr) const;
+    String fileNameOf(const String& text, bool extended) const;
     void trace(const char* text) const;
     void finish();
 

@@ -359,7 +359,9 @@ void ReceiveRun::display(int n) {
     if (!o_.raw) {
         int size = reader_.messageSize(n);
         long long shown = size > 0 ? size : static_cast<long long>(reader_.message().bytesRead);
-        writeText(formatHeaderLines(collectHeaders(reader_, o_.full, shown), o_.labels, o_.full,
+        // A terminal gets the texts in its locale's charset; a file or a pipe the bytes.
+        const HeaderForm form = terminal_ ? HeaderForm::kLocale : HeaderForm::kBytes;
+        writeText(formatHeaderLines(collectHeaders(reader_, o_.full, shown, form), o_.labels, o_.full,
                                     o_.showSize, terminal_));
     }
 

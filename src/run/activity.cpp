@@ -97,6 +97,7 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession&
     sender.setText(s.text);
     sender.setHide(s.hide);
     sender.setCharset(s.charset);
+    sender.setCharsetChosen(s.charsetChosen);
     sender.setAlternative(s.alt);
     sender.setHtml(s.html);
     sender.setAlternativeText(s.altText);

@@ -158,7 +158,7 @@ const Option kOptions[] = {
     {"-spat:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.spat = plain(v); s.spatNegate = 0; }},
     {"-nospat:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.spat = plain(v); s.spatNegate = 1; }},
     {"-mime:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.mime = plain(v); }},
-    {"-charset:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.charset = plain(v); }},
+    {"-charset:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.charset = plain(v); s.charsetChosen = true; }},
     {"-encoding:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.encoding = plain(v); }},
     {"-getacl", kFlag, true, [](Settings& s, ProcessObjects&, const char*) { s.getAcl = 1; imapQuery(s); }},
     {"-setacl:", kValue, true, [](Settings& s, ProcessObjects&, const char* v) { s.setAcl = plain(v); imapQuery(s); }},

@@ -31,6 +31,9 @@ struct Settings {
 
     // Message content and headers.
     String subject, messageText, mime, charset, encoding;
+    // A charset was given (-charset:, CHARSET): every text goes out under it. Without one,
+    // UTF-8 text beyond ASCII is labelled utf-8 and other text keeps the default charset.
+    bool charsetChosen = false;
     int noMessageBody = 0, mimeType = 1, qp = 1, map8bit = 0, uue = 0, binary = 0, text = 0;
     int html = 0, alt = 0, inlineParts = 0, priority = 0, msgId = 0, gmt = 0, dh = 1, eh = 1;
     int hide = 0, wrap = 72, limit = 0, escapeMode = 0, missingAttachments = 0;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 
 #include "base/base64.h"
 #include "base/byte_sink.h"
+#include "base/charset.h"
 #include "base/encoded_word.h"
 #include "base/uucode.h"
 #include "send/body_encoding.h"
@@ -34,6 +36,8 @@ namespace {
 
 // Bodies and text alternatives go to the sink in pieces of at most this many bytes.
 constexpr size_t kBodyPiece = 1024;
+// An RFC 2231 name longer than this goes out in sections of about this length, one per line.
+constexpr size_t kNameSectionLength = 60;
 // Binary files are read in blocks of whole encoder lines (57 bytes make one base64 line of
 // 76 characters, 45 bytes one uuencoded line).
 constexpr size_t kBase64Block = 57 * 4096;
@@ -272,16 +276,45 @@ String makeBoundary() {
 
 String partFileName(const String& path, const String& charset) {
     std::string name = baseName(path);
-    bool nonAscii = false;
-    for (char c : name)
-        if (static_cast<unsigned char>(c) >= 128) nonAscii = true;
-    if (nonAscii) name = encodeWord(charset.empty() ? String("utf-8") : charset, true, String(name), false).str();
+    if (!isAscii(name)) name = encodeWord(charset, true, String(name), false).str();
     std::string quoted;
     for (char c : name) {
         if (c == '"' || c == '\\') quoted += '\\';
         quoted += c;
     }
     return String(quoted);
+}
+
+std::vector<std::string> fileNameParameters(const String& path, const String& charset) {
+    const std::string name = baseName(path);
+    if (isAscii(name)) return {"filename=\"" + partFileName(path, charset).str() + "\""};
+    // RFC 2231: the charset, an empty language, then every byte that is not an attribute
+    // character as %XX; a long value goes in numbered sections, one per line.
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string value = charset.str() + "''";
+    std::vector<std::string> pieces;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char u = static_cast<unsigned char>(name[i]);
+        if (u < 128 && (std::isalnum(u) || (u && std::strchr("!#$&+-.^_`|~", name[i])))) {
+            value += name[i];
+        } else {
+            value += '%';
+            value += kHex[u >> 4];
+            value += kHex[u & 15];
+        }
+        // Cut between characters only, never inside a UTF-8 sequence.
+        const bool continues = i + 1 < name.size() && (static_cast<unsigned char>(name[i + 1]) & 0xC0) == 0x80;
+        if (value.size() >= kNameSectionLength && !continues) {
+            pieces.push_back(std::move(value));
+            value.clear();
+        }
+    }
+    if (!value.empty()) pieces.push_back(std::move(value));
+    if (pieces.size() == 1) return {"filename*=" + pieces[0]};
+    std::vector<std::string> sections;
+    for (size_t k = 0; k < pieces.size(); ++k)
+        sections.push_back("filename*" + std::to_string(k) + "*=" + pieces[k] + (k + 1 < pieces.size() ? ";" : ""));
+    return sections;
 }
 
 int writeFilePart(SenderSession& s, const String& boundary, const String& path,
@@ -296,7 +329,8 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
     int r;
     if ((r = delimiter(s, boundary, "\r\n")) < 1) return r;
 
-    String name = partFileName(path, s.charset());
+    const String charset = s.textCharset(baseName(path));
+    String name = partFileName(path, charset);
     if (s.partHeader() && !reference.empty()) {
         if ((r = s.writeHeaderBlock(reference.view())) < 1) return r;
     } else {
@@ -311,9 +345,12 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
             if ((r = headerLine(s, line)) < 1) return r;
         }
         line = std::string("Content-Disposition: ") +
-               (s.inlineParts() || !reference.empty() ? "inline" : "attachment") + "; filename=\"" +
-               name.c_str() + "\"\r\n";
+               (s.inlineParts() || !reference.empty() ? "inline" : "attachment") + ";";
+        const std::vector<std::string> parameters = fileNameParameters(path, charset);
+        if (parameters.size() == 1) line += " " + parameters[0];
         if ((r = headerLine(s, line)) < 1) return r;
+        for (size_t k = 0; parameters.size() > 1 && k < parameters.size(); ++k)
+            if ((r = headerLine(s, "\t" + parameters[k])) < 1) return r;
     }
 
     bool quoted = false;
@@ -359,18 +396,20 @@ int writeMultipartBody(SenderSession& s, const char* body, size_t length) {
 
     if (body && length > 0) {
         if (alternative) {
-            if ((r = s.writeHeader("Content-Type: text/plain; charset=%s\r\n", s.charset().c_str())) < 1)
+            String text = s.alternativeText().empty() ? htmlToText(body, length) : s.alternativeText();
+            if ((r = s.writeHeader("Content-Type: text/plain; charset=%s\r\n",
+                                   s.textCharset(text.view()).c_str())) < 1)
                 return r;
             if ((r = textEncodingLine(s)) < 1) return r;
             if ((r = put(s, "\r\n", 2)) < 1) return r;
-            String text = s.alternativeText().empty() ? htmlToText(body, length) : s.alternativeText();
             if ((r = writeText(s, text.c_str(), text.length(), false)) < 1) return r;
             if ((r = delimiter(s, secondBoundary, "\r\n")) < 1) return r;
         }
         if (hasRelated && (r = openMultipart(s, "related", relatedBoundary)) < 1) return r;
 
         const String& type = s.html() ? String("text/html") : s.contentType();
-        if ((r = s.writeHeader("Content-Type: %s; charset=%s\r\n", type.c_str(), s.charset().c_str())) < 1)
+        if ((r = s.writeHeader("Content-Type: %s; charset=%s\r\n", type.c_str(),
+                               s.textCharset(std::string_view(body, length)).c_str())) < 1)
             return r;
         if ((r = textEncodingLine(s)) < 1) return r;
         if ((r = put(s, "\r\n", 2)) < 1) return r;

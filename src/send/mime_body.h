@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "base/string.h"
 
@@ -34,5 +36,10 @@ String makeBoundary();
 // safe for a quoted header parameter (control bytes replaced, '"' and '\' escaped, non-ASCII
 // text as an encoded word in the given charset). Without the surrounding quotes.
 String partFileName(const String& path, const String& charset);
+
+// The file name parameter of a Content-Disposition line: filename="name" for an ASCII name;
+// else the RFC 2231 form filename*=charset''%XX.., cut into numbered sections
+// (filename*0*=..; filename*1*=..), one per folded line, when it is long.
+std::vector<std::string> fileNameParameters(const String& path, const String& charset);
 
 } // namespace qarvel

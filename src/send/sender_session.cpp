@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "base/charset.h"
 #include "base/encoded_word.h"
 #include "base/line_breaks.h"
 #include "base/string_list.h"
@@ -621,7 +622,8 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
         if (html_ && !base.empty() && (r = writeHeader("Content-Base: %s\r\n", base.c_str())) < 1)
             return r;
         if ((r = writeHeader("Content-Type: %s; charset=%s\r\n",
-                             html_ ? "text/html" : contentType_.c_str(), charset_.c_str())) < 1)
+                             html_ ? "text/html" : contentType_.c_str(),
+                             textCharset(std::string_view(body, length)).c_str())) < 1)
             return r;
         const char* cte = bodyEncoding_ == 2 ? "base64"
                           : bodyEncoding_ == 1 ? "quoted-printable"
@@ -677,9 +679,15 @@ int SenderSession::writeReadyMadeText(const char* body, size_t length) {
     return r < 1 ? r : kSessionOk;
 }
 
+String SenderSession::textCharset(std::string_view text) const {
+    if (charsetChosen_ || isAscii(text) || !isUtf8(text)) return charset_;
+    return String("utf-8");
+}
+
 String SenderSession::headerText(const String& value, bool address) const {
     // Blanked before encoding: an encoded word must not carry a line break either.
-    return encodeWord(charset_, headerEncoding_ != 0, blankLineBreaks(value.view()), address);
+    const String text = blankLineBreaks(value.view());
+    return encodeWord(textCharset(text.view()), headerEncoding_ != 0, text, address);
 }
 
 String SenderSession::greetingDomain() {

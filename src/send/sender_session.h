@@ -125,6 +125,7 @@ public:
     size_t bufferSize() const { return commandBuffer_.size(); }
     void setContentType(const String& v) { if (!v.empty()) contentType_ = v; }
     void setCharset(const String& v) { if (!v.empty()) charset_ = v; }
+    void setCharsetChosen(bool chosen) { charsetChosen_ = chosen; }
     void setOrganization(const String& v) { if (!v.empty()) organization_ = v; }
     void setSensitivity(const String& v) { if (!v.empty()) sensitivity_ = v; }
     void setFirewall(const String& v) { firewall_ = v; }
@@ -163,6 +164,9 @@ public:
     // --- read access for the MIME composer, the driver and the derived classes ---
     const String& contentType() const { return contentType_; }
     const String& charset() const { return charset_; }
+    // The charset a text goes out under: the chosen one; without a choice "utf-8" for UTF-8
+    // text beyond ASCII, else the session's charset.
+    String textCharset(std::string_view text) const;
     const String& alternativeText() const { return alternativeText_; }
     const String& hostList() const { return hostList_; }
     const String& lastPort() const { return lastPort_; }
@@ -225,6 +229,7 @@ private:
     String firewall_, hostList_, lastPort_;
     String contentType_ = "text/plain";
     String charset_ = "us-ascii";
+    bool charsetChosen_ = false;
     String organization_, sensitivity_, extraHeader_, date_, alternativeText_;
     int recipientLimit_ = 2147483647;
     int raw_ = 0, uuencode_ = 0, mimeLevel_ = 1, bodyEncoding_ = 1, eightBit_ = 0, hide_ = 0;

@@ -62,7 +62,7 @@ void readCgiConfiguration(Settings& s, ProcessObjects& objects, CgiRequest& requ
         String v;
         if (keyValue(line, "QARVEL_PATH", 1023, v)) objects.workingFolder = v;
         else if (keyValue(line, "MIME", 1023, v)) s.mime = v;
-        else if (keyValue(line, "CHARSET", 1023, v)) s.charset = v;
+        else if (keyValue(line, "CHARSET", 1023, v)) { s.charset = v; s.charsetChosen = true; }
         else if (keyValue(line, "EXTRACT", 1023, v)) { s.extractFolder = v; s.extract = 1; }
         else if (keyValue(line, "UPLOAD_LIMIT", 1023, v)) request.uploadLimit = std::atoll(v.c_str());
     });
@@ -312,7 +312,7 @@ int readCgiRequest(int argc, char** argv, Settings& s, ProcessObjects& objects, 
     s.cc = String(c.cc);
     s.bcc = String(c.bcc);
     if (c.stop) {
-        std::fputs("Status: 403 FORBIDDEN\r\nContent-Type: text/html\r\n\r\n<html><head><title>Forbidden</title>"
+        std::fputs("Status: 403 FORBIDDEN\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<html><head><title>Forbidden</title>"
                    "</head><body>Attempted path indirection</body></html>\n", out);
         return 0;
     }

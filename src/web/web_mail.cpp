@@ -110,7 +110,7 @@ int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, 
     WebMailPages pages(session, request, objects.workingFolder, s.br != 0, s.rm != 0, s.size != 0);
     if (request.getFile.empty()) {
         std::fputs("\r\n", stdout);
-        writePageHead(stdout, session, s.rm != 0, s.br != 0);
+        writeReceivePageHead(stdout, session, s.rm != 0, s.br != 0);
         writeToolBar(stdout, session, time(nullptr));
     }
     std::fflush(stdout);
@@ -135,16 +135,14 @@ int runWebSend(Settings& s, const std::function<int()>& driver) {
     sendDriverHooks().writeCgiHead = [&]() {
         headWritten = true;
         if (!s.redirect.empty()) {
-            std::printf("<html><head><meta http-equiv=\"Refresh\" content=\"3;url=%s\"></head><body>",
+            std::printf("%s<meta http-equiv=\"Refresh\" content=\"3;url=%s\"></head><body>", kPageStart,
                         htmlEscape(s.redirect).c_str());
         } else if (answer) {
-            std::string head = "<html><head><meta http-equiv=\"Refresh\" content=\"3;url=" + sessionLink(session) +
-                               "&-html&-br\"><meta http-equiv=\"Pragma\" content=\"no-cache\">";
-            std::fputs(head.c_str(), stdout);
-            std::printf("<title>%s</title></head><body%s%s%s>%s\n", s.title.empty() ? "QARVEL Web Mail" : s.title.c_str(),
-                        s.background.c_str(), s.textColor.empty() ? " text=\"#000000\"" : s.textColor.c_str(),
-                        s.bgColor.empty() ? " bgcolor=\"#ffffff\"" : s.bgColor.c_str(), s.font.c_str());
-            std::printf("%s<table cols=2 width=100%% border=0><tr>\n",
+            writePageHead(stdout, session,
+                          "<meta http-equiv=\"Refresh\" content=\"3;url=" + sessionLink(session) +
+                              "&-html&-br\"><meta http-equiv=\"Pragma\" content=\"no-cache\">",
+                          false);
+            std::printf("\n%s<table cols=2 width=100%% border=0><tr>\n",
                         s.pageHeader.empty() ? "<h2><center>QARVEL Web Mail</center></h2>" : s.pageHeader.c_str());
             const time_t now = time(nullptr);
             char date[32] = "";

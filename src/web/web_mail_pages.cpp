@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include "base/charset.h"
 #include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
 #include "receive/message.h"
@@ -94,19 +95,25 @@ void WebMailPages::showMessage(int counter, int n, MailboxReader& reader) {
     if (request_.reply || request_.forward) {
         answered_ = true;
         const String replyTo = reader.replyAddress().empty() ? reader.sender() : reader.replyAddress();
+        // The form shows the message's texts in UTF-8, and the browser sends them back so.
+        const DisplayedHeaders shown = collectHeaders(reader, false, 0, HeaderForm::kUtf8);
+        const std::string text = textAsUtf8(std::string_view(reader.body(), static_cast<size_t>(reader.bodyLength())),
+                                            reader.message().bodyCharset.view());
         writeComposeForm(out_, session_, request_.reply ? ComposeMode::kReply : ComposeMode::kForward,
-                         reader.subject(), fromAddress(), senderAddress(replyTo), reader.sender(),
-                         String(reader.body(), static_cast<size_t>(reader.bodyLength())));
+                         shown.subject, fromAddress(), senderAddress(shown.replyTo.empty() ? shown.from : shown.replyTo),
+                         shown.from, String(text));
         return;
     }
     const int size = reader.messageSize(n);
     const DisplayedHeaders headers =
-        collectHeaders(reader, false, size > 0 ? size : static_cast<long long>(reader.message().bytesRead));
+        collectHeaders(reader, false, size > 0 ? size : static_cast<long long>(reader.message().bytesRead),
+                       HeaderForm::kUtf8);
     std::fprintf(out_, "<tr valign=top><td>%d.&nbsp;</td><td>", counter);
     writeHeaderLines(out_, session_, headers, list_, deleted, showSize_);
     if (!list_) {
         std::fputs("</td></tr><tr valign=top><td colspan=2>", out_);
-        writeBody(out_, reader.mediaType(), reader.body(), static_cast<size_t>(reader.bodyLength()));
+        writeBody(out_, reader.mediaType(), reader.message().bodyCharset, reader.body(),
+                  static_cast<size_t>(reader.bodyLength()));
         saveAttachments(reader);
     }
     writeMessageButtons(out_, session_, n, list_, deleted);

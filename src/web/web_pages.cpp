@@ -3,6 +3,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "base/charset.h"
 #include "base/string.h"
 #include "send/html_to_text.h"
 #include "web/web_routines.h"
@@ -62,16 +63,21 @@ int writeAuthReply(FILE* out, const char* authType, const char* authorization, b
     return 1;
 }
 
-void writePageHead(FILE* out, const PageSession& s, bool afterDelete, bool list) {
-    put(out, "<html><head>");
-    if (afterDelete)
-        put(out, "<meta http-equiv=\"refresh\" content=\"1;url=" + sessionLink(s) + "&-html&-br\">");
-    else if (list)
-        put(out, "<meta http-equiv=\"pragma\" content=\"no-cache\">");
+const char kPageStart[] = "<html><head><meta charset=\"utf-8\">";
+
+void writePageHead(FILE* out, const PageSession& s, const std::string& headTags, bool baseFont) {
+    put(out, kPageStart + headTags);
     put(out, "<title>" + (s.title.empty() ? std::string("QARVEL Web Mail") : s.title.str()) + "</title></head>");
     put(out, "<body" + s.background.str() + (s.textColor.empty() ? std::string(" text=\"#000000\"") : s.textColor.str()) +
-                 (s.bgColor.empty() ? std::string(" bgcolor=\"#ffffff\"") : s.bgColor.str()) +
-                 "><basefont size=2>" + s.font.str());
+                 (s.bgColor.empty() ? std::string(" bgcolor=\"#ffffff\"") : s.bgColor.str()) + ">" +
+                 (baseFont ? "<basefont size=2>" : "") + s.font.str());
+}
+
+void writeReceivePageHead(FILE* out, const PageSession& s, bool afterDelete, bool list) {
+    std::string tags;
+    if (afterDelete) tags = "<meta http-equiv=\"refresh\" content=\"1;url=" + sessionLink(s) + "&-html&-br\">";
+    else if (list) tags = "<meta http-equiv=\"pragma\" content=\"no-cache\">";
+    writePageHead(out, s, tags, true);
     put(out, s.pageHeader.empty() ? std::string("<h2><center>QARVEL Web Mail</center></h2>") : s.pageHeader.str());
     put(out, "\n");
 }
@@ -114,8 +120,8 @@ void writeHeaderLines(FILE* out, const PageSession& s, const DisplayedHeaders& h
     if (showSize) line(l.size, std::to_string(h.size) + " bytes");
 }
 
-void writeBody(FILE* out, const String& mediaType, const char* body, size_t length) {
-    String text(body, length);
+void writeBody(FILE* out, const String& mediaType, const String& charset, const char* body, size_t length) {
+    String text(textAsUtf8(std::string_view(body, length), charset.view()));
     // A message's own HTML never reaches the page: it is shown as its text.
     if (mediaType.startsWithIgnoreCase("text/html", 9)) text = htmlToText(text);
     put(out, "<pre>" + escaped(text.replaced("\r\n", "\n")) + "</pre>\n");

@@ -41,9 +41,20 @@ std::string buttonForm(const PageSession& session, const std::string& options, c
 int writeAuthReply(FILE* out, const char* authType, const char* authorization, bool logout,
                    String& user, String& password);
 
-// "<html><head>" with the refresh (after a delete) or no-cache (list) tag, the title, the
-// body tag, the font and the page header.
-void writePageHead(FILE* out, const PageSession& session, bool afterDelete, bool list);
+// "<html><head>" and the tag that declares the page UTF-8, which every page starts with; every
+// text a page shows is UTF-8.
+extern const char kPageStart[];
+
+// The head of a page, the one writer for all of them: kPageStart, the given head tags, the
+// title, "</head>", the body tag with the colours of the site, "<basefont size=2>" when asked,
+// and the font text. The caller goes on with the page header.
+void writePageHead(FILE* out, const PageSession& session, const std::string& headTags, bool baseFont);
+
+// The head of a receive page: with the refresh (after a delete) or no-cache (list) tag, the
+// base font, and the page header.
+void writeReceivePageHead(FILE* out, const PageSession& session, bool afterDelete, bool list);
+
+// A body: HTML bodies as their text, every body escaped inside <pre>.
 
 // The user, the Purge and Compose buttons and the local time; then the rule.
 void writeToolBar(FILE* out, const PageSession& session, time_t now);
@@ -52,8 +63,8 @@ void writeToolBar(FILE* out, const PageSession& session, time_t now);
 void writeHeaderLines(FILE* out, const PageSession& session, const DisplayedHeaders& headers,
                       bool brief, bool deleted, bool showSize);
 
-// A body: HTML bodies as their text, every body escaped inside <pre>.
-void writeBody(FILE* out, const String& mediaType, const char* body, size_t length);
+// The text is converted from its charset (empty: UTF-8, else read as Windows-1252) to UTF-8.
+void writeBody(FILE* out, const String& mediaType, const String& charset, const char* body, size_t length);
 
 // One attachment line with its download link.
 void writeAttachmentLink(FILE* out, const PageSession& session, const String& name, unsigned long long size);

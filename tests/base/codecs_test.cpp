@@ -6,6 +6,7 @@
 
 #include "base/base64.h"
 #include "base/base64_kernels.h"
+#include "base/charset.h"
 #include "base/encoded_word.h"
 #include "base/md5.h"
 #include "base/quoted_printable.h"
@@ -227,4 +228,49 @@ TEST(Codecs, UuencodeRoundTripAndStuffing) {
     StringSink ignored;
     UuDecoder hostile(String(("begin 644 " + std::string(10000, 'n')).c_str()), ignored);
     EXPECT_EQ(hostile.fileName().length(), 255u);
+}
+
+// The UTF-8 test, and message text turned into UTF-8 by its declared charset (a page) or
+// from UTF-8 into a terminal's charset.
+TEST(Codecs, CharsetsThroughIconv) {
+    const struct {
+        const char* text;
+        bool utf8;
+    } forms[] = {{"", true}, {"plain", true}, {"\xC3\xA4", true}, {"\xE2\x82\xAC", true},
+                 {"\xF0\x9F\x98\x80", true}, {"\xC3", false}, {"\xC0\x80", false}, {"\xE0\x80\xAF", false},
+                 {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false}, {"M\xE4rz", false}, {"\x80", false},
+                 {"\xC3\xA4\xC3", false}};
+    for (const auto& f : forms) EXPECT_EQ(isUtf8(f.text), f.utf8) << f.text;
+
+    const struct {
+        std::string text;
+        const char* charset;
+        std::string utf8;
+    } shown[] = {
+        {"M\xE4rz", "iso-8859-1", "M\xC3\xA4rz"},
+        {"\x80 \x93x\x94", "ISO-8859-1", "\xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D"},  // read as Windows-1252
+        {"\x80", "windows-1252", "\xE2\x82\xAC"},
+        {"\xA4", "iso-8859-15", "\xE2\x82\xAC"},
+        {"\xCF\xF0\xE8\xE2\xE5\xF2", "windows-1251", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+        {"\x1B$B$3$s$K$A$O\x1B(B", "ISO-2022-JP", "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF"},
+        {"\xC3\xA4", "utf-8", "\xC3\xA4"},
+        {"\xC3\xA4", "", "\xC3\xA4"},
+        {"\xE4", "", "\xC3\xA4"},
+        {"\xE4", "x-no-such-charset", "\xC3\xA4"},
+        {"\xC3\xA4", "\"UTF-8\"", "\xC3\xA4"},
+        {"a\xC3(b", "utf-8", "a\xC3\x83(b"},  // not UTF-8 after all: read as Windows-1252
+        {"ok \xFF", "us-ascii", "ok \xC3\xBF"},
+        {"x\x81y", "windows-1252", "x\xEF\xBF\xBDy"},  // undefined in Windows-1252
+    };
+    for (const auto& c : shown) EXPECT_EQ(textAsUtf8(c.text, c.charset), c.utf8) << c.text << " " << c.charset;
+
+    std::string out = "kept";
+    EXPECT_FALSE(convertText("x", "x-no-such-charset", "UTF-8", out));
+    EXPECT_EQ(out, "kept");
+    EXPECT_EQ(utf8As("M\xC3\xA4rz", "ISO-8859-1"), "M\xE4rz");
+    EXPECT_EQ(utf8As("M\xC3\xA4rz", "UTF-8"), "M\xC3\xA4rz");
+    // A character the target lacks and a broken sequence do not stop the rest.
+    std::string latin = utf8As("\xE2\x98\x83 \xC3 \xC3\xA9", "ISO-8859-1");
+    EXPECT_EQ(latin.substr(latin.size() - 2), " \xE9") << latin;
+    EXPECT_TRUE(isAscii(utf8As("\xE2\x98\x83", "ANSI_X3.4-1968")));
 }

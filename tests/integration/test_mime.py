@@ -239,6 +239,39 @@ class ThroughPostfix(MimeTestCase):
         self.assertIn(b"\n\n.x body\n..two\nplain\n.\nend\n", delivered)
         self.assertIn(b"\n\n.x attach\n..y\n.\nlast\n", delivered)
 
+    def test_text_beyond_ascii_reads_back_as_written(self):
+        # UTF-8 subject, display name, body and file names (one long enough for RFC 2231
+        # sections), and a Latin-1 message beside them: Python reads back the same texts.
+        tag = uuid.uuid4().hex
+        subject = "Report M\u00e4rz \u20ac " + tag
+        body = "Gr\u00fc\u00dfe aus K\u00f6ln, \u201cquoted\u201d \u2014 \u65e5\u672c\n"
+        names = ["Bericht M\u00e4rz.pdf", "\u00dcbersicht der sehr langen Dateinamen mit \u00e4\u00f6\u00fc "
+                 "und \u65e5\u672c\u8a9e dahinter.txt"]
+        files = [self.file(names[0], b"%PDF-1.4 x"), self.file(names[1], crlf("eins\nzwei\n"))]
+        r = env.run(["-host:127.0.0.1:" + env.port("SMTP_PORT"), "-from:J\u00fcrgen M\u00fcller <alice@example.org>",
+                     "-to:bob@example.test", "-s:" + subject, "-msg:" + body] + ["-a:" + str(p) for p in files],
+                    timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        # Latin-1 bytes are not UTF-8: they keep the default charset.
+        r = env.run([b"-host:127.0.0.1:" + env.port("SMTP_PORT").encode(), b"-from:alice@example.org",
+                     b"-to:bob@example.test", b"-s:Caf\xe9 " + tag.encode(), b"-msg:Gr\xfc\xdfe\n"], timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        found = env.inbox_with(tag, count=2, timeout=20)
+        self.assertEqual(len(found), 2, "the messages did not arrive in the Maildir")
+        m = Composed(next(p for p in found if b"Bericht" in p.read_bytes()).read_bytes())
+        self.assertEqual(m.defects(), [])
+        self.assertEqual(m.msg["Subject"], subject)
+        self.assertEqual(m.msg["From"].addresses[0].display_name, "J\u00fcrgen M\u00fcller")
+        text = m.leaves[0]
+        self.assertEqual(text.get_content_charset(), "utf-8")
+        self.assertEqual(text.get_content().replace("\r\n", "\n").rstrip("\n"), body.rstrip("\n"))
+        self.assertEqual(sorted(m.files), sorted(names))
+        self.assertEqual(m.files[names[0]].get_payload(decode=True), b"%PDF-1.4 x")
+        latin = Composed(next(p for p in found if b"Bericht" not in p.read_bytes()).read_bytes())
+        self.assertEqual(latin.msg["Subject"], "Caf\u00e9 " + tag)
+        self.assertEqual(latin.msg.get_content_charset(), "iso-8859-1")
+        self.assertEqual(latin.msg.get_content().replace("\r\n", "\n").rstrip("\n"), "Gr\u00fc\u00dfe")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -70,7 +70,7 @@ def test_pages():
     status, headers, text = page(SESSION + "&-br&-html")
     check(status == 200, f"list status {status}")
     check(headers.get("content-type") == "text/html", f"list type {headers.get('content-type')}")
-    check(text.startswith('<html><head><meta http-equiv="pragma" content="no-cache"><title>QARVEL Web Mail</title>'
+    check(text.startswith('<html><head><meta charset="utf-8"><meta http-equiv="pragma" content="no-cache"><title>QARVEL Web Mail</title>'
                           '</head><body text="#000000" bgcolor="#ffffff"><basefont size=2>'
                           '<h2><center>QARVEL Web Mail</center></h2>\n<table cols=4 width=100% border=0><tr>'
                           '<th align=left halign=left>test@localhost</th>'), "list head")
@@ -158,7 +158,7 @@ def test_send_with_upload_and_injection():
                               file_name="C:\\Users\\me\\plan <1>.bin", file_data=upload)
     status, rh, text = page(SESSION + "&-from:&-upload&-reply&-post&-rm", method="POST", body=body, headers=headers)
     check(status == 200, f"send status {status}")
-    check(text.lstrip("\r\n").startswith('<html><head><meta http-equiv="Refresh" content="3;url=' + SESSION + '&-html&-br">'
+    check(text.lstrip("\r\n").startswith('<html><head><meta charset="utf-8"><meta http-equiv="Refresh" content="3;url=' + SESSION + '&-html&-br">'
                           '<meta http-equiv="Pragma" content="no-cache"><title>QARVEL Web Mail</title>'), "result head")
     check("<pre><font color=green><plaintext>Sent " in text, "result status line")
     found = q.inbox_with(tag)

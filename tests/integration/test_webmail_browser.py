@@ -1,7 +1,9 @@
 """The web-mail site in a real browser (headless Chromium through Selenium) in front of
 lighttpd, Dovecot and Postfix: log in, list, open a message, download its attachment, compose
 with an upload, reply, forward and delete. A message whose subject is a script shows as text
-and runs nothing. Screenshots go to STATE/webmail/screens."""
+and runs nothing. Messages in Latin-1, UTF-8 and Windows-1252 show their own characters, and
+a message composed in the browser with UTF-8 subject, text and file name reaches Postfix's
+inbox as written. Screenshots go to STATE/webmail/screens."""
 import base64
 import os
 import pathlib
@@ -39,6 +41,29 @@ WITH_FILE = ("From: Alice <alice@example.com>\nTo: test@localhost\nSubject: Quar
              "Content-Type: application/octet-stream; name=\"figures.bin\"\n"
              "Content-Disposition: attachment; filename=\"figures.bin\"\nContent-Transfer-Encoding: base64\n\n"
              + base64.encodebytes(ATTACHMENT).decode() + "--XX--\n")
+
+# The same greeting in three charsets, each with an encoded-word subject and sender and a body
+# in its declared charset.
+GREETING = "Gr\u00fc\u00dfe aus K\u00f6ln"
+
+
+def charset_message(charset, subject, body, sender):
+    def word(text):
+        return "=?" + charset + "?Q?" + "".join(
+            c if c.isalnum() and ord(c) < 128 else "=%02X" % b for c in text for b in c.encode(charset)) + "?="
+    return ("From: " + word(sender) + " <sender@example.com>\nTo: test@localhost\nSubject: " + word(subject)
+            + "\nDate: Tue, 8 Dec 2026 09:00:00 +0000\nMIME-Version: 1.0\nContent-Type: text/plain; charset="
+            + charset + "\nContent-Transfer-Encoding: 8bit\n\n").encode() + body.encode(charset) + b"\n"
+
+
+CHARSET_MESSAGES = [
+    ("iso-8859-1", "Latin-1: " + GREETING, GREETING + " \u00e0 \u00e9 \u00ee \u00f5 \u00fc \u00a7 \u00bd",
+     "J\u00fcrgen M\u00fcller"),
+    ("utf-8", "UTF-8: " + GREETING + " \u20ac \u65e5\u672c", GREETING + " \u20ac \u2014 \u65e5\u672c\u8a9e \u03a9",
+     "Zo\u00eb \u00d8stergaard"),
+    ("windows-1252", "Windows-1252: \u201c" + GREETING + "\u201d \u20ac",
+     "\u201c" + GREETING + "\u201d \u2013 \u20ac 5 \u2026 \u0160\u017e", "Fran\u00e7ois"),
+]
 
 failures = []
 
@@ -154,8 +179,53 @@ def main():
         WebDriverWait(d, 20).until(lambda x: len(x.find_elements(By.XPATH, "//input[@value='View...']")) == 1)
         check(TAG not in d.find_element(By.TAG_NAME, "body").text, "deleted message gone from the list")
         shot(d, "after-delete.png")
+        charsets(d)
     finally:
         d.quit()
+
+
+def charsets(d):
+    q.fill_maildir("test", [charset_message(*m) for m in CHARSET_MESSAGES])
+    d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+    wait_text(d, "Windows-1252")
+    body = d.find_element(By.TAG_NAME, "body").text
+    for charset, subject, text, sender in CHARSET_MESSAGES:
+        check(subject in body, f"{charset} subject shown as {subject!r}")
+        check(sender in body, f"{charset} sender shown as {sender!r}")
+    shot(d, "charsets.png")
+    for n, (charset, subject, text, sender) in enumerate(CHARSET_MESSAGES, 1):
+        d.get(BASE + f"/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-msg:{n}&-html&-extract")
+        shown = d.find_element(By.TAG_NAME, "pre").text
+        check(shown.strip() == text, f"{charset} body shown as {shown!r}")
+
+    # Composed in the browser: UTF-8 subject, text and file name, read back by Python.
+    tag = "charsets-" + os.urandom(4).hex()
+    subject = "Report M\u00e4rz \u20ac " + tag
+    text = GREETING + ", \u201cquoted\u201d \u2014 \u65e5\u672c"
+    upload = DOWNLOADS / "Bericht M\u00e4rz \u65e5\u672c.pdf"
+    upload.write_bytes(b"%PDF-1.4 " + os.urandom(2000))
+    d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+    button(d, "Compose...").click()
+    wait_text(d, "qarvel_subject")
+    d.find_element(By.NAME, "qarvel_to").send_keys("bob@localhost")
+    d.find_element(By.NAME, "qarvel_subject").send_keys(subject)
+    d.find_element(By.NAME, "qarvel_data").send_keys(text)
+    d.find_element(By.NAME, "filename").send_keys(str(upload))
+    button(d, "Send").click()
+    wait_text(d, "Sent ")
+    found = q.inbox_with(tag)
+    check(len(found) == 1, "UTF-8 message in Postfix's inbox")
+    if found:
+        m = q.parsed(found[0])
+        check(m["Subject"] == subject, f"subject read back as {m['Subject']!r}")
+        part = m.get_body(("plain",))
+        check(part.get_content_charset() == "utf-8" and part.get_content().strip() == text,
+              f"text read back as {part.get_content()!r}")
+        files = [p for p in m.walk() if p.get_filename()]
+        # The upload is stored under its safe name: blanks become "_", letters beyond ASCII stay.
+        check(len(files) == 1 and files[0].get_filename() == upload.name.replace(" ", "_")
+              and files[0].get_payload(decode=True) == upload.read_bytes(),
+              f"file read back as {[p.get_filename() for p in files]}")
 
 
 main()

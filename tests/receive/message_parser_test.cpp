@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "base/encoded_word.h"
 #include "receive/line_source.h"
 #include "receive/message_parser.h"
 #include "support/temp_folder.h"
@@ -150,20 +151,31 @@ TEST_F(ParserTest, QuotedAndUnquotedBoundariesAgree) {
 
 TEST_F(ParserTest, EncodedNamesAndRfc2231) {
     settings.extract = 1;
+    settings.decodeWords = decodeEncodedWords;
     ASSERT_EQ(parse("Subject: s\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
                     "Content-Type: application/octet-stream\n"
                     "Content-Disposition: attachment; filename*=utf-8''%C3%BCber%20plan.bin\n\nx\n"
                     "--b\nContent-Type: application/octet-stream\n"
                     "Content-Disposition: attachment;\n filename*0*=utf-8''a%20;\n filename*1=b.bin\n\ny\n"
-                    "--b\nContent-Type: application/octet-stream; name=\"what? x.txt\"\n\nz\n--b--\n"),
+                    "--b\nContent-Type: application/octet-stream; name=\"what? x.txt\"\n\nz\n"
+                    // Sections out of order, Latin-1, beside an old-style name that loses.
+                    "--b\nContent-Type: application/octet-stream\nContent-Disposition: attachment;"
+                    " filename=\"old.bin\";\n filename*1*=%E4rz%20;\n filename*2=\"2027.txt\";\n"
+                    " filename*0*=iso-8859-1'de'M\n\nw\n"
+                    // An encoded word in Latin-1; a path inside an RFC 2231 name; a gap after 0.
+                    "--b\nContent-Type: application/octet-stream; name=\"=?iso-8859-1?Q?caf=E9.bin?=\"\n\nv\n"
+                    "--b\nContent-Type: application/octet-stream\n"
+                    "Content-Disposition: attachment; filename*=UTF-8''..%2F..%2Fetc%5Cx%C3%A4\n\nu\n"
+                    "--b\nContent-Type: application/octet-stream\n"
+                    "Content-Disposition: attachment; filename*0=first; filename*2=third\n\nt\n"
+                    "--b\nContent-Type: application/octet-stream\n"
+                    "Content-Disposition: attachment; filename*=x-no-such-charset''%E4.bin\n\ns\n--b--\n"),
               1);
-    ASSERT_EQ(msg.partCount(), 3);
-    msg.nextPart();
-    EXPECT_EQ(msg.partFileName, "\xC3\xBC" "ber_plan.bin");
-    msg.nextPart();
-    EXPECT_EQ(msg.partFileName, "a_b.bin");
-    msg.nextPart();
-    EXPECT_EQ(msg.partFileName, "what__x.txt");
+    std::vector<std::string> names;
+    while (msg.nextPart()) names.push_back(msg.partFileName.str());
+    EXPECT_EQ(names, (std::vector<std::string>{"\xC3\xBC" "ber_plan.bin", "a_b.bin", "what__x.txt",
+                                               "M\xC3\xA4rz_2027.txt", "caf\xC3\xA9.bin", "x\xC3\xA4", "first",
+                                               "\xE4.bin"}));
 }
 
 TEST_F(ParserTest, UuencodedBlockInPlainBody) {

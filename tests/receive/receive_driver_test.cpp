@@ -386,6 +386,10 @@ TEST(ReceiveDriver, ControlCharactersAreShownOnlyToATerminal) {
     EXPECT_NE(plain.find("From: a\rb <a@b>\n"), std::string::npos);
     const std::string shown = formatHeaderLines(h, ReceiveLabels(), false, false, true);
     EXPECT_EQ(shown, "Hi^[]0;owned^G^[[2J\tthere^?\nDate: [unknown]\nFrom: a^Mb <a@b>\nTo: t\n");
+    // Decoded texts are converted by the charset of their word for a page or a terminal only.
+    EXPECT_EQ(shownText("M\xE4rz", "iso-8859-1", HeaderForm::kBytes), "M\xE4rz");
+    EXPECT_EQ(shownText("M\xE4rz", "iso-8859-1", HeaderForm::kUtf8), "M\xC3\xA4rz");
+    EXPECT_EQ(shownText("\xC3\xA4", "", HeaderForm::kUtf8), "\xC3\xA4");
 }
 
 TEST(ReceiveDriver, ExecQuotesTheTemporaryFilePath) {

@@ -15,7 +15,11 @@
 #include <vector>
 
 #include "base/base64.h"
+#include "base/encoded_word.h"
 #include "base/quoted_printable.h"
+#include "receive/line_source.h"
+#include "receive/message.h"
+#include "receive/message_parser.h"
 #include "send/sender_session.h"
 #include "support/temp_folder.h"
 
@@ -358,6 +362,76 @@ TEST(MimeBody, BadInput) {
         EXPECT_EQ(s.compose("b"), -10054);
         EXPECT_LE(s.data.size(), 100000u);
     }
+}
+
+// Texts beyond ASCII: UTF-8 is labelled utf-8 unless a charset was chosen, other 8-bit text
+// keeps the session's charset, ASCII stays as it was; a non-ASCII file name goes out in the
+// RFC 2231 form (in sections when long) beside the encoded-word name, and the parser reads
+// the message back to the same names.
+TEST(MimeBody, TextBeyondAsciiAndFileNames) {
+    test::TempFolder dir;
+    const std::string umlaut = "Bericht M\xC3\xA4rz.pdf";
+    const std::string longName = "Sehr lange Dateinamen mit \xC3\xBC" "berall Umlauten \xC3\xA4\xC3\xB6\xC3\xBC "
+                                 "und noch viel mehr Text dahinter, damit es reicht.txt";
+    CaptureSession s;
+    s.setCharset("iso-8859-1");
+    s.addAttachment(dir.put(umlaut, "%PDF"), String(), false);
+    s.addAttachment(dir.put(longName, "text\n"), String(), false);
+    s.addAttachment(dir.put("caf\xE9.bin", "x"), String(), false);
+    const std::string body = "Gr\xC3\xBC\xC3\x9F" "e\r\n";
+    ASSERT_EQ(s.sendMessage("J\xC3\xBCrgen <j@example.org>", String(), "b@example.org", "Report M\xC3\xA4rz",
+                            body.data(), body.size(), String(), String(), String(), String()),
+              1);
+    const std::string& m = s.data;
+    EXPECT_NE(m.find("From: =?utf-8?Q?J=C3=BCrgen=20?=<j@example.org>\r\n"), std::string::npos) << m;
+    EXPECT_NE(m.find("Subject: =?utf-8?Q?Report=20M=C3=A4rz?=\r\n"), std::string::npos);
+    EXPECT_NE(m.find("Content-Type: text/plain; charset=utf-8\r\n"), std::string::npos);
+    EXPECT_NE(m.find("Content-Type: application/pdf; name=\"=?utf-8?Q?Bericht=20M=C3=A4rz.pdf?=\"\r\n"
+                     "Content-Disposition: attachment; filename*=utf-8''Bericht%20M%C3%A4rz.pdf\r\n"),
+              std::string::npos);
+    EXPECT_NE(m.find("Content-Disposition: attachment;\r\n\tfilename*0*=utf-8''Sehr%20lange"), std::string::npos);
+    // A Latin-1 name is not UTF-8: it keeps the session's charset.
+    EXPECT_NE(m.find("filename*=iso-8859-1''caf%E9.bin\r\n"), std::string::npos);
+    for (size_t at = 0, end; (end = m.find("\r\n", at)) != std::string::npos; at = end + 2)
+        if (m.compare(at, 10, "\tfilename*") == 0) {
+            EXPECT_LE(end - at, 78u) << m.substr(at, end - at);
+        }
+
+    Message read;
+    ParseSettings settings;
+    settings.extract = 1;
+    settings.decodeWords = decodeEncodedWords;
+    FILE* in = fmemopen(const_cast<char*>(m.data()), m.size(), "rb");
+    ASSERT_NE(in, nullptr);
+    StreamLineSource source(in);
+    MessageParser(source, settings, read).run(m.size());
+    fclose(in);
+    EXPECT_EQ(read.subjectText, "Report M\xC3\xA4rz");
+    EXPECT_EQ(read.bodyCharset, "utf-8");
+    std::vector<std::string> names;
+    while (read.nextPart()) names.push_back(read.partFileName.str());
+    EXPECT_EQ(names, (std::vector<std::string>{"Bericht_M\xC3\xA4rz.pdf", safeFileName(longName).str(),
+                                               "caf\xC3\xA9.bin"}));
+
+    // Latin-1 text keeps the session's charset, ASCII is written as before, a chosen charset
+    // is used for everything.
+    CaptureSession latin, ascii, chosen;
+    for (CaptureSession* c : {&latin, &ascii, &chosen}) c->setCharset("iso-8859-1");
+    ASSERT_EQ(latin.sendMessage("a@example.org", String(), "b@example.org", "M\xE4rz", "\xE4\r\n", 3, String(),
+                                String(), String(), String()),
+              1);
+    EXPECT_NE(latin.data.find("Subject: =?iso-8859-1?Q?M=E4rz?=\r\n"), std::string::npos);
+    EXPECT_NE(latin.data.find("charset=iso-8859-1\r\n"), std::string::npos);
+    ASSERT_EQ(ascii.compose("plain\r\n"), 1);
+    EXPECT_NE(ascii.data.find("Subject: s\r\nMIME-Version: 1.0\r\n"), std::string::npos);
+    EXPECT_NE(ascii.data.find("Content-Type: text/plain; charset=iso-8859-1\r\n"), std::string::npos);
+    chosen.setCharset("koi8-r");
+    chosen.setCharsetChosen(true);
+    ASSERT_EQ(chosen.sendMessage("a@example.org", String(), "b@example.org", "\xC3\xA4", body.data(), body.size(),
+                                 String(), String(), String(), String()),
+              1);
+    EXPECT_NE(chosen.data.find("Subject: =?koi8-r?Q?=C3=A4?=\r\n"), std::string::npos);
+    EXPECT_NE(chosen.data.find("charset=koi8-r\r\n"), std::string::npos);
 }
 
 } // namespace

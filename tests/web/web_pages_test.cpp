@@ -68,16 +68,16 @@ TEST(WebPages, AuthenticationReplies) {
 TEST(WebPages, HeadAfterDeleteAndTemplate) {
     MemoryOut out;
     PageSession s = session(1);
-    writePageHead(out.file, s, true, true);
-    EXPECT_EQ(out.text(), "<html><head><meta http-equiv=\"refresh\" content=\"1;url=/cgi-bin/qarvel/?-cgi:-host:"
+    writeReceivePageHead(out.file, s, true, true);
+    EXPECT_EQ(out.text(), "<html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"1;url=/cgi-bin/qarvel/?-cgi:-host:"
                           "mail.example&-auth&-html&-br\"><title>QARVEL Web Mail</title></head><body text=\"#000000\""
                           " bgcolor=\"#ffffff\"><basefont size=2><h2><center>QARVEL Web Mail</center></h2>\n");
     MemoryOut list;
     s.title = "Site";
     s.pageHeader = "<h1>Site</h1>";
     s.background = " background=\"bg.png\"";
-    writePageHead(list.file, s, false, true);
-    EXPECT_EQ(list.text(), "<html><head><meta http-equiv=\"pragma\" content=\"no-cache\"><title>Site</title></head>"
+    writeReceivePageHead(list.file, s, false, true);
+    EXPECT_EQ(list.text(), "<html><head><meta charset=\"utf-8\"><meta http-equiv=\"pragma\" content=\"no-cache\"><title>Site</title></head>"
                            "<body background=\"bg.png\" text=\"#000000\" bgcolor=\"#ffffff\"><basefont size=2>"
                            "<h1>Site</h1>\n");
 }
@@ -100,12 +100,16 @@ TEST(WebPages, MessageTextIsEscaped) {
 
     MemoryOut body;
     const std::string html = "<p onclick=x>Hi</p><script>alert(3)</script>";
-    writeBody(body.file, "text/html", html.data(), html.size());
+    writeBody(body.file, "text/html", "", html.data(), html.size());
     EXPECT_EQ(body.text().find("<script"), std::string::npos);
     EXPECT_EQ(body.text().find("<p "), std::string::npos);
     MemoryOut plain;
-    writeBody(plain.file, "text/plain", "a < b\r\n</pre>", 13);
+    writeBody(plain.file, "text/plain", "", "a < b\r\n</pre>", 13);
     EXPECT_EQ(plain.text(), "<pre>a &lt; b\n&lt;/pre&gt;</pre>\n");
+    // Bodies reach the page in UTF-8, whatever their declared charset.
+    MemoryOut latin;
+    writeBody(latin.file, "text/plain", "windows-1252", "\x93M\xE4rz\x94 <", 8);
+    EXPECT_EQ(latin.text(), "<pre>\xE2\x80\x9CM\xC3\xA4rz\xE2\x80\x9D &lt;</pre>\n");
 
     MemoryOut link;
     writeAttachmentLink(link.file, session(1), "a\"b<c>.txt", 5);
