@@ -59,7 +59,7 @@ def charset_message(charset, subject, body, sender):
 CHARSET_MESSAGES = [
     ("iso-8859-1", "Latin-1: " + GREETING, GREETING + " \u00e0 \u00e9 \u00ee \u00f5 \u00fc \u00a7 \u00bd",
      "J\u00fcrgen M\u00fcller"),
-    ("utf-8", "UTF-8: " + GREETING + " \u20ac \u65e5\u672c", GREETING + " \u20ac \u2014 \u65e5\u672c\u8a9e \u03a9",
+    ("utf-8", "UTF-8: " + GREETING + " \u20ac \u03a9 \u041f\u0440\u0438\u0432\u0435\u0442", GREETING + " \u20ac \u2014 \u65e5\u672c\u8a9e \u03a9",
      "Zo\u00eb \u00d8stergaard"),
     ("windows-1252", "Windows-1252: \u201c" + GREETING + "\u201d \u20ac",
      "\u201c" + GREETING + "\u201d \u2013 \u20ac 5 \u2026 \u0160\u017e", "Fran\u00e7ois"),
