@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/base64.h"
+#include "base/charset.h"
 #include "base/quoted_printable.h"
 #include "base/uucode.h"
 #include "send/sender_session.h"
@@ -91,6 +92,12 @@ int writeBase64OrUuencoded(SenderSession& s, const char* data, size_t length, bo
     s.addProgress(static_cast<uint32_t>(sink.written()));
     s.addExpected(static_cast<int64_t>(sink.written()) - static_cast<int64_t>(length));
     return 1;
+}
+
+// The label of a body or header text: both writers and the header lines ask here.
+String SenderSession::textCharset(std::string_view text) const {
+    if (charsetChosen_ || isAscii(text) || !isUtf8(text)) return charset_;
+    return String("utf-8");
 }
 
 }  // namespace qarvel

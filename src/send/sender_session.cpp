@@ -11,7 +11,6 @@
 #include <ctime>
 #include <string_view>
 
-#include "base/charset.h"
 #include "base/encoded_word.h"
 #include "base/line_breaks.h"
 #include "base/string_list.h"
@@ -679,15 +678,9 @@ int SenderSession::writeReadyMadeText(const char* body, size_t length) {
     return r < 1 ? r : kSessionOk;
 }
 
-String SenderSession::textCharset(std::string_view text) const {
-    if (charsetChosen_ || isAscii(text) || !isUtf8(text)) return charset_;
-    return String("utf-8");
-}
-
 String SenderSession::headerText(const String& value, bool address) const {
     // Blanked before encoding: an encoded word must not carry a line break either.
-    const String text = blankLineBreaks(value.view());
-    return encodeWord(textCharset(text.view()), headerEncoding_ != 0, text, address);
+    return encodeWord(textCharset(value.view()), headerEncoding_ != 0, blankLineBreaks(value.view()), address);
 }
 
 String SenderSession::greetingDomain() {
