@@ -3,7 +3,10 @@ JOBS   ?= $(shell nproc)
 CMAKE  ?= cmake
 FUZZ_SECONDS ?= 20
 
-.PHONY: all build asan fuzz-build deps demo test test-unit test-asan test-fuzz fuzz bench clean
+PREFIX ?= /usr/local
+DESTDIR ?=
+
+.PHONY: all build asan fuzz-build deps demo test test-unit test-asan test-fuzz fuzz bench clean install package
 
 all: build
 
@@ -13,6 +16,17 @@ deps:
 build:
 	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@$(CMAKE) --build build -j$(JOBS)
+
+# The binary, the manual page, the bash completion and the sample configuration under
+# $(DESTDIR)$(PREFIX).
+install:
+	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	@$(CMAKE) --build build -j$(JOBS)
+	@DESTDIR="$(DESTDIR)" $(CMAKE) --install build
+
+# The Debian package, built in a copy of the tree outside it (scripts/build-package.sh).
+package:
+	@scripts/build-package.sh
 
 asan:
 	@$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQARVEL_SANITIZE=ON >/dev/null

@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake g++ make ccache clang libclang-rt-14-dev libssl-dev libgtest-dev libgmock-dev python3 time
+  # the manual page (scdoc) and the Debian package (make package)
+  scdoc debhelper lintian dpkg-dev man-db bash-completion
   # real peers for the integration tests
   valgrind postfix libsasl2-modules sasl2-bin dovecot-core dovecot-pop3d dovecot-imapd dnsmasq dnsutils openssl
   # second opinions and benchmark peers

@@ -313,9 +313,9 @@ bool matches(const Option& option, const char* argument) {
     return std::strncmp(argument, option.name, std::strlen(option.name)) == 0;
 }
 
-// The options of the entry's early scans below.
-const char* const kScannedOptions[] = {"-host:", "-if:", "-firewall:", "-port:", "-tmo:",
-                                       "-config:", "-config", "-meter:", "-free", "-osver"};
+// The options of the entry's early scans below, and -cgi, which the entry looks for itself.
+const char* const kScannedOptions[] = {"-host:", "-if:", "-firewall:", "-port:", "-tmo:", "-config:",
+                                       "-config", "-meter:", "-free", "-osver", "-cgi"};
 
 } // namespace
 

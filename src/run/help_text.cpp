@@ -23,6 +23,7 @@ constexpr const char* kDelivery = "SMTP, QMTP, file and news delivery";
 constexpr const char* kRead = "Reading mail (POP3, IMAP, message files)";
 constexpr const char* kActions = "What happens to the messages read";
 constexpr const char* kImap = "IMAP (after -imap)";
+constexpr const char* kWeb = "Web mail (behind a web server)";
 constexpr const char* kList = "Mailing lists (a receive run over the list's mailbox)";
 constexpr const char* kNet = "Servers, connections and TLS";
 constexpr const char* kHttp = "HTTP downloads (-url:)";
@@ -153,6 +154,8 @@ const HelpLine kOptionLines[] = {
     {"-idle", kImap, "", "wait with IDLE for new mail"},
     {"-idle:", kImap, "SECONDS", "wait with IDLE at most SECONDS"},
     {"-purge -pu", kImap, "", "expunge the deleted messages at the end"},
+
+    {"-cgi", kWeb, "", "answer a web server's request: the web-mail pages (see the manual)"},
 
     {"-listserv:", kList, "ADDR", "the list's address"},
     {"-owner:", kList, "ADDR", "the list owner, Reply-To of contributions with -priv"},

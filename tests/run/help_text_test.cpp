@@ -2,6 +2,8 @@
 // option or key the program takes, nor name one it does not.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -50,6 +52,23 @@ TEST(HelpText, EveryOptionAndKeyHasItsLineAndNoOther) {
     options.insert({"--help", "-h", "--version"});
     expectSameNames(options, optionHelp(), "option");
     expectSameNames(tableKeys(), keyHelp(), "key");
+}
+
+// The manual page writes every option and key in bold (*-to:*, *SMTP\_HOST*) where it
+// describes it.
+TEST(HelpText, ManualPageDescribesEveryOptionAndKey) {
+    std::ifstream in(std::string(QARVEL_SOURCE_DIR) + "/docs/qarvel.1.scd");
+    ASSERT_TRUE(in);
+    std::string page, raw(std::istreambuf_iterator<char>(in), {});
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size() && (raw[i + 1] == '_' || raw[i + 1] == '-')) ++i;
+        page += raw[i];
+    }
+    std::vector<std::string> names = optionNames();
+    names.insert(names.end(), {"--help", "-h", "--version"});
+    for (const std::string& key : tableKeys()) names.push_back(key);
+    for (const std::string& name : names)
+        EXPECT_NE(page.find("*" + name + "*"), std::string::npos) << name << " is missing from docs/qarvel.1.scd";
 }
 
 TEST(HelpText, HelpAndVersionAnswerOnStandardOutput) {
