@@ -104,7 +104,7 @@ const HelpLine kOptionLines[] = {
     {"-imap", kRead, "", "read over IMAP instead of POP3"},
     {"-mail", kRead, "", "read message files (-file: or -host: names a file or a folder); no login"},
     {"-preauth", kRead, "", "the session is already logged in"},
-    {"-br", kRead, "", "brief listing: the headers and the first body line"},
+    {"-br", kRead, "", "brief listing: the main header lines of each message"},
     {"-full", kRead, "", "show more header lines (Message-ID, MIME-Version, Content-Type)"},
     {"-raw", kRead, "", "write each message as it is, headers included"},
     {"-first:", kRead, "N", "read N messages after the one of -msg:"},
