@@ -3,16 +3,19 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "base/line_breaks.h"
+#include "net/host_address.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -27,15 +30,22 @@ int socketType(uint32_t flags) {
     return SOCK_STREAM;
 }
 
-int socketProtocol(uint32_t flags) {
-    if (flags & kSocketIcmp) return 1;
-    if (flags & kSocketIgmp) return 2;
+int socketProtocol(uint32_t flags, int family) {
+    if (flags & kSocketIcmp) return family == AF_INET6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP;
+    if (flags & kSocketIgmp) return IPPROTO_IGMP;
     return 0;
 }
 
-int bindAny(int fd, uint16_t port) {
+int bindAny(int fd, int family, uint16_t port) {
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (family == AF_INET6) {
+        sockaddr_in6 local{};
+        local.sin6_family = AF_INET6;
+        local.sin6_addr = in6addr_any;
+        local.sin6_port = htons(port);
+        return ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -43,42 +53,104 @@ int bindAny(int fd, uint16_t port) {
     return ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Connects fd, waiting at most until the deadline when there is one: 0, or the Winsock number
+// of the failure (kWsaTimedOut when the deadline passed first).
+int connectBefore(int fd, const ResolvedAddress& to, bool limited, Clock::time_point deadline) {
+    const sockaddr* address = reinterpret_cast<const sockaddr*>(&to.address);
+    if (!limited) {
+        int r;
+        do {
+            r = ::connect(fd, address, to.length);
+        } while (r != 0 && errno == EINTR);
+        return r == 0 ? 0 : lastWinsockError();
+    }
+    int mode = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, mode | O_NONBLOCK);
+    if (::connect(fd, address, to.length) == 0) return 0;
+    if (errno != EINPROGRESS && errno != EINTR) return lastWinsockError();
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return kWsaTimedOut;
+        pollfd p{fd, POLLOUT, 0};
+        int r = ::poll(&p, 1, static_cast<int>(left));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return lastWinsockError();
+        if (r == 0) return kWsaTimedOut;
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        return error == 0 ? 0 : winsockError(error);
+    }
+}
+
 }  // namespace
 
+// Every address of the host is tried in turn (IPv6 first with -ipv6, else in the resolver's
+// order), all within the one time-out; each failed address prints its own line.
 int Connection::openSocket(const String& host, const String& service) {
     if (openCount > 0) disconnect();
-    int portNumber = servicePort(service);
-    sockaddr_in address{};
-    address.sin_port = htons(static_cast<uint16_t>(portNumber));
-    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        resolveHost(host, &address);
-        address.sin_port = htons(static_cast<uint16_t>(portNumber));
-        int fd = ::socket(AF_INET, socketType(flags), socketProtocol(flags));
-        if (fd < 0) return -lastWinsockError();
-        handle_ = fd;
-        if ((flags & kSocketDatagram) && (flags & (kSocketConnectedDatagram | kSocketBindOnly))) {
-            if (bindAny(fd, static_cast<uint16_t>(portNumber)) != 0) {
-                int error = lastWinsockError();
-                std::fprintf(stderr, "*** bind(IPv4) to fd: %d, port: %d, failed: %d\n", fd,
-                             portNumber, error);
-                ::close(fd);
-                handle_ = -1;
-                return -error;
+    timedOut_ = false;
+    // "[::1]:2525" carries its own port; a bare "host:port" stays one name (the sender's host
+    // list splits those before they come here).
+    String name = host, portText = service;
+    if (!host.empty() && host[0] == '[') {
+        HostPort split = splitHostPort(host.view());
+        name = split.host;
+        if (!split.port.empty()) portText = split.port;
+    }
+    int portNumber = servicePort(portText);
+    std::vector<ResolvedAddress> addresses;
+    int found = resolveAddresses(name, portNumber, socketType(flags), addresses);
+    if (found < 1) return found;
+    const bool limited = timeout > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limited ? timeout : 0);
+    int lastError = kWsaHostNotFound;
+    bool opened = false;
+    for (const ResolvedAddress& address : addresses) {
+        const int family = address.family();
+        std::string shown = host.str();
+        if (addresses.size() > 1)
+            shown += " (" + addressText(reinterpret_cast<const sockaddr*>(&address.address), address.length).str() + ")";
+        for (int attempt = 1; attempt <= kMaxAttempts && !opened; ++attempt) {
+            int fd = ::socket(family, socketType(flags), socketProtocol(flags, family));
+            if (fd < 0) {
+                lastError = lastWinsockError();
+                break;
             }
-            if (flags & kSocketConnectedDatagram) {
-                resolveHost(host, &address);
-                ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            handle_ = fd;
+            if ((flags & kSocketDatagram) && (flags & (kSocketConnectedDatagram | kSocketBindOnly))) {
+                if (bindAny(fd, family, static_cast<uint16_t>(portNumber)) != 0) {
+                    int error = lastWinsockError();
+                    std::fprintf(stderr, "*** bind(%s) to fd: %d, port: %d, failed: %d\n", familyName(family), fd,
+                                 portNumber, error);
+                    ::close(fd);
+                    handle_ = -1;
+                    return -error;
+                }
+                if (flags & kSocketConnectedDatagram)
+                    ::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length);
+                opened = true;
+                break;
             }
+            int error = connectBefore(fd, address, limited, deadline);
+            if (error == 0) {
+                opened = true;
+                break;
+            }
+            ::close(fd);
+            handle_ = -1;
+            if (error == kWsaAddressInUse && attempt < kMaxAttempts) continue;
+            std::fprintf(stderr, "*** connect(%s) to '%s' fd %d failed: %d\n", familyName(family), shown.c_str(), fd,
+                         error);
+            if (error == kWsaTimedOut) timedOut_ = true;
+            lastError = error;
             break;
         }
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
-        int error = lastWinsockError();
-        ::close(fd);
-        handle_ = -1;
-        if (error == kWsaAddressInUse && attempt < kMaxAttempts) continue;
-        std::fprintf(stderr, "*** connect(IPv4) to '%s' fd %d failed: %d\n", host.c_str(), fd, error);
-        return -error;
+        if (opened || (limited && Clock::now() >= deadline)) break;
     }
+    if (!opened) return -lastError;
     port = static_cast<uint16_t>(portNumber);
     openCount = 1;
     int mode = ::fcntl(handle_, F_GETFL, 0);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "net/dns_client.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -12,7 +13,8 @@ namespace {
 bool openServer(DnsClient& client, const String& server) {
     int result = client.open(server, kDnsService);
     if (result >= 1) return true;
-    std::fprintf(stderr, "Could not connect to Domain Name Server: %s, error= %d\n", server.c_str(), result);
+    std::fprintf(stderr, "Could not connect to Domain Name Server: %s, error= %s\n", server.c_str(),
+                 describeError(client.failureCode(result)).c_str());
     return false;
 }
 

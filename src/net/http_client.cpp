@@ -15,6 +15,7 @@
 
 #include "base/base64.h"
 #include "base/md5.h"
+#include "net/host_address.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -175,9 +176,10 @@ int HttpClient::splitUrl(const String& url, String& scheme, String& host, String
         rest.remove_prefix(2);
         size_t slash = rest.find('/');
         std::string_view authority = rest.substr(0, slash);
-        size_t portColon = authority.find(':');
-        host = String(authority.substr(0, portColon));
-        if (portColon != std::string_view::npos) port = String(authority.substr(portColon + 1));
+        // An IPv6 address keeps its brackets: the Host line and the proxy request need them.
+        HostPort split = splitHostPort(authority);
+        host = split.host.find(':') == String::npos ? split.host : "[" + split.host + "]";
+        port = split.port;
         if (slash == std::string_view::npos) return 1;
         rest.remove_prefix(slash + 1);
     }
@@ -244,9 +246,10 @@ int HttpClient::openFor(const String& scheme, const String& host, const String& 
         if (same && keepAlive_ && buffered() == 0 && wait(0, 0, kWaitReadable) == 0) return 2;
         close();
     }
-    if (open(targetHost_, targetPort_) < 1) {
+    if (int opened = open(targetHost_, targetPort_); opened < 1) {
         close();
-        return fail("500 %s:%s CONNECTION FAILED", targetHost_.c_str(), targetPort_.c_str());
+        return fail("500 %s:%s CONNECTION FAILED, error= %s", targetHost_.c_str(), targetPort_.c_str(),
+                    describeError(failureCode(opened)).c_str());
     }
     if (trace) std::fprintf(stderr, "Connected to '%s'\n", targetHost_.c_str());
     if (!proxyHost_.empty() && scheme.equalsIgnoreCase("https") && tunnel(host, port) < 1) {

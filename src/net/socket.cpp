@@ -6,16 +6,28 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
+#include "net/host_address.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
+
+// The address family of an open descriptor (AF_INET when it cannot be read).
+static int socketFamily(int fd) {
+    sockaddr_storage local{};
+    socklen_t size = sizeof local;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) return AF_INET;
+    return local.ss_family;
+}
 
 Socket::Socket(uint32_t modeFlags, char terminator)
     : flags(modeFlags & ~kSocketCleared), terminator_(terminator) {
@@ -117,6 +129,7 @@ int Socket::receiveWhenReady(char* buffer, int length, int* waitResult) {
     }
     int w = wait(timeout, 0, kWaitReadable | kWaitError);
     if (w <= 0) {
+        if (w == 0) timedOut_ = true;
         *waitResult = w;
         return 0;
     }
@@ -215,6 +228,7 @@ int Socket::peek(char* buffer, int length) {
     if (seen == length || tls_) return seen;
     if (mustWait(*this, timeout, nullptr)) {
         int w = wait(timeout, 0, kWaitReadable | kWaitError);
+        if (w == 0) timedOut_ = true;
         if (w == 0) return -1;
         if (w < 0) return w;
     }
@@ -238,6 +252,7 @@ int Socket::fill() {
     if (room <= 0) return 0;
     if (mustWait(*this, timeout, tls_.get())) {
         int w = wait(timeout, 0, kWaitReadable | kWaitError);
+        if (w == 0) timedOut_ = true;
         if (w == 0) return -1;
         if (w < 0) return w;
     }
@@ -262,7 +277,9 @@ int Socket::send(const char* buffer, int length) {
         } else if (n < 0 && n != -kWsaWouldBlock && n != -kWsaInterrupted) {
             return n;
         }
-        if (wait(timeout, 0, kWaitWritable | kWaitError) <= 0) return -1;
+        int w = wait(timeout, 0, kWaitWritable | kWaitError);
+        if (w == 0) timedOut_ = true;
+        if (w <= 0) return -1;
     }
     return total;
 }
@@ -270,10 +287,18 @@ int Socket::send(const char* buffer, int length) {
 int Socket::sendTo(const char* buffer, int length, const String& host, int toPort) {
     if (!(flags & kSocketDatagram) || (flags & kSocketConnectedDatagram)) return send(buffer, length);
     if (openCount < 1) return -kWsaNotConnected;
-    sockaddr_in to{};
-    resolveHost(host, &to);
-    to.sin_port = htons(static_cast<uint16_t>(toPort));
-    ssize_t n = ::sendto(handle_, buffer, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    std::vector<ResolvedAddress> addresses;
+    int found = resolveAddresses(host, toPort, SOCK_DGRAM, addresses);
+    if (found < 1) return found;
+    // The socket has one family: the first address of that family is the one sent to.
+    const int family = socketFamily(handle_);
+    const ResolvedAddress* to = &addresses.front();
+    for (const ResolvedAddress& a : addresses)
+        if (a.family() == family) {
+            to = &a;
+            break;
+        }
+    ssize_t n = ::sendto(handle_, buffer, length, 0, reinterpret_cast<const sockaddr*>(&to->address), to->length);
     if (n < 0) return -lastWinsockError();
     bytesSentTotal_ += n;
     return static_cast<int>(n);
@@ -310,7 +335,7 @@ int Socket::startTls(const String& host) {
 }
 
 String Socket::localName() {
-    sockaddr_in local{};
+    sockaddr_storage local{};
     socklen_t size = sizeof local;
     if (handle_ >= 0 && ::getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
         char host[NI_MAXHOST];
@@ -321,6 +346,13 @@ String Socket::localName() {
     return localHostName();
 }
 
+String Socket::localAddressLiteral() {
+    sockaddr_storage local{};
+    socklen_t size = sizeof local;
+    if (handle_ < 0 || ::getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &size) != 0) return String();
+    return addressLiteral(reinterpret_cast<sockaddr*>(&local), size);
+}
+
 void Socket::holdOutput(bool hold) {
     if (handle_ < 0) return;
     int on = hold ? 1 : 0;
@@ -329,40 +361,56 @@ void Socket::holdOutput(bool hold) {
 
 int Socket::setMulticastOptions(int ttl, int loop) {
     if (!(flags & kSocketDatagram) || (flags & kSocketConnectedDatagram) || handle_ < 0) return -1;
+    if (socketFamily(handle_) == AF_INET6) {
+        ::setsockopt(handle_, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &loop, sizeof loop);
+        return ::setsockopt(handle_, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl);
+    }
     unsigned char loopValue = static_cast<unsigned char>(loop);
     unsigned char ttlValue = static_cast<unsigned char>(ttl);
     ::setsockopt(handle_, IPPROTO_IP, IP_MULTICAST_LOOP, &loopValue, sizeof loopValue);
     return ::setsockopt(handle_, IPPROTO_IP, IP_MULTICAST_TTL, &ttlValue, sizeof ttlValue);
 }
 
+// The IPv6 interface named by an address of it ("::1"), its name ("lo") or its index; 0 (any)
+// when nothing matches.
+static unsigned ipv6InterfaceIndex(const String& text) {
+    if (text.empty()) return 0;
+    if (unsigned byName = ::if_nametoindex(text.c_str())) return byName;
+    if (text[0] >= '1' && text[0] <= '9' && text.find(':') == String::npos)
+        return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
+    in6_addr wanted{};
+    if (::inet_pton(AF_INET6, unbracketed(text.view()).c_str(), &wanted) != 1) return 0;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return 0;
+    unsigned index = 0;
+    for (ifaddrs* i = list; i && !index; i = i->ifa_next)
+        if (i->ifa_addr && i->ifa_addr->sa_family == AF_INET6 &&
+            std::memcmp(&reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr, &wanted, sizeof wanted) == 0)
+            index = ::if_nametoindex(i->ifa_name);
+    ::freeifaddrs(list);
+    return index;
+}
+
 int Socket::joinGroup(const String& group, const String& service, const String& interfaceAddress) {
     (void)service;
     if (!(flags & kSocketDatagram) || handle_ < 0) return -1;
-    sockaddr_in groupAddress{};
-    if (!resolveHost(group, &groupAddress)) return -1;
+    std::vector<ResolvedAddress> addresses;
+    if (resolveAddresses(group, 0, SOCK_DGRAM, addresses) < 1) return -1;
+    const ResolvedAddress& g = addresses.front();
+    if (g.family() == AF_INET6) {
+        ipv6_mreq request{};
+        request.ipv6mr_multiaddr = reinterpret_cast<const sockaddr_in6*>(&g.address)->sin6_addr;
+        request.ipv6mr_interface = ipv6InterfaceIndex(interfaceAddress);
+        // Announcements go out on the joined interface too.
+        unsigned index = request.ipv6mr_interface;
+        if (index) ::setsockopt(handle_, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+        return ::setsockopt(handle_, IPPROTO_IPV6, IPV6_JOIN_GROUP, &request, sizeof request);
+    }
     ip_mreq request{};
-    request.imr_multiaddr = groupAddress.sin_addr;
+    request.imr_multiaddr = reinterpret_cast<const sockaddr_in*>(&g.address)->sin_addr;
     request.imr_interface.s_addr =
         interfaceAddress.empty() ? htonl(INADDR_ANY) : inet_addr(interfaceAddress.c_str());
     return ::setsockopt(handle_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
-}
-
-int resolveHost(const String& name, sockaddr_in* address) {
-    address->sin_family = AF_INET;
-    size_t n = name.length();
-    bool dotted = n > 0 && name[n - 1] >= '0' && name[n - 1] <= '9' &&
-                  name.find(":") == String::npos && name.find(".") != String::npos;
-    if (dotted) {
-        address->sin_addr.s_addr = inet_addr(name.c_str());
-        return 1;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* result = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || !result) return 0;
-    address->sin_addr = reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr;
-    ::freeaddrinfo(result);
-    return 1;
 }
 
 String localHostName() {

@@ -13,8 +13,6 @@
 #include "base/string.h"
 #include "net/tls_layer.h"
 
-struct sockaddr_in;
-
 namespace qarvel {
 
 // Mode bits fixed at construction.
@@ -67,6 +65,9 @@ public:
     int wait(int seconds, int microseconds, int mode);
     // Host name of the local end (reverse look-up), else the local host name.
     String localName();
+    // The local address as an SMTP address literal ("[127.0.0.1]", "[IPv6:::1]"); empty when
+    // the socket is not open.
+    String localAddressLiteral();
     int setMulticastOptions(int ttl, int loop);
     int joinGroup(const String& group, const String& service, const String& interfaceAddress);
 
@@ -77,6 +78,10 @@ public:
     // checking the certificate against host. 1 on success, -1 after a message on stderr.
     int startTls(const String& host);
     bool encrypted() const { return tls_ != nullptr; }
+
+    // The result a failure line reports: a failure that came from a time-out (connect, read or
+    // write) is -10060, whatever the operation returned; others stay as they are.
+    int failureCode(int result) const { return (result < 1 && timedOut_) ? -10060 : result; }
 
     uint64_t bytesReceived() const { return bytesReceived_; }
     uint64_t bytesSentTotal() const { return bytesSentTotal_; }
@@ -99,6 +104,7 @@ protected:
 
     int handle_ = -1;
     int secondHandle_ = -1;
+    bool timedOut_ = false;  // a wait ran out since the last open
     int bufferedCount_ = 0;
     char* readPosition_ = nullptr;
     char terminator_;
@@ -109,9 +115,6 @@ protected:
     std::unique_ptr<TlsLayer> tls_;
 };
 
-// Fills an IPv4 address for name: 1 on success, 0 when the look-up finds nothing.
-// A name ending in a digit, holding a '.' and no ':' is taken as a dotted address.
-int resolveHost(const String& name, ::sockaddr_in* address);
 // The local host name, "localhost" when it cannot be read.
 String localHostName();
 // The port of a service: its number, else the tcp service of that name, else 0.

@@ -19,6 +19,7 @@
 #include "send/send_driver.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -94,8 +95,8 @@ bool ListServer::connect() {
     String port = toFile ? String() : o_.smtpPort;
     int result = sender_->connectSession(o_.smtpHost, port);
     if (result >= 1) return true;
-    std::fprintf(stderr, "Could not connect to server: %s:%s, error= %d\n", o_.smtpHost.c_str(),
-                 port.c_str(), result);
+    std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", o_.smtpHost.c_str(),
+                 port.c_str(), describeError(sender_->failureCode(result)).c_str());
     if (sender_->openCount > 0) sender_->close();
     return false;
 }

@@ -8,6 +8,7 @@
 #include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
 #include "send/sender_session.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -112,7 +113,8 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
     sender.setRaw(1);
     int result = sender.connectSession(options.relay, options.smtpPort);
     if (result <= 0) {
-        fprintf(stderr, "Could not connect to relay: %s, error= %d\n", options.relay.c_str(), result);
+        fprintf(stderr, "Could not connect to relay: %s, error= %s\n", options.relay.c_str(),
+                describeError(sender.failureCode(result)).c_str());
         sender.disconnect();
         sender.setRaw(savedRaw);
         return result;

@@ -17,6 +17,7 @@
 #include "receive/message_forward.h"
 #include "receive/receive_filters.h"
 #include "receive/receive_pages.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -139,8 +140,8 @@ int ReceiveRun::run() {
     int result = connect();
     if (result <= 0) {
         reader_.close();
-        fprintf(stderr, "Could not connect to: %s:%s, error= %d\n", o_.host.c_str(), o_.port.c_str(),
-                result);
+        fprintf(stderr, "Could not connect to: %s:%s, error= %s\n", o_.host.c_str(), o_.port.c_str(),
+                describeError(reader_.failureCode(result)).c_str());
         return kReceiveFailed;
     }
     ReaderCloser closer(reader_);
@@ -222,7 +223,8 @@ int ReceiveRun::processMessage(int n, int count) {
     if (imap_ && o_.imapOptions.bodyStructure) {
         int listed = listImapParts(*imap_, n);
         if (listed <= 0) {
-            fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, listed);
+            fprintf(stderr, "Could not retrieve message (%d/%d), error= %s\n", n, count,
+                    describeError(reader_.failureCode(listed)).c_str());
             return kReceiveFailed;
         }
         return kContinue;
@@ -231,7 +233,8 @@ int ReceiveRun::processMessage(int n, int count) {
 
     int result = reader_.retrieve(n);
     if (result <= 0) {
-        fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, result);
+        fprintf(stderr, "Could not retrieve message (%d/%d), error= %s\n", n, count,
+                    describeError(reader_.failureCode(result)).c_str());
         return kReceiveFailed;
     }
     if (!o_.filter.empty()) return kContinue;
@@ -345,7 +348,8 @@ int ReceiveRun::fetchImapPart(int n, int count) {
     imap_->setPartSink(nullptr);
     if (fflush(stdout) != 0) outputError_ = errno;
     if (result <= 0) {
-        fprintf(stderr, "Could not retrieve message (%d/%d), error= %d\n", n, count, result);
+        fprintf(stderr, "Could not retrieve message (%d/%d), error= %s\n", n, count,
+                    describeError(reader_.failureCode(result)).c_str());
         return kReceiveFailed;
     }
     return finishMessage(n);
@@ -410,7 +414,7 @@ int ReceiveRun::deleteMessage(int n, bool announce) {
     else
         result = o_.undelete ? reader_.undeleteMessage(n) : reader_.deleteMessage(n);
     if (result <= 0) {
-        fprintf(stderr, "Could not delete message, error= %d\n", result);
+        fprintf(stderr, "Could not delete message, error= %s\n", describeError(reader_.failureCode(result)).c_str());
         return kReceiveFailed;
     }
     return kContinue;

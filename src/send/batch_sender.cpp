@@ -5,6 +5,7 @@
 
 #include "send/mx_delivery.h"
 #include "send/sender_session.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -47,8 +48,8 @@ int connectWithRetries(SenderSession& sender, const String& host, const String& 
     while (true) {
         int result = sender.connectSession(host, port, o.level, certificate);
         if (result >= 1) return result;
-        std::fprintf(stderr, "Could not connect to server: %s:%s, error= %d\n", host.c_str(),
-                     port.c_str(), result);
+        std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", host.c_str(),
+                     port.c_str(), describeError(sender.failureCode(result)).c_str());
         if (sender.openCount > 0) sender.close();
         if (retries-- <= 0) return result;
     }

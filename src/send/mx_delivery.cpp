@@ -4,6 +4,7 @@
 
 #include "net/dns_client.h"
 #include "net/dns_discovery.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -33,8 +34,8 @@ int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& 
         if (chatty) std::printf("Check DNS = %s\n", request.dnsServer.c_str());
         int opened = resolver.open(request.dnsServer, kDnsService);
         if (opened >= 1) break;
-        std::fprintf(stderr, "Could not connect to Domain Name Server: %s, error= %d\n", request.dnsServer.c_str(),
-                     opened);
+        std::fprintf(stderr, "Could not connect to Domain Name Server: %s, error= %s\n", request.dnsServer.c_str(),
+                     describeError(resolver.failureCode(opened)).c_str());
         if (request.fallbackServer.empty()) return 0;
         request.dnsServer = request.fallbackServer;
         request.fallbackServer = String();

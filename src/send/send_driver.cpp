@@ -14,6 +14,7 @@
 #include "send/qmtp_session.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
+#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -145,7 +146,7 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
         int result = sender.sendMessage(from, replyTo, to, subject, body.data(), body.size(), url,
                                         cc, bcc, String());
         if (result < 1) {
-            std::fprintf(stderr, "Could not send:  error= %d\n", result);
+            std::fprintf(stderr, "Could not send:  error= %s\n", describeError(sender.failureCode(result)).c_str());
             std::fprintf(stderr, "Status: %s\n", replyText(sender).c_str());
             return 0;
         }
@@ -323,8 +324,8 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
                 connected = true;
                 break;
             }
-            std::fprintf(stderr, "Could not connect to server: %s:%s, error= %d\n", target.c_str(),
-                         port.c_str(), result);
+            std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", target.c_str(),
+                         port.c_str(), describeError(sender.failureCode(result)).c_str());
             if (sender.openCount > 0) sender.close();
             if (retries > 0) {
                 --retries;

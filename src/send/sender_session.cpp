@@ -15,6 +15,7 @@
 #include "base/line_breaks.h"
 #include "base/string_list.h"
 #include "net/dns_discovery.h"
+#include "net/host_address.h"
 #include "send/body_encoding.h"
 #include "send/mime_body.h"
 
@@ -210,14 +211,11 @@ int SenderSession::connectSession(const String& host, const String& port, int, c
         if (end == i) break;
         std::string entry = list.substr(i, end - i);
         i = end;
-        size_t colon = entry.find(':');
-        if (colon != std::string::npos) {
-            currentPort = entry.substr(colon + 1);
-            entry.resize(colon);
-        }
-        if (entry == "*") entry = "127.0.0.1";
+        HostPort split = splitHostPort(entry);
+        if (!split.port.empty()) currentPort = split.port.str();
+        if (split.host == "*") split.host = "127.0.0.1";
         setImplicitTls(ssl_ != 0);
-        result = open(String(entry), String(currentPort));
+        result = open(split.host, String(currentPort));
         if (result > 0) break;
     }
     if (result < 1) return result;
