@@ -4,7 +4,12 @@
 wait_port() {
   local port=$1 addr=${2:-127.0.0.1}
   for _ in $(seq 1 100); do
-    (exec 3<>/dev/tcp/$addr/$port) 2>/dev/null && return 0
+    if [[ $addr == *:* ]]; then  # bash's /dev/tcp does not reach IPv6 loopback here
+      python3 -c 'import socket,sys; socket.create_connection((sys.argv[1], int(sys.argv[2])), 1).close()' \
+        "$addr" "$port" 2>/dev/null && return 0
+    else
+      (exec 3<>/dev/tcp/$addr/$port) 2>/dev/null && return 0
+    fi
     sleep 0.1
   done
   echo "port $addr:$port did not open within 10 s" >&2

@@ -4,6 +4,8 @@
 #   127.0.0.41  nothing listens (connections are refused)
 #   127.0.0.42  smtp-sink accepting everything, one dump file per message in STATE/dns/mx42/
 #   127.0.0.43  smtp-sink rejecting RCPT with 5xx (-f; -r would be 4xx)
+#   ::1         smtp-sink accepting everything, dumps in STATE/dns/mx6/
+# A second dnsmasq serves the same zone on [::1]:DNS6_PORT.
 # Usage: dns.sh start|stop STATE
 set -uo pipefail
 action=${1:?usage: dns.sh start|stop STATE}
@@ -18,7 +20,9 @@ start_sink() {  # start_sink ADDR NAME FLAGS...
   local addr=$1 name=$2; shift 2
   if [ -f "$d/$name.pid" ] && alive "$(cat "$d/$name.pid")"; then return 0; fi
   mkdir -p "$d/$name"; chmod 777 "$d/$name"
-  setsid smtp-sink -u nobody "$@" -d "$d/$name/%H%M%S." "$addr:$MX_PORT" 64 \
+  local listen=$addr
+  [[ $addr == *:* ]] && listen="[$addr]"
+  setsid smtp-sink -u nobody "$@" -d "$d/$name/%H%M%S." "$listen:$MX_PORT" 64 \
     >"$d/$name.log" 2>&1 </dev/null &
   echo $! > "$d/$name.pid"
   wait_port "$MX_PORT" "$addr" || { echo "dns.sh: smtp-sink on $addr:$MX_PORT did not start" >&2; return 1; }
@@ -26,6 +30,8 @@ start_sink() {  # start_sink ADDR NAME FLAGS...
 
 if [ "$action" = stop ]; then
   stop_pidfile "$d/dnsmasq.pid"
+  stop_pidfile "$d/dnsmasq6.pid"
+  stop_pidfile "$d/mx6.pid"
   stop_pidfile "$d/mx42.pid"
   stop_pidfile "$d/mx43.pid"
   exit 0
@@ -34,11 +40,23 @@ fi
 command -v dnsmasq >/dev/null || { echo "dns.sh: dnsmasq is not installed" >&2; exit 1; }
 command -v smtp-sink >/dev/null || { echo "dns.sh: smtp-sink (postfix) is not installed" >&2; exit 1; }
 
-if ! { [ -f "$d/dnsmasq.pid" ] && alive "$(cat "$d/dnsmasq.pid")"; }; then
-  touch "$d/dnsmasq.log"; chmod 666 "$d/dnsmasq.log"
-  cat > "$d/dnsmasq.conf" <<CONF
-listen-address=$DNS_ADDR
-port=$DNS_PORT
+# start_dnsmasq NAME ADDR PORT: one instance serving the zone of zone.conf.
+start_dnsmasq() {
+  local name=$1 addr=$2 port=$3
+  if [ -f "$d/$name.pid" ] && alive "$(cat "$d/$name.pid")"; then return 0; fi
+  touch "$d/$name.log"; chmod 666 "$d/$name.log"
+  printf 'listen-address=%s\nport=%s\nlog-facility=%s\nconf-file=%s\n' "$addr" "$port" "$d/$name.log" \
+    "$d/zone.conf" > "$d/$name.conf"
+  setsid dnsmasq -k -C "$d/$name.conf" >"$d/$name.out" 2>&1 </dev/null &
+  echo $! > "$d/$name.pid"
+  if ! wait_port "$port" "$addr"; then
+    echo "dns.sh: dnsmasq did not start on $addr:$port (see $d/$name.out)" >&2
+    cat "$d/$name.out" >&2
+    return 1
+  fi
+}
+
+cat > "$d/zone.conf" <<CONF
 bind-interfaces
 no-resolv
 no-hosts
@@ -47,7 +65,6 @@ no-negcache
 local-ttl=300
 user=nobody
 log-queries
-log-facility=$d/dnsmasq.log
 local=/example.test/
 local=/deliver.test/
 local=/probe.test/
@@ -77,15 +94,17 @@ mx-host=equal.test,127.0.0.42,10
 mx-host=equal.test,127.0.0.43,10
 mx-host=equal.test,127.0.0.41,30
 host-record=onlya.test,127.0.0.42
+# IPv6: an exchanger with only an AAAA record, and one whose first address refuses.
+local=/deliver6.test/
+local=/dual6.test/
+mx-host=deliver6.test,mx6.deliver6.test,10
+host-record=mx6.deliver6.test,::1
+mx-host=dual6.test,dual.dual6.test,10
+host-record=dual.dual6.test,127.0.0.41,::1
 CONF
-  setsid dnsmasq -k -C "$d/dnsmasq.conf" >"$d/dnsmasq.out" 2>&1 </dev/null &
-  echo $! > "$d/dnsmasq.pid"
-  if ! wait_port "$DNS_PORT" "$DNS_ADDR"; then
-    echo "dns.sh: dnsmasq did not start on $DNS_ADDR:$DNS_PORT (see $d/dnsmasq.out)" >&2
-    cat "$d/dnsmasq.out" >&2
-    exit 1
-  fi
-fi
+start_dnsmasq dnsmasq "$DNS_ADDR" "$DNS_PORT" || exit 1
+start_dnsmasq dnsmasq6 ::1 "$DNS6_PORT" || exit 1
 start_sink 127.0.0.42 mx42 || exit 1
 start_sink 127.0.0.43 mx43 -f RCPT || exit 1
+start_sink ::1 mx6 || exit 1
 exit 0

@@ -39,7 +39,7 @@ base_dir = $D/run
 state_dir = $D/state
 log_path = $D/dovecot.log
 protocols = pop3 imap
-listen = 127.0.0.1
+listen = 127.0.0.1, ::1
 ssl = yes
 ssl_cert = <$state/tls/server.crt
 ssl_key = <$state/tls/server.key
@@ -96,5 +96,8 @@ for p in "$POP3_PORT" "$POP3S_PORT" "$IMAP_PORT" "$IMAPS_PORT"; do
     tail -5 "$D/dovecot.out" "$D/dovecot.log" >&2 2>/dev/null
     exit 1
   fi
+done
+for p in "$POP3_PORT" "$IMAP_PORT"; do
+  wait_port "$p" ::1 || { echo "dovecot.sh: Dovecot did not listen on [::1]:$p" >&2; exit 1; }
 done
 exit 0

@@ -58,6 +58,7 @@ pathhttp:     $N/http
 port:         $NNTP_PORT
 nnrpdpostport: $NNTP_PORT
 bindaddress:  127.0.0.1
+bindaddress6: "::1"
 server:       127.0.0.1
 runasuser:    news
 pgpverify:    false
@@ -125,4 +126,5 @@ for p in "$NNTP_PORT" "$NNTPS_PORT"; do
     exit 1
   fi
 done
+wait_port "$NNTP_PORT" ::1 || { echo "inn.sh: INN did not listen on [::1]:$NNTP_PORT" >&2; exit 1; }
 exit 0

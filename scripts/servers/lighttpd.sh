@@ -54,6 +54,7 @@ server.errorlog = "$w/log/error.log"
 accesslog.filename = "$w/log/access.log"
 index-file.names = ( "index.html" )
 mimetype.assign = ( ".html" => "text/html", ".txt" => "text/plain", ".bin" => "application/octet-stream", "" => "text/plain" )
+\$SERVER["socket"] == "[::1]:$HTTP_PORT" { }
 \$SERVER["socket"] == "127.0.0.1:$HTTPS_PORT" {
   ssl.engine = "enable"
   ssl.pemfile = "$w/server.pem"
@@ -74,4 +75,4 @@ CONF
 lighttpd -tt -f "$w/lighttpd.conf" >"$w/log/check.log" 2>&1 || { echo "lighttpd.sh: configuration refused:" >&2; cat "$w/log/check.log" >&2; exit 1; }
 setsid lighttpd -D -f "$w/lighttpd.conf" >"$w/log/stdout.log" 2>&1 < /dev/null &
 echo $! > "$state/lighttpd.pid"
-wait_port "$HTTP_PORT" && wait_port "$HTTPS_PORT"
+wait_port "$HTTP_PORT" && wait_port "$HTTPS_PORT" && wait_port "$HTTP_PORT" ::1

@@ -47,8 +47,8 @@ setgid_group = postdrop
 syslog_name = postfix-qarvel
 maillog_file = $P/maillog
 maillog_file_prefixes = $state
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
+inet_interfaces = 127.0.0.1, [::1]
+inet_protocols = all
 myhostname = localhost
 mydomain = localhost
 mydestination =
@@ -56,7 +56,7 @@ local_transport = error:local delivery disabled
 alias_maps =
 alias_database =
 relay_domains =
-mynetworks = 127.0.0.0/8
+mynetworks = 127.0.0.0/8, [::1]/128
 virtual_mailbox_domains = regexp:$P/etc/vdomains
 virtual_mailbox_maps = regexp:$P/etc/vmailbox
 virtual_mailbox_base = $state
@@ -81,6 +81,7 @@ smtpd_recipient_limit = 1000
 CF
 cat > "$P/etc/master.cf" <<CF
 127.0.0.1:$SMTP_PORT inet n - n - - smtpd
+[::1]:$SMTP_PORT inet n - n - - smtpd
 127.0.0.1:$SMTP_SUBMIT_PORT inet n - n - - smtpd -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
 127.0.0.1:$SMTPS_PORT inet n - n - - smtpd -o smtpd_tls_wrappermode=yes
 127.0.0.1:$SMTP_LOGIN_PORT inet n - n - - smtpd -o smtpd_sasl_path=smtpdlogin
@@ -135,4 +136,4 @@ if [ ! -s "$P/queue/pid/master.pid" ]; then
   exit 1
 fi
 tr -d ' ' < "$P/queue/pid/master.pid" > "$state/postfix.pid"
-wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTPS_PORT" && wait_port "$SMTP_LOGIN_PORT"
+wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTPS_PORT" && wait_port "$SMTP_LOGIN_PORT" && wait_port "$SMTP_PORT" ::1

@@ -1,5 +1,7 @@
 #include "net/dns_message.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 #include <cstdio>
 #include <string>
@@ -41,6 +43,7 @@ bool skipName(const uint8_t* data, size_t length, size_t& offset) {
 const char* typeName(unsigned type) {
     switch (type) {
     case kDnsTypeA: return "A";
+    case kDnsTypeAaaa: return "AAAA";
     case kDnsTypeNs: return "NS";
     case kDnsTypeMx: return "MX";
     case kDnsTypeTxt: return "TXT";
@@ -162,6 +165,14 @@ int decodeDnsResponse(const uint8_t* data, size_t length, const DnsDecodeOptions
                           data[start + 3]);
             record.text = dotted;
             if (options.trace >= 2) std::printf("  A address = %s\n", dotted);
+            break;
+        }
+        case kDnsTypeAaaa: {
+            if (size < 16) continue;
+            char text[INET6_ADDRSTRLEN];
+            ::inet_ntop(AF_INET6, data + start, text, sizeof text);
+            record.text = text;
+            if (options.trace >= 2) std::printf("  AAAA address = %s\n", text);
             break;
         }
         case kDnsTypeNs:

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "base/base64_filter.h"
+#include "net/host_address.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/imap_reader.h"
 #include "receive/pop3_reader.h"
@@ -206,6 +207,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
         return 1;
     }
     if (s.cgi && !readCgiBody(s, objects)) return 1;
+    setPreferIpv6(s.ipv6 != 0);
     if (s.directMx || s.probe)
         prepareDnsServers(s.discoveredDnsServer, s.smtpHost, s.dnsServerHost, s.ldapAsDns != 0, s.ldapHost);
     if (!s.connect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.connect, true);

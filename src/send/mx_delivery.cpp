@@ -4,6 +4,7 @@
 
 #include "net/dns_client.h"
 #include "net/dns_discovery.h"
+#include "net/host_address.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -18,6 +19,25 @@ void prepareDnsServers(String& discovered, String& smtpHost, String& dnsServer, 
     }
     if (ldapAsDns) ldapHost = dnsServer;
 }
+
+namespace {
+
+// The A and AAAA addresses of name (AAAA first with -ipv6). A failed query disconnects;
+// the next type gets a fresh connection.
+std::vector<String> addressesOf(DnsClient& resolver, const String& name, const String& server) {
+    std::vector<String> addresses;
+    const int order[2] = {preferIpv6() ? kDnsTypeAaaa : kDnsTypeA, preferIpv6() ? kDnsTypeA : kDnsTypeAaaa};
+    for (int type : order) {
+        if (resolver.openCount < 1 && resolver.open(server, kDnsService) < 1) break;
+        DnsRecordList answers;
+        resolver.query(name, type, answers);
+        for (const DnsRecord& r : answers)
+            if (r.type == type && !r.text.empty()) addresses.push_back(r.text);
+    }
+    return addresses;
+}
+
+} // namespace
 
 int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& exchangers) {
     exchangers.clear();
@@ -41,19 +61,27 @@ int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& 
         request.fallbackServer = String();
         if (chatty) std::printf("Check MX priority=%d\n", request.mxPriority);
     }
+    // The exchangers of the MX records; a domain without them is its own exchanger, reached
+    // through its addresses (the A fallback).
     DnsRecordList answers;
-    static const int kTypes[] = {kDnsTypeMx, kDnsTypeAaaa, kDnsTypeA};
-    for (int type : kTypes) {
-        // A failed query disconnects; the next type gets a fresh connection.
-        if (resolver.openCount < 1 && resolver.open(request.dnsServer, kDnsService) < 1) break;
-        resolver.query(domain, type, answers);
-        bool found = false;
-        for (const DnsRecord& r : answers) found = found || !r.host().empty();
-        if (found) break;
-        answers.clear();
+    if (resolver.openCount < 1 && resolver.open(request.dnsServer, kDnsService) < 1) return 1;
+    resolver.query(domain, kDnsTypeMx, answers);
+    bool found = false;
+    for (const DnsRecord& r : answers) found = found || !r.host().empty();
+    if (!found) {
+        for (const String& address : addressesOf(resolver, domain, request.dnsServer))
+            exchangers.emplace_back(address, 0);
+        return 1;
     }
-    for (const DnsRecord& r : answers)
-        if (!r.host().empty()) exchangers.emplace_back(r.host(), r.preference);
+    for (const DnsRecord& r : answers) {
+        if (r.host().empty()) continue;
+        // An exchanger is reached through the addresses this name server gives for it, IPv6
+        // ones included; a name it knows no address for is left to the system's resolver.
+        std::vector<String> addresses;
+        if (!isAddressLiteral(r.host().view())) addresses = addressesOf(resolver, r.host(), request.dnsServer);
+        if (addresses.empty()) exchangers.emplace_back(r.host(), r.preference);
+        for (const String& address : addresses) exchangers.emplace_back(address, r.preference);
+    }
     return 1;
 }
 

@@ -14,6 +14,7 @@
 #include "send/qmtp_session.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
+#include "net/host_address.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -126,6 +127,7 @@ std::string localTimeText() {
 } // namespace
 
 bool isDottedAddress(const String& domain) {
+    if (isAddressLiteral(domain.view())) return true;  // [192.0.2.1], [IPv6:::1], ::1
     int dots = 0;
     for (char c : domain.view()) {
         if (c == '.') ++dots;

@@ -406,7 +406,7 @@ TEST(HttpClient, RefusalsBeforeAnyTraffic) {
         {"http:///nohost", "500 PARSE ERROR"},
         {"http://bad\r\nhost/", "500 PARSE ERROR"},
         {"http://127.0.0.1:" + std::to_string(refused) + "/x",
-         "500 127.0.0.1:" + std::to_string(refused) + " CONNECTION FAILED"},
+         "500 127.0.0.1:" + std::to_string(refused) + " CONNECTION FAILED, error= -10061 (connection refused)"},
     };
     for (const Case& c : cases) {
         HttpClient client;

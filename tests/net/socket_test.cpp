@@ -3,6 +3,7 @@
 #include <string>
 
 #include "net/connection.h"
+#include "net/host_address.h"
 #include "net/winsock_error.h"
 #include "support/scripted_server.h"
 
@@ -72,6 +73,56 @@ TEST(Socket, RefusedConnectAndTimeOut) {
     char buffer[16];
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), 0);  // time-out with nothing read
     EXPECT_EQ(c.read(buffer, sizeof buffer), 0);
+    // What a failure line reports: the time-out as 10060, in words.
+    EXPECT_EQ(describeError(c.failureCode(0)), "-10060 (timed out)");
+    EXPECT_EQ(describeError(refused.failureCode(-kWsaConnectionRefused)), "-10061 (connection refused)");
+    ASSERT_EQ(c.open("127.0.0.1", silent.portText().c_str()), 1);
+    EXPECT_EQ(c.failureCode(0), 0);  // a new open forgets the old time-out
+
+    // A name that does not resolve is "host not found", with no connect attempt.
+    Connection unknown;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(unknown.open("no-such-host.invalid", "25"), -kWsaHostNotFound);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(describeError(-kWsaHostNotFound), "-11001 (host not found)");
+    EXPECT_EQ(describeError(-1), "-1");
+}
+
+// IPv6 loopback: the bare, bracketed and bracketed-with-port forms reach the same listener.
+TEST(Socket, Ipv6LiteralForms) {
+    for (int form = 0; form < 3; ++form) {
+        ScriptedServer peer({send("hello\n")}, {.address = "::1"});
+        std::string host = form == 0 ? "::1" : form == 1 ? "[::1]" : "[::1]:" + peer.portText();
+        Connection c;
+        c.timeout = 5;
+        ASSERT_EQ(c.open(host.c_str(), form == 2 ? "1" : peer.portText().c_str()), 1) << host;
+        char buffer[16];
+        EXPECT_EQ(c.readLine(buffer, sizeof buffer), 6) << host;
+        EXPECT_EQ(c.localAddressLiteral(), "[IPv6:::1]");
+    }
+}
+
+TEST(Socket, HostPortEntries) {
+    struct Case {
+        const char* entry;
+        const char* host;
+        const char* port;
+    } cases[] = {
+        {"mx.example.org", "mx.example.org", ""}, {"10.0.0.1:25", "10.0.0.1", "25"},
+        {"::1", "::1", ""},                       {"2001:db8::25", "2001:db8::25", ""},
+        {"[::1]", "::1", ""},                     {"[::1]:2525", "::1", "2525"},
+        {"[IPv6:::1]", "::1", ""},                {"[192.0.2.1]:26", "192.0.2.1", "26"},
+        {"[::1", "[::1", ""},                     {"host:", "host", ""},
+    };
+    for (const Case& c : cases) {
+        HostPort split = splitHostPort(c.entry);
+        EXPECT_EQ(split.host, c.host) << c.entry;
+        EXPECT_EQ(split.port, c.port) << c.entry;
+    }
+    EXPECT_TRUE(isAddressLiteral("[IPv6:fe80::1%lo]"));
+    EXPECT_TRUE(isAddressLiteral("127.0.0.1"));
+    EXPECT_FALSE(isAddressLiteral("1.2.3.4:25"));
+    EXPECT_FALSE(isAddressLiteral("mail1.example.test"));
 }
 
 TEST(Socket, ServicePortsAndAddresses) {

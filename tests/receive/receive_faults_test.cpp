@@ -97,7 +97,7 @@ TEST(ReceiveFaults, RefusedConnectAndResets) {
     size_t first = r.err.find(attempt);
     ASSERT_EQ(first, 0u) << r.err;
     EXPECT_NE(r.err.find(attempt, first + 1), std::string::npos) << r.err;
-    EXPECT_TRUE(endsWith(r.err, "Could not connect to: 127.0.0.1:" + std::to_string(port) + ", error= -10061\n"))
+    EXPECT_TRUE(endsWith(r.err, "Could not connect to: 127.0.0.1:" + std::to_string(port) + ", error= -10061 (connection refused)\n"))
         << r.err;
 
     {  // Reset halfway through the greeting: a failed connect, not a greeting of "+OK rea".
@@ -105,7 +105,7 @@ TEST(ReceiveFaults, RefusedConnectAndResets) {
         ProgramResult r = run(server);
         EXPECT_EQ(r.exitCode, 1);
         // When the reset overtakes the connect, the connection layer reports it as well.
-        EXPECT_TRUE(endsWith(r.err, "Could not connect to: 127.0.0.1:" + server.portText() + ", error= -10054\n"))
+        EXPECT_TRUE(endsWith(r.err, "Could not connect to: 127.0.0.1:" + server.portText() + ", error= -10054 (connection reset by peer)\n"))
             << r.err;
     }
     {  // Reset halfway through the STAT reply.
@@ -139,7 +139,7 @@ TEST(ReceiveFaults, StallsEndAtTheTimeout) {
         ScriptedServer server({stall(15000)});
         ProgramResult r = run(server, {"-tmo:2"});
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, "Could not connect to: 127.0.0.1:" + server.portText() + ", error= 0\n");
+        EXPECT_EQ(r.err, "Could not connect to: 127.0.0.1:" + server.portText() + ", error= -10060 (timed out)\n");
         EXPECT_GE(r.seconds, 1.9);
         EXPECT_LT(r.seconds, 3.5);
     }
@@ -152,7 +152,7 @@ TEST(ReceiveFaults, StallsEndAtTheTimeout) {
         ScriptedServer server(s);
         ProgramResult r = run(server, {"-tmo:2", "-rm"});
         EXPECT_EQ(r.exitCode, 1) << answered.size();
-        EXPECT_EQ(r.err, "Could not retrieve message (1/1), error= 0\n");
+        EXPECT_EQ(r.err, "Could not retrieve message (1/1), error= -10060 (timed out)\n");
         EXPECT_GE(r.seconds, 1.9);
         EXPECT_LT(r.seconds, 3.5);
         EXPECT_FALSE(has(server.finish(), "DELE"));
@@ -165,7 +165,7 @@ TEST(ReceiveFaults, LongLinesAndGarbage) {
         ScriptedServer server({send("+OK "), sendBytes(1 << 20, "x"), stall(10000)});
         ProgramResult r = run(server, {"-tmo:2"});
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, "Could not connect to: 127.0.0.1:" + server.portText() + ", error= 0\n");
+        EXPECT_EQ(r.err, "Could not connect to: 127.0.0.1:" + server.portText() + ", error= -10060 (timed out)\n");
         EXPECT_GE(r.seconds, 1.9);
         EXPECT_LT(r.seconds, 3.5);
     }

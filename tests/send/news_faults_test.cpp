@@ -62,7 +62,7 @@ TEST(NewsPosting, ImplicitTlsMovesThePortTo563) {
                                                       "-from:p@example.test", "-to:test.group",
                                                       "-msg:x"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:563, error= -10061\n"),
+    EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:563, error= -10061 (connection refused)\n"),
               std::string::npos) << r.err;
 }
 
@@ -130,13 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"DropInTheArticle",
               {kGreeting, expect("POST"), send("340 go\r\n"), expect("Newsgroups:"), reset()},
               {},
-              "Could not send:  error= -10054\nStatus: \n",
+              "Could not send:  error= -10054 (connection reset by peer)\nStatus: \n",
               10},
         Fault{"SilentGreeting", {stall(15000)}, {"-tmo:2"}, "Could not connect to server: 127.0.0.1:", 6},
         Fault{"SilentAfterTheArticle",
               {kGreeting, expect("POST"), send("340 go\r\n"), expectUntil(".\r\n"), stall(15000)},
               {"-tmo:1"},
-              "Could not send:  error= 0\nStatus: \n",
+              "Could not send:  error= -10060 (timed out)\nStatus: \n",
               5}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "net/winsock_error.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
@@ -72,7 +73,7 @@ ProgramResult runFailing(const Protocol& p, ScriptedServer& server, std::vector<
 }
 
 std::string connectFailed(int port, int error) {
-    return "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= " + std::to_string(error) + "\n";
+    return "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= " + describeError(error) + "\n";
 }
 
 class SendFaults : public ::testing::TestWithParam<Protocol> {};
@@ -96,7 +97,7 @@ TEST_P(SendFaults, RefusedConnectAndResetInTheMiddleOfAReply) {
         s.push_back(send("250-sender fine"));
         s.push_back(reset());
         ScriptedServer server(s);
-        runFailing(p, server, {}, "Could not send:  error= -10054\nStatus: \n", 10);
+        runFailing(p, server, {}, "Could not send:  error= -10054 (connection reset by peer)\nStatus: \n", 10);
         EXPECT_EQ(server.error(), "");
     }
 }
@@ -110,7 +111,7 @@ TEST_P(SendFaults, ResetAndStallInTheMiddleOfTheData) {
         s.push_back(receive(100000));
         s.push_back(reset());
         ScriptedServer server(s);
-        ProgramResult r = runFailing(p, server, {"-a:" + file}, "Could not send:  error= -10054\n", 10);
+        ProgramResult r = runFailing(p, server, {"-a:" + file}, "Could not send:  error= -10054 (connection reset by peer)\n", 10);
         EXPECT_EQ(r.out.find("Sent "), std::string::npos);
     }
     {  // The server stops reading: the send waits for room until -tmo: ends it, and the
@@ -121,7 +122,7 @@ TEST_P(SendFaults, ResetAndStallInTheMiddleOfTheData) {
         ScriptedServerOptions small;
         small.receiveBuffer = 4096;
         ScriptedServer server(s, small);
-        runFailing(p, server, {"-a:" + file, "-tmo:2"}, "Could not send:  error= -1\n", 8, 1.9);
+        runFailing(p, server, {"-a:" + file, "-tmo:2"}, "Could not send:  error= -10060 (timed out)\n", 8, 1.9);
         EXPECT_EQ(server.finish().find("QUIT\r\n"), std::string::npos);
     }
 }
@@ -130,14 +131,14 @@ TEST_P(SendFaults, StallEndsAtTheTimeout) {
     const Protocol& p = GetParam();
     {  // No greeting at all: the time-out closes the session, which counts as a failed connect.
         ScriptedServer server({stall(15000)});
-        runFailing(p, server, {"-tmo:2"}, connectFailed(server.port(), -1), 6, 1.9);
+        runFailing(p, server, {"-tmo:2"}, connectFailed(server.port(), -10060), 6, 1.9);
     }
     {  // No reply to the end of the data: the wait is the -tmo: value, and no QUIT follows.
         Script s = dialogueUpTo("");
         s.push_back(expectUntil("."));
         s.push_back(stall(15000));
         ScriptedServer server(s);
-        runFailing(p, server, {"-tmo:1"}, "Could not send:  error= 0\n", 5, 0.9);
+        runFailing(p, server, {"-tmo:1"}, "Could not send:  error= -10060 (timed out)\n", 5, 0.9);
         EXPECT_EQ(server.finish().find("QUIT"), std::string::npos);
     }
 }

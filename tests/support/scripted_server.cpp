@@ -58,23 +58,27 @@ ScriptStep hold(int milliseconds) { return step(ScriptStep::Kind::kHold, {}, 0, 
 
 ScriptedServer::ScriptedServer(std::vector<ScriptStep> script, ScriptedServerOptions options)
     : script_(std::move(script)), options_(std::move(options)) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const bool six = options_.address.find(':') != std::string::npos;  // an IPv6 address
+    int fd = ::socket(six ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return;
     int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (options_.receiveBuffer > 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer, sizeof options_.receiveBuffer);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(options_.port));
-    if (::inet_pton(AF_INET, options_.address.c_str(), &a.sin_addr) != 1 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
+    sockaddr_storage a{};
+    socklen_t n = six ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+    a.ss_family = six ? AF_INET6 : AF_INET;
+    if (six) a6->sin6_port = htons(static_cast<uint16_t>(options_.port));
+    else a4->sin_port = htons(static_cast<uint16_t>(options_.port));
+    if (::inet_pton(a.ss_family, options_.address.c_str(), six ? static_cast<void*>(&a6->sin6_addr) : &a4->sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), n) != 0 || ::listen(fd, 4) != 0) {
         ::close(fd);
         return;
     }
-    socklen_t n = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
+    port_ = ntohs(six ? a6->sin6_port : a4->sin_port);
     listener_ = fd;
     thread_ = std::thread([this] { serve(); });
 }

@@ -1,0 +1,140 @@
+"""IPv6 and dual-stack connections against the real servers of scripts/servers.sh, which also
+listen on [::1]: sending to Postfix in the three ways a user writes the address, reading
+Dovecot over POP3 and IMAP, fetching from lighttpd, posting to INN, asking dnsmasq on [::1]
+for an exchanger that has only an AAAA record, falling back from an address that refuses to
+one that accepts (in the DNS zone, and in a hosts file of a mount namespace of the test's
+own), and the failure lines of a name that does not resolve."""
+import os
+import pathlib
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+import qarvel_env as env
+
+SMTP = env.port("SMTP_PORT")
+MX_PORT = env.port("MX_PORT")
+DNS6 = "[::1]:" + env.port("DNS6_PORT")
+NEWS = os.environ.get("QARVEL_NEWS_BINARY", os.path.join(os.path.dirname(env.BINARY), "qarvel-news"))
+
+
+def listening(port):
+    try:
+        socket.create_connection(("::1", int(port)), 2).close()
+        return True
+    except OSError:
+        return False
+
+
+def send(host, tag, *extra, port=SMTP):
+    return env.run([f"-host:{host}", f"-port:{port}", "-from:six@example.test", "-to:v6@example.test",
+                    f"-s:{tag}", "-msg:over IPv6", *extra])
+
+
+def delivered(tag):
+    return len(env.inbox_with(tag)) == 1
+
+
+class Ipv6Loopback(unittest.TestCase):
+    def test_send_in_the_three_forms(self):
+        for host, port in (("::1", SMTP), ("[::1]", SMTP), (f"[::1]:{SMTP}", "25")):
+            with self.subTest(host):
+                tag = f"v6 {host} {time.time()}"
+                r = send(host, tag, port=port)
+                self.assertEqual(r.returncode, 0, r.stderr.decode())
+                self.assertTrue(delivered(tag), tag)
+
+    def test_read_pop3_and_imap(self):
+        for args, login in (([f"-port:{env.port('POP3_PORT')}"], b"+OK Logged in"),
+                            (["-imap", f"-port:{env.port('IMAP_PORT')}"], b" OK ")):
+            with self.subTest(args[0]):
+                r = env.run(["-host:::1", *args, "-user:test", "-pass:secret", "-n", "-v:2"], timeout=120)
+                self.assertEqual(r.returncode, 0, r.stderr.decode()[-500:])
+                self.assertIn(login, r.stdout)
+
+    def test_fetch_over_http(self):
+        with tempfile.TemporaryDirectory() as folder:
+            url = f"http://[::1]:{env.port('HTTP_PORT')}/hello.txt"
+            r = env.run([f"-url:{url}", "-noop"], cwd=folder)
+            self.assertEqual(r.returncode, 0, r.stderr.decode())
+            expected = (env.STATE / "www" / "htdocs" / "hello.txt").read_bytes()
+            self.assertEqual((pathlib.Path(folder) / "hello.txt").read_bytes(), expected)
+
+    def test_post_news(self):
+        if not listening(env.port("NNTP_PORT")):
+            self.skipTest("INN does not listen on [::1]")
+        with tempfile.NamedTemporaryFile(suffix=".txt") as f:
+            f.write(b"an article over IPv6\n")
+            f.flush()
+            r = subprocess.run([NEWS, "-host:[::1]", "-port:" + env.port("NNTP_PORT"),
+                                "-from:Poster <poster@example.test>", "-to:open.group",
+                                f"-s:v6 news {time.time()}", "-file:" + f.name],
+                               capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertIn(b"Sent ", r.stdout)
+
+
+class DualStack(unittest.TestCase):
+    def probe(self, domain, *extra):
+        return env.run([f"-probe:someone@{domain}", f"-host:{DNS6}", f"-port:{MX_PORT}", "-v", *extra],
+                       timeout=120)
+
+    def test_exchanger_with_only_an_aaaa_record(self):
+        r = self.probe("deliver6.test")
+        out, err = r.stdout.decode(), r.stderr.decode()
+        self.assertEqual(r.returncode, 0, out + err)
+        self.assertIn("MX/A server (10) = '::1'", out)
+        self.assertIn(f"Connected to '::1:{MX_PORT}'", out)
+
+    def test_exchanger_falls_back_from_a_refusing_address(self):
+        r = self.probe("dual6.test")
+        out, err = r.stdout.decode(), r.stderr.decode()
+        self.assertEqual(r.returncode, 0, out + err)
+        self.assertIn(f"Could not connect to server: 127.0.0.41:{MX_PORT}, error= -10061 (connection refused)", err)
+        self.assertIn(f"Connected to '::1:{MX_PORT}'", out)
+        # With -ipv6 the AAAA address comes first: no refusal at all.
+        r = self.probe("dual6.test", "-ipv6")
+        self.assertEqual(r.returncode, 0)
+        self.assertNotIn("127.0.0.41", r.stdout.decode() + r.stderr.decode())
+
+    def test_one_name_two_addresses(self):
+        # The system resolver's answer for a name of two addresses, from a hosts file of our
+        # own: ::1 (first in the resolver's order) refuses on that port, 127.0.0.1 is Postfix.
+        if os.geteuid() != 0 or shutil.which("unshare") is None:
+            self.skipTest("a mount namespace needs root and unshare")
+        with tempfile.TemporaryDirectory() as folder:
+            hosts = pathlib.Path(folder) / "hosts"
+            hosts.write_text("::1 dual.test\n127.0.0.1 dual.test localhost\n")
+            tag = f"v6 dual {time.time()}"
+            script = ('mount --bind "$0" /etc/hosts && exec "$@"')
+            r = subprocess.run(["unshare", "--mount", "sh", "-c", script, str(hosts), env.BINARY,
+                                "-host:dual.test", f"-port:{env.port('SMTP_LOGIN_PORT')}", "-from:six@example.test",
+                                "-to:v6@example.test", f"-s:{tag}", "-msg:two addresses"],
+                               capture_output=True, timeout=60)
+        err = r.stderr.decode()
+        if "mount" in err and r.returncode != 0 and "connect" not in err:
+            self.skipTest("no mount namespace here: " + err)
+        self.assertEqual(r.returncode, 0, err)
+        self.assertIn("*** connect(IPv6) to 'dual.test (::1)' fd ", err)
+        self.assertTrue(delivered(tag), tag)
+
+
+class FailureWords(unittest.TestCase):
+    def test_unknown_name(self):
+        r = send("nosuch.invalid", "never")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(f"Could not connect to server: nosuch.invalid:{SMTP}, error= -11001 (host not found)",
+                      r.stderr.decode())
+        r = env.run(["-host:nosuch.invalid", "-txt:example.test"])
+        self.assertIn(b"Could not connect to Domain Name Server: nosuch.invalid, error= -11001 (host not found)",
+                      r.stderr)
+        r = env.run(["-host:nosuch.invalid", f"-port:{env.port('POP3_PORT')}", "-user:test", "-pass:secret"])
+        self.assertIn(f"Could not connect to: nosuch.invalid:{env.port('POP3_PORT')}, error= -11001 (host not found)".encode(),
+                      r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
