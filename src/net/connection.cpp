@@ -31,7 +31,7 @@ int socketType(uint32_t flags) {
 }
 
 int socketProtocol(uint32_t flags, int family) {
-    if (flags & kSocketIcmp) return family == AF_INET6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP;
+    if (flags & kSocketIcmp) return family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
     if (flags & kSocketIgmp) return IPPROTO_IGMP;
     return 0;
 }
