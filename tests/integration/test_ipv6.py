@@ -66,6 +66,9 @@ class Ipv6Loopback(unittest.TestCase):
     def test_post_news(self):
         if not listening(env.port("NNTP_PORT")):
             self.skipTest("INN does not listen on [::1]")
+        with socket.create_connection(("::1", int(env.port("NNTP_PORT"))), 5) as s:
+            if s.recv(100).startswith(b"400"):
+                self.skipTest("INN refuses readers while the machine is loaded")
         with tempfile.NamedTemporaryFile(suffix=".txt") as f:
             f.write(b"an article over IPv6\n")
             f.flush()
