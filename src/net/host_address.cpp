@@ -57,6 +57,26 @@ HostPort splitHostPort(std::string_view entry) {
     return out;
 }
 
+std::vector<HostPort> hostListEntries(std::string_view list, std::string_view defaultPort) {
+    if (list.empty() || list == std::string_view("*")) list = "localhost,127.0.0.1";
+    std::vector<HostPort> entries;
+    String port(defaultPort);
+    size_t i = 0;
+    while (i < list.size()) {
+        while (i < list.size() && (list[i] == ',' || list[i] == ' ')) ++i;
+        size_t end = i;
+        while (end < list.size() && list[end] != ',' && list[end] != ' ') ++end;
+        if (end == i) break;
+        HostPort entry = splitHostPort(list.substr(i, end - i));
+        i = end;
+        if (entry.port.empty()) entry.port = port;
+        else port = entry.port;
+        if (entry.host == "*") entry.host = "127.0.0.1";
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
 String unbracketed(std::string_view host) {
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         return String(withoutTag(host.substr(1, host.size() - 2)));

@@ -21,6 +21,11 @@ struct HostPort {
 };
 HostPort splitHostPort(std::string_view entry);
 
+// The entries of a host list ("a,b c:2525"; empty or "*" means "localhost,127.0.0.1"), each
+// with the port it is reached on: an entry's own port holds for it and the entries after it,
+// the default port before that. A "*" entry stands for 127.0.0.1.
+std::vector<HostPort> hostListEntries(std::string_view list, std::string_view defaultPort);
+
 // A host written in brackets loses them ("[::1]" is "::1", "[IPv6:::1]" too); others stay.
 String unbracketed(std::string_view host);
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "net/host_address.h"
+
 namespace qarvel {
 
 const char* imapFind(const char* text, const char* word) {
@@ -82,25 +84,8 @@ bool ImapCore::findReferral(const char* line, Referral& out) {
 
 bool ImapCore::namesServer(const String& hostList, const String& port, const String& host,
                            const String& targetPort) {
-    std::string list = hostList.str();
-    if (list.empty() || list == "*") list = "localhost,127.0.0.1";
-    std::string currentPort = port.str();
-    size_t i = 0;
-    while (i < list.size()) {
-        while (i < list.size() && (list[i] == ',' || list[i] == ' ')) ++i;
-        size_t end = i;
-        while (end < list.size() && list[end] != ',' && list[end] != ' ') ++end;
-        if (end == i) break;
-        std::string entry = list.substr(i, end - i);
-        i = end;
-        size_t colon = entry.find(':');
-        if (colon != std::string::npos && entry.find(':', colon + 1) == std::string::npos) {
-            currentPort = entry.substr(colon + 1);
-            entry.resize(colon);
-        }
-        if (entry == "*") entry = "127.0.0.1";
-        if (strcasecmp(entry.c_str(), host.c_str()) == 0 && currentPort == targetPort.str()) return true;
-    }
+    for (const HostPort& entry : hostListEntries(hostList.str(), port.str()))
+        if (strcasecmp(entry.host.c_str(), host.c_str()) == 0 && entry.port == targetPort) return true;
     return false;
 }
 

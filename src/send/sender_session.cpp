@@ -195,27 +195,14 @@ int SenderSession::disconnect() {
 int SenderSession::connectSession(const String& host, const String& port, int, const String&) {
     hostList_ = host;
     lastPort_ = port;
-    std::string list = host.str();
-    if (list.empty() || list == "*") list = "localhost,127.0.0.1";
     if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
     std::fill(commandBuffer_.begin(), commandBuffer_.end(), '\0');
     reply_[0] = '\0';
 
-    std::string currentPort = port.str();
     int result = kSessionRefused;
-    size_t i = 0;
-    while (i < list.size()) {
-        while (i < list.size() && (list[i] == ',' || list[i] == ' ')) ++i;
-        size_t end = i;
-        while (end < list.size() && list[end] != ',' && list[end] != ' ') ++end;
-        if (end == i) break;
-        std::string entry = list.substr(i, end - i);
-        i = end;
-        HostPort split = splitHostPort(entry);
-        if (!split.port.empty()) currentPort = split.port.str();
-        if (split.host == "*") split.host = "127.0.0.1";
+    for (const HostPort& entry : hostListEntries(host.str(), port.str())) {
         setImplicitTls(ssl_ != 0);
-        result = open(split.host, String(currentPort));
+        result = open(entry.host, entry.port);
         if (result > 0) break;
     }
     if (result < 1) return result;

@@ -117,6 +117,15 @@ TEST(Socket, HostPortEntries) {
         EXPECT_EQ(split.host, c.host) << c.entry;
         EXPECT_EQ(split.port, c.port) << c.entry;
     }
+    // A list: an entry's port holds for the entries after it; "*" and an empty list default.
+    std::vector<HostPort> list = hostListEntries("a, [::1]:2525 b,*", "25");
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].host, "a");
+    EXPECT_EQ(list[0].port, "25");
+    EXPECT_EQ(list[1].host, "::1");
+    EXPECT_EQ(list[2].port, "2525");
+    EXPECT_EQ(list[3].host, "127.0.0.1");
+    EXPECT_EQ(hostListEntries("", "110").size(), 2u);
     EXPECT_TRUE(isAddressLiteral("[IPv6:fe80::1%lo]"));
     EXPECT_TRUE(isAddressLiteral("127.0.0.1"));
     EXPECT_FALSE(isAddressLiteral("1.2.3.4:25"));
