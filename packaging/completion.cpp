@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "run/command_line.h"
+#include "config/command_line.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "base/text.h"
 #include "net/http_response.h"
 
 #include <cctype>
@@ -10,22 +11,6 @@ namespace {
 
 constexpr size_t kLongValue = 4095;
 constexpr size_t kShortValue = 255;
-
-bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
-size_t findIgnoreCase(std::string_view text, std::string_view what) {
-    if (what.size() > text.size()) return std::string_view::npos;
-    for (size_t i = 0; i + what.size() <= text.size(); ++i)
-        if (startsWithIgnoreCase(text.substr(i), what)) return i;
-    return std::string_view::npos;
-}
 
 std::string_view skipBlanks(std::string_view text) {
     size_t i = 0;
@@ -54,7 +39,7 @@ std::string_view upTo(std::string_view text, const char* stops) {
 
 // An attribute of a Set-Cookie line ("path=/x; ..."): the text after name up to ";".
 String cookieAttribute(std::string_view attributes, const char* name) {
-    size_t at = findIgnoreCase(attributes, name);
+    size_t at = findNoCase(attributes, name);
     if (at == std::string_view::npos) return String();
     std::string_view value = attributes.substr(at + std::strlen(name));
     return String(trimRight(upTo(value, ";")).substr(0, kLongValue));
@@ -73,7 +58,7 @@ String headerAttribute(const String& text, const char* name) {
     size_t from = 0;
     // Only a name that starts a word counts: "nonce=" must not match inside "cnonce=".
     for (;;) {
-        size_t at = findIgnoreCase(all.substr(from), name);
+        size_t at = findNoCase(all.substr(from), name);
         if (at == std::string_view::npos) return String();
         at += from;
         if (at == 0 || all[at - 1] == ' ' || all[at - 1] == ',' || all[at - 1] == '\t') {
@@ -94,7 +79,7 @@ void HttpResponse::takeLine(const char* data, size_t length) {
     std::string_view line(data, length);
     if (!haveStatus) {
         // "HTTP/1.1 200 OK": the version, the code, the reason.
-        if (!startsWithIgnoreCase(line, "HTTP/")) return;
+        if (!startsWithNoCase(line, "HTTP/")) return;
         std::string_view rest = line.substr(5);
         size_t space = rest.find(' ');
         if (space == std::string_view::npos) return;
@@ -109,18 +94,18 @@ void HttpResponse::takeLine(const char* data, size_t length) {
         reason = String(trimRight(skipBlanks(rest.substr(3))).substr(0, kShortValue));
         return;
     }
-    if (startsWithIgnoreCase(line, "Last-Modified:")) {
+    if (startsWithNoCase(line, "Last-Modified:")) {
         lastModified = String(fieldValue(line));
-    } else if (startsWithIgnoreCase(line, "Date:")) {
+    } else if (startsWithNoCase(line, "Date:")) {
         date = String(fieldValue(line));
-    } else if (startsWithIgnoreCase(line, "WWW-Authenticate:")) {
+    } else if (startsWithNoCase(line, "WWW-Authenticate:")) {
         std::string_view value = fieldValue(line);
         std::string_view scheme = upTo(value, " \t");
         std::string_view params = skipBlanks(value.substr(scheme.size()));
         challenged = true;
-        if (startsWithIgnoreCase(scheme, "Basic") && scheme.size() == 5) {
+        if (startsWithNoCase(scheme, "Basic") && scheme.size() == 5) {
             basicChallenge = true;
-        } else if (startsWithIgnoreCase(scheme, "Digest") && scheme.size() == 6 &&
+        } else if (startsWithNoCase(scheme, "Digest") && scheme.size() == 6 &&
                    digestUsable(params)) {
             digestChallenge = true;
             String text(params);
@@ -129,17 +114,17 @@ void HttpResponse::takeLine(const char* data, size_t length) {
             opaque = headerAttribute(text, "opaque=");
             nonce = headerAttribute(text, "nonce=");
         }
-    } else if (startsWithIgnoreCase(line, "Expires:")) {
+    } else if (startsWithNoCase(line, "Expires:")) {
         expires = String(fieldValue(line));
-    } else if (startsWithIgnoreCase(line, "Location:")) {
+    } else if (startsWithNoCase(line, "Location:")) {
         location = String(fieldValue(line));
-    } else if (startsWithIgnoreCase(line, "Connection:")) {
+    } else if (startsWithNoCase(line, "Connection:")) {
         std::string_view value = fieldValue(line);
-        if (findIgnoreCase(value, "close") != std::string_view::npos) keepAlive = false;
-        else if (findIgnoreCase(value, "keep-alive") != std::string_view::npos ||
-                 findIgnoreCase(value, "persist") != std::string_view::npos)
+        if (findNoCase(value, "close") != std::string_view::npos) keepAlive = false;
+        else if (findNoCase(value, "keep-alive") != std::string_view::npos ||
+                 findNoCase(value, "persist") != std::string_view::npos)
             keepAlive = true;
-    } else if (startsWithIgnoreCase(line, "Set-Cookie:")) {
+    } else if (startsWithNoCase(line, "Set-Cookie:")) {
         std::string_view value = fieldValue(line);
         std::string_view text = trimRight(upTo(value, ";"));
         if (text.empty()) return;
@@ -147,10 +132,10 @@ void HttpResponse::takeLine(const char* data, size_t length) {
         cookies.push_back(RawCookie{String(text), cookieAttribute(attributes, "domain="),
                                     cookieAttribute(attributes, "path="),
                                     cookieAttribute(attributes, "expires=")});
-    } else if (startsWithIgnoreCase(line, "Content-Type:")) {
+    } else if (startsWithNoCase(line, "Content-Type:")) {
         std::string_view value = trimRight(upTo(fieldValue(line), ";"));
         if (!value.empty()) contentType = String(value);
-    } else if (startsWithIgnoreCase(line, "Content-Length:")) {
+    } else if (startsWithNoCase(line, "Content-Length:")) {
         // Only digits, and a number that fits: a length the body cannot be measured against
         // makes the whole response unusable.
         std::string_view value = fieldValue(line);
@@ -165,8 +150,8 @@ void HttpResponse::takeLine(const char* data, size_t length) {
         }
         if (number) contentLength = n;
         else badLength = true;
-    } else if (startsWithIgnoreCase(line, "Transfer-Encoding:")) {
-        chunked = findIgnoreCase(fieldValue(line), "chunked") != std::string_view::npos;
+    } else if (startsWithNoCase(line, "Transfer-Encoding:")) {
+        chunked = findNoCase(fieldValue(line), "chunked") != std::string_view::npos;
     }
 }
 

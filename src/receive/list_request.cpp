@@ -1,3 +1,4 @@
+#include "base/text.h"
 #include "receive/list_request.h"
 
 #include <strings.h>
@@ -19,8 +20,6 @@ bool containsIgnoreCase(std::string_view text, std::string_view word) {
         if (strncasecmp(text.data() + i, word.data(), word.size()) == 0) return true;
     return false;
 }
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The last piece of a folder name: the word a subject uses for it.
 std::string_view lastPiece(std::string_view path) {

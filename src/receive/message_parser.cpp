@@ -1,4 +1,5 @@
 // The message parser: header fields, multipart structure, per-part decoding and extraction.
+#include "base/text.h"
 #include "receive/message_parser.h"
 
 #include <cctype>
@@ -13,22 +14,6 @@
 namespace qarvel {
 
 namespace {
-
-bool startsWithNoCase(const char* text, size_t length, const char* prefix) {
-    size_t n = strlen(prefix);
-    return length >= n && strncasecmp(text, prefix, n) == 0;
-}
-
-bool startsWithNoCase(const String& text, const char* prefix) {
-    return startsWithNoCase(text.c_str(), text.length(), prefix);
-}
-
-bool containsNoCase(const String& text, const char* word) {
-    size_t n = strlen(word);
-    for (size_t i = 0; i + n <= text.length(); ++i)
-        if (strncasecmp(text.c_str() + i, word, n) == 0) return true;
-    return false;
-}
 
 String lowered(const String& text) {
     String out = text;
@@ -222,7 +207,7 @@ bool MessageParser::readHeaderLine(std::string& line) {
             ++message_.bytesRead;
         }
         while (!line.empty() && strchr(" \t\r\n", line.back())) line.pop_back();
-        if (!startsWithNoCase(line.c_str(), line.size(), "Subject:")) line.push_back(' ');
+        if (!startsWithNoCase(line, "Subject:")) line.push_back(' ');
         if (atEnd()) return true;
     }
 }
@@ -265,7 +250,7 @@ void MessageParser::headerLine(std::string& line) {
 
     const char* text = line.c_str();
     for (const FieldRow& row : kFields) {
-        if (!startsWithNoCase(text, line.size(), row.prefix)) continue;
+        if (!startsWithNoCase(std::string_view(text, line.size()), row.prefix)) continue;
         ++message_.headerCount;
         sawHeaderLine_ = true;
         String charset;
@@ -326,7 +311,7 @@ void MessageParser::contentHeader(const char* name, const String& value) {
     if (strcasecmp(name, "Content-Type") == 0) {
         contentTypeHeader(value);
     } else if (strcasecmp(name, "Content-Disposition") == 0) {
-        if (containsNoCase(value, "attachment")) part_.attachment = true;
+        if (containsNoCase(value.view(), "attachment")) part_.attachment = true;
         if (part_.fileName.empty()) {
             bool extended = false;
             String fileName = headerParameter(value, "filename", &extended);
@@ -338,16 +323,16 @@ void MessageParser::contentHeader(const char* name, const String& value) {
             part_.fileName = fileNameOf(text, false);
         }
     } else if (strcasecmp(name, "Content-Transfer-Encoding") == 0) {
-        if (startsWithNoCase(value, "quoted-printable")) {
+        if (startsWithNoCase(value.view(), "quoted-printable")) {
             part_.encoding = PartEncoding::kQuotedPrintable;
-        } else if (startsWithNoCase(value, "base64")) {
+        } else if (startsWithNoCase(value.view(), "base64")) {
             if (!part_.container) part_.encoding = PartEncoding::kBase64;
-        } else if (startsWithNoCase(value, "x-uuencode") || startsWithNoCase(value, "x-uue")) {
+        } else if (startsWithNoCase(value.view(), "x-uuencode") || startsWithNoCase(value.view(), "x-uue")) {
             part_.encoding = PartEncoding::kUuencode;
         } else {
-            if (!startsWithNoCase(value, "7bit") && !startsWithNoCase(value, "8bit") &&
-                !startsWithNoCase(value, "7-bit") && !startsWithNoCase(value, "8-bit") &&
-                !startsWithNoCase(value, "binary"))
+            if (!startsWithNoCase(value.view(), "7bit") && !startsWithNoCase(value.view(), "8bit") &&
+                !startsWithNoCase(value.view(), "7-bit") && !startsWithNoCase(value.view(), "8-bit") &&
+                !startsWithNoCase(value.view(), "binary"))
                 trace("Unknown encoding");
             part_.encoding = PartEncoding::kNone;
         }
@@ -357,7 +342,7 @@ void MessageParser::contentHeader(const char* name, const String& value) {
 }
 
 void MessageParser::contentTypeHeader(const String& value) {
-    if (startsWithNoCase(value, "multipart/")) {
+    if (startsWithNoCase(value.view(), "multipart/")) {
         if (settings_.headerOnly) return;
         message_.contentType = value;
         String boundary = boundaryOf(value);
@@ -370,12 +355,12 @@ void MessageParser::contentTypeHeader(const String& value) {
         }
         if (!currentKey_.empty()) stack_.push_back({currentKey_, currentAlternative_});
         currentKey_ = String("--") + boundary + "--";
-        currentAlternative_ = startsWithNoCase(value, "multipart/alternative");
+        currentAlternative_ = startsWithNoCase(value.view(), "multipart/alternative");
         part_.container = true;
         part_.encoding = PartEncoding::kNone;
         return;
     }
-    if (startsWithNoCase(value, "message/")) {
+    if (startsWithNoCase(value.view(), "message/")) {
         message_.contentType = value;
         trace("Set skip");
         skipMark_ = true;

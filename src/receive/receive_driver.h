@@ -14,10 +14,6 @@ class SenderSession;
 constexpr int kReceiveSuccess = 0;
 constexpr int kReceiveFailed = 1;
 
-// The run as the program entry calls it: options from the process-wide settings and labels,
-// the current reader and the current sender.
-int runReceiveDriver();
-
 // One run with the given options over a reader; the sender (may be null) carries read
 // receipts and forwarded messages. Every path that opened the reader closes it (QUIT).
 int runReceive(const ReceiveOptions& options, MailboxReader& reader, SenderSession* sender);

@@ -7,16 +7,16 @@
 #include <fstream>
 #include <string>
 
+#include "config/labels.h"
+#include "config/process.h"
+#include "config/settings.h"
+#include "config/value_checks.h"
 #include "net/tls_layer.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/mailbox_reader.h"
 #include "receive/receive_driver.h"
-#include "run/labels.h"
-#include "run/process.h"
-#include "run/settings.h"
 #include "send/batch_sender.h"
 #include "send/imap_upload_session.h"
-#include "run/value_checks.h"
 #include "send/metered_sender.h"
 #include "send/mx_delivery.h"
 #include "send/nntp_session.h"
@@ -327,12 +327,6 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
 
 } // namespace
 
-void enterNewsMode(Settings& s, ProcessObjects& objects) {
-    s.newsMode = 1;
-    s.qp = 0;
-    selectSender(objects, objects.nntp);
-}
-
 // The meter file may come from the configuration file, read after the senders were made.
 static void handOverMeterFile(const ProcessObjects& objects) {
     if (auto* smtp = dynamic_cast<MeteredSender<SmtpSession>*>(objects.smtp)) smtp->meter.setFile(objects.meterFile);
@@ -426,14 +420,5 @@ int runReceiveDriver() {
     return runReceive(receiveOptions(s, objects, readingFile), *objects.currentReader, objects.currentSender);
 }
 
-TlsOptions tlsOptionsOf(const Settings& s) {
-    TlsOptions tls;
-    tls.caFile = s.caFile;
-    tls.certificateFile = s.cert;
-    tls.keyFile = s.keyFile;
-    tls.insecure = s.insecure != 0;
-    tls.traceLevel = s.verbose;
-    return tls;
-}
 
 } // namespace qarvel

@@ -2,16 +2,10 @@
 // send driver or the receive driver.
 #pragma once
 
-#include "net/tls_layer.h"
-
 namespace qarvel {
 
 struct Settings;
 struct ProcessObjects;
-
-// The TLS options of the run (-cafile:, -cert:, -key:, -insecure, the trace level), for every
-// connection it opens.
-TlsOptions tlsOptionsOf(const Settings& s);
 
 // The alternative-text file, the hand-over to the current sender, the alias and list files,
 // the receive-side recipients and the default domain.
@@ -21,12 +15,12 @@ void prepareActivity(Settings& s, ProcessObjects& objects);
 // authenticated web session), unless the run uploads, imports or has a sender address.
 bool readingWanted(const Settings& s);
 
-// News mode: the run posts an article to the newsgroups named as recipients, through the NNTP
-// sender, with the body sent as it is (no quoted-printable). The web request switches it on
-// ("-news", the qarvel_news field); the NONEWS key switches it off again.
-void enterNewsMode(Settings& s, ProcessObjects& objects);
-
 // prepareActivity, then the receive driver or the send driver; returns the exit code.
 int runMainActivity(Settings& s, ProcessObjects& objects);
+
+// The drivers as a run calls them: their options filled from settings(), with
+// processObjects()'s current sender or reader.
+int runSendDriver();
+int runReceiveDriver();
 
 } // namespace qarvel

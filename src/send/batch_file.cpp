@@ -2,7 +2,7 @@
 
 #include <strings.h>
 
-#include "run/option_values.h"
+#include "base/text.h"
 #include "send/sender_session.h"
 
 namespace qarvel {
@@ -41,8 +41,6 @@ const Keyword kKeywords[] = {
 
 // File names in the body are read as "%255[^\r\n]" reads them.
 constexpr size_t kFileNameWidth = 255;
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool beginsWith(std::string_view line, std::string_view word) {
     return line.size() >= word.size() && strncasecmp(line.data(), word.data(), word.size()) == 0;

@@ -1,5 +1,6 @@
 // HTML to plain text: one pass over the HTML with a small state (dropped regions, <pre>,
 // capitals, the link target) and a table of the tags that change it.
+#include "base/text.h"
 #include "send/html_to_text.h"
 
 #include <algorithm>
@@ -17,8 +18,6 @@ namespace {
 constexpr size_t kMaxEntityLength = 32;
 // The attribute values a tag keeps (href, alt, src) are cut at this length.
 constexpr size_t kMaxAttributeValue = 4096;
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\v'; }
 
 struct Tag {
     std::string name;  // lower case, without '/'
@@ -69,7 +68,7 @@ private:
             afterLineEnd_ = false;
             return;
         }
-        if (isBlank(c)) {
+        if (isSpace(c)) {
             if (!afterLineEnd_ && !out_.empty() && out_.back() != ' ') out_ += ' ';
             return;
         }
@@ -176,17 +175,17 @@ private:
         if (!body.empty() && body.back() == '/') tag.selfClosing = true;
         // Attributes: name, optional '=' and a quoted or bare value.
         while (i < body.size()) {
-            while (i < body.size() && (isBlank(body[i]) || body[i] == '\r' || body[i] == '/')) ++i;
+            while (i < body.size() && (isSpace(body[i]) || body[i] == '/')) ++i;
             size_t nameStart = i;
-            while (i < body.size() && !isBlank(body[i]) && body[i] != '\r' && body[i] != '=' &&
+            while (i < body.size() && !isSpace(body[i]) && body[i] != '=' &&
                    body[i] != '/')
                 ++i;
             std::string name = lower(body.substr(nameStart, i - nameStart));
-            while (i < body.size() && (isBlank(body[i]) || body[i] == '\r')) ++i;
+            while (i < body.size() && isSpace(body[i])) ++i;
             std::string_view value;
             if (i < body.size() && body[i] == '=') {
                 ++i;
-                while (i < body.size() && (isBlank(body[i]) || body[i] == '\r')) ++i;
+                while (i < body.size() && isSpace(body[i])) ++i;
                 if (i < body.size() && (body[i] == '"' || body[i] == '\'')) {
                     char quote = body[i++];
                     size_t close = body.find(quote, i);
@@ -195,7 +194,7 @@ private:
                     i = close + 1;
                 } else {
                     size_t valueStart = i;
-                    while (i < body.size() && !isBlank(body[i]) && body[i] != '\r') ++i;
+                    while (i < body.size() && !isSpace(body[i])) ++i;
                     value = body.substr(valueStart, i - valueStart);
                 }
             }
@@ -287,7 +286,7 @@ private:
     // are letters, digits or '#'; anything else leaves the '&' as text.
     void handleEntity() {
         size_t semi = in_.substr(0, std::min(in_.size(), pos_ + kMaxEntityLength + 2)).find(';', pos_ + 1);
-        bool entity = pos_ + 1 < in_.size() && !isBlank(in_[pos_ + 1]) && in_[pos_ + 1] != '\r' &&
+        bool entity = pos_ + 1 < in_.size() && !isSpace(in_[pos_ + 1]) &&
                       semi != std::string_view::npos && semi - pos_ - 1 <= kMaxEntityLength &&
                       semi > pos_ + 1;
         if (entity) {

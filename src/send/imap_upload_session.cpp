@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
+#include "base/base64.h"
 #include "net/sasl_answers.h"
 
 namespace qarvel {

@@ -57,10 +57,6 @@ bool isDottedAddress(const String& domain);
 int runSendDriver(const SendDriverOptions& options, SenderSession& sender, SmtpSession* smtp,
                   QmtpSession* qmtp, NntpSession* nntp = nullptr);
 
-// Runs one sending activity from settings() with processObjects().currentSender (defined by
-// the entry, which fills SendDriverOptions from the settings record).
-int runSendDriver();
-
 // Hooks for the paths that other parts supply: direct MX delivery (route the first
 // recipient's domain; returns the ordered exchanger hosts, or fills error and returns empty),
 // and the batch sender of ready-made messages.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/text.h"
+#include "base/base64.h"
 #include "base/string_list.h"
 #include "net/sasl_answers.h"
 
@@ -20,10 +22,6 @@ constexpr size_t kRecipientLineWidth = 255;
 // The greeting domain is computed once per process for SMTP and once for QMTP.
 String smtpDomain;
 String qmtpDomain;
-
-bool startsWith(const char* text, const char* prefix) {
-    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 bool isTransientLimit(const char* reply) { return startsWith(reply, "452") || startsWith(reply, "552"); }
 

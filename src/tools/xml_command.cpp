@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "base/paths.h"
 #include "tools/xml_document.h"
 
@@ -73,10 +74,6 @@ const struct {
     {"-psibling:", &XmlNode::siblingBackward},
     {"-ancestor:", &XmlNode::ancestor},
 };
-
-bool startsWith(const char* text, const char* prefix) {
-    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 class FileSink : public XmlSink {
 public:

@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "config/config_file.h"
+#include "config/process.h"
+#include "config/request_modes.h"
+#include "config/settings.h"
 #include "receive/message.h"
-#include "run/activity.h"
-#include "run/config_file.h"
-#include "run/process.h"
-#include "run/settings.h"
 #include "web/web_routines.h"
 
 namespace qarvel {

@@ -6,10 +6,10 @@
 #include <string>
 #include <unistd.h>
 
+#include "config/process.h"
+#include "config/request_modes.h"
+#include "config/settings.h"
 #include "receive/message.h"
-#include "run/activity.h"
-#include "run/process.h"
-#include "run/settings.h"
 #include "web/cgi_request.h"
 #include "web/web_routines.h"
 

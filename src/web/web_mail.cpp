@@ -5,11 +5,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "config/labels.h"
+#include "config/process.h"
+#include "config/settings.h"
 #include "receive/mailbox_reader.h"
 #include "receive/receive_driver.h"
-#include "run/labels.h"
-#include "run/process.h"
-#include "run/settings.h"
 #include "send/send_driver.h"
 #include "web/cgi_request.h"
 #include "web/form_reader.h"

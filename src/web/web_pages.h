@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "base/string.h"
+#include "config/labels.h"
 #include "receive/header_display.h"
-#include "run/labels.h"
 
 namespace qarvel {
 

@@ -9,8 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "run/process.h"
-#include "run/settings.h"
+#include "config/process.h"
+#include "config/settings.h"
 #include "web/cgi_request.h"
 #include "web/form_reader.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "run/command_line.h"
-#include "run/config_file.h"
-#include "run/labels.h"
-#include "run/process.h"
-#include "run/settings.h"
+#include "config/command_line.h"
+#include "config/config_file.h"
+#include "config/labels.h"
+#include "config/process.h"
+#include "config/settings.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "config/request_modes.h"
 #include "run/entry.h"
-#include "run/request_modes.h"
 
 int main(int argc, char** argv) {
     std::vector<char*> rest{argv[0]};

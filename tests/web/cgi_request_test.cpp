@@ -5,10 +5,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "run/process.h"
-#include "run/settings.h"
-#include "support/temp_folder.h"
 #include "capture.h"
+#include "config/process.h"
+#include "config/settings.h"
+#include "support/temp_folder.h"
 #include "web/cgi_request.h"
 
 using namespace qarvel;

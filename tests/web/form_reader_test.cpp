@@ -6,10 +6,10 @@
 #include <dirent.h>
 #include <string>
 
-#include "run/process.h"
-#include "run/settings.h"
-#include "support/temp_folder.h"
 #include "capture.h"
+#include "config/process.h"
+#include "config/settings.h"
+#include "support/temp_folder.h"
 #include "web/cgi_request.h"
 #include "web/form_reader.h"
 

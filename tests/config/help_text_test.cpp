@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "config/command_line.h"
+#include "config/config_file.h"
+#include "config/help_text.h"
 #include "qarvel_version.h"
-#include "run/command_line.h"
-#include "run/config_file.h"
-#include "run/help_text.h"
 #include "support/run_program.h"
 
 namespace qarvel::test {

@@ -1,12 +1,12 @@
-#include "run/option_values.h"
+#include "base/text.h"
 
 #include <cctype>
-#include <cstring>
-#include <strings.h>
 
 namespace qarvel {
 
 namespace {
+
+char lowered(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 void trimBlanks(String& s) {
     size_t n = s.length();
@@ -15,6 +15,24 @@ void trimBlanks(String& s) {
 }
 
 } // namespace
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (lowered(text[i]) != lowered(prefix[i])) return false;
+    return true;
+}
+
+size_t findNoCase(std::string_view text, std::string_view word) {
+    for (size_t i = 0; i + word.size() <= text.size(); ++i)
+        if (startsWithNoCase(text.substr(i), word)) return i;
+    return std::string_view::npos;
+}
+
 
 String unquoteValue(const char* value, int escapeMode) {
     String s(value ? value : "");
@@ -44,27 +62,6 @@ String unquoteValue(const char* value, int escapeMode) {
         }
     }
     return out;
-}
-
-int readNumber(const char* text) {
-    if (!text) return 0;
-    const char* p = text;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    long long n = 0;
-    while (std::isdigit(static_cast<unsigned char>(*p))) {
-        if (n < 10000000000LL) n = n * 10 + (*p - '0');
-        ++p;
-    }
-    if (n > 2147483647LL) n = negative ? 2147483648LL : 2147483647LL;
-    return static_cast<int>(negative ? -n : n);
-}
-
-String withDisconnectSwitch(const String& value) {
-    String lower = value;
-    lower.toLower();
-    if (lower.find("/disconnect") != String::npos) return value;
-    return value + " /disconnect";
 }
 
 } // namespace qarvel

@@ -1,4 +1,5 @@
-#include "run/config_line.h"
+#include "base/text.h"
+#include "config/config_line.h"
 
 #include <cctype>
 #include <cstring>
@@ -13,11 +14,10 @@ bool lineStartsWithKey(const char* line, const char* key) {
 }
 
 String lineValue(const char* line, size_t limit) {
-    auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
     const char* p = line;
-    while (*p && blank(*p)) ++p;
-    while (*p && !blank(*p)) ++p;
-    while (*p && blank(*p)) ++p;
+    while (*p && isSpace(*p)) ++p;
+    while (*p && !isSpace(*p)) ++p;
+    while (*p && isSpace(*p)) ++p;
     size_t n = 0;
     while (n < limit && p[n] && p[n] != '\r' && p[n] != '\n') ++n;
     return String(p, n);

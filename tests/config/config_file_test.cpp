@@ -1,14 +1,14 @@
-#include "run/config_file.h"
+#include "config/config_file.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "config/labels.h"
+#include "config/process.h"
+#include "config/settings.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/pop3_reader.h"
-#include "run/labels.h"
-#include "run/process.h"
-#include "run/settings.h"
 #include "send/file_sender.h"
 #include "send/qmtp_session.h"
 #include "send/smtp_session.h"

@@ -1,4 +1,4 @@
-#include "run/process.h"
+#include "config/process.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "run/value_checks.h"
+#include "config/value_checks.h"
 
 #include <string>
 

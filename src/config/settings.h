@@ -8,6 +8,8 @@
 
 namespace qarvel {
 
+struct TlsOptions;
+
 struct Settings {
     // Servers and ports.
     String smtpHost, pop3Host, imapHost, nntpHost, capHost, dnsServerHost, discoveredDnsServer;
@@ -76,5 +78,9 @@ void resetSettings(Settings& s, bool firstTime);
 
 // The process-wide record.
 Settings& settings();
+
+// The TLS options of the run (-cafile:, -cert:, -key:, -insecure, the trace level), for every
+// connection it opens.
+TlsOptions tlsOptionsOf(const Settings& s);
 
 } // namespace qarvel

@@ -1,6 +1,6 @@
 // The help text as data (every option and configuration key with its one line, grouped by
 // activity) and the --help and --version answers printed from it.
-#include "run/help_text.h"
+#include "config/help_text.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,14 +1,14 @@
-#include "run/config_file.h"
+#include "config/config_file.h"
 
 #include <cstddef>
 
-#include "run/config_line.h"
-#include "run/labels.h"
-#include "run/option_values.h"
-#include "run/process.h"
+#include "config/config_line.h"
+#include "config/labels.h"
+#include "config/option_values.h"
+#include "config/process.h"
+#include "config/settings.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/pop3_reader.h"
-#include "run/settings.h"
 #include "send/file_sender.h"
 #include "send/qmtp_session.h"
 #include "send/smtp_session.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "run/settings.h"
+#include "config/settings.h"
 
 namespace qarvel {
 

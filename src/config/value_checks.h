@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "run/settings.h"
+#include "config/settings.h"
 
 namespace qarvel {
 

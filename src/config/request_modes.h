@@ -9,6 +9,7 @@
 namespace qarvel {
 
 struct Settings;
+struct ProcessObjects;
 
 struct RequestModes {
     String subscriberFile;  // a receive run with it is a list-server run
@@ -21,5 +22,10 @@ RequestModes& requestModes();
 // Copies what the request set into the settings (the subscriber file into the to-list file
 // name, import mode into its flag); an empty record changes nothing.
 void applyRequestModes(Settings& s);
+
+// News mode: the run posts an article to the newsgroups named as recipients, through the NNTP
+// sender, with the body sent as it is (no quoted-printable). The web request switches it on
+// ("-news", the qarvel_news field); the NONEWS key switches it off again.
+void enterNewsMode(Settings& s, ProcessObjects& objects);
 
 } // namespace qarvel

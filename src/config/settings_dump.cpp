@@ -1,6 +1,6 @@
-#include "run/settings_dump.h"
+#include "config/settings_dump.h"
 
-#include "run/settings.h"
+#include "config/settings.h"
 
 namespace qarvel {
 

@@ -6,10 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/process.h"
+#include "config/settings.h"
 #include "net/http_client.h"
-#include "run/activity.h"
-#include "run/process.h"
-#include "run/settings.h"
 
 namespace qarvel {
 

@@ -1,6 +1,8 @@
-#include "run/settings.h"
+#include "config/settings.h"
 
 #include <utility>
+
+#include "net/tls_layer.h"
 
 namespace qarvel {
 
@@ -36,6 +38,16 @@ void resetSettings(Settings& s, bool firstTime) {
     s.mbox = "INBOX";
     s.scripts = "/cgi-bin/qarvel";
     s.fetch = "fetch";
+}
+
+TlsOptions tlsOptionsOf(const Settings& s) {
+    TlsOptions tls;
+    tls.caFile = s.caFile;
+    tls.certificateFile = s.cert;
+    tls.keyFile = s.keyFile;
+    tls.insecure = s.insecure != 0;
+    tls.traceLevel = s.verbose;
+    return tls;
 }
 
 } // namespace qarvel

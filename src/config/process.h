@@ -71,7 +71,7 @@ struct Settings;
 
 // Fetches the URL setting (-url:, URL) with the HTTP client and queues the download as an
 // attachment; a failed download is reported on standard error and counted as missing
-// (src/run/url_download.cpp).
+// (src/config/url_download.cpp).
 void queueUrl(Settings& settings, ProcessObjects& objects);
 
 } // namespace qarvel

@@ -1,6 +1,6 @@
 // The configuration file's line reader: lines cut at the format's width, the rest of a long
 // line skipped, CR LF and LF line ends, a last line without a line end.
-#include "run/config_line.h"
+#include "config/config_line.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "run/command_line.h"
-#include "run/process.h"
-#include "run/settings.h"
+#include "config/command_line.h"
+#include "config/process.h"
+#include "config/settings.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
 

@@ -1,11 +1,11 @@
-#include "run/command_line.h"
+#include "config/command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "run/process.h"
-#include "run/settings.h"
+#include "config/process.h"
+#include "config/settings.h"
 
 namespace qarvel {
 namespace {

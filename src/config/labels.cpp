@@ -1,8 +1,8 @@
-#include "run/labels.h"
+#include "config/labels.h"
 
 #include <strings.h>
 
-#include "run/config_line.h"
+#include "config/config_line.h"
 
 namespace qarvel {
 

@@ -1,4 +1,4 @@
-#include "run/command_line.h"
+#include "config/command_line.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,12 +6,12 @@
 #include <iterator>
 #include <string>
 
+#include "config/option_values.h"
+#include "config/process.h"
+#include "config/settings.h"
 #include "net/dns_tools.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/pop3_reader.h"
-#include "run/option_values.h"
-#include "run/process.h"
-#include "run/settings.h"
 #include "send/file_sender.h"
 #include "send/qmtp_session.h"
 #include "send/smtp_session.h"
