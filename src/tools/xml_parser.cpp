@@ -72,6 +72,10 @@ std::string_view word(std::string_view text, size_t& i) {
     return text.substr(start, i - start);
 }
 
+// Quotes and ">" decide where a tag ends, so no name may hold one: written back, it would move
+// the end of the tag.
+bool movesTagEnd(std::string_view name) { return name.find_first_of("\"'>") != std::string_view::npos; }
+
 }  // namespace
 
 XmlParser::XmlParser(XmlDocument& document, const String& folder, bool allowHttp)
@@ -365,6 +369,8 @@ int XmlParser::startElement(std::string_view token) {
     while (i < token.size() && !isSpace(token[i])) ++i;
     std::string_view elementName = token.substr(0, i);
     if (elementName.empty()) return 1;  // "<>" or "< x": nothing to open
+    if (movesTagEnd(elementName))
+        return fail("XML element name holds a quote: %.40s", std::string(elementName).c_str());
     if (!empty && depth_ >= kXmlMaxDepth)
         return fail("XML elements nested deeper than %d levels", kXmlMaxDepth);
     uint32_t element = document_.newChild(open_, kXmlElement);
@@ -379,6 +385,8 @@ int XmlParser::startElement(std::string_view token) {
             ++i;
             continue;
         }
+        // Such an attribute is dropped with its value.
+        bool dropped = movesTagEnd(attrName);
         while (i < token.size() && isSpace(token[i])) ++i;
         std::string_view value;
         if (i < token.size() && token[i] == '=') {
@@ -390,6 +398,7 @@ int XmlParser::startElement(std::string_view token) {
             xmlUnescapeTo(value_, value);
             value = value_;
         }
+        if (dropped) continue;
         XmlDocument::Attribute a{document_.keep(attrName), document_.keep(value)};
         document_.attributes_[document_.attributes_.grow(1)] = a;
         int declared = 1;

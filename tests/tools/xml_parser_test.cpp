@@ -39,6 +39,8 @@ TEST(XmlParser, DocumentsReadAs) {
         {"repeated attribute: the last one first", "<a x=\"1\" x=\"2\"/>", "<a x=\"2\" x=\"1\"/>\n"},
         {"unclosed comment and instruction run to the end", "<a/><!-- open", "<a/>\n<!-- open-->\n"},
         {"unclosed instruction", "<?pi open", "<?pi open?>\n"},
+        // Written back, a quote in a name would move the end of the tag.
+        {"attribute names with a quote or '>' are dropped", "<a x=1\"y='2' z=\"3\"/>", "<a x=\"1\" z=\"3\"/>\n"},
         // A redefinition of a predefined entity is ignored, so the document saves the same.
         {"predefined entities keep their meaning",
          "<!DOCTYPE d [<!ENTITY amp \"loop &amp; loop\"><!ENTITY lt \"x\">]><d>a &amp; b &lt; c</d>",
@@ -86,6 +88,7 @@ TEST(XmlParser, BadDocumentsStopWithTheirMessage) {
         {"self reference", "<!DOCTYPE r [<!ENTITY r \"x&r;\">]><r>&r;</r>", -1,
          "XML entities nested deeper than 32 levels\n"},
         {"too deep", nested("<d>", kXmlMaxDepth + 1), -1, "XML elements nested deeper than 512 levels\n"},
+        {"quote in an element name", "<a\"b\" c>t</a>", -1, "XML element name holds a quote: a\"b\"\n"},
         {"deep but allowed", nested("<d>", kXmlMaxDepth) + nested("<e/>", 3), 1, ""},
     };
     for (const auto& row : rows) {
