@@ -10,11 +10,6 @@
 #include "config/process.h"
 #include "config/settings.h"
 #include "net/dns_tools.h"
-#include "receive/file_mailbox_reader.h"
-#include "receive/pop3_reader.h"
-#include "send/file_sender.h"
-#include "send/qmtp_session.h"
-#include "send/smtp_session.h"
 
 namespace qarvel {
 
@@ -196,7 +191,7 @@ const Option kOptions[] = {
     {"-noatt", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.attachmentsShown = 0; s.extract = 1; }},
     {"-esmtp", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.esmtp = 1; }},
     {"-noesmtp", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.esmtp = 0; }},
-    {"-qmtp", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.qmtp = 1; selectSender(o, o.qmtp); }},
+    {"-qmtp", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.qmtp = 1; s.sender = SenderKind::kQmtp; }},
     {"-dh", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.dh = 1; }},
     {"-eh", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.eh = 1; }},
     {"-nodh", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.dh = 0; }},
@@ -219,8 +214,8 @@ const Option kOptions[] = {
     {"-noesc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.escapeMode = 1; }},
     {"--noesc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.escapeMode = 2; }},
     // A message file has no login step: like the MAIL key, -mail reads it pre-authenticated.
-    {"-mail", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.user = s.password = "dummy"; s.preauth = 1; selectReader(o, o.fileReader); }},
-    {"-mf", kFlag, false, [](Settings&, ProcessObjects& o, const char*) { selectSender(o, o.fileSender); }},
+    {"-mail", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.user = s.password = "dummy"; s.preauth = 1; s.reader = ReaderKind::kFile; }},
+    {"-mf", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.sender = SenderKind::kFile; }},
     {"-preauth", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.preauth = 1; }},
     {"-alt:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.altFile = plain(v); s.altText = String(); s.alt = 1; }},
     {"-alt", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.altFile = s.altText = String(); s.alt = 1; }},
@@ -299,7 +294,7 @@ const Option kOptions[] = {
     {"-sep:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.sep = unquoteValue(v, kEscapesAll); }},
 
     // Mailbox protocol and TLS choices.
-    {"-imap", kFlag, false, [](Settings& s, ProcessObjects& o, const char*) { s.imap = 1; selectReader(o, o.imap); }},
+    {"-imap", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.imap = 1; s.reader = ReaderKind::kImap; }},
     // The usage offers "-html [-alt]" for sending: the message text (or -file:) is HTML.
     {"-html", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.html = 1; }},
     {"-cafile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.caFile = plain(v); }},

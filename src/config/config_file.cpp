@@ -7,11 +7,6 @@
 #include "config/option_values.h"
 #include "config/process.h"
 #include "config/settings.h"
-#include "receive/file_mailbox_reader.h"
-#include "receive/pop3_reader.h"
-#include "send/file_sender.h"
-#include "send/qmtp_session.h"
-#include "send/smtp_session.h"
 
 namespace qarvel {
 
@@ -57,30 +52,30 @@ void noEffect(S&, O&, const String&) {}
 
 void setAllHosts(S& s, const String& host) { s.smtpHost = s.pop3Host = s.imapHost = s.nntpHost = host; }
 
-void mailboxFile(S& s, O& o, const String&) {
+void mailboxFile(S& s, O&, const String&) {
     s.user = s.password = "dummy";
     s.preauth = 1;
     s.imap = 0;
     s.newsMode = 0;
-    selectReader(o, o.fileReader);
-    selectSender(o, o.smtp);
+    s.reader = ReaderKind::kFile;
+    s.sender = SenderKind::kSmtp;
 }
 
-void mailboxServer(S& s, O& o, const String&) {
+void mailboxServer(S& s, O&, const String&) {
     s.imap = 0;
-    selectReader(o, o.pop3);
-    selectSender(o, o.smtp);
+    s.reader = ReaderKind::kPop3;
+    s.sender = SenderKind::kSmtp;
 }
 
-void imapMode(S& s, O& o, const String&) {
+void imapMode(S& s, O&, const String&) {
     s.imap = 1;
-    selectReader(o, o.imap);
+    s.reader = ReaderKind::kImap;
 }
 
-void noNews(S& s, O& o, const String&) {
+void noNews(S& s, O&, const String&) {
     s.qp = 1;
     s.newsMode = 0;
-    selectSender(o, o.smtp);
+    s.sender = SenderKind::kSmtp;
 }
 
 void attachFile(S& s, O& o, const String& v) {
@@ -163,8 +158,8 @@ const ConfigKey kKeys[] = {
     {"NOUMBOX", kNoValue, setFlag<&S::umbox, 0>},
     {"MAIL", kNoValue, mailboxFile},
     {"NOMAIL", kNoValue, mailboxServer},
-    {"MF", kNoValue, [](S&, O& o, const String&) { selectSender(o, o.fileSender); }},
-    {"NOMF", kNoValue, [](S&, O& o, const String&) { selectSender(o, o.smtp); }},
+    {"MF", kNoValue, [](S& s, O&, const String&) { s.sender = SenderKind::kFile; }},
+    {"NOMF", kNoValue, [](S& s, O&, const String&) { s.sender = SenderKind::kSmtp; }},
     {"NONEWS", kNoValue, noNews},
     {"FIRST", kShort, setNumber<&S::first>},
     {"NOOP", kNoValue, setFlag<&S::noop, 1>},
@@ -315,8 +310,8 @@ const ConfigKey kKeys[] = {
     {"NOMX", kNoValue, setFlag<&S::directMx, 0>},
     {"ESMTP", kNoValue, setFlag<&S::esmtp, 1>},
     {"NOESMTP", kNoValue, setFlag<&S::esmtp, 0>},
-    {"QMTP", kNoValue, [](S& s, O& o, const String&) { s.qmtp = 1; selectSender(o, o.qmtp); }},
-    {"NOQMTP", kNoValue, [](S& s, O& o, const String&) { s.qmtp = 0; selectSender(o, o.smtp); }},
+    {"QMTP", kNoValue, [](S& s, O&, const String&) { s.qmtp = 1; s.sender = SenderKind::kQmtp; }},
+    {"NOQMTP", kNoValue, [](S& s, O&, const String&) { s.qmtp = 0; s.sender = SenderKind::kSmtp; }},
     {"HDR", kShort, extraHeader},
 };
 

@@ -1,5 +1,5 @@
-// The protocol objects the entry creates once per process, the two selectors a run uses, and
-// the process-wide working folder and configuration file name.
+// The process-wide parts of a run that are not settings: the working folder, the configuration
+// file name, the meter file and the attachments queued for the run's sender.
 #pragma once
 
 #include <vector>
@@ -7,15 +7,6 @@
 #include "base/string.h"
 
 namespace qarvel {
-
-class SenderSession;
-class MailboxReader;
-class SmtpSession;
-class QmtpSession;
-class NntpSession;
-class FileSender;
-class Pop3Reader;
-class FileMailboxReader;
 
 // An attachment named by -a:, A, P or I, handed to the sender that the run ends up using
 // (so "-a:file -mf" and "-mf -a:file" compose the same message). related: 0 an attachment,
@@ -26,16 +17,6 @@ struct PendingAttachment {
 };
 
 struct ProcessObjects {
-    SmtpSession* smtp = nullptr;
-    QmtpSession* qmtp = nullptr;
-    NntpSession* nntp = nullptr;
-    SenderSession* upload = nullptr;    // the ImapUploadSession
-    FileSender* fileSender = nullptr;
-    Pop3Reader* pop3 = nullptr;
-    FileMailboxReader* fileReader = nullptr;
-    MailboxReader* imap = nullptr;      // the ImapReader
-    SenderSession* currentSender = nullptr;
-    MailboxReader* currentReader = nullptr;
     String workingFolder = "/tmp";
     String configFile = "qarvel.txt";
     int configRequested = 0;
@@ -46,15 +27,6 @@ struct ProcessObjects {
 };
 
 ProcessObjects& processObjects();
-
-// The option and key that choose a protocol object make it current; an object this build
-// does not have (null) leaves the choice as it was.
-inline void selectSender(ProcessObjects& objects, SenderSession* sender) {
-    if (sender) objects.currentSender = sender;
-}
-inline void selectReader(ProcessObjects& objects, MailboxReader* reader) {
-    if (reader) objects.currentReader = reader;
-}
 
 } // namespace qarvel
 

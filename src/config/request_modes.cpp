@@ -1,8 +1,6 @@
 #include "config/request_modes.h"
 
-#include "config/process.h"
 #include "config/settings.h"
-#include "send/nntp_session.h"
 
 namespace qarvel {
 
@@ -17,10 +15,10 @@ void applyRequestModes(Settings& s) {
     if (m.importMode) s.importMode = 1;
 }
 
-void enterNewsMode(Settings& s, ProcessObjects& objects) {
+void enterNewsMode(Settings& s) {
     s.newsMode = 1;
     s.qp = 0;
-    selectSender(objects, objects.nntp);
+    s.sender = SenderKind::kNews;
 }
 
 } // namespace qarvel

@@ -9,7 +9,6 @@
 namespace qarvel {
 
 struct Settings;
-struct ProcessObjects;
 
 struct RequestModes {
     String subscriberFile;  // a receive run with it is a list-server run
@@ -26,6 +25,6 @@ void applyRequestModes(Settings& s);
 // News mode: the run posts an article to the newsgroups named as recipients, through the NNTP
 // sender, with the body sent as it is (no quoted-printable). The web request switches it on
 // ("-news", the qarvel_news field); the NONEWS key switches it off again.
-void enterNewsMode(Settings& s, ProcessObjects& objects);
+void enterNewsMode(Settings& s);
 
 } // namespace qarvel

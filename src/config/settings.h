@@ -10,7 +10,15 @@ namespace qarvel {
 
 struct TlsOptions;
 
+// The sender and the mailbox reader of a run, as the options and keys choose them; the entry
+// maps the choice to its protocol objects.
+enum class SenderKind { kSmtp, kQmtp, kNews, kImapUpload, kFile };
+enum class ReaderKind { kPop3, kImap, kFile };
+
 struct Settings {
+    SenderKind sender = SenderKind::kSmtp;
+    ReaderKind reader = ReaderKind::kPop3;
+
     // Servers and ports.
     String smtpHost, pop3Host, imapHost, nntpHost, capHost, dnsServerHost, discoveredDnsServer;
     String ldapHost, smtpPort, qmtpPort, pop3Port, imapPort, nntpPort, capPort, ldapPort;

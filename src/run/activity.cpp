@@ -12,18 +12,10 @@
 #include "config/settings.h"
 #include "config/value_checks.h"
 #include "net/tls_layer.h"
-#include "receive/file_mailbox_reader.h"
-#include "receive/mailbox_reader.h"
 #include "receive/receive_driver.h"
 #include "send/batch_sender.h"
-#include "send/imap_upload_session.h"
-#include "send/metered_sender.h"
 #include "send/mx_delivery.h"
-#include "send/nntp_session.h"
-#include "send/qmtp_session.h"
 #include "send/send_driver.h"
-#include "send/sender_session.h"
-#include "send/smtp_session.h"
 #include "web/web_mail.h"
 
 namespace qarvel {
@@ -325,57 +317,14 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     return o;
 }
 
-} // namespace
-
 // The meter file may come from the configuration file, read after the senders were made.
-static void handOverMeterFile(const ProcessObjects& objects) {
-    if (auto* smtp = dynamic_cast<MeteredSender<SmtpSession>*>(objects.smtp)) smtp->meter.setFile(objects.meterFile);
-    if (auto* qmtp = dynamic_cast<MeteredSender<QmtpSession>*>(objects.qmtp)) qmtp->meter.setFile(objects.meterFile);
+void handOverMeterFile(const ProcessObjects& objects, ProtocolObjects& protocols) {
+    protocols.smtp.meter.setFile(objects.meterFile);
+    protocols.qmtp.meter.setFile(objects.meterFile);
 }
 
-void prepareActivity(Settings& s, ProcessObjects& objects) {
-    // In IMAP mode a message with a sender address is stored into the -mbox: folder with
-    // APPEND instead of being mailed.
-    if (s.imap && !s.from.empty() && objects.upload) {
-        objects.currentSender = objects.upload;
-        if (auto* upload = dynamic_cast<ImapUploadSession*>(objects.upload)) {
-            upload->setFolder(s.mbox);
-            upload->setWorkingFolder(objects.workingFolder);
-        }
-    }
-    handOverMeterFile(objects);
-    if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
-    if (objects.currentSender) handOverToSender(s, objects, *objects.currentSender);
-    if (!s.aliasFile.empty()) readAliasFile(s);
-    if (!s.toListFile.empty()) s.to = readListFile(s.toListFile, s.hash != 0);
-    if (!s.ccListFile.empty()) s.cc = readListFile(s.ccListFile, s.hash != 0);
-    if (!s.bccListFile.empty()) s.bcc = readListFile(s.bccListFile, s.hash != 0);
-    s.receiveTo = s.to;
-    if (s.domain.empty()) s.domain = s.smtpHost;
-}
-
-bool readingWanted(const Settings& s) {
-    const bool wanted = !s.user.empty() || (!s.cert.empty() && s.level == 2) || s.authenticatedCgi;
-    return wanted && !s.uploadMode && !s.importMode && s.from.empty();
-}
-
-int runMainActivity(Settings& s, ProcessObjects& objects) {
-    prepareActivity(s, objects);
-    if (!userValuesFitTheirLines(s, stderr)) return 1;
-    if (readingWanted(s)) {
-        if (objects.currentReader) handOverToReader(s, objects, *objects.currentReader);
-        return runReceiveDriver();
-    }
-    return runSendDriver();
-}
-
-int runSendDriver() {
-    Settings& s = settings();
-    ProcessObjects& objects = processObjects();
-    if (!objects.currentSender) {
-        std::fputs("No sender available\n", stderr);
-        return 1;
-    }
+int runSendDriver(Settings& s, ProtocolObjects& protocols) {
+    SenderSession& sender = protocols.sender(s.sender);
     // Direct delivery asks the name server for the exchangers of the recipient's domain.
     sendDriverHooks().routeDomain = [&s](const String& domain, Exchangers& exchangers) {
         MxRouteRequest request;
@@ -393,32 +342,78 @@ int runSendDriver() {
         return runBatch(sender, text.str(), o, &s.missingAttachments);
     };
     SendDriverOptions options = sendOptions(s);
-    if (objects.upload && objects.currentSender == objects.upload) {
+    if (s.sender == SenderKind::kImapUpload) {
         // The upload goes to the IMAP server.
         options.smtpHost = s.imapHost;
         options.smtpPort = s.imapPort;
     }
-    auto send = [&] {
-        return runSendDriver(options, *objects.currentSender, objects.smtp, objects.qmtp, objects.nntp);
-    };
+    auto send = [&] { return runSendDriver(options, sender, &protocols.smtp, &protocols.qmtp, &protocols.nntp); };
     if (s.cgi) return runWebSend(s, send);
     return send();
 }
 
-int runReceiveDriver() {
-    Settings& s = settings();
-    ProcessObjects& objects = processObjects();
-    if (!objects.currentReader) {
-        std::fputs("No mailbox reader available\n", stderr);
-        return kReceiveFailed;
-    }
-    MailboxReader* fileReader = objects.fileReader;
-    const bool readingFile = fileReader && objects.currentReader == fileReader;
-    if (s.cgi)
-        return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), *objects.currentReader,
-                             objects.currentSender);
-    return runReceive(receiveOptions(s, objects, readingFile), *objects.currentReader, objects.currentSender);
+int runReceiveDriver(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
+    MailboxReader& reader = protocols.reader(s.reader);
+    SenderSession* sender = &protocols.sender(s.sender);
+    const bool readingFile = s.reader == ReaderKind::kFile;
+    if (s.cgi) return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), reader, sender);
+    return runReceive(receiveOptions(s, objects, readingFile), reader, sender);
 }
 
+} // namespace
+
+SenderSession& ProtocolObjects::sender(SenderKind kind) {
+    switch (kind) {
+    case SenderKind::kQmtp: return qmtp;
+    case SenderKind::kNews: return nntp;
+    case SenderKind::kImapUpload: return upload;
+    case SenderKind::kFile: return fileSender;
+    case SenderKind::kSmtp: break;
+    }
+    return smtp;
+}
+
+MailboxReader& ProtocolObjects::reader(ReaderKind kind) {
+    switch (kind) {
+    case ReaderKind::kImap: return imap;
+    case ReaderKind::kFile: return fileReader;
+    case ReaderKind::kPop3: break;
+    }
+    return pop3;
+}
+
+void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
+    // In IMAP mode a message with a sender address is stored into the -mbox: folder with
+    // APPEND instead of being mailed.
+    if (s.imap && !s.from.empty()) {
+        s.sender = SenderKind::kImapUpload;
+        protocols.upload.setFolder(s.mbox);
+        protocols.upload.setWorkingFolder(objects.workingFolder);
+    }
+    handOverMeterFile(objects, protocols);
+    if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
+    handOverToSender(s, objects, protocols.sender(s.sender));
+    if (!s.aliasFile.empty()) readAliasFile(s);
+    if (!s.toListFile.empty()) s.to = readListFile(s.toListFile, s.hash != 0);
+    if (!s.ccListFile.empty()) s.cc = readListFile(s.ccListFile, s.hash != 0);
+    if (!s.bccListFile.empty()) s.bcc = readListFile(s.bccListFile, s.hash != 0);
+    s.receiveTo = s.to;
+    if (s.domain.empty()) s.domain = s.smtpHost;
+}
+
+bool readingWanted(const Settings& s) {
+    const bool wanted = !s.user.empty() || (!s.cert.empty() && s.level == 2) || s.authenticatedCgi;
+    return wanted && !s.uploadMode && !s.importMode && s.from.empty();
+}
+
+int runMainActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
+    prepareActivity(s, objects, protocols);
+    if (!userValuesFitTheirLines(s, stderr)) return 1;
+    if (readingWanted(s)) {
+        handOverToReader(s, objects, protocols.reader(s.reader));
+        return runReceiveDriver(s, objects, protocols);
+    }
+    return runSendDriver(s, protocols);
+}
 
 } // namespace qarvel

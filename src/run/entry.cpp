@@ -21,17 +21,8 @@
 #include "config/settings.h"
 #include "config/settings_dump.h"
 #include "net/host_address.h"
-#include "receive/file_mailbox_reader.h"
-#include "receive/imap_reader.h"
-#include "receive/pop3_reader.h"
 #include "run/activity.h"
-#include "send/file_sender.h"
-#include "send/imap_upload_session.h"
-#include "send/metered_sender.h"
 #include "send/mx_delivery.h"
-#include "send/nntp_session.h"
-#include "send/qmtp_session.h"
-#include "send/smtp_session.h"
 #include "tools/diagnostics.h"
 #include "tools/xml_command.h"
 #include "web/cgi_request.h"
@@ -49,50 +40,6 @@ const char* const kUsage[] = {
     ("Usage: qarvel [-host:server] [-port:service] [-imap [-mbox:name]] -user:userid -pass:password "
     "[-file:filename [-extract:[path]] [-msg:nbr] [-exec:cmd] [-br] [-rm]"),
     "Usage: qarvel [-connect:string | -disconnect:string] [-noop] [options...]",
-};
-
-// The protocol objects, made once per process and destroyed at its end.
-struct OwnedObjects {
-    std::unique_ptr<MeteredSender<SmtpSession>> smtp;
-    std::unique_ptr<MeteredSender<QmtpSession>> qmtp;
-    std::unique_ptr<MeteredSender<NntpSession>> nntp;
-    std::unique_ptr<MeteredSender<ImapUploadSession>> upload;
-    std::unique_ptr<FileSender> fileSender;
-    std::unique_ptr<Pop3Reader> pop3;
-    std::unique_ptr<FileMailboxReader> fileReader;
-    std::unique_ptr<ImapReader> imap;
-
-    explicit OwnedObjects(ProcessObjects& objects)
-        : smtp(new MeteredSender<SmtpSession>(objects.meterFile)),
-          qmtp(new MeteredSender<QmtpSession>(objects.meterFile)),
-          nntp(new MeteredSender<NntpSession>(objects.meterFile)),
-          upload(new MeteredSender<ImapUploadSession>(objects.meterFile)),
-          fileSender(new FileSender),
-          pop3(new Pop3Reader),
-          fileReader(new FileMailboxReader),
-          imap(new ImapReader) {
-        objects.smtp = smtp.get();
-        objects.qmtp = qmtp.get();
-        objects.nntp = nntp.get();
-        objects.upload = upload.get();
-        objects.fileSender = fileSender.get();
-        objects.pop3 = pop3.get();
-        objects.fileReader = fileReader.get();
-        objects.imap = imap.get();
-    }
-    ~OwnedObjects() {
-        ProcessObjects& objects = processObjects();
-        objects.smtp = nullptr;
-        objects.qmtp = nullptr;
-        objects.nntp = nullptr;
-        objects.upload = nullptr;
-        objects.fileSender = nullptr;
-        objects.pop3 = nullptr;
-        objects.fileReader = nullptr;
-        objects.imap = nullptr;
-        objects.currentSender = nullptr;
-        objects.currentReader = nullptr;
-    }
 };
 
 // Leaves the terminal: the standard streams go to /dev/null and the process starts a new
@@ -176,11 +123,12 @@ bool runTools(Settings& s, int argc, char** argv, int& status) {
     return s.noop != 0;
 }
 
-// One run: the selectors, the scans and the configuration, the checks, then the tools or the
-// main activity. Returns the exit code.
-int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& logOpen, bool news) {
-    objects.currentSender = objects.smtp;
-    objects.currentReader = objects.pop3;
+// One run: the sender and reader choice, the scans and the configuration, the checks, then the
+// tools or the main activity. Returns the exit code.
+int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, ProtocolObjects& protocols,
+            bool& logOpen, bool news) {
+    s.sender = SenderKind::kSmtp;
+    s.reader = ReaderKind::kPop3;
 
     bool detachIgnored = false;
     scanProcessOptions(argc, argv, objects, detachIgnored);
@@ -188,7 +136,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
     readConfigEarly(objects.configFile, s, objects);
     if (objects.configRequested) readConfigMain(objects.configFile, s, objects);
     parseCommandLine(argc, argv, s, objects);
-    if (news) enterNewsMode(s, objects);
+    if (news) enterNewsMode(s);
     applyRequestModes(s);
     if (!readCgiRequest(argc, argv, s, objects)) return 1;
     // A message passed on as it is has no attachments to extract.
@@ -217,7 +165,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, bool& l
     }
     int toolStatus = 0;
     if (runTools(s, argc, argv, toolStatus)) return toolStatus;
-    return runMainActivity(s, objects);
+    return runMainActivity(s, objects, protocols);
 }
 
 void removeRunFile(const Settings& s) {
@@ -255,7 +203,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
     int code = 0;
     bool logOpen = false;
     {
-        OwnedObjects owned(objects);
+        const auto protocols = std::make_unique<ProtocolObjects>(objects.meterFile);
         for (bool first = true;; first = false) {
             // The recipient options append: a repeated run starts their lists afresh so that
             // every run sends to the recipients as given, not to a growing list.
@@ -264,7 +212,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
                 s.attachments.clear();
                 s.missingAttachments = 0;
             }
-            code = runOnce(argc, argv, s, objects, logOpen, news);
+            code = runOnce(argc, argv, s, objects, *protocols, logOpen, news);
             s.files.clear();
             removeRunFile(s);
             if (s.every <= 0) break;

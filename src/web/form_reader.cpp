@@ -32,11 +32,11 @@ String headerField(const String& value) { return withoutLineBreaks(value); }
 // The fields that url-encoded and multipart forms share; the message text grows in text (one
 // buffer for the whole form, so that many fields cost no more than their bytes). Returns false
 // for an unknown name.
-bool applyCommonField(const String& name, const String& value, Settings& s, ProcessObjects& objects,
+bool applyCommonField(const String& name, const String& value, Settings& s,
                       std::string& text) {
     const String v = headerField(value);
     if (name.equalsIgnoreCase("qarvel_verbose")) s.verbose = 1;
-    else if (name.equalsIgnoreCase("qarvel_news")) enterNewsMode(s, objects);
+    else if (name.equalsIgnoreCase("qarvel_news")) enterNewsMode(s);
     else if (name.equalsIgnoreCase("qarvel_html")) s.html = 1;
     else if (name.equalsIgnoreCase("qarvel_host")) setHosts(s, v);
     else if (name.equalsIgnoreCase("qarvel_from")) s.from = v;
@@ -200,7 +200,7 @@ int readMultipart(FILE* in, long long contentLength, const String& folder, CgiRe
     }
 }
 
-void applyUrlEncoded(const String& body, Settings& s, ProcessObjects& objects) {
+void applyUrlEncoded(const String& body, Settings& s) {
     std::string text = s.messageText.str();
     std::string_view rest = body.view();
     while (!rest.empty()) {
@@ -211,7 +211,7 @@ void applyUrlEncoded(const String& body, Settings& s, ProcessObjects& objects) {
         const size_t equals = pair.find('=');
         const String name = urlDecode(String(pair.substr(0, std::min<size_t>(equals, 1023))));
         const String value = equals == std::string_view::npos ? String() : urlDecode(String(pair.substr(equals + 1)));
-        if (applyCommonField(name, value, s, objects, text)) continue;
+        if (applyCommonField(name, value, s, text)) continue;
         if (name.equalsIgnoreCase("qarvel_mbox")) s.mbox = headerField(value);
         else if (name.equalsIgnoreCase("qarvel_move")) s.moveTo = headerField(value);
         else if (name.equalsIgnoreCase("qarvel_copy")) s.copyTo = headerField(value);
@@ -234,7 +234,7 @@ int readForm(FILE* in, Settings& s, ProcessObjects& objects, CgiRequest& request
         for (const char* field : {"qarvel_verbose", "qarvel_html", "qarvel_subject", "qarvel_from",
                                   "qarvel_replyto", "qarvel_to", "qarvel_news", "qarvel_cc",
                                   "qarvel_bcc", "qarvel_host", "qarvel_user", "qarvel_pass", "qarvel_data"})
-            if (const String* value = form.value(field)) applyCommonField(field, *value, s, objects, text);
+            if (const String* value = form.value(field)) applyCommonField(field, *value, s, text);
         if (!request.uploadPath.empty() && form.has("qarvel_inline")) {
             std::ifstream file(request.uploadPath.c_str(), std::ios::binary);
             text += "\r\n\r\n";
@@ -257,7 +257,7 @@ int readForm(FILE* in, Settings& s, ProcessObjects& objects, CgiRequest& request
     if (length > request.uploadLimit) return kFormTooLarge;
     std::string body(static_cast<size_t>(length), '\0');
     body.resize(std::fread(body.data(), 1, body.size(), in));
-    applyUrlEncoded(String(body), s, objects);
+    applyUrlEncoded(String(body), s);
     return kFormOk;
 }
 

@@ -28,7 +28,7 @@ int readMultipart(FILE* in, long long contentLength, const String& folder, CgiRe
 int readForm(FILE* in, Settings& s, ProcessObjects& objects, CgiRequest& request, FILE* out = stdout);
 
 // Applies a url-encoded body (already read) to the settings.
-void applyUrlEncoded(const String& body, Settings& s, ProcessObjects& objects);
+void applyUrlEncoded(const String& body, Settings& s);
 
 // The page that answers a refused body.
 void writeRefusal(FILE* out, int result, long long limit);

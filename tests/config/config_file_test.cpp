@@ -7,35 +7,18 @@
 #include "config/labels.h"
 #include "config/process.h"
 #include "config/settings.h"
-#include "receive/file_mailbox_reader.h"
-#include "receive/pop3_reader.h"
-#include "send/file_sender.h"
-#include "send/qmtp_session.h"
-#include "send/smtp_session.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
 
-// A settings record and the protocol objects the keys choose between.
+// A settings record and the process objects the keys fill.
 struct Configured {
     Settings s;
-    SmtpSession smtp;
-    QmtpSession qmtp;
-    FileSender fileSender;
-    Pop3Reader pop3;
-    FileMailboxReader fileReader;
     ProcessObjects objects;
 
     Configured() {
         resetSettings(s, true);
-        objects.smtp = &smtp;
-        objects.qmtp = &qmtp;
-        objects.fileSender = &fileSender;
-        objects.pop3 = &pop3;
-        objects.fileReader = &fileReader;
-        objects.currentSender = &smtp;
-        objects.currentReader = &pop3;
         resetLabels();
     }
     void lines(std::initializer_list<const char*> text) {
@@ -78,16 +61,16 @@ TEST(ConfigFile, KeysMatchByPrefixInAnyCaseAndTheFirstKeyWins) {
 TEST(ConfigFile, KeysThatChooseObjectsAndEscapes) {
     Configured c;
     c.lines({"MAIL"});
-    EXPECT_EQ(c.objects.currentReader, &c.fileReader);
+    EXPECT_EQ(c.s.reader, ReaderKind::kFile);
     EXPECT_EQ(c.s.user, "dummy");
     EXPECT_EQ(c.s.preauth, 1);
     c.lines({"MF"});
-    EXPECT_EQ(c.objects.currentSender, &c.fileSender);
+    EXPECT_EQ(c.s.sender, SenderKind::kFile);
     c.lines({"QMTP"});
-    EXPECT_EQ(c.objects.currentSender, &c.qmtp);
+    EXPECT_EQ(c.s.sender, SenderKind::kQmtp);
     c.lines({"NOMAIL"});
-    EXPECT_EQ(c.objects.currentReader, &c.pop3);
-    EXPECT_EQ(c.objects.currentSender, &c.smtp);
+    EXPECT_EQ(c.s.reader, ReaderKind::kPop3);
+    EXPECT_EQ(c.s.sender, SenderKind::kSmtp);
     c.lines({"VPIM"});
     EXPECT_EQ(c.objects.voice, 1);
 

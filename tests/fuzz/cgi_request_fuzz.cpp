@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readCgiRequest(2, argv, s, objects, out);
     checkHeaders(s);
 
-    applyUrlEncoded(String(body), s, objects);
+    applyUrlEncoded(String(body), s);
     checkHeaders(s);
 
     FILE* in = fmemopen(const_cast<char*>(body.data()), body.size() + 1, "rb");
