@@ -200,6 +200,32 @@ int Connection::command(const char* format, ...) {
     return readReply();
 }
 
+int Connection::sendSecret(const String& secret, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendSecret(secret, format, args);
+    va_end(args);
+    return result;
+}
+
+int Connection::commandSecret(const String& secret, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = vsendSecret(secret, format, args);
+    va_end(args);
+    if (result < 1) return result;
+    return readReply();
+}
+
+int Connection::vsendSecret(const String& secret, const char* format, va_list args) {
+    // The command text blanks the line breaks of its arguments; the secret is looked for in
+    // the same form, so that a password holding one is hidden all the same.
+    traceSecret_ = blankLineBreaks(secret.view()).str();
+    int result = vsendCommand(format, args);
+    traceSecret_.clear();
+    return result;
+}
+
 int Connection::sendFormatted(std::vector<char>& buffer, bool trace, const char* format,
                               va_list args) {
     if (buffer.empty()) return -1;
@@ -216,7 +242,17 @@ int Connection::sendFormatted(std::vector<char>& buffer, bool trace, const char*
     }
     std::memcpy(buffer.data(), text.c_str(), text.size() + 1);
     size_t length = text.size();
-    if (trace) echo(buffer.data(), length);
+    if (trace) {
+        if (traceSecret_.empty()) {
+            echo(buffer.data(), length);
+        } else {
+            std::string shown = text;
+            for (size_t at = shown.find(traceSecret_); at != std::string::npos;
+                 at = shown.find(traceSecret_, at + 3))
+                shown.replace(at, traceSecret_.size(), "***");
+            echo(shown.data(), shown.size());
+        }
+    }
     int sent = send(buffer.data(), static_cast<int>(length));
     if (sent >= 1 && static_cast<size_t>(sent) < length) return 0;
     return sent;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 #include <vector>
 
 #include "net/socket.h"
@@ -38,14 +39,18 @@ public:
     int sendCommand(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // sendCommand, then readReply; a failed send is returned as it is.
     int command(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The same for a command that carries a credential: wherever `secret` stands in the
+    // command, the trace shows "***" (the peer gets the command as it is).
+    int sendSecret(const String& secret, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    int commandSecret(const String& secret, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // Reads and judges the peer's reply. Here: -1, as a bare connection has no dialogue.
     virtual int readReply() { return -1; }
 
 protected:
     // Formats and sends one command. Here: -1, as a bare connection has no command buffer.
     virtual int vsendCommand(const char*, va_list) { return -1; }
-    // Formats a command into `buffer`, echoes it to standard output when `trace` is set and
-    // sends it. A CR or LF that an argument brings becomes a blank: only the format ends lines.
+    // Formats a command into `buffer`, echoes it to standard output when `trace` is set (the
+    // credential of sendSecret/commandSecret as "***") and sends it. A CR or LF that an argument brings becomes a blank: only the format ends lines.
     // Returns the send result; -1 when the command cannot be formatted or does not fit the
     // buffer (nothing is sent), 0 when the peer took only a part of it.
     int sendFormatted(std::vector<char>& buffer, bool trace, const char* format, va_list args);
@@ -53,10 +58,12 @@ protected:
     static void echo(const char* data, size_t length);
 
 private:
+    int vsendSecret(const String& secret, const char* format, va_list args);
     int openSocket(const String& host, const String& service);
 
     String host_, service_;
     bool implicitTls_ = false;
+    std::string traceSecret_;  // the credential of the command being sent, hidden in the trace
 };
 
 }  // namespace qarvel

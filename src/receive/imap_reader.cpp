@@ -147,22 +147,26 @@ int ImapReader::authenticateExchange(const String& user, const String& password)
         if (sendCommand("%lu AUTHENTICATE CRAM-MD5\r\n", nextTag()) < 1) return 0;
         if (readContinuation() < 1) return 0;
         String answer = saslCramMd5Answer(reply_.data(), user, password);
-        return sendCommand("%s\r\n", answer.c_str()) < 1 ? 0 : 1;
+        return sendSecret(answer, "%s\r\n", answer.c_str()) < 1 ? 0 : 1;
     }
     if (caps.authPlain) {
         if (sendCommand("%lu AUTHENTICATE PLAIN\r\n", nextTag()) < 1) return 0;
         if (readContinuation() < 1) return 0;
-        return sendCommand("%s\r\n", saslPlainAnswer(user, password).c_str()) < 1 ? 0 : 1;
+        String answer = saslPlainAnswer(user, password);
+        return sendSecret(answer, "%s\r\n", answer.c_str()) < 1 ? 0 : 1;
     }
     if (caps.authLogin) {
         if (sendCommand("%lu AUTHENTICATE LOGIN\r\n", nextTag()) < 1) return 0;
         if (readContinuation() < 1) return 0;
-        if (sendCommand("%s\r\n", saslLoginAnswer(user).c_str()) < 1) return 0;
+        String answer = saslLoginAnswer(user);
+        if (sendSecret(answer, "%s\r\n", answer.c_str()) < 1) return 0;
         if (readContinuation() < 1) return 0;
-        return sendCommand("%s\r\n", saslLoginAnswer(password).c_str()) < 1 ? 0 : 1;
+        answer = saslLoginAnswer(password);
+        return sendSecret(answer, "%s\r\n", answer.c_str()) < 1 ? 0 : 1;
     }
-    return sendCommand("%lu LOGIN %s %s\r\n", nextTag(), ImapCore::quotedLogin(user).c_str(),
-                       ImapCore::quotedLogin(password).c_str()) < 1 ? 0 : 1;
+    String quoted = ImapCore::quotedLogin(password);
+    return sendSecret(quoted, "%lu LOGIN %s %s\r\n", nextTag(), ImapCore::quotedLogin(user).c_str(),
+                      quoted.c_str()) < 1 ? 0 : 1;
 }
 
 int ImapReader::login(const String& user, const String& password) {

@@ -89,14 +89,14 @@ int Pop3Reader::login(const String& user, const String& password) {
     bool apopDone = false;
     if (!timeStamp_.empty() && apop_) {
         String digest = apopDigest(timeStamp_, password);
-        int r = command("APOP %s %s\r\n", user.c_str(), digest.c_str());
+        int r = commandSecret(digest, "APOP %s %s\r\n", user.c_str(), digest.c_str());
         if (!connected()) return r < 1 ? r : kReaderFailed;
         apopDone = r > 0;  // a refused APOP falls back to USER and PASS
     }
     if (!apopDone) {
         int r = command("USER %s\r\n", user.c_str());
         if (r < 1) return r;
-        r = command("PASS %s\r\n", password.c_str());
+        r = commandSecret(password, "PASS %s\r\n", password.c_str());
         if (r < 1) return r;
     }
     loggedIn_ = 1;

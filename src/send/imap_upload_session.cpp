@@ -210,17 +210,22 @@ int ImapUploadSession::authenticateOnce(const String& user, const String& passwo
     int sent;
     if (authCramMd5 && cramMd5_) {
         if (sendCommand("%lu AUTHENTICATE CRAM-MD5\r\n", core_.nextTag()) < 1 || !continuation()) return 0;
-        sent = sendCommand("%s\r\n", saslCramMd5Answer(replyLine(), user, password).c_str());
+        String answer = saslCramMd5Answer(replyLine(), user, password);
+        sent = sendSecret(answer, "%s\r\n", answer.c_str());
     } else if (authPlain) {
         if (sendCommand("%lu AUTHENTICATE PLAIN\r\n", core_.nextTag()) < 1 || !continuation()) return 0;
-        sent = sendCommand("%s\r\n", saslPlainAnswer(user, password).c_str());
+        String answer = saslPlainAnswer(user, password);
+        sent = sendSecret(answer, "%s\r\n", answer.c_str());
     } else if (authLogin) {
         if (sendCommand("%lu AUTHENTICATE LOGIN\r\n", core_.nextTag()) < 1 || !continuation()) return 0;
-        if (sendCommand("%s\r\n", saslLoginAnswer(user).c_str()) < 1 || !continuation()) return 0;
-        sent = sendCommand("%s\r\n", saslLoginAnswer(password).c_str());
+        String answer = saslLoginAnswer(user);
+        if (sendSecret(answer, "%s\r\n", answer.c_str()) < 1 || !continuation()) return 0;
+        answer = saslLoginAnswer(password);
+        sent = sendSecret(answer, "%s\r\n", answer.c_str());
     } else {
-        sent = sendCommand("%lu LOGIN %s %s\r\n", core_.nextTag(), ImapCore::quotedLogin(user).c_str(),
-                           ImapCore::quotedLogin(password).c_str());
+        String quoted = ImapCore::quotedLogin(password);
+        sent = sendSecret(quoted, "%lu LOGIN %s %s\r\n", core_.nextTag(), ImapCore::quotedLogin(user).c_str(),
+                          quoted.c_str());
     }
     if (sent < 1) return 0;
     int r = readReply();

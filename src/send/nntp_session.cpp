@@ -52,8 +52,8 @@ int NntpSession::startTlsIfAsked() {
     return upgradeWithStartTls("382");
 }
 
-int NntpSession::loginCommand(const char* format, const String& value) {
-    int sent = sendCommand(format, value.c_str());
+int NntpSession::loginCommand(const char* format, const String& value, bool secret) {
+    int sent = sendSecret(secret ? value : String(), format, value.c_str());
     if (sent < 1) return sent;
     return SenderSession::readReply();
 }
@@ -63,11 +63,11 @@ int NntpSession::login() {
         setReplyLine("the user name or password holds a line break\n");
         return kSessionRefused;
     }
-    int result = loginCommand("AUTHINFO USER %s\r\n", user_);
+    int result = loginCommand("AUTHINFO USER %s\r\n", user_, false);
     if (result < 1) return result;
     // A server that knows the user without a password answers 281 at once.
     if (!replyCodeIs(replyLine(), "381")) return kSessionOk;
-    result = loginCommand("AUTHINFO PASS %s\r\n", password_);
+    result = loginCommand("AUTHINFO PASS %s\r\n", password_, true);
     return result < 1 ? result : kSessionOk;
 }
 

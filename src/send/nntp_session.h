@@ -38,7 +38,7 @@ private:
     // AUTHINFO USER, and AUTHINFO PASS when the server asks for it (381).
     int login();
     // One AUTHINFO command and its judged single-line reply (never a second login).
-    int loginCommand(const char* format, const String& value);
+    int loginCommand(const char* format, const String& value, bool secret);
     int startTlsIfAsked();
     // POST and its 340; a refusal is returned as it is.
     int post();

@@ -143,11 +143,14 @@ int SmtpSession::authenticate(const String& user, const String& password) {
         }
         line[n] = '\0';
         if (traceLevel_) echo(line, static_cast<size_t>(n));
-        success = command("%s\r\n", saslPlainAnswer(user, password).c_str()) > 0;
+        String answer = saslPlainAnswer(user, password);
+        success = commandSecret(answer, "%s\r\n", answer.c_str()) > 0;
     }
     if (!success && !(ext_.authPlain && !ext_.authLogin)) {
-        if (command("AUTH LOGIN %s\r\n", saslLoginAnswer(user).c_str()) < 1) return kSessionRefused;
-        success = command("%s\r\n", saslLoginAnswer(password).c_str()) > 0;
+        String answer = saslLoginAnswer(user);
+        if (commandSecret(answer, "AUTH LOGIN %s\r\n", answer.c_str()) < 1) return kSessionRefused;
+        answer = saslLoginAnswer(password);
+        success = commandSecret(answer, "%s\r\n", answer.c_str()) > 0;
     }
     if (!success) return 0;
     ext_.etrn = ext_.dsn = ext_.onex = ext_.eightBitMime = 0;

@@ -179,6 +179,8 @@ class NewsPosting(unittest.TestCase):
                 self.assertEqual(body, BODY + b"\r\n")
                 # Encrypted and verified before the first credential went out.
                 self.assertLess(self.trace.index(", verified"), self.trace.index("AUTHINFO USER"))
+                self.assertIn("AUTHINFO PASS ***\r\n", self.trace)
+                self.assertNotIn("secret", self.trace)
                 self.assertEqual("STARTTLS\r\n" in self.trace, what == "STARTTLS")
                 self.assertIn("\r\nNewsgroups: test.group\r\nFrom: ", self.trace)
         # A server whose CA is not trusted gets no credentials.

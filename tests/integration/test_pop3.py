@@ -126,7 +126,7 @@ class Pop3Test(unittest.TestCase):
         r, _ = retrieve("alice", self.out, "-apop", "-v:2")
         self.assertEqual(r.returncode, 0, r.stderr)
         stdout = r.stdout
-        self.assertRegex(stdout, rb"APOP alice [0-9a-f]{32}\r\n")
+        self.assertIn(b"APOP alice ***\r\n", stdout)
         self.assertNotIn(b"PASS ", stdout)
 
         self.assertIn("1. Grüße aus Köln ✓\n".encode(), stdout)

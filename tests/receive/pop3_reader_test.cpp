@@ -50,6 +50,18 @@ TEST(Pop3Reader, RefusedApopFallsBackRefusalsStopAndGreetings) {
     EXPECT_EQ(noStamp.sent(), "USER u\r\nPASS bad\r\n");  // no APOP without a stamp
     EXPECT_TRUE(noStamp.connected());
 
+    // Traced, APOP's digest and the password show as "***", one with a line break (sent as a
+    // blank) too.
+    Pop3 traced("+OK ready <a@b>\r\n-ERR no APOP\r\n+OK\r\n-ERR no\r\n");
+    traced.setApop(1);
+    ASSERT_EQ(traced.open("h", "110", nullptr, 0), 1);
+    traced.setTraceLevel(2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(traced.login("u", "pa\nss"), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "APOP u ***\r\n-ERR no APOP\r\nUSER u\r\n+OK\r\nPASS ***\r\n-ERR no\r\n");
+    EXPECT_NE(traced.sent().find("PASS pa ss\r\n"), std::string::npos);
+    traced.setTraceLevel(0);
+
     // Greetings: neither "+" nor "-", a refusal, no connection, a stamp cut to 255 characters.
     Pop3 odd("* hello\r\n");
     EXPECT_EQ(odd.open("h", "110", nullptr, 0), 0);

@@ -114,6 +114,17 @@ TEST(SmtpSession, AuthPlainAndLoginBytes) {
     EXPECT_EQ(both.authenticate("test", "bad"), -1);
     EXPECT_NE(both.sent.find("AUTH LOGIN dGVzdA==\r\n"), std::string::npos);
 
+    // Traced, both answers show as "***"; the peer still gets them.
+    Peer traced;
+    traced.setTraceLevel(2);
+    ASSERT_TRUE(start(traced, "220 x\r\n250-x\r\n250 AUTH LOGIN\r\n334 VXNlcm5hbWU6\r\n235 ok\r\n250 x\r\n", true));
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(traced.authenticate("test", "secret"), 1);
+    std::string trace = testing::internal::GetCapturedStdout();
+    EXPECT_NE(trace.find("AUTH LOGIN ***\r\n334 VXNlcm5hbWU6\r\n***\r\n235 ok"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("c2VjcmV0"), std::string::npos);
+    EXPECT_NE(traced.sent.find("AUTH LOGIN dGVzdA==\r\nc2VjcmV0\r\n"), std::string::npos) << traced.sent;
+
     // Only PLAIN offered and refused: 0, no LOGIN.
     Peer plainOnly;
     ASSERT_TRUE(start(plainOnly, "220 x\r\n250 AUTH PLAIN\r\n334 \r\n535 no\r\n", true));
