@@ -310,7 +310,7 @@ bool matches(const Option& option, const char* argument) {
 
 // The options of the entry's early scans below, and -cgi, which the entry looks for itself.
 const char* const kScannedOptions[] = {"-host:", "-if:", "-firewall:", "-port:", "-tmo:", "-config:",
-                                       "-config", "-meter:", "-free", "-osver", "-cgi"};
+                                       "-config", "-meter:", "-free", "-osver", "-cgi", "-strict"};
 
 } // namespace
 

@@ -116,6 +116,7 @@ void extraHeader(S& s, O&, const String& v) {
 // Matching order: the first key that begins the line wins, so a key that begins with a
 // shorter key (MSGID and MSGLEN before MSG, NOMSGLEN before NOMSG) must come first.
 const ConfigKey kKeys[] = {
+    {"STRICT", kNoValue, noEffect},  // the entry reads it for its -strict check
     {"SEARCH", kShort, noEffect},
     {"NOSEARCH", kNoValue, noEffect},
     {"ATTRIB", kShort, noEffect},

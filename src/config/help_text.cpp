@@ -197,6 +197,7 @@ const HelpLine kOptionLines[] = {
 
     {"-config", kRun, "", "read the configuration file (QARVEL_CONFIG, else qarvel.txt)"},
     {"-config:", kRun, "FILE", "read the configuration file FILE"},
+    {"-strict", kRun, "", "an unknown option or configuration key ends the run (exit 64)"},
     {"-v", kRun, "", "say more"},
     {"-v:", kRun, "N", "trace level: 2 echoes every command and reply, 3 the message data too"},
     {"-q -quiet", kRun, "", "quiet: no progress lines, no message display"},
@@ -315,6 +316,7 @@ const HelpLine kKeyLines[] = {
 
     {"METER", kRun, "FILE", "progress file (read even without -config)"},
     {"LOG NOLOG", kRun, "FILE", "append all output to FILE"},
+    {"STRICT", kRun, "", "as -strict"},
     {"NOOP NONOOP", kRun, "", "stop after the tools, or not"},
     {"EVERY", kRun, "MINUTES", "run again every MINUTES"},
     {"SEVERY", kRun, "SECONDS", "run again every SECONDS"},
@@ -395,6 +397,7 @@ void printHelp(std::FILE* out) {
                  "  QARVEL_PATH              the working folder for temporary files (default /tmp)\n"
                  "  QARVEL_RESOLV_CONF       read instead of /etc/resolv.conf\n"
                  "  QARVEL_DUMP_SETTINGS     when set, the settings of the run go to standard error\n"
+                 "  QARVEL_STRICT            1: as -strict\n"
                  "  GATEWAY_INTERFACE        set by a web server: then -cgi is required\n"
                  "\nThe manual: man qarvel.\n");
 }

@@ -70,6 +70,12 @@ int replaceLabel(const char* line) {
     return 0;
 }
 
+std::vector<std::string> labelKeyNames() {
+    std::vector<std::string> names;
+    for (const LabelKey& k : kLabelKeys) names.push_back(k.key);
+    return names;
+}
+
 void copyReceiveLabels(ReceiveLabels& out) {
     const Labels& l = table();
     out.subject = l.subject;

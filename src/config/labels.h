@@ -3,6 +3,9 @@
 // ones with "STRING_" lines in its configuration file.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "base/string.h"
 #include "receive/receive_options.h"
 #include "send/send_driver.h"
@@ -59,6 +62,9 @@ void resetLabels();
 // word is skipped and up to 255 characters after the blanks, up to CR or LF, become the
 // label exactly as written. Returns 1 when the line was a label line, else 0.
 int replaceLabel(const char* line);
+
+// The label keys (STRING_...), in table order.
+std::vector<std::string> labelKeyNames();
 
 // The labels of the message display and of the verbose send report.
 void copyReceiveLabels(ReceiveLabels& labels);

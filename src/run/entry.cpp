@@ -20,6 +20,7 @@
 #include "config/request_modes.h"
 #include "config/settings.h"
 #include "config/settings_dump.h"
+#include "config/strict_check.h"
 #include "net/host_address.h"
 #include "run/activity.h"
 #include "send/mx_delivery.h"
@@ -168,6 +169,17 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
     return runMainActivity(s, objects, protocols);
 }
 
+// With -strict, the first argument that is no option or configuration line that is no key,
+// as the message for standard error; empty when the run may go on. A web request's arguments
+// are the web server's, not the user's, and are not checked.
+std::string strictFault(int argc, char** argv, const ProcessObjects& objects) {
+    if (argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0) return std::string();
+    if (!strictRequested(argc, argv, objects.configFile, objects.configRequested != 0)) return std::string();
+    std::string fault = unknownOption(argc, argv);
+    if (fault.empty() && objects.configRequested) fault = unknownConfigKey(objects.configFile);
+    return fault;
+}
+
 void removeRunFile(const Settings& s) {
     if (s.rmFile.empty()) return;
     if (s.verbose > 1) std::printf("REMOVE '%s' file: %s line: %d\n", s.rmFile.c_str(), __FILE__, __LINE__);
@@ -200,6 +212,11 @@ static int runProgramIn(int argc, char** argv, bool news) {
 
     Settings& s = settings();
     resetSettings(s, true);
+    scanRunOptions(argc, argv, s, objects);  // the configuration file's name, for the check
+    if (const std::string fault = strictFault(argc, argv, objects); !fault.empty()) {
+        std::fprintf(stderr, "%s\n", fault.c_str());
+        return kStrictRefusal;
+    }
     int code = 0;
     bool logOpen = false;
     {

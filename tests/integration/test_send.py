@@ -61,6 +61,30 @@ class SendThroughPostfix(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"Login failed: ", r.stderr)
 
+    def test_strict_refuses_typos_before_the_server_is_asked(self):
+        with tempfile.TemporaryDirectory() as folder:
+            config = pathlib.Path(folder) / "qarvel.txt"
+            config.write_text("FROM a@example.org\nTOO x@example.test\n")
+            strict_env = {"QARVEL_STRICT": "1"}
+            cases = [  # (-strict or the environment, the run's own arguments, the message)
+                (["-strict"], None, ["-subject:Hi"], "Unknown option: -subject:Hi"),
+                ([], strict_env, ["-bc:boss@example.test"], "Unknown option: -bc:boss@example.test"),
+                ([], strict_env, ["-config:" + str(config)], str(config) + ":2: unknown key TOO"),
+            ]
+            for strict, environment, extra, message in cases:
+                with self.subTest(message):
+                    tag = uuid.uuid4().hex
+                    args = [host("SMTP_PORT"), "-from:a@example.org", "-to:x@example.test",
+                            "-s:strict " + tag, "-msg:x", *extra]
+                    r = env.run(strict + args, env=environment)
+                    self.assertEqual(r.returncode, 64, r.stderr)
+                    self.assertEqual(r.stderr.decode(), message + "\n")
+                    self.assertEqual(r.stdout, b"")
+                    # Without the check the old rules hold: the typo is passed over, the mail goes.
+                    r = env.run(args)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertEqual(len(messages_with(tag, 1)), 1)
+
     def test_cc_bcc_envelope(self):
         tag = uuid.uuid4().hex
         r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:t1@example.test",
