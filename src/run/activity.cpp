@@ -325,8 +325,9 @@ void handOverMeterFile(const ProcessObjects& objects, ProtocolObjects& protocols
 
 int runSendDriver(Settings& s, ProtocolObjects& protocols) {
     SenderSession& sender = protocols.sender(s.sender);
+    SendDriverOptions options = sendOptions(s);
     // Direct delivery asks the name server for the exchangers of the recipient's domain.
-    sendDriverHooks().routeDomain = [&s](const String& domain, Exchangers& exchangers) {
+    options.hooks.routeDomain = [&s](const String& domain, Exchangers& exchangers) {
         MxRouteRequest request;
         request.dnsServer = s.dnsServerHost;
         request.fallbackServer = s.discoveredDnsServer;
@@ -337,18 +338,17 @@ int runSendDriver(Settings& s, ProtocolObjects& protocols) {
         return lookUpExchangers(domain, request, exchangers);
     };
     // Ready-made messages (import mode, -t, -relay) go to the batch sender.
-    sendDriverHooks().sendBatch = [&s](SenderSession& sender, const String& text) {
+    options.hooks.sendBatch = [&s](SenderSession& sender, const String& text) {
         BatchOptions o = batchOptions(s);
         return runBatch(sender, text.str(), o, &s.missingAttachments);
     };
-    SendDriverOptions options = sendOptions(s);
     if (s.sender == SenderKind::kImapUpload) {
         // The upload goes to the IMAP server.
         options.smtpHost = s.imapHost;
         options.smtpPort = s.imapPort;
     }
     auto send = [&] { return runSendDriver(options, sender, &protocols.smtp, &protocols.qmtp, &protocols.nntp); };
-    if (s.cgi) return runWebSend(s, send);
+    if (s.cgi) return runWebSend(s, options.hooks.writeCgiHead, send);
     return send();
 }
 

@@ -19,11 +19,6 @@
 
 namespace qarvel {
 
-SendDriverHooks& sendDriverHooks() {
-    static SendDriverHooks hooks;
-    return hooks;
-}
-
 namespace {
 
 constexpr int kExitOk = 0;
@@ -199,7 +194,7 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
     if (s.cgiMode) {
         std::fputs("\r\n", stdout);
         std::fflush(stdout);
-        if (sendDriverHooks().writeCgiHead) sendDriverHooks().writeCgiHead();
+        if (s.hooks.writeCgiHead) s.hooks.writeCgiHead();
     }
 
     const bool readyMade = s.importMode || s.recipientsFromHeaders;
@@ -286,11 +281,11 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
         if (isDottedAddress(domain)) {
             exchangers.emplace_back(domain, 0);
         } else if (!readyMade) {
-            if (!sendDriverHooks().routeDomain) {
+            if (!s.hooks.routeDomain) {
                 stop("Could not route to domain: " + domain.str());
                 return kExitFailed;
             }
-            if (sendDriverHooks().routeDomain(domain, exchangers) < 1 || exchangers.empty()) {
+            if (s.hooks.routeDomain(domain, exchangers) < 1 || exchangers.empty()) {
                 if (exchangers.empty()) stop("Could not route to domain: " + domain.str());
                 return kExitFailed;
             }
@@ -362,8 +357,8 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
             if (result < 1) std::fprintf(stderr, "ETRN refused: %s\n", replyText(sender).c_str());
         }
     } else if (readyMade) {
-        if (!sendDriverHooks().sendBatch || sendDriverHooks().sendBatch(sender, String(text)) < 1) {
-            if (!sendDriverHooks().sendBatch) stop("Ready-made messages are not supported in this build");
+        if (!s.hooks.sendBatch || s.hooks.sendBatch(sender, String(text)) < 1) {
+            if (!s.hooks.sendBatch) stop("Ready-made messages are not supported in this build");
             if (sender.openCount > 0) sender.disconnect();
             return kExitFailed;
         }

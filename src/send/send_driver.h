@@ -22,6 +22,18 @@ struct SendReportLabels {
     String to = "To", cc = "Cc", bcc = "Bcc", from = "From", subject = "Subject";
 };
 
+// Hooks for the paths that other parts supply: direct MX delivery (route the first
+// recipient's domain; returns the ordered exchanger hosts, or fills error and returns empty),
+// and the batch sender of ready-made messages.
+struct SendDriverHooks {
+    // Returns hosts with their preferences in order; an empty result stops the run after
+    // the hook has printed its message.
+    std::function<int(const String& domain, std::vector<std::pair<String, int>>& exchangers)> routeDomain;
+    std::function<int(SenderSession& sender, const String& text)> sendBatch;
+    // Writes the head of the CGI result page (after the driver ended the response headers).
+    std::function<void()> writeCgiHead;
+};
+
 // What one sending run needs from the settings record (the entry fills it from settings()).
 struct SendDriverOptions {
     String smtpHost = "localhost", smtpPort = "25", qmtpPort = "209", dnsServerHost;
@@ -37,6 +49,7 @@ struct SendDriverOptions {
     int newsMode = 0, noArchive = 0;
     long messageCount = 1;
     SendReportLabels labels;
+    SendDriverHooks hooks;
 };
 
 // The status wrapper: sends the message count times through a connected sender, printing the
@@ -56,18 +69,5 @@ bool isDottedAddress(const String& domain);
 // any may be null). Returns the exit code: 0 on success, 1 on any failure.
 int runSendDriver(const SendDriverOptions& options, SenderSession& sender, SmtpSession* smtp,
                   QmtpSession* qmtp, NntpSession* nntp = nullptr);
-
-// Hooks for the paths that other parts supply: direct MX delivery (route the first
-// recipient's domain; returns the ordered exchanger hosts, or fills error and returns empty),
-// and the batch sender of ready-made messages.
-struct SendDriverHooks {
-    // Returns hosts with their preferences in order; an empty result stops the run after
-    // the hook has printed its message.
-    std::function<int(const String& domain, std::vector<std::pair<String, int>>& exchangers)> routeDomain;
-    std::function<int(SenderSession& sender, const String& text)> sendBatch;
-    // Writes the head of the CGI result page (after the driver ended the response headers).
-    std::function<void()> writeCgiHead;
-};
-SendDriverHooks& sendDriverHooks();
 
 } // namespace qarvel

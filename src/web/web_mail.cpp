@@ -127,12 +127,12 @@ int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, 
     return code;
 }
 
-int runWebSend(Settings& s, const std::function<int()>& driver) {
+int runWebSend(Settings& s, std::function<void()>& writeHead, const std::function<int()>& driver) {
     CgiRequest& request = cgiRequest();
     bool headWritten = false;
     const PageSession session = pageSession(s, processObjects(), request);
     const bool answer = request.reply || request.forward;
-    sendDriverHooks().writeCgiHead = [&]() {
+    writeHead = [&]() {
         headWritten = true;
         if (!s.redirect.empty()) {
             std::printf("%s<meta http-equiv=\"Refresh\" content=\"3;url=%s\"></head><body>", kPageStart,
@@ -162,7 +162,7 @@ int runWebSend(Settings& s, const std::function<int()>& driver) {
     if (!headWritten) std::fputs("\r\n<plaintext>", stdout);
     std::fputs(messages.c_str(), stdout);
     std::fflush(stdout);
-    sendDriverHooks().writeCgiHead = nullptr;
+    writeHead = nullptr;
     return code;
 }
 

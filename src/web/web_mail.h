@@ -23,7 +23,8 @@ int readCgiBody(Settings& s, ProcessObjects& objects);
 int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, MailboxReader& reader,
                   SenderSession* sender);
 
-// One send run behind the result page; driver runs the send driver.
-int runWebSend(Settings& s, const std::function<int()>& driver);
+// One send run behind the result page; driver runs the send driver, which calls writeHead
+// (set here while it runs) once the response headers are out.
+int runWebSend(Settings& s, std::function<void()>& writeHead, const std::function<int()>& driver);
 
 } // namespace qarvel
