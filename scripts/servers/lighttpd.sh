@@ -52,6 +52,8 @@ server.username = "www-data"
 server.groupname = "www-data"
 server.errorlog = "$w/log/error.log"
 accesslog.filename = "$w/log/access.log"
+# The common log format with the client's port last: requests of one connection share it.
+accesslog.format = "%h %V %u %t \\"%r\\" %>s %b %{remote}p"
 index-file.names = ( "index.html" )
 mimetype.assign = ( ".html" => "text/html", ".txt" => "text/plain", ".bin" => "application/octet-stream", "" => "text/plain" )
 \$SERVER["socket"] == "[::1]:$HTTP_PORT" { }

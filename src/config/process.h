@@ -8,6 +8,8 @@
 
 namespace qarvel {
 
+class HttpClient;
+
 // An attachment named by -a:, A, P or I, handed to the sender that the run ends up using
 // (so "-a:file -mf" and "-mf -a:file" compose the same message). related: 0 an attachment,
 // 1 an inline part (I), 2 a related part (P).
@@ -24,6 +26,9 @@ struct ProcessObjects {
     std::vector<PendingAttachment> attachments;
     // The voice-message switch of the VPIM and NOVPIM keys for the run's sender; -1 unset.
     int voice = -1;
+    // The HTTP/1.1 client that successive -url: downloads share, so that downloads from one
+    // server go over one kept-alive connection; null: a client of its own for each download.
+    HttpClient* urlClient = nullptr;
 };
 
 ProcessObjects& processObjects();

@@ -58,10 +58,12 @@ void queueUrl(Settings& s, ProcessObjects& objects) {
                     scheme.c_str(), host.c_str(), port.c_str(), path.c_str(), localPath.c_str());
     if (!scheme.equalsIgnoreCase("http") && !scheme.equalsIgnoreCase("https")) return;
 
-    HttpClient client(s.http11 != 0);
+    // With HTTP/1.1 the downloads share one client: its connection outlives the download.
+    HttpClient own(s.http11 != 0);
+    HttpClient& client = s.http11 != 0 && objects.urlClient ? *objects.urlClient : own;
+    client.startJob(tlsOptionsOf(s));
     client.trace = s.verbose != 0;
     client.setTimeout(s.timeoutSeconds);
-    client.setTlsOptions(tlsOptionsOf(s));
     if (!s.dest.empty() && s.httpPost >= 1)
         client.addHeader("Destination: " + withoutLineBreaks(s.dest) + "\r\n");
     if (!s.user.empty()) client.setCredentials(s.user, s.password);

@@ -32,6 +32,7 @@ constexpr int kMaxRedirects = 20;
 // Cookies kept by one client, so that a server cannot make the list grow without bound.
 constexpr size_t kMaxCookies = 200;
 constexpr int kBodyBufferSize = 65536;
+constexpr const char* kUserAgent = "User-Agent: Tarnwick-LIB\r\n";
 
 const char* const kMethodNames[] = {"GET",   "POST", "PROPFIND", "PROPPATCH", "MKCOL", "DELETE",
                                     "PUT",   "COPY", "MOVE",     "LOCK",      "UNLOCK"};
@@ -119,9 +120,29 @@ const char* httpMethodName(int method) {
 }
 
 HttpClient::HttpClient(bool http11) : Connection(0, '\n'), http11_(http11) {
-    extraHeaders_ = "User-Agent: Tarnwick-LIB\r\n";
+    extraHeaders_ = kUserAgent;
     std::snprintf(statusText_, sizeof statusText_, "404 NOT FOUND");
     timeout = timeoutSeconds_;
+}
+
+void HttpClient::startJob(const TlsOptions& tls) {
+    if (!(tls == tlsOptions())) close();
+    setTlsOptions(tls);
+    setTimeout(0);
+    extraHeaders_ = kUserAgent;
+    proxyHost_ = proxyPort_ = user_ = password_ = String();
+    realm_ = nonce_ = qop_ = opaque_ = String();
+    cookies_.clear();
+    nonceCount_ = 1;
+    basicChallenge_ = digestChallenge_ = false;
+    challenges_ = 0;
+    referer = requestBody = requestContentType = String();
+    depth = -1;
+    trace = false;
+    statusCode_ = 0;
+    bytesFetched_ = 0;
+    lastModified_ = date_ = contentType_ = transcript_ = String();
+    std::snprintf(statusText_, sizeof statusText_, "404 NOT FOUND");
 }
 
 HttpClient::~HttpClient() { close(); }

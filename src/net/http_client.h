@@ -53,6 +53,12 @@ public:
     // Appends whole header lines (each ending in "\r\n") to every request.
     void addHeader(const String& text);
 
+    // Makes the object ready for another fetch job, as a new one would be (default headers, no
+    // credentials, proxy, cookies, challenges, referer or body, tracing off, time-out 300),
+    // except that an idle kept-alive connection stays for a job to the same server. TLS options
+    // other than the connection's close it: its certificate was checked with the old ones.
+    void startJob(const TlsOptions& tls);
+
     // Fetches url into the file at localPath (replacing it). See the file comment for results.
     int fetch(const String& url, const String& localPath, int method = kHttpGet);
     // Fetches into a temporary file and reads it into out; when the fetch fails (-1), out is

@@ -16,6 +16,8 @@ struct TlsOptions {
     String keyFile;            // the client key when it is not in the certificate file
     bool insecure = false;     // skip verification of the server's certificate (warned about)
     int traceLevel = 0;        // 1 or more: report protocol, cipher and peer subject
+
+    bool operator==(const TlsOptions&) const = default;
 };
 
 class TlsLayer {

@@ -4,6 +4,7 @@
 
 #include "base/string.h"
 #include "config/settings.h"
+#include "net/http_client.h"
 #include "receive/file_mailbox_reader.h"
 #include "receive/imap_reader.h"
 #include "receive/pop3_reader.h"
@@ -35,6 +36,7 @@ struct ProtocolObjects {
     Pop3Reader pop3;
     FileMailboxReader fileReader;
     ImapReader imap;
+    HttpClient urlClient{true};  // the -url: downloads with -http11
 };
 
 // The alternative-text file, the hand-over to the chosen sender, the alias and list files,

@@ -221,6 +221,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
     bool logOpen = false;
     {
         const auto protocols = std::make_unique<ProtocolObjects>(objects.meterFile);
+        objects.urlClient = &protocols->urlClient;
         for (bool first = true;; first = false) {
             // The recipient options append: a repeated run starts their lists afresh so that
             // every run sends to the recipients as given, not to a growing list.
@@ -237,6 +238,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
             sleep(static_cast<unsigned>(s.every));
         }
         if (!s.disconnect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.disconnect, false);
+        objects.urlClient = nullptr;
     }
     cgiRequest().release();
     objects.attachments.clear();

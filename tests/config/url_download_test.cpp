@@ -1,6 +1,8 @@
 // -url: through the option parser against a scripted web server: the settings given before it
 // shape the request (POST body, Destination, Referer, credentials), the download becomes an
 // attachment under its local name, and a failure is warned about, counted and leaves no file.
+// With -http11 the downloads share one connection, and fall back to a new one when the server
+// ends it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +11,7 @@
 #include "config/command_line.h"
 #include "config/process.h"
 #include "config/settings.h"
+#include "net/http_client.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
 
@@ -87,6 +90,67 @@ TEST(UrlDownload, OtherSchemesAreNotFetchedAndNamesStayInTheirFolder) {
     EXPECT_EQ("ok", folder.read("up.txt"));
     ASSERT_EQ(1u, p.objects.attachments.size());
     EXPECT_EQ(folder.file("up.txt"), p.objects.attachments[0].path.str());
+}
+
+std::string okResponse(const std::string& body, const std::string& extra = "") {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
+           "\r\n" + body;
+}
+
+// Downloads one.txt, two.txt, ... from server with the shared client.
+std::string downloadAll(ScriptedServer& server, int count, TempFolder& folder, Parsed& p,
+                        HttpClient& shared) {
+    p.objects.urlClient = &shared;
+    std::vector<std::string> args{"-http11", "-extract:" + folder.path};
+    const char* names[] = {"one", "two", "three", "four"};
+    for (int i = 0; i < count; ++i)
+        args.push_back("-url:http://127.0.0.1:" + server.portText() + "/" + names[i] + ".txt");
+    parse(p, args);
+    shared.close();
+    return server.finish();
+}
+
+TEST(UrlDownload, Http11DownloadsShareAConnectionButNotWhatTheServerSet) {
+    ScriptedServer server({test::expectUntil("\r\n"), test::send(okResponse("1", "Set-Cookie: id=7\r\n")),
+                           test::expectUntil("\r\n"), test::send(okResponse("2"))});
+    TempFolder folder;
+    Parsed p;
+    HttpClient shared(true);
+    std::string sent = downloadAll(server, 2, folder, p, shared);
+    EXPECT_EQ("", server.error());
+    EXPECT_EQ(1, server.connections());
+    EXPECT_EQ(0u, sent.find("GET /one.txt HTTP/1.1\r\n")) << sent;
+    EXPECT_NE(std::string::npos, sent.find("GET /two.txt HTTP/1.1\r\n")) << sent;
+    // A cookie belongs to the download that got it, as with a client of its own.
+    EXPECT_EQ(std::string::npos, sent.find("Cookie:")) << sent;
+    EXPECT_EQ("1", folder.read("one.txt"));
+    EXPECT_EQ("2", folder.read("two.txt"));
+    EXPECT_EQ(0, p.s.missingAttachments);
+}
+
+TEST(UrlDownload, Http11TakesANewConnectionWhenTheServerEndsTheOldOne) {
+    ScriptedServer server({
+        // "Connection: close" is taken at its word.
+        test::expectUntil("\r\n"), test::send(okResponse("1", "Connection: close\r\n")), test::acceptNext(),
+        // The server closes the idle connection.
+        test::expectUntil("\r\n"), test::send(okResponse("2")), test::closeConnection(), test::acceptNext(),
+        // The server closes with the next request unanswered: it is sent once more.
+        test::expectUntil("\r\n"), test::send(okResponse("3")), test::expectUntil("\r\n"),
+        test::closeConnection(), test::acceptNext(),
+        test::expectUntil("\r\n"), test::send(okResponse("4"))});
+    TempFolder folder;
+    Parsed p;
+    HttpClient shared(true);
+    testing::internal::CaptureStderr();
+    downloadAll(server, 4, folder, p, shared);
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+    EXPECT_EQ("", server.error());
+    EXPECT_EQ(4, server.connections());
+    EXPECT_EQ("1", folder.read("one.txt"));
+    EXPECT_EQ("2", folder.read("two.txt"));
+    EXPECT_EQ("3", folder.read("three.txt"));
+    EXPECT_EQ("4", folder.read("four.txt"));
+    EXPECT_EQ(0, p.s.missingAttachments);
 }
 
 }  // namespace

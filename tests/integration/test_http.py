@@ -5,6 +5,7 @@ second opinion on the bytes, and a fetched page sent through Postfix as an attac
 import pathlib
 import subprocess
 import tempfile
+import time
 import unittest
 import uuid
 
@@ -60,6 +61,30 @@ class UrlDownloads(unittest.TestCase):
                 self.assertEqual(got, curl(HTTP + "/" + path, *curl_options))
                 if path != "old/target.txt":
                     self.assertEqual(got, (DOCS / path).read_bytes())
+
+    def client_ports(self, paths):
+        """The client port of each path's request in lighttpd's access log (it writes the log
+        about once a second)."""
+        log = env.STATE / "www" / "log" / "access.log"
+        for _ in range(50):
+            lines = log.read_text(errors="replace").splitlines()
+            ports = {p: l.rsplit(" ", 1)[-1] for l in lines for p in paths if f"GET /{p} " in l}
+            if len(ports) == len(paths):
+                return [ports[p] for p in paths]
+            time.sleep(0.2)
+        self.fail(f"not all of {paths} in the access log")
+
+    def test_http11_downloads_share_one_connection(self):
+        for option, connections in (("-http11", 1), ("-nohttp11", 3)):
+            with self.subTest(option=option):
+                tag = uuid.uuid4().hex
+                paths = [f"hello.txt?{tag}-{i}" for i in range(3)]
+                r = self.fetch(option, *[f"-url:{HTTP}/{p}|{i}.txt" for i, p in enumerate(paths)])
+                self.assertEqual(r.returncode, 0, r.stderr)
+                for i in range(3):
+                    self.assertEqual((self.dir / f"{i}.txt").read_bytes(),
+                                     (DOCS / "hello.txt").read_bytes())
+                self.assertEqual(len(set(self.client_ports(paths))), connections)
 
     def test_https_verifies_with_the_test_ca(self):
         r = self.fetch("-cafile:" + CA, "-url:" + HTTPS + "/hello.txt|secure.txt")

@@ -54,6 +54,7 @@ ScriptStep sendBytes(size_t count, std::string pattern) {
 ScriptStep closeConnection() { return step(ScriptStep::Kind::kClose); }
 ScriptStep reset() { return step(ScriptStep::Kind::kReset); }
 ScriptStep stall(int milliseconds) { return step(ScriptStep::Kind::kStall, {}, 0, milliseconds); }
+ScriptStep acceptNext() { return step(ScriptStep::Kind::kAccept); }
 ScriptStep hold(int milliseconds) { return step(ScriptStep::Kind::kHold, {}, 0, milliseconds); }
 
 ScriptedServer::ScriptedServer(std::vector<ScriptStep> script, ScriptedServerOptions options)
@@ -101,18 +102,34 @@ bool ScriptedServer::connected() {
     return connected_;
 }
 
-void ScriptedServer::serve() {
+int ScriptedServer::connections() {
+    finish();
+    return connections_;
+}
+
+int ScriptedServer::acceptClient() {
     pollfd p{listener_, POLLIN, 0};
     int c = -1;
     if (::poll(&p, 1, options_.acceptMilliseconds) > 0) c = ::accept(listener_, nullptr, nullptr);
+    if (c >= 0) ++connections_;
+    return c;
+}
+
+void ScriptedServer::serve() {
+    int c = acceptClient();
+    bool more = false;
+    for (const ScriptStep& s : script_) more = more || s.kind == ScriptStep::Kind::kAccept;
     // Later connection attempts are refused rather than left waiting in the backlog.
-    ::close(listener_);
+    if (!more) ::close(listener_);
     if (c < 0) {
         error_ = "no client connected";
+        if (more) ::close(listener_);
         return;
     }
     connected_ = true;
-    if (play(c) == 0) {
+    int played = play(c);
+    if (more) ::close(listener_);
+    if (played == 0) {
         // The script is done: record what the client still sends until it closes.
         auto deadline = Clock::now() + std::chrono::milliseconds(options_.stepMilliseconds);
         while (!peerClosed_ && remainingMs(deadline) > 0) readMore(c, remainingMs(deadline));
@@ -154,8 +171,10 @@ bool ScriptedServer::waitLine(int fd, std::string& line) {
 
 // Plays the steps; returns 0 when the connection is still open afterwards, 1 when a step
 // closed it.
-int ScriptedServer::play(int fd) {
-    for (const ScriptStep& s : script_) {
+int ScriptedServer::play(int& fd) {
+    for (size_t i = 0; i < script_.size(); ++i) {
+        const ScriptStep& s = script_[i];
+        const bool acceptFollows = i + 1 < script_.size() && script_[i + 1].kind == ScriptStep::Kind::kAccept;
         switch (s.kind) {
         case ScriptStep::Kind::kExpect: {
             std::string line;
@@ -209,12 +228,28 @@ int ScriptedServer::play(int fd) {
         }
         case ScriptStep::Kind::kClose:
             ::close(fd);
-            return 1;
+            fd = -1;
+            if (!acceptFollows) return 1;
+            break;
         case ScriptStep::Kind::kReset: {
             linger l{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
             ::close(fd);
-            return 1;
+            fd = -1;
+            if (!acceptFollows) return 1;
+            break;
+        }
+        case ScriptStep::Kind::kAccept: {
+            if (fd >= 0) ::close(fd);
+            fd = acceptClient();
+            if (fd < 0) {
+                error_ = "no further client connected";
+                return 1;
+            }
+            std::lock_guard<std::mutex> hold(mutex_);
+            consumed_ = received_.size();
+            peerClosed_ = false;
+            break;
         }
         case ScriptStep::Kind::kStall: {
             auto deadline = Clock::now() + std::chrono::milliseconds(s.milliseconds);

@@ -14,7 +14,7 @@
 namespace qarvel::test {
 
 struct ScriptStep {
-    enum class Kind { kExpect, kReceive, kSend, kSendBytes, kClose, kReset, kStall, kHold };
+    enum class Kind { kExpect, kReceive, kSend, kSendBytes, kClose, kReset, kStall, kHold, kAccept };
     Kind kind;
     std::string text;   // kExpect: the line start (case ignored); kSend: the text; kSendBytes: the pattern
     size_t count = 0;   // kReceive: bytes; kSendBytes: total bytes
@@ -35,6 +35,9 @@ ScriptStep sendBytes(size_t count, std::string pattern);
 ScriptStep closeConnection();
 // Resets the connection: SO_LINGER with a zero time, then close.
 ScriptStep reset();
+// Closes the connection (when a step has not) and takes the next client; its steps see only
+// what it sends. Without this step a second client is refused.
+ScriptStep acceptNext();
 // Says nothing for the time given while still reading what the client sends; ends early when
 // the client closes.
 ScriptStep stall(int milliseconds);
@@ -68,10 +71,13 @@ public:
     std::string error();
     // Whether a client connected at all (valid after finish).
     bool connected();
+    // How many clients were taken (valid after finish).
+    int connections();
 
 private:
     void serve();
-    int play(int fd);
+    int acceptClient();
+    int play(int& fd);
     bool readMore(int fd, int milliseconds);
     bool waitLine(int fd, std::string& line);
 
@@ -84,6 +90,7 @@ private:
     size_t consumed_ = 0;   // how much of it the steps have looked at
     bool peerClosed_ = false;
     bool connected_ = false;
+    int connections_ = 0;
     std::string error_;
     std::thread thread_;
 };
