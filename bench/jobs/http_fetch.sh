@@ -2,7 +2,8 @@
 # HTTP downloads from a private lighttpd (started here on 127.0.0.1 high ports): one large file
 # (LARGE_MIB of random bytes) and FILES small ones (8 KiB each), fetched by qarvel -url: and by
 # curl. The large file and the small files one process per file for both tools; then all small
-# files in one process: curl with a URL range, qarvel with one -url: option per file. Run 1 of
+# files in one process: curl with a URL range, qarvel with one -url: option per file, with
+# -http11 over one kept-alive connection and with HTTP/1.0 a connection per file. Run 1 of
 # every tool is checked byte for byte against the served files.
 #   http_fetch.sh [BUILD_DIR]   (env BENCH_HTTP_LARGE_MIB, default 256; BENCH_HTTP_FILES,
 #                                default 1000; BENCH_HTTP_PORT, default 12080, https on +1)
@@ -40,7 +41,8 @@ tool curl "curl (process per file)" "rm -rf $out; mkdir -p $out; \$T sh -c '$loo
 compare http_fetch "$files × 8 KiB, process each" "$files files" "$files" files
 
 urls=$(for ((i = 1; i <= files; i++)); do printf ' -url:%s/small/f%d.bin' "$base" "$i"; done)
-tool qarvel "qarvel (all -url: in one run)" "rm -rf $out; mkdir -p $out; cd $out && \$T '$QARVEL'$urls -noop" "same_set $state/small.md5 $out" "a connection per file"
+tool qarvel "qarvel -http11 (all -url: in one run)" "rm -rf $out; mkdir -p $out; cd $out && \$T '$QARVEL' -http11$urls -noop" "same_set $state/small.md5 $out" "one kept-alive connection"
+tool qarvel10 "qarvel (HTTP/1.0; all -url: in one run)" "rm -rf $out; mkdir -p $out; cd $out && \$T '$QARVEL'$urls -noop" "same_set $state/small.md5 $out" "a connection per file"
 tool curl "curl (URL range, one process)" "rm -rf $out; mkdir -p $out; \$T curl -sS '$base/small/f[1-$files].bin' -o '$out/f#1.bin'" "same_set $state/small.md5 $out" "one kept-alive connection"
 compare http_fetch "$files × 8 KiB, one process" "$files files" "$files" files
 rm -rf "$out"

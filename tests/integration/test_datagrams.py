@@ -2,12 +2,16 @@
 test's own (only a loopback interface, with the multicast routes on it), so nothing leaves the
 machine and no other test's traffic is seen: -sap listens for and sends SAP announcements on
 the well-known group, -udp exchanges datagrams with socat and a Python peer, -rawsock reads
-the ICMP packets of a ping."""
+the ICMP packets of a ping. IPv6 multicast does not loop on the loopback interface, so the
+IPv6 SAP tests run over a tap interface of the namespace's own, on which this script sends
+every frame back, as a network would to a member of the group."""
+import fcntl
 import os
 import socket
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 import qarvel_env
@@ -15,6 +19,9 @@ import qarvel_env
 SAP_GROUP = "224.2.127.254"
 SAP_PORT = 9875
 IP_RECVTTL = 12  # Linux; the socket module does not name it
+SAP_GROUP6 = "ff0e::2:7ffe"
+TAP_ADDRESS6 = "fd00::1"
+TUNSETIFF, IFF_TAP, IFF_NO_PI = 0x400454CA, 0x0002, 0x1000
 
 
 def qarvel(args, timeout=20):
@@ -124,19 +131,19 @@ def test_udp_listener_with_socat():
 
 
 def test_udp_sender():
-    port = free_udp_port()
-    peer = subprocess.Popen(["socat", "-u", "UDP-RECV:%d,bind=127.0.0.1" % port, "STDOUT"],
-                            stdout=subprocess.PIPE)
-    time.sleep(0.3)
-    proc = qarvel(["-udp", "-mcastdump", "-v:1", "-host:127.0.0.1", "-port:%d" % port])
-    try:
-        first = peer.stdout.read(14 * 3)
-    finally:
-        out, err = stop(proc)
-        peer.kill()
-        peer.wait()
-    assert first == b"Hello, world!\n" * 3, first
-    assert out.startswith("Datagram connect: 127.0.0.1:%d\n" % port), out
+    for host, peer_address in (("127.0.0.1", "UDP-RECV:%d,bind=127.0.0.1"), ("::1", "UDP6-RECV:%d,bind=[::1]")):
+        port = free_udp_port()
+        peer = subprocess.Popen(["socat", "-u", peer_address % port, "STDOUT"], stdout=subprocess.PIPE)
+        time.sleep(0.3)
+        proc = qarvel(["-udp", "-mcastdump", "-v:1", "-host:" + host, "-port:%d" % port])
+        try:
+            first = peer.stdout.read(14 * 3)
+        finally:
+            out, err = stop(proc)
+            peer.kill()
+            peer.wait()
+        assert first == b"Hello, world!\n" * 3, first
+        assert out.startswith("Datagram connect: %s:%d\n" % (host, port)), out
 
 
 def test_udp_port_taken():
@@ -159,10 +166,61 @@ def test_rawsock_reads_ping():
     assert len(lines) >= 2 and all(line == "Got 84 raw bytes" for line in lines), out
 
 
+def tap_interface():
+    """A tap interface "t0" with TAP_ADDRESS6 whose frames come back in (for the life of the
+    process): a datagram sent to a group on it is received by the members on this host."""
+    fd = os.open("/dev/net/tun", os.O_RDWR)
+    fcntl.ioctl(fd, TUNSETIFF, struct.pack("16sH", b"t0", IFF_TAP | IFF_NO_PI))
+    subprocess.run(["ip", "link", "set", "t0", "up"], check=True)
+    subprocess.run(["ip", "-6", "addr", "add", TAP_ADDRESS6 + "/64", "dev", "t0", "nodad"], check=True)
+
+    def echo():
+        while True:
+            os.write(fd, os.read(fd, 65536))
+    threading.Thread(target=echo, daemon=True).start()
+
+
+def test_sap_over_ipv6():
+    index = socket.if_nametoindex("t0")
+    listener = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("", SAP_PORT))
+    listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_JOIN_GROUP,
+                        socket.inet_pton(socket.AF_INET6, SAP_GROUP6) + struct.pack("@I", index))
+    listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_RECVHOPLIMIT, 1)
+    listener.settimeout(10)
+    # The announcer joins on the interface named by its address; the hop limit is the level's.
+    proc = qarvel(["-sap", "-mcastdump", "-v:3", "-host:" + SAP_GROUP6, "-if:" + TAP_ADDRESS6])
+    try:
+        data, ancillary, _, _ = listener.recvmsg(2000, socket.CMSG_SPACE(4))
+    except TimeoutError:
+        raise AssertionError("nothing announced: %r" % (stop(proc),))
+    else:
+        out, err = stop(proc)
+    listener.close()
+    assert data == b"\0\0\0\0v=0\no=blah\n", data
+    hops = [struct.unpack("i", d[:4])[0] for level, kind, d in ancillary
+            if level == socket.IPPROTO_IPV6 and kind == socket.IPV6_HOPLIMIT]
+    assert hops == [2], ancillary
+    assert out.startswith("Multicast connect: %s:%d\nMulticast join, if=%s\nWriting...\n"
+                          % (SAP_GROUP6, SAP_PORT, TAP_ADDRESS6)), out
+    # The listener joins on the interface named by its name.
+    proc = qarvel(["-sap", "-tmo:3", "-host:" + SAP_GROUP6, "-if:t0"])
+    before = "".join(wait_for_line(proc, "waiting on read"))
+    sender = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+    sender.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_MULTICAST_IF, index)
+    sender.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_MULTICAST_LOOP, 0)  # the echo brings it
+    sender.sendto(b"\x20\x00\x12\x34\x7f\x00\x00\x01v=0\ns=over IPv6\n", (SAP_GROUP6, SAP_PORT))
+    out, err = finish(proc)
+    sender.close()
+    assert (before + out).endswith("waiting on read\nv=0\ns=over IPv6\nRead failed\n"), before + out
+
+
 def inside():
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     subprocess.run(["ip", "route", "add", "224.0.0.0/4", "dev", "lo"], check=True)
-    for test in (test_sap_announcer, test_sap_listener, test_sap_counting_listener,
+    tap_interface()
+    for test in (test_sap_announcer, test_sap_listener, test_sap_counting_listener, test_sap_over_ipv6,
                  test_udp_listener_with_socat, test_udp_sender, test_udp_port_taken,
                  test_rawsock_reads_ping):
         test()
