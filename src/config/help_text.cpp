@@ -173,14 +173,14 @@ const HelpLine kOptionLines[] = {
     {"-key:", kNet, "FILE", "the client certificate's key"},
     {"-level:", kNet, "N", "security level; 2 with -cert: reads mail without a user name"},
     {"-tmo:", kNet, "SECONDS", "network time-out (default 300)"},
-    {"-if:", kNet, "ADDR", "the local interface of the test modes"},
+    {"-if:", kNet, "ADDR", "the multicast interface of the test modes (an address; for IPv6 also a name)"},
     {"-firewall:", kNet, "TEXT", "a line sent to the server right after connecting"},
-    {"-ipv6", kNet, "", "readers connect over IPv6"},
+    {"-ipv6", kNet, "", "IPv6 addresses of a host are tried before IPv4 ones"},
 
     {"-url:", kHttp, "URL", "download URL (http or https) as an attachment; URL|NAME names the file"},
     {"-post:", kHttp, "FILE", "the download is a POST of FILE's contents (or the message text)"},
     {"-referer:", kHttp, "URL", "Referer of the download"},
-    {"-http11", kHttp, "", "download with HTTP/1.1"},
+    {"-http11", kHttp, "", "download with HTTP/1.1: the downloads from one server share a connection"},
     {"-nohttp11", kHttp, "", "download with HTTP/1.0 (the default)"},
 
     {"-srv:", kDns, "DOMAIN:SERVICE:PROTO", "print the SRV records, asking the name server -host:"},
@@ -237,7 +237,7 @@ const HelpLine kKeyLines[] = {
     {"PROXY_HOST PROXY_PORT", kNet, "VALUE", "the HTTP proxy (read even without -config)"},
     {"FIREWALL NOFIREWALL", kNet, "TEXT", "a line sent to the server right after connecting"},
     {"NOSSL NOTLS", kNet, "", "TLS off"},
-    {"IPV6 NOIPV6", kNet, "", "readers connect over IPv6, or not"},
+    {"IPV6 NOIPV6", kNet, "", "IPv6 addresses first, or the resolver's order"},
     {"RETRIES NORETRIES", kNet, "N", "connection attempts after the first"},
     {"NOMX", kNet, "", "direct MX delivery off"},
 
