@@ -338,9 +338,9 @@ int runSendDriver(Settings& s, ProtocolObjects& protocols) {
         return lookUpExchangers(domain, request, exchangers);
     };
     // Ready-made messages (import mode, -t, -relay) go to the batch sender.
-    options.hooks.sendBatch = [&s](SenderSession& sender, const String& text) {
+    options.hooks.sendBatch = [&s](SenderSession& sender, BatchText& text) {
         BatchOptions o = batchOptions(s);
-        return runBatch(sender, text.str(), o, &s.missingAttachments);
+        return runBatch(sender, text, o, &s.missingAttachments);
     };
     if (s.sender == SenderKind::kImapUpload) {
         // The upload goes to the IMAP server.

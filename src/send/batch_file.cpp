@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstring>
+
 #include "base/text.h"
 #include "send/sender_session.h"
 
@@ -77,18 +79,86 @@ int importancePriority(const String& value) {
     return 0;
 }
 
-BatchFileReader::BatchFileReader(std::string_view text, BatchLayout layout, bool relaySet,
-                                 AddressBook book)
+namespace {
+constexpr size_t kReadBlock = 64 * 1024;
+}
+
+bool BatchText::takePiece(std::string_view& piece, bool& lineEnds) {
+    lineEnds = true;
+    if (files_.empty()) {
+        if (pos_ >= text_.size()) return false;
+        size_t end = text_.find('\n', pos_);
+        size_t next = end == std::string_view::npos ? text_.size() : end + 1;
+        if (end == std::string_view::npos) end = text_.size();
+        piece = text_.substr(pos_, end - pos_);
+        if (!piece.empty() && piece.back() == '\r') piece.remove_suffix(1);
+        pos_ = next;
+        return true;
+    }
+    while (true) {
+        if (crPending_ && pos_ < text_.size()) {
+            if (text_[pos_] == '\n') ++pos_;
+            crPending_ = false;
+        }
+        size_t end = text_.find_first_of("\r\n", pos_);
+        if (end != std::string_view::npos) {
+            piece = text_.substr(pos_, end - pos_);
+            if (text_[end] == '\r') {
+                if (end + 1 == text_.size()) crPending_ = true;
+                else if (text_[end + 1] == '\n') ++end;
+            }
+            pos_ = end + 1;
+            midLine_ = false;
+            return true;
+        }
+        size_t rest = text_.size() - pos_;
+        if (rest == kReadBlock) {  // a line longer than the block
+            piece = text_.substr(pos_);
+            pos_ = text_.size();
+            lineEnds = false;
+            midLine_ = true;
+            return true;
+        }
+        if (file_ >= files_.size()) return false;
+        // Keep the unread rest and read behind it.
+        block_.resize(kReadBlock);
+        if (rest > 0) std::memmove(block_.data(), text_.data() + pos_, rest);
+        pos_ = 0;
+        text_ = std::string_view(block_.data(), rest);
+        size_t n = std::fread(block_.data() + rest, 1, kReadBlock - rest, files_[file_]);
+        if (n > 0) {
+            text_ = std::string_view(block_.data(), rest + n);
+            continue;
+        }
+        // The end of a file ends its last line.
+        if (std::ferror(files_[file_])) failed_ = true;
+        ++file_;
+        crPending_ = false;
+        if (rest > 0 || midLine_) {
+            piece = text_;
+            pos_ = text_.size();
+            midLine_ = false;
+            return true;
+        }
+    }
+}
+
+bool BatchText::takeLine(std::string_view& line, std::string& scratch) {
+    bool lineEnds;
+    if (!takePiece(line, lineEnds)) return false;
+    if (lineEnds) return true;
+    scratch.assign(line);
+    std::string_view piece;
+    while (!lineEnds && takePiece(piece, lineEnds)) scratch.append(piece);
+    line = scratch;
+    return true;
+}
+
+BatchFileReader::BatchFileReader(BatchText& text, BatchLayout layout, bool relaySet, AddressBook book)
     : text_(text), layout_(layout), relaySet_(relaySet), book_(std::move(book)) {}
 
 bool BatchFileReader::takeLine(std::string_view& line) {
-    if (pos_ >= text_.size()) return false;
-    size_t end = text_.find('\n', pos_);
-    size_t next = end == std::string_view::npos ? text_.size() : end + 1;
-    if (end == std::string_view::npos) end = text_.size();
-    line = text_.substr(pos_, end - pos_);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    pos_ = next;
+    if (!text_.takeLine(line, scratch_)) return false;
     ++line_;
     return true;
 }
@@ -174,29 +244,54 @@ void BatchFileReader::bodyLine(std::string_view line, BatchMessage& message) {
     message.body += "\r\n";
 }
 
+bool BatchFileReader::bodyPiece(std::string_view& piece, bool& lineEnds) {
+    if (!inBody_) return false;
+    if (!text_.takePiece(piece, lineEnds)) {
+        inBody_ = false;
+        return false;
+    }
+    const bool wholeLine = lineStart_ && lineEnds;
+    lineStart_ = lineEnds;
+    if (lineEnds) ++line_;
+    if (wholeLine && piece.compare(".") == 0) {
+        inBody_ = false;
+        return false;
+    }
+    return true;
+}
+
 bool BatchFileReader::next(BatchMessage& message) {
-    message = BatchMessage();
     std::string_view line;
+    if (inBody_) {  // what the sender did not take of the message before
+        bool lineEnds;
+        while (bodyPiece(line, lineEnds)) {}
+    }
+    message = BatchMessage();
     bool seen = false;  // a message needs at least one line with something on it
 
     if (layout_ == BatchLayout::kHeaders) {
-        size_t start = pos_;
-        size_t end = pos_;
-        bool inHeader = true;
         std::string header;  // the current header line with its TAB continuations
         auto endHeader = [&] {
             if (!header.empty()) headerLine(header, message);
             header.clear();
         };
         while (takeLine(line)) {
-            if (line.compare(".") == 0) break;
-            end = pos_;
-            if (!line.empty()) seen = true;
-            if (!inHeader) continue;
-            if (line.empty()) {
+            // Empty lines and "." lines before a message's first line make no message.
+            if (line.compare(".") == 0 || line.empty()) {
+                if (!seen) continue;
                 endHeader();
-                inHeader = false;
-            } else if (line.front() == '\t' && !header.empty()) {
+                message.lastLine = line_;
+                if (line.empty()) {
+                    message.body += "\r\n";
+                    inBody_ = true;
+                    lineStart_ = true;
+                }
+                return true;
+            }
+            seen = true;
+            message.body.append(line);
+            message.body += "\r\n";
+            if (line.front() == '\t' && !header.empty()) {
                 header.append(line);
             } else {
                 endHeader();
@@ -204,7 +299,6 @@ bool BatchFileReader::next(BatchMessage& message) {
             }
         }
         endHeader();
-        message.body.assign(text_.substr(start, end - start));
         message.lastLine = line_;
         return seen;
     }

@@ -84,14 +84,42 @@ bool route(SenderSession& sender, const BatchMessage& message, BatchOptions& o) 
     return false;
 }
 
+// The body of the message being sent, handed to the sender while it goes out.
+class BodyPieces : public ReadyMadePieces {
+public:
+    explicit BodyPieces(BatchFileReader& reader) : reader_(reader) {}
+    bool nextPiece(std::string_view& piece, bool& lineEnds) override {
+        return reader_.bodyPiece(piece, lineEnds);
+    }
+
+private:
+    BatchFileReader& reader_;
+};
+
+// While alive the sender takes the rest of the message from the reader.
+class RestFromReader {
+public:
+    RestFromReader(SenderSession& sender, BodyPieces& pieces) : sender_(sender) {
+        sender_.setReadyMadeRest(&pieces);
+    }
+    ~RestFromReader() { sender_.setReadyMadeRest(nullptr); }
+    RestFromReader(const RestFromReader&) = delete;
+    RestFromReader& operator=(const RestFromReader&) = delete;
+
+private:
+    SenderSession& sender_;
+};
+
 } // namespace
 
-int runBatch(SenderSession& sender, const std::string& text, BatchOptions& o, int* missing) {
+int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missing) {
     const bool keywords = o.layout == BatchLayout::kKeywords;
     BatchFileReader reader(text, o.layout, !o.relayHost.empty(), o.book);
+    BodyPieces rest(reader);
     BatchMessage m;
     int handled = 0;
     int seen = 0;
+    int failed = 0;
     // A session the run opened before the batch is opened again when a message loses it.
     const bool sessionGiven = sender.openCount > 0;
     while (reader.next(m)) {
@@ -118,6 +146,14 @@ int runBatch(SenderSession& sender, const std::string& text, BatchOptions& o, in
                 continue;
             }
             addAttachments(sender, m, o, missing);
+        } else if (!o.newsMode && m.to.empty() && m.cc.empty() && m.bcc.empty()) {
+            // Nobody to deliver to: the server never sees it. The position is where it ends.
+            std::string_view piece;
+            bool lineEnds;
+            while (reader.bodyPiece(piece, lineEnds)) {}
+            std::fprintf(stderr, "Missing to address, line: %ld\n", reader.lineNumber());
+            ++failed;
+            continue;
         }
 
         bool routed = false;
@@ -139,14 +175,34 @@ int runBatch(SenderSession& sender, const std::string& text, BatchOptions& o, in
         } else {
             if (!o.relayHost.empty() && o.newsMode) body = "Newsgroups: " + m.to.str() + "\r\n";
             body += m.body;
+            if (o.count > 1) {
+                // Every copy needs the whole text: this message is kept in memory.
+                std::string_view piece;
+                bool lineEnds;
+                while (reader.bodyPiece(piece, lineEnds)) {
+                    body.append(piece);
+                    if (lineEnds) body += "\r\n";
+                }
+            }
         }
-        int sent = sendWithStatus(sender, m.from, m.replyTo, m.to, m.cc, m.bcc, m.subject, body,
+        int sent;
+        {
+            RestFromReader streamed(sender, rest);
+            sent = sendWithStatus(sender, m.from, m.replyTo, m.to, m.cc, m.bcc, m.subject, body,
                                   o.count, String(), o.status);
+        }
         sender.releaseFiles(sent && o.rm);
         if (routed && sender.openCount > 0) sender.disconnect();
         if (sent) ++handled;
+        else ++failed;
+    }
+    if (text.failed()) {
+        std::fputs("Could not read the message text to its end\n", stderr);
+        ++failed;
     }
     if (seen == 0) std::fputs("No message in the message text\n", stderr);
+    // Ready-made Internet messages: one that did not go out fails the run, after the others.
+    if (!keywords && failed > 0) return 0;
     return handled;
 }
 

@@ -37,9 +37,11 @@ struct BatchOptions {
 };
 
 // Sends the messages of text. Returns the number of messages handled: each one sent and each
-// one skipped for a missing sender, recipient or body; 0 when nothing was handled. Missing
-// attachment files are counted in *missingAttachments (when given).
-int runBatch(SenderSession& sender, const std::string& text, BatchOptions& options,
+// one skipped for a missing sender, recipient or body; 0 when nothing was handled, and 0 as
+// well when a message of Internet messages could not go out (one without any recipient is
+// reported with its last line and never reaches the server). Missing attachment files are
+// counted in *missingAttachments (when given).
+int runBatch(SenderSession& sender, BatchText& text, BatchOptions& options,
              int* missingAttachments = nullptr);
 
 } // namespace qarvel

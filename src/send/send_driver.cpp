@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "send/batch_file.h"
 #include "send/file_sender.h"
 #include "send/nntp_session.h"
 #include "send/qmtp_session.h"
@@ -109,6 +110,18 @@ bool plausibleAddress(const String& address) {
         if (std::isspace(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) < 32) return false;
     return true;
 }
+
+// The streams a batch of ready-made messages is read from while it is sent.
+struct BatchStreams {
+    std::vector<std::FILE*> files;
+    BatchStreams() = default;
+    BatchStreams(const BatchStreams&) = delete;
+    BatchStreams& operator=(const BatchStreams&) = delete;
+    ~BatchStreams() {
+        for (std::FILE* f : files)
+            if (f != stdin) std::fclose(f);
+    }
+};
 
 std::string localTimeText() {
     std::time_t now = std::time(nullptr);
@@ -220,7 +233,24 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
     // 8. The body.
     std::string text = s.messageText.str();
     String url = s.url;
-    if (s.messageFile.empty() && text.empty() && !s.noMessageBody) {
+    // Ready-made Internet messages from files or standard input are read while they are sent,
+    // so that a batch of any size is never held in memory.
+    const bool streamed = s.recipientsFromHeaders && !s.importMode && !s.cgiMode && text.empty() &&
+                          (!s.messageFile.empty() || !s.noMessageBody);
+    BatchStreams streams;
+    if (streamed && !s.messageFile.empty()) {
+        for (const String& name : files) {
+            std::FILE* f = std::fopen(name.c_str(), "rb");
+            if (!f) {
+                stop("Missing data file: " + name.str());
+                return kExitFailed;
+            }
+            streams.files.push_back(f);
+        }
+    } else if (streamed) {
+        if (!s.quiet) std::fprintf(stderr, "Enter message text...\n");
+        streams.files.push_back(stdin);
+    } else if (s.messageFile.empty() && text.empty() && !s.noMessageBody) {
         if (s.cgiMode) {
             stop("No message body (either file or post)");
             return kExitFailed;
@@ -247,7 +277,7 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
     // The header goes before the text later on; the room for it and for every file is taken
     // now, so that the body exists once in memory, however large the files are.
     const bool headerFirst = !s.html && !readyMade;
-    if (!s.messageFile.empty()) {
+    if (!s.messageFile.empty() && !streamed) {
         size_t room = text.size() + (headerFirst ? s.header.length() : 0);
         for (const String& name : files) {
             room += 2;
@@ -357,7 +387,8 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
             if (result < 1) std::fprintf(stderr, "ETRN refused: %s\n", replyText(sender).c_str());
         }
     } else if (readyMade) {
-        if (!s.hooks.sendBatch || s.hooks.sendBatch(sender, String(text)) < 1) {
+        BatchText batch = streamed ? BatchText(streams.files) : BatchText(std::string_view(text));
+        if (!s.hooks.sendBatch || s.hooks.sendBatch(sender, batch) < 1) {
             if (!s.hooks.sendBatch) stop("Ready-made messages are not supported in this build");
             if (sender.openCount > 0) sender.disconnect();
             return kExitFailed;

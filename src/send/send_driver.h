@@ -12,6 +12,7 @@
 namespace qarvel {
 
 class SenderSession;
+class BatchText;
 
 class SmtpSession;
 class QmtpSession;
@@ -29,7 +30,7 @@ struct SendDriverHooks {
     // Returns hosts with their preferences in order; an empty result stops the run after
     // the hook has printed its message.
     std::function<int(const String& domain, std::vector<std::pair<String, int>>& exchangers)> routeDomain;
-    std::function<int(SenderSession& sender, const String& text)> sendBatch;
+    std::function<int(SenderSession& sender, BatchText& text)> sendBatch;
     // Writes the head of the CGI result page (after the driver ended the response headers).
     std::function<void()> writeCgiHead;
 };

@@ -659,6 +659,16 @@ int SenderSession::writeReadyMadeText(const char* body, size_t length) {
         line = next;
     }
     pieces(written, length);
+    bool lineStart = true;
+    bool lineEnds = true;
+    std::string_view piece;
+    while (readyMadeRest_ && r >= 1 && readyMadeRest_->nextPiece(piece, lineEnds)) {
+        if (stuffing && lineStart && lineEnds && piece.compare(".") == 0) r = writeData(".", 1);
+        if (r >= 1 && !piece.empty()) r = writeData(piece.data(), piece.size());
+        if (r >= 1 && lineEnds) r = writeData("\r\n", 2);
+        bytesCounted_ += static_cast<uint32_t>(piece.size() + (lineEnds ? 2 : 0));
+        lineStart = lineEnds;
+    }
     dotStuffing_ = stuffing;
     return r < 1 ? r : kSessionOk;
 }

@@ -46,6 +46,15 @@ String formatDateHeader(int zoneStyle, long long secondsSince1970);
 // Entries are returned as written (no trimming); at most maxEntries are returned.
 std::vector<String> splitRecipientText(const String& text, size_t maxEntries = 1u << 20);
 
+// Ready-made message text that a sender takes piece by piece while the message goes out, so
+// that the text is never held whole.
+class ReadyMadePieces {
+public:
+    virtual ~ReadyMadePieces() = default;
+    // The next piece; lineEnds: CR LF follows it. False at the end of the text.
+    virtual bool nextPiece(std::string_view& piece, bool& lineEnds) = 0;
+};
+
 class SenderSession : public Connection {
 public:
     SenderSession();
@@ -136,6 +145,9 @@ public:
     void setTimeoutSeconds(int seconds) { timeout = seconds; }
     void setRecipientLimit(int limit) { recipientLimit_ = limit > 0 ? limit : 2147483647; }
     void setRaw(int v) { raw_ = v; }
+    // Raw mode: the text that follows the body given to sendMessage, taken while it is sent
+    // (null: that body is the whole text). Not owned.
+    void setReadyMadeRest(ReadyMadePieces* rest) { readyMadeRest_ = rest; }
     void setUuencode(int v) { uuencode_ = v; }
     void setMimeLevel(int v) { mimeLevel_ = v; }
     void setBodyEncoding(int v) { bodyEncoding_ = v; }
@@ -238,6 +250,7 @@ private:
     int headerEncoding_ = 1, voice_ = 0, partHeader_ = 0, news_ = 0, noTerminator_ = 0;
     int ssl_ = 0, tls_ = 0;
     int dotStuffing_ = 1;
+    ReadyMadePieces* readyMadeRest_ = nullptr;
     uint32_t bytesSent_ = 0, bytesCounted_ = 0, totalExpected_ = 0;
     int lastAttachmentCount_ = 0;
     bool messageSent_ = false;
