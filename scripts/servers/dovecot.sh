@@ -4,7 +4,9 @@
 # (STARTTLS offered), IMAPS_PORT (implicit TLS). Users from a passwd file, all with the
 # password "secret": test, alice, bob, carol, dave. Each has a Maildir under
 # STATE/dovecot/mail/USER, owned by uid/gid 65534 (Dovecot reads it as that user); tests fill
-# it with qarvel_env.fill_maildir. APOP, CRAM-MD5, PLAIN and LOGIN are accepted.
+# it with qarvel_env.fill_maildir. APOP, CRAM-MD5, PLAIN and LOGIN are accepted; XOAUTH2 and
+# OAUTHBEARER take the bearer token "qarvel-good-token" for alice, checked by the token endpoint
+# oauth2_introspect.py on OAUTH2_PORT.
 set -uo pipefail
 action=${1:?usage: dovecot.sh start|stop STATE}
 state=${2:?usage: dovecot.sh start|stop STATE}
@@ -17,6 +19,7 @@ users="test alice bob carol dave"
 
 if [ "$action" = stop ]; then
   stop_pidfile "$state/dovecot.pid"
+  stop_pidfile "$state/oauth2.pid"
   exit 0
 fi
 
@@ -45,11 +48,17 @@ ssl_cert = <$state/tls/server.crt
 ssl_key = <$state/tls/server.key
 ssl_min_protocol = TLSv1.2
 disable_plaintext_auth = no
-auth_mechanisms = plain login cram-md5 apop digest-md5
+auth_mechanisms = plain login cram-md5 apop digest-md5 xoauth2 oauthbearer
 auth_failure_delay = 0
 passdb {
   driver = passwd-file
   args = scheme=PLAIN $D/passwd
+  mechanisms = plain login cram-md5 apop digest-md5
+}
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $D/oauth2.conf.ext
 }
 userdb {
   driver = passwd-file
@@ -87,6 +96,19 @@ service imap-login {
   }
 }
 CONF
+
+cat > "$D/oauth2.conf.ext" <<CONF
+introspection_mode = post
+introspection_url = http://127.0.0.1:$OAUTH2_PORT/introspect
+username_attribute = username
+active_attribute = active
+active_value = true
+CONF
+if ! { [ -f "$state/oauth2.pid" ] && alive "$(cat "$state/oauth2.pid")"; }; then
+  setsid python3 "$here/oauth2_introspect.py" "$OAUTH2_PORT" >>"$D/oauth2.out" 2>&1 < /dev/null &
+  echo $! > "$state/oauth2.pid"
+fi
+wait_port "$OAUTH2_PORT" || { echo "dovecot.sh: the token endpoint did not listen on $OAUTH2_PORT" >&2; exit 1; }
 
 setsid dovecot -F -c "$D/dovecot.conf" >>"$D/dovecot.out" 2>&1 < /dev/null &
 echo $! > "$state/dovecot.pid"

@@ -272,7 +272,13 @@ const Option kOptions[] = {
     // Other value options.
     {"-wrap:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.wrap = readNumber(v); }},
     {"-user:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.user = v; }},
-    {"-pass:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.password = v; }},
+    // Each password source replaces the others given before it; -passcmd: and -passfile: come
+    // before -pass:, which begins them.
+    {"-passcmd:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.passCommand = plain(v); s.passFile = s.password = String(); }},
+    {"-passfile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.passFile = plain(v); s.passCommand = s.password = String(); }},
+    {"-pass:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.password = v; s.passCommand = s.passFile = String(); }},
+    {"-auth:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.authMechanism = plain(v); }},
+    {"-requiretls", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.requireTls = 1; }},
     {"-use_mime:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.mimeType = readNumber(v); }},
     {"-mimetype:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.mimeType = readNumber(v); }},
     {"-severy:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { const int n = readNumber(v); s.every = n < 0 ? 1 : n; }},
@@ -365,9 +371,9 @@ void scanRunOptions(int argc, char** argv, Settings& s, ProcessObjects& objects)
             s.timeoutSeconds = readNumber(plain(a + 5).c_str());
         } else if (std::strncmp(a, "-config:", 8) == 0) {
             objects.configFile = plain(a + 8);
-            objects.configRequested = 1;
+            objects.configRequested = kConfigNamed;
         } else if (std::strcmp(a, "-config") == 0) {
-            objects.configRequested = 1;
+            if (!objects.configRequested) objects.configRequested = 1;
         } else if (std::strncmp(a, "-meter:", 7) == 0) {
             objects.meterFile = plain(a + 7);
         }

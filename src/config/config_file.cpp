@@ -1,11 +1,15 @@
 #include "config/config_file.h"
 
 #include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "config/config_line.h"
 #include "config/labels.h"
 #include "config/option_values.h"
 #include "config/process.h"
+#include "config/secret_sources.h"
 #include "config/settings.h"
 
 namespace qarvel {
@@ -231,8 +235,11 @@ const ConfigKey kKeys[] = {
     {"NOEXTRACT", kNoValue, [](S& s, O&, const String&) { s.extractFolder = String(); s.extract = 0; }},
     {"USER", kLong, setText<&S::user>},
     {"NOUSER", kNoValue, clearText<&S::user>},
-    {"PASS", kLong, setText<&S::password>},
+    {"PASSCMD", kLong, [](S& s, O&, const String& v) { s.passCommand = plain(v); s.passFile = s.password = String(); }},
+    {"PASS", kLong, [](S& s, O&, const String& v) { s.password = plain(v); s.passCommand = s.passFile = String(); }},
     {"NOPASS", kNoValue, clearText<&S::password>},
+    {"REQUIRETLS", kNoValue, setFlag<&S::requireTls, 1>},
+    {"NOREQUIRETLS", kNoValue, setFlag<&S::requireTls, 0>},
     {"ORG", kLong, setText<&S::org>},
     {"NOORG", kNoValue, clearText<&S::org>},
     {"SENS", kLong, setText<&S::sens>},
@@ -324,6 +331,18 @@ const ConfigKey kEarlyKeys[] = {
 };
 
 template <size_t N>
+const ConfigKey* firstMatch(const ConfigKey (&keys)[N], const char* line) {
+    for (const ConfigKey& key : keys)
+        if (lineStartsWithKey(line, key.name)) return &key;
+    return nullptr;
+}
+
+// The keys whose value is a secret: a file that holds one must be private to its owner.
+bool isSecretKey(const ConfigKey* key) {
+    return key && (std::strcmp(key->name, "PASS") == 0 || std::strcmp(key->name, "BINDPWD") == 0);
+}
+
+template <size_t N>
 int applyFirstMatch(const ConfigKey (&keys)[N], const char* line, S& s, O& objects) {
     for (const ConfigKey& key : keys) {
         if (!lineStartsWithKey(line, key.name)) continue;
@@ -352,8 +371,19 @@ void readConfigEarly(const String& path, Settings& s, ProcessObjects& objects) {
     forEachConfigLine(path, 1023, [&](const char* line) { applyFirstMatch(kEarlyKeys, line, s, objects); });
 }
 
-void readConfigMain(const String& path, Settings& s, ProcessObjects& objects) {
+int readConfigMain(const String& path, Settings& s, ProcessObjects& objects, std::FILE* err) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    bool holdsSecret = false;
+    forEachConfigLine(path, 4095, [&](const char* line) { holdsSecret = holdsSecret || isSecretKey(firstMatch(kKeys, line)); });
+    const String complaint = holdsSecret ? secretFileComplaint(fd, path) : String();
+    close(fd);
+    if (!complaint.empty()) {
+        std::fprintf(err, "%s\n", complaint.c_str());
+        return -1;
+    }
     forEachConfigLine(path, 4095, [&](const char* line) { applyConfigLine(line, s, objects); });
+    return 1;
 }
 
 } // namespace qarvel

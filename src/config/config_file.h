@@ -4,6 +4,7 @@
 // every other key, and hands lines that match no key to the label table.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,10 @@ struct Settings;
 struct ProcessObjects;
 
 void readConfigEarly(const String& path, Settings& s, ProcessObjects& objects);
-void readConfigMain(const String& path, Settings& s, ProcessObjects& objects);
+// The main pass. Returns 1 when the file was read, 0 when it could not be opened, -1 when it
+// holds a secret (PASS, BINDPWD) and group or others may read it: then nothing of it is
+// applied and the complaint goes to err.
+int readConfigMain(const String& path, Settings& s, ProcessObjects& objects, std::FILE* err = stderr);
 
 // Applies one line of the main pass: the first key of the table that begins the line
 // handles it; a line that matches none goes to the label table. Returns 1 when a

@@ -99,7 +99,11 @@ const HelpLine kOptionLines[] = {
     {"-noarchive", kDelivery, "", "news posting: add \"X-no-archive: yes\""},
 
     {"-user:", kRead, "NAME", "user name (taken as written); a run with it and no -from: reads mail"},
-    {"-pass:", kRead, "WORD", "password (taken as written)"},
+    {"-pass:", kRead, "WORD", "password (taken as written); visible to local users in the process list"},
+    {"-passcmd:", kRead, "CMD", "password or token: the first output line of CMD (run by /bin/sh once per run)"},
+    {"-passfile:", kRead, "FILE", "password or token: the first line of FILE (mode 600)"},
+    {"-auth:", kRead, "MECH", "xoauth2 or oauthbearer: the password is an OAuth2 token (SMTP, POP3, IMAP; TLS only)"},
+    {"-requiretls", kRead, "", "never send a password without TLS (-tls or -ssl): end the run instead"},
     {"-apop", kRead, "", "POP3: log in with APOP when the server offers it"},
     {"-imap", kRead, "", "read over IMAP instead of POP3"},
     {"-mail", kRead, "", "read message files (-file: or -host: names a file or a folder); no login"},
@@ -288,7 +292,9 @@ const HelpLine kKeyLines[] = {
     {"NOIMPORT", kDelivery, "", "import mode off"},
 
     {"USER NOUSER", kRead, "NAME", "user name"},
-    {"PASS NOPASS", kRead, "WORD", "password"},
+    {"PASS NOPASS", kRead, "WORD", "password (the file must then be mode 600)"},
+    {"PASSCMD", kRead, "CMD", "password or token from a command, as -passcmd:"},
+    {"REQUIRETLS NOREQUIRETLS", kRead, "", "no password without TLS, as -requiretls, or not"},
     {"MAIL", kRead, "", "read message files, as -mail"},
     {"NOMAIL NOIMAP", kRead, "", "read over POP3"},
     {"IMAP", kRead, "", "read over IMAP, as -imap"},
@@ -398,6 +404,8 @@ void printHelp(std::FILE* out) {
                  "  QARVEL_RESOLV_CONF       read instead of /etc/resolv.conf\n"
                  "  QARVEL_DUMP_SETTINGS     when set, the settings of the run go to standard error\n"
                  "  QARVEL_STRICT            1: as -strict\n"
+                 "  QARVEL_PASSWORD          the password when none is given (after -pass:, -passcmd:,\n"
+                 "                           -passfile:, PASS, PASSCMD; before ~/.netrc)\n"
                  "  GATEWAY_INTERFACE        set by a web server: then -cgi is required\n"
                  "\nThe manual: man qarvel.\n");
 }

@@ -18,10 +18,12 @@ struct PendingAttachment {
     int related = 0;
 };
 
+constexpr int kConfigNamed = 2;
+
 struct ProcessObjects {
     String workingFolder = "/tmp";
     String configFile = "qarvel.txt";
-    int configRequested = 0;
+    int configRequested = 0;  // 1 with -config or a web request's -config, kConfigNamed with -config:FILE
     String meterFile;
     std::vector<PendingAttachment> attachments;
     // The voice-message switch of the VPIM and NOVPIM keys for the run's sender; -1 unset.

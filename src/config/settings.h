@@ -58,6 +58,11 @@ struct Settings {
     String etrnDomain, harvest, pat, spat;
 
     // Receiving and mailbox actions.
+    // The password may come from a command or a file instead (-passcmd:, -passfile:); with a
+    // bearer mechanism (-auth:xoauth2, -auth:oauthbearer) it is an OAuth2 token. requireTls: no
+    // password or token over a connection without TLS (-requiretls).
+    String passCommand, passFile, authMechanism;
+    int requireTls = 0;
     String user, password, mbox, listPattern, partName, moveTo, copyTo, createMailbox;
     String deleteMailbox, setAcl, deleteAcl, listRights, search, sort, header, filter, exec;
     String extractFolder, rmFile, sep;

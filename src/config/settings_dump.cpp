@@ -7,6 +7,8 @@ namespace qarvel {
 void dumpSettings(const Settings& s, std::FILE* out) {
     // Strings are shown in quotes so that an empty value and trailing blanks can be seen.
     auto text = [out](const char* name, const String& value) { std::fprintf(out, "%s=\"%s\"\n", name, value.c_str()); };
+    // A secret shows only whether it is set.
+    auto secret = [&text](const char* name, const String& value) { text(name, value.empty() ? String() : String("***")); };
     auto number = [out](const char* name, long value) { std::fprintf(out, "%s=%ld\n", name, value); };
     auto list = [out](const char* name, const StringList& values) {
         std::fprintf(out, "%s=[", name);
@@ -33,7 +35,7 @@ void dumpSettings(const Settings& s, std::FILE* out) {
     text("capPort", s.capPort);
     text("ldapPort", s.ldapPort);
     text("bindDn", s.bindDn);
-    text("bindPwd", s.bindPwd);
+    secret("bindPwd", s.bindPwd);
     text("proxyHost", s.proxyHost);
     text("proxyPort", s.proxyPort);
     text("firewall", s.firewall);
@@ -135,7 +137,11 @@ void dumpSettings(const Settings& s, std::FILE* out) {
     text("pat", s.pat);
     text("spat", s.spat);
     text("user", s.user);
-    text("password", s.password);
+    secret("password", s.password);
+    text("passCommand", s.passCommand);
+    text("passFile", s.passFile);
+    text("authMechanism", s.authMechanism);
+    number("requireTls", s.requireTls);
     text("mbox", s.mbox);
     text("listPattern", s.listPattern);
     text("partName", s.partName);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "net/sasl_answers.h"
 #include "net/socket.h"
 
 namespace qarvel {
@@ -30,6 +31,10 @@ public:
     // Start TLS right after every successful open (-ssl).
     void setImplicitTls(bool on) { implicitTls_ = on; }
     bool implicitTls() const { return implicitTls_; }
+
+    // How the session logs in (a password by default, or an OAuth2 bearer token).
+    void setLoginMechanism(LoginMechanism mechanism) { loginMechanism_ = mechanism; }
+    LoginMechanism loginMechanism() const { return loginMechanism_; }
 
     const String& connectedHost() const { return host_; }
     const String& connectedService() const { return service_; }
@@ -64,6 +69,7 @@ private:
     String host_, service_;
     bool implicitTls_ = false;
     std::string traceSecret_;  // the credential of the command being sent, hidden in the trace
+    LoginMechanism loginMechanism_ = LoginMechanism::kPassword;
 };
 
 }  // namespace qarvel

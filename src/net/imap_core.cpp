@@ -37,6 +37,9 @@ void ImapCore::readCapabilities(const char* line) {
     caps_.authLogin = imapFind(line, " AUTH=LOGIN");
     caps_.authPlain = imapFind(line, " AUTH=PLAIN");
     caps_.authCramMd5 = imapFind(line, " AUTH=CRAM-MD5");
+    caps_.authXoauth2 = imapFind(line, " AUTH=XOAUTH2");
+    caps_.authOauthBearer = imapFind(line, " AUTH=OAUTHBEARER");
+    caps_.saslIr = imapFind(line, " SASL-IR");
     caps_.known = true;
 }
 

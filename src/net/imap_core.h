@@ -16,6 +16,7 @@ public:
     struct Capabilities {
         bool startTls = false, uidPlus = false, sort = false, acl = false, userLogout = false;
         bool idle = false, authLogin = false, authPlain = false, authCramMd5 = false;
+        bool authXoauth2 = false, authOauthBearer = false, saslIr = false;
         bool known = false;
     };
 

@@ -143,6 +143,7 @@ int ImapReader::authenticateExchange(const String& user, const String& password)
         return r;
     };
     const ImapCore::Capabilities& caps = core_.capabilities();
+    if (loginMechanism() != LoginMechanism::kPassword) return bearerExchange(user, password);
     if (caps.authCramMd5 && apop_) {
         if (sendCommand("%lu AUTHENTICATE CRAM-MD5\r\n", nextTag()) < 1) return 0;
         if (readContinuation() < 1) return 0;
@@ -167,6 +168,38 @@ int ImapReader::authenticateExchange(const String& user, const String& password)
     String quoted = ImapCore::quotedLogin(password);
     return sendSecret(quoted, "%lu LOGIN %s %s\r\n", nextTag(), ImapCore::quotedLogin(user).c_str(),
                       quoted.c_str()) < 1 ? 0 : 1;
+}
+
+int ImapReader::bearerExchange(const String& user, const String& token) {
+    const ImapCore::Capabilities& caps = core_.capabilities();
+    const LoginMechanism mechanism = chooseBearer(loginMechanism(), caps.authXoauth2, caps.authOauthBearer);
+    if (mechanism == LoginMechanism::kPassword) {
+        setReply("IMAP server offers neither AUTH=XOAUTH2 nor AUTH=OAUTHBEARER\n");
+        return 0;
+    }
+    if (!encrypted()) {
+        setReply("An OAuth2 token is never sent without TLS\n");
+        return 0;
+    }
+    const String answer = saslBearerAnswer(mechanism, user, token, namedHost_, namedPort_);
+    if (caps.saslIr) {
+        if (sendSecret(answer, "%lu AUTHENTICATE %s %s\r\n", nextTag(), saslName(mechanism), answer.c_str()) < 1)
+            return 0;
+    } else {
+        if (sendCommand("%lu AUTHENTICATE %s\r\n", nextTag(), saslName(mechanism)) < 1) return 0;
+        if (readPhysical(0) < 1) {
+            Connection::close();
+            return 0;
+        }
+        if (sendSecret(answer, "%s\r\n", answer.c_str()) < 1) return 0;
+    }
+    // The verdict, or first the error challenge ("+ " and the server's reasons), which is
+    // answered so that the server ends the exchange with its verdict.
+    do {
+        if (readResponse() < 1) return 0;
+    } while (reply_[0] == '*');
+    if (reply_[0] != '+') return kVerdictRead;
+    return sendCommand("%s\r\n", saslBearerErrorAnswer(mechanism)) < 1 ? 0 : 1;
 }
 
 int ImapReader::login(const String& user, const String& password) {
@@ -204,12 +237,13 @@ int ImapReader::loginOnce(const String& user, const String& password, ImapCore::
     loggedIn_ = 0;
     if (!connected()) return kReaderFailed;
     if ((tls_ || ssl_) && !encrypted()) return kReaderFailed;  // never a password in clear
-    if (authenticateExchange(user, password) < 1) return 0;
+    const int sent = authenticateExchange(user, password);
+    if (sent < 1) return 0;
     count_ = 0;
     recent_ = unseen_ = 0;
     currentSize_ = 0;
     resetMessageArrays();
-    int r = readReply();
+    int r = sent == kVerdictRead ? judgeTagged() : readReply();
     if (ImapCore::findReferral(reply_.data(), referral)) return kReferred;
     if (r < 1) return r;
     // The login reply may carry the capabilities of the session as a response code.

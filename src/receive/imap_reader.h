@@ -144,7 +144,11 @@ private:
     // Reads (and drops) n bytes; 1, or the failed read.
     int skipBytes(unsigned long long n);
     void resetMessageArrays();
+    // Sends the login; 1 when the tagged verdict is still to be read, kVerdictRead when the
+    // bearer exchange read it already, 0 when the login could not be sent.
     int authenticateExchange(const String& user, const String& password);
+    int bearerExchange(const String& user, const String& token);
+    static constexpr int kVerdictRead = 2;
     int capability();
     int aclCommand();
 

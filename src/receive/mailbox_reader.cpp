@@ -215,4 +215,9 @@ int MailboxReader::readReplyLine() {
     return r;
 }
 
+void MailboxReader::setReply(const char* text) {
+    if (reply_.empty()) reply_.assign(kReaderReplySize, '\0');
+    std::snprintf(reply_.data(), reply_.size(), "%s", text);
+}
+
 } // namespace qarvel

@@ -167,6 +167,8 @@ protected:
     int vsendCommand(const char* format, va_list args) override;
     // Clears the message record, the header map and the reply and command buffers.
     void clearMessageState();
+    // Puts a reason of the client's own where the reply line goes (lastReply shows it).
+    void setReply(const char* text);
 
     std::vector<char> commandBuffer_;
     std::vector<char> reply_;

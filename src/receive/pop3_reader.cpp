@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
+
+#include "net/sasl_answers.h"
 
 #include "base/md5.h"
 
@@ -83,11 +86,66 @@ int Pop3Reader::open(const String& host, const String& port, const char* certifi
     return r;
 }
 
+int Pop3Reader::bearerLogin(const String& user, const String& token) {
+    if (!encrypted()) {
+        setReply("An OAuth2 token is never sent without TLS\n");
+        return kReaderFailed;
+    }
+    // The mechanisms offered are on the SASL line of CAPA; a server without CAPA is tried
+    // with the mechanism asked for.
+    bool xoauth2 = loginMechanism() == LoginMechanism::kXoauth2;
+    bool oauthBearer = !xoauth2;
+    int r = command("CAPA\r\n");
+    if (r < 0 || !connected()) return r < 0 ? r : kReaderFailed;
+    if (r > 0) {
+        xoauth2 = oauthBearer = false;
+        char line[kListLineMax + 1];
+        for (;;) {
+            int n = readLine(line, kListLineMax);
+            if (n < 1) {
+                Connection::close();
+                return n < 0 ? n : kReaderFailed;
+            }
+            line[n] = '\0';
+            if (traceLevel_) echo(line, static_cast<size_t>(n));
+            if (line[0] == '.' && (line[1] == '\r' || line[1] == '\n')) break;
+            if (strncasecmp(line, "SASL ", 5) != 0) continue;
+            for (char* word = strtok(line + 5, " \r\n"); word; word = strtok(nullptr, " \r\n")) {
+                if (strcasecmp(word, "XOAUTH2") == 0) xoauth2 = true;
+                if (strcasecmp(word, "OAUTHBEARER") == 0) oauthBearer = true;
+            }
+        }
+    }
+    const LoginMechanism mechanism = chooseBearer(loginMechanism(), xoauth2, oauthBearer);
+    if (mechanism == LoginMechanism::kPassword) {
+        setReply("POP3 server offers neither XOAUTH2 nor OAUTHBEARER\n");
+        return kReaderFailed;
+    }
+    const String answer = saslBearerAnswer(mechanism, user, token, connectedHost(), connectedService());
+    // A command line holds at most 255 octets; a longer answer follows the server's "+ ".
+    if (answer.length() + std::strlen(saslName(mechanism)) + 7 <= 255) {
+        r = commandSecret(answer, "AUTH %s %s\r\n", saslName(mechanism), answer.c_str());
+    } else {
+        r = command("AUTH %s\r\n", saslName(mechanism));
+        if (r > 0 && std::strncmp(reply_.data(), "+OK", 3) != 0) r = commandSecret(answer, "%s\r\n", answer.c_str());
+    }
+    // The error challenge ("+ " and the server's reasons) is answered, and the verdict that
+    // follows is the result.
+    if (r > 0 && std::strncmp(reply_.data(), "+OK", 3) != 0) r = command("%s\r\n", saslBearerErrorAnswer(mechanism));
+    if (r > 0 && std::strncmp(reply_.data(), "+OK", 3) != 0) r = kReaderFailed;
+    if (r < 1 && connected() && reply_[0] != '-') setReply("POP3 server ended the OAuth2 login without a verdict\n");
+    return r;
+}
+
 int Pop3Reader::login(const String& user, const String& password) {
     if (!connected()) return kReaderFailed;
     if ((tls_ || ssl_) && !encrypted()) return kReaderFailed;  // never a password in clear
     bool apopDone = false;
-    if (!timeStamp_.empty() && apop_) {
+    if (loginMechanism() != LoginMechanism::kPassword) {
+        int r = bearerLogin(user, password);
+        if (r < 1) return r;
+        apopDone = true;
+    } else if (!timeStamp_.empty() && apop_) {
         String digest = apopDigest(timeStamp_, password);
         int r = commandSecret(digest, "APOP %s %s\r\n", user.c_str(), digest.c_str());
         if (!connected()) return r < 1 ? r : kReaderFailed;

@@ -36,6 +36,9 @@ public:
     uint64_t totalSize() const { return currentSize_; }
 
 private:
+    // AUTH with the bearer token (XOAUTH2 or OAUTHBEARER, as the server's CAPA offers).
+    int bearerLogin(const String& user, const String& token);
+
     String timeStamp_;
     std::vector<int32_t> sizes_;
 };

@@ -9,6 +9,7 @@
 
 #include "config/labels.h"
 #include "config/process.h"
+#include "config/secret_sources.h"
 #include "config/settings.h"
 #include "config/value_checks.h"
 #include "net/tls_layer.h"
@@ -409,6 +410,11 @@ bool readingWanted(const Settings& s) {
 int runMainActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
     prepareActivity(s, objects, protocols);
     if (!userValuesFitTheirLines(s, stderr)) return 1;
+    // The web-mail site keeps its own login: the password sources are for runs from a shell.
+    LoginMechanism mechanism = LoginMechanism::kPassword;
+    if (!s.cgi && !prepareCredentials(s, readingWanted(s), mechanism, stderr)) return 1;
+    protocols.sender(s.sender).setLoginMechanism(mechanism);
+    protocols.reader(s.reader).setLoginMechanism(mechanism);
     if (readingWanted(s)) {
         handOverToReader(s, objects, protocols.reader(s.reader));
         return runReceiveDriver(s, objects, protocols);

@@ -3,6 +3,7 @@
 // settings are layered: defaults, the early scans, the configuration file, the command line.
 #include "run/entry.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,7 +136,13 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
     scanProcessOptions(argc, argv, objects, detachIgnored);
     scanRunOptions(argc, argv, s, objects);
     readConfigEarly(objects.configFile, s, objects);
-    if (objects.configRequested) readConfigMain(objects.configFile, s, objects);
+    if (objects.configRequested) {
+        const int read = readConfigMain(objects.configFile, s, objects);
+        if (read < 0) return 1;
+        if (read == 0 && objects.configRequested == kConfigNamed)
+            std::fprintf(stderr, "Could not read configuration file '%s': %s\n", objects.configFile.c_str(),
+                         std::strerror(errno));
+    }
     parseCommandLine(argc, argv, s, objects);
     if (news) enterNewsMode(s);
     applyRequestModes(s);

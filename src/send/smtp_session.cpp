@@ -58,6 +58,8 @@ int SmtpSession::readReply() {
                 if (std::strstr(word, "LOGIN")) ext_.authLogin = 1;
                 if (std::strstr(word, "PLAIN")) ext_.authPlain = 1;
                 if (std::strstr(word, "CRAM-MD5")) ext_.authCramMd5 = 1;
+                if (std::strstr(word, "XOAUTH2")) ext_.authXoauth2 = 1;
+                if (std::strstr(word, "OAUTHBEARER")) ext_.authOauthBearer = 1;
             }
         }
         // A refusal is drained to its last line as well, so the next command reads its own
@@ -75,7 +77,7 @@ int SmtpSession::readReply() {
 
 int SmtpSession::greet() {
     ext_.etrn = ext_.dsn = ext_.onex = ext_.eightBitMime = 0;
-    ext_.authLogin = ext_.authPlain = ext_.authCramMd5 = 0;
+    ext_.authLogin = ext_.authPlain = ext_.authCramMd5 = ext_.authXoauth2 = ext_.authOauthBearer = 0;
     // -tls needs the extension list, so it greets with EHLO even without -esmtp.
     int esmtp = usesExtensions() && (esmtp_ || tls());
     String& domain = usesExtensions() ? smtpDomain : qmtpDomain;
@@ -132,7 +134,9 @@ int SmtpSession::authenticate(const String& user, const String& password) {
         return 0;
     }
     bool success = false;
-    if (ext_.authPlain || !ext_.authLogin) {
+    if (loginMechanism() != LoginMechanism::kPassword) {
+        success = bearerLogin(user, password);
+    } else if (ext_.authPlain || !ext_.authLogin) {
         if (sendCommand("AUTH PLAIN\r\n") < 1) return 0;
         // The server's "334" line is read and not examined.
         char line[256];
@@ -146,7 +150,7 @@ int SmtpSession::authenticate(const String& user, const String& password) {
         String answer = saslPlainAnswer(user, password);
         success = commandSecret(answer, "%s\r\n", answer.c_str()) > 0;
     }
-    if (!success && !(ext_.authPlain && !ext_.authLogin)) {
+    if (!success && loginMechanism() == LoginMechanism::kPassword && !(ext_.authPlain && !ext_.authLogin)) {
         String answer = saslLoginAnswer(user);
         if (commandSecret(answer, "AUTH LOGIN %s\r\n", answer.c_str()) < 1) return kSessionRefused;
         answer = saslLoginAnswer(password);
@@ -156,6 +160,26 @@ int SmtpSession::authenticate(const String& user, const String& password) {
     ext_.etrn = ext_.dsn = ext_.onex = ext_.eightBitMime = 0;
     greet();
     return kSessionOk;
+}
+
+bool SmtpSession::bearerLogin(const String& user, const String& token) {
+    const LoginMechanism mechanism = chooseBearer(loginMechanism(), ext_.authXoauth2, ext_.authOauthBearer);
+    if (mechanism == LoginMechanism::kPassword) {
+        setReplyLine("the server offers neither XOAUTH2 nor OAUTHBEARER\n");
+        return false;
+    }
+    if (!encrypted()) {
+        setReplyLine("An OAuth2 token is never sent without TLS\n");
+        return false;
+    }
+    const String answer = saslBearerAnswer(mechanism, user, token, connectedHost(), connectedService());
+    int result = commandSecret(answer, "AUTH %s %s\r\n", saslName(mechanism), answer.c_str());
+    // A 334 here is the error challenge: answered, the server gives its verdict (a refusal).
+    if (result > 0 && startsWith(replyLine(), "334")) {
+        command("%s\r\n", saslBearerErrorAnswer(mechanism));
+        return false;
+    }
+    return result > 0;
 }
 
 int SmtpSession::requestQueueRun(const String& domain) {

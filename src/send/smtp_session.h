@@ -35,7 +35,7 @@ public:
     // Extension flags recorded from the EHLO reply.
     struct Extensions {
         int etrn = 0, dsn = 0, onex = 0, eightBitMime = 0, chunking = 0, startTls = 0, pipelining = 0;
-        int authLogin = 0, authPlain = 0, authCramMd5 = 0;
+        int authLogin = 0, authPlain = 0, authCramMd5 = 0, authXoauth2 = 0, authOauthBearer = 0;
     };
     const Extensions& extensions() const { return ext_; }
     const std::deque<String>& extraRecipients() const { return extraRecipients_; }
@@ -55,6 +55,9 @@ protected:
                           const String& recipient, bool dsn);
     // After the greeting: STARTTLS when -tls is set, then greet again.
     int startTlsIfAsked(const String& host);
+    // AUTH with the bearer token (XOAUTH2 or OAUTHBEARER, as the server offers): true when
+    // the server accepted it; a refusal leaves the server's verdict as the reply line.
+    bool bearerLogin(const String& user, const String& token);
 
     int esmtp_ = 0;
     int esmtpInUse_ = 0;

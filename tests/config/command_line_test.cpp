@@ -88,7 +88,7 @@ TEST(CommandLine, ScansTakeHostsPortsAndTheConfigurationName) {
     EXPECT_EQ(p.s.smtpPort, "2525");
     EXPECT_EQ(p.s.qmtpPort, "2525");
     EXPECT_EQ(p.objects.configFile, "site.txt");
-    EXPECT_EQ(p.objects.configRequested, 1);
+    EXPECT_EQ(p.objects.configRequested, kConfigNamed);
     EXPECT_EQ(p.s.timeoutSeconds, 0);
 }
 

@@ -1,0 +1,183 @@
+#include "config/secret_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "config/config_file.h"
+#include "config/process.h"
+#include "config/settings.h"
+#include "net/sasl_answers.h"
+#include "base/base64.h"
+#include "support/run_program.h"
+#include "support/temp_folder.h"
+
+namespace qarvel {
+namespace {
+
+using test::TempFolder;
+
+std::string complaintFor(const std::string& path, mode_t mode) {
+    chmod(path.c_str(), mode);
+    int fd = open(path.c_str(), O_RDONLY);
+    std::string complaint = secretFileComplaint(fd, path).str();
+    close(fd);
+    return complaint;
+}
+
+// The owner alone may use a secret file; the complaint names the file and its mode, and a
+// configuration file with PASS or BINDPWD that breaks the rule is not applied at all.
+TEST(SecretFiles, ModeRuleForSecretAndConfigurationFiles) {
+    TempFolder folder;
+    const std::string path = folder.put("secret", "x\n");
+    EXPECT_EQ(complaintFor(path, 0600), "");
+    EXPECT_EQ(complaintFor(path, 0400), "");
+    for (mode_t open : {0640, 0604, 0620, 0601}) {
+        std::string complaint = complaintFor(path, open);
+        EXPECT_NE(complaint.find("'" + path + "'"), std::string::npos) << complaint;
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "0%o", open);
+        EXPECT_NE(complaint.find(std::string("(mode ") + mode + ")"), std::string::npos) << complaint;
+    }
+
+    Settings s;
+    ProcessObjects objects;
+    resetSettings(s, true);
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    for (const char* secretLine : {"PASS geheim\n", "bindpwd geheim\n"}) {
+        const std::string config = folder.put("qarvel.txt", std::string("SMTP_HOST config.example\n") + secretLine);
+        chmod(config.c_str(), 0644);
+        EXPECT_EQ(readConfigMain(config, s, objects, sink), -1) << secretLine;
+        EXPECT_EQ(s.smtpHost, "localhost");
+        chmod(config.c_str(), 0600);
+        EXPECT_EQ(readConfigMain(config, s, objects, sink), 1);
+        EXPECT_EQ(s.smtpHost, "config.example");
+        s.smtpHost = "localhost";
+    }
+    // Without a secret the mode is the user's business; PASSCMD names a command, not a secret.
+    const std::string plain = folder.put("plain.txt", "SMTP_HOST plain.example\nPASSCMD pass show mail\n");
+    chmod(plain.c_str(), 0644);
+    EXPECT_EQ(readConfigMain(plain, s, objects, sink), 1);
+    EXPECT_EQ(s.passCommand, "pass show mail");
+    EXPECT_EQ(readConfigMain(folder.file("none.txt"), s, objects, sink), 0);
+    std::fclose(sink);
+}
+
+TEST(SecretSources, NetrcEntries) {
+    const char* text =
+        "# comment lines are words too, but never the keywords\n"
+        "machine other.example login alice password other\n"
+        "macdef init\nmachine mail.example password fake\n\n"
+        "machine mail.example login bob password bobs\n"
+        "machine mail.example\n  login alice\n  password \"with blank\"\n"
+        "default login anon password guest\n";
+    NetrcLogin l = netrcLookup(text, "mail.example", "alice");
+    EXPECT_TRUE(l.found);
+    EXPECT_EQ(l.password, "with blank");
+    EXPECT_EQ(netrcLookup(text, "mail.example", "bob").password, "bobs");
+    // No machine entry fits: the default one, if its login fits.
+    EXPECT_EQ(netrcLookup(text, "unknown.example", "anon").password, "guest");
+    EXPECT_FALSE(netrcLookup(text, "unknown.example", "carol").found);
+    EXPECT_FALSE(netrcLookup("machine", "machine", "").found);
+    EXPECT_FALSE(netrcLookup("", "mail.example", "alice").found);
+}
+
+// Sources in their order: the command (first line of its output) or file named last, else the
+// environment, else ~/.netrc; a failing or silent command ends the run.
+TEST(SecretSources, PrecedenceAndFailures) {
+    TempFolder folder;
+    Settings s;
+    resetSettings(s, true);
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    s.user = "alice";
+    s.passCommand = "printf 'first\\nsecond\\n'";
+    ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
+    EXPECT_EQ(s.password, "first");
+    for (const char* failing : {"exit 3", "true", "printf '\\n'"}) {
+        s.passCommand = failing;
+        EXPECT_FALSE(resolvePassword(s, "mail.example", sink)) << failing;
+    }
+    s.passCommand = String();
+    s.passFile = folder.put("pw", "from-file\r\nrest\n");
+    chmod(s.passFile.c_str(), 0600);
+    ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
+    EXPECT_EQ(s.password, "from-file");
+    chmod(s.passFile.c_str(), 0644);
+    EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
+    s.passFile = folder.file("missing");
+    EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
+    s.passFile = String();
+
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    setenv("HOME", folder.path.c_str(), 1);
+    const std::string netrc = folder.put(".netrc", "machine mail.example login alice password from-netrc\n");
+    chmod(netrc.c_str(), 0600);
+    s.password = String();
+    setenv("QARVEL_PASSWORD", "from-env", 1);
+    ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
+    EXPECT_EQ(s.password, "from-env");
+    unsetenv("QARVEL_PASSWORD");
+    s.password = String();
+    ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
+    EXPECT_EQ(s.password, "from-netrc");
+    s.password = "given";  // a given password is kept
+    ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
+    EXPECT_EQ(s.password, "given");
+    chmod(netrc.c_str(), 0644);
+    s.password = String();
+    EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
+    setenv("HOME", savedHome.c_str(), 1);
+    std::fclose(sink);
+}
+
+TEST(SaslAnswers, BearerAnswersAndChoice) {
+    auto decoded = [](const String& answer) { return base64Decode(answer.c_str(), answer.length()).str(); };
+    EXPECT_EQ(decoded(saslBearerAnswer(LoginMechanism::kXoauth2, "alice@example.org", "tok", "h", "993")),
+              "user=alice@example.org\x01" "auth=Bearer tok\x01\x01");
+    EXPECT_EQ(decoded(saslBearerAnswer(LoginMechanism::kOauthBearer, "a,b=c", "tok", "imap.example", "993")),
+              "n,a=a=2Cb=3Dc,\x01host=imap.example\x01port=993\x01" "auth=Bearer tok\x01\x01");
+    EXPECT_STREQ(saslBearerErrorAnswer(LoginMechanism::kXoauth2), "");
+    EXPECT_EQ(decoded(saslBearerErrorAnswer(LoginMechanism::kOauthBearer)), "\x01");
+    using M = LoginMechanism;
+    EXPECT_EQ(chooseBearer(M::kXoauth2, true, true), M::kXoauth2);
+    EXPECT_EQ(chooseBearer(M::kXoauth2, false, true), M::kOauthBearer);
+    EXPECT_EQ(chooseBearer(M::kOauthBearer, true, false), M::kXoauth2);
+    EXPECT_EQ(chooseBearer(M::kOauthBearer, false, false), M::kPassword);
+}
+
+// The run's own refusals come before any connection and end it with exit 1.
+TEST(SecretSources, RunRefusesBeforeConnecting) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-user:u", "-passcmd:exit 4"}, "Password command failed with exit status 4: exit 4\n"},
+        {{"-user:u", "-pass:x", "-requiretls"}, "The password for '127.0.0.1' would travel without TLS"},
+        {{"-user:u", "-pass:t", "-auth:oauthbearer"}, "An OAuth2 token is never sent without TLS"},
+        {{"-user:u", "-pass:t", "-auth:xoauth2", "-tls", "-imap", "-from:a@x.org", "-msg:m"}, "OAuth2 login"},
+        {{"-user:u", "-pass:t", "-auth:kerberos", "-tls"}, "Unknown login mechanism 'kerberos'"},
+        {{"-config:/no/such/qarvel.txt", "-noop"}, "Could not read configuration file '/no/such/qarvel.txt'"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-host:127.0.0.1", "-port:1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        test::ProgramResult r = test::runQarvel(args);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.message << "\n" << r.err;
+        EXPECT_EQ(r.out.find("connect"), std::string::npos) << r.out;
+        EXPECT_EQ(r.exitCode, c.args.back() == "-noop" ? 0 : 1) << c.message;
+    }
+    // The dump shows that a secret is set, never the secret.
+    test::ProgramOptions options;
+    options.env = {{"QARVEL_DUMP_SETTINGS", "1"}};
+    test::ProgramResult r = test::runQarvel({"-noop", "-pass:Geheim42", "-user:u"}, options);
+    EXPECT_EQ(r.err.find("Geheim42"), std::string::npos);
+    EXPECT_NE(r.err.find("password=\"***\""), std::string::npos);
+}
+
+} // namespace
+} // namespace qarvel

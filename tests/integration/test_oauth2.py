@@ -1,0 +1,93 @@
+"""build/qarvel logging in with OAuth2 bearer tokens and with secrets from outside its command
+line: Dovecot's oauth2 passdb checks the token at the test token endpoint
+(scripts/servers/oauth2_introspect.py), over POP3 and IMAP, XOAUTH2 and OAUTHBEARER; a wrong
+token ends the run with the server's verdict; a token never travels in clear; a run that takes
+its secret from -passcmd: shows no secret in its process arguments."""
+import os
+import pathlib
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+import qarvel_env as env
+
+GOOD = "qarvel-good-token"
+CA = str(env.STATE / "tls" / "ca.crt")
+
+
+class OAuth2(unittest.TestCase):
+    def setUp(self):
+        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-oauth2-"))
+        self.token_file = self.tmp / "token"
+        self.token_file.write_text(GOOD + "\n")
+        self.token_file.chmod(0o600)
+
+    def login(self, protocol, mechanism, *secret):
+        reader = ["-imap", "-port:" + env.port("IMAP_PORT")] if protocol == "imap" else \
+                 ["-port:" + env.port("POP3_PORT")]
+        return env.run([*reader, "-host:127.0.0.1", "-tls", "-cafile:" + CA, "-user:alice",
+                        "-auth:" + mechanism, "-v:2", *secret])
+
+    def test_good_and_bad_token_on_pop3_and_imap(self):
+        for protocol in ("pop3", "imap"):
+            for mechanism in ("xoauth2", "oauthbearer"):
+                with self.subTest(protocol=protocol, mechanism=mechanism):
+                    r = self.login(protocol, mechanism, "-passcmd:cat " + str(self.token_file))
+                    self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                    self.assertIn(b"AUTHENTICATE " + mechanism.upper().encode() if protocol == "imap"
+                                  else b"AUTH " + mechanism.upper().encode(), r.stdout)
+                    r = self.login(protocol, mechanism, "-pass:wrong-token")
+                    self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                    # The error challenge was answered and the server's verdict ends the run.
+                    self.assertIn(b"Could not log in as 'alice'", r.stderr)
+                    self.assertIn(b"NO [AUTHENTICATIONFAILED]" if protocol == "imap" else b"-ERR [AUTH]",
+                                  r.stderr)
+
+    def test_refusals_before_any_connection(self):
+        open_file = self.tmp / "open"
+        open_file.write_text(GOOD + "\n")
+        open_file.chmod(0o644)
+        cases = [
+            (["-tls", "-auth:xoauth2", "-passfile:" + str(open_file)], b"(mode 0644)"),
+            (["-tls", "-auth:xoauth2", "-passcmd:exit 7"], b"Password command failed with exit status 7"),
+            (["-auth:xoauth2", "-pass:" + GOOD], b"An OAuth2 token is never sent without TLS"),
+            (["-requiretls", "-pass:secret"], b"would travel without TLS"),
+        ]
+        for extra, message in cases:
+            with self.subTest(extra=extra):
+                r = env.run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:alice", *extra])
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                self.assertIn(message, r.stderr)
+                self.assertEqual(r.stdout, b"")  # not even a connection attempt
+
+    def test_process_arguments_hold_no_secret(self):
+        # A peer that greets and then stays silent keeps the run waiting while its arguments
+        # are read from /proc.
+        listener = socket.socket()
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        port = listener.getsockname()[1]
+        run = subprocess.Popen([env.BINARY, "-host:127.0.0.1", "-port:%d" % port, "-user:alice",
+                                "-passcmd:cat " + str(self.token_file), "-tmo:20"],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            listener.settimeout(20)
+            peer, _ = listener.accept()
+            peer.sendall(b"+OK ready\r\n")
+            peer.settimeout(20)
+            line = peer.recv(1000)
+            arguments = pathlib.Path("/proc/%d/cmdline" % run.pid).read_bytes()
+            self.assertIn(b"-passcmd:cat", arguments)
+            self.assertNotIn(GOOD.encode(), arguments)
+            self.assertTrue(line.startswith(b"USER alice"), line)
+            peer.close()
+        finally:
+            run.kill()
+            run.communicate(timeout=20)
+            listener.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
