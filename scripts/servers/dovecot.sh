@@ -86,6 +86,12 @@ service pop3-login {
     ssl = yes
   }
 }
+# Postfix's SMTP_OAUTH2_PORT asks this socket (SASL through Dovecot, XOAUTH2 and OAUTHBEARER).
+service auth {
+  unix_listener auth-postfix {
+    mode = 0666
+  }
+}
 service imap-login {
   inet_listener imap {
     port = $IMAP_PORT

@@ -5,7 +5,8 @@
 # delivered into the Maildir STATE/mail/inbox, except: USER@subscribers.test into
 # STATE/mail/subscribers/USER/ (USER one of $subscribers below), list@lists.test into Dovecot's Maildir of "dave" (the list's
 # own mailbox), and USER@bounces.test is accepted and then bounced with a delivery report.
-# SASL user "test", password "secret".
+# SASL user "test", password "secret". SMTP_OAUTH2_PORT (TLS required before AUTH) asks
+# Dovecot's auth socket instead: XOAUTH2 and OAUTHBEARER with the test token (dovecot.sh).
 set -uo pipefail
 action=${1:?usage: postfix.sh start|stop STATE}
 state=${2:?usage: postfix.sh start|stop STATE}
@@ -85,6 +86,7 @@ cat > "$P/etc/master.cf" <<CF
 127.0.0.1:$SMTP_SUBMIT_PORT inet n - n - - smtpd -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
 127.0.0.1:$SMTPS_PORT inet n - n - - smtpd -o smtpd_tls_wrappermode=yes
 127.0.0.1:$SMTP_LOGIN_PORT inet n - n - - smtpd -o smtpd_sasl_path=smtpdlogin
+127.0.0.1:$SMTP_OAUTH2_PORT inet n - n - - smtpd -o smtpd_sasl_type=dovecot -o smtpd_sasl_path=$state/dovecot/run/auth-postfix -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
 pickup    unix  n       -       n       60      1       pickup
 cleanup   unix  n       -       n       -       0       cleanup
 qmgr      unix  n       -       n       300     1       qmgr
@@ -136,4 +138,4 @@ if [ ! -s "$P/queue/pid/master.pid" ]; then
   exit 1
 fi
 tr -d ' ' < "$P/queue/pid/master.pid" > "$state/postfix.pid"
-wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTPS_PORT" && wait_port "$SMTP_LOGIN_PORT" && wait_port "$SMTP_PORT" ::1
+wait_port "$SMTP_PORT" && wait_port "$SMTP_SUBMIT_PORT" && wait_port "$SMTP_OAUTH2_PORT" && wait_port "$SMTPS_PORT" && wait_port "$SMTP_LOGIN_PORT" && wait_port "$SMTP_PORT" ::1

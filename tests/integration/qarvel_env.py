@@ -3,6 +3,7 @@ qarvel as a user would, and how to read what a server received."""
 import email
 import email.policy
 import os
+import re
 import unittest
 import pathlib
 import subprocess
@@ -22,7 +23,11 @@ def _ports():
         if not line or line.startswith("#") or "=" not in line:
             continue
         name, value = line.split("=", 1)
-        default = value.split(":-", 1)[1].rstrip("}") if ":-" in value else value
+        default = value.split(":-", 1)[1][:-1] if ":-" in value else value
+        # A default beside another port: "$((IMAP_PORT + 50))".
+        beside = re.fullmatch(r"\$\(\((\w+) \+ (\d+)\)\)", default)
+        if beside:
+            default = str(int(ports[beside.group(1)]) + int(beside.group(2)))
         ports[name] = os.environ.get(name, default)
     return ports
 

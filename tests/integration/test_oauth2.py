@@ -1,6 +1,7 @@
 """build/qarvel logging in with OAuth2 bearer tokens and with secrets from outside its command
 line: Dovecot's oauth2 passdb checks the token at the test token endpoint
-(scripts/servers/oauth2_introspect.py), over POP3 and IMAP, XOAUTH2 and OAUTHBEARER; a wrong
+(scripts/servers/oauth2_introspect.py), over POP3 and IMAP and for Postfix's SMTP AUTH (SASL
+through Dovecot), XOAUTH2 and OAUTHBEARER; a wrong
 token ends the run with the server's verdict; a token never travels in clear; a run that takes
 its secret from -passcmd: shows no secret in its process arguments."""
 import os
@@ -44,6 +45,23 @@ class OAuth2(unittest.TestCase):
                     self.assertIn(b"Could not log in as 'alice'", r.stderr)
                     self.assertIn(b"NO [AUTHENTICATIONFAILED]" if protocol == "imap" else b"-ERR [AUTH]",
                                   r.stderr)
+
+    def test_send_through_postfix_with_the_token(self):
+        for mechanism in ("xoauth2", "oauthbearer"):
+            tag = "oauth2-%s-%d" % (mechanism, os.getpid())
+            args = ["-host:127.0.0.1", "-port:" + env.port("SMTP_OAUTH2_PORT"), "-tls", "-cafile:" + CA,
+                    "-esmtp", "-user:alice", "-auth:" + mechanism, "-from:alice@example.test",
+                    "-to:x@example.test", "-s:" + tag, "-msg:sent with a token", "-v:2"]
+            with self.subTest(mechanism=mechanism):
+                r = env.run(args + ["-passcmd:cat " + str(self.token_file)])
+                self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+                self.assertIn(b"235 ", r.stdout)
+                self.assertEqual(len(env.inbox_with(tag)), 1)
+                r = env.run(args + ["-passfile:" + str(self.tmp / "missing")])
+                self.assertEqual(r.returncode, 1)
+                r = env.run(args + ["-pass:wrong-token"])
+                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
+                self.assertIn(b"Login failed: 535 ", r.stderr)
 
     def test_refusals_before_any_connection(self):
         open_file = self.tmp / "open"
