@@ -201,7 +201,7 @@ const HelpLine kOptionLines[] = {
 
     {"-config", kRun, "", "read the configuration file (QARVEL_CONFIG, else qarvel.txt)"},
     {"-config:", kRun, "FILE", "read the configuration file FILE"},
-    {"-strict", kRun, "", "an unknown option or configuration key ends the run (exit 64)"},
+    {"-strict", kRun, "", "an unknown option or key ends the run (exit 64); -t batches fail on any message"},
     {"-v", kRun, "", "say more"},
     {"-v:", kRun, "N", "trace level: 2 echoes every command and reply, 3 the message data too"},
     {"-q -quiet", kRun, "", "quiet: no progress lines, no message display"},

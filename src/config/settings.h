@@ -81,6 +81,9 @@ struct Settings {
     // Run control and tools.
     int verbose = 0, every = 0, noop = 0, xml = 0, sap = 0, udp = 0, rawSock = 0, mcastDump = 0;
     int decodeBase64 = 0, encodeBase64 = 0, xit = 0;
+    // -strict, STRICT or QARVEL_STRICT=1: besides refusing unknown words, a ready-made message
+    // without recipients is reported instead of sent, and any message that fails fails the run.
+    bool strict = false;
     String meter;
 };
 

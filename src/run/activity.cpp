@@ -195,6 +195,7 @@ BatchOptions batchOptions(const Settings& s) {
     o.newsMode = s.newsMode;
     o.count = s.count > 0 ? s.count : 1;
     o.rm = s.rm;
+    o.strict = s.strict;
     o.host = s.smtpHost;
     o.port = s.qmtp ? s.qmtpPort : s.smtpPort;
     o.directMx = s.directMx;

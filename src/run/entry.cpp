@@ -224,6 +224,8 @@ static int runProgramIn(int argc, char** argv, bool news) {
         std::fprintf(stderr, "%s\n", fault.c_str());
         return kStrictRefusal;
     }
+    s.strict = !(argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0) &&
+               strictRequested(argc, argv, objects.configFile, objects.configRequested != 0);
     int code = 0;
     bool logOpen = false;
     {

@@ -146,7 +146,7 @@ int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missi
                 continue;
             }
             addAttachments(sender, m, o, missing);
-        } else if (!o.newsMode && m.to.empty() && m.cc.empty() && m.bcc.empty()) {
+        } else if (o.strict && !o.newsMode && m.to.empty() && m.cc.empty() && m.bcc.empty()) {
             // Nobody to deliver to: the server never sees it. The position is where it ends.
             std::string_view piece;
             bool lineEnds;
@@ -201,8 +201,8 @@ int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missi
         ++failed;
     }
     if (seen == 0) std::fputs("No message in the message text\n", stderr);
-    // Ready-made Internet messages: one that did not go out fails the run, after the others.
-    if (!keywords && failed > 0) return 0;
+    // Under -strict a ready-made message that did not go out fails the run, after the others.
+    if (o.strict && !keywords && failed > 0) return 0;
     return handled;
 }
 

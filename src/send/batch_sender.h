@@ -34,12 +34,15 @@ struct BatchOptions {
     String confinedFolder;
     AddressBook book;
     SendDriverOptions status;  // what the status wrapper prints
+    // Ready-made messages under -strict: one without recipients is reported and never reaches
+    // the server, and one that did not go out fails the run (after the others went out).
+    bool strict = false;
 };
 
 // Sends the messages of text. Returns the number of messages handled: each one sent and each
-// one skipped for a missing sender, recipient or body; 0 when nothing was handled, and 0 as
-// well when a message of Internet messages could not go out (one without any recipient is
-// reported with its last line and never reaches the server). Missing attachment files are
+// one skipped for a missing sender, recipient or body; 0 when nothing was handled, and under
+// -strict 0 as well when a message of Internet messages could not go out (one without any
+// recipient is then reported with its last line and never reaches the server). Missing attachment files are
 // counted in *missingAttachments (when given).
 int runBatch(SenderSession& sender, BatchText& text, BatchOptions& options,
              int* missingAttachments = nullptr);
