@@ -176,12 +176,16 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
     return runMainActivity(s, objects, protocols);
 }
 
-// With -strict, the first argument that is no option or configuration line that is no key,
-// as the message for standard error; empty when the run may go on. A web request's arguments
-// are the web server's, not the user's, and are not checked.
+// Whether the user asked for -strict. A web request's arguments are the web server's, not the
+// user's, so a web request is never strict.
+bool strictRun(int argc, char** argv, const ProcessObjects& objects) {
+    if (argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0) return false;
+    return strictRequested(argc, argv, objects.configFile, objects.configRequested != 0);
+}
+
+// In a strict run, the first argument that is no option or configuration line that is no key,
+// as the message for standard error; empty when the run may go on.
 std::string strictFault(int argc, char** argv, const ProcessObjects& objects) {
-    if (argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0) return std::string();
-    if (!strictRequested(argc, argv, objects.configFile, objects.configRequested != 0)) return std::string();
     std::string fault = unknownOption(argc, argv);
     if (fault.empty() && objects.configRequested) fault = unknownConfigKey(objects.configFile);
     return fault;
@@ -220,12 +224,12 @@ static int runProgramIn(int argc, char** argv, bool news) {
     Settings& s = settings();
     resetSettings(s, true);
     scanRunOptions(argc, argv, s, objects);  // the configuration file's name, for the check
-    if (const std::string fault = strictFault(argc, argv, objects); !fault.empty()) {
+    s.strict = strictRun(argc, argv, objects);
+    const std::string fault = s.strict ? strictFault(argc, argv, objects) : std::string();
+    if (!fault.empty()) {
         std::fprintf(stderr, "%s\n", fault.c_str());
         return kStrictRefusal;
     }
-    s.strict = !(argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0) &&
-               strictRequested(argc, argv, objects.configFile, objects.configRequested != 0);
     int code = 0;
     bool logOpen = false;
     {
