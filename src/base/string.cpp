@@ -1,6 +1,7 @@
 // String: representation management, comparisons and the copy-building changes.
 #include "base/string.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -17,12 +18,14 @@ int upper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
 } // namespace
 
 // The header and the bytes share one allocation; the bytes follow the header.
-String::Rep* String::makeUninitialised(size_t length, uint32_t flags) {
-    void* block = ::operator new(sizeof(Rep) + length + 1);
+String::Rep* String::makeUninitialised(size_t length, uint32_t flags, size_t capacity) {
+    if (capacity < length) capacity = length;
+    void* block = ::operator new(sizeof(Rep) + capacity + 1);
     Rep* rep = static_cast<Rep*>(block);
     rep->refs = 1;
     rep->flags = flags;
     rep->length = static_cast<uint32_t>(length);
+    rep->capacity = static_cast<uint32_t>(capacity);
     rep->data()[length] = '\0';
     return rep;
 }
@@ -81,9 +84,21 @@ String& String::operator=(char c) {
 
 String& String::append(const char* data, size_t count) {
     if (!data || count == 0) return *this;
-    Rep* rep = makeUninitialised(length() + count, rep_->flags);
-    std::memcpy(rep->data(), c_str(), length());
-    std::memcpy(rep->data() + length(), data, count);
+    const size_t before = length(), total = before + count;
+    if (rep_->refs == 1 && total <= rep_->capacity) {
+        // Nobody else sees this representation: the bytes go into its room.
+        std::memcpy(rep_->data() + before, data, count);
+        rep_->length = static_cast<uint32_t>(total);
+        rep_->data()[total] = '\0';
+        return *this;
+    }
+    // A shared string gets an exact copy (the first append after a copy is usually the
+    // last); one that is appended to on its own is likely to be appended to again.
+    size_t capacity = total;
+    if (rep_->refs == 1) capacity = std::min<size_t>(std::max<size_t>(total + total / 2, 32), 0xffffffffu);
+    Rep* rep = makeUninitialised(total, rep_->flags, capacity);
+    std::memcpy(rep->data(), c_str(), before);
+    std::memcpy(rep->data() + before, data, count);
     adopt(rep);
     return *this;
 }

@@ -1,9 +1,12 @@
 // String: the shared, reference-counted byte string every part of qarvel passes around.
 //
 // A String is one pointer to a representation holding a reference count, a flag word, the
-// length and the bytes followed by a NUL. Copies share the representation (a count update);
-// every modifying operation builds a new representation and releases the old one, so a
-// representation is never changed while it is shared. Comparisons and searches stop at the
+// length, the room for bytes, and the bytes followed by a NUL. Copies share the
+// representation (a count update); every modifying operation builds a new representation and
+// releases the old one, so a representation is never changed while it is shared. The one
+// exception is appending to a string nobody shares: it fills the room left by the last append
+// and, when that is used up, moves to a block half as large again, so a string built by
+// appending costs time in proportion to its length. Comparisons and searches stop at the
 // first NUL, as the text is a C string in practice; length() counts bytes.
 #pragma once
 
@@ -87,10 +90,11 @@ private:
         uint32_t refs;
         uint32_t flags;
         uint32_t length;
+        uint32_t capacity;  // bytes the block holds before the NUL
         char* data() { return reinterpret_cast<char*>(this + 1); }
     };
     static Rep* make(const char* data, size_t length, uint32_t flags = 0);
-    static Rep* makeUninitialised(size_t length, uint32_t flags);
+    static Rep* makeUninitialised(size_t length, uint32_t flags, size_t capacity = 0);
     void release();
     void adopt(Rep* rep);
 

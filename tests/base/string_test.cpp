@@ -1,6 +1,8 @@
 #include "base/string.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <sstream>
 
 using qarvel::String;
@@ -19,6 +21,24 @@ TEST(String, SharingAndCopyOnWrite) {
     shared.toLower();
     EXPECT_EQ(up, "MiXeD");
     EXPECT_EQ(shared, "mixed");
+
+    // Appending to a string nobody shares fills its room in place; a copy taken on the way
+    // keeps the text it had, and a string appended to itself, or with bytes of its own, reads
+    // them before it moves.
+    String built, halfway;
+    for (int i = 0; i < 1000; ++i) {
+        built += static_cast<char>('a' + i % 26);
+        if (i == 499) halfway = built;
+    }
+    EXPECT_EQ(built.length(), 1000u);
+    EXPECT_EQ(halfway.length(), 500u);
+    EXPECT_EQ(String(built, 0, 500), halfway);
+    EXPECT_EQ(halfway.shareCount(), 1u);
+    built += built;
+    EXPECT_EQ(String(built, 1000), String(built, 0, 1000));
+    for (int i = 0; i < 3; ++i) built.append(built.c_str() + 5, 3);
+    EXPECT_EQ(String(built, 2000), "fghfghfgh");
+    EXPECT_EQ(std::strlen(built.c_str()), built.length());
 }
 
 TEST(String, SubstringAndIndexClamp) {
