@@ -119,10 +119,13 @@ sink_start() {
 sink_stop() { bash "$bench_root/scripts/servers/sink.sh" stop "$1" >/dev/null 2>&1; }
 
 # sink_pair STATE PORT: two sinks, one that drops what it gets on PORT (timed) and one that
-# keeps every message in STATE/dump/sink/ on PORT+1 (the result check); both stop when the job
-# exits. Sets dumps to the folder of kept messages.
+# keeps every message in STATE/dump/sink/ on PORT+1 (the result check); every pair stops when
+# the job exits. Sets dumps to the folder of kept messages. SINK_OPTIONS are passed to both
+# (-p: no PIPELINING offered).
+SINK_PAIRS=()
 sink_pair() {
-  trap "sink_stop '$1/plain'; sink_stop '$1/dump'; rm -rf '$1'" EXIT
+  SINK_PAIRS+=("$1")
+  trap 'for s in "${SINK_PAIRS[@]}"; do sink_stop "$s/plain"; sink_stop "$s/dump"; rm -rf "$s"; done' EXIT
   rm -rf "$1"
   sink_start "$1/plain" "$2" || return 1
   sink_start "$1/dump" "$(($2 + 1))" dump || return 1

@@ -2,13 +2,15 @@
 # Mailing-list volume into Postfix's smtp-sink (started here on 127.0.0.1 high ports):
 # 1. one contribution distributed to SUBSCRIBERS subscribers by a list run (read from a message
 #    file, 100 subscribers per transaction, one session), next to smtp-source sending the same
-#    number of transactions with 100 recipients each over one session;
+#    number of transactions with 100 recipients each over one session: once to sinks that offer
+#    PIPELINING (the envelope of a transaction goes as one group), once to sinks that do not
+#    (every command waits for its reply);
 # 2. a recipients-from-headers batch file of MESSAGES messages sent in one run (one session),
 #    next to smtp-source sending the same count over one session.
 # Run 1 of every tool goes to a sink that keeps the messages: it must hold every transaction,
 # and (for qarvel) every subscriber's recipient line and the text.
 #   list_distribute.sh [BUILD_DIR]
-#   env BENCH_LIST_SUBSCRIBERS (10000), BENCH_BATCH_MESSAGES (1000), BENCH_SINK_PORT + 4, + 5
+#   env BENCH_LIST_SUBSCRIBERS (10000), BENCH_BATCH_MESSAGES (1000), BENCH_SINK_PORT + 4 .. + 7
 . "$(dirname "$0")/../lib.sh"
 subscribers=${BENCH_LIST_SUBSCRIBERS:-10000}
 messages=${BENCH_BATCH_MESSAGES:-1000}
@@ -18,6 +20,9 @@ port=$((${BENCH_SINK_PORT:-12626} + 4))
 dump_port=$((port + 1))
 MODES=$BENCH_BUILD/qarvel-modes
 [ -x "$MODES" ] || { echo "list_distribute: $MODES is missing (build the tests)" >&2; exit 1; }
+lockstep_port=$((port + 2))
+SINK_OPTIONS=-p sink_pair "$BENCH_OUT/list-sink-lockstep" "$lockstep_port" || exit 1
+lockstep_dumps=$dumps
 sink_pair "$BENCH_OUT/list-sink" "$port" || exit 1
 P="\$([ \$RUN = 1 ] && echo $dump_port || echo $port)"
 
@@ -32,13 +37,20 @@ kept() {
   echo "sleep 0.5; n=\$(ls $dumps | grep -c '^[0-9]'); r=\$(cat $dumps/[0-9]* | grep -c '^X-Rcpt-Args:'); t=\$(grep -l '^payload' $dumps/[0-9]* | wc -l); rm -f $dumps/[0-9]*; echo \"\$n transactions, \$r recipients, \$t with the text\"; [ \$n = $1 ] && [ \$r = $2 ] && { [ $3 = any ] || [ \$t = $3 ]; }"
 }
 
-qarvel_list="\$T '$MODES' --subscribers='$list/subscribers.txt' -mail -file:'$list/box' -listserv:list@example.org -host:127.0.0.1 -port:$P -limit:$per -esmtp -quiet"
-tool qarvel "qarvel list run -limit:$per" "$qarvel_list; [ ! -e '$list/subscribers.txt.progress' ]" \
-  "$(kept "$transactions" "$subscribers" "$transactions")"
-tool smtp-source "smtp-source -s 1 -m $transactions -r $per" \
-  "\$T smtp-source -d -s 1 -m $transactions -r $per -f alice@example.org -t member@example.test -S bench 127.0.0.1:$P" \
-  "$(kept "$transactions" "$((transactions * per))" any)"
-compare list_distribute "1 contribution to $subscribers" "$subscribers recipients" "$subscribers" recipients
+# list_case LABEL PORT-TEXT DUMPS: the list run and smtp-source against one pair of sinks.
+list_case() {
+  local qarvel_list="\$T '$MODES' --subscribers='$list/subscribers.txt' -mail -file:'$list/box' -listserv:list@example.org -host:127.0.0.1 -port:$2 -limit:$per -esmtp -quiet"
+  local saved=$dumps; dumps=$3
+  tool qarvel "qarvel list run -limit:$per" "$qarvel_list; [ ! -e '$list/subscribers.txt.progress' ]" \
+    "$(kept "$transactions" "$subscribers" "$transactions")"
+  tool smtp-source "smtp-source -s 1 -m $transactions -r $per" \
+    "\$T smtp-source -d -s 1 -m $transactions -r $per -f alice@example.org -t member@example.test -S bench 127.0.0.1:$2" \
+    "$(kept "$transactions" "$((transactions * per))" any)"
+  dumps=$saved
+  compare list_distribute "1 contribution to $subscribers$1" "$subscribers recipients" "$subscribers" recipients
+}
+list_case " (pipelined)" "$P" "$dumps"
+list_case " (lockstep)" "\$([ \$RUN = 1 ] && echo $((lockstep_port + 1)) || echo $lockstep_port)" "$lockstep_dumps"
 
 # The batch: MESSAGES ready-made messages separated by "." lines.
 batch=$BENCH_DATA/batch-$messages.txt
