@@ -261,7 +261,37 @@ int SenderSession::reportProgress(int) { return 0; }
 
 int SenderSession::vsendCommand(const char* format, va_list args) {
     if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
-    return sendFormatted(commandBuffer_, traceLevel_ != 0, format, args);
+    if (!grouping_) return sendFormatted(commandBuffer_, traceLevel_ != 0, format, args);
+    // In a group the command is gathered under the same rules (one line per format, the
+    // buffer's size), and a command that breaks them spoils the whole group.
+    std::string text;
+    if (!formatOneLinePerFormat(text, format, args) || text.size() >= commandBuffer_.size()) {
+        groupSpoilt_ = true;
+        return -1;
+    }
+    if (traceLevel_) echo(text.data(), text.size());
+    group_ += text;
+    return static_cast<int>(text.size());
+}
+
+void SenderSession::beginGroup() {
+    grouping_ = true;
+    groupSpoilt_ = false;
+    group_.clear();
+}
+
+int SenderSession::sendGroup() {
+    grouping_ = false;
+    if (groupSpoilt_) {
+        std::fprintf(stderr, "A command of the group does not fit the %zu-byte command buffer; none sent\n",
+                     commandBuffer_.size());
+        return -1;
+    }
+    int sent = 1;
+    for (size_t done = 0; done < group_.size() && sent >= 1; done += static_cast<size_t>(sent))
+        sent = send(group_.data() + done, static_cast<int>(std::min<size_t>(group_.size() - done, 1 << 30)));
+    group_.clear();
+    return sent;
 }
 
 // ---------------------------------------------------------------- data sink

@@ -225,6 +225,10 @@ protected:
     char* commandBuffer() { return commandBuffer_.data(); }
     // Commands go through the command buffer (4096 bytes unless resized), echoed when tracing.
     int vsendCommand(const char* format, va_list args) override;
+    // Between these two the commands sent are gathered and go out in one write (a pipelined
+    // group); sendGroup sends none of them when one could not be formatted.
+    void beginGroup();
+    int sendGroup();
 
     int traceLevel_ = 0;
     int probe_ = 0;
@@ -261,7 +265,8 @@ private:
     // The sink: pending output block and the line-start state for dot-stuffing.
     std::vector<char> out_;
     bool atLineStart_ = true;
-
+    bool grouping_ = false, groupSpoilt_ = false;
+    std::string group_;
 };
 
 } // namespace qarvel

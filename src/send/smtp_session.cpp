@@ -1,6 +1,7 @@
 // SmtpSession: greeting, extensions, STARTTLS, AUTH and the mail transactions.
 #include "send/smtp_session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,8 @@ namespace {
 constexpr int kMaxReplyLines = 1000;
 // Extra recipient file lines are read up to 255 characters.
 constexpr size_t kRecipientLineWidth = 255;
+// Recipients per pipelined group: their replies (some 40 bytes each) fit any socket buffer.
+constexpr size_t kPipelineWindow = 1000;
 
 // The greeting domain is computed once per process for SMTP and once for QMTP.
 String smtpDomain;
@@ -96,6 +99,7 @@ int SmtpSession::connectSession(const String& host, const String& port, int leve
                                 const String& certificate) {
     if (openCount > 0) disconnect();
     firstTransaction_ = 1;
+    serverLimit_ = static_cast<size_t>(-1);
     int result = SenderSession::connectSession(host, port.empty() ? String("25") : port, level,
                                                certificate);
     if (result < 0) return result;
@@ -218,41 +222,113 @@ int SmtpSession::mailFrom(const String& from, const String& replyTo, const Strin
                 : sendCommand(format, address.c_str(), bodyIs8Bit ? " BODY=8BITMIME" : "");
 }
 
-int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
-                                   const String& recipient, bool dsn) {
-    const bool reset = !firstTransaction_;
-    firstTransaction_ = 0;
+int SmtpSession::recipientCommand(const String& recipient, bool dsn, bool wait) {
     String address = envelopeAddress(recipient);
-    holdOutput(true);
-    int sent = reset ? sendCommand("RSET\r\n") : 1;
-    if (sent >= 1) sent = mailFrom(from, replyTo, errorsTo, false);
-    if (sent >= 1) {
-        if (dsn)
-            sent = sendCommand("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(),
-                               returnReceipt() ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE", address.c_str());
-        else
-            sent = sendCommand("RCPT TO:<%s>\r\n", address.c_str());
-    }
-    if (sent >= 1) sent = sendCommand("DATA\r\n");
-    holdOutput(false);
-    if (sent < 1) return sent;
+    const char* notify = returnReceipt() ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE";
+    if (dsn)
+        return wait ? command("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(), notify, address.c_str())
+                    : sendCommand("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(), notify,
+                                  address.c_str());
+    return wait ? command("RCPT TO:<%s>\r\n", address.c_str()) : sendCommand("RCPT TO:<%s>\r\n", address.c_str());
+}
 
-    // The replies in the order of the commands. The first failure is the result and its reply
-    // line the one reported, as if the commands had gone one by one; the replies after it are
-    // still read, so the session stays in step for QUIT. A refused recipient leaves the verdict
-    // to DATA when refusals are skipped or the refusal is a limit, as one by one it would.
-    enum Step { kReset, kMail, kRecipient, kData };
+int SmtpSession::lockstepEnvelope(const String& from, const String& replyTo, const String& errorsTo,
+                                  std::deque<String>& pending, bool dsn) {
+    int result;
+    if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
+    int accepted = 0;
+    while (!pending.empty() && accepted < recipientLimit()) {
+        result = recipientCommand(pending.front(), dsn, true);
+        if (result > 0) {
+            ++accepted;
+        } else if (isTransientLimit(replyLine())) {
+            // The server wants fewer recipients per message: this one and the rest go into
+            // another transaction (with nobody accepted here it is passed over, so every
+            // transaction moves the message on).
+            if (accepted == 0) pending.pop_front();
+            break;
+        } else if (!skipRefused_ || openCount < 1) {
+            return result;
+        }
+        pending.pop_front();
+    }
+    while (!extraRecipients_.empty() && accepted < recipientLimit()) {
+        String address = envelopeAddress(extraRecipients_.front());
+        extraRecipients_.pop_front();
+        ++accepted;
+        result = command("RCPT TO:<%s>\r\n", address.c_str());
+        if (openCount < 1) return result < 0 ? result : kSessionClosed;
+    }
+    if (probe_) return result;
+    return command("DATA\r\n");
+}
+
+int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
+                                   std::deque<String>& pending, bool reset, bool dsn) {
+    // At most one window of recipients per group, so that the replies waiting to be read
+    // always fit the socket buffers; a transaction of more takes a group per window.
+    const size_t total = std::min<size_t>({pending.size(), static_cast<size_t>(recipientLimit()), serverLimit_});
+    // A refused recipient ends the transaction unless refusals are skipped; DATA then waits
+    // for the verdicts, as a "354" would leave no way back but to drop the connection.
+    const bool dataInGroup = skipRefused_ || total == 1;
+    std::deque<String> deferred;
     int failure = kSessionOk;
     std::string failedLine;
-    for (int step = reset ? kReset : kMail; step <= kData && openCount > 0; ++step) {
-        int result = readReply();
-        bool counts = result < 1 && failure >= 1;
-        if (counts && step == kRecipient && openCount > 0 && (skipRefused_ || isTransientLimit(replyLine())))
-            counts = false;
-        if (counts) {
+    auto judge = [&](int result, bool counts) {
+        if (result < 1 && counts && failure >= 1) {
             failure = result;
             failedLine = replyLine();
         }
+    };
+    int accepted = 0;
+    size_t sent = 0;
+    bool limited = false;
+    while (sent < total && openCount > 0) {
+        const size_t window = std::min(total - sent, kPipelineWindow);
+        const bool first = sent == 0, last = sent + window == total;
+        beginGroup();
+        if (first && reset) sendCommand("RSET\r\n");
+        if (first) mailFrom(from, replyTo, errorsTo, false);
+        for (size_t i = 0; i < window; ++i) recipientCommand(pending[sent + i], dsn, false);
+        if (last && dataInGroup) sendCommand("DATA\r\n");
+        int written = sendGroup();
+        if (written < 1) return written;
+        // The replies in the order of the commands. The first failure is the result and its
+        // reply line the one reported, as if the commands had gone one by one; the replies
+        // after it are still read, so the session stays in step.
+        if (first && reset) judge(readReply(), true);
+        if (first) judge(readReply(), true);
+        for (size_t i = 0; i < window && openCount > 0; ++i) {
+            int result = readReply();
+            if (result > 0) {
+                ++accepted;
+            } else if (openCount > 0 && isTransientLimit(replyLine())) {
+                // This recipient goes into the next transaction; the server's limit is learnt
+                // from the first such reply, so the next groups are no larger than it takes.
+                if (!limited && accepted > 0) serverLimit_ = static_cast<size_t>(accepted);
+                limited = true;
+                deferred.push_back(pending[sent + i]);
+            } else {
+                judge(result, !skipRefused_);
+            }
+        }
+        sent += window;
+    }
+    if (openCount < 1) return failure < 1 ? failure : kSessionClosed;
+    // With nobody accepted the deferred recipients are passed over: DATA fails, and every
+    // transaction must move the message on.
+    if (accepted == 0) deferred.clear();
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(sent));
+    pending.insert(pending.begin(), deferred.begin(), deferred.end());
+    if (dataInGroup) {
+        int result = readReply();
+        if (result > 0 && failure < 1) {
+            // A server that asks for the data of a refused envelope gets none.
+            close();
+        }
+        judge(result, true);
+    } else if (failure >= 1) {
+        judge(command("DATA\r\n"), true);
     }
     if (failure < 1) {
         setReplyLine(failedLine.c_str());
@@ -265,73 +341,30 @@ int SmtpSession::sendMessage(const String& from, const String& replyTo, const St
                              const String& subject, const char* body, size_t length,
                              const String& base, const String& cc, const String& bcc,
                              const String& errorsTo) {
-    const std::vector<String> lists[3] = {recipientEntries(to), recipientEntries(cc), recipientEntries(bcc)};
-    const int limit = recipientLimit();
+    std::deque<String> pending;
+    for (const String* list : {&to, &cc, &bcc})
+        for (String& entry : recipientEntries(*list)) pending.push_back(std::move(entry));
     const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn;
-    size_t handled = 0;
+    // A server that offers PIPELINING gets each transaction's envelope as one group: one round
+    // trip instead of one per command.
+    const bool pipelined = ext_.pipelining && usesExtensions() && esmtpInUse_ && !probe_ &&
+                           extraRecipients_.empty() && !pending.empty();
     bool furtherTransaction = false;
-    // One recipient and a server that offers PIPELINING: the envelope goes as one group, one
-    // round trip instead of four. With more recipients each RCPT is judged before the next is
-    // sent, since a limit reply (452) moves the rest into another transaction.
-    if (ext_.pipelining && usesExtensions() && esmtpInUse_ && !probe_ && extraRecipients_.empty() &&
-        lists[0].size() + lists[1].size() + lists[2].size() == 1 && recipientLimit() >= 1) {
-        const String& only = !lists[0].empty() ? lists[0][0] : !lists[1].empty() ? lists[1][0] : lists[2][0];
-        int result = pipelinedEnvelope(from, replyTo, errorsTo, only, dsn);
-        if (result < 1) return result;
-        return SenderSession::sendMessage(from, replyTo, to, subject, body, length, base, cc, bcc, errorsTo);
-    }
     while (true) {
         int result;
-        if (!firstTransaction_ && (resetBetweenTransactions() || !furtherTransaction)) {
-            if ((result = command("RSET\r\n")) < 1) return result;
-        }
+        bool reset = !firstTransaction_ && (resetBetweenTransactions() || !furtherTransaction);
         firstTransaction_ = 0;
-        if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
-
-        size_t count = 0;
-        int accepted = 0;
-        bool due = false;
-        for (const std::vector<String>& list : lists) {
-            for (const String& entry : list) {
-                if (accepted >= limit) {
-                    due = true;
-                    break;
-                }
-                if (++count <= handled) continue;
-                String address = envelopeAddress(entry);
-                if (dsn)
-                    result = command("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(),
-                                     returnReceipt() ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE",
-                                     address.c_str());
-                else
-                    result = command("RCPT TO:<%s>\r\n", address.c_str());
-                if (result > 0) {
-                    ++accepted;
-                } else if (isTransientLimit(replyLine())) {
-                    // The server wants fewer recipients per message: what is left goes into
-                    // another transaction (this recipient included in the handled count).
-                    due = true;
-                    break;
-                } else if (!skipRefused_ || openCount < 1) {
-                    return result;
-                }
-            }
-            if (due) break;
+        if (pipelined) {
+            result = pipelinedEnvelope(from, replyTo, errorsTo, pending, reset, dsn);
+        } else {
+            if (reset && (result = command("RSET\r\n")) < 1) return result;
+            result = lockstepEnvelope(from, replyTo, errorsTo, pending, dsn);
+            if (probe_) return result;
         }
-        while (!extraRecipients_.empty() && accepted < limit) {
-            String address = envelopeAddress(extraRecipients_.front());
-            extraRecipients_.pop_front();
-            ++accepted;
-            result = command("RCPT TO:<%s>\r\n", address.c_str());
-            if (openCount < 1) return result < 0 ? result : kSessionClosed;
-        }
-        if (probe_) return result;
-        if ((result = command("DATA\r\n")) < 1) return result;
+        if (result < 1) return result;
         result = SenderSession::sendMessage(from, replyTo, to, subject, body, length, base, cc, bcc,
                                             errorsTo);
-        if (result < 1) return result;
-        handled = count;
-        if (!due) return result;
+        if (result < 1 || pending.empty()) return result;
         furtherTransaction = true;
     }
 }
@@ -357,8 +390,9 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
         if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
         int accepted = 0;
         while (!work.empty()) {
-            String address = envelopeAddress(work.front());
+            String entry = work.front();
             work.pop_front();
+            String address = envelopeAddress(entry);
             if (dsn)
                 result = command("RCPT TO:<%s> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;%s\r\n",
                                  address.c_str(), address.c_str());
@@ -368,6 +402,8 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
             if (result > 0 || (skipRefused_ && !limited && openCount > 0)) {
                 if (++accepted >= limit) break;
             } else if (limited) {
+                // This recipient goes into the next transaction, unless this one has none.
+                if (accepted > 0) work.push_front(entry);
                 break;
             } else {
                 return result;

@@ -49,10 +49,18 @@ protected:
     int greet();
     // One transaction's MAIL FROM; with wait false it is only sent (a pipelined group).
     int mailFrom(const String& from, const String& replyTo, const String& errorsTo, bool wait = true);
-    // RSET, MAIL, RCPT and DATA of a one-recipient transaction sent as one group, the replies
-    // judged in order afterwards (a server that offers PIPELINING).
+    // One RCPT for a recipient entry (with the DSN parameters when dsn); with wait false it is
+    // only sent.
+    int recipientCommand(const String& recipient, bool dsn, bool wait);
+    // One transaction's MAIL, RCPTs and DATA, each reply judged before the next command. The
+    // recipients it takes (accepted, skipped or passed over) leave pending; those a limit
+    // reply (452, 552) moved on stay in it for the next transaction.
+    int lockstepEnvelope(const String& from, const String& replyTo, const String& errorsTo,
+                         std::deque<String>& pending, bool dsn);
+    // The same for a server that offers PIPELINING: [RSET,] MAIL, the RCPTs and DATA go out
+    // as one group, the replies are judged in order afterwards.
     int pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
-                          const String& recipient, bool dsn);
+                          std::deque<String>& pending, bool reset, bool dsn);
     // After the greeting: STARTTLS when -tls is set, then greet again.
     int startTlsIfAsked(const String& host);
     // AUTH with the bearer token (XOAUTH2 or OAUTHBEARER, as the server offers): true when
@@ -63,6 +71,8 @@ protected:
     int esmtpInUse_ = 0;
     int skipRefused_ = 0;
     int firstTransaction_ = 1;
+    // Recipients per transaction this server took before its first limit reply (452, 552).
+    size_t serverLimit_ = static_cast<size_t>(-1);
     Extensions ext_;
     std::deque<String> extraRecipients_;
 };

@@ -216,6 +216,57 @@ TEST(SmtpSession, PipelinedEnvelopeForOneRecipient) {
     EXPECT_TRUE(two.sent.substr(0, two.sentAtRead[greeted]).ends_with("MAIL FROM:<a@example.org>\r\n"));
 }
 
+TEST(SmtpSession, PipelinedRecipientsAndLimitReplies) {
+    // Many recipients: MAIL and every RCPT go as one group; DATA waits for their verdicts,
+    // since a refused recipient ends the transaction ...
+    Peer s;
+    ASSERT_TRUE(start(s, kEhlo + "250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
+    size_t greeted = s.sentAtRead.size();
+    ASSERT_EQ(sendSimple(s, "r1@x, r2@x", "r3@x"), 1);
+    EXPECT_TRUE(s.sent.substr(0, s.sentAtRead[greeted]).ends_with("RCPT TO:<r3@x> NOTIFY=DELAY,FAILURE ORCPT=rfc822;r3@x\r\n"));
+    EXPECT_EQ(s.sentAtRead[greeted + 3], s.sentAtRead[greeted]) << "no command between the group's replies";
+    EXPECT_TRUE(s.sent.substr(0, s.sentAtRead[greeted + 4]).ends_with("\r\nDATA\r\n"));
+
+    Peer refused;
+    ASSERT_TRUE(start(refused, kEhlo + "250 ok\r\n250 ok\r\n550 no such user\r\n250 ok\r\n221 bye\r\n", true));
+    EXPECT_EQ(sendSimple(refused, "r1@x, r2@x, r3@x"), -1);
+    EXPECT_STREQ(refused.replyLine(), "550 no such user\r\n");
+    EXPECT_EQ(refused.sent.find("DATA"), std::string::npos);
+    EXPECT_EQ(refused.quit(), 1);
+    EXPECT_STREQ(refused.replyLine(), "221 bye\r\n");
+
+    // ... unless refusals are skipped (the list server): then DATA joins the group. A server
+    // that takes two recipients per message answers 452 to the rest: they go into the next
+    // transactions, which are no larger than the server took, and a refused one is passed over.
+    Peer list;
+    list.setSkipRefused(1);
+    ASSERT_TRUE(start(list, std::string("220 x\r\n250-x\r\n250 PIPELINING\r\n") +
+                                "250 ok\r\n250 ok\r\n550 unknown\r\n250 ok\r\n452 too many\r\n452 too many\r\n"
+                                "452 too many\r\n354 go\r\n250 queued\r\n"
+                                "250 reset\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n"
+                                "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n221 bye\r\n",
+                      true));
+    greeted = list.sentAtRead.size();
+    ASSERT_EQ(sendSimple(list, String(), String(), "r1@x,r2@x,r3@x,r4@x,r5@x,r6@x"), 1);
+    EXPECT_EQ(afterGreeting(list.commandsOnly()),
+              "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nRCPT TO:<r3@x>\nRCPT TO:<r4@x>\n"
+              "RCPT TO:<r5@x>\nRCPT TO:<r6@x>\nDATA\n"
+              "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<r4@x>\nRCPT TO:<r5@x>\nDATA\n"
+              "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<r6@x>\nDATA\n");
+    EXPECT_TRUE(list.sent.substr(0, list.sentAtRead[greeted]).ends_with("RCPT TO:<r6@x>\r\nDATA\r\n"));
+    EXPECT_EQ(list.quit(), 1);
+    EXPECT_STREQ(list.replyLine(), "221 bye\r\n");
+
+    // A server that asks for the data of an envelope it refused gets none: the connection is
+    // dropped, so no message goes to nobody.
+    Peer odd;
+    ASSERT_TRUE(start(odd, kEhlo + "250 ok\r\n550 no such user\r\n354 go\r\n", true));
+    EXPECT_EQ(sendSimple(odd, "b@x"), -1);
+    EXPECT_STREQ(odd.replyLine(), "550 no such user\r\n");
+    EXPECT_EQ(odd.openCount, 0);
+    EXPECT_TRUE(odd.sent.ends_with("DATA\r\n"));
+}
+
 TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     // Limit 2, five recipients: three transactions, the second and third after RSET.
     Peer s;
