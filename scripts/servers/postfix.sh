@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A private Postfix instance for the sending tests:  postfix.sh start|stop STATE
 # Listens on 127.0.0.1: SMTP_PORT (STARTTLS offered, AUTH PLAIN/LOGIN), SMTP_SUBMIT_PORT (TLS
-# required before AUTH), SMTPS_PORT (implicit TLS), SMTP_LOGIN_PORT (AUTH LOGIN only). Every recipient of every domain is
+# required before AUTH), SMTPS_PORT (implicit TLS), SMTP_LOGIN_PORT (AUTH LOGIN only,
+# 3 recipients a message, then 452). Every recipient of every domain is
 # delivered into the Maildir STATE/mail/inbox, except: USER@subscribers.test into
 # STATE/mail/subscribers/USER/ (USER one of $subscribers below), list@lists.test into Dovecot's Maildir of "dave" (the list's
 # own mailbox), and USER@bounces.test is accepted and then bounced with a delivery report.
@@ -85,7 +86,7 @@ cat > "$P/etc/master.cf" <<CF
 [::1]:$SMTP_PORT inet n - n - - smtpd
 127.0.0.1:$SMTP_SUBMIT_PORT inet n - n - - smtpd -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
 127.0.0.1:$SMTPS_PORT inet n - n - - smtpd -o smtpd_tls_wrappermode=yes
-127.0.0.1:$SMTP_LOGIN_PORT inet n - n - - smtpd -o smtpd_sasl_path=smtpdlogin
+127.0.0.1:$SMTP_LOGIN_PORT inet n - n - - smtpd -o smtpd_sasl_path=smtpdlogin -o smtpd_recipient_limit=3
 127.0.0.1:$SMTP_OAUTH2_PORT inet n - n - - smtpd -o smtpd_sasl_type=dovecot -o smtpd_sasl_path=$state/dovecot/run/auth-postfix -o smtpd_tls_security_level=encrypt -o smtpd_tls_auth_only=yes
 pickup    unix  n       -       n       60      1       pickup
 cleanup   unix  n       -       n       -       0       cleanup

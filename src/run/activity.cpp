@@ -396,7 +396,9 @@ void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& prot
     if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
     handOverToSender(s, objects, protocols.sender(s.sender));
     if (!s.aliasFile.empty()) readAliasFile(s);
-    if (!s.toListFile.empty()) s.to = readListFile(s.toListFile, s.hash != 0);
+    // A list run reads its subscriber file itself: joining it here would be wasted work.
+    const bool listRun = !s.toListFile.empty() && readingWanted(s);
+    if (!s.toListFile.empty() && !listRun) s.to = readListFile(s.toListFile, s.hash != 0);
     if (!s.ccListFile.empty()) s.cc = readListFile(s.ccListFile, s.hash != 0);
     if (!s.bccListFile.empty()) s.bcc = readListFile(s.bccListFile, s.hash != 0);
     s.receiveTo = s.to;

@@ -110,6 +110,20 @@ class SendThroughPostfix(unittest.TestCase):
         self.assertEqual(r.stdout.count(b"RSET\r\n"), 2)
         self.assertEqual(len(messages_with(tag, 5)), 5)
 
+        # A server that takes 3 recipients a message and answers 452 to the rest: with
+        # PIPELINING each envelope is one group, and the recipients refused for the limit
+        # open the next transaction, so all 7 get the message.
+        tag = uuid.uuid4().hex
+        to = ",".join("p%d@example.test" % i for i in range(7))
+        r = self.send(host("SMTP_LOGIN_PORT"), "-esmtp", "-from:a@example.org", "-to:" + to,
+                      "-s:pipelined " + tag, "-msg:x", "-v:2")
+        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+        self.assertIn(b"PIPELINING", r.stdout)
+        self.assertEqual(r.stdout.count(b"452 "), 4)
+        self.assertEqual(r.stdout.count(b"DATA\r\n"), 3)
+        delivered = sorted(m["X-Original-To"] for m, _ in messages_with(tag, 7))
+        self.assertEqual(delivered, ["p%d@example.test" % i for i in range(7)])
+
         tag = uuid.uuid4().hex
         r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:x@example.test", "-cnt:3",
                       "-s:copies " + tag, "-msg:x")
