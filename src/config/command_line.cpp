@@ -8,6 +8,7 @@
 
 #include "config/option_values.h"
 #include "config/process.h"
+#include "config/request_modes.h"
 #include "config/settings.h"
 #include "net/dns_tools.h"
 
@@ -223,6 +224,8 @@ const Option kOptions[] = {
     {"-ns", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.noStop = 1; }},
     {"-xit", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.xit = 1; }},
     {"-noarchive", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.noArchive = 1; }},
+    {"-news", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { enterNewsMode(s); }},
+    {"-import", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.importMode = 1; }},
     {"-verify", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.verify = 1; s.gmt = 0; }},
     {"-uue", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.uue = 1; s.binary = 1; }},
     {"-binary", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.binary = 1; }},
@@ -358,7 +361,10 @@ void scanRunOptions(int argc, char** argv, Settings& s, ProcessObjects& objects)
         if (std::strncmp(a, "-host:", 6) == 0) {
             const String host = plain(a + 6);
             s.imapHost = s.pop3Host = s.smtpHost = s.nntpHost = host;
-            s.dnsServerHost = s.capHost = s.proxyHost = host;
+            s.dnsServerHost = s.capHost = host;
+            // A path (the file of -mf, the folder of -mail) is no network host: it never
+            // becomes the proxy of the -url: downloads.
+            if (host.view().find_first_of("/\\") == std::string_view::npos) s.proxyHost = host;
         } else if (std::strncmp(a, "-if:", 4) == 0) {
             s.localInterface = plain(a + 4);
         } else if (std::strncmp(a, "-firewall:", 10) == 0) {

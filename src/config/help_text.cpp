@@ -47,6 +47,8 @@ const HelpLine kOptionLines[] = {
     {"-cnt:", kSend, "N", "send the message N times"},
     {"-alias:", kSend, "FILE", "alias file of \"NAME: ADDRESS\" lines for the recipient lists"},
     {"-t", kSend, "", "send the ready-made messages of -file: (recipients from To, Cc, Bcc)"},
+    {"-import", kSend, "", "send the keyword batch file of -file: (To:, From:, ... up to Contents:, then the text)"},
+    {"-news", kSend, "", "post an article to the newsgroups of -to: over NNTP (-host:, -port:)"},
     {"-relay", kSend, "", "as -t, with the To lines only naming the recipients"},
     {"-relay:", kSend, "HOST", "as -relay; when reading, pass each message on through HOST"},
     {"-noesc", kSend, "", "-msg: keeps a backslash before other characters (\\r, \\n, \\t still apply)"},

@@ -90,6 +90,15 @@ TEST(CommandLine, ScansTakeHostsPortsAndTheConfigurationName) {
     EXPECT_EQ(p.objects.configFile, "site.txt");
     EXPECT_EQ(p.objects.configRequested, kConfigNamed);
     EXPECT_EQ(p.s.timeoutSeconds, 0);
+    EXPECT_EQ(p.s.proxyHost, "mail.test");
+
+    // A path is no network host: the file of -mf is never the proxy of the downloads.
+    Parsed file;
+    resetSettings(file.s, true);
+    const char* fileArgs[] = {"qarvel", "-mf", "-host:/tmp/out.eml"};
+    scanRunOptions(3, const_cast<char**>(fileArgs), file.s, file.objects);
+    EXPECT_EQ(file.s.smtpHost, "/tmp/out.eml");
+    EXPECT_TRUE(file.s.proxyHost.empty()) << file.s.proxyHost.c_str();
 }
 
 } // namespace

@@ -197,7 +197,7 @@ class BatchFileTest(unittest.TestCase):
                  f"From: dan@subscribers.test\nTo: eve@subscribers.test, ben@subscribers.test\n"
                  f"Subject: third {tag}\nContents:\nThree.\n")
         (self.tmp / "batch.txt").write_text(batch)
-        r = subprocess.run([MODES, "--import"] + SMTP + ["-file:" + str(self.tmp / "batch.txt")],
+        r = subprocess.run([env.BINARY, "-import"] + SMTP + ["-file:" + str(self.tmp / "batch.txt")],
                            capture_output=True, timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stderr.decode().splitlines(), ["Missing to address, line: 14"])

@@ -1,5 +1,4 @@
-"""News posting end to end: build/qarvel-news (the program in news mode, as a web request selects
-it) and build/qarvel behind a web request with -news post to the real INN of scripts/servers/inn.sh, with and without AUTHINFO, in clear, with
+"""News posting end to end: build/qarvel -news on the command line and behind a web request post to the real INN of scripts/servers/inn.sh, with and without AUTHINFO, in clear, with
 STARTTLS and over NNTPS; each article is read back with ARTICLE by a small socket client and its
 groups, headers and body compared byte for byte. The exact dialogues and the faults a real server
 will not produce on demand are in tests/send/nntp_session_test.cpp and news_faults_test.cpp."""
@@ -12,7 +11,6 @@ import uuid
 
 import qarvel_env as env
 
-NEWS = os.environ.get("QARVEL_NEWS_BINARY", os.path.join(os.path.dirname(env.BINARY), "qarvel-news"))
 CA = str(env.STATE / "tls" / "ca.crt")
 PLAIN = env.port("NNTP_PORT")
 SECURE = env.port("NNTPS_PORT")
@@ -77,7 +75,7 @@ def post(tag, *extra, groups="open.group", body=BODY, port=PLAIN, environment=No
         f.flush()
         args = ["-host:127.0.0.1", "-port:" + port, "-from:Poster <poster@example.test>",
                 "-to:" + groups, "-s:news " + tag, "-file:" + f.name, *extra]
-        return subprocess.run([NEWS] + args, capture_output=True, timeout=60,
+        return subprocess.run([env.BINARY, "-news"] + args, capture_output=True, timeout=60,
                               env=dict(os.environ, **(environment or {})))
 
 
@@ -180,6 +178,7 @@ class NewsPosting(unittest.TestCase):
                 # Encrypted and verified before the first credential went out.
                 self.assertLess(self.trace.index(", verified"), self.trace.index("AUTHINFO USER"))
                 self.assertIn("AUTHINFO PASS ***\r\n", self.trace)
+                self.assertNotIn("HELO ", self.trace)  # the news server's greeting, no mail one
                 self.assertNotIn("secret", self.trace)
                 self.assertEqual("STARTTLS\r\n" in self.trace, what == "STARTTLS")
                 self.assertIn("\r\nNewsgroups: test.group\r\nFrom: ", self.trace)

@@ -177,11 +177,6 @@ TEST(BatchFile, ImportancePriorities) {
 
 // ------------------------------------------------------------------ whole runs
 
-std::string modesBinary() {
-    const char* env = std::getenv("QARVEL_MODES_BINARY");
-    return env && *env ? env : QARVEL_MODES_BINARY;
-}
-
 ProgramResult run(const std::string& binary, const std::vector<std::string>& args) {
     ProgramOptions options;
     options.timeLimitSeconds = 60;
@@ -208,7 +203,7 @@ TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
         "To: bob@y.org\nSubject: no sender\nContents:\nfour\nMessage:\n"
         "From: ann@x.org\nTo: carl@y.org\nSubject: last\nImportance: high\nContents:\nfive\n";
     tmp.put("batch.txt", batch);
-    ProgramResult r = run(modesBinary(), {"--import", "-mf", "-host:" + tmp.file("out.txt"),
+    ProgramResult r = run(test::qarvelBinary(), {"-import", "-mf", "-host:" + tmp.file("out.txt"),
                                           "-file:" + tmp.file("batch.txt"), "-ns"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::vector<std::string> errors;
@@ -230,7 +225,7 @@ TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
     EXPECT_EQ(count(r.out, "Sent "), 2u);
 
     // Recipients from the command line replace every message's, and the Cc lines go.
-    r = run(modesBinary(), {"--import", "-mf", "-host:" + tmp.file("out2.txt"),
+    r = run(test::qarvelBinary(), {"-import", "-mf", "-host:" + tmp.file("out2.txt"),
                             "-file:" + tmp.file("batch.txt"), "-ns", "-to:zed@z.org"});
     out = tmp.read("out2.txt");
     EXPECT_EQ(count(out, "To: zed@z.org"), 3u);  // the one without a sender is still skipped
