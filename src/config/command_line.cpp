@@ -116,7 +116,11 @@ const Option kOptions[] = {
     {"-fetch:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.fetch = plain(v); }},
     {"-owner:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.owner = plain(v); }},
 
-    // Addresses.
+    // Addresses. The list files are read when the run starts (in a list run the to-list file
+    // is the subscriber file).
+    {"-tolist:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.toListFile = plain(v); }},
+    {"-cclist:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.ccListFile = plain(v); }},
+    {"-bcclist:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.bccListFile = plain(v); }},
     {"-to:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { appendAddress(s.to, v); s.toAsEntered = s.to; }},
     {"-cc:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { appendAddress(s.cc, v); }},
     {"-bcc:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { appendAddress(s.bcc, v); }},

@@ -11,7 +11,6 @@ RequestModes& requestModes() {
 
 void applyRequestModes(Settings& s) {
     const RequestModes& m = requestModes();
-    if (!m.subscriberFile.empty()) s.toListFile = m.subscriberFile;
     if (m.importMode) s.importMode = 1;
 }
 

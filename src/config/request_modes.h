@@ -1,7 +1,7 @@
-// The two run modes that only a web request switches on: list-server mode (the request names
-// the list's subscriber file) and import mode (the message text is a batch of keyword
-// messages). The request reader fills RequestModes; the entry applies it after the command
-// line, as the last layer of the settings.
+// The run mode that only a web request switches on: import mode (the message text is a batch
+// of keyword messages). The request reader fills RequestModes; the entry applies it after the
+// command line, as the last layer of the settings. (A list run needs no mode of its own: a
+// receive run with a subscriber file, -tolist:, is one.)
 #pragma once
 
 #include "base/string.h"
@@ -11,15 +11,14 @@ namespace qarvel {
 struct Settings;
 
 struct RequestModes {
-    String subscriberFile;  // a receive run with it is a list-server run
     int importMode = 0;
 };
 
 // The process-wide record, empty until a request fills it.
 RequestModes& requestModes();
 
-// Copies what the request set into the settings (the subscriber file into the to-list file
-// name, import mode into its flag); an empty record changes nothing.
+// Copies what the request set into the settings (import mode into its flag); an empty record
+// changes nothing.
 void applyRequestModes(Settings& s);
 
 // News mode: the run posts an article to the newsgroups named as recipients, through the NNTP

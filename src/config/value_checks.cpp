@@ -22,7 +22,8 @@ const OneLineValue kOneLineValues[] = {
     {"-charset:", &Settings::charset}, {"-etrn:", &Settings::etrnDomain},
     {"-user:", &Settings::user},       {"-pass:", &Settings::password},
     {"-host:", &Settings::smtpHost},   {"-contact:", &Settings::contact},
-    {"-masq:", &Settings::masq},
+    {"-masq:", &Settings::masq},       {"-listserv:", &Settings::listServ},
+    {"-owner:", &Settings::owner},
 };
 
 }  // namespace

@@ -1,10 +1,14 @@
-#include "base/text.h"
 #include "receive/list_request.h"
 
 #include <strings.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+
+#include "base/text.h"
+#include "receive/header_display.h"
+#include "send/sender_session.h"
 
 namespace qarvel {
 
@@ -111,6 +115,39 @@ bool failedRecipient(std::string_view report, String& address) {
     }
     if (!failed || recipient.empty()) return false;
     address = recipient;
+    return true;
+}
+
+bool cleanAddress(std::string_view address) {
+    if (address.empty() || address.size() > 254) return false;
+    size_t at = address.find('@');
+    if (at == 0 || at == std::string_view::npos || at + 1 == address.size() ||
+        address.find('@', at + 1) != std::string_view::npos)
+        return false;
+    for (char c : address) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u <= ' ' || u == 0x7F || std::strchr(",;:<>()[]\\\"", c)) return false;
+    }
+    return true;
+}
+
+bool requestAddress(const String& from, String& address) {
+    String only;
+    int mailboxes = 0;
+    for (const String& entry : splitRecipientText(from, 4)) {
+        std::string_view e = entry.view();
+        while (!e.empty() && isBlank(e.front())) e.remove_prefix(1);
+        if (e.empty()) continue;
+        ++mailboxes;
+        only = String(e);
+    }
+    if (mailboxes != 1) return false;
+    // "ann@x.org (Ann)": the comment after a bare address is not part of it.
+    std::string_view text = only.view();
+    if (text.find('<') == std::string_view::npos) text = text.substr(0, text.find('('));
+    String bare = senderAddress(String(text));
+    if (!cleanAddress(bare.view())) return false;
+    address = bare;
     return true;
 }
 

@@ -38,6 +38,16 @@ bool leavesFolder(const String& name);
 // Returns false when the report names no failed recipient.
 bool failedRecipient(std::string_view report, String& address);
 
+// True for an address fit for the subscriber file: one "@" with text on both sides, at most 254
+// characters, and no control byte, blank, comma, quote, bracket or other character that would
+// make it more (or other) than one plain address.
+bool cleanAddress(std::string_view address);
+
+// The one address a request comes from: the From field must name a single mailbox ("Ann
+// <ann@x.org>", "ann@x.org" or "ann@x.org (Ann)") whose address is clean. Returns false for
+// none, for a list of several, and for an address that is not clean.
+bool requestAddress(const String& from, String& address);
+
 // The index line of one file: the name, a blank and full stops to 50 characters, the size in
 // KiB as "%8ld", "K   " and the modification time in the C library's date form.
 String indexLine(const String& name, long long bytes, long long modifiedSince1970);

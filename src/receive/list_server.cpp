@@ -39,17 +39,22 @@ bool writtenAsText(const MessagePart& part, bool textMode) {
     return textMode || type.compare(0, 4, "text") == 0 || type == "message/rfc822";
 }
 
-// The first value of a header field (the message's own, before any part's), trimmed.
-String topHeader(MailboxReader& reader, const char* name) {
-    std::string_view v = reader.message().header(name).view();
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
-    return String(v);
+// The first value of one of the message's own header fields (not a part's), trimmed.
+String ownHeader(const Message& message, const char* name) {
+    const size_t own = std::min(message.ownHeaderLines, message.headers.size());
+    for (size_t i = 0; i < own; ++i) {
+        if (!message.headers[i].first.equalsIgnoreCase(name)) continue;
+        std::string_view v = message.headers[i].second.view();
+        while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+        while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
+        return String(v);
+    }
+    return String();
 }
 
 // Names a contribution for the progress file: its Message-ID, else a digest of what it says.
 String contributionKey(MailboxReader& reader, const String& sender, const String& subject) {
-    std::string id = topHeader(reader, "Message-ID").str();
+    std::string id = ownHeader(reader.message(), "Message-ID").str();
     id.erase(std::remove_if(id.begin(), id.end(), [](char c) { return c == '\r' || c == '\n'; }), id.end());
     if (!id.empty()) return String("message-id " + id);
     std::string all = sender.str() + "\n" + subject.str() + "\n";
@@ -77,7 +82,15 @@ ListServer::ListServer(const ReceiveOptions& options, SenderSession* sender)
 }
 
 ListServer::~ListServer() {
-    if (sender_ && (sender_->openCount > 0 || dynamic_cast<FileSender*>(sender_))) sender_->disconnect();
+    if (!sender_) return;
+    if (sender_->openCount > 0 || dynamic_cast<FileSender*>(sender_)) sender_->disconnect();
+    sender_->setExtraHeader(o_.list.header);
+}
+
+void ListServer::setListHeader(const std::string& lines) {
+    std::string block = o_.list.header.str();
+    if (!block.empty() && block.back() != '\n') block += "\r\n";
+    sender_->setExtraHeader(String(block + lines));
 }
 
 void ListServer::log(const char* marker, const std::string& detail) const {
@@ -104,6 +117,8 @@ bool ListServer::connect() {
 bool ListServer::reply(const String& to, const String& subject, const std::string& text,
                        const String& attachment) {
     if (!connect()) return false;
+    // An answer made by a program: responders must not answer it in turn (RFC 3834).
+    setListHeader("X-Loop: " + listAddress_.str() + "\r\nAuto-Submitted: auto-replied\r\n");
     if (!attachment.empty()) sender_->addAttachment(attachment, attachment.filePart(), false);
     SendDriverOptions status;
     status.quiet = o_.quiet;
@@ -117,40 +132,47 @@ bool ListServer::reply(const String& to, const String& subject, const std::strin
     return sent != 0;
 }
 
+bool ListServer::looped(const Message& message, const String& from) const {
+    if (findAddress({listAddress_}, senderAddress(from)) >= 0) return true;
+    const size_t own = std::min(message.ownHeaderLines, message.headers.size());
+    for (size_t i = 0; i < own; ++i)
+        if (message.headers[i].first.equalsIgnoreCase("X-Loop") &&
+            findAddress({listAddress_}, message.headers[i].second) >= 0)
+            return true;
+    return false;
+}
+
 int ListServer::handle(MailboxReader& reader) {
     // The message's own header lines: a delivery report carries the returned message inside
     // it, whose From and Subject must not be taken for the report's.
-    String from = topHeader(reader, "From");
-    String sender = senderAddress(from);
-    String subject = topHeader(reader, "Subject");
-    switch (judgeListRequest(subject, from, o_.list.manual != 0, o_.list.fetchFolder)) {
-    case ListRequest::kHelp:
+    const Message& message = reader.message();
+    String from = ownHeader(message, "From");
+    String subject = ownHeader(message, "Subject");
+    ListRequest request = judgeListRequest(subject, from, o_.list.manual != 0, o_.list.fetchFolder);
+    if (request == ListRequest::kHelp) return kListHandled;
+    if (request == ListRequest::kBounce) return bounce(reader, senderAddress(from));
+    if (looped(message, from)) {
+        log("/circular: ", senderAddress(from).str());
         return kListHandled;
-    case ListRequest::kSubscribe:
-        return subscribe(sender, subject);
-    case ListRequest::kUnsubscribe:
-        return unsubscribe(sender, subject);
-    case ListRequest::kBounce:
-        return bounce(reader, sender);
-    case ListRequest::kFetch:
-        return fetch(sender, subject);
-    case ListRequest::kIndex:
-        return index(sender, subject);
-    case ListRequest::kDistribution:
-        break;
     }
-    return distribute(reader, sender, subject);
-}
-
-int ListServer::subscribe(const String& sender, const String& subject) {
-    if (sender.find('@') == String::npos) {
+    if (request == ListRequest::kDistribution) return distribute(reader, from, subject);
+    // An answer goes to one address, the one the request came from, and only a clean one
+    // ever reaches the subscriber file.
+    String sender;
+    if (!requestAddress(from, sender)) {
         log("/unknown or invalid: ", subject.str());
         return kListHandled;
     }
-    if (findAddress({listAddress_}, sender) >= 0) {
-        log("/circular: ", sender.str());
-        return kListHandled;
+    switch (request) {
+    case ListRequest::kSubscribe: return subscribe(sender);
+    case ListRequest::kUnsubscribe: return unsubscribe(sender);
+    case ListRequest::kFetch: return fetch(sender, subject);
+    case ListRequest::kIndex: return index(sender, subject);
+    default: return kListHandled;
     }
+}
+
+int ListServer::subscribe(const String& sender) {
     bool already = false;
     int written = subscribers_.update([&](std::vector<String>& list) {
         already = findAddress(list, sender) >= 0;
@@ -158,22 +180,14 @@ int ListServer::subscribe(const String& sender, const String& subject) {
         return !already;
     });
     if (written < 0) return kListStop;  // keep the request for the next run
-    if (already) {
-        reply(sender, "RE: subscribe", "You are already subscribed!");
-        log("/subscribe (ignored): ", sender.str());
-    } else {
-        reply(sender, "RE: subscribe",
-              "To be removed from this list reply to this message with a subject of just 'unsubscribe'");
-        log("/subscribe: ", sender.str());
-    }
-    return kListHandled;
+    bool sent = already ? reply(sender, "RE: subscribe", "You are already subscribed!")
+                        : reply(sender, "RE: subscribe",
+                                "To be removed from this list reply to this message with a subject of just 'unsubscribe'");
+    log(already ? "/subscribe (ignored): " : "/subscribe: ", sender.str());
+    return sent ? kListHandled : kListKept;
 }
 
-int ListServer::unsubscribe(const String& sender, const String& subject) {
-    if (sender.find('@') == String::npos) {
-        log("/unknown or invalid: ", subject.str());
-        return kListHandled;
-    }
+int ListServer::unsubscribe(const String& sender) {
     bool removed = false;
     int written = subscribers_.update([&](std::vector<String>& list) {
         long at = findAddress(list, sender);
@@ -182,15 +196,11 @@ int ListServer::unsubscribe(const String& sender, const String& subject) {
         return removed;
     });
     if (written < 0) return kListStop;
-    if (removed) {
-        reply(sender, "RE: unsubscribe",
-              "To be added back to this list reply to this message with a subject of just 'subscribe'");
-        log("/unsubscribe: ", sender.str());
-    } else {
-        reply(sender, "RE: unsubscribe", "You were not subscribed!");
-        log("/unsubscribe (ignored): ", sender.str());
-    }
-    return kListHandled;
+    bool sent = removed ? reply(sender, "RE: unsubscribe",
+                                "To be added back to this list reply to this message with a subject of just 'subscribe'")
+                        : reply(sender, "RE: unsubscribe", "You were not subscribed!");
+    log(removed ? "/unsubscribe: " : "/unsubscribe (ignored): ", sender.str());
+    return sent ? kListHandled : kListKept;
 }
 
 int ListServer::bounce(MailboxReader& reader, const String& sender) {
@@ -224,20 +234,21 @@ int ListServer::fetch(const String& sender, const String& subject) {
         return kListHandled;
     }
     String replySubject = "RE: " + subject;
+    bool sent;
     if (leavesFolder(name)) {
-        reply(sender, replySubject, "SORRY, can't do that: " + name.str());
+        sent = reply(sender, replySubject, "SORRY, can't do that: " + name.str());
     } else {
         char resolvedFolder[PATH_MAX];
         std::string root = ::realpath(o_.list.fetchFolder.c_str(), resolvedFolder) ? resolvedFolder : "";
         std::string file = root.empty() ? std::string() : regularFile(root + "/" + name.str());
         // A link may point anywhere: only what really lies inside the folder is sent.
         if (file.empty() || file.compare(0, root.size() + 1, root + "/") != 0)
-            reply(sender, replySubject, "UNKNOWN FILE - '" + name.str() + "'");
+            sent = reply(sender, replySubject, "UNKNOWN FILE - '" + name.str() + "'");
         else
-            reply(sender, replySubject, "OK - '" + name.str() + "'", String(file));
+            sent = reply(sender, replySubject, "OK - '" + name.str() + "'", String(file));
     }
     log("/fetch: ", sender.str() + " who " + name.str());
-    return kListHandled;
+    return sent ? kListHandled : kListKept;
 }
 
 int ListServer::index(const String& sender, const String& subject) {
@@ -257,13 +268,13 @@ int ListServer::index(const String& sender, const String& subject) {
         if (::stat(path.c_str(), &st) != 0) continue;
         text += indexLine(String(name), st.st_size, st.st_mtime).view();
     }
-    reply(sender, "RE: " + subject, text);
+    bool sent = reply(sender, "RE: " + subject, text);
     log("/index: ", sender.str() + " from " + listAddress_.str());
-    return kListHandled;
+    return sent ? kListHandled : kListKept;
 }
 
-int ListServer::distribute(MailboxReader& reader, const String& sender, const String& subject) {
-    String from = topHeader(reader, "From");
+int ListServer::distribute(MailboxReader& reader, const String& from, const String& subject) {
+    const String sender = senderAddress(from);
     std::string text(reader.body(), reader.bodyLength());
     // The attachments are passed on under their own names: each is written into a folder of
     // this run's own (so no file of the same name is ever overwritten) and removed after.
@@ -301,55 +312,74 @@ int ListServer::distribute(MailboxReader& reader, const String& sender, const St
         sender_->addAttachment(path, String(), false);
     }
 
-    std::vector<String> all;
-    if (subscribers_.read(all) < 0) {
-        removeWritten();
-        return kListStop;
-    }
+    // The subscribers are read a transaction's worth at a time; those the progress file
+    // names already have this contribution.
+    SubscriberStream stream(o_.list.subscriberFile);
     DistributionProgress progress(o_.list.subscriberFile, contributionKey(reader, from, subject));
     progress.load();
-    std::vector<String> pending;
-    for (const String& a : all)
-        if (!progress.reached(a)) pending.push_back(a);
+    const size_t per = static_cast<size_t>(o_.list.recipientsPerTransaction);
+    SendDriverOptions status;
+    status.quiet = o_.quiet;
+    status.verbose = o_.list.verbose;
+    status.kbs = o_.kbs;
+    const String replyTo = o_.list.priv ? o_.list.owner : String();
+    // Delivery reports go to the list's mailbox (or to its owner), never to the contributor.
+    const String envelopeSender = o_.list.owner.empty() ? listAddress_ : o_.list.owner;
+    const std::string list = listAddress_.str();
+    std::string id = list;
+    std::replace(id.begin(), id.end(), '@', '.');
+    bool headerSet = false;
 
-    size_t done = 0;
-    bool finished = pending.empty();
-    bool recorded = true;
-    if (!pending.empty() && connect()) {
-        SendDriverOptions status;
-        status.quiet = o_.quiet;
-        status.verbose = o_.list.verbose;
-        status.kbs = o_.kbs;
-        String replyTo = o_.list.priv ? o_.list.owner : String();
-        const size_t per = static_cast<size_t>(o_.list.recipientsPerTransaction);
-        finished = true;
-        for (size_t first = 0; first < pending.size(); first += per) {
-            std::vector<String> chunk(pending.begin() + static_cast<long>(first),
-                                      pending.begin() + static_cast<long>(std::min(pending.size(), first + per)));
-            String bcc;
-            for (const String& a : chunk) bcc += (bcc.empty() ? "" : ",") + a;
-            if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), bcc, subject,
-                                text, 1, String(), status)) {
-                finished = false;
-                break;
-            }
-            done += chunk.size();
-            if (!progress.add(chunk)) {
-                std::fprintf(stderr, "Could not record the distribution in '%s'\n", progress.path().c_str());
-                recorded = false;
-                finished = false;
-                break;
-            }
+    std::vector<String> chunk;
+    size_t total = 0;
+    int read = 1;
+    bool stopped = false, recorded = true;
+    while (!stopped) {
+        chunk.clear();
+        String address;
+        while (chunk.size() < per && (read = stream.next(address)) > 0) {
+            ++total;
+            if (!progress.reached(address)) chunk.push_back(address);
         }
+        if (read < 0 || (!chunk.empty() && !connect())) stopped = true;
+        if (chunk.empty() || stopped) break;
+        if (!headerSet) {
+            setListHeader("List-Id: <" + id + ">\r\nList-Post: <mailto:" + list +
+                          ">\r\nList-Unsubscribe: <mailto:" + list + "?subject=unsubscribe>\r\nX-Loop: " +
+                          list + "\r\n");
+            headerSet = true;
+        }
+        String bcc;
+        for (const String& a : chunk) bcc += (bcc.empty() ? "" : ",") + a;
+        if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), bcc, subject, text,
+                            1, String(), status, envelopeSender)) {
+            stopped = true;
+            break;
+        }
+        if (!progress.add(chunk)) {
+            std::fprintf(stderr, "Could not record the distribution in '%s'\n", progress.path().c_str());
+            recorded = false;
+            stopped = true;
+        }
+        chunk.clear();
     }
     removeWritten();
-    if (!finished) {
+    if (stopped) {
         if (sender_ && sender_->openCount > 0) sender_->disconnect();
+        // Everyone still without the contribution: the transaction in hand and the rest.
+        size_t missed = 0;
+        auto notReached = [&missed](const String& a) {
+            std::fprintf(stderr, "Not reached: %s\n", a.c_str());
+            ++missed;
+        };
+        for (const String& a : chunk) notReached(a);
+        String address;
+        while (read > 0 && (read = stream.next(address)) > 0) {
+            ++total;
+            if (!progress.reached(address)) notReached(address);
+        }
         std::fprintf(stderr, "Distribution of '%s' stopped: %zu of %zu subscribers not reached%s\n",
-                     subject.c_str(), pending.size() - done, all.size(),
-                     recorded ? "; the next run sends to them" : "");
-        for (size_t i = done; i < pending.size(); ++i)
-            std::fprintf(stderr, "Not reached: %s\n", pending[i].c_str());
+                     subject.c_str(), missed, total, recorded ? "; the next run sends to them" : "");
         return kListStop;
     }
     progress.finish();

@@ -3,6 +3,11 @@
 // report about a subscriber, or a contribution that goes to every subscriber. Replies and
 // contributions leave through the current sender; one session serves the whole run.
 //
+// Copies go out as list mail: the envelope sender is the list (or its owner), so delivery
+// reports come back to the list's mailbox, and they carry List-Id, List-Post,
+// List-Unsubscribe and the loop header X-Loop. What carries the list's own loop header, or
+// comes from the list's own address, is never answered or passed on again.
+//
 // Subscriber changes are on disk (SubscriberFile) before the message that asked for them can
 // be deleted. A contribution goes out a few subscribers per transaction and each accepted
 // transaction is recorded in the progress file, so a run that is cut off reports who was not
@@ -20,10 +25,11 @@ namespace qarvel {
 
 class MailboxReader;
 class SenderSession;
+struct Message;
 
 // What the driver does with the message afterwards.
 constexpr int kListHandled = 1;  // done: it may be deleted
-constexpr int kListKept = 0;     // not done: keep it, go on with the next message
+constexpr int kListKept = 0;     // not done: keep it, go on, and end the run with 1
 constexpr int kListStop = -1;    // keep it and end the run with 1
 
 class ListServer {
@@ -40,16 +46,20 @@ public:
     const String& listAddress() const { return listAddress_; }
 
 private:
-    int subscribe(const String& sender, const String& subject);
-    int unsubscribe(const String& sender, const String& subject);
+    int subscribe(const String& sender);
+    int unsubscribe(const String& sender);
     int bounce(MailboxReader& reader, const String& sender);
     int fetch(const String& sender, const String& subject);
     int index(const String& sender, const String& subject);
-    int distribute(MailboxReader& reader, const String& sender, const String& subject);
+    int distribute(MailboxReader& reader, const String& from, const String& subject);
+    // The message came from the list itself: its own loop header or its own address.
+    bool looped(const Message& message, const String& from) const;
 
     // Sends one reply from the list address; false after the send routine's message.
     bool reply(const String& to, const String& subject, const std::string& text,
                const String& attachment = String());
+    // The header lines every reply or copy carries after the user's own (-hdr:).
+    void setListHeader(const std::string& lines);
     // Opens the session unless it is open; prints the connect failure.
     bool connect();
     void log(const char* marker, const std::string& detail) const;

@@ -238,6 +238,7 @@ void Message::clear() {
     parts.clear();
     current.reset();
     headers.clear();
+    ownHeaderLines = 0;
 }
 
 // --- names and the attachment writer ---

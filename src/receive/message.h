@@ -131,6 +131,8 @@ struct Message {
 
     // Every header line of the message and of its parts (name, value), repeats included.
     std::vector<std::pair<String, String>> headers;
+    // How many of them, from the first, are the message's own (before any part's).
+    size_t ownHeaderLines = 0;
     // The first value of a header field (name compared case-insensitively), or "".
     String header(const char* name) const;
 

@@ -118,6 +118,7 @@ int MessageParser::run(uint64_t expectedBytes) {
     message_.partsDropped = 0;
     message_.parsed = 0;
     message_.headers.clear();
+    message_.ownHeaderLines = 0;
     if (settings_.headerOnly != 3) message_.clearHeaderFields();
     if (settings_.sizeTrust) {
         bodyCap_ = expectedBytes < kBodyCapMax ? expectedBytes : kBodyCapMax;
@@ -246,6 +247,7 @@ void MessageParser::headerLine(std::string& line) {
     if (message_.headers.size() < kHeaderMapMax && headerMapBytes_ + line.size() <= kHeaderMapBytesMax) {
         headerMapBytes_ += line.size();
         message_.headers.emplace_back(name, value);
+        if (topLevel_) message_.ownHeaderLines = message_.headers.size();
     }
 
     const char* text = line.c_str();

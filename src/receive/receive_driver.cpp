@@ -273,7 +273,11 @@ int ReceiveRun::processMessage(int n, int count) {
             fprintf(stderr, "Message #%d is kept on the server\n", n);
             return kReceiveFailed;
         }
-        if (result == kListKept) return kContinue;
+        if (result == kListKept) {
+            fprintf(stderr, "Message #%d is kept on the server\n", n);
+            failed_ = true;
+            return kContinue;
+        }
         return o_.remove ? deleteMessage(n, true) : kContinue;
     }
 

@@ -35,7 +35,8 @@ struct ListServerOptions {
     String subscriberFile;   // the subscribers, one address a line
     String listAddress;      // -listserv:, else the user id, "@" and the mailbox host
     String fetchFolder = "fetch";  // -fetch: the folder of fetchable files, and its word
-    String owner;            // -owner: the reply address of contributions under -priv
+    String owner;            // -owner: the reply address under -priv, the envelope sender of copies
+    String header;           // -hdr: the user's header lines, before the list's own
     int priv = 0;
     int manual = 0;          // subscriptions and bounces are left to a person
     int dropAttachments = 0; // -noatt: a contribution's attachments are named, not sent

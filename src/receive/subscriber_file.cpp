@@ -172,6 +172,41 @@ int SubscriberFile::update(const std::function<bool(std::vector<String>&)>& chan
     return write(list);
 }
 
+// ---------------------------------------------------------------- subscriber stream
+
+SubscriberStream::SubscriberStream(const String& path) : path_(path) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_ && errno != ENOENT) error_ = errno;
+}
+
+SubscriberStream::~SubscriberStream() {
+    if (file_) std::fclose(file_);
+}
+
+int SubscriberStream::next(String& address) {
+    while (taken_ >= line_.size()) {
+        if (error_ != 0) break;
+        if (!file_) return 0;
+        line_.clear();
+        taken_ = 0;
+        std::string line;
+        int c;
+        while ((c = std::getc(file_)) != EOF && c != '\n') line += static_cast<char>(c);
+        if (std::ferror(file_)) {
+            error_ = errno ? errno : EIO;
+            break;
+        }
+        if (c == EOF && line.empty()) return 0;
+        splitEntries(line, line_);
+    }
+    if (error_ != 0) {
+        std::fprintf(stderr, "Could not read the subscriber file '%s': %s\n", path_.c_str(), std::strerror(error_));
+        return -1;
+    }
+    address = line_[taken_++];
+    return 1;
+}
+
 // ---------------------------------------------------------------- distribution progress
 
 DistributionProgress::DistributionProgress(const String& subscriberFile, String contribution)
@@ -209,10 +244,7 @@ bool DistributionProgress::add(const std::vector<String>& addresses) {
     }
     bool ok = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    if (ok) {
-        started_ = true;
-        for (const String& a : addresses) reached_.insert(lowered(a));
-    }
+    if (ok) started_ = true;
     return ok;
 }
 

@@ -7,6 +7,7 @@
 // file in the same folder that is flushed to disk and then renamed over the old one.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <unordered_set>
@@ -41,6 +42,28 @@ private:
     String path_;
 };
 
+// Reads the subscriber file one address at a time, so a distribution holds one transaction's
+// addresses whatever the size of the list. It reads the file as it was when opened: a change
+// renamed over it meanwhile is for the next contribution.
+class SubscriberStream {
+public:
+    explicit SubscriberStream(const String& path);
+    ~SubscriberStream();
+    SubscriberStream(const SubscriberStream&) = delete;
+    SubscriberStream& operator=(const SubscriberStream&) = delete;
+
+    // The next address: 1, or 0 at the end (a missing file is empty), or -1 after a message
+    // on standard error when the file cannot be read.
+    int next(String& address);
+
+private:
+    String path_;
+    FILE* file_ = nullptr;
+    int error_ = 0;  // errno of a failed open, 0 when open or missing
+    std::vector<String> line_;  // the entries of the line in hand (a line may hold several)
+    size_t taken_ = 0;
+};
+
 // Which subscribers one contribution has reached, kept in "<subscriber file>.progress" so that
 // a distribution cut off half-way goes on where it stopped: the first line names the
 // contribution, every further line is an address that has it.
@@ -50,9 +73,11 @@ public:
 
     // Loads the addresses reached so far (none when the file names another contribution).
     void load();
+    // True for an address the file held when it was loaded.
     bool reached(const String& address) const;
-    // Adds addresses that the server has accepted, on disk before returning. False when
-    // the file cannot be written.
+    // Adds addresses that the server has accepted, on disk before returning (not to the
+    // loaded set: the distribution meets each address once). False when the file cannot
+    // be written.
     bool add(const std::vector<String>& addresses);
     // The contribution went to everyone: the file goes.
     void finish();

@@ -3,7 +3,9 @@
 // through the current reader.
 #include "run/activity.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -32,6 +34,10 @@ int traceLevel(const Settings& s) { return s.verbose > 1 ? s.verbose : 0; }
 String readListFile(const String& path, bool keepHashLines) {
     std::ifstream in(path.c_str(), std::ios::binary);
     String joined;
+    if (!in) {
+        std::fprintf(stderr, "Could not open the recipient list file '%s': %s\n", path.c_str(), std::strerror(errno));
+        return joined;
+    }
     std::string line;
     while (in && std::getline(in, line)) {
         if (line.size() > 1023) line.resize(1023);
@@ -277,7 +283,10 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     o.relay = s.relayHost;
     o.remove = s.rm;
     o.undelete = s.unrm;
-    o.smtpPort = s.smtpPort;
+    // Replies, receipts and list copies go to the SMTP server: a port given with -port: for
+    // the mailbox (which sets every port) is not the SMTP server's.
+    const String& mailboxPort = s.imap ? s.imapPort : s.pop3Port;
+    o.smtpPort = !fileReader && s.smtpPort == mailboxPort ? String(s.ssl ? "465" : "25") : s.smtpPort;
     o.smtpHost = s.smtpHost;
     o.from = s.from;
     o.workingFolder = objects.workingFolder;
@@ -287,6 +296,7 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     o.list.listAddress = s.listServ;
     o.list.fetchFolder = s.fetch;
     o.list.owner = s.owner;
+    o.list.header = s.hdr;
     o.list.priv = s.priv;
     o.list.manual = s.manual;
     o.list.dropAttachments = s.attachmentsShown ? 0 : 1;
@@ -396,9 +406,8 @@ void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& prot
     if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
     handOverToSender(s, objects, protocols.sender(s.sender));
     if (!s.aliasFile.empty()) readAliasFile(s);
-    // A list run reads its subscriber file itself: joining it here would be wasted work.
-    const bool listRun = !s.toListFile.empty() && readingWanted(s);
-    if (!s.toListFile.empty() && !listRun) s.to = readListFile(s.toListFile, s.hash != 0);
+    // A list run streams its subscriber file itself.
+    if (!s.toListFile.empty() && !readingWanted(s)) s.to = readListFile(s.toListFile, s.hash != 0);
     if (!s.ccListFile.empty()) s.cc = readListFile(s.ccListFile, s.hash != 0);
     if (!s.bccListFile.empty()) s.bcc = readListFile(s.bccListFile, s.hash != 0);
     s.receiveTo = s.to;

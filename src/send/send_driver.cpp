@@ -149,12 +149,12 @@ bool isDottedAddress(const String& domain) {
 int sendWithStatus(SenderSession& sender, const String& from, const String& replyTo,
                    const String& to, const String& cc, const String& bcc, const String& subject,
                    const std::string& body, long count, const String& url,
-                   const SendDriverOptions& s) {
+                   const SendDriverOptions& s, const String& errorsTo) {
     for (long copy = 0; copy < count; ++copy) {
         std::time_t startSeconds = std::time(nullptr);
         std::clock_t startClock = std::clock();
         int result = sender.sendMessage(from, replyTo, to, subject, body.data(), body.size(), url,
-                                        cc, bcc, String());
+                                        cc, bcc, errorsTo);
         if (result < 1) {
             std::fprintf(stderr, "Could not send:  error= %s\n", describeError(sender.failureCode(result)).c_str());
             std::fprintf(stderr, "Status: %s\n", replyText(sender).c_str());

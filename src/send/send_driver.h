@@ -55,11 +55,12 @@ struct SendDriverOptions {
 
 // The status wrapper: sends the message count times through a connected sender, printing the
 // status line of each copy ("Could not send: " and "Status: " on failure). Returns 1 when
-// every copy was sent, 0 after the first failure.
+// every copy was sent, 0 after the first failure. errorsTo, when given, is the envelope
+// sender (and the Errors-To line).
 int sendWithStatus(SenderSession& sender, const String& from, const String& replyTo,
                    const String& to, const String& cc, const String& bcc, const String& subject,
                    const std::string& body, long count, const String& url,
-                   const SendDriverOptions& options);
+                   const SendDriverOptions& options, const String& errorsTo = String());
 
 // A domain written as four dotted numbers (three dots or more, no letters): a route host as
 // it is, without a DNS query.

@@ -1,6 +1,6 @@
-// The program with the two request-only modes reachable from a command line, for the tests
-// that run list-server and import runs before (and besides) the web request reader:
-//   qarvel-modes [--subscribers=FILE] [--import] OPTIONS...
+// The program with import mode (which only a web request switches on) reachable from a
+// command line, for the tests that run import batches besides the web request reader:
+//   qarvel-modes [--import] OPTIONS...
 // sets what a web request would set and runs the program on the remaining options.
 #include <cstring>
 #include <vector>
@@ -11,9 +11,7 @@
 int main(int argc, char** argv) {
     std::vector<char*> rest{argv[0]};
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--subscribers=", 14) == 0)
-            qarvel::requestModes().subscriberFile = argv[i] + 14;
-        else if (std::strcmp(argv[i], "--import") == 0)
+        if (std::strcmp(argv[i], "--import") == 0)
             qarvel::requestModes().importMode = 1;
         else
             rest.push_back(argv[i]);

@@ -117,15 +117,10 @@ TEST(ListRequests, IndexLineLayout) {
 
 // ------------------------------------------------------------------ whole runs
 
-std::string modesBinary() {
-    const char* env = std::getenv("QARVEL_MODES_BINARY");
-    return env && *env ? env : QARVEL_MODES_BINARY;
-}
-
 ProgramResult runList(const std::vector<std::string>& args, double seconds = 60) {
     ProgramOptions options;
     options.timeLimitSeconds = seconds;
-    ProgramResult r = test::runProgram(modesBinary(), args, options);
+    ProgramResult r = test::runProgram(test::qarvelBinary(), args, options);
     EXPECT_FALSE(r.timedOut);
     return r;
 }
@@ -181,7 +176,7 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     putMessage(tmp, "11", "c@x.org", "help");
     putMessage(tmp, "12", "c@x.org", "fetch");
 
-    ProgramResult r = runList({"--subscribers=" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
+    ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
                                "-host:" + tmp.file("out.txt"), "-quiet"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -222,7 +217,7 @@ TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
     tmp.put("subs.txt", "one@x.org,two@x.org\nthree@x.org\n");
     putMessage(tmp, "1", "c@x.org", "index");
     putMessage(tmp, "2", "Carol <c@x.org>", "News of the day", "first line\r\nlast line\r\n");
-    ProgramResult r = runList({"--subscribers=" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
+    ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
                                "-host:" + tmp.file("out.txt"), "-priv", "-owner:boss@x.org", "-quiet", "-rm"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -255,7 +250,7 @@ TEST(ListServer, TwoRunsAtOnceLoseNoSubscription) {
     }
     auto start = [&](const char* run) {
         return std::async(std::launch::async, [&tmp, run] {
-            return runList({"--subscribers=" + tmp.file("subs.txt"), "-mail",
+            return runList({"-tolist:" + tmp.file("subs.txt"), "-mail",
                             "-file:" + tmp.file(std::string("box") + run), "-listserv:list@x.org", "-mf",
                             "-host:" + tmp.file(std::string("out-") + run), "-quiet"},
                            120);
@@ -328,7 +323,7 @@ TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
     tmp.put("subs.txt", subscribers);
     putMessage(tmp, "1", "c@x.org", "Big news", "text\r\n", "Message-ID: <big@x.org>\r\n");
     auto args = [&](int port) {
-        return std::vector<std::string>{"--subscribers=" + tmp.file("subs.txt"), "-mail",
+        return std::vector<std::string>{"-tolist:" + tmp.file("subs.txt"), "-mail",
                                         "-file:" + tmp.file("box"), "-listserv:list@x.org",
                                         "-host:127.0.0.1", "-port:" + std::to_string(port),
                                         "-limit:3", "-rm", "-quiet"};
