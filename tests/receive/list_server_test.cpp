@@ -175,6 +175,13 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     putMessage(tmp, "10", "c@x.org", "fetch readme.txt");
     putMessage(tmp, "11", "c@x.org", "help");
     putMessage(tmp, "12", "c@x.org", "fetch");
+    // Requests that name no single clean address, and mail the list sent itself.
+    putMessage(tmp, "13", "eve@x.org, victim@y.org", "subscribe");
+    putMessage(tmp, "14", "\"a, b\" <a@x.org>, victim@y.org", "fetch readme.txt");
+    putMessage(tmp, "15", "<bad\x01@x.org>", "subscribe");
+    putMessage(tmp, "16", "spaced name@x.org", "subscribe");
+    putMessage(tmp, "17", "c@x.org", "News", "text\r\n", "X-Loop: LIST@x.org\r\n");
+    putMessage(tmp, "18", "The list <list@x.org>", "News");
 
     ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
@@ -192,6 +199,12 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
         "dummy/fetch: c@x.org who missing.txt",
         "dummy/fetch: c@x.org who readme.txt",
         "dummy/unknown: fetch",
+        "dummy/unknown or invalid: subscribe",
+        "dummy/unknown or invalid: fetch readme.txt",
+        "dummy/unknown or invalid: subscribe",
+        "dummy/unknown or invalid: subscribe",
+        "dummy/circular: c@x.org",
+        "dummy/circular: list@x.org",
     };
     EXPECT_EQ(lines(r.out), expected);
     EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");
@@ -205,6 +218,11 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
                              "OK - 'readme.txt'", "Subject: RE: fetch readme.txt"})
         EXPECT_NE(out.find(text), std::string::npos) << text;
     EXPECT_EQ(out.find("not for the list"), std::string::npos);
+    EXPECT_EQ(out.find("victim"), std::string::npos);
+    EXPECT_EQ(out.find("Subject: News"), std::string::npos);
+    // Answers are marked as made by a program, and as the list's own.
+    EXPECT_EQ(grep(out, "Auto-Submitted: auto-replied").size(), 7u);
+    EXPECT_EQ(grep(out, "X-Loop: list@x.org").size(), 7u);
     // Replies: subscribe twice, unsubscribe twice, three fetches; none to the list itself,
     // to a report or to help.
     EXPECT_EQ(grep(out, "From: list@x.org").size(), 7u);
@@ -228,6 +246,11 @@ TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
     EXPECT_NE(out.find("Precedence: bulk"), std::string::npos);
     EXPECT_NE(out.find("To: list@x.org"), std::string::npos);
     EXPECT_NE(out.find("Reply-To: boss@x.org"), std::string::npos);
+    for (const char* line : {"List-Id: <list.x.org>", "List-Post: <mailto:list@x.org>",
+                             "List-Unsubscribe: <mailto:list@x.org?subject=unsubscribe>",
+                             "Errors-To: boss@x.org"})
+        EXPECT_EQ(grep(out, line).size(), 1u) << line;
+    EXPECT_EQ(grep(out, "X-Loop: list@x.org").size(), 2u) << "the index and the copy";
     EXPECT_NE(out.find("first line\r\nlast line"), std::string::npos);
     EXPECT_EQ(out.find("one@x.org"), std::string::npos) << "subscribers are blind copies";
     // Every message was handled, so -rm took them all; no progress file stays behind.
@@ -336,6 +359,9 @@ TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
     std::string seen = dropping.finish();
     EXPECT_EQ(dropping.error(), "");
     EXPECT_EQ(r.exitCode, 1);
+    // Delivery reports come back to the list, not to the contributor.
+    EXPECT_EQ(grep(seen, "MAIL FROM:").size(), 3u);
+    EXPECT_EQ(grep(seen, "MAIL FROM:<list@x.org>").size(), 3u) << seen;
     EXPECT_NE(r.err.find("4 of 10 subscribers not reached"), std::string::npos) << r.err;
     EXPECT_EQ(grep(r.err, "Not reached: "),
               (std::vector<std::string>{"Not reached: s6@x.org", "Not reached: s7@x.org",
@@ -356,6 +382,45 @@ TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
     struct stat st;
     EXPECT_NE(stat(tmp.file("subs.txt.progress").c_str(), &st), 0);
     EXPECT_NE(stat(tmp.file("box/1").c_str(), &st), 0);
+}
+
+// A run that reads the list's mailbox over POP3 with one -host: and -port: for everything: the
+// answers go to that host's SMTP port, never to the POP3 port. An answer the server refuses
+// keeps its request (the change is on disk already) and the run ends with 1.
+TEST(ListServer, AnswersGoToTheSmtpPortAndARefusedAnswerKeepsItsRequest) {
+    using namespace test;
+    TempFolder tmp;
+    const std::string subscribe = "From: a@x.org\r\nSubject: subscribe\r\n\r\nplease\r\n";
+    const std::string forged = "From: eve@x.org, victim@y.org\r\nSubject: subscribe\r\n\r\n";
+    std::string listing = "+OK\r\n1 " + std::to_string(subscribe.size()) + "\r\n2 " +
+                          std::to_string(forged.size()) + "\r\n.\r\n";
+    ScriptedServerOptions at2;
+    at2.address = "127.0.0.2";
+    ScriptedServer pop3({send("+OK ready\r\n"), expect("USER reader"), send("+OK\r\n"),
+                         expect("PASS secret"), send("+OK\r\n"), expect("STAT"), send("+OK 2 99\r\n"),
+                         expect("LIST"), send(listing), expect("RETR 1"),
+                         send("+OK\r\n" + subscribe + ".\r\n"), expect("RETR 2"),
+                         send("+OK\r\n" + forged + ".\r\n"), expect("DELE 2"), send("+OK\r\n"),
+                         expect("QUIT"), send("+OK bye\r\n")},
+                        at2);
+    ScriptedServerOptions smtpPort = at2;
+    smtpPort.port = 25;
+    ScriptedServer smtp({send("220 ready\r\n"), expect("HELO"), send("250 ok\r\n"),
+                         expect("MAIL FROM:<list@x.org>"), send("451 try again later\r\n"),
+                         expect("QUIT"), send("221 bye\r\n")},
+                        smtpPort);
+    if (!pop3.listening() || !smtp.listening()) GTEST_SKIP() << "127.0.0.2:25 is not free here";
+    ProgramResult r = runList({"-host:127.0.0.2", "-port:" + pop3.portText(), "-user:reader", "-pass:secret",
+                               "-tolist:" + tmp.file("subs.txt"), "-listserv:list@x.org", "-rm", "-quiet"});
+    std::string popSeen = pop3.finish();
+    smtp.finish();
+    EXPECT_EQ(pop3.error(), "") << popSeen << r.err;
+    EXPECT_EQ(smtp.error(), "");
+    EXPECT_EQ(r.exitCode, 1) << r.err << r.out;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"reader/subscribe: a@x.org",
+                                                      "reader/unknown or invalid: subscribe"}));
+    EXPECT_NE(r.err.find("Message #1 is kept on the server"), std::string::npos) << r.err;
+    EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");
 }
 
 TEST(SubscriberFile, ReadsListsWrittenEitherWayAndKeepsPermissions) {
