@@ -18,8 +18,6 @@ per=100
 transactions=$(((subscribers + per - 1) / per))
 port=$((${BENCH_SINK_PORT:-12626} + 4))
 dump_port=$((port + 1))
-MODES=$BENCH_BUILD/qarvel-modes
-[ -x "$MODES" ] || { echo "list_distribute: $MODES is missing (build the tests)" >&2; exit 1; }
 lockstep_port=$((port + 2))
 SINK_OPTIONS=-p sink_pair "$BENCH_OUT/list-sink-lockstep" "$lockstep_port" || exit 1
 lockstep_dumps=$dumps
@@ -39,7 +37,7 @@ kept() {
 
 # list_case LABEL PORT-TEXT DUMPS: the list run and smtp-source against one pair of sinks.
 list_case() {
-  local qarvel_list="\$T '$MODES' --subscribers='$list/subscribers.txt' -mail -file:'$list/box' -listserv:list@example.org -host:127.0.0.1 -port:$2 -limit:$per -esmtp -quiet"
+  local qarvel_list="\$T '$QARVEL' -tolist:'$list/subscribers.txt' -mail -file:'$list/box' -listserv:list@example.org -host:127.0.0.1 -port:$2 -limit:$per -esmtp -quiet"
   local saved=$dumps; dumps=$3
   tool qarvel "qarvel list run -limit:$per" "$qarvel_list; [ ! -e '$list/subscribers.txt.progress' ]" \
     "$(kept "$transactions" "$subscribers" "$transactions")"

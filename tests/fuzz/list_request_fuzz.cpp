@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the list server's readers of strangers' text: the first line as a
 // subject and sender for the judging and the fetch name, the whole input as a delivery report.
 // The fetch name stays within its bound and holds no blank or line end; a failed recipient
-// holds no line end; a name judged safe holds no "..", backslash or leading "/".
+// holds no line end; a name judged safe holds no "..", backslash or leading "/"; the address a
+// request comes from is one clean address (one "@", no blank, comma or control byte).
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -28,6 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     qarvel::String address;
+    if (qarvel::requestAddress(qarvel::String(sender), address)) {
+        std::string_view a = address.view();
+        if (!qarvel::cleanAddress(a) || a.find('@') != a.rfind('@')) std::abort();
+        for (char c : a)
+            if (static_cast<unsigned char>(c) <= ' ' || c == ',' || c == 0x7F) std::abort();
+    }
+
     if (qarvel::failedRecipient(input, address)) {
         if (address.empty() || address.length() > 1023) std::abort();
         if (address.view().find('\n') != std::string_view::npos) std::abort();

@@ -16,6 +16,7 @@ from email.message import EmailMessage
 
 import qarvel_env as env
 
+# The test build with import mode on its command line (import is a web request's mode).
 MODES = os.environ.get("QARVEL_MODES_BINARY", str(env.SOURCE / "build" / "qarvel-modes"))
 LIST = "list@lists.test"
 SUBSCRIBERS = ["ann", "ben", "cat", "dan", "eve"]
@@ -57,9 +58,9 @@ def list_mailbox(count, timeout=20):
         time.sleep(0.1)
 
 
-def send(sender, subject, body="hello\n", attachment=None, to=LIST):
+def send(sender, subject, body="hello\n", attachment=None, to=LIST, extra=()):
     """Mails a request or contribution to the list through Postfix with qarvel itself."""
-    args = SMTP + ["-from:" + sender, "-to:" + to, "-s:" + subject, "-msg:" + body]
+    args = SMTP + ["-from:" + sender, "-to:" + to, "-s:" + subject, "-msg:" + body] + list(extra)
     if attachment:
         args.append("-a:" + str(attachment))
     r = env.run(args)
@@ -81,14 +82,18 @@ def body_text(message):
 
 
 class ListServerTest(unittest.TestCase):
+    """The list run as a cron job starts it: every server in the configuration file, one
+    -host: nowhere, the subscriber file named by -tolist:."""
+
     def setUp(self):
         self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-list-"))
         self.subscribers = self.tmp / "subscribers.txt"
         self.fetch = self.tmp / "files"
         self.fetch.mkdir()
         (self.fetch / "readme.txt").write_text("Read me first.\n")
-        self.config = self.tmp / "qarvel.txt"
-        self.config.write_text(f"SMTP_PORT {env.port('SMTP_PORT')}\n")
+        self.config = self.tmp / "list.conf"
+        self.config.write_text(f"POP3_HOST 127.0.0.1\nPOP3_PORT {env.port('POP3_PORT')}\n"
+                               f"SMTP_HOST 127.0.0.1\nSMTP_PORT {env.port('SMTP_PORT')}\n")
         env.fill_maildir("dave", [])
         for user in SUBSCRIBERS:
             empty_maildir(subscriber_dir(user))
@@ -98,50 +103,45 @@ class ListServerTest(unittest.TestCase):
 
     def list_run(self, expected_messages):
         list_mailbox(expected_messages)
-        r = subprocess.run([MODES, "--subscribers=" + str(self.subscribers), "-host:127.0.0.1",
-                            "-port:" + env.port("POP3_PORT"), "-user:dave", "-pass:secret",
-                            "-config:" + str(self.config), "-listserv:" + LIST, "-priv",
-                            "-owner:" + LIST, "-fetch:" + str(self.fetch), "-rm", "-quiet"],
-                           capture_output=True, timeout=120, cwd=self.tmp)
+        r = env.run(["-config:" + str(self.config), "-user:dave", "-pass:secret", "-listserv:" + LIST,
+                     "-tolist:" + str(self.subscribers), "-priv", "-owner:" + LIST,
+                     "-fetch:" + str(self.fetch), "-rm", "-quiet"], timeout=120, cwd=self.tmp)
         return r.returncode, r.stdout.decode(), r.stderr.decode()
 
-    def test_subscribe_contribute_unsubscribe_bounce_fetch_cycle(self):
-        # Subscriptions, one of them twice, one from an address whose mail bounces.
+    def test_subscribe_contribute_bounce_unsubscribe_fetch_loop_cycle(self):
+        # A subscriber whose mailbox has gone since, then subscriptions, one of them twice.
+        self.subscribers.write_text("gone@bounces.test\n")
         for user in ("ann", "ben", "cat"):
             send(address(user), "subscribe")
         send(address("ann"), "Subscribe")
-        send("gone@bounces.test", "subscribe")
-        code, out, err = self.list_run(5)
+        code, out, err = self.list_run(4)
         self.assertEqual(code, 0, err)
         self.assertEqual(out.splitlines(), [
             "dave/subscribe: ann@subscribers.test", "dave/subscribe: ben@subscribers.test",
-            "dave/subscribe: cat@subscribers.test", "dave/subscribe (ignored): ann@subscribers.test",
-            "dave/subscribe: gone@bounces.test"])
+            "dave/subscribe: cat@subscribers.test", "dave/subscribe (ignored): ann@subscribers.test"])
         self.assertEqual(self.subscribers.read_text().split(),
-                         [address("ann"), address("ben"), address("cat"), "gone@bounces.test"])
+                         ["gone@bounces.test", address("ann"), address("ben"), address("cat")])
         replies = received("ann", 2)
         self.assertEqual([m["Subject"] for m in replies], ["RE: subscribe", "RE: subscribe"])
         self.assertEqual(replies[0]["From"], LIST)
+        self.assertEqual(replies[0]["Auto-Submitted"], "auto-replied")
         self.assertEqual(body_text(replies[0]),
                          "To be removed from this list reply to this message with a subject of just 'unsubscribe'")
         self.assertEqual(body_text(replies[1]), "You are already subscribed!")
         self.assertEqual(len(received("ben", 1)), 1)
 
-        # The reply to gone@bounces.test came back as a delivery report into the list's mailbox.
-        # A contribution with an attachment, and an unsubscription, follow it.
-        list_mailbox(1)
+        # A contribution with an attachment, and an unsubscription.
         attachment = self.tmp / "agenda.txt"
         attachment.write_text("1. Welcome\n2. Lunch\n")
         send(address("ben"), "Weekly news", "Hello list,\n\nsee the agenda.\n", attachment)
         send(address("cat"), "unsubscribe")
-        code, out, err = self.list_run(3)
+        code, out, err = self.list_run(2)
         self.assertEqual(code, 0, err)
         self.assertEqual(out.splitlines(), [
-            "dave/undelivered (unsubscribed): gone@bounces.test",
             "dave/distribution: ben@subscribers.test (Weekly news)",
             "dave/unsubscribe: cat@subscribers.test"])
-        self.assertEqual(self.subscribers.read_text().split(), [address("ann"), address("ben")])
-        self.assertFalse(list(self.tmp.glob("Copy*")), "the attachment copy is removed")
+        self.assertEqual(self.subscribers.read_text().split(),
+                         ["gone@bounces.test", address("ann"), address("ben")])
         for user, before in (("ann", 2), ("ben", 1), ("cat", 1)):
             news = received(user, before + 1)[before]
             self.assertEqual(news["Subject"], "Weekly news")
@@ -149,6 +149,13 @@ class ListServerTest(unittest.TestCase):
             self.assertEqual(news["To"], LIST)
             self.assertEqual(news["Reply-To"], LIST)
             self.assertNotIn("subscribers.test", news["To"])
+            # List mail: the envelope sender is the list, so reports come back to it.
+            self.assertEqual(news["Return-Path"], "<" + LIST + ">")
+            self.assertEqual(news["List-Id"], "<list.lists.test>")
+            self.assertEqual(news["List-Post"], "<mailto:" + LIST + ">")
+            self.assertEqual(news["List-Unsubscribe"], "<mailto:" + LIST + "?subject=unsubscribe>")
+            self.assertEqual(news["X-Loop"], LIST)
+            self.assertEqual(news["Precedence"], "bulk")
             self.assertIn("see the agenda.", body_text(news))
             self.assertEqual(attachments(news), [("agenda.txt", "1. Welcome\n2. Lunch\n")])
         bye = received("cat", 3)[2]
@@ -156,16 +163,25 @@ class ListServerTest(unittest.TestCase):
         self.assertEqual(body_text(bye),
                          "To be added back to this list reply to this message with a subject of just 'subscribe'")
 
-        # The file index and a file, and a name that climbs out of the folder.
+        # The copy to gone@bounces.test came back to the list's mailbox as a delivery report.
+        # Then the file index, a file, a name that climbs out of the folder, and two copies
+        # that looped back: one with the list's loop header, one from the list itself.
+        list_mailbox(1)
         send(address("ann"), "index")
         send(address("ann"), "fetch readme.txt")
-        send(address("ann"), "fetch ../qarvel.txt")
-        code, out, err = self.list_run(3)
+        send(address("ann"), "fetch ../list.conf")
+        send(address("ben"), "Weekly news again", extra=["-hdr:X-Loop: " + LIST])
+        send(LIST, "Weekly news once more")
+        code, out, err = self.list_run(6)
         self.assertEqual(code, 0, err)
         self.assertEqual(out.splitlines(), [
+            "dave/undelivered (unsubscribed): gone@bounces.test",
             "dave/index: ann@subscribers.test from list@lists.test",
             "dave/fetch: ann@subscribers.test who readme.txt",
-            "dave/fetch: ann@subscribers.test who ../qarvel.txt"])
+            "dave/fetch: ann@subscribers.test who ../list.conf",
+            "dave/circular: ben@subscribers.test",
+            "dave/circular: list@lists.test"])
+        self.assertEqual(self.subscribers.read_text().split(), [address("ann"), address("ben")])
         index, fetched, refused = received("ann", 6)[3:6]
         self.assertEqual(index["Subject"], "RE: index")
         lines = body_text(index).splitlines()
@@ -174,7 +190,11 @@ class ListServerTest(unittest.TestCase):
         self.assertEqual(body_text(fetched), "OK - 'readme.txt'")
         self.assertEqual(attachments(fetched),
                          [("readme.txt", "Read me first.\n")])
-        self.assertEqual(body_text(refused), "SORRY, can't do that: ../qarvel.txt")
+        self.assertEqual(body_text(refused), "SORRY, can't do that: ../list.conf")
+        # Nothing of the looped copies went out; every request left the mailbox.
+        time.sleep(1)
+        self.assertEqual(len(received("ann", 6, timeout=0)), 6)
+        self.assertEqual(len(received("ben", 2, timeout=0)), 2)
         self.assertEqual(list_mailbox(0, timeout=0), [])
 
 
