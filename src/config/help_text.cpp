@@ -38,6 +38,9 @@ const HelpLine kOptionLines[] = {
     {"-to:", kSend, "ADDR", "recipient (repeat it, or join addresses with \",\")"},
     {"-cc:", kSend, "ADDR", "copy recipient (repeatable)"},
     {"-bcc:", kSend, "ADDR", "blind copy recipient (repeatable)"},
+    {"-tolist:", kSend, "FILE", "recipients from a file, one a line (in a list run: the subscribers)"},
+    {"-cclist:", kSend, "FILE", "copy recipients from a file, one a line"},
+    {"-bcclist:", kSend, "FILE", "blind copy recipients from a file, one a line"},
     {"-replyto:", kSend, "ADDR", "Reply-To address"},
     {"-s:", kSend, "TEXT", "subject"},
     {"-sfile:", kSend, "FILE", "subject: the first line of FILE"},
@@ -164,7 +167,7 @@ const HelpLine kOptionLines[] = {
     {"-cgi", kWeb, "", "answer a web server's request: the web-mail pages (see the manual)"},
 
     {"-listserv:", kList, "ADDR", "the list's address"},
-    {"-owner:", kList, "ADDR", "the list owner, Reply-To of contributions with -priv"},
+    {"-owner:", kList, "ADDR", "the list owner: envelope sender of copies, their Reply-To with -priv"},
     {"-fetch:", kList, "DIR", "the folder of files that \"fetch NAME\" sends"},
     {"-priv", kList, "", "contributions carry the owner as Reply-To"},
     {"-manual", kList, "", "requests and reports are contributions too"},
