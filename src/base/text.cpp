@@ -1,3 +1,4 @@
+// The shared text tests: prefixes and words without regard to case, blanks, value unquoting.
 #include "base/text.h"
 
 #include <cctype>
@@ -31,6 +32,26 @@ size_t findNoCase(std::string_view text, std::string_view word) {
     for (size_t i = 0; i + word.size() <= text.size(); ++i)
         if (startsWithNoCase(text.substr(i), word)) return i;
     return std::string_view::npos;
+}
+
+bool endsWithNoCase(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && startsWithNoCase(text.substr(text.size() - tail.size()), tail);
+}
+
+const char* locateNoCase(const char* text, const char* word) {
+    const std::string_view line(text);
+    const size_t at = findNoCase(line, word);
+    return at == std::string_view::npos ? nullptr : text + at;
+}
+
+std::string_view skipBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    return text;
+}
+
+std::string_view trimTrailingBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
 }
 
 

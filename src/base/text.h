@@ -16,6 +16,10 @@ size_t findNoCase(std::string_view text, std::string_view word);
 inline bool containsNoCase(std::string_view text, std::string_view word) {
     return findNoCase(text, word) != std::string_view::npos;
 }
+bool endsWithNoCase(std::string_view text, std::string_view tail);
+// The same search over a NUL-ended line, giving the place itself (or null), for the reply
+// readers that go on reading from it.
+const char* locateNoCase(const char* text, const char* word);
 
 // A blank inside a line: space or tab.
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -23,6 +27,10 @@ inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 inline bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
+// The text without its leading blanks, its trailing blanks, or both.
+std::string_view skipBlanks(std::string_view text);
+std::string_view trimTrailingBlanks(std::string_view text);
+inline std::string_view trimBlanks(std::string_view text) { return trimTrailingBlanks(skipBlanks(text)); }
 
 // How a value from the command line, the configuration file or a batch file becomes a
 // setting: trailing blanks go, one pair of surrounding double quotes goes, and backslash

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/temp_file.h"
 #include "config/process.h"
 #include "config/settings.h"
 #include "net/http_client.h"
@@ -76,22 +77,17 @@ void queueUrl(Settings& s, ProcessObjects& objects) {
 
     // The download goes to a file of its own first: a failed one must not replace a file that
     // already has the name.
-    String partial = localPath + ".XXXXXX";
-    std::string pattern = partial.str();
-    int fd = ::mkstemp(pattern.data());
+    TempFile partial = TempFile::beside(localPath);
     int result = -1;
-    if (fd >= 0) {
-        // The finished file gets the permissions any new file would get, not mkstemp's 0600.
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-        ::close(fd);
-        result = client.fetch(url, pattern.c_str(), s.httpPost);
+    if (partial.valid()) {
+        // The finished file gets the permissions any new file would get, not the 0600 of a temporary file.
+        partial.setMode(TempFile::newFileMode());
+        partial.close();
+        result = client.fetch(url, String(partial.path()), s.httpPost);
     }
-    if (result != 1 || std::rename(pattern.c_str(), localPath.c_str()) != 0) {
-        if (fd >= 0) std::remove(pattern.c_str());
+    if (result != 1 || !partial.moveTo(localPath)) {
         std::fprintf(stderr, "WARNING: URL '%s' does not exist! (%s)\n", url.c_str(),
-                     fd >= 0 ? client.statusText() : "500 TEMPORARY FILE FAILURE");
+                     partial.valid() ? client.statusText() : "500 TEMPORARY FILE FAILURE");
         ++s.missingAttachments;
         return;
     }

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/text.h"
+#include "base/temp_file.h"
 #include "base/base64.h"
 #include "base/md5.h"
 #include "net/host_address.h"
@@ -76,12 +78,6 @@ String oneLine(const String& text) {
     for (size_t i = 0; i < text.length(); ++i)
         if (text[i] != '\r' && text[i] != '\n') out += text[i];
     return out;
-}
-
-bool endsWithIgnoreCase(const String& text, const String& tail) {
-    if (tail.length() > text.length()) return false;
-    String end(text, text.length() - tail.length());
-    return end.equalsIgnoreCase(tail.c_str());
 }
 
 int64_t nowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
@@ -236,24 +232,21 @@ int HttpClient::fetch(const String& url, const String& localPath, int method) {
 
 int HttpClient::fetchToString(String& out, const String& url, int method) {
     out = String();
-    char name[] = "/tmp/qarvel-httpXXXXXX";
-    int fd = ::mkstemp(name);
-    if (fd < 0) {
+    TempFile temp("/tmp", "qarvel-http");
+    if (!temp.valid()) {
         fail("500 %s TEMPORARY FILE FAILURE", url.c_str());
         out = statusText_;
         return -1;
     }
-    ::close(fd);
-    int result = fetch(url, name, method);
+    temp.close();
+    int result = fetch(url, String(temp.path()), method);
     if (result < 0) {
         out = statusText_;
-    } else if (FILE* in = std::fopen(name, "rb")) {
+    } else if (FILE* in = temp.stream("rb")) {
         char chunk[1023];
         size_t n;
         while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.append(chunk, n);
-        std::fclose(in);
     }
-    std::remove(name);
     return result;
 }
 
@@ -358,7 +351,7 @@ String HttpClient::authorization(int method, const String& path) {
 String HttpClient::cookieLine(const String& host, const String& path) const {
     String line;
     for (const HttpCookie& cookie : cookies_) {
-        if (!endsWithIgnoreCase(host, cookie.domain)) continue;
+        if (!endsWithNoCase(host.view(), cookie.domain)) continue;
         String prefix = cookie.path[0] == '/' ? String(cookie.path, 1) : cookie.path;
         if (!path.startsWithIgnoreCase(prefix.c_str(), prefix.length())) continue;
         line += line.empty() ? "Cookie:" : ";";

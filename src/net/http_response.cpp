@@ -12,22 +12,11 @@ namespace {
 constexpr size_t kLongValue = 4095;
 constexpr size_t kShortValue = 255;
 
-std::string_view skipBlanks(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    return text.substr(i);
-}
-
-std::string_view trimRight(std::string_view text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 // The value after the first colon and the blanks that follow it, cut at `limit`.
 std::string_view fieldValue(std::string_view line, size_t limit = kLongValue) {
     size_t colon = line.find(':');
     if (colon == std::string_view::npos) return {};
-    std::string_view value = trimRight(skipBlanks(line.substr(colon + 1)));
+    std::string_view value = trimTrailingBlanks(skipBlanks(line.substr(colon + 1)));
     return value.substr(0, limit);
 }
 
@@ -42,7 +31,7 @@ String cookieAttribute(std::string_view attributes, const char* name) {
     size_t at = findNoCase(attributes, name);
     if (at == std::string_view::npos) return String();
     std::string_view value = attributes.substr(at + std::strlen(name));
-    return String(trimRight(upTo(value, ";")).substr(0, kLongValue));
+    return String(trimTrailingBlanks(upTo(value, ";")).substr(0, kLongValue));
 }
 
 // "Digest realm=..., algorithm=SHA-256": only MD5 (named or not) can be answered.
@@ -67,7 +56,7 @@ String headerAttribute(const String& text, const char* name) {
                 value.remove_prefix(1);
                 value = upTo(value, "\"");
             } else {
-                value = trimRight(upTo(value, ",;"));
+                value = trimTrailingBlanks(upTo(value, ",;"));
             }
             return String(value.substr(0, kShortValue));
         }
@@ -91,7 +80,7 @@ void HttpResponse::takeLine(const char* data, size_t length) {
         if (digits != 3) return;
         haveStatus = true;
         statusCode = code;
-        reason = String(trimRight(skipBlanks(rest.substr(3))).substr(0, kShortValue));
+        reason = String(trimTrailingBlanks(skipBlanks(rest.substr(3))).substr(0, kShortValue));
         return;
     }
     if (startsWithNoCase(line, "Last-Modified:")) {
@@ -126,14 +115,14 @@ void HttpResponse::takeLine(const char* data, size_t length) {
             keepAlive = true;
     } else if (startsWithNoCase(line, "Set-Cookie:")) {
         std::string_view value = fieldValue(line);
-        std::string_view text = trimRight(upTo(value, ";"));
+        std::string_view text = trimTrailingBlanks(upTo(value, ";"));
         if (text.empty()) return;
         std::string_view attributes = value.substr(text.size());
         cookies.push_back(RawCookie{String(text), cookieAttribute(attributes, "domain="),
                                     cookieAttribute(attributes, "path="),
                                     cookieAttribute(attributes, "expires=")});
     } else if (startsWithNoCase(line, "Content-Type:")) {
-        std::string_view value = trimRight(upTo(fieldValue(line), ";"));
+        std::string_view value = trimTrailingBlanks(upTo(fieldValue(line), ";"));
         if (!value.empty()) contentType = String(value);
     } else if (startsWithNoCase(line, "Content-Length:")) {
         // Only digits, and a number that fits: a length the body cannot be measured against

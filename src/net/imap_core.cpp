@@ -8,19 +8,13 @@
 #include <cstring>
 #include <string>
 
+#include "base/text.h"
 #include "net/host_address.h"
 
 namespace qarvel {
 
-const char* imapFind(const char* text, const char* word) {
-    size_t n = strlen(word);
-    for (const char* p = text; *p; ++p)
-        if (strncasecmp(p, word, n) == 0) return p;
-    return nullptr;
-}
-
 unsigned long imapNumberAfter(const char* text, const char* word, unsigned long fallback) {
-    const char* at = imapFind(text, word);
+    const char* at = locateNoCase(text, word);
     if (!at) return fallback;
     unsigned long value = 0;
     if (sscanf(at, "%*s %lu", &value) != 1) return fallback;
@@ -28,18 +22,18 @@ unsigned long imapNumberAfter(const char* text, const char* word, unsigned long 
 }
 
 void ImapCore::readCapabilities(const char* line) {
-    caps_.startTls = imapFind(line, " STARTTLS");
-    caps_.uidPlus = imapFind(line, " UIDPLUS");
-    caps_.idle = imapFind(line, " IDLE");
-    caps_.sort = imapFind(line, " SORT");
-    caps_.acl = imapFind(line, " ACL");
-    caps_.userLogout = imapFind(line, " USERLOGOUT");
-    caps_.authLogin = imapFind(line, " AUTH=LOGIN");
-    caps_.authPlain = imapFind(line, " AUTH=PLAIN");
-    caps_.authCramMd5 = imapFind(line, " AUTH=CRAM-MD5");
-    caps_.authXoauth2 = imapFind(line, " AUTH=XOAUTH2");
-    caps_.authOauthBearer = imapFind(line, " AUTH=OAUTHBEARER");
-    caps_.saslIr = imapFind(line, " SASL-IR");
+    caps_.startTls = locateNoCase(line, " STARTTLS");
+    caps_.uidPlus = locateNoCase(line, " UIDPLUS");
+    caps_.idle = locateNoCase(line, " IDLE");
+    caps_.sort = locateNoCase(line, " SORT");
+    caps_.acl = locateNoCase(line, " ACL");
+    caps_.userLogout = locateNoCase(line, " USERLOGOUT");
+    caps_.authLogin = locateNoCase(line, " AUTH=LOGIN");
+    caps_.authPlain = locateNoCase(line, " AUTH=PLAIN");
+    caps_.authCramMd5 = locateNoCase(line, " AUTH=CRAM-MD5");
+    caps_.authXoauth2 = locateNoCase(line, " AUTH=XOAUTH2");
+    caps_.authOauthBearer = locateNoCase(line, " AUTH=OAUTHBEARER");
+    caps_.saslIr = locateNoCase(line, " SASL-IR");
     caps_.known = true;
 }
 
@@ -53,7 +47,7 @@ ImapCore::Status ImapCore::judge(const char* line, unsigned long* tagSeen) const
 }
 
 bool ImapCore::findReferral(const char* line, Referral& out) {
-    const char* at = imapFind(line, "[REFERRAL ");
+    const char* at = locateNoCase(line, "[REFERRAL ");
     if (!at) return false;
     at += 10;
     while (*at == ' ') ++at;

@@ -62,8 +62,6 @@ private:
     Capabilities caps_;
 };
 
-// Case-insensitive search in IMAP response text: the position of word in text, or null.
-const char* imapFind(const char* text, const char* word);
 // The number after a word somewhere in text ("UID 17"), or fallback.
 unsigned long imapNumberAfter(const char* text, const char* word, unsigned long fallback);
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
 #include "receive/message_parser.h"
 
 namespace qarvel {
@@ -119,8 +120,8 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
         bool ours = false;
         // Only the answer carries the body (or the structure); a FETCH of flags alone for the
         // same message is unsolicited.
-        const bool answer = kind == FetchKind::kStructure ? imapFind(line, "BODYSTRUCTURE") != nullptr
-                                                          : imapFind(line, "BODY[") != nullptr;
+        const bool answer = kind == FetchKind::kStructure ? locateNoCase(line, "BODYSTRUCTURE") != nullptr
+                                                          : locateNoCase(line, "BODY[") != nullptr;
         if (fetch && !answer) fetch = false;
         if (fetch && !byUid) {
             ours = number == wanted;
@@ -153,11 +154,11 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
         currentUid_ = static_cast<uint32_t>(imapNumberAfter(line, "UID ", 0));
         unsigned long size = imapNumberAfter(line, "RFC822.SIZE", 0);
         char flags[1024] = "";
-        if (const char* at = imapFind(line, "FLAGS (")) sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
+        if (const char* at = locateNoCase(line, "FLAGS (")) sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
         flags_ = String(flags);
         if (kind == FetchKind::kStructure) {
             structure_ = String();
-            if (const char* at = imapFind(line, "BODYSTRUCTURE")) {
+            if (const char* at = locateNoCase(line, "BODYSTRUCTURE")) {
                 const char* open = strchr(at, '(');
                 if (open) {
                     int level = 0;
@@ -201,7 +202,7 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
         unsigned long after = imapNumberAfter(reply_.data(), "RFC822.SIZE", 0);
         if (after) size = after;
         if (flags_.empty()) {
-            if (const char* at = imapFind(reply_.data(), "FLAGS (")) {
+            if (const char* at = locateNoCase(reply_.data(), "FLAGS (")) {
                 sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
                 flags_ = String(flags);
             }

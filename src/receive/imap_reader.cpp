@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
 #include "net/sasl_answers.h"
 
 namespace qarvel {
@@ -247,7 +248,7 @@ int ImapReader::loginOnce(const String& user, const String& password, ImapCore::
     if (ImapCore::findReferral(reply_.data(), referral)) return kReferred;
     if (r < 1) return r;
     // The login reply may carry the capabilities of the session as a response code.
-    if (imapFind(reply_.data(), "[CAPABILITY ")) core_.readCapabilities(reply_.data());
+    if (locateNoCase(reply_.data(), "[CAPABILITY ")) core_.readCapabilities(reply_.data());
     if (!caps.known) {
         r = capability();
         if (r < 0) { Connection::close(); return r; }

@@ -2,6 +2,8 @@
 // responses digested as they arrive, and the tagged reply that judges a command.
 #include "receive/imap_reader.h"
 
+#include "base/text.h"
+
 #include <strings.h>
 
 #include <algorithm>
@@ -172,7 +174,7 @@ void ImapReader::digest() {
     }
     if (sscanf(line, "* OK %255[^\r\n]", text) == 1) {
         // A greeting may carry the capabilities as a response code.
-        if (imapFind(text, "[CAPABILITY ")) {
+        if (locateNoCase(text, "[CAPABILITY ")) {
             core_.readCapabilities(line);
             return;
         }
@@ -234,8 +236,8 @@ void ImapReader::digest() {
         return;
     }
     if (strcasecmp(word, "FETCH") == 0 && !ordered_) {
-        if (imapFind(line, "UID ")) table_.setUid(n, static_cast<uint32_t>(imapNumberAfter(line, "UID ", 0)));
-        if (imapFind(line, "RFC822.SIZE")) {
+        if (locateNoCase(line, "UID ")) table_.setUid(n, static_cast<uint32_t>(imapNumberAfter(line, "UID ", 0)));
+        if (locateNoCase(line, "RFC822.SIZE")) {
             unsigned long size = imapNumberAfter(line, "RFC822.SIZE", 0);
             table_.setSize(n, static_cast<uint32_t>(size));
             currentSize_ += size;

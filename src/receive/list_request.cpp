@@ -8,22 +8,12 @@
 
 #include "base/text.h"
 #include "receive/header_display.h"
+#include "send/addresses.h"
 #include "send/sender_session.h"
 
 namespace qarvel {
 
 namespace {
-
-bool beginsWith(std::string_view text, std::string_view word) {
-    return text.size() >= word.size() && strncasecmp(text.data(), word.data(), word.size()) == 0;
-}
-
-bool containsIgnoreCase(std::string_view text, std::string_view word) {
-    if (word.empty()) return true;
-    for (size_t i = 0; i + word.size() <= text.size(); ++i)
-        if (strncasecmp(text.data() + i, word.data(), word.size()) == 0) return true;
-    return false;
-}
 
 // The last piece of a folder name: the word a subject uses for it.
 std::string_view lastPiece(std::string_view path) {
@@ -34,12 +24,12 @@ std::string_view lastPiece(std::string_view path) {
 
 // "WORD index" with nothing after it (blanks aside).
 bool isIndexRequest(std::string_view subject, std::string_view word) {
-    if (word.empty() || !beginsWith(subject, word)) return false;
+    if (word.empty() || !startsWithNoCase(subject, word)) return false;
     std::string_view rest = subject.substr(word.size());
     if (rest.empty() || !isBlank(rest.front())) return false;
     while (!rest.empty() && isBlank(rest.front())) rest.remove_prefix(1);
     while (!rest.empty() && (isBlank(rest.back()) || rest.back() == '\r' || rest.back() == '\n')) rest.remove_suffix(1);
-    return rest.size() == 5 && beginsWith(rest, "index");
+    return rest.size() == 5 && startsWithNoCase(rest, "index");
 }
 
 } // namespace
@@ -47,26 +37,26 @@ bool isIndexRequest(std::string_view subject, std::string_view word) {
 ListRequest judgeListRequest(const String& subject, const String& sender, bool manual,
                              const String& fetchWord) {
     std::string_view s = subject.view();
-    if (beginsWith(s, "help")) return ListRequest::kHelp;
+    if (startsWithNoCase(s, "help")) return ListRequest::kHelp;
     if (!manual) {
-        if (beginsWith(s, "subscribe")) return ListRequest::kSubscribe;
-        if (beginsWith(s, "unsubscribe")) return ListRequest::kUnsubscribe;
-        if (beginsWith(s, "Returned mail") || beginsWith(s, "Undeliverable") ||
-            beginsWith(s, "Mail delivery") || containsIgnoreCase(sender.view(), "MAILER-DAEMON"))
+        if (startsWithNoCase(s, "subscribe")) return ListRequest::kSubscribe;
+        if (startsWithNoCase(s, "unsubscribe")) return ListRequest::kUnsubscribe;
+        if (startsWithNoCase(s, "Returned mail") || startsWithNoCase(s, "Undeliverable") ||
+            startsWithNoCase(s, "Mail delivery") || containsNoCase(sender.view(), "MAILER-DAEMON"))
             return ListRequest::kBounce;
     }
     // "fetch index" asks for the index, not for a file called "index".
     std::string_view word = lastPiece(fetchWord.view());
     if (isIndexRequest(s, "fetch") || isIndexRequest(s, word)) return ListRequest::kIndex;
-    if (beginsWith(s, "fetch ") || beginsWith(s, "get ")) return ListRequest::kFetch;
-    if (!word.empty() && beginsWith(s, word) && s.size() > word.size() && s[word.size()] == ' ')
+    if (startsWithNoCase(s, "fetch ") || startsWithNoCase(s, "get ")) return ListRequest::kFetch;
+    if (!word.empty() && startsWithNoCase(s, word) && s.size() > word.size() && s[word.size()] == ' ')
         return ListRequest::kFetch;
     // The fetch word alone is a fetch without a name: answered as an unknown request.
     std::string_view bare = s;
     while (!bare.empty() && (isBlank(bare.back()) || bare.back() == '\r' || bare.back() == '\n')) bare.remove_suffix(1);
     for (std::string_view w : {std::string_view("fetch"), std::string_view("get"), word})
-        if (!w.empty() && bare.size() == w.size() && beginsWith(bare, w)) return ListRequest::kFetch;
-    if (beginsWith(s, "dir") || beginsWith(s, "index")) return ListRequest::kIndex;
+        if (!w.empty() && bare.size() == w.size() && startsWithNoCase(bare, w)) return ListRequest::kFetch;
+    if (startsWithNoCase(s, "dir") || startsWithNoCase(s, "index")) return ListRequest::kIndex;
     return ListRequest::kDistribution;
 }
 
@@ -99,9 +89,9 @@ bool failedRecipient(std::string_view report, String& address) {
         std::string_view line = report.substr(pos, end - pos);
         pos = end + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (beginsWith(line, "Action:")) {
-            if (containsIgnoreCase(line, "failed")) failed = true;
-        } else if (beginsWith(line, "Final-Recipient:") && recipient.empty()) {
+        if (startsWithNoCase(line, "Action:")) {
+            if (containsNoCase(line, "failed")) failed = true;
+        } else if (startsWithNoCase(line, "Final-Recipient:") && recipient.empty()) {
             std::string_view value = line.substr(16);
             for (size_t i = 0; i + 7 <= value.size(); ++i) {
                 if (strncasecmp(value.data() + i, "RFC822;", 7) != 0) continue;

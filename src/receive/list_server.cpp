@@ -11,9 +11,11 @@
 #include <filesystem>
 
 #include "base/md5.h"
+#include "base/temp_file.h"
 #include "receive/header_display.h"
 #include "receive/list_request.h"
 #include "receive/mailbox_reader.h"
+#include "receive/attachment_file.h"
 #include "receive/message.h"
 #include "send/file_sender.h"
 #include "send/send_driver.h"
@@ -296,8 +298,7 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
             continue;
         }
         if (folder.empty()) {
-            std::string pattern = o_.workingFolder.str() + "/qarvel-list-XXXXXX";
-            if (::mkdtemp(pattern.data())) folder = pattern;
+            folder = makeTempFolder(o_.workingFolder, "qarvel-list-");
         }
         String file = part->fileName;
         if (folder.empty() || !sender_ ||

@@ -1,5 +1,5 @@
 #include "receive/message_actions.h"
-#include "base/paths.h"
+#include "base/temp_file.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "base/line_breaks.h"
+#include "receive/attachment_file.h"
 #include "receive/mailbox_reader.h"
 
 namespace qarvel {
@@ -23,44 +24,18 @@ std::string shellQuoted(const std::string& text) {
     return out + "'";
 }
 
-// --- temporary file ---
-
-TempFile::TempFile(const String& folder) {
-    std::string name = joinPath(folder.empty() ? String("/tmp") : folder, "qarvel-exec-XXXXXX").str();
-    int fd = mkstemp(name.data());
-    if (fd < 0) return;
-    path_ = name;
-    file_ = fdopen(fd, "wb");
-    if (!file_) ::close(fd);
-}
-
-TempFile::~TempFile() {
-    if (file_) fclose(file_);
-    if (!path_.empty()) unlink(path_.c_str());
-}
-
-bool TempFile::write(const char* data, size_t length) {
-    return file_ && (length == 0 || fwrite(data, 1, length, file_) == length);
-}
-
-bool TempFile::finish() {
-    if (!file_) return false;
-    bool ok = fflush(file_) == 0 && !ferror(file_);
-    ok = fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    return ok;
-}
-
 int runExecCommand(const String& command, const String& workingFolder, const char* body,
                    size_t length, int messageNumber, int* status) {
-    TempFile temp(workingFolder);
-    if (!temp.valid()) {
+    TempFile temp(workingFolder, "qarvel-exec-");
+    FILE* out = temp.valid() ? temp.stream("wb") : nullptr;
+    if (!out) {
         fprintf(stderr, "Could not create a temporary file in '%s' for message #%d: %s\n",
                 workingFolder.c_str(), messageNumber, strerror(errno));
         return kActionFailed;
     }
     errno = 0;
-    if (!temp.write(body, length) || !temp.finish()) {
+    bool written = length == 0 || fwrite(body, 1, length, out) == length;
+    if (!temp.close() || !written) {
         fprintf(stderr, "Could not write the temporary file '%s' for message #%d: %s\n",
                 temp.path().c_str(), messageNumber, strerror(errno ? errno : EIO));
         return kActionFailed;

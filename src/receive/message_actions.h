@@ -18,28 +18,6 @@ constexpr int kActionSkipped = 0;
 constexpr int kActionFailed = -1;      // nothing was written or sent: keep the message
 constexpr int kActionCommandFailed = -2;  // the -exec: command ran and exited non-zero
 
-// A file made by mkstemp in a folder, removed (and closed) when the object goes away, on
-// every path.
-class TempFile {
-public:
-    explicit TempFile(const String& folder);
-    ~TempFile();
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    bool valid() const { return file_ != nullptr || !path_.empty(); }
-    FILE* file() { return file_; }
-    const std::string& path() const { return path_; }
-    // Writes the bytes whole; false when a write came back short.
-    bool write(const char* data, size_t length);
-    // Flushes and closes the stream (the file stays until destruction); false on a failure.
-    bool finish();
-
-private:
-    FILE* file_ = nullptr;
-    std::string path_;
-};
-
 // The text in single quotes for /bin/sh, each "'" written as '\''.
 std::string shellQuoted(const std::string& text);
 

@@ -9,6 +9,7 @@
 #include <strings.h>
 
 #include "base/charset.h"
+#include "receive/attachment_file.h"
 #include "receive/header_parameter.h"
 
 namespace qarvel {

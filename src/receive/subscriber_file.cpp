@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/temp_file.h"
 #include "receive/header_display.h"
 
 namespace qarvel {
@@ -134,25 +135,20 @@ int SubscriberFile::write(const std::vector<String>& list) const {
         text += address.view();
         text += '\n';
     }
-    std::string temp = path_.str() + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
+    TempFile temp = TempFile::beside(path_);
+    if (!temp.valid()) {
         std::fprintf(stderr, "Could not write the subscriber file '%s': %s\n", path_.c_str(), std::strerror(errno));
         return -1;
     }
     // The new file keeps the old one's permissions.
-    struct stat st;
-    if (::stat(path_.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-    else ::fchmod(fd, 0644);
-    bool ok = writeAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+    if (!temp.setModeOf(path_)) temp.setMode(0644);
+    bool ok = writeAll(temp.fd(), text.data(), text.size()) && temp.sync();
     int error = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), path_.c_str()) != 0) {
+    if (ok && !temp.moveTo(path_)) {
         ok = false;
         error = errno;
     }
     if (!ok) {
-        ::unlink(temp.c_str());
         std::fprintf(stderr, "Could not write the subscriber file '%s': %s\n", path_.c_str(), std::strerror(error));
         return -1;
     }

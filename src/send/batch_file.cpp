@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "send/addresses.h"
 #include "send/sender_session.h"
 
 namespace qarvel {
@@ -44,22 +45,12 @@ const Keyword kKeywords[] = {
 // File names in the body are read as "%255[^\r\n]" reads them.
 constexpr size_t kFileNameWidth = 255;
 
-bool beginsWith(std::string_view line, std::string_view word) {
-    return line.size() >= word.size() && strncasecmp(line.data(), word.data(), word.size()) == 0;
-}
-
-std::string_view trimmed(std::string_view v) {
-    while (!v.empty() && isBlank(v.front())) v.remove_prefix(1);
-    while (!v.empty() && isBlank(v.back())) v.remove_suffix(1);
-    return v;
-}
-
 // The value after a keyword: leading blanks skipped, up to a CR, trailing blanks removed.
 std::string_view valueAfter(std::string_view line, size_t keywordLength) {
     std::string_view v = line.substr(keywordLength);
     size_t cr = v.find('\r');
     if (cr != std::string_view::npos) v = v.substr(0, cr);
-    return trimmed(v);
+    return trimBlanks(v);
 }
 
 String bounded(std::string_view v, size_t width) { return String(v.substr(0, width)); }
@@ -173,7 +164,7 @@ String BatchFileReader::expandAddresses(std::string_view value) const {
         start = end + 1;
         while (!piece.empty() && isBlank(piece.front())) piece.remove_prefix(1);
         String address = unquoteValue(std::string(piece).c_str(), kEscapesKept);
-        std::string_view a = trimmed(address.view());
+        std::string_view a = trimBlanks(address.view());
         if (!a.empty()) {
             String entry(a);
             if (book_.aliasNames && book_.aliasValues) {
@@ -205,7 +196,7 @@ String BatchFileReader::expandAddresses(std::string_view value) const {
 void BatchFileReader::headerLine(std::string_view line, BatchMessage& message) {
     for (const Keyword& k : kKeywords) {
         std::string_view word(k.word);
-        if (!beginsWith(line, word)) continue;
+        if (!startsWithNoCase(line, word)) continue;
         if (k.ignoredWithRelay && relaySet_) return;
         std::string_view value = valueAfter(line, word.size());
         String& field = message.*(k.field);
@@ -227,16 +218,16 @@ void BatchFileReader::headerLine(std::string_view line, BatchMessage& message) {
 void BatchFileReader::bodyLine(std::string_view line, BatchMessage& message) {
     static constexpr std::string_view kItem = "File Item:";
     static constexpr std::string_view kObject = "File Object:";
-    if (beginsWith(line, kItem)) {
+    if (startsWithNoCase(line, kItem)) {
         std::string_view file = valueAfter(line, kItem.size());
         message.attachments.push_back({bounded(file, kFileNameWidth), String(), false});
         return;
     }
-    if (beginsWith(line, kObject)) {
+    if (startsWithNoCase(line, kObject)) {
         std::string_view rest = valueAfter(line, kObject.size());
         size_t bar = rest.find('|');
-        std::string_view file = trimmed(rest.substr(0, bar));
-        std::string_view name = bar == std::string_view::npos ? std::string_view() : trimmed(rest.substr(bar + 1));
+        std::string_view file = trimBlanks(rest.substr(0, bar));
+        std::string_view name = bar == std::string_view::npos ? std::string_view() : trimBlanks(rest.substr(bar + 1));
         message.attachments.push_back({bounded(file, kFileNameWidth), bounded(name, kFileNameWidth), true});
         return;
     }
@@ -307,10 +298,10 @@ bool BatchFileReader::next(BatchMessage& message) {
     while (takeLine(line)) {
         if (!line.empty()) seen = true;
         if (inHeader) {
-            if (beginsWith(line, "Contents:")) inHeader = false;
+            if (startsWithNoCase(line, "Contents:")) inHeader = false;
             else headerLine(line, message);
         } else {
-            if (beginsWith(line, "Message:")) break;
+            if (startsWithNoCase(line, "Message:")) break;
             bodyLine(line, message);
         }
     }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "send/addresses.h"
 #include "send/mx_delivery.h"
 #include "send/sender_session.h"
 #include "net/winsock_error.h"

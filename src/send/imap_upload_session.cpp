@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "base/base64.h"
+#include "base/temp_file.h"
 #include "net/sasl_answers.h"
 
 namespace qarvel {
@@ -72,7 +73,7 @@ int ImapUploadSession::readReply() {
         }
         if (core_.tag() == kGreetingAwaited) {
             core_.setTag(0);
-            if (imapFind(line, "[CAPABILITY ")) core_.readCapabilities(line);
+            if (locateNoCase(line, "[CAPABILITY ")) core_.readCapabilities(line);
             return strncasecmp(line, "* BYE", 5) == 0 ? kSessionRefused : kSessionOk;
         }
         if (line[0] == '*') {
@@ -84,7 +85,7 @@ int ImapUploadSession::readReply() {
         appendUid_ = appendUidValidity_ = 0;
         if (const char* at = core_.capabilities().uidPlus ? strstr(line, "[APPENDUID") : nullptr)
             sscanf(at, "[%*s %lu %lu]", &appendUidValidity_, &appendUid_);
-        if (imapFind(line, "[CAPABILITY ")) core_.readCapabilities(line);
+        if (locateNoCase(line, "[CAPABILITY ")) core_.readCapabilities(line);
         return core_.judge(line) == ImapCore::Status::kOk ? kSessionOk : kSessionClosed;
     }
     return kSessionRefused;
@@ -247,18 +248,14 @@ int ImapUploadSession::quit() {
 template <class Write>
 int ImapUploadSession::captureAndAppend(Write write) {
     if (openCount < 1) return kSessionRefused;
-    std::string path = workingFolder_.str() + "/qarvel-append-XXXXXX";
-    int fd = mkstemp(path.data());
-    if (fd < 0) {
+    TempFile temp(workingFolder_, "qarvel-append-");
+    if (!temp.valid()) {
         std::fprintf(stderr, "Could not make a temporary file in %s\n", workingFolder_.c_str());
         return kSessionRefused;
     }
-    unlink(path.c_str());  // gone when closed, whatever happens
-    capture_ = fdopen(fd, "w+b");
-    if (!capture_) {
-        ::close(fd);
-        return kSessionRefused;
-    }
+    temp.removeName();  // gone when closed, whatever happens
+    capture_ = temp.stream("w+b");
+    if (!capture_) return kSessionRefused;
     int r = write();
     if (r >= 1) r = std::fflush(capture_) == 0 ? kSessionOk : kSessionRefused;
     long long length = r >= 1 ? static_cast<long long>(std::ftell(capture_)) : -1;
@@ -269,7 +266,6 @@ int ImapUploadSession::captureAndAppend(Write write) {
     } else if (r >= 1) {
         r = kSessionRefused;
     }
-    std::fclose(captured);
     return r;
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "send/addresses.h"
 #include "send/batch_file.h"
 #include "send/file_sender.h"
 #include "send/nntp_session.h"

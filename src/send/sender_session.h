@@ -31,20 +31,9 @@ constexpr int kSessionOk = 1;
 constexpr int kSessionClosed = 0;
 constexpr int kSessionRefused = -1;
 
-// Address helpers; every scan stops at 1023 characters.
-String displayName(const String& address);
-String bareAddress(const String& address);
-String addressDomain(const String& address);
-String envelopeAddress(const String& address);
-
 // The Date header value for a moment: zone style 0 local time with a numeric zone ("+0530"),
 // 1 UTC ending in "GMT", 2 UTC ending in "UTC".
 String formatDateHeader(int zoneStyle, long long secondsSince1970);
-
-// Splits a comma-separated recipient text into entries: commas inside double quotes, and a
-// comma inside the parentheses that follow a '(' (up to the matching ')'), do not split.
-// Entries are returned as written (no trimming); at most maxEntries are returned.
-std::vector<String> splitRecipientText(const String& text, size_t maxEntries = 1u << 20);
 
 // Ready-made message text that a sender takes piece by piece while the message goes out, so
 // that the text is never held whole.

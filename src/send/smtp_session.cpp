@@ -9,6 +9,7 @@
 #include "base/base64.h"
 #include "base/string_list.h"
 #include "net/sasl_answers.h"
+#include "send/addresses.h"
 
 namespace qarvel {
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "base/temp_file.h"
 #include "base/paths.h"
 #include "tools/xml_document.h"
 
@@ -116,44 +117,31 @@ void addParsed(XmlNode to, const String& value) {
 }  // namespace
 
 int saveXmlDocument(const XmlNode& document, const String& path) {
-    String pattern = path + ".XXXXXX";
-    std::string temp(pattern.c_str());
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
+    TempFile temp = TempFile::beside(path);
+    if (!temp.valid()) {
         std::fprintf(stderr, "Could not write '%s': %s\n", path.c_str(), std::strerror(errno));
         return -1;
     }
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
-    FILE* file = ::fdopen(fd, "wb");
+    if (!temp.setModeOf(path)) temp.setMode(TempFile::newFileMode());
+    FILE* file = temp.stream("wb");
     bool ok = file != nullptr;
     if (ok) {
         FileSink sink(file);
         document.write(sink, 0, kXmlWriteEscaped);
         sink.flush();
-        ok = !sink.failed && std::fflush(file) == 0 && ::fsync(fd) == 0;
-        ok = (std::fclose(file) == 0) && ok;
-    } else {
-        ::close(fd);
+        ok = !sink.failed && temp.sync();
+        ok = temp.close() && ok;
     }
     if (!ok) {
         std::fprintf(stderr, "Could not write '%s': %s\n", path.c_str(), std::strerror(errno));
-        ::unlink(temp.c_str());
         return -1;
     }
     // Only now, with the new text safely on disk, does the old file become the backup.
     String backup = path + ".BAK";
     std::remove(backup.c_str());
     std::rename(path.c_str(), backup.c_str());
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!temp.moveTo(path)) {
         std::fprintf(stderr, "Could not write '%s': %s\n", path.c_str(), std::strerror(errno));
-        ::unlink(temp.c_str());
         return -1;
     }
     return 1;

@@ -11,7 +11,7 @@
 #include "config/process.h"
 #include "config/request_modes.h"
 #include "config/settings.h"
-#include "receive/message.h"
+#include "receive/attachment_file.h"
 #include "web/web_routines.h"
 
 namespace qarvel {

@@ -6,10 +6,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "base/temp_file.h"
 #include "config/process.h"
 #include "config/request_modes.h"
 #include "config/settings.h"
-#include "receive/message.h"
+#include "receive/attachment_file.h"
 #include "web/cgi_request.h"
 #include "web/web_routines.h"
 
@@ -160,8 +161,8 @@ int readMultipart(FILE* in, long long contentLength, const String& folder, CgiRe
         if (isFile) {
             // The upload keeps its own name (the attachment is called so), in a folder of its
             // own that no other request shares.
-            std::string place = folder.str() + "/qarvel-upload-XXXXXX";
-            if (!mkdtemp(place.data())) return kFormMalformed;
+            const std::string place = makeTempFolder(folder, "qarvel-upload-");
+            if (place.empty()) return kFormMalformed;
             request.uploadFolder = String(place);
             String safe = attachmentFileName(String(fileName));
             if (safe.empty() || safe.length() > 248) safe = ".uploaded_file";

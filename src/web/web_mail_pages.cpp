@@ -6,6 +6,7 @@
 #include "base/charset.h"
 #include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
+#include "receive/attachment_file.h"
 #include "receive/message.h"
 #include "web/cgi_request.h"
 #include "web/web_routines.h"

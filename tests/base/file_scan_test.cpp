@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "base/file_scan.h"
 #include "base/paths.h"
+#include "base/temp_file.h"
 #include "support/temp_folder.h"
 
 using namespace qarvel;
@@ -35,6 +37,60 @@ TEST(Paths, SplitJoinAndOutsideNames) {
     EXPECT_EQ(outsideFileName("c:\\dir\\file.txt"), "file.txt");
     EXPECT_EQ(outsideFileName("a/.."), "");
     EXPECT_EQ(outsideFileName("plain.bin"), "plain.bin");
+}
+
+// Every temporary file goes away with its object on every path but the one that moves it into
+// place; the replacement keeps the old file's permissions.
+TEST(TempFile, RemovedUnlessMovedIntoPlace) {
+    test::TempFolder dir;
+    struct stat st;
+    std::string dropped, name;
+    {
+        TempFile temp(String(dir.path), "part-");
+        ASSERT_TRUE(temp.valid());
+        dropped = temp.path();
+        FILE* out = temp.stream("wb");
+        ASSERT_TRUE(out);
+        fputs("abc", out);
+        ASSERT_TRUE(temp.close());
+        FILE* in = temp.stream("rb");  // opened again by its path
+        char got[4] = {};
+        ASSERT_TRUE(in && fread(got, 1, 3, in) == 3);
+        EXPECT_STREQ(got, "abc");
+    }
+    EXPECT_NE(stat(dropped.c_str(), &st), 0);
+
+    const std::string target = dir.put("list.txt", "old\n");
+    chmod(target.c_str(), 0640);
+    {
+        TempFile temp = TempFile::beside(String(target));
+        name = temp.path();
+        EXPECT_EQ(name.rfind(target + ".", 0), 0u);
+        ASSERT_TRUE(temp.setModeOf(String(target)));
+        ASSERT_EQ(write(temp.fd(), "new\n", 4), 4);
+        ASSERT_TRUE(temp.sync());
+        TempFile moved = std::move(temp);
+        ASSERT_TRUE(moved.moveTo(String(target)));
+    }
+    EXPECT_EQ(dir.read("list.txt"), "new\n");
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_NE(stat(name.c_str(), &st), 0);
+
+    {
+        TempFile temp(String(dir.path), "anon-");
+        name = temp.path();
+        temp.removeName();
+        EXPECT_NE(stat(name.c_str(), &st), 0);
+        FILE* out = temp.stream("w+b");  // the open file outlives its name
+        ASSERT_TRUE(out && fputs("x", out) >= 0 && fflush(out) == 0);
+    }
+    EXPECT_FALSE(TempFile(String(dir.file("missing")), "x-").valid());
+    const std::string folder = makeTempFolder(String(dir.path), "up-");
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(makeTempFolder(String(dir.file("missing")), "up-").empty());
 }
 
 TEST(FileScan, KindDepthOrderAndTimeBounds) {

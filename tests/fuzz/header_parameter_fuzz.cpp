@@ -7,7 +7,7 @@
 
 #include "base/charset.h"
 #include "receive/header_parameter.h"
-#include "receive/message.h"
+#include "receive/attachment_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace qarvel;

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "receive/attachment_file.h"
 #include "receive/message.h"
 #include "support/temp_folder.h"
 

@@ -18,6 +18,7 @@
 #include "base/encoded_word.h"
 #include "base/quoted_printable.h"
 #include "receive/line_source.h"
+#include "receive/attachment_file.h"
 #include "receive/message.h"
 #include "receive/message_parser.h"
 #include "send/sender_session.h"

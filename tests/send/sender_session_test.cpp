@@ -10,6 +10,7 @@
 #include <regex>
 #include <string>
 
+#include "send/addresses.h"
 #include "send/file_sender.h"
 #include "support/temp_folder.h"
 
