@@ -351,7 +351,7 @@ String HttpClient::authorization(int method, const String& path) {
 String HttpClient::cookieLine(const String& host, const String& path) const {
     String line;
     for (const HttpCookie& cookie : cookies_) {
-        if (!endsWithNoCase(host.view(), cookie.domain)) continue;
+        if (!endsWithNoCase(host.view(), cookie.domain.view())) continue;
         String prefix = cookie.path[0] == '/' ? String(cookie.path, 1) : cookie.path;
         if (!path.startsWithIgnoreCase(prefix.c_str(), prefix.length())) continue;
         line += line.empty() ? "Cookie:" : ";";

@@ -1,3 +1,4 @@
+// Direct delivery: the mail exchangers of a domain, tried in their order.
 #include "send/mx_delivery.h"
 
 #include <cstdio>

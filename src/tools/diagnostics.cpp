@@ -1,3 +1,4 @@
+// The network test modes: SAP, UDP and raw sockets over Connection.
 #include "tools/diagnostics.h"
 
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// The -xml run and the safe save of a changed document.
 #include "tools/xml_command.h"
 
 #include <fcntl.h>

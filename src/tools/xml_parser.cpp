@@ -1,3 +1,4 @@
+// XmlParser: the non-validating reader behind XmlNode::parse, with its limits.
 #include "tools/xml_parser.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A web request turned into settings: the option query, the CGI and template keys.
 #include "web/cgi_request.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The body of a web request: a url-encoded form or a multipart upload.
 #include "web/form_reader.h"
 
 #include <cstdlib>

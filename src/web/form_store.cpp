@@ -1,3 +1,4 @@
+// The form store: the fields of a posted form, newest first.
 #include "web/form_store.h"
 
 namespace qarvel {

@@ -1,3 +1,4 @@
+// The web-mail site as the entry runs it, before and after the receive run.
 #include "web/web_mail.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The pages of one receive run of the web-mail site.
 #include "web/web_mail_pages.h"
 
 #include <cerrno>

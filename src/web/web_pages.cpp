@@ -1,3 +1,4 @@
+// The pieces of the web-mail pages: the session link, heads, bars and forms.
 #include "web/web_pages.h"
 
 #include <cstring>

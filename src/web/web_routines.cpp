@@ -1,3 +1,4 @@
+// The small text routines of the web pages: escaping and the quoting of a reply.
 #include "web/web_routines.h"
 
 #include <climits>

@@ -8,6 +8,7 @@
 
 #include "base/encoded_word.h"
 #include "receive/line_source.h"
+#include "receive/attachment_file.h"
 #include "receive/message_parser.h"
 #include "support/temp_folder.h"
 
