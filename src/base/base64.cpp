@@ -1,3 +1,4 @@
+// Streaming base64: the encoder and decoder states and their scalar loops.
 #include "base/base64.h"
 
 #include "base/base64_kernels.h"

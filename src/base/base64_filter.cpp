@@ -1,3 +1,4 @@
+// The -encode:base64 and -decode:base64 filters, standard input to standard output.
 #include "base/base64_filter.h"
 
 #include <unistd.h>

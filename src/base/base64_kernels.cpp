@@ -1,3 +1,4 @@
+// The AVX2 and SSSE3 loops of the base64 encoder and decoder, chosen at run time.
 #include "base/base64_kernels.h"
 
 #include <algorithm>

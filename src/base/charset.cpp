@@ -1,3 +1,4 @@
+// The UTF-8 test and the iconv conversions between character sets.
 #include "base/charset.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Encoded words in header text: the Q form out, both forms in.
 #include "base/encoded_word.h"
 
 #include <algorithm>

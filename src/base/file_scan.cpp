@@ -1,3 +1,4 @@
+// FileScan: the entries of a folder tree whose names match a pattern.
 #include "base/file_scan.h"
 
 #include <dirent.h>

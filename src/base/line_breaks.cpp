@@ -1,3 +1,4 @@
+// Line breaks in text bound for a header line or a protocol command.
 #include "base/line_breaks.h"
 
 #include <cstddef>

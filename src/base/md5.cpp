@@ -1,3 +1,4 @@
+// MD5, HMAC-MD5 and the hexadecimal form of a digest.
 #include "base/md5.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// OrderedMap: the skip list behind the sorted multimap.
 #include "base/ordered_map.h"
 
 namespace qarvel {

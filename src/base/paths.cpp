@@ -1,3 +1,4 @@
+// Path helpers and the cut of names that arrive from outside.
 #include "base/paths.h"
 
 #include <cstring>

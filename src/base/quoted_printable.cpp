@@ -1,3 +1,4 @@
+// Quoted-printable encoding and decoding.
 #include "base/quoted_printable.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// StringList: the list of String items and its cursor.
 #include "base/string_list.h"
 
 namespace qarvel {

@@ -1,3 +1,4 @@
+// uuencode and uudecode of one file's bytes.
 #include "base/uucode.h"
 #include "base/paths.h"
 

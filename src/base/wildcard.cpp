@@ -1,3 +1,4 @@
+// The wildcard matcher for file names and message filters.
 #include "base/wildcard.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// Connection: opening a host's service and the command loop every protocol class uses.
 #include "net/connection.h"
 
 #include <arpa/inet.h>

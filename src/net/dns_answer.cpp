@@ -1,3 +1,4 @@
+// DnsAnswer: the records of one response, in key order.
 #include "net/dns_answer.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// DnsClient: questions to a name server over one TCP connection.
 #include "net/dns_client.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The machine's DNS servers and domain, read from the resolver configuration.
 #include "net/dns_discovery.h"
 
 #include <cstdlib>

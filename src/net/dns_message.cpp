@@ -1,3 +1,4 @@
+// The DNS wire format: a framed query built, a response decoded.
 #include "net/dns_message.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// The -srv: and -txt: look-ups and what they print.
 #include "net/dns_tools.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// HttpClient: one URL fetched into a file, with its redirects, credentials, cookies and proxy.
 #include "net/http_client.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// HttpResponse: the header lines of one HTTP response, read as they arrive.
 #include "base/text.h"
 #include "net/http_response.h"
 

@@ -1,3 +1,4 @@
+// Socket: the buffered socket with its time-out, line reading and TLS underneath.
 #include "net/socket.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// TlsLayer: the OpenSSL encryption under a Socket.
 #include "net/tls_layer.h"
 
 #include <openssl/err.h>

@@ -1,3 +1,4 @@
+// The labelled header lines of a retrieved message, in their fixed order.
 #include "receive/header_display.h"
 
 #include <cstring>

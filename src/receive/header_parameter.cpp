@@ -1,3 +1,4 @@
+// Parameters of structured header values, plain and in continued sections.
 #include "receive/header_parameter.h"
 
 #include <algorithm>

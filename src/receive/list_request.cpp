@@ -1,3 +1,4 @@
+// How the list server judges a message that reached the list.
 #include "receive/list_request.h"
 
 #include <strings.h>

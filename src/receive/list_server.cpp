@@ -1,3 +1,4 @@
+// ListServer: the answers to the messages of a mailing list's mailbox.
 #include "receive/list_server.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// The -exec: command, the harvest file and the extraction of a message's parts.
 #include "receive/message_actions.h"
 #include "base/temp_file.h"
 

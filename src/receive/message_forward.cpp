@@ -1,3 +1,4 @@
+// Read receipts and forwards, sent through the sender.
 #include "receive/message_forward.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The receive driver: one retrieval run over the current mailbox reader.
 #include "receive/receive_driver.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The subject and sender filters of a retrieval run.
 #include "receive/receive_filters.h"
 
 #include "base/wildcard.h"

@@ -1,3 +1,4 @@
+// The subscriber file and the distribution progress file of a mailing list.
 #include "receive/subscriber_file.h"
 
 #include <fcntl.h>

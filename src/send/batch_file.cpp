@@ -1,3 +1,4 @@
+// BatchFileReader: a text of ready-made messages cut into one message at a time.
 #include "send/batch_file.h"
 
 #include <strings.h>

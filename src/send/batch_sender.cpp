@@ -1,3 +1,4 @@
+// The batch sender: every message of a text of ready-made messages, sent in turn.
 #include "send/batch_sender.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// Encoded text into a session's data sink, for the body writer and the MIME composer.
 #include "send/body_encoding.h"
 
 #include <algorithm>
