@@ -21,19 +21,35 @@ unsigned long imapNumberAfter(const char* text, const char* word, unsigned long 
     return value;
 }
 
+namespace {
+
+using Capabilities = ImapCore::Capabilities;
+
+// The capability words this client acts on, and the flag each one sets.
+struct CapabilityWord {
+    const char* word;
+    bool Capabilities::*flag;
+};
+
+const CapabilityWord kCapabilityWords[] = {
+    {" STARTTLS", &Capabilities::startTls},
+    {" UIDPLUS", &Capabilities::uidPlus},
+    {" IDLE", &Capabilities::idle},
+    {" SORT", &Capabilities::sort},
+    {" ACL", &Capabilities::acl},
+    {" USERLOGOUT", &Capabilities::userLogout},
+    {" AUTH=LOGIN", &Capabilities::authLogin},
+    {" AUTH=PLAIN", &Capabilities::authPlain},
+    {" AUTH=CRAM-MD5", &Capabilities::authCramMd5},
+    {" AUTH=XOAUTH2", &Capabilities::authXoauth2},
+    {" AUTH=OAUTHBEARER", &Capabilities::authOauthBearer},
+    {" SASL-IR", &Capabilities::saslIr},
+};
+
+}  // namespace
+
 void ImapCore::readCapabilities(const char* line) {
-    caps_.startTls = locateNoCase(line, " STARTTLS");
-    caps_.uidPlus = locateNoCase(line, " UIDPLUS");
-    caps_.idle = locateNoCase(line, " IDLE");
-    caps_.sort = locateNoCase(line, " SORT");
-    caps_.acl = locateNoCase(line, " ACL");
-    caps_.userLogout = locateNoCase(line, " USERLOGOUT");
-    caps_.authLogin = locateNoCase(line, " AUTH=LOGIN");
-    caps_.authPlain = locateNoCase(line, " AUTH=PLAIN");
-    caps_.authCramMd5 = locateNoCase(line, " AUTH=CRAM-MD5");
-    caps_.authXoauth2 = locateNoCase(line, " AUTH=XOAUTH2");
-    caps_.authOauthBearer = locateNoCase(line, " AUTH=OAUTHBEARER");
-    caps_.saslIr = locateNoCase(line, " SASL-IR");
+    for (const CapabilityWord& c : kCapabilityWords) caps_.*c.flag = locateNoCase(line, c.word) != nullptr;
     caps_.known = true;
 }
 
