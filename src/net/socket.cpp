@@ -31,7 +31,8 @@ static int socketFamily(int fd) {
 }
 
 Socket::Socket(uint32_t modeFlags, char terminator)
-    : flags(modeFlags & ~kSocketCleared), terminator_(terminator) {
+    : flags(modeFlags & ~kSocketCleared), terminator_(terminator),
+      receiveBuffer_(std::make_unique_for_overwrite<char[]>(kReceiveBufferSize)) {
     if (flags & (kSocketMulticast | kSocketConnectedDatagram)) flags |= kSocketDatagram;
 }
 
@@ -154,7 +155,7 @@ int Socket::read(char* buffer, int length) {
         int wanted = length - delivered;
         bool direct = wanted >= kReceiveBufferSize;
         int w = 1;
-        int n = receiveWhenReady(direct ? buffer + delivered : receiveBuffer_, kReceiveBufferSize, &w);
+        int n = receiveWhenReady(direct ? buffer + delivered : receiveBuffer_.get(), kReceiveBufferSize, &w);
         if (w < 0) return delivered ? delivered : w;
         if (w == 0) return delivered;
         if (direct) {
@@ -162,10 +163,12 @@ int Socket::read(char* buffer, int length) {
         } else {
             if (n > 0) {
                 int take = n < wanted ? n : wanted;
-                std::memcpy(buffer + delivered, receiveBuffer_, take);
+                std::memcpy(buffer + delivered, receiveBuffer_.get(), take);
                 delivered += take;
-                bufferedCount_ = n - take;
-                readPosition_ = receiveBuffer_ + take;
+                // What a datagram brought beyond the request is dropped: the next read is
+                // the next datagram.
+                bufferedCount_ = isDatagram() ? 0 : n - take;
+                readPosition_ = receiveBuffer_.get() + take;
             }
         }
         if (n == 0) return delivered;
@@ -185,7 +188,7 @@ int Socket::readLine(char* buffer, int max) {
         if (bufferedCount_ == 0) {
             if (isDatagram() && count > 0) return count;
             int w = 1;
-            int n = receiveWhenReady(receiveBuffer_, kReceiveBufferSize, &w);
+            int n = receiveWhenReady(receiveBuffer_.get(), kReceiveBufferSize, &w);
             if (w <= 0) return count;
             if (n == -kWsaWouldBlock) return count;
             // A reset in the middle of a line is an error, not a shorter line: the piece
@@ -193,7 +196,7 @@ int Socket::readLine(char* buffer, int max) {
             if (n < 0) return n;
             if (n == 0) return count ? count : -kWsaConnectionReset;
             bufferedCount_ = n;
-            readPosition_ = receiveBuffer_;
+            readPosition_ = receiveBuffer_.get();
         }
         // Copy up to the terminator in one step.
         int room = max - count;
@@ -241,12 +244,12 @@ int Socket::peek(char* buffer, int length) {
 
 int Socket::fill() {
     if (openCount < 1) return -kWsaNotConnected;
-    if (bufferedCount_ == 0) readPosition_ = receiveBuffer_;
+    if (bufferedCount_ == 0) readPosition_ = receiveBuffer_.get();
     char* end = readPosition_ + bufferedCount_;
-    int room = static_cast<int>(receiveBuffer_ + kReceiveBufferSize - end);
-    if (room <= 0 && readPosition_ != receiveBuffer_) {
-        std::memmove(receiveBuffer_, readPosition_, bufferedCount_);
-        readPosition_ = receiveBuffer_;
+    int room = static_cast<int>(receiveBuffer_.get() + kReceiveBufferSize - end);
+    if (room <= 0 && readPosition_ != receiveBuffer_.get()) {
+        std::memmove(receiveBuffer_.get(), readPosition_, bufferedCount_);
+        readPosition_ = receiveBuffer_.get();
         end = readPosition_ + bufferedCount_;
         room = kReceiveBufferSize - bufferedCount_;
     }

@@ -1,4 +1,4 @@
-// Socket: one network socket with a 1500-byte receive buffer, a time-out in seconds, line
+// Socket: one network socket with a 64 KiB receive buffer, a time-out in seconds, line
 // reading and byte counters. Every protocol class reaches the network through it (by way of
 // Connection). Results: above 0 success, 0 closed or timed out with nothing read, below 0 a
 // negated Winsock error number (see net/winsock_error.h).
@@ -31,7 +31,9 @@ constexpr int kWaitReadable = 1;
 constexpr int kWaitWritable = 2;
 constexpr int kWaitError = 4;
 
-constexpr int kReceiveBufferSize = 1500;
+// The most one receive takes. A read size only: nothing on the wire depends on it, and a
+// datagram longer than a read is cut as the system cuts it.
+constexpr int kReceiveBufferSize = 64 * 1024;
 
 class Socket {
 public:
@@ -110,7 +112,7 @@ protected:
     char terminator_;
     uint64_t bytesReceived_ = 0, bytesSentTotal_ = 0;
     uint32_t receiveCalls_ = 0, linesRead_ = 0, sendCalls_ = 0;
-    char receiveBuffer_[kReceiveBufferSize];
+    std::unique_ptr<char[]> receiveBuffer_;
     TlsOptions tlsOptions_;
     std::unique_ptr<TlsLayer> tls_;
 };

@@ -1,3 +1,8 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -55,6 +60,36 @@ TEST(Socket, InputInPiecesWaitsForTheRest) {
     n = c.read(buffer, 10);  // five bytes come, then nothing within the time-out
     EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "block");
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), 0);
+}
+
+// A datagram longer than the read is cut as the system cuts it: the next read is the next
+// datagram, never the rest of the last.
+TEST(Socket, EachReadOfADatagramSocketIsOneDatagram) {
+    int peer = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(peer, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    ASSERT_EQ(::bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::getsockname(peer, reinterpret_cast<sockaddr*>(&at), &size), 0);
+    Connection c(kSocketDatagram);
+    c.timeout = 5;
+    ASSERT_EQ(c.open("127.0.0.1", std::to_string(ntohs(at.sin_port)).c_str()), 1);
+    ASSERT_EQ(c.send("hello", 5), 5);
+    sockaddr_in from{};
+    size = sizeof from;
+    char in[16];
+    ASSERT_EQ(::recvfrom(peer, in, sizeof in, 0, reinterpret_cast<sockaddr*>(&from), &size), 5);
+    const std::string big(3000, 'b');
+    for (const std::string& d : {big, std::string("second")})
+        ASSERT_EQ(::sendto(peer, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&from), size),
+                  static_cast<ssize_t>(d.size()));
+    char buffer[100];
+    EXPECT_EQ(c.read(buffer, sizeof buffer), 100);
+    int n = c.read(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "second");
+    ::close(peer);
 }
 
 TEST(Socket, RefusedConnectAndTimeOut) {
