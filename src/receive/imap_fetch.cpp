@@ -74,7 +74,7 @@ int ImapReader::parseLiteral(unsigned long long n) {
 
 int ImapReader::streamPart(unsigned long long n) {
     PartDecoder decoder;
-    PartDecoder::Sink sink = partSink_;
+    PartDecoder::Sink sink = bodySink_;
     if (!sink) {
         // Without a sink the part becomes the body of the message record (bounded).
         sink = [this](const char* data, size_t length) {
@@ -86,7 +86,8 @@ int ImapReader::streamPart(unsigned long long n) {
     }
     decoder.begin(partEncoding_, sink, partEncoding_ == PartEncoding::kUuencode);
     LiteralInput input(*this, n);
-    std::vector<char> piece(kPartPiece + 1);
+    std::vector<char>& piece = lineBuffer_;
+    if (piece.size() < kPartPiece + 1) piece.resize(kPartPiece + 1);
     bool ok = true;
     while (input.left() > 0) {
         int got = input.readLine(piece.data(), static_cast<int>(kPartPiece));

@@ -94,8 +94,6 @@ public:
 
     // --- state ---
     void setPurge(int v) { purge_ = v; }
-    // Where a fetched body part goes as it is decoded; none: the message body (bounded).
-    void setPartSink(PartDecoder::Sink sink) { partSink_ = std::move(sink); }
     bool ordered() const { return ordered_; }
     const std::vector<BodyPart>& bodyParts() const { return parts_; }
     const String& bodyStructure() const { return structure_; }
@@ -172,7 +170,6 @@ private:
     String selected_, flags_, user_, password_, structure_, alert_, bye_;
     int purge_ = 0;
     std::vector<std::string> literals_;
-    PartDecoder::Sink partSink_;
     PartEncoding partEncoding_ = PartEncoding::kNone;
     std::vector<std::vector<std::string>> aclLines_;
 };

@@ -160,7 +160,8 @@ int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& input) {
     settings.traceLevel = traceLevel_;
     settings.workingFolder = workingFolder_;
     settings.decodeWords = decodeEncodedWords;
-    MessageParser parser(input, settings, message_);
+    if (headerOnly_ != 1) settings.bodySink = &bodySink_;
+    MessageParser parser(input, settings, message_, &lineBuffer_);
     int result = parser.run(expectedBytes);
     headerMap_.clear();
     for (const auto& [name, value] : message_.headers) headerMap_.insert(name, value);

@@ -19,6 +19,7 @@
 #include "net/connection.h"
 #include "receive/line_source.h"
 #include "receive/message.h"
+#include "receive/part_decoder.h"
 
 namespace qarvel {
 
@@ -136,6 +137,10 @@ public:
     void setIpv6(int v) { ipv6_ = v; }
     // Where parts that outgrow memory are spilled while a message is parsed.
     void setWorkingFolder(const String& folder) { workingFolder_ = folder; }
+    // Where the text of each retrieved message (or IMAP part) goes instead of the record, for
+    // a caller that only writes it out: none of it is held, whatever its size. A header-only
+    // read keeps its line in the record. None (the default): the record keeps the text.
+    void setBodySink(PartDecoder::Sink sink) { bodySink_ = std::move(sink); }
     int traceLevel() const { return traceLevel_; }
     int raw() const { return raw_; }
     int extract() const { return extract_; }
@@ -192,6 +197,9 @@ protected:
     int dotStuffed_ = 1;  // the input is POP3 data: "." ends it, leading dots are doubled
     uint64_t currentSize_ = 0;
     String connectHost_, connectPort_, preCommand_, workingFolder_;
+    PartDecoder::Sink bodySink_;
+    // The buffer a message's lines are read into, kept for the run.
+    std::vector<char> lineBuffer_;
 
 private:
     Message message_;

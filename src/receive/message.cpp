@@ -75,9 +75,17 @@ void Message::clearHeaderFields() {
     fieldCharsets = FieldCharsets();
 }
 
+void Message::emptyBody() {
+    // The buffer stays for the next message of the run, so that a run of messages does not
+    // allocate and touch new memory for each; an unusually large one gives its memory back.
+    constexpr size_t kKeptCapacity = 4u << 20;
+    if (body.capacity() > kKeptCapacity) std::string().swap(body);
+    else body.clear();
+}
+
 void Message::clear() {
     clearHeaderFields();
-    std::string().swap(body);
+    emptyBody();
     bodyLength = bytesRead = expectedBytes = 0;
     parsed = 0;
     bodyCut = false;

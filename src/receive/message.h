@@ -91,6 +91,8 @@ struct Message {
     void clearHeaderFields();
     // Clears everything.
     void clear();
+    // Empties the body, keeping its buffer for the next message when it is not too large.
+    void emptyBody();
 };
 
 }  // namespace qarvel

@@ -65,8 +65,11 @@ String headerValueOf(const std::string& line, size_t colon) {
 
 } // namespace
 
-MessageParser::MessageParser(LineSource& input, const ParseSettings& settings, Message& message)
-    : input_(input), settings_(settings), message_(message), piece_(kPieceSize + 1) {}
+MessageParser::MessageParser(LineSource& input, const ParseSettings& settings, Message& message,
+                             std::vector<char>* lineBuffer)
+    : input_(input), settings_(settings), message_(message), piece_(lineBuffer ? *lineBuffer : ownPiece_) {
+    if (piece_.size() < kPieceSize + 1) piece_.resize(kPieceSize + 1);
+}
 
 void MessageParser::trace(const char* text) const {
     if (settings_.traceLevel >= 3) {
@@ -112,7 +115,7 @@ int MessageParser::run(uint64_t expectedBytes) {
     message_.bytesRead = 0;
     message_.parts.clear();
     message_.current.reset();
-    std::string().swap(message_.body);
+    message_.emptyBody();
     message_.bodyCharset = String();
     message_.bodyLength = 0;
     message_.bodyCut = false;
@@ -443,6 +446,7 @@ std::unique_ptr<MessagePart> MessageParser::newPart() {
 }
 
 bool MessageParser::toBody(const char* data, size_t length) {
+    if (settings_.bodySink && *settings_.bodySink) return (*settings_.bodySink)(data, length);
     if (settings_.headerOnly == 1) {
         // One body line, as a server's TOP n 1 gives it; a message file is read whole.
         if (!message_.body.empty() && message_.body.back() == '\n') return true;

@@ -36,6 +36,8 @@ struct ParseSettings {
     // Decodes the encoded words of a header value; none means values are kept as they are.
     // The charset of the last word goes to *charset (when given).
     String (*decodeWords)(const String& value, String* charset) = nullptr;
+    // When it holds a sink, the text body goes there as it is read instead of into the record.
+    const PartDecoder::Sink* bodySink = nullptr;
 };
 
 // Limits of the parser.
@@ -56,7 +58,10 @@ constexpr uint64_t kPartsInMemoryMax = 2u << 20;  // all queued parts held in me
 
 class MessageParser {
 public:
-    MessageParser(LineSource& input, const ParseSettings& settings, Message& message);
+    // lineBuffer: the buffer lines are read into, kept by the caller for the next message (the
+    // parser sizes it); none: a buffer of the parser's own.
+    MessageParser(LineSource& input, const ParseSettings& settings, Message& message,
+                  std::vector<char>* lineBuffer = nullptr);
     // 1 when the message was read to its end, 0 when a read failed first (what was parsed so
     // far stays in the record).
     int run(uint64_t expectedBytes);
@@ -115,7 +120,8 @@ private:
     LineSource& input_;
     const ParseSettings& settings_;
     Message& message_;
-    std::vector<char> piece_;
+    std::vector<char> ownPiece_;
+    std::vector<char>& piece_;
     size_t pieceLength_ = 0;
     bool lineStart_ = true;     // the next piece begins a line
     bool ended_ = false;        // the end marker or the expected count was reached

@@ -86,6 +86,8 @@ private:
     int finishMessage(int n);
     int fetchImapPart(int n, int count);
     void display(int n);
+    // Writes a piece of a streamed message to standard output, after its counter.
+    bool writeStreamed(const char* data, size_t length);
     int deleteMessage(int n, bool announce);
     int deleteRange(int count);
     void printStatistics();
@@ -106,6 +108,8 @@ private:
     bool keep_ = false;    // the current message was not delivered whole: never delete it
     bool terminal_ = false;  // standard output is a terminal
     int outputError_ = 0;    // why standard output failed first (errno)
+    bool counterShown_ = false;  // the current message's counter is out (a streamed text began)
+    char lastStreamed_ = 0;      // the last byte of the streamed text, 0 before any
 };
 
 int ReceiveRun::connect() {
@@ -185,6 +189,11 @@ int ReceiveRun::run() {
     reader_.setExtract(o_.extract || list_);
     reader_.setHtml(o_.html);
     reader_.setHeaderOnly(o_.brief && o_.relay.empty() ? 1 : 0);
+    // A raw message that is only shown goes to standard output as it arrives, so that a
+    // message of any size passes through without being held.
+    if (o_.raw && !o_.quiet && !o_.pages && !o_.umbox && !o_.extract && !list_ && o_.execCommand.empty() &&
+        o_.filter.empty() && o_.relay.empty() && o_.imapOptions.partName.empty())
+        reader_.setBodySink([this](const char* data, size_t length) { return writeStreamed(data, length); });
 
     if (!o_.harvestFile.empty()) harvest_.open(o_.harvestFile);
 
@@ -214,6 +223,8 @@ int ReceiveRun::processMessages(int count) {
 int ReceiveRun::processMessage(int n, int count) {
     ++counter_;
     keep_ = false;
+    counterShown_ = false;
+    lastStreamed_ = 0;
     int kept = applyFilters(reader_, o_, n);
     if (kept < 0) {
         // The header fetch failed: no further message, but the run ends normally.
@@ -344,13 +355,13 @@ int ReceiveRun::finishMessage(int n) {
 int ReceiveRun::fetchImapPart(int n, int count) {
     const ReceiveOptions::Imap& io = o_.imapOptions;
     // The decoded part goes straight to standard output, so a part of any size streams.
-    imap_->setPartSink([](const char* data, size_t length) {
+    imap_->setBodySink([](const char* data, size_t length) {
         return fwrite(data, 1, length, stdout) == length;
     });
     unsigned uid = imap_->ordered() ? imap_->orderedUid(n) : 0;
     int result = uid ? imap_->retrievePartByUid(uid, io.partName, io.encoding, io.partStart, io.partLength)
                      : imap_->retrievePart(n, io.partName, io.encoding, io.partStart, io.partLength);
-    imap_->setPartSink(nullptr);
+    imap_->setBodySink(nullptr);
     if (fflush(stdout) != 0) outputError_ = errno;
     if (result <= 0) {
         fprintf(stderr, "Could not retrieve message (%d/%d), error= %s\n", n, count,
@@ -360,11 +371,21 @@ int ReceiveRun::fetchImapPart(int n, int count) {
     return finishMessage(n);
 }
 
+bool ReceiveRun::writeStreamed(const char* data, size_t length) {
+    if (!counterShown_) {
+        printf("%d. ", counter_);
+        counterShown_ = true;
+    }
+    if (length == 0) return true;
+    lastStreamed_ = data[length - 1];
+    if (fwrite(data, 1, length, stdout) == length) return true;
+    if (outputError_ == 0) outputError_ = errno ? errno : EIO;
+    return false;
+}
+
 void ReceiveRun::display(int n) {
     if (o_.umbox) writeText(mailboxFromLine(reader_.sender(), time(nullptr)));
-    char number[32];
-    snprintf(number, sizeof number, "%d. ", counter_);
-    writeText(number, strlen(number));
+    if (!counterShown_) printf("%d. ", counter_);
     if (!o_.raw) {
         int size = reader_.messageSize(n);
         long long shown = size > 0 ? size : static_cast<long long>(reader_.message().bytesRead);
@@ -394,8 +415,10 @@ void ReceiveRun::display(int n) {
         writeMailboxBody(stdout, body, length);
     else
         writeText(body, length);
+    // A streamed text is out already; the record holds none of it.
+    const char last = length ? body[length - 1] : lastStreamed_;
     if (!o_.separator.empty()) {
-        if (length && body[length - 1] != '\n') writeText("\n", 1);
+        if (last && last != '\n') writeText("\n", 1);
         writeText(o_.separator.c_str(), o_.separator.length());
         writeText("\n", 1);
     }

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     imap.setExtract(1);
     imap.setWorkingFolder("/tmp");
     std::string sink;
-    imap.setPartSink([&sink](const char* d, size_t n) {
+    imap.setBodySink([&sink](const char* d, size_t n) {
         if (sink.size() < (1u << 20)) sink.append(d, n);
         return true;
     });

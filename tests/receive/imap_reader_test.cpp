@@ -387,7 +387,7 @@ TEST(ImapReader, SinglePartsAreDecodedIntoTheSink) {
     auto imap = selected(1, "* 1 FETCH (UID 101 BODY[2] {18}\r\naGVsbG8g\r\nd29ybGQ=)\r\n4 OK\r\n"
                             "* 1 FETCH (UID 101 BODY[1]<0.4> {4}\r\na=3D)\r\n5 OK\r\n");
     std::string out;
-    imap->setPartSink([&out](const char* d, size_t n) { out.append(d, n); return true; });
+    imap->setBodySink([&out](const char* d, size_t n) { out.append(d, n); return true; });
     EXPECT_EQ(imap->retrievePart(1, "2", "BASE64", 0, 0), 1);
     EXPECT_EQ(out, "hello world");
     out.clear();

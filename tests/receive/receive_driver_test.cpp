@@ -190,6 +190,15 @@ TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
     EXPECT_NE(r.out.find("Body 1\r\n-----\nFrom s2@example.org "), std::string::npos) << r.out;
     EXPECT_EQ(folder.read("harvest.txt"), "Sender1 <s1@example.org>\nSender2 <s2@example.org>\n");
 
+    // A raw text goes out as it is read, after its counter; the separator still follows its
+    // last line, and a line end comes first when the text has none.
+    folder.put("m03.eml", "Subject: 3\r\n\r\nno line end");
+    o.umbox = 0;
+    o.raw = 1;
+    o.harvestFile = String();
+    r = runCaptured(o);
+    EXPECT_EQ(r.out, "1. Body 1\r\n-----\n2. Body 2\r\n-----\n3. no line end\n-----\n");
+
     EXPECT_EQ(mailboxFromLine("Ann Smith <ann@x.org>", 0), "From ann@x.org Thu Jan  1 00:00:00 1970\n");
     EXPECT_EQ(mailboxFromLine("[unknown]", 0).rfind("From MAILER-DAEMON ", 0), 0u);
 }
