@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # News posting: COUNT small articles posted to INN (scripts/servers/inn.sh, started here on
 # 127.0.0.1 high ports with a state folder of its own), one process and one session per
-# article for both tools, the way scripts post: qarvel in news mode (build/qarvel-news) next to
+# article for both tools, the way scripts post: qarvel -news next to
 # INN's own inews. Each tool posts with a subject of its own; after its first run the group
 # must hold COUNT articles with that subject, the last of them with the text.
 #   news_post.sh [BUILD_DIR]   (env BENCH_MESSAGES, default 1000; BENCH_NNTP_PORT, default 12119,
@@ -10,8 +10,7 @@
 count=${BENCH_MESSAGES:-1000}
 port=${BENCH_NNTP_PORT:-12119}
 state=$BENCH_DATA/news-state
-NEWS=$BENCH_BUILD/qarvel-news
-[ -x "$NEWS" ] || { echo "news_post: $NEWS is missing (build the tests)" >&2; exit 1; }
+[ -x "$QARVEL" ] || { echo "news_post: $QARVEL is missing (build it)" >&2; exit 1; }
 [ -x /usr/lib/news/bin/inews ] || { echo "news_post: inews is missing (inn2)" >&2; exit 1; }
 port_free "$port" && port_free "$((port + 1))" || exit 1
 inn() { NNTP_PORT=$port NNTPS_PORT=$((port + 1)) bash "$bench_root/scripts/servers/inn.sh" "$1" "$state" >/dev/null; }
@@ -58,7 +57,7 @@ PY
 loop() { echo "\$T bash -c \"for i in \\\$(seq $count); do $1 || exit 1; done\""; }
 
 tool qarvel "qarvel news (loop)" \
-  "$(loop "'$NEWS' -host:127.0.0.1 -port:$port -from:alice@example.org -to:open.group -s:bench-qarvel -msg:payload -q")" \
+  "$(loop "'$QARVEL' -news -host:127.0.0.1 -port:$port -from:alice@example.org -to:open.group -s:bench-qarvel -msg:payload -q")" \
   "posted bench-qarvel"
 tool inews "inews -h (loop)" \
   "$(loop "HOME='$BENCH_DATA/news-home' /usr/lib/news/bin/inews -h -p $port < '$article'")" \

@@ -128,7 +128,7 @@ bool runTools(Settings& s, int argc, char** argv, int& status) {
 // One run: the sender and reader choice, the scans and the configuration, the checks, then the
 // tools or the main activity. Returns the exit code.
 int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, ProtocolObjects& protocols,
-            bool& logOpen, bool news) {
+            bool& logOpen) {
     s.sender = SenderKind::kSmtp;
     s.reader = ReaderKind::kPop3;
 
@@ -144,7 +144,6 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
                          std::strerror(errno));
     }
     parseCommandLine(argc, argv, s, objects);
-    if (news) enterNewsMode(s);
     applyRequestModes(s);
     if (!readCgiRequest(argc, argv, s, objects)) return 1;
     // A message passed on as it is has no attachments to extract.
@@ -199,7 +198,7 @@ void removeRunFile(const Settings& s) {
 
 } // namespace
 
-static int runProgramIn(int argc, char** argv, bool news) {
+int runProgram(int argc, char** argv) {
     resetLabels();
     ProcessObjects& objects = processObjects();
     if (const char* path = std::getenv("QARVEL_PATH")) objects.workingFolder = path;
@@ -243,7 +242,7 @@ static int runProgramIn(int argc, char** argv, bool news) {
                 s.attachments.clear();
                 s.missingAttachments = 0;
             }
-            code = runOnce(argc, argv, s, objects, *protocols, logOpen, news);
+            code = runOnce(argc, argv, s, objects, *protocols, logOpen);
             s.files.clear();
             removeRunFile(s);
             if (s.every <= 0) break;
@@ -263,9 +262,5 @@ static int runProgramIn(int argc, char** argv, bool news) {
     std::fflush(nullptr);
     return code;
 }
-
-int runProgram(int argc, char** argv) { return runProgramIn(argc, argv, false); }
-
-int runNewsProgram(int argc, char** argv) { return runProgramIn(argc, argv, true); }
 
 } // namespace qarvel

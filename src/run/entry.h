@@ -5,9 +5,4 @@ namespace qarvel {
 
 int runProgram(int argc, char** argv);
 
-// runProgram with news mode switched on after the command line of every run, where a web
-// request that asks for news posting switches it on: for programs that post articles without
-// a web server (the integration tests and the benchmark).
-int runNewsProgram(int argc, char** argv);
-
 } // namespace qarvel

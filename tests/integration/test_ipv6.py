@@ -18,7 +18,6 @@ import qarvel_env as env
 SMTP = env.port("SMTP_PORT")
 MX_PORT = env.port("MX_PORT")
 DNS6 = "[::1]:" + env.port("DNS6_PORT")
-NEWS = os.environ.get("QARVEL_NEWS_BINARY", os.path.join(os.path.dirname(env.BINARY), "qarvel-news"))
 
 
 def listening(port):
@@ -72,7 +71,7 @@ class Ipv6Loopback(unittest.TestCase):
         with tempfile.NamedTemporaryFile(suffix=".txt") as f:
             f.write(b"an article over IPv6\n")
             f.flush()
-            r = subprocess.run([NEWS, "-host:[::1]", "-port:" + env.port("NNTP_PORT"),
+            r = subprocess.run([env.BINARY, "-news", "-host:[::1]", "-port:" + env.port("NNTP_PORT"),
                                 "-from:Poster <poster@example.test>", "-to:open.group",
                                 f"-s:v6 news {time.time()}", "-file:" + f.name],
                                capture_output=True, timeout=60)

@@ -1,6 +1,5 @@
-// The news posting run of the program (news mode, as a web request selects it) against scripted
-// news servers: the whole dialogue, and every refusal and fault ending with its message and
-// exit code 1 in bounded time.
+// The news posting run of the program (-news) against scripted news servers: the whole
+// dialogue, and every refusal and fault ending with its message and exit code 1 in bounded time.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,13 +15,13 @@ namespace {
 using Script = std::vector<ScriptStep>;
 
 ProgramResult post(ScriptedServer& server, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {"-host:127.0.0.1", "-port:" + server.portText(),
+    std::vector<std::string> args = {"-news", "-host:127.0.0.1", "-port:" + server.portText(),
                                      "-from:poster@example.test", "-to:test.group",
                                      "-s:news fault", "-msg:hello there"};
     args.insert(args.end(), more.begin(), more.end());
     ProgramOptions options;
     options.timeLimitSeconds = 30;
-    ProgramResult r = runProgram(QARVEL_NEWS_BINARY, args, options);
+    ProgramResult r = runProgram(QARVEL_BINARY, args, options);
     EXPECT_FALSE(r.timedOut);
     return r;
 }
@@ -58,9 +57,8 @@ TEST(NewsPosting, LoginOnDemandAndTheArticle) {
 TEST(NewsPosting, ImplicitTlsMovesThePortTo563) {
     // -port: is read before the command line proper, so -ssl wins and the NNTPS port is used
     // (nothing listens on it here: the refused connection names it).
-    ProgramResult r = runProgram(QARVEL_NEWS_BINARY, {"-host:127.0.0.1", "-port:119", "-ssl",
-                                                      "-from:p@example.test", "-to:test.group",
-                                                      "-msg:x"});
+    ProgramResult r = runProgram(QARVEL_BINARY, {"-news", "-host:127.0.0.1", "-port:119", "-ssl",
+                                                 "-from:p@example.test", "-to:test.group", "-msg:x"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:563, error= -10061 (connection refused)\n"),
               std::string::npos) << r.err;
