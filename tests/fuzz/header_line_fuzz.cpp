@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "../send/scripted_peer.h"
+#include "../support/scripted_socket.h"
 #include "send/smtp_session.h"
 
 namespace {
@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1 << 14) return 0;
     std::string v[8];
     split(data, size, v, 8);
-    ScriptedPeer<SmtpSession> s;
-    s.replies = "220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
+    ScriptedSocket<SmtpSession> s;
+    s.setReplies("220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n");
     s.setHeaderEncoding(size & 1);
     s.setOrganization(String(v[5]));
     s.setSensitivity(String(v[6]));

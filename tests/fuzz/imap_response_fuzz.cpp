@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../receive/scripted_transport.h"
+#include "../support/scripted_socket.h"
 #include "receive/imap_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         qarvel::parseBodyStructure(text.c_str(), parts);
         return 0;
     }
-    qarvel::ScriptedTransport<qarvel::ImapReader> imap(std::string(reinterpret_cast<const char*>(data), size));
+    qarvel::ScriptedSocket<qarvel::ImapReader> imap(std::string(reinterpret_cast<const char*>(data), size));
     imap.setExtract(1);
     imap.setWorkingFolder("/tmp");
     std::string sink;

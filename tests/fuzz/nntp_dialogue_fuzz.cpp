@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <string>
 
-#include "../send/scripted_peer.h"
+#include "../support/scripted_socket.h"
 #include "send/nntp_session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace qarvel;
     if (size > 1 << 16) return 0;
-    ScriptedPeer<NntpSession> s;
+    ScriptedSocket<NntpSession> s;
     s.setNoArchive(1);
-    s.replies.assign(reinterpret_cast<const char*>(data), size);
+    s.setReplies(std::string(reinterpret_cast<const char*>(data), size));
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     s.authenticate("user", "password");
     static const char body[] = "line\r\n.\r\n.dot\r\n";

@@ -6,21 +6,21 @@
 #include <cstdlib>
 #include <string>
 
-#include "../receive/scripted_transport.h"
+#include "../support/scripted_socket.h"
 #include "receive/pop3_reader.h"
 #include "receive/receive_driver.h"
 
 namespace {
 
 using qarvel::Pop3Reader;
-using qarvel::ScriptedTransport;
+using qarvel::ScriptedSocket;
 
-class WatchedServer : public ScriptedTransport<Pop3Reader> {
+class WatchedServer : public ScriptedSocket<Pop3Reader> {
 public:
-    using ScriptedTransport<Pop3Reader>::ScriptedTransport;
+    using ScriptedSocket<Pop3Reader>::ScriptedSocket;
 
     int readLine(char* buffer, int max) override {
-        int n = ScriptedTransport<Pop3Reader>::readLine(buffer, max);
+        int n = ScriptedSocket<Pop3Reader>::readLine(buffer, max);
         if (n > 0) {
             previousEnded_ = lastEnded_;
             last_.assign(buffer, static_cast<size_t>(n));
@@ -29,7 +29,7 @@ public:
         return n;
     }
     int read(char* buffer, int length) override {
-        int n = ScriptedTransport<Pop3Reader>::read(buffer, length);
+        int n = ScriptedSocket<Pop3Reader>::read(buffer, length);
         if (n > 0) last_.clear();  // whatever was read last, it was no end marker
         return n;
     }
@@ -43,7 +43,7 @@ public:
                 if (atoi(command.c_str() + 5) != retrieved_ || !endMarker) abort();
             }
         }
-        return ScriptedTransport<Pop3Reader>::send(data, length);
+        return ScriptedSocket<Pop3Reader>::send(data, length);
     }
 
 private:
@@ -57,7 +57,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string script(reinterpret_cast<const char*>(data), size);
     {
-        ScriptedTransport<Pop3Reader> pop(script);
+        ScriptedSocket<Pop3Reader> pop(script);
         pop.setApop(1);
         pop.setExtract(1);
         pop.setWorkingFolder("/tmp");

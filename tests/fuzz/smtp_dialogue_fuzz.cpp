@@ -5,18 +5,18 @@
 #include <cstdint>
 #include <string>
 
-#include "../send/scripted_peer.h"
+#include "../support/scripted_socket.h"
 #include "send/smtp_session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace qarvel;
     if (size > 1 << 16) return 0;
-    ScriptedPeer<SmtpSession> s;
+    ScriptedSocket<SmtpSession> s;
     s.setEsmtp(1);
     s.setRecipientLimit(2);
     // Inputs of odd length send the body as it is, so that only the data sink can guard its dots.
     if (size & 1) s.setBodyEncoding(0);
-    s.replies.assign(reinterpret_cast<const char*>(data), size);
+    s.setReplies(std::string(reinterpret_cast<const char*>(data), size));
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     s.authenticate("user", "password");
     // Body lines are lower case, so whatever follows an end-of-data line must be a command.

@@ -12,12 +12,12 @@
 
 #include "net/sasl_answers.h"
 #include "receive/imap_reader.h"
-#include "scripted_transport.h"
+#include "support/scripted_socket.h"
 
 namespace qarvel {
 namespace {
 
-using Imap = ScriptedTransport<ImapReader>;
+using Imap = ScriptedSocket<ImapReader>;
 
 const std::string kGreeting = "* OK [CAPABILITY IMAP4rev1 IDLE SORT ACL UIDPLUS] ready\r\n";
 
@@ -39,7 +39,7 @@ std::unique_ptr<Imap> selected(int count, const std::string& rest) {
     if (count) {
         EXPECT_EQ(imap->fetchSizes(1, 0), 1);
     }
-    imap->clearSent();
+    imap->sent.clear();
     return imap;
 }
 
@@ -65,8 +65,8 @@ TEST(ImapReader, LoginMethodsByCapability) {
         ASSERT_EQ(imap.open("h", "143", nullptr, 0), 1);
         // A quote and a backslash inside the credentials survive; surrounding quotes go.
         EXPECT_EQ(imap.login("u\\x", c.sent.find(" LOGIN ") != std::string::npos ? "\"p\"w\"" : "p\"w"), 1);
-        EXPECT_EQ(imap.sent().substr(0, c.sent.size()), c.sent);
-        EXPECT_EQ(imap.sent().substr(c.sent.size()), "2 CAPABILITY\r\n");
+        EXPECT_EQ(imap.sent.substr(0, c.sent.size()), c.sent);
+        EXPECT_EQ(imap.sent.substr(c.sent.size()), "2 CAPABILITY\r\n");
     }
 
     EXPECT_EQ(saslCramMd5Answer("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+", "tim",
@@ -79,7 +79,7 @@ TEST(ImapReader, LoginMethodsByCapability) {
     ASSERT_EQ(refused.open("h", "143", nullptr, 0), 1);
     EXPECT_EQ(refused.login("u", "p"), -1);
     EXPECT_EQ(refused.loggedIn(), 0);
-    EXPECT_EQ(refused.sent(), "1 CAPABILITY\r\n2 LOGIN \"u\" \"p\"\r\n");
+    EXPECT_EQ(refused.sent, "1 CAPABILITY\r\n2 LOGIN \"u\" \"p\"\r\n");
 }
 
 TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
@@ -89,9 +89,9 @@ TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
     testing::internal::CaptureStderr();
     EXPECT_LT(plain.open("h", "143", nullptr, 0), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("does not offer STARTTLS"), std::string::npos);
-    EXPECT_EQ(plain.sent(), "");
+    EXPECT_EQ(plain.sent, "");
     EXPECT_LT(plain.login("u", "p"), 1);
-    EXPECT_EQ(plain.sent(), "");
+    EXPECT_EQ(plain.sent, "");
 
     // Offered but refused.
     Imap refusing("* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n1 BAD no\r\n");
@@ -99,7 +99,7 @@ TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
     testing::internal::CaptureStderr();
     EXPECT_LT(refusing.open("h", "143", nullptr, 0), 1);
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(refusing.sent(), "1 STARTTLS\r\n");
+    EXPECT_EQ(refusing.sent, "1 STARTTLS\r\n");
 }
 
 TEST(ImapReader, ReferralsAreFollowedAFewTimesAndKeepTheCredentials) {
@@ -143,7 +143,7 @@ TEST(ImapReader, ReferralsAreFollowedAFewTimesAndKeepTheCredentials) {
         EXPECT_EQ(imap.open("h", "143", nullptr, 0), 1);
         EXPECT_EQ(imap.login("u", "p"), -1);
         EXPECT_NE(testing::internal::GetCapturedStderr().find("no login sent"), std::string::npos);
-        EXPECT_EQ(imap.sent(), c.sent);
+        EXPECT_EQ(imap.sent, c.sent);
     }
 }
 
@@ -162,7 +162,7 @@ TEST(ImapReader, SelectFillsTheArrays) {
 
     // A count the server announces allocates nothing; what it then tells is kept.
     auto huge = selected(0, "");
-    huge->setScript("* 4294967295 EXISTS\r\n3 OK\r\n* 9999999 FETCH (UID 5 RFC822.SIZE 9)\r\n4 OK\r\n");
+    huge->setReplies("* 4294967295 EXISTS\r\n3 OK\r\n* 9999999 FETCH (UID 5 RFC822.SIZE 9)\r\n4 OK\r\n");
     const size_t before = mallinfo2().uordblks;
     EXPECT_EQ(huge->selectFolder("INBOX", 0), 1);
     EXPECT_EQ(huge->messageCount(), kImapMessagesMax);
@@ -186,7 +186,7 @@ TEST(ImapReader, MessageLiteralIsReadExactly) {
                                 "* 1 FETCH (FLAGS (\\Seen))\r\n" + fetchLine(1, "Subject: x\r\n\r\nhi\r\n") +
                                 ")\r\n5 OK\r\n");
     EXPECT_EQ(imap->retrieve(2), 1);
-    EXPECT_EQ(imap->sent(), "4 FETCH 2 (UID RFC822.SIZE FLAGS BODY[])\r\n");
+    EXPECT_EQ(imap->sent, "4 FETCH 2 (UID RFC822.SIZE FLAGS BODY[])\r\n");
     EXPECT_EQ(imap->subject(), "dots");
     EXPECT_EQ(std::string(imap->body(), imap->bodyLength()), "first\r\n.\r\n..two\r\nlast");
     EXPECT_EQ(imap->currentUid(), 102);
@@ -196,7 +196,7 @@ TEST(ImapReader, MessageLiteralIsReadExactly) {
     // An unsolicited FETCH of another message comes first and is only digested.
     imap->setHeaderOnly(1);
     EXPECT_EQ(imap->retrieve(1), 1);
-    EXPECT_NE(imap->sent().find("5 FETCH 1 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])"), std::string::npos);
+    EXPECT_NE(imap->sent.find("5 FETCH 1 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])"), std::string::npos);
     EXPECT_EQ(imap->subject(), "x");
     EXPECT_EQ(imap->retrieve(3), -1);  // outside the range: nothing is sent
 }
@@ -241,7 +241,7 @@ TEST(ImapReader, SeveralLiteralsInOneResponseAreKept) {
                             "* 1 FETCH (BODY[1] {3}\r\nabc BODY[2] {4}\r\nd\r\ne)\r\n"
                             "4 OK\r\n");
     EXPECT_EQ(imap->listFolders("", 0), 1);
-    EXPECT_EQ(imap->sent(), "4 LIST \"\" \"*\"\r\n");
+    EXPECT_EQ(imap->sent, "4 LIST \"\" \"*\"\r\n");
     String name;
     EXPECT_EQ(imap->nextFolderName(name), 1);
     EXPECT_EQ(name, "Work/2026");
@@ -263,7 +263,7 @@ TEST(ImapReader, UntaggedResponsesInTheMiddleOfACommand) {
     // while a STORE runs.
     auto imap = selected(3, "* 4 EXISTS\r\n* 1 EXPUNGE\r\n* 1 FETCH (FLAGS (\\Seen))\r\n4 OK stored\r\n");
     EXPECT_EQ(imap->deleteByUid(102), 1);
-    EXPECT_EQ(imap->sent(), "4 UID STORE 102 +FLAGS (\\Deleted)\r\n");
+    EXPECT_EQ(imap->sent, "4 UID STORE 102 +FLAGS (\\Deleted)\r\n");
     EXPECT_EQ(imap->messageCount(), 3);
     EXPECT_EQ(imap->uidOf(1), 102u);
     EXPECT_EQ(imap->uidOf(2), 103u);
@@ -281,7 +281,7 @@ TEST(ImapReader, UntaggedResponsesInTheMiddleOfACommand) {
 TEST(ImapReader, SortAndSearchOrder) {
     auto imap = selected(3, "* SORT 103 101  102\r\n4 OK\r\n");
     EXPECT_EQ(imap->sort("REVERSE DATE", ""), 1);
-    EXPECT_EQ(imap->sent(), "4 UID SORT (REVERSE DATE) US-ASCII ALL\r\n");
+    EXPECT_EQ(imap->sent, "4 UID SORT (REVERSE DATE) US-ASCII ALL\r\n");
     EXPECT_EQ(imap->messageCount(), 3);
     EXPECT_EQ(imap->orderedUid(1), 103u);
     EXPECT_EQ(imap->orderedUid(3), 102u);
@@ -297,13 +297,13 @@ TEST(ImapReader, SortAndSearchOrder) {
     testing::internal::CaptureStdout();
     searched->retrieve(1);
     testing::internal::GetCapturedStdout();
-    EXPECT_NE(searched->sent().find("5 UID FETCH 102 (UID RFC822.SIZE FLAGS BODY[])"), std::string::npos);
+    EXPECT_NE(searched->sent.find("5 UID FETCH 102 (UID RFC822.SIZE FLAGS BODY[])"), std::string::npos);
 
     // Without the SORT capability nothing is sent.
     Imap noSort("* OK [CAPABILITY IMAP4rev1] hi\r\n");
     ASSERT_EQ(noSort.open("h", "143", nullptr, 0), 1);
     EXPECT_EQ(noSort.sort("", ""), 0);
-    EXPECT_EQ(noSort.sent(), "");
+    EXPECT_EQ(noSort.sent, "");
 }
 
 TEST(ImapReader, FolderListsAndManagement) {
@@ -322,7 +322,7 @@ TEST(ImapReader, FolderListsAndManagement) {
     EXPECT_EQ(imap->createFolder("x"), -1);
     EXPECT_EQ(imap->renameFolder("x", "y"), 1);
     EXPECT_EQ(imap->deleteFolder("y"), 1);
-    EXPECT_EQ(imap->sent(), "4 LSUB \"\" \"S*\"\r\n5 CREATE \"a \\\"b\\\"\"\r\n6 CREATE \"x\"\r\n"
+    EXPECT_EQ(imap->sent, "4 LSUB \"\" \"S*\"\r\n5 CREATE \"a \\\"b\\\"\"\r\n6 CREATE \"x\"\r\n"
                             "7 RENAME \"x\" \"y\"\r\n8 DELETE \"y\"\r\n");
 }
 
@@ -333,7 +333,7 @@ TEST(ImapReader, CopyMoveAndLogout) {
     EXPECT_EQ(imap->copyByUid(101, "Full", 1), -1);  // no STORE after a failed copy
     imap->setPurge(1);
     EXPECT_EQ(imap->logout(false), 1);
-    EXPECT_EQ(imap->sent(), "4 COPY 1 \"Keep\"\r\n5 UID COPY 102 \"Old\"\r\n"
+    EXPECT_EQ(imap->sent, "4 COPY 1 \"Keep\"\r\n5 UID COPY 102 \"Old\"\r\n"
                             "6 UID STORE 102 +FLAGS (\\Deleted)\r\n7 UID COPY 101 \"Full\"\r\n"
                             "8 CLOSE\r\n9 LOGOUT\r\n");
 }
@@ -393,7 +393,7 @@ TEST(ImapReader, SinglePartsAreDecodedIntoTheSink) {
     out.clear();
     EXPECT_EQ(imap->retrievePartByUid(101, "1", "quoted-printable", 0, 4), 1);
     EXPECT_EQ(out, "a=");
-    EXPECT_EQ(imap->sent(), "4 FETCH 1 (UID BODY[2])\r\n5 UID FETCH 101 (UID BODY[1]<0.4>)\r\n");
+    EXPECT_EQ(imap->sent, "4 FETCH 1 (UID BODY[2])\r\n5 UID FETCH 101 (UID BODY[1]<0.4>)\r\n");
 }
 
 TEST(ImapReader, AccessControlReplies) {
@@ -414,7 +414,7 @@ TEST(ImapReader, AccessControlReplies) {
     EXPECT_EQ(mine, "lrs");
     EXPECT_EQ(imap->setAcl("INBOX", "bob", "lr"), 1);
     EXPECT_EQ(imap->deleteAcl("INBOX", "bob"), 1);
-    EXPECT_EQ(imap->sent(), "4 GETACL \"INBOX\"\r\n5 LISTRIGHTS \"INBOX\" \"bob\"\r\n"
+    EXPECT_EQ(imap->sent, "4 GETACL \"INBOX\"\r\n5 LISTRIGHTS \"INBOX\" \"bob\"\r\n"
                             "6 MYRIGHTS \"IN BOX\"\r\n7 SETACL \"INBOX\" \"bob\" \"lr\"\r\n"
                             "8 DELETEACL \"INBOX\" \"bob\"\r\n");
 }
@@ -426,7 +426,7 @@ TEST(ImapReader, IdleSeesNewMail) {
     EXPECT_EQ(imap->messageCount(), 2);
     EXPECT_EQ(imap->idleEnd(), 0);
     EXPECT_EQ(imap->idleDone(), 1);
-    EXPECT_EQ(imap->sent(), "4 IDLE\r\nDONE\r\n");
+    EXPECT_EQ(imap->sent, "4 IDLE\r\nDONE\r\n");
 }
 
 } // namespace

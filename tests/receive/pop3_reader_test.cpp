@@ -6,12 +6,12 @@
 #include <string>
 
 #include "receive/pop3_reader.h"
-#include "scripted_transport.h"
+#include "support/scripted_socket.h"
 
 namespace qarvel {
 namespace {
 
-using Pop3 = ScriptedTransport<Pop3Reader>;
+using Pop3 = ScriptedSocket<Pop3Reader>;
 
 TEST(Pop3Reader, ApopDigestAndLogin) {
     // The example of RFC 1939.
@@ -25,7 +25,7 @@ TEST(Pop3Reader, ApopDigestAndLogin) {
     ASSERT_EQ(pop.open("h", "110", nullptr, 0), 1);
     EXPECT_EQ(pop.timeStamp(), "<1896.697170952@dbc.mtview.ca.us>");
     EXPECT_GT(pop.login("mrose", "tanstaaf"), 0);
-    EXPECT_EQ(pop.sent(), "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nLIST\r\n");
+    EXPECT_EQ(pop.sent, "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\nSTAT\r\nLIST\r\n");
     EXPECT_EQ(pop.messageCount(), 2);
     EXPECT_EQ(pop.messageSize(1), 120);
     EXPECT_EQ(pop.messageSize(2), 200);
@@ -40,14 +40,14 @@ TEST(Pop3Reader, RefusedApopFallsBackRefusalsStopAndGreetings) {
     EXPECT_EQ(pop.login("u", "p"), 1);
     EXPECT_EQ(pop.messageCount(), 0);
     // An empty mailbox sends no LIST.
-    EXPECT_EQ(pop.sent().substr(pop.sent().find("USER")), "USER u\r\nPASS p\r\nSTAT\r\n");
+    EXPECT_EQ(pop.sent.substr(pop.sent.find("USER")), "USER u\r\nPASS p\r\nSTAT\r\n");
 
     Pop3 noStamp("+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
     noStamp.setApop(1);
     ASSERT_EQ(noStamp.open("h", "110", nullptr, 0), 1);
     EXPECT_TRUE(noStamp.timeStamp().empty());
     EXPECT_EQ(noStamp.login("u", "bad"), -1);
-    EXPECT_EQ(noStamp.sent(), "USER u\r\nPASS bad\r\n");  // no APOP without a stamp
+    EXPECT_EQ(noStamp.sent, "USER u\r\nPASS bad\r\n");  // no APOP without a stamp
     EXPECT_TRUE(noStamp.connected());
 
     // Traced, APOP's digest and the password show as "***", one with a line break (sent as a
@@ -59,7 +59,7 @@ TEST(Pop3Reader, RefusedApopFallsBackRefusalsStopAndGreetings) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(traced.login("u", "pa\nss"), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "APOP u ***\r\n-ERR no APOP\r\nUSER u\r\n+OK\r\nPASS ***\r\n-ERR no\r\n");
-    EXPECT_NE(traced.sent().find("PASS pa ss\r\n"), std::string::npos);
+    EXPECT_NE(traced.sent.find("PASS pa ss\r\n"), std::string::npos);
     traced.setTraceLevel(0);
 
     // Greetings: neither "+" nor "-", a refusal, no connection, a stamp cut to 255 characters.
@@ -68,7 +68,7 @@ TEST(Pop3Reader, RefusedApopFallsBackRefusalsStopAndGreetings) {
     Pop3 refused("-ERR go away\r\n");
     EXPECT_EQ(refused.open("h", "110", nullptr, 0), -1);
     Pop3 unreachable;
-    unreachable.failConnect(-10061);
+    unreachable.openResult = -10061;
     EXPECT_EQ(unreachable.open("h", "110", nullptr, 0), -10061);
     std::string stamp(300, 's');
     Pop3 longStamp("+OK <" + stamp + ">\r\n");
@@ -95,7 +95,7 @@ TEST(Pop3Reader, RetrieveTopDeleteQuit) {
              "+OK deleted\r\n-ERR no such message\r\n+OK\r\n+OK bye\r\n");
     ASSERT_EQ(pop.open("h", "110", nullptr, 0), 1);
     ASSERT_GT(pop.login("u", "p"), 0);
-    pop.clearSent();
+    pop.sent.clear();
     ASSERT_EQ(pop.retrieve(1), 1);
     EXPECT_EQ(pop.subject(), "one");
     EXPECT_STREQ(pop.body(), ".dotted\r\nline\r\n");
@@ -110,7 +110,7 @@ TEST(Pop3Reader, RetrieveTopDeleteQuit) {
     EXPECT_EQ(pop.reset(), 1);
     EXPECT_EQ(pop.currentFlags(), "\\Seen");
     pop.close();
-    EXPECT_EQ(pop.sent(), "RETR 1\r\nTOP 2 1\r\nDELE 1\r\nDELE 2\r\nRSET\r\nQUIT\r\n");
+    EXPECT_EQ(pop.sent, "RETR 1\r\nTOP 2 1\r\nDELE 1\r\nDELE 2\r\nRSET\r\nQUIT\r\n");
     EXPECT_FALSE(pop.connected());
     EXPECT_EQ(pop.subject(), "[no subject]");  // close clears the message
 }

@@ -20,8 +20,8 @@
 #include "receive/pop3_reader.h"
 #include "receive/message_parser.h"
 #include "receive/receive_driver.h"
-#include "receive/scripted_transport.h"
-#include "send/scripted_peer.h"
+#include "support/scripted_socket.h"
+#include "support/scripted_socket.h"
 #include "send/smtp_session.h"
 #include "support/temp_folder.h"
 
@@ -328,40 +328,40 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
     const ReceiveOptions plain = o;
 
     // Login refused: both lines, exit 1, and still QUIT.
-    ScriptedTransport<Pop3Reader> refused("+OK ready\r\n+OK\r\n-ERR invalid password\r\n+OK bye\r\n");
+    ScriptedSocket<Pop3Reader> refused("+OK ready\r\n+OK\r\n-ERR invalid password\r\n+OK bye\r\n");
     Outcome r = runCaptured(o, refused);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Could not log in as 'u' to: 127.0.0.1:110\n-ERR invalid password\r\n");
-    EXPECT_EQ(refused.sent(), "USER u\r\nPASS p\r\nQUIT\r\n");
+    EXPECT_EQ(refused.sent, "USER u\r\nPASS p\r\nQUIT\r\n");
 
     const std::string login = "+OK ready\r\n+OK\r\n+OK in\r\n";
     const std::string two = login + "+OK 2 60\r\n+OK\r\n1 30\r\n2 30\r\n.\r\n";
     // A refused DELE: the failure line, exit 1, QUIT.
-    ScriptedTransport<Pop3Reader> deleting(login + "+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
+    ScriptedSocket<Pop3Reader> deleting(login + "+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
                                            "+OK 30\r\nSubject: s\r\n\r\nbody\r\n.\r\n-ERR locked\r\n+OK bye\r\n");
     o.remove = 1;
     o.quiet = 1;
     r = runCaptured(o, deleting);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Could not delete message, error= -1\n");
-    EXPECT_NE(deleting.sent().find("RETR 1\r\nDELE 1\r\nQUIT\r\n"), std::string::npos) << deleting.sent();
+    EXPECT_NE(deleting.sent.find("RETR 1\r\nDELE 1\r\nQUIT\r\n"), std::string::npos) << deleting.sent;
 
     // -rm -br -q deletes without retrieving.
-    ScriptedTransport<Pop3Reader> fast(two + "+OK\r\n+OK\r\n+OK bye\r\n");
+    ScriptedSocket<Pop3Reader> fast(two + "+OK\r\n+OK\r\n+OK bye\r\n");
     o.brief = 1;
     r = runCaptured(o, fast);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(fast.sent().find("RETR"), std::string::npos);
-    EXPECT_NE(fast.sent().find("DELE 1\r\nDELE 2\r\nQUIT\r\n"), std::string::npos) << fast.sent();
+    EXPECT_EQ(fast.sent.find("RETR"), std::string::npos);
+    EXPECT_NE(fast.sent.find("DELE 1\r\nDELE 2\r\nQUIT\r\n"), std::string::npos) << fast.sent;
 
     // -xit: the count is the exit code, after QUIT.
-    ScriptedTransport<Pop3Reader> counting(two + "+OK bye\r\n");
+    ScriptedSocket<Pop3Reader> counting(two + "+OK bye\r\n");
     o = plain;
     o.exitWithCount = 1;
     r = runCaptured(o, counting);
     EXPECT_EQ(r.code, 2);
-    EXPECT_NE(counting.sent().find("QUIT\r\n"), std::string::npos);
+    EXPECT_NE(counting.sent.find("QUIT\r\n"), std::string::npos);
 }
 
 TEST(ReceiveDriver, MailboxFormatQuotesFromLines) {
@@ -458,7 +458,7 @@ TEST(ReceiveDriver, PartsBeyondTheLimitMakeTheExtractionFail) {
 TEST(ReceiveDriver, ACutTextIsKeptOnTheServer) {
     // LIST says 30 bytes: the body buffer is 1 MiB, and the text is longer.
     const std::string text = "Subject: big\r\n\r\n" + std::string(1 << 20, 'x') + "\r\nlast line\r\n";
-    ScriptedTransport<Pop3Reader> pop("+OK ready\r\n+OK\r\n+OK in\r\n+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
+    ScriptedSocket<Pop3Reader> pop("+OK ready\r\n+OK\r\n+OK in\r\n+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
                                       "+OK\r\n" + text + ".\r\n+OK bye\r\n");
     ReceiveOptions o;
     o.host = "127.0.0.1";
@@ -471,8 +471,8 @@ TEST(ReceiveDriver, ACutTextIsKeptOnTheServer) {
     EXPECT_NE(r.err.find("The text of message #1 is larger than 1048576 bytes and was cut; it is kept"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(pop.sent().find("DELE"), std::string::npos) << pop.sent();
-    EXPECT_NE(pop.sent().find("QUIT"), std::string::npos);
+    EXPECT_EQ(pop.sent.find("DELE"), std::string::npos) << pop.sent;
+    EXPECT_NE(pop.sent.find("QUIT"), std::string::npos);
 }
 
 TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
@@ -496,8 +496,8 @@ TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
     o.relay = "relay.test";
     o.quiet = 1;
     FileMailboxReader reader;
-    ScriptedPeer<SmtpSession> relay;
-    relay.replies = "220 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n221 bye\r\n";
+    ScriptedSocket<SmtpSession> relay;
+    relay.setReplies("220 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n221 bye\r\n");
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     int code = runReceive(o, reader, &relay);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "send/scripted_peer.h"
+#include "support/scripted_socket.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
 #include "support/temp_folder.h"
@@ -204,8 +204,8 @@ TEST(CommandLoop, ArgumentsCannotAddACommand) {
 }
 
 TEST(CommandLoop, SmtpEnvelopeFromHostileRecipients) {
-    ScriptedPeer<SmtpSession> s;
-    s.replies = "220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n";
+    ScriptedSocket<SmtpSession> s;
+    s.setReplies("220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n");
     ASSERT_EQ(s.connectSession("h", String()), 1);
     static const char body[] = "hi\r\n";
     EXPECT_EQ(s.sendMessage("a@example.org\r\nRSET", String(), "b@example.org>\r\nRCPT TO:<c@example.org",

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "send/imap_upload_session.h"
-#include "scripted_peer.h"
+#include "support/scripted_socket.h"
 #include "support/scripted_server.h"
 
 namespace qarvel {
@@ -103,30 +103,30 @@ TEST(ImapUploadSession, RefusalsSendNoMessage) {
 TEST(ImapUploadSession, ReferralsAreBoundedAndKeepTheCredentials) {
     const std::string ready = "* OK [CAPABILITY IMAP4rev1] hi\r\n";
     // A greeting that refers back to the same server: five hops, then a failure.
-    ScriptedPeer<ImapUploadSession> loop;
-    for (int i = 0; i < 6; ++i) loop.replies += "* OK [REFERRAL IMAP://u@h:143/] elsewhere\r\n";
-    loop.replies += ready;
+    ScriptedSocket<ImapUploadSession> loop;
+    for (int i = 0; i < 6; ++i) loop.addReplies("* OK [REFERRAL IMAP://u@h:143/] elsewhere\r\n");
+    loop.addReplies(ready);
     testing::internal::CaptureStderr();
     EXPECT_LT(loop.connectSession("h", "143"), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the connection 6 times"), std::string::npos);
-    EXPECT_EQ(loop.openedHost, "h:143 h:143 h:143 h:143 h:143 h:143 ");
+    EXPECT_EQ(loop.opened, "h:143 h:143 h:143 h:143 h:143 h:143 ");
 
     // A login reply that refers back: the same bound; one to another host gets no login.
-    ScriptedPeer<ImapUploadSession> loginLoop;
-    loginLoop.replies = ready;
-    for (int i = 0; i < 6; ++i) loginLoop.replies += "1 NO [REFERRAL IMAP://v@h/] elsewhere\r\n2 OK bye\r\n" + ready;
+    ScriptedSocket<ImapUploadSession> loginLoop;
+    loginLoop.setReplies(ready);
+    for (int i = 0; i < 6; ++i) loginLoop.addReplies("1 NO [REFERRAL IMAP://v@h/] elsewhere\r\n2 OK bye\r\n" + ready);
     ASSERT_EQ(loginLoop.connectSession("h", "143"), 1);
     testing::internal::CaptureStderr();
     EXPECT_LT(loginLoop.authenticate("u", "p"), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the login 6 times"), std::string::npos);
 
-    ScriptedPeer<ImapUploadSession> other;
-    other.replies = ready + "1 NO [REFERRAL IMAP://v@other/] go\r\n2 OK bye\r\n" + ready;
+    ScriptedSocket<ImapUploadSession> other;
+    other.setReplies(ready + "1 NO [REFERRAL IMAP://v@other/] go\r\n2 OK bye\r\n" + ready);
     ASSERT_EQ(other.connectSession("h", "143"), 1);
     testing::internal::CaptureStderr();
     EXPECT_LT(other.authenticate("u", "p"), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("no login sent"), std::string::npos);
-    EXPECT_EQ(other.openedHost, "h:143 other:143 ");
+    EXPECT_EQ(other.opened, "h:143 other:143 ");
     EXPECT_EQ(other.sent.find("LOGIN", other.sent.find("LOGIN") + 1), std::string::npos) << other.sent;
 }
 

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "base/string_list.h"
-#include "send/scripted_peer.h"
+#include "support/scripted_socket.h"
 
 namespace qarvel {
 namespace {
 
-using Peer = ScriptedPeer<NntpSession>;
+using Peer = ScriptedSocket<NntpSession>;
 
 // The lines the client sent outside the article (which runs from its Newsgroups line to its
 // lone ".").
@@ -40,20 +40,20 @@ int post(NntpSession& s, const char* body = "hello\r\n") {
 
 TEST(NntpSession, PortsAndGreeting) {
     Peer plain;
-    plain.replies = "200 news.test ready\r\n";
+    plain.setReplies("200 news.test ready\r\n");
     EXPECT_EQ(plain.connectSession("news.test", String()), 1);
     Peer secure;
     secure.setSsl(1);
-    secure.replies = "200 ready\r\n";
+    secure.setReplies("200 ready\r\n");
     EXPECT_EQ(secure.connectSession("news.test", String()), 1);
     Peer given;
-    given.replies = "201 ready, no posting\r\n";
+    given.setReplies("201 ready, no posting\r\n");
     EXPECT_EQ(given.connectSession("news.test", "10119"), 1);
-    EXPECT_EQ(plain.openedHost + secure.openedHost + given.openedHost,
+    EXPECT_EQ(plain.opened + secure.opened + given.opened,
               "news.test:119 news.test:563 news.test:10119 ");
 
     Peer unavailable;
-    unavailable.replies = "502 service permanently unavailable\r\n";
+    unavailable.setReplies("502 service permanently unavailable\r\n");
     EXPECT_EQ(unavailable.connectSession("news.test", String()), -1);
 }
 
@@ -77,7 +77,7 @@ class NntpDialogue : public ::testing::TestWithParam<Dialogue> {};
 TEST_P(NntpDialogue, CommandsAndResults) {
     const Dialogue& d = GetParam();
     Peer s;
-    s.replies = "200 news.test ready\r\n" + d.replies;
+    s.setReplies("200 news.test ready\r\n" + d.replies);
     ASSERT_EQ(s.connectSession("news.test", String()), 1);
     if (d.user) {
         EXPECT_EQ(s.authenticate(d.user, d.password), d.loginResult);
@@ -122,7 +122,7 @@ TEST(NntpSession, ArticleLines) {
     s.setNoArchive(1);
     s.setMimeLevel(1);
     s.setBodyEncoding(0);
-    s.replies = "200 ready\r\n" + kArticleTaken;
+    s.setReplies("200 ready\r\n" + kArticleTaken);
     ASSERT_EQ(s.connectSession("news.test", String()), 1);
     ASSERT_EQ(post(s, "first\r\n.\r\n..two\r\n.\r\nlast\r\n"), 1);
     const std::string& a = s.sent;
@@ -136,7 +136,7 @@ TEST(NntpSession, ArticleLines) {
 
     // Without the flag there is no archive line; lists are joined into one Newsgroups line.
     Peer lists;
-    lists.replies = "200 ready\r\n" + kArticleTaken;
+    lists.setReplies("200 ready\r\n" + kArticleTaken);
     ASSERT_EQ(lists.connectSession("news.test", String()), 1);
     StringList to, cc, bcc;
     to.add("test.one");
@@ -151,7 +151,7 @@ TEST(NntpSession, ArticleLines) {
 
 TEST(NntpSession, LineBreaksInValuesSendNothing) {
     Peer s;
-    s.replies = "200 ready\r\n" + kArticleTaken;
+    s.setReplies("200 ready\r\n" + kArticleTaken);
     ASSERT_EQ(s.connectSession("news.test", String()), 1);
     // A group list or a credential with CR or LF would smuggle a command of its own.
     EXPECT_EQ(s.sendMessage("a@x", String(), "test.one\r\nQUIT", "s", "x", 1, String(), String(),
@@ -173,7 +173,7 @@ TEST(NntpSession, StartTlsRefusedClosesBeforeAnyCredential) {
     for (const char* refusal : {"502 not here\r\n", "580 cannot start\r\n", "200 what\r\n"}) {
         Peer s;
         s.setTls(1);
-        s.replies = std::string("200 ready\r\n") + refusal;
+        s.setReplies(std::string("200 ready\r\n") + refusal);
         testing::internal::CaptureStderr();
         EXPECT_EQ(s.connectSession("news.test", String()), -1) << refusal;
         std::string err = testing::internal::GetCapturedStderr();

@@ -9,13 +9,13 @@
 #include <string>
 
 #include "send/qmtp_session.h"
-#include "send/scripted_peer.h"
+#include "support/scripted_socket.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
 
-using Peer = ScriptedPeer<SmtpSession>;
+using Peer = ScriptedSocket<SmtpSession>;
 
 const char kEhloReply[] =
     "250-mx.test\r\n"
@@ -30,9 +30,9 @@ const std::string kEhlo = std::string("220 x\r\n") + kEhloReply;
 
 // Gives the peer its replies and connects to host "h"; true when the greeting succeeded.
 template <class Session>
-bool start(ScriptedPeer<Session>& s, const std::string& replies, bool esmtp = false) {
+bool start(ScriptedSocket<Session>& s, const std::string& replies, bool esmtp = false) {
     s.setEsmtp(esmtp ? 1 : 0);
-    s.replies = replies;
+    s.setReplies(replies);
     return s.connectSession("h", String()) == 1;
 }
 
@@ -47,9 +47,9 @@ int sendSimple(SmtpSession& s, const String& to, const String& cc = String(), co
 TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
     Peer s;
     s.setEsmtp(1);
-    s.replies = std::string("220 mx.test ESMTP\r\n") + kEhloReply;
+    s.setReplies(std::string("220 mx.test ESMTP\r\n") + kEhloReply);
     ASSERT_EQ(s.connectSession("mx.test", String()), 1);
-    EXPECT_EQ(s.openedHost, "mx.test:25 ");
+    EXPECT_EQ(s.opened, "mx.test:25 ");
     EXPECT_EQ(s.sent.rfind("EHLO ", 0), 0u);
     EXPECT_EQ(s.esmtpInUse(), 1);
     EXPECT_TRUE(s.extensions().authPlain && s.extensions().authLogin && s.extensions().authCramMd5);
@@ -59,12 +59,12 @@ TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
     // EHLO refused with 5xx: HELO with the same domain, ESMTP off.
     Peer old;
     old.setEsmtp(1);
-    old.replies = "220 old\r\n500 what\r\n250 ok\r\n";
+    old.setReplies("220 old\r\n500 what\r\n250 ok\r\n");
     ASSERT_EQ(old.connectSession("old.test", "2525"), 1);
     std::string domain = old.sent.substr(5, old.sent.find("\r\n") - 5);
     EXPECT_EQ(old.sent, "EHLO " + domain + "\r\nHELO " + domain + "\r\n");
     EXPECT_EQ(old.esmtpInUse(), 0);
-    EXPECT_EQ(old.openedHost, "old.test:2525 ");
+    EXPECT_EQ(old.opened, "old.test:2525 ");
     EXPECT_NE(domain.find('.'), std::string::npos);  // a dotted name, "unknown" at worst
 
     // Without -esmtp the greeting is HELO, and AUTH is refused locally.
@@ -82,7 +82,7 @@ TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
     std::string continued = "220 x\r\n";
     for (int i = 0; i < 2000; ++i) continued += "250-X\r\n";
     EXPECT_FALSE(start(endless, continued, true));
-    longLine.replies = "220 " + std::string(5000, 'x') + "\r\n250 ok\r\n";
+    longLine.setReplies("220 " + std::string(5000, 'x') + "\r\n250 ok\r\n");
     EXPECT_GE(longLine.connectSession("l", String()), 0);
 }
 
@@ -367,21 +367,21 @@ TEST(SmtpSession, FaultsMidDialogue) {
 
     // A host list: the refused first entry is passed, the second opens.
     Peer list;
-    list.replies = kHelo;
+    list.setReplies(kHelo);
     ASSERT_EQ(list.connectSession("mx1, mx2:2526", "25"), 1);
-    EXPECT_EQ(list.openedHost, "mx1:25 ");
+    EXPECT_EQ(list.opened, "mx1:25 ");
     Peer star;
     star.openResult = -10061;
     EXPECT_EQ(star.connectSession("*", "25"), -10061);
-    EXPECT_EQ(star.openedHost, "localhost:25 127.0.0.1:25 ");
+    EXPECT_EQ(star.opened, "localhost:25 127.0.0.1:25 ");
 }
 
 TEST(QmtpSession, PlainDialogue) {
-    ScriptedPeer<QmtpSession> q;
+    ScriptedSocket<QmtpSession> q;
     q.setRecipientLimit(1);
     ASSERT_TRUE(start(q, "220 x\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n"
                          "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
-    EXPECT_EQ(q.openedHost, "h:209 ");
+    EXPECT_EQ(q.opened, "h:209 ");
     EXPECT_EQ(q.sent.rfind("HELO ", 0), 0u);
     EXPECT_EQ(q.authenticate("u", "p"), 0);
     ASSERT_EQ(sendSimple(q, "r1@x,r2@x"), 1);
