@@ -17,7 +17,6 @@ from email.message import EmailMessage
 import qarvel_env as env
 
 # The test build with import mode on its command line (import is a web request's mode).
-MODES = os.environ.get("QARVEL_MODES_BINARY", str(env.SOURCE / "build" / "qarvel-modes"))
 LIST = "list@lists.test"
 SUBSCRIBERS = ["ann", "ben", "cat", "dan", "eve"]
 SMTP = ["-host:127.0.0.1", "-port:" + env.port("SMTP_PORT")]
