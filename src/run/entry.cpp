@@ -144,7 +144,6 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
                          std::strerror(errno));
     }
     parseCommandLine(argc, argv, s, objects);
-    applyRequestModes(s);
     if (!readCgiRequest(argc, argv, s, objects)) return 1;
     // A message passed on as it is has no attachments to extract.
     if (s.raw) s.extract = 0;
