@@ -254,8 +254,9 @@ TEST_F(ParserTest, LoneDotLinesOfAFileAreText) {
         const char* text;
         const char* body;
     } cases[] = {
-        // Read on past a lone "." up to the end of the file; ".." lines are still unstuffed.
-        {"Subject: s\n\nline\n.\nmore\n..x\n", "line\r\n.\r\nmore\r\n.x\r\n"},
+        // Read on past a lone "." up to the end of the file; every other line that begins
+        // with "." loses that dot, as on the wire (".x" too, not only "..x").
+        {"Subject: s\n\nline\n.\nmore\n..x\n.y\n", "line\r\n.\r\nmore\r\n.x\r\ny\r\n"},
         // The very last line may be a final "." (a saved transcript): it ends the message.
         {"Subject: s\n\nline\n.\n", "line\r\n"},
         {"Subject: s\n\n.\n.\n", ".\r\n"},

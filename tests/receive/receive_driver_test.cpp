@@ -198,6 +198,10 @@ TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
     o.harvestFile = String();
     r = runCaptured(o);
     EXPECT_EQ(r.out, "1. Body 1\r\n-----\n2. Body 2\r\n-----\n3. no line end\n-----\n");
+    // The number shown counts this run's messages: -msg:3 shows the third message as "1.".
+    o.messageNumber = o.lastMessage = 3;
+    r = runCaptured(o);
+    EXPECT_EQ(r.out, "1. no line end\n-----\n");
 
     EXPECT_EQ(mailboxFromLine("Ann Smith <ann@x.org>", 0), "From ann@x.org Thu Jan  1 00:00:00 1970\n");
     EXPECT_EQ(mailboxFromLine("[unknown]", 0).rfind("From MAILER-DAEMON ", 0), 0u);
