@@ -11,8 +11,6 @@
 #include "config/config_file.h"
 #include "config/process.h"
 #include "config/settings.h"
-#include "net/sasl_answers.h"
-#include "base/base64.h"
 #include "support/run_program.h"
 #include "support/temp_folder.h"
 
@@ -133,21 +131,6 @@ TEST(SecretSources, PrecedenceAndFailures) {
     EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
     setenv("HOME", savedHome.c_str(), 1);
     std::fclose(sink);
-}
-
-TEST(SaslAnswers, BearerAnswersAndChoice) {
-    auto decoded = [](const String& answer) { return base64Decode(answer.c_str(), answer.length()).str(); };
-    EXPECT_EQ(decoded(saslBearerAnswer(LoginMechanism::kXoauth2, "alice@example.org", "tok", "h", "993")),
-              "user=alice@example.org\x01" "auth=Bearer tok\x01\x01");
-    EXPECT_EQ(decoded(saslBearerAnswer(LoginMechanism::kOauthBearer, "a,b=c", "tok", "imap.example", "993")),
-              "n,a=a=2Cb=3Dc,\x01host=imap.example\x01port=993\x01" "auth=Bearer tok\x01\x01");
-    EXPECT_STREQ(saslBearerErrorAnswer(LoginMechanism::kXoauth2), "");
-    EXPECT_EQ(decoded(saslBearerErrorAnswer(LoginMechanism::kOauthBearer)), "\x01");
-    using M = LoginMechanism;
-    EXPECT_EQ(chooseBearer(M::kXoauth2, true, true), M::kXoauth2);
-    EXPECT_EQ(chooseBearer(M::kXoauth2, false, true), M::kOauthBearer);
-    EXPECT_EQ(chooseBearer(M::kOauthBearer, true, false), M::kXoauth2);
-    EXPECT_EQ(chooseBearer(M::kOauthBearer, false, false), M::kPassword);
 }
 
 // The run's own refusals come before any connection and end it with exit 1.
