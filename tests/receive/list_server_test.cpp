@@ -68,6 +68,36 @@ TEST(ListRequests, JudgedBySubjectAndSender) {
             << r.subject << " manual=" << r.manual;
 }
 
+// The one address a request may add to or remove from the subscriber file.
+TEST(ListRequests, OnlyOneCleanAddressPerRequest) {
+    struct Row {
+        const char* from;
+        const char* address;  // nullptr: refused
+    } rows[] = {
+        {"Ann <ann@x.org>", "ann@x.org"},
+        {"ann@x.org (Ann)", "ann@x.org"},
+        {"  ann@x.org", "ann@x.org"},
+        {"eve@x.org, victim@y.org", nullptr},
+        {"\"Eve, E\" <eve@x.org>, victim@y.org", nullptr},
+        {"ann.x.org", nullptr},
+        {"@x.org", nullptr},
+        {"ann@", nullptr},
+        {"ann@x@y.org", nullptr},
+        {"<ann\r\nRCPT TO:<b@y.org>@x.org>", nullptr},
+        {"<an n@x.org>", nullptr},
+        {"<ann\x7f@x.org>", nullptr},
+        {"", nullptr},
+    };
+    for (const Row& r : rows) {
+        String address;
+        EXPECT_EQ(requestAddress(r.from, address), r.address != nullptr) << r.from;
+        if (r.address) {
+            EXPECT_EQ(address.str(), r.address) << r.from;
+        }
+    }
+    EXPECT_FALSE(cleanAddress(std::string(250, 'a') + "@x.org"));
+}
+
 TEST(ListRequests, FetchedNamesAndNamesThatLeaveTheFolder) {
     EXPECT_EQ(fetchedName("fetch readme.txt").str(), "readme.txt");
     EXPECT_EQ(fetchedName("  get   sub/a.txt trailing words").str(), "sub/a.txt");
