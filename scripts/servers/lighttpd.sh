@@ -4,7 +4,7 @@
 # Serves STATE/www/htdocs: index.html, hello.txt, large.bin (16 MiB, the same bytes every time),
 # /basic/ (Basic), /digest/ (Digest MD5 or SHA-256) and /digest-md5/ (Digest MD5), user "test"
 # password "secret"; /old/NAME answers 302 to /new/NAME; /loop/ redirects to itself; /cookie
-# sets a cookie.
+# sets a cookie; large.bin?slow comes at 4 MiB/s.
 set -uo pipefail
 action=${1:?usage: lighttpd.sh start|stop STATE}
 state=${2:?usage: lighttpd.sh start|stop STATE}
@@ -70,6 +70,10 @@ auth.require = (
 )
 url.redirect = ( "^/old/(.*)\$" => "/new/\$1", "^/loop/(.*)\$" => "/loop/\$1" )
 url.redirect-code = 302
+# large.bin?slow comes at 4 MiB/s: four seconds, for the progress line of a long download.
+\$HTTP["querystring"] == "slow" {
+  connection.kbytes-per-second = 4096
+}
 \$HTTP["url"] == "/cookie" {
   setenv.add-response-header = ( "Set-Cookie" => "session=abc123; Path=/; HttpOnly" )
 }

@@ -631,6 +631,7 @@ int HttpClient::copyBytes(int fd, int64_t count, bool& cancelled, int64_t& recei
         if (n <= 0) return count == kUnknownLength && n == 0 ? 1 : -1;
         if (!writeAll(fd, buffer.data(), static_cast<size_t>(n))) return -2;
         received += n;
+        download_.add(n);
         if (count != kUnknownLength) remaining -= n;
         reportProgress(received, count, false);
         if (cancelled_) {
@@ -669,12 +670,14 @@ int HttpClient::readBody(int fd, HttpResponse& header, bool& cancelled) {
     int64_t received = 0;
     progressStart_ = nowSeconds();
     lastProgress_ = progressStart_;
+    download_.begin(header.chunked ? -1 : header.contentLength);
     int result;
     if (header.chunked) {
         result = readChunkedBody(fd, cancelled, received);
     } else {
         result = header.contentLength == 0 ? 1 : copyBytes(fd, header.contentLength, cancelled, received);
     }
+    download_.finish();
     bytesFetched_ = static_cast<uint32_t>(received);
     if (trace && !header.chunked && header.contentLength != kUnknownLength &&
         received != header.contentLength)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/progress_line.h"
 #include "base/string.h"
 #include "net/connection.h"
 #include "net/http_response.h"
@@ -142,6 +143,7 @@ private:
     String targetHost_, targetPort_;
     // For the progress hook.
     int64_t progressStart_ = 0, lastProgress_ = 0;
+    ProgressLine download_{"Downloading"};
 };
 
 }  // namespace qarvel

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/encoded_word.h"
+#include "base/progress_line.h"
 #include "receive/message_parser.h"
 
 namespace qarvel {
@@ -140,6 +141,25 @@ private:
     bool stopped_ = false;
 };
 
+// The message's bytes counted on their way to the parser, for the progress line.
+class CountedInput : public LineSource {
+public:
+    CountedInput(LineSource& input, uint64_t expectedBytes) : input_(input) {
+        progress_.begin(expectedBytes > 0 ? static_cast<int64_t>(expectedBytes) : -1);
+    }
+    int readLine(char* buffer, int max) override { return counted(input_.readLine(buffer, max)); }
+    int peekByte(char* out) override { return input_.peekByte(out); }
+    int read(char* buffer, int length) override { return counted(input_.read(buffer, length)); }
+
+private:
+    int counted(int n) {
+        if (n > 0) progress_.add(n);
+        return n;
+    }
+    LineSource& input_;
+    ProgressLine progress_{"Receiving"};
+};
+
 } // namespace
 
 int MailboxReader::parseMessage(uint64_t expectedBytes) {
@@ -147,7 +167,8 @@ int MailboxReader::parseMessage(uint64_t expectedBytes) {
     return parseMessage(expectedBytes, input);
 }
 
-int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& input) {
+int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& source) {
+    CountedInput input(source, expectedBytes);
     ParseSettings settings;
     settings.dotStuffed = dotStuffed_;
     settings.headerOnly = headerOnly_;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "base/base64_filter.h"
+#include "base/progress_line.h"
 #include "config/command_line.h"
 #include "config/config_file.h"
 #include "config/help_text.h"
@@ -143,6 +144,11 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
             std::fprintf(stderr, "Could not read configuration file '%s': %s\n", objects.configFile.c_str(),
                          std::strerror(errno));
     }
+    // Set before the command line: its -url: downloads run while it is read.
+    bool quiet = s.quiet != 0;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "-quiet") == 0) quiet = true;
+    ProgressLine::allow(quiet);
     parseCommandLine(argc, argv, s, objects);
     if (!readCgiRequest(argc, argv, s, objects)) return 1;
     // A message passed on as it is has no attachments to extract.

@@ -200,6 +200,7 @@ int SenderSession::sendBlock(const char* data, size_t length) {
 int SenderSession::flushData() {
     if (out_.empty()) return kSessionOk;
     int result = sendBlock(out_.data(), out_.size());
+    sending_.add(static_cast<int64_t>(out_.size()));
     out_.clear();
     return result;
 }
@@ -289,7 +290,9 @@ int SenderSession::endData() {
         out_.insert(out_.end(), kEnd, kEnd + 3);
     }
     atLineStart_ = true;
-    return flushData();
+    const int result = flushData();
+    sending_.finish();
+    return result;
 }
 
 void SenderSession::addExpected(int64_t delta) {

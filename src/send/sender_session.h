@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/progress_line.h"
 #include "base/string.h"
 #include "net/connection.h"
 
@@ -253,6 +254,7 @@ private:
 
     // The sink: pending output block and the line-start state for dot-stuffing.
     std::vector<char> out_;
+    ProgressLine sending_{"Sending"};
     bool atLineStart_ = true;
     bool grouping_ = false, groupSpoilt_ = false;
     std::string group_;

@@ -1,3 +1,4 @@
+#include "base/progress_line.h"
 #include "base/text.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,17 @@ TEST(Text, CaseFreePrefixesAndWordsStayInsideTheirText) {
     EXPECT_FALSE(isBlank('\n'));
     EXPECT_TRUE(isSpace('\r'));
     EXPECT_FALSE(isSpace('\0'));
+}
+
+// The progress line's text: units up to GiB, the share only for a known size and never past
+// 100 (a server that sends more than it announced), no rate before any time has passed.
+TEST(Text, ProgressLineAmountsShareAndRate) {
+    EXPECT_EQ(ProgressLine::text("Sending", 512, -1, 2.0), "Sending: 512 B, 256 B/s");
+    EXPECT_EQ(ProgressLine::text("Downloading", 3 << 20, 12 << 20, 1.5),
+              "Downloading: 3.0 MiB of 12.0 MiB (25%), 2.0 MiB/s");
+    EXPECT_EQ(ProgressLine::text("Receiving", 5000, 4000, 1.0), "Receiving: 4.9 KiB of 3.9 KiB (100%), 4.9 KiB/s");
+    EXPECT_EQ(ProgressLine::text("Receiving", 0, 0, 0.0), "Receiving: 0 B");
+    EXPECT_EQ(ProgressLine::text("Sending", int64_t{5} << 30, -1, 1024.0), "Sending: 5.0 GiB, 5.0 MiB/s");
 }
 
 TEST(Text, UnquotingQuotesBlanksAndTheThreeEscapeModes) {
