@@ -379,7 +379,7 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
     if (!isHttpScheme(scheme)) return fail("500 %s UNSUPPORTED PROTOCOL", scheme.c_str());
 
     std::snprintf(statusText_, sizeof statusText_, "404 NOT FOUND");
-    cancelled_ = false;
+    cancelled_ = timedOut_ = false;
     statusCode_ = 0;
     port = portOrDefault(scheme, port);
     credentialsAllowed_ = scheme.equalsIgnoreCase(namedScheme_.c_str()) && host.equalsIgnoreCase(namedHost_.c_str()) &&
@@ -435,7 +435,7 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
     if (cancelled_) {
         if (trace) std::fprintf(stderr, "Cancelled\n");
         close();
-        return fail("500 %s:%s CANCELLED", targetHost_.c_str(), targetPort_.c_str());
+        return failCancelled();
     }
 
     statusCode_ = header.statusCode;
@@ -473,7 +473,7 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
     if (cancelled_) {
         if (trace) std::fprintf(stderr, "Cancelled\n");
         close();
-        return fail("500 %s:%s CANCELLED", targetHost_.c_str(), targetPort_.c_str());
+        return failCancelled();
     }
     // Bytes beyond the announced length belong to no response: the connection is out of step.
     if (body == 1 && keepAlive_ && buffered() > 0) body = -3;
@@ -513,6 +513,13 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
 
 // ---------------------------------------------------------------- reading the response
 
+// The status text of a cancelled transfer; one the time-out ended says so.
+int HttpClient::failCancelled() {
+    if (!timedOut_) return fail("500 %s:%s CANCELLED", targetHost_.c_str(), targetPort_.c_str());
+    return fail("500 %s:%s CANCELLED, error= %s", targetHost_.c_str(), targetPort_.c_str(),
+                describeError(-kWsaTimedOut).c_str());
+}
+
 // Waits until bytes can be read, in one-second steps so that progress() can cancel: 1 when
 // ready, 0 when cancelled or nothing came within the time-out, below 0 on an error.
 int HttpClient::waitForData() {
@@ -526,7 +533,7 @@ int HttpClient::waitForData() {
         }
         if (++waited >= timeoutSeconds_) {
             if (trace) std::fprintf(stderr, "Timed out\n");
-            cancelled_ = true;
+            cancelled_ = timedOut_ = true;
             return 0;
         }
     }

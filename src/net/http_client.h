@@ -99,6 +99,7 @@ public:
 private:
     int request(const String& url, const String& localPath, int method, int redirects);
     int fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int failCancelled();
     int openFor(const String& scheme, const String& host, const String& port);
     int tunnel(const String& host, const String& port);
     String requestText(int method, const String& scheme, const String& host, const String& port,
@@ -125,7 +126,7 @@ private:
     char statusText_[256];
     uint32_t bytesFetched_ = 0;
     uint32_t nonceCount_ = 1;
-    bool cancelled_ = false;
+    bool cancelled_ = false, timedOut_ = false;
     bool http11_;
     bool basicChallenge_ = false, digestChallenge_ = false;
     int challenges_ = 0;
