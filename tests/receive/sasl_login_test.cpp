@@ -1,6 +1,6 @@
-// OAuth2 logins as exact dialogues on SMTP, POP3 and IMAP: the initial response, the server's
-// error challenge answered (an empty line for XOAUTH2, ^A for OAUTHBEARER), the refusal reported,
-// and no token at all on a connection without TLS.
+// SASL logins as exact dialogues on SMTP, POP3 and IMAP: SMTP's PLAIN and LOGIN, and OAuth2's
+// initial response, the server's error challenge answered (an empty line for XOAUTH2, ^A for
+// OAUTHBEARER), the refusal reported, and no token at all on a connection without TLS.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -80,11 +80,12 @@ Outcome login(Protocol protocol, LoginMechanism mechanism, test::OpensslServer* 
     return o;
 }
 
-TEST(BearerLogin, ExactDialogues) {
+TEST(SaslLogin, ExactDialogues) {
     ASSERT_FALSE(test::certificateFolder().empty()) << "scripts/servers/tls.sh failed";
     test::OpensslServer server("server");
     ASSERT_NE(server.port, 0);
     const std::string port = server.portText();
+    const std::string plain = b64(std::string("\0a,b=c\0tok", 10));
     const std::string xoauth2 = b64("user=a,b=c\x01" "auth=Bearer tok\x01\x01");
     const std::string bearer = b64("n,a=a=2Cb=3Dc,\x01host=localhost\x01port=" + port + "\x01" "auth=Bearer tok\x01\x01");
     const std::string challenge = "eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIiwic2NoZW1lcyI6ImJlYXJlciIsInNjb3BlIjoibWFpbCJ9";
@@ -100,6 +101,16 @@ TEST(BearerLogin, ExactDialogues) {
         std::string script, sent, reply;
         int result;
     } rows[] = {
+        {"SMTP PLAIN", Protocol::kSmtp, M::kPassword, false, smtp + "334 \r\n235 ok\r\n250 mx\r\n",
+         "AUTH PLAIN\r\n" + plain + "\r\nEHLO\r\n", "250 mx\r\n", 1},
+        {"SMTP only LOGIN: the user name rides on AUTH", Protocol::kSmtp, M::kPassword, false,
+         "220 mx\r\n250-mx\r\n250 AUTH LOGIN\r\n334 UGFzc3dvcmQ6\r\n235 ok\r\n250 mx\r\n",
+         "AUTH LOGIN " + b64("a,b=c") + "\r\n" + b64("tok") + "\r\nEHLO\r\n", "250 mx\r\n", 1},
+        {"SMTP PLAIN refused, then LOGIN", Protocol::kSmtp, M::kPassword, false,
+         "220 mx\r\n250-mx\r\n250 AUTH LOGIN PLAIN\r\n334 \r\n535 no\r\n535 no user\r\n",
+         "AUTH PLAIN\r\n" + plain + "\r\nAUTH LOGIN " + b64("a,b=c") + "\r\n", "535 no user\r\n", -1},
+        {"SMTP only PLAIN, refused", Protocol::kSmtp, M::kPassword, false, "220 mx\r\n250 AUTH PLAIN\r\n334 \r\n535 no\r\n",
+         "AUTH PLAIN\r\n" + plain + "\r\n", "535 no\r\n", 0},
         {"SMTP XOAUTH2 challenged", Protocol::kSmtp, M::kXoauth2, true,
          smtp + "334 " + challenge + "\r\n535 5.7.8 token refused\r\n",
          "AUTH XOAUTH2 " + xoauth2 + "\r\n\r\n", "535 5.7.8 token refused\r\n", 0},
