@@ -87,13 +87,13 @@ ListServer::ListServer(const ReceiveOptions& options, SenderSession* sender)
 ListServer::~ListServer() {
     if (!sender_) return;
     if (sender_->openCount > 0 || dynamic_cast<FileSender*>(sender_)) sender_->disconnect();
-    sender_->setExtraHeader(o_.list.header);
+    sender_->style().extraHeader = o_.list.header;
 }
 
 void ListServer::setListHeader(const std::string& lines) {
     std::string block = o_.list.header.str();
     if (!block.empty() && block.back() != '\n') block += "\r\n";
-    sender_->setExtraHeader(String(block + lines));
+    sender_->style().extraHeader = String(block + lines);
 }
 
 void ListServer::log(const char* marker, const std::string& detail) const {

@@ -33,9 +33,9 @@ int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveO
     String from = options.from.empty() ? options.user : options.from;
     // The receipt is an ordinary composed message, sent without traces.
     int savedTrace = sender.traceLevel();
-    int savedRaw = sender.raw();
+    const bool savedRaw = sender.style().raw;
     sender.setTraceLevel(0);
-    sender.setRaw(0);
+    sender.style().raw = false;
     int result = sender.connectSession(options.smtpHost, options.smtpPort);
     if (result > 0) {
         result = sender.sendMessage(from, String(), to, subject, body.data(), body.size(),
@@ -44,7 +44,7 @@ int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveO
     }
     sender.disconnect();
     sender.setTraceLevel(savedTrace);
-    sender.setRaw(savedRaw);
+    sender.style().raw = savedRaw;
     return result;
 }
 
@@ -110,14 +110,14 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
     if (from == "[unknown]") from = options.from;
 
     // Raw: the header block above goes out as it is, followed by the body.
-    int savedRaw = sender.raw();
-    sender.setRaw(1);
+    const bool savedRaw = sender.style().raw;
+    sender.style().raw = true;
     int result = sender.connectSession(options.relay, options.smtpPort);
     if (result <= 0) {
         fprintf(stderr, "Could not connect to relay: %s, error= %s\n", options.relay.c_str(),
                 describeError(sender.failureCode(result)).c_str());
         sender.disconnect();
-        sender.setRaw(savedRaw);
+        sender.style().raw = savedRaw;
         return result;
     }
     result = sender.sendMessage(from, String(), recipients, reader.subject(), data.data(),
@@ -126,7 +126,7 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
         fprintf(stderr, "Could not send to relay: %s, error= %d\n", options.relay.c_str(), result);
     sender.quit();
     sender.disconnect();
-    sender.setRaw(savedRaw);
+    sender.style().raw = savedRaw;
     return result;
 }
 

@@ -76,6 +76,40 @@ String readAlternativeText(const String& path) {
     return text;
 }
 
+// How the run's messages are composed, from the settings and the process objects.
+MessageStyle messageStyleOf(const Settings& s, const ProcessObjects& objects) {
+    MessageStyle style;
+    style.organization = s.org;
+    style.sensitivity = s.sens;
+    style.date = s.date;
+    style.extraHeader = s.hdr;
+    style.priority = s.priority;
+    style.zoneStyle = s.gmt;
+    style.messageId = s.msgId != 0;
+    style.returnReceipt = s.dsn != 0;
+    style.dispositionNotification = s.notify != 0;
+    style.hideRecipients = s.hide != 0;
+    style.encodeHeaders = s.eh != 0;
+    if (!s.mime.empty()) style.contentType = s.mime;
+    if (!s.charset.empty()) style.charset = s.charset;
+    style.charsetChosen = s.charsetChosen;
+    style.mime = s.mimeType != 0;
+    style.bodyEncoding = s.qp;
+    style.eightBit = s.map8bit != 0;
+    style.uuencode = s.uue != 0;
+    style.html = s.html != 0;
+    style.alternative = s.alt != 0;
+    style.alternativeText = s.altText;
+    style.inlineParts = s.inlineParts != 0;
+    style.binary = s.binary != 0;
+    style.text = s.text != 0;
+    // The VPIM and NOVPIM keys: a voice message has part headers, any other none.
+    if (objects.voice >= 0) style.voice = style.partHeader = objects.voice != 0;
+    style.raw = s.raw != 0;
+    if (s.limit > 0) style.recipientLimit = s.limit;
+    return style;
+}
+
 void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession& sender) {
     sender.setTimeoutSeconds(s.timeoutSeconds);
     sender.setTraceLevel(traceLevel(s));
@@ -83,34 +117,9 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession&
     sender.setTls(s.tls);
     sender.setImplicitTls(s.ssl != 0);
     sender.setTlsOptions(tlsOptionsOf(s));
-    sender.setMessageIdFlag(s.msgId);
-    sender.setRaw(s.raw);
-    sender.setMimeLevel(s.mimeType);
-    sender.setHeaderEncoding(s.eh);
-    sender.setBodyEncoding(s.qp);
-    sender.setEightBit(s.map8bit);
-    sender.setUuencode(s.uue);
     sender.setBufferSize(static_cast<size_t>(s.bufferSize > 0 ? s.bufferSize : 4096));
-    sender.setBinary(s.binary);
-    sender.setContentType(s.mime);
-    sender.setText(s.text);
-    sender.setHide(s.hide);
-    sender.setCharset(s.charset);
-    sender.setCharsetChosen(s.charsetChosen);
-    sender.setAlternative(s.alt);
-    sender.setHtml(s.html);
-    sender.setAlternativeText(s.altText);
-    sender.setRecipientLimit(s.limit);
-    sender.setOrganization(s.org);
-    sender.setPriority(s.priority);
-    sender.setReturnReceipt(s.dsn);
-    sender.setDispositionNotification(s.notify);
-    sender.setDate(s.date);
-    sender.setSensitivity(s.sens);
-    sender.setInline(s.inlineParts);
-    sender.setZoneStyle(s.gmt);
-    sender.setExtraHeader(s.hdr);
     sender.setFirewall(s.firewall);
+    sender.style() = messageStyleOf(s, objects);
     if (auto* smtp = dynamic_cast<SmtpSession*>(&sender)) {
         smtp->setEsmtp(s.esmtp);
         smtp->setProbe(s.probe);
@@ -120,10 +129,6 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession&
     for (const PendingAttachment& a : objects.attachments)
         sender.addAttachment(a.path, a.name, a.related != 0);
     objects.attachments.clear();
-    if (objects.voice >= 0) {
-        sender.setVoice(objects.voice);
-        if (!objects.voice) sender.setPartHeader(0);
-    }
 }
 
 void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxReader& reader) {

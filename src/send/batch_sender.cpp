@@ -167,9 +167,12 @@ int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missi
             connectWithRetries(sender, o.host, o.port, o);
         }
 
-        sender.setPriority(importancePriority(m.importance));
-        sender.setOrganization(m.organization);
-        sender.setDate(m.date);
+        // A message's own Importance and Date replace the run's; its Organization only when
+        // it has one.
+        MessageStyle& style = sender.style();
+        style.priority = importancePriority(m.importance);
+        if (!m.organization.empty()) style.organization = m.organization;
+        style.date = m.date;
 
         std::string body;
         if (keywords) {

@@ -97,7 +97,7 @@ int writeBase64OrUuencoded(SenderSession& s, const char* data, size_t length, bo
 
 // The label of a body or header text: both writers and the header lines ask here.
 String SenderSession::textCharset(std::string_view text) const {
-    if (charsetChosen_ || isAscii(text) || !isUtf8(text)) return charset_;
+    if (style_.charsetChosen || isAscii(text) || !isUtf8(text)) return style_.charset;
     return String("utf-8");
 }
 

@@ -75,8 +75,8 @@ int openMultipart(SenderSession& s, const char* kind, const String& boundary) {
 
 // The transfer-encoding line of the text alternative and the body part.
 int textEncodingLine(SenderSession& s) {
-    const char* line = s.bodyEncoding() != 0 ? "Content-Transfer-Encoding: quoted-printable\r\n"
-                       : s.eightBit()        ? "Content-Transfer-Encoding: 8bit\r\n"
+    const char* line = s.style().bodyEncoding ? "Content-Transfer-Encoding: quoted-printable\r\n"
+                       : s.style().eightBit        ? "Content-Transfer-Encoding: 8bit\r\n"
                                              : "Content-Transfer-Encoding: 7bit\r\n";
     return s.writeHeaderLine(line);
 }
@@ -93,7 +93,7 @@ int writePlainText(SenderSession& s, const char* data, size_t length, bool count
 }
 
 int writeText(SenderSession& s, const char* data, size_t length, bool countProgress) {
-    if (s.bodyEncoding() != 0) return writeQuotedPrintable(s, data, length, false, countProgress);
+    if (s.style().bodyEncoding) return writeQuotedPrintable(s, data, length, false, countProgress);
     return writePlainText(s, data, length, countProgress);
 }
 
@@ -324,14 +324,14 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
         warnUnreadable(path, file.error());
         return 0;
     }
-    FileContentType type = contentTypeForPath(path, s.text() != 0, s.binary() != 0);
+    FileContentType type = contentTypeForPath(path, s.style().text, s.style().binary);
     bool isText = !type.binary && std::strncmp(type.type, "text/", 5) == 0;
     int r;
     if ((r = delimiter(s, boundary, "\r\n")) < 1) return r;
 
     const String charset = s.textCharset(baseName(path));
     String name = partFileName(path, charset);
-    if (s.partHeader() && !reference.empty()) {
+    if (s.style().partHeader && !reference.empty()) {
         if ((r = s.writeHeaderBlock(reference.view())) < 1) return r;
     } else {
         std::string line = std::string("Content-Type: ") + type.type + "; name=\"" + name.c_str() + "\"" +
@@ -345,7 +345,7 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
             if ((r = headerLine(s, line)) < 1) return r;
         }
         line = std::string("Content-Disposition: ") +
-               (s.inlineParts() || !reference.empty() ? "inline" : "attachment") + ";";
+               (s.style().inlineParts || !reference.empty() ? "inline" : "attachment") + ";";
         const std::vector<std::string> parameters = fileNameParameters(path, charset);
         if (parameters.size() == 1) line += " " + parameters[0];
         if ((r = headerLine(s, line)) < 1) return r;
@@ -355,20 +355,20 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
 
     bool quoted = false;
     if (!isText) {
-        r = s.writeHeaderLine(s.uuencode() ? "Content-Transfer-Encoding: X-UUencode\r\n"
+        r = s.writeHeaderLine(s.style().uuencode ? "Content-Transfer-Encoding: X-UUencode\r\n"
                                              : "Content-Transfer-Encoding: base64\r\n");
-    } else if (s.bodyEncoding() != 0 && !s.uuencode() && s.mimeLevel() != 0) {
+    } else if (s.style().bodyEncoding && !s.style().uuencode && s.style().mime) {
         quoted = true;
         r = s.writeHeader("Content-Transfer-Encoding: quoted-printable\r\n");
-    } else if (s.mimeLevel() != 0) {
-        r = s.writeHeaderLine(s.eightBit() ? "Content-Transfer-Encoding: 8bit\r\n"
+    } else if (s.style().mime) {
+        r = s.writeHeaderLine(s.style().eightBit ? "Content-Transfer-Encoding: 8bit\r\n"
                                              : "Content-Transfer-Encoding: 7bit\r\n");
     }
     if (r < 1) return r;
     if ((r = put(s, "\r\n", 2)) < 1) return r;
 
     if (isText) r = streamTextFile(s, file, path, quoted);
-    else r = streamBinaryFile(s, file, path, baseName(path), s.uuencode() != 0);
+    else r = streamBinaryFile(s, file, path, baseName(path), s.style().uuencode);
     return r < 1 ? r : kSessionOk;
 }
 
@@ -378,8 +378,8 @@ int writeMultipartBody(SenderSession& s, const char* body, size_t length) {
     const std::vector<String>& related = s.relatedFiles();
     const std::vector<String>& relatedNames = s.relatedNames();
     bool mixed = !attachments.empty();
-    bool alternative = s.html() && s.alternative();
-    bool voice = !alternative && mixed && s.voice();
+    bool alternative = s.style().html && s.style().alternative;
+    bool voice = !alternative && mixed && s.style().voice;
     bool hasRelated = !related.empty();
 
     for (const String& f : attachments) s.addExpected(fileSize(f));
@@ -396,7 +396,7 @@ int writeMultipartBody(SenderSession& s, const char* body, size_t length) {
 
     if (body && length > 0) {
         if (alternative) {
-            String text = s.alternativeText().empty() ? htmlToText(body, length) : s.alternativeText();
+            String text = s.style().alternativeText.empty() ? htmlToText(body, length) : s.style().alternativeText;
             if ((r = s.writeHeader("Content-Type: text/plain; charset=%s\r\n",
                                    s.textCharset(text.view()).c_str())) < 1)
                 return r;
@@ -407,7 +407,7 @@ int writeMultipartBody(SenderSession& s, const char* body, size_t length) {
         }
         if (hasRelated && (r = openMultipart(s, "related", relatedBoundary)) < 1) return r;
 
-        const String& type = s.html() ? String("text/html") : s.contentType();
+        const String& type = s.style().html ? String("text/html") : s.style().contentType;
         if ((r = s.writeHeader("Content-Type: %s; charset=%s\r\n", type.c_str(),
                                s.textCharset(std::string_view(body, length)).c_str())) < 1)
             return r;

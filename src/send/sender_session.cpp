@@ -343,8 +343,8 @@ void SenderSession::releaseFiles(bool force) {
 }
 
 bool SenderSession::hasMultipartBody() const {
-    return !raw_ && mimeLevel_ != 0 &&
-           ((html_ && alternative_) || !attachmentFiles_.empty() || !relatedFiles_.empty());
+    return !style_.raw && style_.mime &&
+           ((style_.html && style_.alternative) || !attachmentFiles_.empty() || !relatedFiles_.empty());
 }
 
 // ---------------------------------------------------------------- the header writer
@@ -354,7 +354,7 @@ int SenderSession::writeRecipientText(const char* header, const String& list, bo
     bool first = true;
     for (size_t k = 0; k < entries.size(); ++k) {
         bool more = k + 1 < entries.size();
-        if (applyHide && hide_ && more) break;
+        if (applyHide && style_.hideRecipients && more) break;
         std::string_view e = entries[k].view();
         if (e.empty() || e.front() == '\\') continue;
         while (!e.empty() && (e.front() == ' ' || e.front() == '!')) e.remove_prefix(1);
@@ -380,7 +380,7 @@ int SenderSession::sendMessage(const String& from, const String& replyTo, const 
                                const String& errorsTo) {
     int r = startMessage(length, !bcc.empty());
     if (r < 1) return r;
-    if (!raw_) {
+    if (!style_.raw) {
         if (news_) {
             std::string groups;
             for (const String* list : {&to, &cc}) {
@@ -408,7 +408,7 @@ int SenderSession::sendMessageToLists(const String& from, const String& replyTo,
                                       const String& errorsTo) {
     int r = startMessage(length, !bcc.empty());
     if (r < 1) return r;
-    if (!raw_) {
+    if (!style_.raw) {
         for (const String& entry : to)
             if ((r = writeHeader("To: %s\r\n", headerText(entry, true).c_str())) < 1)
                 return r;
@@ -421,12 +421,12 @@ int SenderSession::sendMessageToLists(const String& from, const String& replyTo,
 
 int SenderSession::sendMessageId() {
     int r;
-    if (messageIdFlag_) {
+    if (style_.messageId) {
         r = writeHeader("Message-ID: %lu.%lu@%s\r\n", static_cast<unsigned long>(std::time(nullptr)),
                         static_cast<unsigned long>(std::clock()), hostList_.c_str());
         if (r < 1) return r;
     }
-    if (!extraHeader_.empty()) return writeHeaderBlock(extraHeader_.view());
+    if (!style_.extraHeader.empty()) return writeHeaderBlock(style_.extraHeader.view());
     return writeHeader("X-Mailer: QARVEL (%s %s)\r\n", __DATE__, __TIME__);
 }
 
@@ -458,7 +458,7 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
     reportProgressNow();
     auto address = [this](const String& a) { return headerText(a, true); };
     auto text = [this](const String& a) { return headerText(a, false); };
-    if (!raw_) {
+    if (!style_.raw) {
         if (!from.empty() && (r = writeHeader("From: %s\r\n", address(from).c_str())) < 1) return r;
         if (!replyTo.empty()) {
             String a = address(replyTo);
@@ -469,29 +469,29 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
         if (!errorsTo.empty() && (r = writeHeader("Errors-To: %s\r\n", address(errorsTo).c_str())) < 1)
             return r;
         if (!subject.empty() && (r = writeHeader("Subject: %s\r\n", text(subject).c_str())) < 1) return r;
-        if (!organization_.empty() &&
-            (r = writeHeader("Organization: %s\r\n", text(organization_).c_str())) < 1)
+        if (!style_.organization.empty() &&
+            (r = writeHeader("Organization: %s\r\n", text(style_.organization).c_str())) < 1)
             return r;
-        if (!sensitivity_.empty() &&
-            (r = writeHeader("Sensitivity: %s\r\n", text(sensitivity_).c_str())) < 1)
+        if (!style_.sensitivity.empty() &&
+            (r = writeHeader("Sensitivity: %s\r\n", text(style_.sensitivity).c_str())) < 1)
             return r;
-        if (mimeLevel_ != 0 &&
-            (r = writeHeader(voice_ ? "MIME-Version: 1.0 (Voice 2.0)\r\n" : "MIME-Version: 1.0\r\n")) < 1)
+        if (style_.mime &&
+            (r = writeHeader(style_.voice ? "MIME-Version: 1.0 (Voice 2.0)\r\n" : "MIME-Version: 1.0\r\n")) < 1)
             return r;
         if ((r = sendMessageId()) < 1) return r;
-        const char* priorityWord = priority_ == 1 ? "High" : priority_ == 2 ? "Low" : "Normal";
-        int priorityNumber = priority_ == 1 ? 2 : priority_ == 2 ? 4 : 3;
-        if (priority_ && (r = writeHeader("X-Priority: %d (%s)\r\n", priorityNumber, priorityWord)) < 1)
+        const char* priorityWord = style_.priority == 1 ? "High" : style_.priority == 2 ? "Low" : "Normal";
+        int priorityNumber = style_.priority == 1 ? 2 : style_.priority == 2 ? 4 : 3;
+        if (style_.priority && (r = writeHeader("X-Priority: %d (%s)\r\n", priorityNumber, priorityWord)) < 1)
             return r;
         const String& receiptTo = replyTo.empty() ? from : replyTo;
-        if (returnReceipt_ &&
+        if (style_.returnReceipt &&
             (r = writeHeader("Return-Receipt-To: %s\r\n", address(receiptTo).c_str())) < 1)
             return r;
-        if (dispositionNotification_ &&
+        if (style_.dispositionNotification &&
             (r = writeHeader("Disposition-Notification-To: %s\r\n", address(receiptTo).c_str())) < 1)
             return r;
-        if (priority_ && (r = writeHeader("Importance: %s\r\n", priorityWord)) < 1) return r;
-        String date = date_.empty() ? formatDateHeader(zoneStyle_, std::time(nullptr)) : date_;
+        if (style_.priority && (r = writeHeader("Importance: %s\r\n", priorityWord)) < 1) return r;
+        String date = style_.date.empty() ? formatDateHeader(style_.zoneStyle, std::time(nullptr)) : style_.date;
         if ((r = writeHeader("Date: %s\r\n", date.c_str())) < 1) return r;
     }
 
@@ -518,31 +518,31 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
 
 int SenderSession::writeSinglePartBody(const char* body, size_t length, const String& base) {
     int r;
-    if (raw_) return writeReadyMadeText(body, length);
-    bool mimeEncoded = mimeLevel_ != 0 && !uuencode_;
+    if (style_.raw) return writeReadyMadeText(body, length);
+    bool mimeEncoded = style_.mime && !style_.uuencode;
     if (mimeEncoded) {
-        if (html_ && !base.empty() && (r = writeHeader("Content-Base: %s\r\n", base.c_str())) < 1)
+        if (style_.html && !base.empty() && (r = writeHeader("Content-Base: %s\r\n", base.c_str())) < 1)
             return r;
         if ((r = writeHeader("Content-Type: %s; charset=%s\r\n",
-                             html_ ? "text/html" : contentType_.c_str(),
+                             style_.html ? "text/html" : style_.contentType.c_str(),
                              textCharset(std::string_view(body, length)).c_str())) < 1)
             return r;
-        const char* cte = bodyEncoding_ == 2 ? "base64"
-                          : bodyEncoding_ == 1 ? "quoted-printable"
-                          : eightBit_         ? "8bit"
+        const char* cte = style_.bodyEncoding == 2 ? "base64"
+                          : style_.bodyEncoding == 1 ? "quoted-printable"
+                          : style_.eightBit         ? "8bit"
                                               : "7bit";
         if ((r = writeHeader("Content-Transfer-Encoding: %s\r\n", cte)) < 1) return r;
-    } else if (uuencode_) {
+    } else if (style_.uuencode) {
         if ((r = writeHeader("Content-Type: text/plain; charset=us-ascii\r\n")) < 1) return r;
         if ((r = writeHeader("Content-Transfer-Encoding: X-UUencode\r\n")) < 1) return r;
     }
     if ((r = writeData("\r\n")) < 1) return r;
 
-    bool base64 = mimeEncoded && bodyEncoding_ == 2 && length > 0;
-    bool qp = mimeEncoded && bodyEncoding_ == 1 && length > 0;
+    bool base64 = mimeEncoded && style_.bodyEncoding == 2 && length > 0;
+    bool qp = mimeEncoded && style_.bodyEncoding == 1 && length > 0;
     if (qp) return writeQuotedPrintable(*this, body, length, false, true);
-    if (base64 || uuencode_)
-        return writeBase64OrUuencoded(*this, body, length, uuencode_ != 0,
+    if (base64 || style_.uuencode)
+        return writeBase64OrUuencoded(*this, body, length, style_.uuencode,
                                       base.empty() ? String("noname.dat") : base);
     // Plain text: line by line (the sink stuffs the dots).
     if (length && (r = writeData(body, length)) < 1) return r;
@@ -554,8 +554,8 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
 // (a line ".." stands for "."), so it goes out as it is. Only a line of a single "." would end
 // the data early; it gets a second dot and arrives as it was written.
 int SenderSession::writeReadyMadeText(const char* body, size_t length) {
-    const int stuffing = dotStuffing_;
-    dotStuffing_ = 0;
+    const bool stuffing = dotStuffing_;
+    dotStuffing_ = false;
     int r = kSessionOk;
     auto pieces = [&](size_t from, size_t to) {
         for (size_t done = from; done < to && r >= 1; done += kRawPiece) {
@@ -593,7 +593,7 @@ int SenderSession::writeReadyMadeText(const char* body, size_t length) {
 
 String SenderSession::headerText(const String& value, bool address) const {
     // Blanked before encoding: an encoded word must not carry a line break either.
-    return encodeWord(textCharset(value.view()), headerEncoding_ != 0, blankLineBreaks(value.view()), address);
+    return encodeWord(textCharset(value.view()), style_.encodeHeaders, blankLineBreaks(value.view()), address);
 }
 
 String SenderSession::greetingDomain() {

@@ -1,5 +1,5 @@
 // SenderSession: the base of every class that delivers a composed message (SMTP, QMTP, NNTP,
-// the IMAP upload and the file sender). It holds the settings that shape a message, the files
+// the IMAP upload and the file sender). It holds the style of its messages, the files
 // to attach, the session operations shared by all senders (connect through a host list, send a
 // command and judge the reply, QUIT), and the writer that streams the header lines and a
 // single-part body to the peer as it composes them.
@@ -22,6 +22,7 @@
 #include "base/progress_line.h"
 #include "base/string.h"
 #include "net/connection.h"
+#include "send/message_style.h"
 
 namespace qarvel {
 
@@ -119,76 +120,36 @@ public:
     const std::vector<String>& relatedNames() const { return relatedNames_; }
     bool hasMultipartBody() const;
 
-    // --- settings handed over by the entry point ---
+    // --- how messages are composed: set once by the run, adjusted per message by the
+    // batch sender, the list server and the forwarder ---
+    MessageStyle& style() { return style_; }
+    const MessageStyle& style() const { return style_; }
+    // The charset a text goes out under: the chosen one; without a choice "utf-8" for UTF-8
+    // text beyond ASCII, else the style's charset.
+    String textCharset(std::string_view text) const;
+
+    // --- the kind of sender ---
+    // What a kind changes for good: no final "." (the IMAP upload, the file sender),
+    // no dot-stuffing (a literal cannot end early), Newsgroups instead of To and Cc.
+    void setNoTerminator(bool v) { noTerminator_ = v; }
+    void setDotStuffing(bool v) { dotStuffing_ = v; }
+    void setNews(bool v) { news_ = v; }
+
+    // --- the connection ---
     void setBufferSize(size_t size);
     size_t bufferSize() const { return commandBuffer_.size(); }
-    void setContentType(const String& v) { if (!v.empty()) contentType_ = v; }
-    void setCharset(const String& v) { if (!v.empty()) charset_ = v; }
-    void setCharsetChosen(bool chosen) { charsetChosen_ = chosen; }
-    void setOrganization(const String& v) { if (!v.empty()) organization_ = v; }
-    void setSensitivity(const String& v) { if (!v.empty()) sensitivity_ = v; }
     void setFirewall(const String& v) { firewall_ = v; }
-    void setExtraHeader(const String& v) { extraHeader_ = v; }
-    void setDate(const String& v) { date_ = v; }
-    void setAlternativeText(const String& v) { alternativeText_ = v; }
     void setTraceLevel(int level) { traceLevel_ = level >= 2 ? level : 0; }
     void setTimeoutSeconds(int seconds) { timeout = seconds; }
-    void setRecipientLimit(int limit) { recipientLimit_ = limit > 0 ? limit : 2147483647; }
-    void setRaw(int v) { raw_ = v; }
+    void setSsl(int v) { ssl_ = v; }
+    void setTls(int v) { tls_ = v; }
     // Raw mode: the text that follows the body given to sendMessage, taken while it is sent
     // (null: that body is the whole text). Not owned.
     void setReadyMadeRest(ReadyMadePieces* rest) { readyMadeRest_ = rest; }
-    void setUuencode(int v) { uuencode_ = v; }
-    void setMimeLevel(int v) { mimeLevel_ = v; }
-    void setBodyEncoding(int v) { bodyEncoding_ = v; }
-    void setEightBit(int v) { eightBit_ = v; }
-    void setHide(int v) { hide_ = v; }
-    void setHtml(int v) { html_ = v; }
-    void setAlternative(int v) { alternative_ = v; }
-    void setInline(int v) { inline_ = v; }
-    void setBinary(int v) { binary_ = v; }
-    void setText(int v) { text_ = v; }
-    void setPriority(int v) { priority_ = v; }
-    void setReturnReceipt(int v) { returnReceipt_ = v; }
-    void setDispositionNotification(int v) { dispositionNotification_ = v; }
-    void setMessageIdFlag(int v) { messageIdFlag_ = v; }
-    void setZoneStyle(int v) { zoneStyle_ = v; }
-    void setHeaderEncoding(int v) { headerEncoding_ = v; }
-    void setVoice(int v) { voice_ = v; if (v) partHeader_ = 1; }
-    void setPartHeader(int v) { partHeader_ = v; }
-    void setNoTerminator(int v) { noTerminator_ = v; }
-    // Off: the data sink passes leading dots as they are (the message is not in a data phase).
-    void setDotStuffing(int v) { dotStuffing_ = v; }
-    void setNews(int v) { news_ = v; }
-    void setSsl(int v) { ssl_ = v; }
-    void setTls(int v) { tls_ = v; }
-
-    // --- read access for the MIME composer, the driver and the derived classes ---
-    const String& contentType() const { return contentType_; }
-    const String& charset() const { return charset_; }
-    // The charset a text goes out under: the chosen one; without a choice "utf-8" for UTF-8
-    // text beyond ASCII, else the session's charset.
-    String textCharset(std::string_view text) const;
-    const String& alternativeText() const { return alternativeText_; }
     const String& hostList() const { return hostList_; }
     const String& lastPort() const { return lastPort_; }
     const String& firewallText() const { return firewall_; }
     int traceLevel() const { return traceLevel_; }
-    int recipientLimit() const { return recipientLimit_; }
-    int raw() const { return raw_; }
-    int uuencode() const { return uuencode_; }
-    int mimeLevel() const { return mimeLevel_; }
-    int bodyEncoding() const { return bodyEncoding_; }
-    int eightBit() const { return eightBit_; }
-    int html() const { return html_; }
-    int alternative() const { return alternative_; }
-    int inlineParts() const { return inline_; }
-    int binary() const { return binary_; }
-    int text() const { return text_; }
-    int voice() const { return voice_; }
-    int partHeader() const { return partHeader_; }
-    int returnReceipt() const { return returnReceipt_; }
-    int noTerminator() const { return noTerminator_; }
     int ssl() const { return ssl_; }
     int tls() const { return tls_; }
     // Bytes of message data written for the last message, and its attachment count.
@@ -233,17 +194,9 @@ private:
 
     std::vector<String> attachmentFiles_, attachmentNames_, relatedFiles_, relatedNames_;
     String firewall_, hostList_, lastPort_;
-    String contentType_ = "text/plain";
-    String charset_ = "us-ascii";
-    bool charsetChosen_ = false;
-    String organization_, sensitivity_, extraHeader_, date_, alternativeText_;
-    int recipientLimit_ = 2147483647;
-    int raw_ = 0, uuencode_ = 0, mimeLevel_ = 1, bodyEncoding_ = 1, eightBit_ = 0, hide_ = 0;
-    int html_ = 0, alternative_ = 0, inline_ = 0, binary_ = 0, text_ = 0, priority_ = 0;
-    int returnReceipt_ = 0, dispositionNotification_ = 0, messageIdFlag_ = 0, zoneStyle_ = 0;
-    int headerEncoding_ = 1, voice_ = 0, partHeader_ = 0, news_ = 0, noTerminator_ = 0;
+    MessageStyle style_;
+    bool news_ = false, noTerminator_ = false, dotStuffing_ = true;
     int ssl_ = 0, tls_ = 0;
-    int dotStuffing_ = 1;
     ReadyMadePieces* readyMadeRest_ = nullptr;
     uint32_t bytesSent_ = 0, bytesCounted_ = 0, totalExpected_ = 0;
     int lastAttachmentCount_ = 0;

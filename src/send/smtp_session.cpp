@@ -216,7 +216,7 @@ int SmtpSession::loadRecipientFile(const String& path) {
 
 int SmtpSession::mailFrom(const String& from, const String& replyTo, const String& errorsTo, bool wait) {
     const String& sender = !errorsTo.empty() ? errorsTo : !replyTo.empty() ? replyTo : from;
-    bool bodyIs8Bit = usesExtensions() && esmtpInUse_ && ext_.eightBitMime && eightBit();
+    bool bodyIs8Bit = usesExtensions() && esmtpInUse_ && ext_.eightBitMime && style().eightBit;
     const char* format = "MAIL FROM:<%s>%s\r\n";
     String address = envelopeAddress(sender);
     return wait ? command(format, address.c_str(), bodyIs8Bit ? " BODY=8BITMIME" : "")
@@ -225,7 +225,7 @@ int SmtpSession::mailFrom(const String& from, const String& replyTo, const Strin
 
 int SmtpSession::recipientCommand(const String& recipient, bool dsn, bool wait) {
     String address = envelopeAddress(recipient);
-    const char* notify = returnReceipt() ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE";
+    const char* notify = style().returnReceipt ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE";
     if (dsn)
         return wait ? command("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(), notify, address.c_str())
                     : sendCommand("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(), notify,
@@ -238,7 +238,7 @@ int SmtpSession::lockstepEnvelope(const String& from, const String& replyTo, con
     int result;
     if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
     int accepted = 0;
-    while (!pending.empty() && accepted < recipientLimit()) {
+    while (!pending.empty() && accepted < style().recipientLimit) {
         result = recipientCommand(pending.front(), dsn, true);
         if (result > 0) {
             ++accepted;
@@ -253,7 +253,7 @@ int SmtpSession::lockstepEnvelope(const String& from, const String& replyTo, con
         }
         pending.pop_front();
     }
-    while (!extraRecipients_.empty() && accepted < recipientLimit()) {
+    while (!extraRecipients_.empty() && accepted < style().recipientLimit) {
         String address = envelopeAddress(extraRecipients_.front());
         extraRecipients_.pop_front();
         ++accepted;
@@ -268,7 +268,7 @@ int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, co
                                    std::deque<String>& pending, bool reset, bool dsn) {
     // At most one window of recipients per group, so that the replies waiting to be read
     // always fit the socket buffers; a transaction of more takes a group per window.
-    const size_t total = std::min<size_t>({pending.size(), static_cast<size_t>(recipientLimit()), serverLimit_});
+    const size_t total = std::min<size_t>({pending.size(), static_cast<size_t>(style().recipientLimit), serverLimit_});
     // A refused recipient ends the transaction unless refusals are skipped; DATA then waits
     // for the verdicts, as a "354" would leave no way back but to drop the connection.
     const bool dataInGroup = skipRefused_ || total == 1;
@@ -383,8 +383,8 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
         extraRecipients_.pop_front();
     }
     if (work.empty()) return 0;
-    const int limit = recipientLimit();
-    const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn && returnReceipt();
+    const int limit = style().recipientLimit;
+    const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn && style().returnReceipt;
     int result = 0;
     while (!work.empty()) {
         firstTransaction_ = 0;

@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     split(data, size, v, 8);
     ScriptedSocket<SmtpSession> s;
     s.setReplies("220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n");
-    s.setHeaderEncoding(size & 1);
-    s.setOrganization(String(v[5]));
-    s.setSensitivity(String(v[6]));
-    s.setExtraHeader(String(v[7]));
-    s.setDispositionNotification(1);
+    s.style().encodeHeaders = (size & 1) != 0;
+    s.style().organization = String(v[5]);
+    s.style().sensitivity = String(v[6]);
+    s.style().extraHeader = String(v[7]);
+    s.style().dispositionNotification = true;
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     const std::string start = s.sent;
     static const char body[] = "body\r\n";

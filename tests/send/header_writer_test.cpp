@@ -20,7 +20,7 @@ class WireSession : public SenderSession {
 public:
     std::string data;
     WireSession() {
-        setDate("Sun, 06 Dec 2026 12:00:00 +0000");
+        style().date = "Sun, 06 Dec 2026 12:00:00 +0000";
         openCount = 1;
     }
     int send(const char* bytes, int length) override {
@@ -61,11 +61,11 @@ TEST(HeaderWriter, ValuesWithLineBreaksStayOnTheirLine) {
     for (const char* value : hostile) {
         for (int encode = 0; encode < 2; ++encode) {
             WireSession s;
-            s.setHeaderEncoding(encode);
-            s.setOrganization(value);
-            s.setSensitivity(value);
-            s.setPriority(1);
-            s.setDispositionNotification(1);
+            s.style().encodeHeaders = encode;
+            s.style().organization = value;
+            s.style().sensitivity = value;
+            s.style().priority = 1;
+            s.style().dispositionNotification = true;
             ASSERT_EQ(s.compose("hi\r\n", value, String("to@example.org, ") + value, value, value), 1);
             std::string h = s.header();
             expectHeaderLines(h);
@@ -75,20 +75,20 @@ TEST(HeaderWriter, ValuesWithLineBreaksStayOnTheirLine) {
         }
     }
     WireSession s;
-    s.setHeaderEncoding(0);
+    s.style().encodeHeaders = false;
     ASSERT_EQ(s.compose("hi\r\n", "Re: hi\r\nBcc: v@x"), 1);
     EXPECT_NE(s.header().find("Subject: Re: hi  Bcc: v@x\r\n"), std::string::npos) << s.header();
 }
 
 TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
     WireSession s;
-    s.setExtraHeader("X-Evil: 1");  // no line end: the Date line must not be glued to it
+    s.style().extraHeader = "X-Evil: 1";  // no line end: the Date line must not be glued to it
     ASSERT_EQ(s.compose("hi\r\n"), 1);
     EXPECT_NE(s.data.find("X-Evil: 1\r\nDate: "), std::string::npos) << s.data;
     expectHeaderLines(s.header());
 
     WireSession lf;
-    lf.setExtraHeader("X-A: 1\nX-B: 2\n\tfolded\n");
+    lf.style().extraHeader = "X-A: 1\nX-B: 2\n\tfolded\n";
     ASSERT_EQ(lf.compose("hi\r\n"), 1);
     EXPECT_NE(lf.data.find("X-A: 1\r\nX-B: 2\r\n\tfolded\r\nDate: "), std::string::npos) << lf.data;
 
@@ -96,7 +96,7 @@ TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
     // refused before any byte of the message goes out after them.
     for (const char* bad : {"X-A: 1\r\n\r\nBcc: v@x\r\n", "not a field\r\n", "X-A: 1\r\n\r\n"}) {
         WireSession r;
-        r.setExtraHeader(bad);
+        r.style().extraHeader = bad;
         EXPECT_LT(r.compose("hi\r\n"), 1) << bad;
         EXPECT_EQ(r.data.find("Bcc:"), std::string::npos);
         EXPECT_EQ(r.data.find("Date:"), std::string::npos) << r.data;
@@ -146,9 +146,9 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
     };
     for (const Form& f : forms) {
         WireSession s;
-        s.setRaw(f.raw);
-        s.setBodyEncoding(f.bodyEncoding);
-        s.setEightBit(f.eightBit);
+        s.style().raw = f.raw;
+        s.style().bodyEncoding = f.bodyEncoding;
+        s.style().eightBit = f.eightBit;
         if (f.attach) s.addAttachment(String(notes), String(), false);
         ASSERT_EQ(s.compose(body), 1) << f.name;
         const std::string received = unstuffed(s.data);
@@ -169,7 +169,7 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
     WireSession counted;
     counted.setNoTerminator(1);
     counted.setDotStuffing(0);
-    counted.setBodyEncoding(0);
+    counted.style().bodyEncoding = 0;
     ASSERT_EQ(counted.compose(body), 1);
     EXPECT_NE(counted.data.find("\r\n\r\n" + body), std::string::npos) << counted.data;
 }

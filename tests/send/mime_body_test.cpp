@@ -32,8 +32,8 @@ class CaptureSession : public SenderSession {
 public:
     CaptureSession() {
         setNoTerminator(1);
-        setDate("Sun, 06 Dec 2026 12:00:00 +0000");
-        setExtraHeader("X-Test: 1\r\n");
+        style().date = "Sun, 06 Dec 2026 12:00:00 +0000";
+        style().extraHeader = "X-Test: 1\r\n";
     }
     std::string data;
     std::vector<int> progress;
@@ -103,8 +103,8 @@ TEST(MimeBody, NestingOfEachKind) {
     String logo = dir.put("logo.png", "PNG");
     String page = dir.put("part.htm", "<b>x</b>\n");
     auto htmlAlternative = [](CaptureSession& s) {
-        s.setHtml(1);
-        s.setAlternative(1);
+        s.style().html = true;
+        s.style().alternative = true;
     };
     struct Kind {
         const char* golden;  // mixed; alternative; related inside alternative; all three; voice
@@ -124,17 +124,17 @@ TEST(MimeBody, NestingOfEachKind) {
          }},
         {"all", "<img src=\"cid:logo1\">", [&](CaptureSession& s) {
              htmlAlternative(s);
-             s.setAlternativeText("Plain version\r\n");
-             s.setEightBit(1);
-             s.setBodyEncoding(0);
+             s.style().alternativeText = "Plain version\r\n";
+             s.style().eightBit = true;
+             s.style().bodyEncoding = 0;
              s.addAttachment(logo, "cid:logo1", true);
              s.addAttachment(binary, String(), false);
          }},
         {"voice", "Voice message\r\n", [&](CaptureSession& s) {
-             s.setVoice(1);
+             s.style().voice = true;
              s.addAttachment(dir.put("greeting.wav", "RIFF"), String(), false);
              s.addAttachment(dir.put("header.bin", "x"), String(), true);
-             s.setPartHeader(1);
+             s.style().partHeader = true;
          }},
     };
     for (const Kind& kind : kinds) {
@@ -149,9 +149,9 @@ TEST(MimeBody, RelatedOnlyAndPartHeaderText) {
     test::TempFolder dir;
     String logo = dir.put("logo.gif", "GIF89a");
     CaptureSession s;
-    s.setHtml(1);
+    s.style().html = true;
     s.addAttachment(logo, "Content-Type: image/gif\r\nContent-ID: <given>\r\n", true);
-    s.setPartHeader(1);
+    s.style().partHeader = true;
     int before = counterNow();
     ASSERT_EQ(s.compose("<img src=cid:given>"), 1);
     std::string m = normalise(s.data, before);
@@ -253,9 +253,9 @@ TEST(MimeBody, TextFilesAndFlags) {
         << part;
     // -8: sent as read, 8bit.
     part = partOf(compose([](CaptureSession& s) {
-                      s.setBodyEncoding(0);
-                      s.setEightBit(1);
-                      s.setInline(1);
+                      s.style().bodyEncoding = 0;
+                      s.style().eightBit = true;
+                      s.style().inlineParts = true;
                   }),
                   "menu.txt");
     EXPECT_NE(part.find("Content-Disposition: inline; filename=\"menu.txt\"\r\n"
@@ -263,7 +263,7 @@ TEST(MimeBody, TextFilesAndFlags) {
               std::string::npos)
         << part;
     // -uue: text stays text, but not quoted-printable; binary is uuencoded.
-    std::string m = compose([](CaptureSession& s) { s.setUuencode(1); }, {dir.put("cat.dat", "Cat")});
+    std::string m = compose([](CaptureSession& s) { s.style().uuencode = true; }, {dir.put("cat.dat", "Cat")});
     EXPECT_NE(partOf(m, "menu.txt").find("Content-Transfer-Encoding: 7bit\r\n\r\n" + onTheWire), std::string::npos);
     EXPECT_NE(partOf(m, "cat.dat").find("Content-Transfer-Encoding: X-UUencode\r\n\r\n"
                                         "begin 644 cat.dat\r\n#0V%T\r\n`\r\nend\r\n"),
@@ -271,7 +271,7 @@ TEST(MimeBody, TextFilesAndFlags) {
         << m;
     // -binary: every file is octet-stream and base64.
     const String pdf = dir.put("REPORT.PDF", "%PDF");
-    m = compose([](CaptureSession& s) { s.setBinary(1); }, {pdf});
+    m = compose([](CaptureSession& s) { s.style().binary = true; }, {pdf});
     part = partOf(m, "menu.txt");
     EXPECT_NE(part.find("application/octet-stream; name=\"menu.txt\"; type=Binary"), std::string::npos);
     EXPECT_EQ(decodeBase64(contentOf(part)), text);
@@ -336,7 +336,7 @@ TEST(MimeBody, BadInput) {
         // Names with quotes, semicolons, control and non-ASCII bytes stay inside one quoted
         // parameter.
         CaptureSession s;
-        s.setCharset("utf-8");
+        s.style().charset = "utf-8";
         s.addAttachment(dir.put("a \"b\"; c=d.bin", "1"), String(), false);
         s.addAttachment(dir.put("r\xc3\xa9sum\xc3\xa9.pdf", "2"), String(), false);
         s.addAttachment(dir.put("back\\slash\tt.bin", "3"), String(), false);
@@ -348,7 +348,7 @@ TEST(MimeBody, BadInput) {
         for (unsigned char c : s.data) EXPECT_TRUE(c < 128) << "non-ASCII byte in the message";
         // A Content-ID with a line break cannot break the header.
         CaptureSession r;
-        r.setHtml(1);
+        r.style().html = true;
         r.addAttachment(dir.put("i.png", "p"), "cid:a\r\nBcc: x", true);
         ASSERT_EQ(r.compose("<img>"), 1);
         EXPECT_NE(r.data.find("Content-ID: <aBcc: x>\r\n"), std::string::npos);
@@ -375,7 +375,7 @@ TEST(MimeBody, TextBeyondAsciiAndFileNames) {
     const std::string longName = "Sehr lange Dateinamen mit \xC3\xBC" "berall Umlauten \xC3\xA4\xC3\xB6\xC3\xBC "
                                  "und noch viel mehr Text dahinter, damit es reicht.txt";
     CaptureSession s;
-    s.setCharset("iso-8859-1");
+    s.style().charset = "iso-8859-1";
     s.addAttachment(dir.put(umlaut, "%PDF"), String(), false);
     s.addAttachment(dir.put(longName, "text\n"), String(), false);
     s.addAttachment(dir.put("caf\xE9.bin", "x"), String(), false);
@@ -417,7 +417,7 @@ TEST(MimeBody, TextBeyondAsciiAndFileNames) {
     // Latin-1 text keeps the session's charset, ASCII is written as before, a chosen charset
     // is used for everything.
     CaptureSession latin, ascii, chosen;
-    for (CaptureSession* c : {&latin, &ascii, &chosen}) c->setCharset("iso-8859-1");
+    for (CaptureSession* c : {&latin, &ascii, &chosen}) c->style().charset = "iso-8859-1";
     ASSERT_EQ(latin.sendMessage("a@example.org", String(), "b@example.org", "M\xE4rz", "\xE4\r\n", 3, String(),
                                 String(), String(), String()),
               1);
@@ -426,8 +426,8 @@ TEST(MimeBody, TextBeyondAsciiAndFileNames) {
     ASSERT_EQ(ascii.compose("plain\r\n"), 1);
     EXPECT_NE(ascii.data.find("Subject: s\r\nMIME-Version: 1.0\r\n"), std::string::npos);
     EXPECT_NE(ascii.data.find("Content-Type: text/plain; charset=iso-8859-1\r\n"), std::string::npos);
-    chosen.setCharset("koi8-r");
-    chosen.setCharsetChosen(true);
+    chosen.style().charset = "koi8-r";
+    chosen.style().charsetChosen = true;
     ASSERT_EQ(chosen.sendMessage("a@example.org", String(), "b@example.org", "\xC3\xA4", body.data(), body.size(),
                                  String(), String(), String(), String()),
               1);

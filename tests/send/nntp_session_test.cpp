@@ -120,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NntpSession, ArticleLines) {
     Peer s;
     s.setNoArchive(1);
-    s.setMimeLevel(1);
-    s.setBodyEncoding(0);
+    s.style().mime = true;
+    s.style().bodyEncoding = 0;
     s.setReplies("200 ready\r\n" + kArticleTaken);
     ASSERT_EQ(s.connectSession("news.test", String()), 1);
     ASSERT_EQ(post(s, "first\r\n.\r\n..two\r\n.\r\nlast\r\n"), 1);

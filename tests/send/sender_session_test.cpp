@@ -51,13 +51,13 @@ TEST(SenderSession, RecipientLinesFoldQuotesBackslashAndHide) {
     EXPECT_NE(m.find("To: z@c.test\r\n"), std::string::npos) << m;
 
     Composed hidden;
-    hidden.sender.setHide(1);
+    hidden.sender.style().hideRecipients = true;
     m = hidden.send("x@a.test,y@b.test", "hi\r\n", "c@c.test");
     EXPECT_EQ(m.find("To:"), std::string::npos) << m;
     EXPECT_NE(m.find("Cc: c@c.test\r\n"), std::string::npos) << m;
 
     Composed single;
-    single.sender.setHide(1);
+    single.sender.style().hideRecipients = true;
     m = single.send("x@a.test", "hi\r\n");
     EXPECT_NE(m.find("To: x@a.test\r\n"), std::string::npos) << m;
 
@@ -69,14 +69,13 @@ TEST(SenderSession, RecipientLinesFoldQuotesBackslashAndHide) {
 
 TEST(SenderSession, HeaderLinesInOrderWithConditions) {
     Composed c;
-    c.sender.setOrganization("Org");
-    c.sender.setSensitivity("Private");
-    c.sender.setOrganization("");  // an empty value is ignored
-    c.sender.setPriority(1);
-    c.sender.setReturnReceipt(1);
-    c.sender.setDispositionNotification(1);
-    c.sender.setDate("Mon, 05 Jan 2004 09:07:03 +0100");
-    c.sender.setBodyEncoding(0);
+    c.sender.style().organization = "Org";
+    c.sender.style().sensitivity = "Private";
+    c.sender.style().priority = 1;
+    c.sender.style().returnReceipt = true;
+    c.sender.style().dispositionNotification = true;
+    c.sender.style().date = "Mon, 05 Jan 2004 09:07:03 +0100";
+    c.sender.style().bodyEncoding = 0;
     std::string m = c.send("x@a.test", "hi\r\n", String(), String(), "a@example.org", "r@example.org");
     std::string expected =
         "To: x@a.test\r\n"
@@ -107,9 +106,9 @@ TEST(SenderSession, HeaderLinesInOrderWithConditions) {
 
     // The -hdr: text replaces X-Mailer as it is, with no line end added; Message-ID is bare.
     Composed h;
-    h.sender.setExtraHeader("X-Extra: 1\r\nX-Two: 2\r\n");
-    h.sender.setMessageIdFlag(1);
-    h.sender.setMimeLevel(0);
+    h.sender.style().extraHeader = "X-Extra: 1\r\nX-Two: 2\r\n";
+    h.sender.style().messageId = true;
+    h.sender.style().mime = false;
     m = h.send("x@a.test", "hi\r\n");
     EXPECT_EQ(m.find("X-Mailer"), std::string::npos);
     EXPECT_NE(m.find("X-Extra: 1\r\nX-Two: 2\r\nDate: "), std::string::npos) << m;
@@ -120,8 +119,8 @@ TEST(SenderSession, HeaderLinesInOrderWithConditions) {
 
     // Priorities low and normal; voice MIME version.
     Composed low;
-    low.sender.setPriority(2);
-    low.sender.setVoice(1);
+    low.sender.style().priority = 2;
+    low.sender.style().voice = low.sender.style().partHeader = true;
     m = low.send("x@a.test", "hi\r\n");
     EXPECT_NE(m.find("X-Priority: 4 (Low)\r\n"), std::string::npos);
     EXPECT_NE(m.find("Importance: Low\r\n"), std::string::npos);
@@ -130,20 +129,20 @@ TEST(SenderSession, HeaderLinesInOrderWithConditions) {
 
 TEST(SenderSession, DotStuffingAndRawMode) {
     Composed c;
-    c.sender.setBodyEncoding(0);
+    c.sender.style().bodyEncoding = 0;
     std::string m = c.send("x@a.test", ".start\r\nmid . dot\r\n.\r\n..two\r\nlast");
     EXPECT_EQ(bodyOf(m), "..start\r\nmid . dot\r\n..\r\n...two\r\nlast\r\n");
 
     // Raw mode: no headers of ours, the text as it is (message data already, a stuffed "."
     // stays ".."); only a line of a single "." gets a second one, so as not to end the data.
     Composed raw;
-    raw.sender.setRaw(1);
+    raw.sender.style().raw = true;
     m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n..\r\n.\r\nend\r\n.");
     EXPECT_EQ(m, "Subject: r\r\n\r\n.keep\r\n..\r\n..\r\nend\r\n..\r\n");
 
     // A message of many dots split across the sink's blocks keeps every line intact.
     Composed big;
-    big.sender.setBodyEncoding(0);
+    big.sender.style().bodyEncoding = 0;
     std::string body;
     for (int i = 0; i < 20000; ++i) body += ".\r\n";
     m = big.send("x@a.test", body);
@@ -155,7 +154,7 @@ TEST(SenderSession, DotStuffingAndRawMode) {
 
 TEST(SenderSession, EncodedBodies) {
     Composed b64;
-    b64.sender.setBodyEncoding(2);
+    b64.sender.style().bodyEncoding = 2;
     std::string body(100, 'a');
     std::string m = b64.send("x@a.test", body);
     EXPECT_NE(headerBlock(m).find("Content-Transfer-Encoding: base64\r\n"), std::string::npos);
@@ -164,7 +163,7 @@ TEST(SenderSession, EncodedBodies) {
     EXPECT_EQ(encoded.substr(0, 4), "YWFh");
 
     Composed uu;
-    uu.sender.setUuencode(1);
+    uu.sender.style().uuencode = true;
     m = uu.send("x@a.test", std::string(45, 'x'));
     EXPECT_NE(m.find("Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: X-UUencode\r\n"),
               std::string::npos);
@@ -172,7 +171,7 @@ TEST(SenderSession, EncodedBodies) {
     EXPECT_NE(bodyOf(m).find("\r\n`\r\nend\r\n"), std::string::npos) << bodyOf(m);
 
     Composed qp;
-    qp.sender.setCharset("utf-8");
+    qp.sender.style().charset = "utf-8";
     m = qp.send("x@a.test", "a=b\r\n.x \r\ncaf\xc3\xa9\r\n", String(), String(), "Jos\xc3\xa9 <j@a.test>",
                 String(), "caf\xc3\xa9 au lait");
     EXPECT_EQ(bodyOf(m), "a=3Db\r\n=2Ex=20\r\ncaf=C3=A9\r\n\r\n");
@@ -184,15 +183,15 @@ TEST(SenderSession, EncodedBodies) {
     EXPECT_EQ(bodyOf(m), "lone=0Dcr\r\nbare lf\r\n\r\n");
 
     Composed noEncoding;
-    noEncoding.sender.setHeaderEncoding(0);
+    noEncoding.sender.style().encodeHeaders = false;
     m = noEncoding.send("x@a.test", "x", String(), String(), "a@b.test", String(), "caf\xc3\xa9");
     EXPECT_NE(m.find("Subject: caf\xc3\xa9\r\n"), std::string::npos);
 
     Composed eight;
-    eight.sender.setBodyEncoding(0);
-    eight.sender.setEightBit(1);
-    eight.sender.setContentType("text/enriched");
-    eight.sender.setCharset("utf-8");
+    eight.sender.style().bodyEncoding = 0;
+    eight.sender.style().eightBit = true;
+    eight.sender.style().contentType = "text/enriched";
+    eight.sender.style().charset = "utf-8";
     m = eight.send("x@a.test", "caf\xc3\xa9\r\n");
     EXPECT_NE(m.find("Content-Type: text/enriched; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"),
               std::string::npos);

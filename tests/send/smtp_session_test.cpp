@@ -111,7 +111,7 @@ TEST(SmtpSession, LongAndTracedCredentials) {
 
 TEST(SmtpSession, EnvelopeDsnAndEightBit) {
     Peer s;
-    s.setEightBit(1);
+    s.style().eightBit = true;
     ASSERT_TRUE(start(s, kEhlo + "250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
     ASSERT_EQ(sendSimple(s, "Bob <b@x.test>, c@y.test (Carl, the second)"), 1);
     EXPECT_EQ(afterGreeting(s.commandsOnly()),
@@ -123,7 +123,7 @@ TEST(SmtpSession, EnvelopeDsnAndEightBit) {
 
     // With the return-receipt flag SUCCESS is asked for too; the errors-to address wins.
     Peer r;
-    r.setReturnReceipt(1);
+    r.style().returnReceipt = true;
     ASSERT_TRUE(start(r, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
     ASSERT_EQ(r.sendMessage("a@x", "r@x", "b@x", "s", "x", 1, String(), String(), String(), "e@x"), 1);
     EXPECT_NE(r.sent.find("MAIL FROM:<e@x>\r\nRCPT TO:<b@x> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;b@x\r\n"),
@@ -240,7 +240,7 @@ TEST(SmtpSession, PipelinedRecipientsAndLimitReplies) {
 TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     // Limit 2, five recipients: three transactions, the second and third after RSET.
     Peer s;
-    s.setRecipientLimit(2);
+    s.style().recipientLimit = 2;
     std::string replies = kHelo;
     for (int t = 0; t < 3; ++t) {
         if (t) replies += "250 reset\r\n";
@@ -354,7 +354,7 @@ TEST(SmtpSession, FaultsMidDialogue) {
 
 TEST(QmtpSession, PlainDialogue) {
     ScriptedSocket<QmtpSession> q;
-    q.setRecipientLimit(1);
+    q.style().recipientLimit = 1;
     ASSERT_TRUE(start(q, "220 x\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n"
                          "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
     EXPECT_EQ(q.opened, "h:209 ");
