@@ -1,225 +1,254 @@
+// The settings dump: every field of the settings record, one line each, in the order of one
+// table of name, member and how the value is shown.
 #include "config/settings_dump.h"
+
+#include <variant>
 
 #include "config/settings.h"
 
 namespace qarvel {
 
+namespace {
+
+// kText and kSecret hold a String, kList a StringList, kNumber an int, long or bool.
+enum FieldShow { kText, kSecret, kNumber, kList };
+
+struct SettingsField {
+    const char* name;
+    std::variant<String Settings::*, StringList Settings::*, int Settings::*, long Settings::*,
+                 bool Settings::*> member;
+    FieldShow show;
+};
+
+const SettingsField kFields[] = {
+    {"smtpHost", &Settings::smtpHost, kText},
+    {"pop3Host", &Settings::pop3Host, kText},
+    {"imapHost", &Settings::imapHost, kText},
+    {"nntpHost", &Settings::nntpHost, kText},
+    {"capHost", &Settings::capHost, kText},
+    {"dnsServerHost", &Settings::dnsServerHost, kText},
+    {"discoveredDnsServer", &Settings::discoveredDnsServer, kText},
+    {"ldapHost", &Settings::ldapHost, kText},
+    {"smtpPort", &Settings::smtpPort, kText},
+    {"qmtpPort", &Settings::qmtpPort, kText},
+    {"pop3Port", &Settings::pop3Port, kText},
+    {"imapPort", &Settings::imapPort, kText},
+    {"nntpPort", &Settings::nntpPort, kText},
+    {"capPort", &Settings::capPort, kText},
+    {"ldapPort", &Settings::ldapPort, kText},
+    {"bindDn", &Settings::bindDn, kText},
+    {"bindPwd", &Settings::bindPwd, kSecret},
+    {"proxyHost", &Settings::proxyHost, kText},
+    {"proxyPort", &Settings::proxyPort, kText},
+    {"firewall", &Settings::firewall, kText},
+    {"localInterface", &Settings::localInterface, kText},
+    {"relayHost", &Settings::relayHost, kText},
+    {"timeoutSeconds", &Settings::timeoutSeconds, kNumber},
+    {"ipv6", &Settings::ipv6, kNumber},
+    {"ssl", &Settings::ssl, kNumber},
+    {"tls", &Settings::tls, kNumber},
+    {"level", &Settings::level, kNumber},
+    {"directMx", &Settings::directMx, kNumber},
+    {"dnsUdp", &Settings::dnsUdp, kNumber},
+    {"retries", &Settings::retries, kNumber},
+    {"bufferSize", &Settings::bufferSize, kNumber},
+    {"cert", &Settings::cert, kText},
+    {"caFile", &Settings::caFile, kText},
+    {"keyFile", &Settings::keyFile, kText},
+    {"insecure", &Settings::insecure, kNumber},
+    {"apop", &Settings::apop, kNumber},
+    {"from", &Settings::from, kText},
+    {"to", &Settings::to, kText},
+    {"toAsEntered", &Settings::toAsEntered, kText},
+    {"receiveTo", &Settings::receiveTo, kText},
+    {"cc", &Settings::cc, kText},
+    {"bcc", &Settings::bcc, kText},
+    {"toListFile", &Settings::toListFile, kText},
+    {"ccListFile", &Settings::ccListFile, kText},
+    {"bccListFile", &Settings::bccListFile, kText},
+    {"replyTo", &Settings::replyTo, kText},
+    {"contact", &Settings::contact, kText},
+    {"masq", &Settings::masq, kText},
+    {"domain", &Settings::domain, kText},
+    {"aliasFile", &Settings::aliasFile, kText},
+    {"owner", &Settings::owner, kText},
+    {"listServ", &Settings::listServ, kText},
+    {"aliasNames", &Settings::aliasNames, kList},
+    {"aliasValues", &Settings::aliasValues, kList},
+    {"ldapCc", &Settings::ldapCc, kNumber},
+    {"ldapBcc", &Settings::ldapBcc, kNumber},
+    {"ldapAsDns", &Settings::ldapAsDns, kNumber},
+    {"subject", &Settings::subject, kText},
+    {"messageText", &Settings::messageText, kText},
+    {"mime", &Settings::mime, kText},
+    {"charset", &Settings::charset, kText},
+    {"encoding", &Settings::encoding, kText},
+    {"noMessageBody", &Settings::noMessageBody, kNumber},
+    {"mimeType", &Settings::mimeType, kNumber},
+    {"qp", &Settings::qp, kNumber},
+    {"map8bit", &Settings::map8bit, kNumber},
+    {"uue", &Settings::uue, kNumber},
+    {"binary", &Settings::binary, kNumber},
+    {"text", &Settings::text, kNumber},
+    {"html", &Settings::html, kNumber},
+    {"alt", &Settings::alt, kNumber},
+    {"inlineParts", &Settings::inlineParts, kNumber},
+    {"priority", &Settings::priority, kNumber},
+    {"msgId", &Settings::msgId, kNumber},
+    {"gmt", &Settings::gmt, kNumber},
+    {"dh", &Settings::dh, kNumber},
+    {"eh", &Settings::eh, kNumber},
+    {"hide", &Settings::hide, kNumber},
+    {"wrap", &Settings::wrap, kNumber},
+    {"limit", &Settings::limit, kNumber},
+    {"escapeMode", &Settings::escapeMode, kNumber},
+    {"missingAttachments", &Settings::missingAttachments, kNumber},
+    {"altText", &Settings::altText, kText},
+    {"altFile", &Settings::altFile, kText},
+    {"org", &Settings::org, kText},
+    {"date", &Settings::date, kText},
+    {"sens", &Settings::sens, kText},
+    {"hdr", &Settings::hdr, kText},
+    {"messageFile", &Settings::messageFile, kText},
+    {"attachments", &Settings::attachments, kList},
+    {"files", &Settings::files, kList},
+    {"esmtp", &Settings::esmtp, kNumber},
+    {"qmtp", &Settings::qmtp, kNumber},
+    {"size", &Settings::size, kNumber},
+    {"dsn", &Settings::dsn, kNumber},
+    {"notify", &Settings::notify, kNumber},
+    {"receipt", &Settings::receipt, kNumber},
+    {"verify", &Settings::verify, kNumber},
+    {"probe", &Settings::probe, kNumber},
+    {"raw", &Settings::raw, kNumber},
+    {"recipientsFromHeaders", &Settings::recipientsFromHeaders, kNumber},
+    {"importMode", &Settings::importMode, kNumber},
+    {"uploadMode", &Settings::uploadMode, kNumber},
+    {"newsMode", &Settings::newsMode, kNumber},
+    {"noArchive", &Settings::noArchive, kNumber},
+    {"noStop", &Settings::noStop, kNumber},
+    {"priv", &Settings::priv, kNumber},
+    {"open", &Settings::open, kNumber},
+    {"manual", &Settings::manual, kNumber},
+    {"bs", &Settings::bs, kNumber},
+    {"train", &Settings::train, kNumber},
+    {"patNegate", &Settings::patNegate, kNumber},
+    {"spatNegate", &Settings::spatNegate, kNumber},
+    {"etrnDomain", &Settings::etrnDomain, kText},
+    {"harvest", &Settings::harvest, kText},
+    {"pat", &Settings::pat, kText},
+    {"spat", &Settings::spat, kText},
+    {"user", &Settings::user, kText},
+    {"password", &Settings::password, kSecret},
+    {"passCommand", &Settings::passCommand, kText},
+    {"passFile", &Settings::passFile, kText},
+    {"authMechanism", &Settings::authMechanism, kText},
+    {"requireTls", &Settings::requireTls, kNumber},
+    {"mbox", &Settings::mbox, kText},
+    {"listPattern", &Settings::listPattern, kText},
+    {"partName", &Settings::partName, kText},
+    {"moveTo", &Settings::moveTo, kText},
+    {"copyTo", &Settings::copyTo, kText},
+    {"createMailbox", &Settings::createMailbox, kText},
+    {"deleteMailbox", &Settings::deleteMailbox, kText},
+    {"setAcl", &Settings::setAcl, kText},
+    {"deleteAcl", &Settings::deleteAcl, kText},
+    {"listRights", &Settings::listRights, kText},
+    {"search", &Settings::search, kText},
+    {"sort", &Settings::sort, kText},
+    {"header", &Settings::header, kText},
+    {"filter", &Settings::filter, kText},
+    {"exec", &Settings::exec, kText},
+    {"extractFolder", &Settings::extractFolder, kText},
+    {"rmFile", &Settings::rmFile, kText},
+    {"sep", &Settings::sep, kText},
+    {"imap", &Settings::imap, kNumber},
+    {"preauth", &Settings::preauth, kNumber},
+    {"first", &Settings::first, kNumber},
+    {"messageNumber", &Settings::messageNumber, kNumber},
+    {"count", &Settings::count, kNumber},
+    {"msgLen", &Settings::msgLen, kNumber},
+    {"listSubscribed", &Settings::listSubscribed, kNumber},
+    {"getAcl", &Settings::getAcl, kNumber},
+    {"myRights", &Settings::myRights, kNumber},
+    {"extract", &Settings::extract, kNumber},
+    {"attachmentsShown", &Settings::attachmentsShown, kNumber},
+    {"partStart", &Settings::partStart, kNumber},
+    {"partLength", &Settings::partLength, kNumber},
+    {"rm", &Settings::rm, kNumber},
+    {"unrm", &Settings::unrm, kNumber},
+    {"purge", &Settings::purge, kNumber},
+    {"rmList", &Settings::rmList, kNumber},
+    {"br", &Settings::br, kNumber},
+    {"full", &Settings::full, kNumber},
+    {"unique", &Settings::unique, kNumber},
+    {"hash", &Settings::hash, kNumber},
+    {"kbs", &Settings::kbs, kNumber},
+    {"uid", &Settings::uid, kNumber},
+    {"umbox", &Settings::umbox, kNumber},
+    {"idle", &Settings::idle, kNumber},
+    {"imapCommand", &Settings::imapCommand, kNumber},
+    {"quiet", &Settings::quiet, kNumber},
+    {"cgi", &Settings::cgi, kNumber},
+    {"http11", &Settings::http11, kNumber},
+    {"httpPost", &Settings::httpPost, kNumber},
+    {"authenticatedCgi", &Settings::authenticatedCgi, kNumber},
+    {"scripts", &Settings::scripts, kText},
+    {"fetch", &Settings::fetch, kText},
+    {"referer", &Settings::referer, kText},
+    {"url", &Settings::url, kText},
+    {"dest", &Settings::dest, kText},
+    {"font", &Settings::font, kText},
+    {"title", &Settings::title, kText},
+    {"pageHeader", &Settings::pageHeader, kText},
+    {"trailer", &Settings::trailer, kText},
+    {"background", &Settings::background, kText},
+    {"textColor", &Settings::textColor, kText},
+    {"bgColor", &Settings::bgColor, kText},
+    {"redirect", &Settings::redirect, kText},
+    {"dialer", &Settings::dialer, kText},
+    {"connect", &Settings::connect, kText},
+    {"disconnect", &Settings::disconnect, kText},
+    {"log", &Settings::log, kText},
+    {"verbose", &Settings::verbose, kNumber},
+    {"every", &Settings::every, kNumber},
+    {"noop", &Settings::noop, kNumber},
+    {"xml", &Settings::xml, kNumber},
+    {"sap", &Settings::sap, kNumber},
+    {"udp", &Settings::udp, kNumber},
+    {"rawSock", &Settings::rawSock, kNumber},
+    {"mcastDump", &Settings::mcastDump, kNumber},
+    {"decodeBase64", &Settings::decodeBase64, kNumber},
+    {"encodeBase64", &Settings::encodeBase64, kNumber},
+    {"xit", &Settings::xit, kNumber},
+    {"meter", &Settings::meter, kText},
+};
+
+} // namespace
+
 void dumpSettings(const Settings& s, std::FILE* out) {
-    // Strings are shown in quotes so that an empty value and trailing blanks can be seen.
-    auto text = [out](const char* name, const String& value) { std::fprintf(out, "%s=\"%s\"\n", name, value.c_str()); };
-    // A secret shows only whether it is set.
-    auto secret = [&text](const char* name, const String& value) { text(name, value.empty() ? String() : String("***")); };
-    auto number = [out](const char* name, long value) { std::fprintf(out, "%s=%ld\n", name, value); };
-    auto list = [out](const char* name, const StringList& values) {
-        std::fprintf(out, "%s=[", name);
-        const char* comma = "";
-        for (const String& v : values) {
-            std::fprintf(out, "%s\"%s\"", comma, v.c_str());
-            comma = ",";
-        }
-        std::fprintf(out, "]\n");
-    };
-    text("smtpHost", s.smtpHost);
-    text("pop3Host", s.pop3Host);
-    text("imapHost", s.imapHost);
-    text("nntpHost", s.nntpHost);
-    text("capHost", s.capHost);
-    text("dnsServerHost", s.dnsServerHost);
-    text("discoveredDnsServer", s.discoveredDnsServer);
-    text("ldapHost", s.ldapHost);
-    text("smtpPort", s.smtpPort);
-    text("qmtpPort", s.qmtpPort);
-    text("pop3Port", s.pop3Port);
-    text("imapPort", s.imapPort);
-    text("nntpPort", s.nntpPort);
-    text("capPort", s.capPort);
-    text("ldapPort", s.ldapPort);
-    text("bindDn", s.bindDn);
-    secret("bindPwd", s.bindPwd);
-    text("proxyHost", s.proxyHost);
-    text("proxyPort", s.proxyPort);
-    text("firewall", s.firewall);
-    text("localInterface", s.localInterface);
-    text("relayHost", s.relayHost);
-    number("timeoutSeconds", s.timeoutSeconds);
-    number("ipv6", s.ipv6);
-    number("ssl", s.ssl);
-    number("tls", s.tls);
-    number("level", s.level);
-    number("directMx", s.directMx);
-    number("dnsUdp", s.dnsUdp);
-    number("retries", s.retries);
-    number("bufferSize", s.bufferSize);
-    text("cert", s.cert);
-    text("caFile", s.caFile);
-    text("keyFile", s.keyFile);
-    number("insecure", s.insecure);
-    number("apop", s.apop);
-    text("from", s.from);
-    text("to", s.to);
-    text("toAsEntered", s.toAsEntered);
-    text("receiveTo", s.receiveTo);
-    text("cc", s.cc);
-    text("bcc", s.bcc);
-    text("toListFile", s.toListFile);
-    text("ccListFile", s.ccListFile);
-    text("bccListFile", s.bccListFile);
-    text("replyTo", s.replyTo);
-    text("contact", s.contact);
-    text("masq", s.masq);
-    text("domain", s.domain);
-    text("aliasFile", s.aliasFile);
-    text("owner", s.owner);
-    text("listServ", s.listServ);
-    list("aliasNames", s.aliasNames);
-    list("aliasValues", s.aliasValues);
-    number("ldapCc", s.ldapCc);
-    number("ldapBcc", s.ldapBcc);
-    number("ldapAsDns", s.ldapAsDns);
-    text("subject", s.subject);
-    text("messageText", s.messageText);
-    text("mime", s.mime);
-    text("charset", s.charset);
-    text("encoding", s.encoding);
-    number("noMessageBody", s.noMessageBody);
-    number("mimeType", s.mimeType);
-    number("qp", s.qp);
-    number("map8bit", s.map8bit);
-    number("uue", s.uue);
-    number("binary", s.binary);
-    number("text", s.text);
-    number("html", s.html);
-    number("alt", s.alt);
-    number("inlineParts", s.inlineParts);
-    number("priority", s.priority);
-    number("msgId", s.msgId);
-    number("gmt", s.gmt);
-    number("dh", s.dh);
-    number("eh", s.eh);
-    number("hide", s.hide);
-    number("wrap", s.wrap);
-    number("limit", s.limit);
-    number("escapeMode", s.escapeMode);
-    number("missingAttachments", s.missingAttachments);
-    text("altText", s.altText);
-    text("altFile", s.altFile);
-    text("org", s.org);
-    text("date", s.date);
-    text("sens", s.sens);
-    text("hdr", s.hdr);
-    text("messageFile", s.messageFile);
-    list("attachments", s.attachments);
-    list("files", s.files);
-    number("esmtp", s.esmtp);
-    number("qmtp", s.qmtp);
-    number("size", s.size);
-    number("dsn", s.dsn);
-    number("notify", s.notify);
-    number("receipt", s.receipt);
-    number("verify", s.verify);
-    number("probe", s.probe);
-    number("raw", s.raw);
-    number("recipientsFromHeaders", s.recipientsFromHeaders);
-    number("importMode", s.importMode);
-    number("uploadMode", s.uploadMode);
-    number("newsMode", s.newsMode);
-    number("noArchive", s.noArchive);
-    number("noStop", s.noStop);
-    number("priv", s.priv);
-    number("open", s.open);
-    number("manual", s.manual);
-    number("bs", s.bs);
-    number("train", s.train);
-    number("patNegate", s.patNegate);
-    number("spatNegate", s.spatNegate);
-    text("etrnDomain", s.etrnDomain);
-    text("harvest", s.harvest);
-    text("pat", s.pat);
-    text("spat", s.spat);
-    text("user", s.user);
-    secret("password", s.password);
-    text("passCommand", s.passCommand);
-    text("passFile", s.passFile);
-    text("authMechanism", s.authMechanism);
-    number("requireTls", s.requireTls);
-    text("mbox", s.mbox);
-    text("listPattern", s.listPattern);
-    text("partName", s.partName);
-    text("moveTo", s.moveTo);
-    text("copyTo", s.copyTo);
-    text("createMailbox", s.createMailbox);
-    text("deleteMailbox", s.deleteMailbox);
-    text("setAcl", s.setAcl);
-    text("deleteAcl", s.deleteAcl);
-    text("listRights", s.listRights);
-    text("search", s.search);
-    text("sort", s.sort);
-    text("header", s.header);
-    text("filter", s.filter);
-    text("exec", s.exec);
-    text("extractFolder", s.extractFolder);
-    text("rmFile", s.rmFile);
-    text("sep", s.sep);
-    number("imap", s.imap);
-    number("preauth", s.preauth);
-    number("first", s.first);
-    number("messageNumber", s.messageNumber);
-    number("count", s.count);
-    number("msgLen", s.msgLen);
-    number("listSubscribed", s.listSubscribed);
-    number("getAcl", s.getAcl);
-    number("myRights", s.myRights);
-    number("extract", s.extract);
-    number("attachmentsShown", s.attachmentsShown);
-    number("partStart", s.partStart);
-    number("partLength", s.partLength);
-    number("rm", s.rm);
-    number("unrm", s.unrm);
-    number("purge", s.purge);
-    number("rmList", s.rmList);
-    number("br", s.br);
-    number("full", s.full);
-    number("unique", s.unique);
-    number("hash", s.hash);
-    number("kbs", s.kbs);
-    number("uid", s.uid);
-    number("umbox", s.umbox);
-    number("idle", s.idle);
-    number("imapCommand", s.imapCommand);
-    number("quiet", s.quiet);
-    number("cgi", s.cgi);
-    number("http11", s.http11);
-    number("httpPost", s.httpPost);
-    number("authenticatedCgi", s.authenticatedCgi);
-    text("scripts", s.scripts);
-    text("fetch", s.fetch);
-    text("referer", s.referer);
-    text("url", s.url);
-    text("dest", s.dest);
-    text("font", s.font);
-    text("title", s.title);
-    text("pageHeader", s.pageHeader);
-    text("trailer", s.trailer);
-    text("background", s.background);
-    text("textColor", s.textColor);
-    text("bgColor", s.bgColor);
-    text("redirect", s.redirect);
-    text("dialer", s.dialer);
-    text("connect", s.connect);
-    text("disconnect", s.disconnect);
-    text("log", s.log);
-    number("verbose", s.verbose);
-    number("every", s.every);
-    number("noop", s.noop);
-    number("xml", s.xml);
-    number("sap", s.sap);
-    number("udp", s.udp);
-    number("rawSock", s.rawSock);
-    number("mcastDump", s.mcastDump);
-    number("decodeBase64", s.decodeBase64);
-    number("encodeBase64", s.encodeBase64);
-    number("xit", s.xit);
-    text("meter", s.meter);
+    for (const SettingsField& f : kFields) {
+        std::visit([&](auto member) {
+            const auto& value = s.*member;
+            using Value = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Value, String>) {
+                // Strings are shown in quotes so that an empty value and trailing blanks can be
+                // seen; a secret shows only whether it is set.
+                const char* shown = f.show == kSecret ? (value.empty() ? "" : "***") : value.c_str();
+                std::fprintf(out, "%s=\"%s\"\n", f.name, shown);
+            } else if constexpr (std::is_same_v<Value, StringList>) {
+                std::fprintf(out, "%s=[", f.name);
+                const char* comma = "";
+                for (const String& v : value) {
+                    std::fprintf(out, "%s\"%s\"", comma, v.c_str());
+                    comma = ",";
+                }
+                std::fprintf(out, "]\n");
+            } else {
+                std::fprintf(out, "%s=%ld\n", f.name, static_cast<long>(value));
+            }
+        }, f.member);
+    }
 }
 
 } // namespace qarvel
