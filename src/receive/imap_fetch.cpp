@@ -73,7 +73,7 @@ int ImapReader::parseLiteral(unsigned long long n) {
 }
 
 int ImapReader::streamPart(unsigned long long n) {
-    PartDecoder decoder;
+    PartDecoder& decoder = parseBuffers().decoder;
     PartDecoder::Sink sink = bodySink_;
     if (!sink) {
         // Without a sink the part becomes the body of the message record (bounded).
@@ -86,7 +86,7 @@ int ImapReader::streamPart(unsigned long long n) {
     }
     decoder.begin(partEncoding_, sink, partEncoding_ == PartEncoding::kUuencode);
     LiteralInput input(*this, n);
-    std::vector<char>& piece = lineBuffer_;
+    std::vector<char>& piece = parseBuffers().line;
     if (piece.size() < kPartPiece + 1) piece.resize(kPartPiece + 1);
     bool ok = true;
     while (input.left() > 0) {

@@ -162,6 +162,11 @@ private:
 
 } // namespace
 
+ParseBuffers& MailboxReader::parseBuffers() {
+    if (!parseBuffers_) parseBuffers_ = std::make_unique<ParseBuffers>();
+    return *parseBuffers_;
+}
+
 int MailboxReader::parseMessage(uint64_t expectedBytes) {
     ReaderInput input(*this);
     return parseMessage(expectedBytes, input);
@@ -182,7 +187,7 @@ int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& source) {
     settings.workingFolder = workingFolder_;
     settings.decodeWords = decodeEncodedWords;
     if (headerOnly_ != 1) settings.bodySink = &bodySink_;
-    MessageParser parser(input, settings, message_, &lineBuffer_);
+    MessageParser parser(input, settings, message_, &parseBuffers());
     int result = parser.run(expectedBytes);
     headerMap_.clear();
     for (const auto& [name, value] : message_.headers) headerMap_.insert(name, value);

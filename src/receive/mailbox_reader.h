@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "base/ordered_map.h"
@@ -22,6 +23,8 @@
 #include "receive/part_decoder.h"
 
 namespace qarvel {
+
+struct ParseBuffers;
 
 // Results of the reader operations: above 0 success, 0 not done, below 0 failure.
 constexpr int kReaderOk = 1;
@@ -198,12 +201,13 @@ protected:
     uint64_t currentSize_ = 0;
     String connectHost_, connectPort_, preCommand_, workingFolder_;
     PartDecoder::Sink bodySink_;
-    // The buffer a message's lines are read into, kept for the run.
-    std::vector<char> lineBuffer_;
+    // The parser's buffers, kept for the run.
+    ParseBuffers& parseBuffers();
 
 private:
     Message message_;
     OrderedMap headerMap_;
+    std::unique_ptr<ParseBuffers> parseBuffers_;
 };
 
 } // namespace qarvel

@@ -66,9 +66,15 @@ String headerValueOf(const std::string& line, size_t colon) {
 } // namespace
 
 MessageParser::MessageParser(LineSource& input, const ParseSettings& settings, Message& message,
-                             std::vector<char>* lineBuffer)
-    : input_(input), settings_(settings), message_(message), piece_(lineBuffer ? *lineBuffer : ownPiece_) {
+                             ParseBuffers* buffers)
+    : input_(input), settings_(settings), message_(message),
+      piece_(buffers ? buffers->line : ownBuffers_.line),
+      decoder_(buffers ? buffers->decoder : ownBuffers_.decoder),
+      uuDecoder_(buffers ? buffers->uuDecoder : ownBuffers_.uuDecoder) {
     if (piece_.size() < kPieceSize + 1) piece_.resize(kPieceSize + 1);
+    // Nothing of the last message stays in a kept decoder.
+    decoder_.begin(PartEncoding::kNone, nullptr);
+    uuDecoder_.begin(PartEncoding::kNone, nullptr);
 }
 
 void MessageParser::trace(const char* text) const {

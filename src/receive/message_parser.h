@@ -40,6 +40,13 @@ struct ParseSettings {
     const PartDecoder::Sink* bodySink = nullptr;
 };
 
+// What a reader keeps from one parse to the next, so that a run of messages reuses the same
+// memory: the buffer lines are read into and the decoders with their output batches.
+struct ParseBuffers {
+    std::vector<char> line;
+    PartDecoder decoder, uuDecoder;
+};
+
 // Limits of the parser.
 constexpr size_t kPieceSize = 64 * 1024;       // one read of the line reader
 constexpr size_t kHeaderMax = 16383;           // a header line, folds included
@@ -58,10 +65,9 @@ constexpr uint64_t kPartsInMemoryMax = 2u << 20;  // all queued parts held in me
 
 class MessageParser {
 public:
-    // lineBuffer: the buffer lines are read into, kept by the caller for the next message (the
-    // parser sizes it); none: a buffer of the parser's own.
+    // buffers: kept by the caller for the next message; none: buffers of the parser's own.
     MessageParser(LineSource& input, const ParseSettings& settings, Message& message,
-                  std::vector<char>* lineBuffer = nullptr);
+                  ParseBuffers* buffers = nullptr);
     // 1 when the message was read to its end, 0 when a read failed first (what was parsed so
     // far stays in the record).
     int run(uint64_t expectedBytes);
@@ -120,7 +126,7 @@ private:
     LineSource& input_;
     const ParseSettings& settings_;
     Message& message_;
-    std::vector<char> ownPiece_;
+    ParseBuffers ownBuffers_;
     std::vector<char>& piece_;
     size_t pieceLength_ = 0;
     bool lineStart_ = true;     // the next piece begins a line
@@ -141,13 +147,13 @@ private:
 
     PartHeader part_;
     Target target_ = Target::kNone;
-    PartDecoder decoder_;
+    PartDecoder& decoder_;
     std::unique_ptr<MessagePart> pending_;  // the part being decoded (Target::kPart)
     std::string pendingEol_;                // a held-back line end (see bodyPiece)
 
     // A uuencoded block inside a text body.
     bool inUu_ = false;
-    PartDecoder uuDecoder_;
+    PartDecoder& uuDecoder_;
     std::unique_ptr<MessagePart> uuPart_;
 };
 

@@ -155,6 +155,16 @@ class Pop3Test(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(self.file("big.bin"), payload)
         self.assertLess(peak_kb, 64 * 1024, "memory must not grow with the attachment")
+        # -raw writes the text as it comes, over POP3 and IMAP alike, and holds none of it.
+        text = b"1. " + raw[raw.index(b"\r\n\r\n") + 4:]
+        for mode in ([], ["-imap", "-port:" + env.port("IMAP_PORT")]):
+            with self.subTest(mode=mode), tempfile.NamedTemporaryFile() as peak:
+                r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, env.BINARY, "-host:127.0.0.1",
+                                    "-port:" + env.port("POP3_PORT"), "-user:bob", "-pass:secret", "-raw", *mode],
+                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertTrue(r.stdout == text, "the raw text differs from the message's")
+                self.assertLess(int(pathlib.Path(peak.name).read_text().split()[-1]), 12 * 1024)
 
 
 if __name__ == "__main__":
