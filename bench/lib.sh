@@ -164,5 +164,18 @@ attachment_is() {
   return $r
 }
 
+# raw_case JOB QARVEL-ARGS URL: like for like, every message as it came to standard output:
+# qarvel -raw beside curl's URL range, one connection each; both outputs must hold the end of
+# each of the $count messages (the jobs' mailboxes; out, kib, work and mib as they set them).
+raw_case() {
+  local raw=$out/all.txt
+  local ok="n=\$(grep -c '^--b[0-9]*--' $raw); echo \"\$n messages\"; [ \$n = $count ]"
+  tool qarvel-raw "qarvel -raw" "rm -rf $out; mkdir -p $out; \$T '$QARVEL' $2 -user:test -pass:secret -raw > $raw" "$ok" \
+    "the text of each message as it came, after its number; the header is read, not written"
+  tool curl-raw "curl ${3%%:*}:// (URL range to standard output)" \
+    "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret '$3' > $raw" "$ok" "each message as it came"
+  compare "$1" "$count × $kib KiB; raw to standard output" "$work" "$mib" MiB
+}
+
 # note TEXT: a line for the notes under the table.
 note() { echo "$*" >> "${BENCH_NOTES:-/dev/stderr}"; }

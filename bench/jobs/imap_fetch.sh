@@ -5,6 +5,9 @@
 # getmail6 (IMAP into a Maildir) and curl imap:// (one process, one connection, one file per
 # UID). Run 1 of every tool is checked: qarvel's attachments are the ones put in, the peers
 # wrote COUNT message files.
+# Then like for like: every message as it is to standard output, qarvel -raw beside curl's URL
+# range; both outputs must hold the end of each of the COUNT messages. BENCH_RETRIEVE_CASES
+# ("extract raw") picks the cases.
 #   imap_fetch.sh [BUILD_DIR]   (env BENCH_IMAP_MESSAGES, default 10000; BENCH_IMAP_KIB, 100;
 #                                BENCH_IMAP_PORT, default 12210)
 . "$(dirname "$0")/../lib.sh"
@@ -32,6 +35,8 @@ curl -sS -u test:secret "imap://127.0.0.1:$IMAP_PORT/INBOX" -X "EXAMINE INBOX" >
 out=$BENCH_OUT/imap-out
 files_ok="n=\$(find $out -type f -size +1k | wc -l); echo \"\$n message files\"; [ \$n = $count ]"
 
+cases=${BENCH_RETRIEVE_CASES:-extract raw}
+if [[ " $cases " == *" extract "* ]]; then
 qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -imap -host:127.0.0.1 -port:$IMAP_PORT -user:test -pass:secret -extract:$out -q > $BENCH_OUT/imap-qarvel.txt"
 [ "$count" = 10000 ] || note "imap_fetch: $count messages of $kib KiB mean instead of 10 000, to keep the whole run short."
 
@@ -71,4 +76,7 @@ RC
 tool getmail "getmail6 (Maildir)" "rm -rf $out $gm/oldmail-*; mkdir -p $out/new $out/cur $out/tmp; [ \$(id -u) = 0 ] && chown -R nobody $out; \$T getmail --getmaildir '$gm' --rcfile getmailrc" "$files_ok"
 tool curl "curl imap:// (one process)" "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret 'imap://127.0.0.1:$IMAP_PORT/INBOX;UID=[1-$count]' -o '$out/#1'" "$files_ok"
 compare imap_fetch "$count × $kib KiB" "$work" "$mib" MiB
+fi
+
+[[ " $cases " == *" raw "* ]] && raw_case imap_fetch "-imap -host:127.0.0.1 -port:$IMAP_PORT" "imap://127.0.0.1:$IMAP_PORT/INBOX;UID=[1-$count]"
 rm -rf "$out"

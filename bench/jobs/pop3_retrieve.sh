@@ -4,6 +4,9 @@
 # the attachments, next to fetchmail (each message through an mda into a file), getmail6 (into a Maildir)
 # and curl pop3:// (one process, one connection, one file per message). Run 1 of every tool is checked:
 # qarvel's attachments are the ones put in, the peers wrote COUNT message files.
+# Then like for like: every message as it is to standard output, qarvel -raw beside curl's URL
+# range; both outputs must hold the end of each of the COUNT messages. BENCH_RETRIEVE_CASES
+# ("extract raw") picks the cases.
 #   pop3_retrieve.sh [BUILD_DIR]   (env BENCH_POP3_MESSAGES, default 10000; BENCH_POP3_KIB, 100;
 #                                   BENCH_POP3_PORT, default 12110)
 . "$(dirname "$0")/../lib.sh"
@@ -31,6 +34,8 @@ curl -sS -u test:secret "pop3://127.0.0.1:$POP3_PORT/" >/dev/null || exit 1
 out=$BENCH_OUT/pop3-out
 files_ok="n=\$(find $out -type f -size +1k | wc -l); echo \"\$n message files\"; [ \$n = $count ]"
 
+cases=${BENCH_RETRIEVE_CASES:-extract raw}
+if [[ " $cases " == *" extract "* ]]; then
 qarvel="rm -rf $out; mkdir -p $out; \$T '$QARVEL' -host:127.0.0.1 -port:$POP3_PORT -user:test -pass:secret -extract:$out -q > $BENCH_OUT/pop3-qarvel.txt"
 [ "$count" = 10000 ] || note "pop3_retrieve: $count messages of $kib KiB mean instead of 10 000, to keep the whole run short (fetchmail costs about 15 ms a message)."
 
@@ -69,4 +74,7 @@ RC
 tool getmail "getmail6 (Maildir)" "rm -rf $out $gm/oldmail-*; mkdir -p $out/new $out/cur $out/tmp; [ \$(id -u) = 0 ] && chown -R nobody $out; \$T getmail --getmaildir '$gm' --rcfile getmailrc" "$files_ok"
 tool curl "curl pop3:// (one process)" "rm -rf $out; mkdir -p $out; \$T curl -sS -u test:secret 'pop3://127.0.0.1:$POP3_PORT/[1-$count]' -o '$out/#1'" "$files_ok"
 compare pop3_retrieve "$count × $kib KiB" "$work" "$mib" MiB
+fi
+
+[[ " $cases " == *" raw "* ]] && raw_case pop3_retrieve "-host:127.0.0.1 -port:$POP3_PORT" "pop3://127.0.0.1:$POP3_PORT/[1-$count]"
 rm -rf "$out"
