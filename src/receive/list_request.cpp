@@ -126,8 +126,7 @@ bool requestAddress(const String& from, String& address) {
     String only;
     int mailboxes = 0;
     for (const String& entry : splitRecipientText(from, 4)) {
-        std::string_view e = entry.view();
-        while (!e.empty() && isBlank(e.front())) e.remove_prefix(1);
+        const std::string_view e = skipBlanks(entry.view());
         if (e.empty()) continue;
         ++mailboxes;
         only = String(e);

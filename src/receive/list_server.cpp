@@ -13,6 +13,7 @@
 
 #include "base/md5.h"
 #include "base/temp_file.h"
+#include "base/text.h"
 #include "receive/header_display.h"
 #include "receive/list_request.h"
 #include "receive/mailbox_reader.h"
@@ -47,8 +48,7 @@ String ownHeader(const Message& message, const char* name) {
     const size_t own = std::min(message.ownHeaderLines, message.headers.size());
     for (size_t i = 0; i < own; ++i) {
         if (!message.headers[i].first.equalsIgnoreCase(name)) continue;
-        std::string_view v = message.headers[i].second.view();
-        while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+        std::string_view v = skipBlanks(message.headers[i].second.view());
         while (!v.empty() && std::isspace(static_cast<unsigned char>(v.back()))) v.remove_suffix(1);
         return String(v);
     }

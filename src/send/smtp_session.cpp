@@ -224,13 +224,15 @@ int SmtpSession::mailFrom(const String& from, const String& replyTo, const Strin
 }
 
 int SmtpSession::recipientCommand(const String& recipient, bool dsn, bool wait) {
-    String address = envelopeAddress(recipient);
-    const char* notify = style().returnReceipt ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE";
-    if (dsn)
-        return wait ? command("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(), notify, address.c_str())
-                    : sendCommand("RCPT TO:<%s> NOTIFY=%s ORCPT=rfc822;%s\r\n", address.c_str(), notify,
-                                  address.c_str());
-    return wait ? command("RCPT TO:<%s>\r\n", address.c_str()) : sendCommand("RCPT TO:<%s>\r\n", address.c_str());
+    const String address = envelopeAddress(recipient);
+    String parameters;
+    if (dsn) {
+        parameters = String(" NOTIFY=") + (style().returnReceipt ? "DELAY,SUCCESS,FAILURE" : "DELAY,FAILURE");
+        parameters += " ORCPT=rfc822;" + address;
+    }
+    const char* format = "RCPT TO:<%s>%s\r\n";
+    return wait ? command(format, address.c_str(), parameters.c_str())
+                : sendCommand(format, address.c_str(), parameters.c_str());
 }
 
 int SmtpSession::lockstepEnvelope(const String& from, const String& replyTo, const String& errorsTo,
