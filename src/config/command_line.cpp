@@ -1,5 +1,6 @@
 #include "config/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -298,7 +299,7 @@ const Option kOptions[] = {
     {"-msg:", kValue, false, messageText},
     {"-header:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.header = plain(v); }},
     // The highest message processed: that many after the message number.
-    {"-first:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.first = s.messageNumber + readNumber(v); }},
+    {"-first:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { const long long n = static_cast<long long>(s.messageNumber) + readNumber(v); s.first = static_cast<int>(std::clamp<long long>(n, -2147483647LL - 1, 2147483647LL)); }},
     {"-retries:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.retries = readNumber(v); }},
     {"-idle:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.idle = readNumber(v); }},
     {"-idle", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.idle = 2147483647; }},
