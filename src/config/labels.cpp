@@ -76,30 +76,4 @@ std::vector<std::string> labelKeyNames() {
     return names;
 }
 
-void copyReceiveLabels(ReceiveLabels& out) {
-    const Labels& l = table();
-    out.subject = l.subject;
-    out.date = l.date;
-    out.receiptTo = l.receiptTo;
-    out.importance = l.importance;
-    out.sensitivity = l.sensitivity;
-    out.organization = l.organization;
-    out.from = l.from;
-    out.replyTo = l.replyTo;
-    out.to = l.to;
-    out.cc = l.cc;
-    out.size = l.size;
-    out.deletedMessage = l.deletedMessage;
-    out.undeletedMessage = l.undeletedMessage;
-}
-
-void copySendLabels(SendReportLabels& out) {
-    const Labels& l = table();
-    out.to = l.to;
-    out.cc = l.cc;
-    out.bcc = l.bcc;
-    out.from = l.from;
-    out.subject = l.subject;
-}
-
 } // namespace qarvel

@@ -91,7 +91,7 @@ private:
 
 } // namespace
 
-std::string formatHeaderLines(const DisplayedHeaders& h, const ReceiveLabels& labels, bool full,
+std::string formatHeaderLines(const DisplayedHeaders& h, const Labels& labels, bool full,
                               bool showSize, bool visibleControls) {
     HeaderLines out(visibleControls);
     out.value(h.subject);

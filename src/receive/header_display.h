@@ -37,7 +37,7 @@ String shownText(const String& text, const String& charset, HeaderForm form);
 // visibleControls (output to a terminal) the control characters of the values other than tab
 // are shown as "^X", so a header cannot move the cursor, clear the screen or retitle the
 // window; a file or a pipe gets the values byte for byte.
-std::string formatHeaderLines(const DisplayedHeaders& headers, const ReceiveLabels& labels,
+std::string formatHeaderLines(const DisplayedHeaders& headers, const Labels& labels,
                               bool full, bool showSize, bool visibleControls = false);
 
 // A text with its control characters other than tab written as "^@" .. "^_" and "^?".

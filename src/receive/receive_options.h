@@ -3,28 +3,12 @@
 // driven (and tested) with any reader without the process-wide objects.
 #pragma once
 
+#include "base/display_labels.h"
 #include "base/string.h"
 
 namespace qarvel {
 
 class ReceivePages;
-
-// The words of the message display; replaceable through the label table.
-struct ReceiveLabels {
-    String subject = "Subject";
-    String date = "Date";
-    String receiptTo = "Disposition-Notification-To";
-    String importance = "Importance";
-    String sensitivity = "Sensitivity";
-    String organization = "Organization";
-    String from = "From";
-    String replyTo = "Reply-To";
-    String to = "To";
-    String cc = "Cc";
-    String size = "Size";
-    String deletedMessage = "Deleted message #";
-    String undeletedMessage = "Undeleted message #";
-};
 
 // The highest message number when none is set.
 constexpr int kNoMessageLimit = 2147483647;
@@ -106,7 +90,7 @@ struct ReceiveOptions {
 
     ListServerOptions list;
 
-    ReceiveLabels labels;
+    Labels labels;  // the words of the message display
 
     // IMAP: the folder, its management, access control, order and single parts.
     struct Imap {

@@ -145,7 +145,7 @@ void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxR
 
 SendDriverOptions sendOptions(const Settings& s) {
     SendDriverOptions o;
-    copySendLabels(o.labels);
+    o.labels = labels();
     o.smtpHost = s.smtpHost;
     o.smtpPort = s.smtpPort;
     o.qmtpPort = s.qmtpPort;
@@ -307,7 +307,7 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     o.list.dropAttachments = s.attachmentsShown ? 0 : 1;
     o.list.verbose = s.verbose;
     if (s.limit > 0) o.list.recipientsPerTransaction = s.limit;
-    copyReceiveLabels(o.labels);
+    o.labels = labels();
     ReceiveOptions::Imap& imap = o.imapOptions;
     if (!s.mbox.empty()) imap.mailbox = s.mbox;
     imap.listPattern = s.listPattern;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/display_labels.h"
 #include "base/string.h"
 
 namespace qarvel {
@@ -17,11 +18,6 @@ class BatchText;
 class SmtpSession;
 class QmtpSession;
 class NntpSession;
-
-// The words that name the five lines of the verbose send report (replaceable by the site).
-struct SendReportLabels {
-    String to = "To", cc = "Cc", bcc = "Bcc", from = "From", subject = "Subject";
-};
 
 // Hooks for the paths that other parts supply: direct MX delivery (route the first
 // recipient's domain; returns the ordered exchanger hosts, or fills error and returns empty),
@@ -49,7 +45,7 @@ struct SendDriverOptions {
     // News mode: the recipients are newsgroups, the server is the NNTP host and port.
     int newsMode = 0, noArchive = 0;
     long messageCount = 1;
-    SendReportLabels labels;
+    Labels labels;  // To, Cc, Bcc, From and Subject name the lines of the verbose report
     SendDriverHooks hooks;
 };
 

@@ -394,10 +394,10 @@ TEST(ReceiveDriver, ControlCharactersAreShownOnlyToATerminal) {
     h.subject = "Hi\x1b]0;owned\x07\x1b[2J\tthere\x7f";
     h.from = "a\rb <a@b>";
     h.to = "t";
-    const std::string plain = formatHeaderLines(h, ReceiveLabels(), false, false);
+    const std::string plain = formatHeaderLines(h, Labels(), false, false);
     EXPECT_EQ(plain.substr(0, plain.find('\n')), "Hi\x1b]0;owned\x07\x1b[2J\tthere\x7f");
     EXPECT_NE(plain.find("From: a\rb <a@b>\n"), std::string::npos);
-    const std::string shown = formatHeaderLines(h, ReceiveLabels(), false, false, true);
+    const std::string shown = formatHeaderLines(h, Labels(), false, false, true);
     EXPECT_EQ(shown, "Hi^[]0;owned^G^[[2J\tthere^?\nDate: [unknown]\nFrom: a^Mb <a@b>\nTo: t\n");
     // Decoded texts are converted by the charset of their word for a page or a terminal only.
     EXPECT_EQ(shownText("M\xE4rz", "iso-8859-1", HeaderForm::kBytes), "M\xE4rz");

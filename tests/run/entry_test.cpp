@@ -54,6 +54,15 @@ TEST(Entry, ComposeToFileAndExtractAgain) {
               0);
     std::string out = ok({"-mail", "-host:" + dir + "/box", "-extract:" + dir + "/out2", "-unique"});
     EXPECT_NE(out.find("2. Hi"), std::string::npos) << out;
+
+    // Label lines of the configuration file reach the send report and the message display.
+    ProgramOptions config;
+    config.env = {{"QARVEL_CONFIG", folder.put("qarvel.txt", "STRING_To An\nSTRING_Date Datum\n")}};
+    ProgramResult r = runQarvel({"-config", "-mf", "-host:" + dir + "/l.eml", "-from:a@x.org", "-to:b@x.org",
+                                 "-s:Hi", "-msg:Body", "-v"}, config);
+    EXPECT_NE(r.out.find("\nAn: b@x.org\n"), std::string::npos) << r.out << r.err;
+    r = runQarvel({"-config", "-mail", "-host:" + dir + "/l.eml"}, config);
+    EXPECT_NE(r.out.find("\nDatum: "), std::string::npos) << r.out << r.err;
 }
 
 // Each layer overwrites only what it names: defaults, the -host:/-port: pre-scan, the early
