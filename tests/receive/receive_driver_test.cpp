@@ -1,13 +1,13 @@
 // The receive driver over message files: display order and labels, ranges, filters,
 // separators, mailbox format, -exec: temporary files, deletion, and the failure paths that
 // must keep mail (a failed extraction, a failed command).
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +21,6 @@
 #include "receive/message_parser.h"
 #include "receive/receive_driver.h"
 #include "support/scripted_socket.h"
-#include "support/scripted_socket.h"
 #include "send/smtp_session.h"
 #include "support/temp_folder.h"
 
@@ -30,13 +29,9 @@ namespace {
 
 // The names in the folder that begin with prefix, sorted and blank-separated.
 std::string entries(const std::string& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* e = readdir(dir))
-            if (std::string(e->d_name).rfind(prefix, 0) == 0) names.push_back(e->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().starts_with(prefix)) names.insert(e.path().filename());
     std::string out;
     for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
     return out;
@@ -50,11 +45,11 @@ struct Outcome {
     std::string out, err;
 };
 
-Outcome runCaptured(const ReceiveOptions& options, MailboxReader& reader) {
+Outcome runCaptured(const ReceiveOptions& options, MailboxReader& reader, SmtpSession* relay = nullptr) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     Outcome result;
-    result.code = runReceive(options, reader, nullptr);
+    result.code = runReceive(options, reader, relay);
     result.out = testing::internal::GetCapturedStdout();
     result.err = testing::internal::GetCapturedStderr();
     return result;
@@ -63,6 +58,16 @@ Outcome runCaptured(const ReceiveOptions& options, MailboxReader& reader) {
 Outcome runCaptured(const ReceiveOptions& options) {
     FileMailboxReader reader;
     return runCaptured(options, reader);
+}
+
+// Options for a POP3 server on 127.0.0.1:110 (a scripted socket) with user u and password p.
+ReceiveOptions pop3Options() {
+    ReceiveOptions o;
+    o.host = "127.0.0.1";
+    o.port = "110";
+    o.user = "u";
+    o.password = "p";
+    return o;
 }
 
 // Options for a folder of message files named *.eml.
@@ -235,6 +240,17 @@ TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
     r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(entries(folder.path, "m0"), "m01.eml m02.eml");
+
+    // The temporary file's path is quoted for the shell.
+    const std::string odd = folder.file("it's a $dir; rm -rf x");
+    ASSERT_EQ(mkdir(odd.c_str(), 0700), 0);
+    o.workingFolder = odd.c_str();
+    o.execCommand = ("cat >> '" + folder.file("got.txt") + "'").c_str();
+    r = runCaptured(o);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(folder.read("got.txt"), "Body 1\r\nBody 2\r\n");
+    EXPECT_EQ(entries(odd, "qarvel-exec-"), "");
+    EXPECT_EQ(shellQuoted("a'b"), "'a'\\''b'");
 }
 
 TEST(ReceiveDriver, DeletionInARangeAndUndelete) {
@@ -284,6 +300,18 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAMissingFolderKeepsTheMessage) {
     for (int i = 0; i < 32; ++i) EXPECT_EQ(bytes[i], static_cast<char>(i));
     EXPECT_EQ(entries(folder.path, "m0"), "");
 
+    // A message file is read to its end before it goes; it is never dot-stuffed: a lone "."
+    // in the text, an attachment behind it.
+    folder.put("m01.eml", "Subject: saved\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                          "--b\r\n\r\nfirst\r\n.\r\nsecond\r\n"
+                          "--b\r\nContent-Type: application/x-y; name=after.bin\r\n\r\nAFTER\r\n--b--\r\n");
+    o.quiet = 0;
+    r = runCaptured(o);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("first\r\n.\r\nsecond"), std::string::npos) << r.out;
+    EXPECT_EQ(folder.read("out/after.bin"), "AFTER");
+    EXPECT_EQ(entries(folder.path, "m0"), "");
+
     // A folder that does not exist: nothing written, the message stays, exit 1.
     folder.put("m01.eml", kWithAttachment);
     o.extractFolder = folder.file("nowhere").c_str();
@@ -324,12 +352,7 @@ TEST(ReceiveDriver, CredentialAndConnectFailures) {
 }
 
 TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
-    ReceiveOptions o;
-    o.host = "127.0.0.1";
-    o.port = "110";
-    o.user = "u";
-    o.password = "p";
-    const ReceiveOptions plain = o;
+    ReceiveOptions o = pop3Options();
 
     // Login refused: both lines, exit 1, and still QUIT.
     ScriptedSocket<Pop3Reader> refused("+OK ready\r\n+OK\r\n-ERR invalid password\r\n+OK bye\r\n");
@@ -361,7 +384,7 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
 
     // -xit: the count is the exit code, after QUIT.
     ScriptedSocket<Pop3Reader> counting(two + "+OK bye\r\n");
-    o = plain;
+    o = pop3Options();
     o.exitWithCount = 1;
     r = runCaptured(o, counting);
     EXPECT_EQ(r.code, 2);
@@ -405,40 +428,6 @@ TEST(ReceiveDriver, ControlCharactersAreShownOnlyToATerminal) {
     EXPECT_EQ(shownText("\xC3\xA4", "", HeaderForm::kUtf8), "\xC3\xA4");
 }
 
-TEST(ReceiveDriver, ExecQuotesTheTemporaryFilePath) {
-    TempFolder folder;
-    fillFolder(folder, 1);
-    const std::string odd = folder.file("it's a $dir; rm -rf x");
-    ASSERT_EQ(mkdir(odd.c_str(), 0700), 0);
-    ReceiveOptions o = folderOptions(folder);
-    o.workingFolder = odd.c_str();
-    o.execCommand = ("cat > '" + folder.file("got.txt") + "'").c_str();
-    o.remove = 1;
-    Outcome r = runCaptured(o);
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(folder.read("got.txt"), "Body 1\r\n");
-    EXPECT_EQ(entries(odd, "qarvel-exec-"), "");
-    EXPECT_EQ(shellQuoted("a'b"), "'a'\\''b'");
-}
-
-TEST(ReceiveDriver, AMessageFileIsReadToItsEndBeforeItGoes) {
-    TempFolder folder;
-    mkdir(folder.file("out").c_str(), 0700);
-    // Never dot-stuffed: a lone "." in the text, an attachment behind it.
-    folder.put("m01.eml", "Subject: saved\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-                          "--b\r\n\r\nfirst\r\n.\r\nsecond\r\n"
-                          "--b\r\nContent-Type: application/x-y; name=after.bin\r\n\r\nAFTER\r\n--b--\r\n");
-    ReceiveOptions o = folderOptions(folder);
-    o.extract = 1;
-    o.extractFolder = folder.file("out").c_str();
-    o.remove = 1;
-    Outcome r = runCaptured(o);
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("first\r\n.\r\nsecond"), std::string::npos) << r.out;
-    EXPECT_EQ(folder.read("out/after.bin"), "AFTER");
-    EXPECT_EQ(entries(folder.path, "m0"), "");
-}
-
 TEST(ReceiveDriver, PartsBeyondTheLimitMakeTheExtractionFail) {
     // The parser counts the parts it could not keep (ParserTest covers the limit itself);
     // the parts it kept are still written, and the extraction as a whole has failed.
@@ -464,11 +453,7 @@ TEST(ReceiveDriver, ACutTextIsKeptOnTheServer) {
     const std::string text = "Subject: big\r\n\r\n" + std::string(1 << 20, 'x') + "\r\nlast line\r\n";
     ScriptedSocket<Pop3Reader> pop("+OK ready\r\n+OK\r\n+OK in\r\n+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
                                       "+OK\r\n" + text + ".\r\n+OK bye\r\n");
-    ReceiveOptions o;
-    o.host = "127.0.0.1";
-    o.port = "110";
-    o.user = "u";
-    o.password = "p";
+    ReceiveOptions o = pop3Options();
     o.remove = 1;
     Outcome r = runCaptured(o, pop);
     EXPECT_EQ(r.code, 1);
@@ -502,12 +487,8 @@ TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
     FileMailboxReader reader;
     ScriptedSocket<SmtpSession> relay;
     relay.setReplies("220 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n221 bye\r\n");
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    int code = runReceive(o, reader, &relay);
-    testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(code, 0) << err;
+    Outcome r = runCaptured(o, reader, &relay);
+    EXPECT_EQ(r.code, 0) << r.err;
     const std::string& sent = relay.sent;
     size_t data = sent.find("DATA\r\n");
     ASSERT_NE(data, std::string::npos) << sent;
