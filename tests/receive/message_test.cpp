@@ -21,30 +21,35 @@ namespace {
 
 using test::TempFolder;
 
-TEST(SafeFileName, MapsUnsafeCharacters) {
-    EXPECT_EQ(safeFileName("my file/what?.txt"), "my_file_what_.txt");
-    EXPECT_EQ(safeFileName("a-b+c_d~e$f(g).h"), "a-b+c_d~e$f(g).h");
-    EXPECT_EQ(safeFileName("\xC3\xBC" "ber:*|\"<>"), "\xC3\xBC" "ber______");
-    EXPECT_EQ(safeFileName(".."), "__");
-    EXPECT_EQ(safeFileName("."), "_");
-    EXPECT_EQ(attachmentFileName("../../etc/passwd"), "passwd");
-    EXPECT_EQ(attachmentFileName("C:\\dir\\..\\x.exe"), "x.exe");
-    EXPECT_EQ(attachmentFileName("/abs/path"), "path");
-    EXPECT_EQ(attachmentFileName("dir/.."), "");
-}
-
-TEST(SafeFileName, EveryControlByteAndNulIsMapped) {
-    // A NUL must not survive: the file system would end the name there ("evil.txt").
-    EXPECT_EQ(safeFileName(String("evil.txt\0.pdf", 13)), "evil.txt_.pdf");
+// Names from a message: unsafe characters mapped, cut at the last "/" or "\", never "." or "..".
+// A part named by its content id keeps the "@". A NUL must not survive: the file system would
+// end the name there ("evil.txt").
+TEST(SafeFileName, MapsUnsafeCharactersAndCutsPaths) {
     std::string controls;
     for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
     controls += '\x7f';
-    EXPECT_EQ(safeFileName(String(controls.data(), controls.size())), std::string(33, '_'));
-    // A part named by its content id keeps the "@"; the cut at "/" and "\\" still applies.
-    EXPECT_EQ(contentIdFileName("img1@example.test"), "img1@example.test");
-    EXPECT_EQ(contentIdFileName("../x/part@host"), "part@host");
-    EXPECT_EQ(contentIdFileName("a\\..\\b@c?d"), "b@c_d");
-    EXPECT_EQ(contentIdFileName(".."), "");
+    struct Case {
+        String (*map)(const String&);
+        String in;
+        const char* out;
+    } cases[] = {
+        {safeFileName, "my file/what?.txt", "my_file_what_.txt"},
+        {safeFileName, "a-b+c_d~e$f(g).h", "a-b+c_d~e$f(g).h"},
+        {safeFileName, "\xC3\xBC" "ber:*|\"<>", "\xC3\xBC" "ber______"},
+        {safeFileName, "..", "__"},
+        {safeFileName, ".", "_"},
+        {safeFileName, String("evil.txt\0.pdf", 13), "evil.txt_.pdf"},
+        {safeFileName, String(controls.data(), controls.size()), "_________________________________"},
+        {attachmentFileName, "../../etc/passwd", "passwd"},
+        {attachmentFileName, "C:\\dir\\..\\x.exe", "x.exe"},
+        {attachmentFileName, "/abs/path", "path"},
+        {attachmentFileName, "dir/..", ""},
+        {contentIdFileName, "img1@example.test", "img1@example.test"},
+        {contentIdFileName, "../x/part@host", "part@host"},
+        {contentIdFileName, "a\\..\\b@c?d", "b@c_d"},
+        {contentIdFileName, "..", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.map(c.in), c.out) << c.in.str();
 
     TempFolder dir;
     String cid = "img1@example.test";

@@ -1,11 +1,11 @@
-// The sending clients (SMTP, QMTP) of build/qarvel against scripted servers that fail: refused
-// connections, resets in the middle of a reply and of the message data, stalls ended by -tmo:,
-// a megabyte without a line end, binary garbage and servers that answer more than asked. Each
-// run must end in bounded time with the driver's message and exit code 1 (or 0 when the fault
-// leaves the dialogue intact).
+// The sending clients (SMTP, QMTP, NNTP) of build/qarvel against scripted servers that refuse or
+// fail: refused connections, resets in the middle of a reply and of the message data, stalls
+// ended by -tmo:, a megabyte without a line end, binary garbage, servers that answer more than
+// asked, and the news server's refusals. Each run must end in bounded time with the driver's
+// message and exit code 1 (or 0 when the fault leaves the dialogue intact).
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,168 +19,215 @@ namespace {
 
 using Script = std::vector<ScriptStep>;
 
-struct Protocol {
-    const char* name;
-    std::vector<std::string> extra;  // arguments that choose the client
-};
+const std::vector<std::string> kSmtp = {}, kQmtp = {"-qmtp"};
 
-// Named in test output instead of a byte dump.
-void PrintTo(const Protocol& p, std::ostream* os) { *os << p.name; }
-
-const Protocol kSmtp{"SMTP", {}};
-const Protocol kQmtp{"QMTP", {"-qmtp"}};
-
-std::vector<std::string> sendArgs(const Protocol& p, int port, std::vector<std::string> more = {}) {
+std::vector<std::string> sendArgs(const std::vector<std::string>& protocol, int port,
+                                  const std::vector<std::string>& more = {}) {
     std::vector<std::string> args = {"-host:127.0.0.1", "-port:" + std::to_string(port),
                                      "-from:sender@example.test", "-to:reader@example.test",
                                      "-s:fault", "-msg:hello there"};
-    args.insert(args.end(), p.extra.begin(), p.extra.end());
+    args.insert(args.end(), protocol.begin(), protocol.end());
     args.insert(args.end(), more.begin(), more.end());
     return args;
 }
 
-// The dialogue of a healthy server up to (not including) the reply to the command named.
-Script dialogueUpTo(const std::string& command) {
-    Script s = {send("220 fault.test ready\r\n"), expect("HELO")};
-    const char* steps[] = {"MAIL", "RCPT", "DATA"};
-    for (const char* next : steps) {
-        s.push_back(send("250 ok\r\n"));
-        s.push_back(expect(next));
-        if (command == next) return s;
-    }
-    s.push_back(send("354 go ahead\r\n"));
-    return s;
+std::vector<std::string> newsArgs(int port, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> args = {"-news", "-host:127.0.0.1", "-port:" + std::to_string(port),
+                                     "-from:poster@example.test", "-to:test.group", "-s:news fault",
+                                     "-msg:hello there"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
 }
 
-ProgramResult run(const Protocol& p, ScriptedServer& server, std::vector<std::string> more = {}) {
+ProgramResult run(const std::vector<std::string>& args) {
     ProgramOptions options;
     options.timeLimitSeconds = 30;
-    ProgramResult r = runQarvel(sendArgs(p, server.port(), std::move(more)), options);
-    EXPECT_FALSE(r.timedOut) << p.name;
+    ProgramResult r = runQarvel(args, options);
+    EXPECT_FALSE(r.timedOut);
     return r;
 }
 
-// Runs the client against the server and checks that it failed with the message on standard
-// error, within the time bounds.
-ProgramResult runFailing(const Protocol& p, ScriptedServer& server, std::vector<std::string> more,
-                         const std::string& message, double below, double atLeast = 0) {
-    ProgramResult r = run(p, server, std::move(more));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_GE(r.seconds, atLeast);
-    EXPECT_LT(r.seconds, below);
-    return r;
+// The dialogue of a healthy SMTP server up to (not including) the reply to the command named,
+// or up to the reply to DATA.
+Script dialogueUpTo(const std::string& command, const Script& then = {}) {
+    Script s = {send("220 fault.test ready\r\n"), expect("HELO")};
+    for (const char* next : {"MAIL", "RCPT", "DATA"}) {
+        s.insert(s.end(), {send("250 ok\r\n"), expect(next)});
+        if (command == next) break;
+    }
+    if (command.empty()) s.push_back(send("354 go ahead\r\n"));
+    s.insert(s.end(), then.begin(), then.end());
+    return s;
 }
 
 std::string connectFailed(int port, int error) {
     return "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= " + describeError(error) + "\n";
 }
 
-class SendFaults : public ::testing::TestWithParam<Protocol> {};
-
-TEST_P(SendFaults, RefusedConnectAndResetInTheMiddleOfAReply) {
-    const Protocol& p = GetParam();
-    int port = refusedPort();
-    ProgramResult r = runQarvel(sendArgs(p, port, {"-retries:1"}));
-    EXPECT_EQ(r.exitCode, 1);
-    const std::string refused = connectFailed(port, -10061);
-    size_t first = r.err.find(refused);
-    ASSERT_NE(first, std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(refused, first + 1), std::string::npos) << "one retry: " << r.err;
-
-    {  // Reset halfway through the greeting.
-        ScriptedServer server({send("220-fault.test first line\r\n220 fault"), reset()});
-        runFailing(p, server, {}, connectFailed(server.port(), -10054), 10);
-    }
-    {  // Reset halfway through the reply to MAIL FROM.
-        Script s = dialogueUpTo("MAIL");
-        s.push_back(send("250-sender fine"));
-        s.push_back(reset());
-        ScriptedServer server(s);
-        runFailing(p, server, {}, "Could not send:  error= -10054 (connection reset by peer)\nStatus: \n", 10);
-        EXPECT_EQ(server.error(), "");
+TEST(SendFaults, RefusedConnectIsTriedOnceMore) {
+    for (const auto& protocol : {kSmtp, kQmtp}) {
+        int port = refusedPort();
+        ProgramResult r = runQarvel(sendArgs(protocol, port, {"-retries:1"}));
+        EXPECT_EQ(r.exitCode, 1);
+        const std::string refused = connectFailed(port, -10061);
+        size_t first = r.err.find(refused);
+        ASSERT_NE(first, std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(refused, first + 1), std::string::npos) << "one retry: " << r.err;
     }
 }
 
-TEST_P(SendFaults, ResetAndStallInTheMiddleOfTheData) {
-    const Protocol& p = GetParam();
+// A server that fails, and the message the run must end with.
+struct Fault {
+    const char* name;
+    Script script;
+    std::vector<std::string> more;
+    std::string message;  // "CONNECT" + a number: connectFailed for that error
+    double below, atLeast = 0;
+    const char* notSent = nullptr;  // a command that must not follow the fault
+    ScriptedServerOptions server = {};
+};
+
+// Runs each fault with the arguments made for the server's port; the run fails with the message.
+void expectFaults(const std::vector<Fault>& faults,
+                  const std::function<std::vector<std::string>(int, const std::vector<std::string>&)>& args) {
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.name);
+        ScriptedServer server(f.script, f.server);
+        ASSERT_TRUE(server.listening());
+        ProgramResult r = run(args(server.port(), f.more));
+        const std::string seen = server.finish();
+        EXPECT_EQ(r.exitCode, 1);
+        const std::string message = f.message.starts_with("CONNECT")
+                                        ? connectFailed(server.port(), std::stoi(f.message.substr(7)))
+                                        : f.message;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+        EXPECT_GE(r.seconds, f.atLeast);
+        EXPECT_LT(r.seconds, f.below);
+        if (f.notSent) {
+            EXPECT_EQ(seen.find(f.notSent), std::string::npos) << seen;
+        }
+        if (f.script.size() > 2) {
+            EXPECT_EQ(server.error(), "");
+        }
+    }
+}
+
+TEST(SendFaults, SmtpAndQmtpServersThatFail) {
     TempFolder folder;
     const std::string file = folder.put("big.bin", std::string(8 << 20, 'q'));
-    {  // The server takes part of the message, then resets.
-        Script s = dialogueUpTo("");
-        s.push_back(receive(100000));
-        s.push_back(reset());
-        ScriptedServer server(s);
-        ProgramResult r = runFailing(p, server, {"-a:" + file}, "Could not send:  error= -10054 (connection reset by peer)\n", 10);
-        EXPECT_EQ(r.out.find("Sent "), std::string::npos);
-    }
-    {  // The server stops reading: the send waits for room until -tmo: ends it, and the
-       // connection is dropped without a QUIT (it would only be more message data).
-        Script s = dialogueUpTo("");
-        s.push_back(receive(10000));
-        s.push_back(hold(5000));
-        ScriptedServerOptions small;
-        small.receiveBuffer = 4096;
-        ScriptedServer server(s, small);
-        runFailing(p, server, {"-a:" + file, "-tmo:2"}, "Could not send:  error= -10060 (timed out)\n", 8, 1.9);
-        EXPECT_EQ(server.finish().find("QUIT\r\n"), std::string::npos);
-    }
-}
-
-TEST_P(SendFaults, StallEndsAtTheTimeout) {
-    const Protocol& p = GetParam();
-    {  // No greeting at all: the time-out closes the session, which counts as a failed connect.
-        ScriptedServer server({stall(15000)});
-        runFailing(p, server, {"-tmo:2"}, connectFailed(server.port(), -10060), 6, 1.9);
-    }
-    {  // No reply to the end of the data: the wait is the -tmo: value, and no QUIT follows.
-        Script s = dialogueUpTo("");
-        s.push_back(expectUntil("."));
-        s.push_back(stall(15000));
-        ScriptedServer server(s);
-        runFailing(p, server, {"-tmo:1"}, "Could not send:  error= -10060 (timed out)\n", 5, 0.9);
-        EXPECT_EQ(server.finish().find("QUIT"), std::string::npos);
+    ScriptedServerOptions small;
+    small.receiveBuffer = 4096;
+    const std::string reset = "Could not send:  error= -10054 (connection reset by peer)\n";
+    const std::string timedOut = "Could not send:  error= -10060 (timed out)\n";
+    const std::vector<Fault> faults = {
+        {"reset in the greeting", {send("220-fault.test first line\r\n220 fault"), test::reset()}, {}, "CONNECT-10054", 10},
+        {"reset in the reply to MAIL", dialogueUpTo("MAIL", {send("250-sender fine"), test::reset()}), {},
+         reset + "Status: \n", 10},
+        {"reset in the data", dialogueUpTo("", {receive(100000), test::reset()}), {"-a:" + file}, reset, 10},
+        // The server stops reading: the send waits for room until -tmo: ends it, and the
+        // connection is dropped without a QUIT (it would only be more message data).
+        {"stops reading the data", dialogueUpTo("", {receive(10000), hold(5000)}), {"-a:" + file, "-tmo:2"},
+         timedOut, 8, 1.9, "QUIT\r\n", small},
+        // No greeting: the time-out closes the session, which counts as a failed connect.
+        {"no greeting", {stall(15000)}, {"-tmo:2"}, "CONNECT-10060", 6, 1.9},
+        {"no reply to the data", dialogueUpTo("", {expectUntil("."), stall(15000)}), {"-tmo:1"}, timedOut, 5, 0.9,
+         "QUIT"},
+        // A greeting of a megabyte without a line end: read in pieces, none of them a reply.
+        {"greeting of a megabyte", {send("220 "), sendBytes(1 << 20, "x"), stall(10000)}, {"-tmo:5"}, "CONNECT0", 4},
+        {"garbage as the reply to MAIL",
+         dialogueUpTo("MAIL", {sendBytes(3000, std::string("\x00\xff\x80\x1b[2J garbage\r\n", 17)), stall(10000)}),
+         {"-tmo:5"}, "Could not send:  error= 0\nStatus: ", 4},
+    };
+    for (const auto& protocol : {kSmtp, kQmtp}) {
+        SCOPED_TRACE(protocol.empty() ? "SMTP" : "QMTP");
+        expectFaults(faults, [&](int port, const std::vector<std::string>& more) {
+            return sendArgs(protocol, port, more);
+        });
     }
 }
 
-TEST_P(SendFaults, LongLinesAndGarbageEndTheDialogue) {
-    const Protocol& p = GetParam();
-    {  // A greeting of a megabyte without a line end: read in pieces, none of them a reply.
-        ScriptedServer server({send("220 "), sendBytes(1 << 20, "x"), stall(10000)});
-        runFailing(p, server, {"-tmo:5"}, connectFailed(server.port(), 0), 4);
-    }
-    {  // Binary garbage (NUL bytes and high bytes) as the reply to MAIL FROM.
-        Script s = dialogueUpTo("MAIL");
-        s.push_back(sendBytes(3000, std::string("\x00\xff\x80\x1b[2J garbage\r\n", 17)));
-        s.push_back(stall(10000));
-        ScriptedServer server(s);
-        runFailing(p, server, {"-tmo:5"}, "Could not send:  error= 0\nStatus: ", 4);
-    }
-}
-
-TEST_P(SendFaults, ServerThatAnswersMoreThanAsked) {
-    const Protocol& p = GetParam();
+TEST(SendFaults, ServerThatAnswersMoreThanAsked) {
     // Two unasked replies after the greeting and one after the final reply: every command
     // takes the next line as its reply, so the dialogue shifts but the message goes through
     // whole and the run ends at once.
-    Script s = {send("220 fault.test\r\n250 unasked\r\n250 unasked\r\n")};
-    Script rest = dialogueUpTo("");
-    s.insert(s.end(), rest.begin() + 1, rest.end());
-    s.push_back(expectUntil("."));
-    s.push_back(send("250 queued\r\n250 unasked again\r\n"));
-    s.push_back(expect("QUIT"));
-    s.push_back(send("221 bye\r\n"));
-    ScriptedServer server(s);
-    ProgramResult r = run(p, server);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("Sent ", 0), 0u) << r.out;
-    EXPECT_NE(server.finish().find("hello there\r\n.\r\n"), std::string::npos);
-    EXPECT_EQ(server.error(), "");
-    EXPECT_LT(r.seconds, 5);
+    for (const auto& protocol : {kSmtp, kQmtp}) {
+        Script s = dialogueUpTo("", {expectUntil("."), send("250 queued\r\n250 unasked again\r\n"), expect("QUIT"),
+                                     send("221 bye\r\n")});
+        s[0] = send("220 fault.test\r\n250 unasked\r\n250 unasked\r\n");
+        ScriptedServer server(s);
+        ProgramResult r = run(sendArgs(protocol, server.port()));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("Sent ", 0), 0u) << r.out;
+        EXPECT_NE(server.finish().find("hello there\r\n.\r\n"), std::string::npos);
+        EXPECT_EQ(server.error(), "");
+        EXPECT_LT(r.seconds, 5);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Clients, SendFaults, ::testing::Values(kSmtp, kQmtp),
-                         [](const auto& info) { return std::string(info.param.name); });
+const ScriptStep kNewsGreeting = send("200 news.test ready (posting ok)\r\n");
+
+TEST(NewsPosting, LoginOnDemandAndTheArticle) {
+    TempFolder folder;
+    const std::string body = folder.put("body.txt", "line one\n.\n.dot\nlast\n");
+    ScriptedServer server({kNewsGreeting, expect("AUTHINFO USER test"), send("381 password please\r\n"),
+                           expect("AUTHINFO PASS secret"), send("281 ok\r\n"), expect("POST"),
+                           send("480 authentication required\r\n"),
+                           expect("AUTHINFO USER test"), send("381 password please\r\n"),
+                           expect("AUTHINFO PASS secret"), send("281 ok\r\n"), expect("POST"),
+                           send("340 send it\r\n"), expectUntil(".\r\n"),
+                           send("240 article received\r\n"), expect("QUIT"), send("205 bye\r\n")});
+    // The login up front, and again when the server demands it for POST (say, because the
+    // session it knew has ended); the sender address makes this a posting run, not a read.
+    ProgramResult r = run(newsArgs(server.port(), {"-file:" + body, "-noarchive", "-user:test", "-pass:secret"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Sent ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("to 'test.group' "), std::string::npos) << r.out;
+    std::string dialogue = server.finish();
+    EXPECT_EQ(server.error(), "");
+    EXPECT_NE(dialogue.find("POST\r\nNewsgroups: test.group\r\nFrom: poster@example.test\r\nSubject: news fault\r\n"),
+              std::string::npos) << dialogue;
+    EXPECT_NE(dialogue.find("X-no-archive: yes\r\nX-Mailer: "), std::string::npos);
+    EXPECT_NE(dialogue.find("Content-Transfer-Encoding: 7bit\r\n"), std::string::npos);
+    EXPECT_NE(dialogue.find("\r\n\r\nhello there\r\nline one\r\n..\r\n..dot\r\nlast\r\n\r\n.\r\nQUIT\r\n"),
+              std::string::npos) << dialogue;
+
+    // -port: is read before the command line proper, so -ssl wins and the NNTPS port is used
+    // (nothing listens on it here: the refused connection names it).
+    r = runQarvel({"-news", "-host:127.0.0.1", "-port:119", "-ssl", "-from:p@example.test", "-to:test.group", "-msg:x"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:563, error= -10061 (connection refused)\n"),
+              std::string::npos) << r.err;
+}
+
+TEST(NewsPosting, RefusalsAndFaultsEndWithTheirMessage) {
+    const std::vector<std::string> login = {"-user:test", "-pass:secret"};
+    const ScriptStep quit = expect("QUIT"), bye = send("205 bye\r\n");
+    const std::vector<Fault> faults = {
+        {"demand without credentials", {kNewsGreeting, expect("POST"), send("480 authentication required\r\n"), quit, bye},
+         {}, "Could not send:  error= -1\nStatus: 480 authentication required\n", 10},
+        {"password refused",
+         {kNewsGreeting, expect("AUTHINFO USER test"), send("381 password\r\n"), expect("AUTHINFO PASS secret"),
+          send("481 authentication failed\r\n"), quit, bye},
+         login, "Login failed: 481 authentication failed\n", 10},
+        {"login out of sequence",
+         {kNewsGreeting, expect("AUTHINFO USER test"), send("482 authentication commands issued out of sequence\r\n"),
+          quit, bye},
+         login, "Login failed: 482 authentication commands issued out of sequence\n", 10},
+        {"posting not allowed", {kNewsGreeting, expect("POST"), send("440 posting not permitted\r\n"), quit, bye}, {},
+         "Could not send:  error= -1\nStatus: 440 posting not permitted\n", 10},
+        {"article rejected",
+         {kNewsGreeting, expect("POST"), send("340 go\r\n"), expectUntil(".\r\n"), send("441 437 no such newsgroup\r\n"),
+          quit, bye},
+         {}, "Could not send:  error= -1\nStatus: 441 437 no such newsgroup\n", 10},
+        {"drop in the article", {kNewsGreeting, expect("POST"), send("340 go\r\n"), expect("Newsgroups:"), reset()}, {},
+         "Could not send:  error= -10054 (connection reset by peer)\nStatus: \n", 10},
+        {"silent greeting", {stall(15000)}, {"-tmo:2"}, "Could not connect to server: 127.0.0.1:", 6},
+        {"silent after the article", {kNewsGreeting, expect("POST"), send("340 go\r\n"), expectUntil(".\r\n"), stall(15000)},
+         {"-tmo:1"}, "Could not send:  error= -10060 (timed out)\nStatus: \n", 5},
+    };
+    expectFaults(faults, [](int port, const std::vector<std::string>& more) { return newsArgs(port, more); });
+}
 
 }  // namespace
 }  // namespace qarvel::test

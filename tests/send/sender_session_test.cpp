@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "send/addresses.h"
 #include "send/file_sender.h"
@@ -37,34 +38,26 @@ std::string headerBlock(const std::string& message) { return message.substr(0, m
 std::string bodyOf(const std::string& message) { return message.substr(message.find("\r\n\r\n") + 4); }
 
 TEST(SenderSession, RecipientLinesFoldQuotesBackslashAndHide) {
-    Composed c;
-    std::string m = c.send("x@a.test, y@b.test", "hi\r\n");
-    EXPECT_NE(m.find("To: x@a.test,\r\n\ty@b.test\r\n"), std::string::npos) << m;
-
-    Composed quoted;
-    m = quoted.send("\"Doe, John\" <j@a.test>", "hi\r\n");
-    EXPECT_NE(m.find("To: \"Doe, John\" <j@a.test>\r\n"), std::string::npos) << m;
-
-    Composed skipped;
-    m = skipped.send("\\nobody@a.test,!  z@c.test", "hi\r\n");
-    EXPECT_EQ(m.find("nobody"), std::string::npos) << m;
-    EXPECT_NE(m.find("To: z@c.test\r\n"), std::string::npos) << m;
-
-    Composed hidden;
-    hidden.sender.style().hideRecipients = true;
-    m = hidden.send("x@a.test,y@b.test", "hi\r\n", "c@c.test");
-    EXPECT_EQ(m.find("To:"), std::string::npos) << m;
-    EXPECT_NE(m.find("Cc: c@c.test\r\n"), std::string::npos) << m;
-
-    Composed single;
-    single.sender.style().hideRecipients = true;
-    m = single.send("x@a.test", "hi\r\n");
-    EXPECT_NE(m.find("To: x@a.test\r\n"), std::string::npos) << m;
-
-    Composed bulk;
-    m = bulk.send("x@a.test", "hi\r\n", String(), "secret@b.test");
-    EXPECT_EQ(m.rfind("Precedence: bulk\r\nTo: x@a.test\r\n", 0), 0u) << m;
-    EXPECT_EQ(m.find("secret"), std::string::npos) << m;
+    struct Case {
+        const char *to, *cc, *bcc;
+        bool hide;
+        std::vector<std::string> shown, hidden;
+    } cases[] = {
+        {"x@a.test, y@b.test", "", "", false, {"To: x@a.test,\r\n\ty@b.test\r\n"}, {}},
+        {"\"Doe, John\" <j@a.test>", "", "", false, {"To: \"Doe, John\" <j@a.test>\r\n"}, {}},
+        {"\\nobody@a.test,!  z@c.test", "", "", false, {"To: z@c.test\r\n"}, {"nobody"}},
+        {"x@a.test,y@b.test", "c@c.test", "", true, {"Cc: c@c.test\r\n"}, {"To:"}},
+        {"x@a.test", "", "", true, {"To: x@a.test\r\n"}, {}},
+        {"x@a.test", "", "secret@b.test", false, {"Precedence: bulk\r\nTo: x@a.test\r\n"}, {"secret"}},
+    };
+    for (const Case& k : cases) {
+        Composed c;
+        c.sender.style().hideRecipients = k.hide;
+        std::string m = c.send(k.to, "hi\r\n", k.cc, k.bcc);
+        for (const std::string& text : k.shown) EXPECT_NE(m.find(text), std::string::npos) << m;
+        for (const std::string& text : k.hidden) EXPECT_EQ(m.find(text), std::string::npos) << m;
+    }
+    EXPECT_EQ(Composed().send("x@a.test", "hi\r\n", String(), "b@b.test").rfind("Precedence: bulk\r\n", 0), 0u);
 }
 
 TEST(SenderSession, HeaderLinesInOrderWithConditions) {
