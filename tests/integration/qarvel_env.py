@@ -7,6 +7,7 @@ import re
 import unittest
 import pathlib
 import subprocess
+import tempfile
 import time
 
 SOURCE = pathlib.Path(os.environ.get("QARVEL_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
@@ -57,6 +58,18 @@ def run(args, input=None, timeout=60, env=None, cwd=None):
         input = input.encode()
     return subprocess.run([BINARY] + list(args), input=input, capture_output=True,
                           timeout=timeout, env=full_env, cwd=cwd)
+
+
+def peak_run(args, timeout=300):
+    """Runs build/qarvel with the arguments, no standard input; returns the CompletedProcess and
+    the peak resident memory of the run in KiB, as GNU time reports it (it forks from a small
+    process, so the figure is the program's own)."""
+    if not os.access("/usr/bin/time", os.X_OK):
+        missing("GNU time (package time)")
+    with tempfile.NamedTemporaryFile() as peak:
+        r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, BINARY] + list(args),
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        return r, int(pathlib.Path(peak.name).read_text().split()[-1])
 
 
 def maildir_files(path):

@@ -7,7 +7,6 @@ import os
 import pathlib
 import re
 import ssl
-import subprocess
 import tempfile
 import unittest
 from email.message import EmailMessage
@@ -203,14 +202,11 @@ class Imap(unittest.TestCase):
         payload = os.urandom(40 << 20)
         env.fill_maildir(USER, [message("big", "b@example.test", "Mon, 01 Jun 2026 10:00:00 +0000",
                                         attachment=("big.bin", payload))])
-        with tempfile.TemporaryDirectory() as out, tempfile.NamedTemporaryFile() as peak:
-            r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, env.BINARY, "-imap",
-                                "-host:127.0.0.1", "-port:" + env.port("IMAP_PORT"), "-user:" + USER,
-                                "-pass:secret", "-extract:" + out, "-q", "-rm"],
-                               capture_output=True, timeout=300)
+        with tempfile.TemporaryDirectory() as out:
+            r, kib = env.peak_run(["-imap", "-host:127.0.0.1", "-port:" + env.port("IMAP_PORT"), "-user:" + USER,
+                                   "-pass:secret", "-extract:" + out, "-q", "-rm"])
             self.assertEqual(r.returncode, 0, r.stderr)
             self.assertEqual(pathlib.Path(out, "big.bin").read_bytes(), payload)
-            kib = int(pathlib.Path(peak.name).read_text().split()[-1])
         self.assertLess(kib, 40 * 1024, "peak memory grew with the message")
         self.assertEqual(self.peer_subjects(), [])
 

@@ -1,7 +1,7 @@
 """News posting end to end: build/qarvel -news on the command line and behind a web request post to the real INN of scripts/servers/inn.sh, with and without AUTHINFO, in clear, with
 STARTTLS and over NNTPS; each article is read back with ARTICLE by a small socket client and its
 groups, headers and body compared byte for byte. The exact dialogues and the faults a real server
-will not produce on demand are in tests/send/nntp_session_test.cpp and news_faults_test.cpp."""
+will not produce on demand are in tests/send/nntp_session_test.cpp and send_faults_test.cpp."""
 import os
 import socket
 import subprocess

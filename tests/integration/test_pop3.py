@@ -8,7 +8,6 @@ import hashlib
 import os
 import pathlib
 import shutil
-import subprocess
 import tempfile
 import unittest
 from email.message import EmailMessage
@@ -20,15 +19,9 @@ from email.header import Header
 import qarvel_env as env
 
 def retrieve(user, outdir, *extra):
-    """Reads the user's whole mailbox, extracting into outdir. Returns the CompletedProcess and
-    the peak resident memory of the run in KiB, as GNU time reports it (it forks from a small
-    process, so the figure is the program's own)."""
-    with tempfile.NamedTemporaryFile() as peak:
-        r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, env.BINARY,
-                            "-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:" + user,
-                            "-pass:secret", "-extract:" + str(outdir), *extra],
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-        return r, int(pathlib.Path(peak.name).read_text().split()[-1])
+    """Reads the user's whole mailbox, extracting into outdir: (CompletedProcess, peak KiB)."""
+    return env.peak_run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:" + user,
+                         "-pass:secret", "-extract:" + str(outdir), *extra], timeout=120)
 
 
 def nested_message():
@@ -158,13 +151,12 @@ class Pop3Test(unittest.TestCase):
         # -raw writes the text as it comes, over POP3 and IMAP alike, and holds none of it.
         text = b"1. " + raw[raw.index(b"\r\n\r\n") + 4:]
         for mode in ([], ["-imap", "-port:" + env.port("IMAP_PORT")]):
-            with self.subTest(mode=mode), tempfile.NamedTemporaryFile() as peak:
-                r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, env.BINARY, "-host:127.0.0.1",
-                                    "-port:" + env.port("POP3_PORT"), "-user:bob", "-pass:secret", "-raw", *mode],
-                                   stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+            with self.subTest(mode=mode):
+                r, peak_kb = env.peak_run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:bob",
+                                           "-pass:secret", "-raw", *mode], timeout=120)
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertTrue(r.stdout == text, "the raw text differs from the message's")
-                self.assertLess(int(pathlib.Path(peak.name).read_text().split()[-1]), 12 * 1024)
+                self.assertLess(peak_kb, 12 * 1024)
 
 
 if __name__ == "__main__":

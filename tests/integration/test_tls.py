@@ -1,14 +1,10 @@
 """TLS end to end through build/qarvel: STARTTLS and implicit TLS against the real Postfix and
-Dovecot (CA file, system store, -insecure, the -v trace), and certificate checks (wrong host name,
-expired, untrusted) against `openssl s_server`. Servers that break STARTTLS after agreeing to it
-are in tests/net/tls_test.cpp (StartTls.*)."""
-import contextlib
-import os
+Dovecot (CA file, system store, -insecure, the -v trace). The certificate checks (wrong host name,
+expired, untrusted, -insecure) against `openssl s_server` and the servers that break STARTTLS
+after agreeing to it are in tests/net/tls_test.cpp."""
 import selectors
 import socket
-import subprocess
 import threading
-import time
 import unittest
 import uuid
 
@@ -23,35 +19,6 @@ TRACE = "TLS: TLSv1.3, cipher TLS_"
 def send_args(host, tag, *extra):
     return [host, "-from:a@example.org", "-to:x@example.test", "-s:tls " + tag, "-msg:secure",
             *extra]
-
-
-@contextlib.contextmanager
-def openssl_server(name, *extra):
-    """`openssl s_server -rev` with STATE/tls/NAME.crt on a free loopback port; yields the port."""
-    p = subprocess.Popen(["openssl", "s_server", "-accept", "127.0.0.1:0", "-cert",
-                          str(TLS / (name + ".crt")), "-key", str(TLS / (name + ".key")), "-rev",
-                          *extra], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                         stderr=subprocess.STDOUT)
-    try:
-        sel = selectors.DefaultSelector()
-        sel.register(p.stdout, selectors.EVENT_READ)
-        seen, port, deadline = b"", None, time.time() + 10
-        while port is None and time.time() < deadline:
-            if sel.select(0.2):
-                chunk = os.read(p.stdout.fileno(), 4096)
-                if not chunk:
-                    break
-                seen += chunk
-                for line in seen.splitlines():
-                    if line.startswith(b"ACCEPT 127.0.0.1:"):
-                        port = int(line.split(b":")[1])
-        if port is None:
-            raise RuntimeError("openssl s_server did not start: " + seen.decode(errors="replace"))
-        yield port
-    finally:
-        p.terminate()
-        p.wait(timeout=10)
-        p.stdout.close()
 
 
 class Relay(threading.Thread):
@@ -127,6 +94,7 @@ class TlsWithRealServers(unittest.TestCase):
         self.assertNotEqual(r.returncode, 0)
         self.assertIn(b"TLS: certificate of '127.0.0.1' not accepted: unable to get local issuer "
                       b"certificate (issuer /CN=qarvel test CA is not trusted", r.stderr)
+        self.assertIn(b"Could not connect to server: ", r.stderr)
 
     def test_pop3_stls_and_pop3s(self):
         tag = uuid.uuid4().hex
@@ -156,37 +124,6 @@ class TlsWithRealServers(unittest.TestCase):
         self.assertNotEqual(r.returncode, 0)
         self.assertIn(b"not accepted", r.stderr)
         self.assertIn(b"TLS negotiation with '127.0.0.1' failed", r.stderr)
-
-
-class CertificateChecks(unittest.TestCase):
-    def attempt(self, name, host="127.0.0.1", *extra):
-        with openssl_server(name) as port:
-            return env.run(send_args(f"-host:{host}:{port}", uuid.uuid4().hex, "-ssl", "-esmtp",
-                                     "-user:test", "-pass:secret", "-cafile:" + CA, *extra),
-                           env=NO_STORE, timeout=60)
-
-    def test_refusals_name_the_reason(self):
-        cases = [
-            ("wrong", "127.0.0.1", "IP address mismatch (the certificate is for wrong.example)"),
-            ("wrong", "localhost", "hostname mismatch (the certificate is for wrong.example)"),
-            ("expired", "127.0.0.1", "certificate has expired (/CN=localhost expired on "),
-            ("untrusted", "127.0.0.1", "self-signed certificate (issuer /CN=localhost is not "
-                                       "trusted; name the file of its CA with -cafile:)"),
-        ]
-        for name, host, reason in cases:
-            with self.subTest(name=name, host=host):
-                r = self.attempt(name, host)
-                self.assertNotEqual(r.returncode, 0)
-                self.assertIn(f"TLS: certificate of '{host}' not accepted: {reason}".encode(),
-                              r.stderr)
-                self.assertIn(b"Could not connect to server: ", r.stderr)
-
-    def test_insecure_handshake_with_expired_certificate(self):
-        # The handshake passes; s_server then never greets, so the run ends at the time-out.
-        r = self.attempt("expired", "127.0.0.1", "-insecure", "-v", "-tmo:2")
-        self.assertIn(b"Warning: TLS certificate verification is off (-insecure)", r.stderr)
-        self.assertIn(b", peer /CN=localhost, not verified", r.stdout)
-        self.assertNotIn(b"not accepted", r.stderr)
 
 
 if __name__ == "__main__":

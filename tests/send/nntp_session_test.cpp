@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         Dialogue{"UserAloneSuffices", "test", "secret", "281 ok\r\n" + kArticleTaken, 1, 1,
                  "AUTHINFO USER test\nPOST\n", "240"},
         // The demand on POST: login with the kept credentials, then POST once more. The
-        // refusals without a demand are in news_faults_test.cpp, with the program's messages.
+        // refusals without a demand are in send_faults_test.cpp, with the program's messages.
         Dialogue{"DemandAnswered", "test", "secret",
                  "281 ok\r\n480 authentication required\r\n381 password\r\n281 ok\r\n" + kArticleTaken,
                  1, 1, "AUTHINFO USER test\nPOST\nAUTHINFO USER test\nAUTHINFO PASS secret\nPOST\n",
