@@ -164,6 +164,14 @@ int Connection::openSocket(const String& host, const String& service) {
     return 1;
 }
 
+void Connection::setConnectionOptions(const ConnectionOptions& options) {
+    timeout = options.timeoutSeconds;
+    traceLevel_ = options.traceLevel;
+    implicitTls_ = options.ssl;
+    explicitTls_ = options.tls;
+    setTlsOptions(options.tlsOptions);
+}
+
 int Connection::open(const String& host, const String& service) {
     int result = openSocket(host, service);
     if (result < 1 || !implicitTls_ || (flags & kSocketDatagram)) return result;

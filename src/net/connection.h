@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "net/connection_options.h"
 #include "net/sasl_answers.h"
 #include "net/socket.h"
 
@@ -28,9 +29,17 @@ public:
     // Ends the session; here it only closes. Session classes override it.
     virtual int disconnect() { return close(); }
 
-    // Start TLS right after every successful open (-ssl).
-    void setImplicitTls(bool on) { implicitTls_ = on; }
-    bool implicitTls() const { return implicitTls_; }
+    // Time-out, trace, the two forms of TLS and their options, set once by the run. A
+    // session class takes the options of its own as well (a sender its firewall text and
+    // command buffer size).
+    virtual void setConnectionOptions(const ConnectionOptions& options);
+    // The trace alone, for a step that runs without it.
+    void setTraceLevel(int level) { traceLevel_ = level; }
+    int traceLevel() const { return traceLevel_; }
+    // TLS right after every successful open (-ssl).
+    bool ssl() const { return implicitTls_; }
+    // STARTTLS (STLS) after the greeting, done by the protocol class (-tls).
+    bool tls() const { return explicitTls_; }
 
     // How the session logs in (a password by default, or an OAuth2 bearer token).
     void setLoginMechanism(LoginMechanism mechanism) { loginMechanism_ = mechanism; }
@@ -62,12 +71,14 @@ protected:
     // Trace output: the bytes on standard output, flushed at once.
     static void echo(const char* data, size_t length);
 
+    int traceLevel_ = 0;
+
 private:
     int vsendSecret(const String& secret, const char* format, va_list args);
     int openSocket(const String& host, const String& service);
 
     String host_, service_;
-    bool implicitTls_ = false;
+    bool implicitTls_ = false, explicitTls_ = false;
     std::string traceSecret_;  // the credential of the command being sent, hidden in the trace
     LoginMechanism loginMechanism_ = LoginMechanism::kPassword;
 };

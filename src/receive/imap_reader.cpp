@@ -106,7 +106,7 @@ int ImapReader::connectOnce(const String& host, const String& port, ImapCore::Re
         r = capability();
         if (r < 0) { Connection::close(); return r; }
     }
-    if (tls_ && !ssl_) {
+    if (tls() && !ssl()) {
         // STARTTLS upgrades the session; a server that does not offer it never gets the
         // password in clear.
         if (!caps.startTls) {
@@ -237,7 +237,7 @@ int ImapReader::loginOnce(const String& user, const String& password, ImapCore::
     caps.known = false;
     loggedIn_ = 0;
     if (!connected()) return kReaderFailed;
-    if ((tls_ || ssl_) && !encrypted()) return kReaderFailed;  // never a password in clear
+    if ((tls() || ssl()) && !encrypted()) return kReaderFailed;  // never a password in clear
     const int sent = authenticateExchange(user, password);
     if (sent < 1) return 0;
     count_ = 0;

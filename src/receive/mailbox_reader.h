@@ -122,9 +122,8 @@ public:
     // The last reply line as read (line end included), or "" before the first open.
     const char* lastReply() const { return reply_.empty() ? "" : reply_.data(); }
 
-    // --- settings of the reader (copied in by the entry point and the driver) ---
-    void setTimeoutSeconds(int seconds) { timeout = seconds; }
-    void setTraceLevel(int level) { traceLevel_ = level; }
+    // --- settings of the reader (copied in by the entry point and the driver; the
+    // connection's own come with setConnectionOptions) ---
     void setRaw(int v) { raw_ = v; }
     void setExtract(int v) { extract_ = v ? 1 : 0; }
     void setHtml(int v) { html_ = v; }
@@ -134,17 +133,12 @@ public:
     void setKeepOpen(int v) { keepOpen_ = v; }
     void setApop(int v) { apop_ = v; }
     void setPreCommand(const String& v) { preCommand_ = v; }
-    // SSL: TLS right after connecting (the socket does it); TLS: STLS/STARTTLS after the greeting.
-    void setSsl(int v) { ssl_ = v; setImplicitTls(v != 0); }
-    void setTls(int v) { tls_ = v; }
-    void setIpv6(int v) { ipv6_ = v; }
     // Where parts that outgrow memory are spilled while a message is parsed.
     void setWorkingFolder(const String& folder) { workingFolder_ = folder; }
     // Where the text of each retrieved message (or IMAP part) goes instead of the record, for
     // a caller that only writes it out: none of it is held, whatever its size. A header-only
     // read keeps its line in the record. None (the default): the record keeps the text.
     void setBodySink(PartDecoder::Sink sink) { bodySink_ = std::move(sink); }
-    int traceLevel() const { return traceLevel_; }
     int raw() const { return raw_; }
     int extract() const { return extract_; }
     int html() const { return html_; }
@@ -154,8 +148,6 @@ public:
     int keepOpen() const { return keepOpen_; }
     int apop() const { return apop_; }
     int loggedIn() const { return loggedIn_; }
-    int ssl() const { return ssl_; }
-    int tls() const { return tls_; }
     const String& workingFolder() const { return workingFolder_; }
     const String& preCommand() const { return preCommand_; }
     const String& connectHost() const { return connectHost_; }
@@ -182,7 +174,6 @@ protected:
     std::vector<char> reply_;
     StringList folders_;
     int count_ = 0;
-    int traceLevel_ = 0;
     int raw_ = 0;
     int extract_ = 0;
     int html_ = 0;
@@ -194,9 +185,6 @@ protected:
     int keepOpen_ = 0;
     int loggedIn_ = 0;
     int apop_ = 0;
-    int ssl_ = 0;
-    int tls_ = 0;
-    int ipv6_ = 0;
     int dotStuffed_ = 1;  // the input is POP3 data: "." ends it, leading dots are doubled
     uint64_t currentSize_ = 0;
     String connectHost_, connectPort_, preCommand_, workingFolder_;

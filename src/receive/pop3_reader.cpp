@@ -68,7 +68,7 @@ int Pop3Reader::open(const String& host, const String& port, const char* certifi
             timeStamp_ = String("<") + String(open + 1, length) + ">";
         }
     }
-    if (tls_ && !ssl_) {
+    if (tls() && !ssl()) {
         // STLS upgrades the session; a server that refuses it must not get the password.
         int stls = command("STLS\r\n");
         if (stls < 1) {
@@ -139,7 +139,7 @@ int Pop3Reader::bearerLogin(const String& user, const String& token) {
 
 int Pop3Reader::login(const String& user, const String& password) {
     if (!connected()) return kReaderFailed;
-    if ((tls_ || ssl_) && !encrypted()) return kReaderFailed;  // never a password in clear
+    if ((tls() || ssl()) && !encrypted()) return kReaderFailed;  // never a password in clear
     bool apopDone = false;
     if (loginMechanism() != LoginMechanism::kPassword) {
         int r = bearerLogin(user, password);

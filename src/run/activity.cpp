@@ -110,15 +110,21 @@ MessageStyle messageStyleOf(const Settings& s, const ProcessObjects& objects) {
     return style;
 }
 
+// How the run's sender and reader connect.
+ConnectionOptions connectionOptionsOf(const Settings& s) {
+    ConnectionOptions o;
+    o.timeoutSeconds = s.timeoutSeconds;
+    o.traceLevel = traceLevel(s);
+    o.ssl = s.ssl != 0;
+    o.tls = s.tls != 0;
+    o.tlsOptions = tlsOptionsOf(s);
+    o.firewall = s.firewall;
+    if (s.bufferSize > 0) o.bufferSize = static_cast<size_t>(s.bufferSize);
+    return o;
+}
+
 void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession& sender) {
-    sender.setTimeoutSeconds(s.timeoutSeconds);
-    sender.setTraceLevel(traceLevel(s));
-    sender.setSsl(s.ssl);
-    sender.setTls(s.tls);
-    sender.setImplicitTls(s.ssl != 0);
-    sender.setTlsOptions(tlsOptionsOf(s));
-    sender.setBufferSize(static_cast<size_t>(s.bufferSize > 0 ? s.bufferSize : 4096));
-    sender.setFirewall(s.firewall);
+    sender.setConnectionOptions(connectionOptionsOf(s));
     sender.style() = messageStyleOf(s, objects);
     if (auto* smtp = dynamic_cast<SmtpSession*>(&sender)) {
         smtp->setEsmtp(s.esmtp);
@@ -132,12 +138,7 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession&
 }
 
 void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxReader& reader) {
-    reader.setTimeoutSeconds(s.timeoutSeconds);
-    reader.setTraceLevel(traceLevel(s));
-    reader.setIpv6(s.ipv6);
-    reader.setSsl(s.ssl);
-    reader.setTls(s.tls);
-    reader.setTlsOptions(tlsOptionsOf(s));
+    reader.setConnectionOptions(connectionOptionsOf(s));
     reader.setApop(s.apop);
     reader.setHtml(s.html);
     reader.setWorkingFolder(objects.workingFolder);

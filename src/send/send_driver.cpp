@@ -199,7 +199,7 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
     if (nntpObject) nntpObject->setNoArchive(s.noArchive);
     if (smtpObject) smtpObject->setSkipRefused(s.noStop);
     if (qmtpObject) qmtpObject->setSkipRefused(s.noStop);
-    sender.setTimeoutSeconds(s.timeoutSeconds);
+    sender.timeout = s.timeoutSeconds;
 
     // 2. A missing attachment stops the run unless -ns was given (the warning was written).
     if (s.missingAttachments > 0 && !s.noStop) return kExitFailed;

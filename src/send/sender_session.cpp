@@ -54,9 +54,10 @@ SenderSession::~SenderSession() {
     releaseFiles(false);
 }
 
-void SenderSession::setBufferSize(size_t size) {
-    if (size < 16) size = 16;
-    commandBuffer_.assign(size, '\0');
+void SenderSession::setConnectionOptions(const ConnectionOptions& options) {
+    Connection::setConnectionOptions(options);
+    firewall_ = options.firewall;
+    commandBuffer_.assign(std::max<size_t>(options.bufferSize, 16), '\0');
 }
 
 void SenderSession::setReplyLine(const char* text) {
@@ -86,7 +87,6 @@ int SenderSession::connectSession(const String& host, const String& port, int, c
 
     int result = kSessionRefused;
     for (const HostPort& entry : hostListEntries(host.str(), port.str())) {
-        setImplicitTls(ssl_ != 0);
         result = open(entry.host, entry.port);
         if (result > 0) break;
     }

@@ -136,22 +136,15 @@ public:
     void setNews(bool v) { news_ = v; }
 
     // --- the connection ---
-    void setBufferSize(size_t size);
+    // The connection's options, the firewall text and the command buffer size (16 at least).
+    void setConnectionOptions(const ConnectionOptions& options) override;
     size_t bufferSize() const { return commandBuffer_.size(); }
-    void setFirewall(const String& v) { firewall_ = v; }
-    void setTraceLevel(int level) { traceLevel_ = level >= 2 ? level : 0; }
-    void setTimeoutSeconds(int seconds) { timeout = seconds; }
-    void setSsl(int v) { ssl_ = v; }
-    void setTls(int v) { tls_ = v; }
     // Raw mode: the text that follows the body given to sendMessage, taken while it is sent
     // (null: that body is the whole text). Not owned.
     void setReadyMadeRest(ReadyMadePieces* rest) { readyMadeRest_ = rest; }
     const String& hostList() const { return hostList_; }
     const String& lastPort() const { return lastPort_; }
     const String& firewallText() const { return firewall_; }
-    int traceLevel() const { return traceLevel_; }
-    int ssl() const { return ssl_; }
-    int tls() const { return tls_; }
     // Bytes of message data written for the last message, and its attachment count.
     uint32_t bytesSent() const { return bytesSent_; }
     uint32_t bytesCounted() const { return bytesCounted_; }
@@ -181,7 +174,6 @@ protected:
     void beginGroup();
     int sendGroup();
 
-    int traceLevel_ = 0;
     int probe_ = 0;
 
 private:
@@ -196,7 +188,6 @@ private:
     String firewall_, hostList_, lastPort_;
     MessageStyle style_;
     bool news_ = false, noTerminator_ = false, dotStuffing_ = true;
-    int ssl_ = 0, tls_ = 0;
     ReadyMadePieces* readyMadeRest_ = nullptr;
     uint32_t bytesSent_ = 0, bytesCounted_ = 0, totalExpected_ = 0;
     int lastAttachmentCount_ = 0;

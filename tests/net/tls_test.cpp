@@ -29,9 +29,7 @@ TlsOptions trusting(const std::string& caName = "ca.crt") {
 // Opens an implicit-TLS connection; the result of open, with standard error in `err`.
 int openTls(Connection& c, const std::string& host, const OpensslServer& server,
             const TlsOptions& options, std::string* err) {
-    c.timeout = 5;
-    c.setImplicitTls(true);
-    c.setTlsOptions(options);
+    c.setConnectionOptions({.timeoutSeconds = 5, .ssl = true, .tlsOptions = options});
     testing::internal::CaptureStderr();
     int r = c.open(host.c_str(), server.portText().c_str());
     *err = testing::internal::GetCapturedStderr();
@@ -172,9 +170,7 @@ TEST_F(Tls, PeerGoneAndSilentPeer) {
     // A peer that accepts and never answers the handshake: bounded by the time-out.
     ScriptedServer silent({stall(5000)});
     Connection s;
-    s.timeout = 1;
-    s.setImplicitTls(true);
-    s.setTlsOptions(trusting());
+    s.setConnectionOptions({.timeoutSeconds = 1, .ssl = true, .tlsOptions = trusting()});
     testing::internal::CaptureStderr();
     EXPECT_EQ(s.open("127.0.0.1", silent.portText().c_str()), -kWsaConnectionAborted);
     std::string err = testing::internal::GetCapturedStderr();
@@ -216,9 +212,7 @@ TEST(StartTls, BrokenUpgradeSendsNoCredentials) {
                 err = r.err;
             } else {
                 SmtpSession s;
-                s.setTls(1);
-                s.setTimeoutSeconds(5);
-                s.setTlsOptions(trusting());
+                s.setConnectionOptions({.timeoutSeconds = 5, .tls = true, .tlsOptions = trusting()});
                 testing::internal::CaptureStderr();
                 int connected = s.connectSession("127.0.0.1", server.portText().c_str());
                 int login = s.authenticate("test", "secret");
@@ -248,10 +242,8 @@ TEST(StartTls, BrokenStlsSendsNoCredentials) {
             script.insert(script.end(), {send("+OK begin TLS\r\n"), receive(1), send("this is not TLS\r\n")});
         ScriptedServer server(script);
         Pop3Reader r;
-        r.setTls(1);
+        r.setConnectionOptions({.timeoutSeconds = 5, .tls = true, .tlsOptions = trusting()});
         r.setApop(1);
-        r.setTimeoutSeconds(5);
-        r.setTlsOptions(trusting());
         testing::internal::CaptureStderr();
         int opened = r.open("127.0.0.1", server.portText().c_str(), nullptr, 0);
         int login = r.login("test", "secret");

@@ -85,7 +85,7 @@ TEST(ImapReader, LoginMethodsByCapability) {
 TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
     // -tls against a server without STARTTLS: no credentials in clear, a clear failure.
     Imap plain("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n");
-    plain.setTls(1);
+    plain.setConnectionOptions({.tls = true});
     testing::internal::CaptureStderr();
     EXPECT_LT(plain.open("h", "143", nullptr, 0), 1);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("does not offer STARTTLS"), std::string::npos);
@@ -95,7 +95,7 @@ TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
 
     // Offered but refused.
     Imap refusing("* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n1 BAD no\r\n");
-    refusing.setTls(1);
+    refusing.setConnectionOptions({.tls = true});
     testing::internal::CaptureStderr();
     EXPECT_LT(refusing.open("h", "143", nullptr, 0), 1);
     testing::internal::GetCapturedStderr();

@@ -105,7 +105,7 @@ TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
 
 TEST(HeaderWriter, LongLinesKeepTheirLineEnd) {
     WireSession s;
-    s.setBufferSize(64);  // the command buffer does not limit a header line
+    s.setConnectionOptions({.bufferSize = 64});  // the command buffer does not limit a header line
     std::string subject(300, 's');
     ASSERT_EQ(s.compose("hi\r\n", String(subject)), 1);
     EXPECT_NE(s.data.find("Subject: " + subject + "\r\n"), std::string::npos);

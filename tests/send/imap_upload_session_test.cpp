@@ -89,7 +89,7 @@ TEST(ImapUploadSession, RefusalsSendNoMessage) {
         ScriptedServer server(c.script);
         ASSERT_TRUE(server.listening());
         ImapUploadSession session;
-        session.setTls(c.tls);
+        session.setConnectionOptions({.tls = c.tls != 0});
         testing::internal::CaptureStderr();
         EXPECT_LT(upload(session, server), 1);
         testing::internal::GetCapturedStderr();

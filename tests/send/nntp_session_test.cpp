@@ -43,7 +43,7 @@ TEST(NntpSession, PortsAndGreeting) {
     plain.setReplies("200 news.test ready\r\n");
     EXPECT_EQ(plain.connectSession("news.test", String()), 1);
     Peer secure;
-    secure.setSsl(1);
+    secure.setConnectionOptions({.ssl = true});
     secure.setReplies("200 ready\r\n");
     EXPECT_EQ(secure.connectSession("news.test", String()), 1);
     Peer given;
@@ -172,7 +172,7 @@ TEST(NntpSession, LineBreaksInValuesSendNothing) {
 TEST(NntpSession, StartTlsRefusedClosesBeforeAnyCredential) {
     for (const char* refusal : {"502 not here\r\n", "580 cannot start\r\n", "200 what\r\n"}) {
         Peer s;
-        s.setTls(1);
+        s.setConnectionOptions({.tls = true});
         s.setReplies(std::string("200 ready\r\n") + refusal);
         testing::internal::CaptureStderr();
         EXPECT_EQ(s.connectSession("news.test", String()), -1) << refusal;
