@@ -4,6 +4,7 @@ import email
 import email.policy
 import os
 import re
+import shutil
 import unittest
 import pathlib
 import subprocess
@@ -70,6 +71,13 @@ def peak_run(args, timeout=300):
         r = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, BINARY] + list(args),
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         return r, int(pathlib.Path(peak.name).read_text().split()[-1])
+
+
+def temp_dir(test, prefix="qarvel-"):
+    """A fresh folder for the test, removed when it ends."""
+    path = pathlib.Path(tempfile.mkdtemp(prefix=prefix))
+    test.addCleanup(shutil.rmtree, path, True)
+    return path
 
 
 def maildir_files(path):

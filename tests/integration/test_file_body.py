@@ -2,7 +2,6 @@
 every body form, and is held in memory once, not once per copy made while composing it."""
 import pathlib
 import re
-import shutil
 import tempfile
 import unittest
 import uuid
@@ -19,8 +18,7 @@ BODY = (b"first line\n.leading dot\n..two dots\n.\n"
 
 class FileBodyMatchesTypedBody(unittest.TestCase):
     def setUp(self):
-        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-filebody-"))
-        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.dir = env.temp_dir(self, "qarvel-filebody-")
         self.body = self.dir / "body.txt"
         self.body.write_bytes(BODY)
         self.attachment = self.dir / "notes.txt"

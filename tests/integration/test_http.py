@@ -28,11 +28,7 @@ def curl(url, *args):
 
 class UrlDownloads(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.dir = pathlib.Path(self.folder.name)
-
-    def tearDown(self):
-        self.folder.cleanup()
+        self.dir = env.temp_dir(self)
 
     def fetch(self, *args):
         # -noop: the download happens while the options are read; nothing is sent.

@@ -5,10 +5,7 @@ it over POP3 and answers through Postfix, which delivers into each subscriber's 
 What every subscriber received is parsed with Python's email package."""
 import email.policy
 import os
-import pathlib
-import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 import uuid
@@ -85,7 +82,7 @@ class ListServerTest(unittest.TestCase):
     -host: nowhere, the subscriber file named by -tolist:."""
 
     def setUp(self):
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-list-"))
+        self.tmp = env.temp_dir(self, "qarvel-list-")
         self.subscribers = self.tmp / "subscribers.txt"
         self.fetch = self.tmp / "files"
         self.fetch.mkdir()
@@ -96,9 +93,6 @@ class ListServerTest(unittest.TestCase):
         env.fill_maildir("dave", [])
         for user in SUBSCRIBERS:
             empty_maildir(subscriber_dir(user))
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
 
     def list_run(self, expected_messages):
         list_mailbox(expected_messages)
@@ -199,12 +193,9 @@ class ListServerTest(unittest.TestCase):
 
 class BatchFileTest(unittest.TestCase):
     def setUp(self):
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-batch-"))
+        self.tmp = env.temp_dir(self, "qarvel-batch-")
         for user in SUBSCRIBERS:
             empty_maildir(subscriber_dir(user))
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
 
     def test_import_batch_with_a_malformed_message_in_the_middle(self):
         tag = uuid.uuid4().hex[:8]

@@ -10,7 +10,6 @@ import platform
 import shutil
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -113,7 +112,7 @@ class Repeater:
 
 class LongRunTest(unittest.TestCase):
     def setUp(self):
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-long-"))
+        self.tmp = env.temp_dir(self, "qarvel-long-")
         self.tag = uuid.uuid4().hex[:12]
 
     def tearDown(self):

@@ -4,12 +4,10 @@ files; munpack (or ripmime) extracts one message as a second opinion; one messag
 through the real Postfix into its Maildir and is checked the same way."""
 import email
 import email.policy
-import pathlib
 import random
 import re
 import shutil
 import subprocess
-import tempfile
 import unittest
 import uuid
 
@@ -45,11 +43,8 @@ class Composed:
 
 class MimeTestCase(unittest.TestCase):
     def setUp(self):
-        self.dir = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-mime-test."))
+        self.dir = env.temp_dir(self, "qarvel-mime-test.")
         self.rng = random.Random(6)
-
-    def tearDown(self):
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     def file(self, name, data):
         path = self.dir / name

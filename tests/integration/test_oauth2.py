@@ -8,7 +8,6 @@ import os
 import pathlib
 import socket
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -20,7 +19,7 @@ CA = str(env.STATE / "tls" / "ca.crt")
 
 class OAuth2(unittest.TestCase):
     def setUp(self):
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-oauth2-"))
+        self.tmp = env.temp_dir(self, "qarvel-oauth2-")
         self.token_file = self.tmp / "token"
         self.token_file.write_text(GOOD + "\n")
         self.token_file.chmod(0o600)

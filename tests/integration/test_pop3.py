@@ -6,9 +6,6 @@ import email
 import email.policy
 import hashlib
 import os
-import pathlib
-import shutil
-import tempfile
 import unittest
 from email.message import EmailMessage
 from email.mime.application import MIMEApplication
@@ -103,10 +100,7 @@ def expected_parts(raw):
 
 class Pop3Test(unittest.TestCase):
     def setUp(self):
-        self.out = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-pop3-"))
-
-    def tearDown(self):
-        shutil.rmtree(self.out, ignore_errors=True)
+        self.out = env.temp_dir(self, "qarvel-pop3-")
 
     def file(self, name):
         return (self.out / name).read_bytes()

@@ -3,11 +3,9 @@ and a message sent to a scripted SMTP peer that reads its data slowly show the s
 line on a pseudo-terminal and clear it at the end; with -q, or standard error not a terminal,
 nothing is drawn. The same message through Postfix arrives whole with the terminal attached."""
 import os
-import pathlib
 import pty
 import socket
 import subprocess
-import tempfile
 import threading
 import time
 import unittest
@@ -84,13 +82,9 @@ class SlowSmtpPeer(threading.Thread):
 
 class ProgressLine(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.TemporaryDirectory()
-        self.dir = pathlib.Path(self.folder.name)
+        self.dir = env.temp_dir(self)
         self.attachment = self.dir / "data.bin"
         self.attachment.write_bytes(os.urandom(6 * 1024 * 1024))
-
-    def tearDown(self):
-        self.folder.cleanup()
 
     def check_line(self, seen, what):
         lines = [part for part in seen.split(b"\r") if part.startswith(what + b": ")]

@@ -7,7 +7,6 @@ import email.policy
 import os
 import pathlib
 import resource
-import shutil
 import signal
 import subprocess
 import tempfile
@@ -52,10 +51,7 @@ def left_on_server(user):
 
 class ReceiveTest(unittest.TestCase):
     def setUp(self):
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-receive-"))
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
+        self.tmp = env.temp_dir(self, "qarvel-receive-")
 
     def test_one_message_extracted_byte_for_byte_then_deleted(self):
         data = os.urandom(50000)

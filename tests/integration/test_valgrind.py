@@ -37,10 +37,7 @@ class MemcheckTest(unittest.TestCase):
     def setUp(self):
         if not VALGRIND:
             env.missing("valgrind is not installed (scripts/install-deps.sh installs it)")
-        self.tmp = pathlib.Path(tempfile.mkdtemp(prefix="qarvel-vg-"))
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp, ignore_errors=True)
+        self.tmp = env.temp_dir(self, "qarvel-vg-")
 
     def check(self, args, code, input=None, extra_env=None):
         result, report = memcheck(args, input=input, extra_env=extra_env)
