@@ -19,10 +19,8 @@
 #include "receive/mailbox_reader.h"
 #include "receive/attachment_file.h"
 #include "receive/message.h"
-#include "send/file_sender.h"
 #include "send/send_driver.h"
 #include "send/sender_session.h"
-#include "send/smtp_session.h"
 #include "net/winsock_error.h"
 
 namespace qarvel {
@@ -81,12 +79,12 @@ ListServer::ListServer(const ReceiveOptions& options, SenderSession* sender)
     listAddress_ = o_.list.listAddress.empty() ? o_.user + "@" + o_.host : o_.list.listAddress;
     if (o_.list.recipientsPerTransaction < 1) o_.list.recipientsPerTransaction = 100;
     // A subscriber the server refuses must not hold back the others.
-    if (auto* smtp = dynamic_cast<SmtpSession*>(sender_)) smtp->setSkipRefused(1);
+    if (sender_) sender_->setSkipRefused(true);
 }
 
 ListServer::~ListServer() {
     if (!sender_) return;
-    if (sender_->openCount > 0 || dynamic_cast<FileSender*>(sender_)) sender_->disconnect();
+    if (sender_->hasSessionToClose()) sender_->disconnect();
     sender_->style().extraHeader = o_.list.header;
 }
 
@@ -106,9 +104,9 @@ bool ListServer::connect() {
         std::fputs("No sender available\n", stderr);
         return false;
     }
-    const bool toFile = dynamic_cast<FileSender*>(sender_) != nullptr;
-    if (sender_->openCount > 0 && !toFile) return true;
-    String port = toFile ? String() : o_.smtpPort;
+    // The file sender has no connection to count: it opens its file again for each copy.
+    if (sender_->openCount > 0) return true;
+    String port = o_.list.fileSender ? String() : o_.smtpPort;
     int result = sender_->connectSession(o_.smtpHost, port);
     if (result >= 1) return true;
     std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", o_.smtpHost.c_str(),

@@ -28,6 +28,8 @@ struct ListServerOptions {
     // Subscribers per SMTP transaction of a distribution (-limit:, else 100): the unit in
     // which progress is recorded.
     int recipientsPerTransaction = 100;
+    // The copies go to the file sender (-mf), which its host names without a port.
+    bool fileSender = false;
 };
 
 struct ReceiveOptions {

@@ -123,12 +123,16 @@ ConnectionOptions connectionOptionsOf(const Settings& s) {
     return o;
 }
 
-void handOverToSender(const Settings& s, ProcessObjects& objects, SenderSession& sender) {
+void handOverToSender(const Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
+    SenderSession& sender = protocols.sender(s.sender);
     sender.setConnectionOptions(connectionOptionsOf(s));
     sender.style() = messageStyleOf(s, objects);
-    if (auto* smtp = dynamic_cast<SmtpSession*>(&sender)) {
-        smtp->setEsmtp(s.esmtp);
-        smtp->setProbe(s.probe);
+    // The switches of the SMTP dialogue, which the QMTP session speaks too.
+    SmtpSession& smtp = protocols.smtp;
+    SmtpSession& qmtp = protocols.qmtp;
+    for (SmtpSession* session : {&smtp, &qmtp}) {
+        session->setEsmtp(s.esmtp);
+        session->setProbe(s.probe);
     }
     // The attachments named on the command line and in the configuration file go to the
     // sender the run ended up choosing.
@@ -148,10 +152,14 @@ SendDriverOptions sendOptions(const Settings& s) {
     SendDriverOptions o;
     o.labels = labels();
     o.smtpHost = s.smtpHost;
-    o.smtpPort = s.smtpPort;
-    o.qmtpPort = s.qmtpPort;
     o.nntpHost = s.nntpHost;
-    o.nntpPort = s.nntpPort;
+    o.smtpSender = s.sender == SenderKind::kSmtp;
+    o.qmtpSender = s.sender == SenderKind::kQmtp;
+    if (s.sender == SenderKind::kFile) o.port = String();
+    else if (s.newsMode) o.port = s.nntpPort;
+    else if (s.sender == SenderKind::kQmtp) o.port = s.qmtpPort;
+    else if (s.sender == SenderKind::kImapUpload) o.port = s.imapPort;
+    else o.port = s.smtpPort;
     o.newsMode = s.newsMode;
     o.noArchive = s.noArchive;
     o.dnsServerHost = s.dnsServerHost;
@@ -308,6 +316,7 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     o.list.dropAttachments = s.attachmentsShown ? 0 : 1;
     o.list.verbose = s.verbose;
     if (s.limit > 0) o.list.recipientsPerTransaction = s.limit;
+    o.list.fileSender = s.sender == SenderKind::kFile;
     o.labels = labels();
     ReceiveOptions::Imap& imap = o.imapOptions;
     if (!s.mbox.empty()) imap.mailbox = s.mbox;
@@ -360,11 +369,7 @@ int runSendDriver(Settings& s, ProtocolObjects& protocols) {
         BatchOptions o = batchOptions(s);
         return runBatch(sender, text, o, &s.missingAttachments);
     };
-    if (s.sender == SenderKind::kImapUpload) {
-        // The upload goes to the IMAP server.
-        options.smtpHost = s.imapHost;
-        options.smtpPort = s.imapPort;
-    }
+    if (s.sender == SenderKind::kImapUpload) options.smtpHost = s.imapHost;  // the upload goes to the IMAP server
     auto send = [&] { return runSendDriver(options, sender, &protocols.smtp, &protocols.qmtp, &protocols.nntp); };
     if (s.cgi) return runWebSend(s, options.hooks.writeCgiHead, send);
     return send();
@@ -410,7 +415,7 @@ void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& prot
     }
     handOverMeterFile(objects, protocols);
     if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
-    handOverToSender(s, objects, protocols.sender(s.sender));
+    handOverToSender(s, objects, protocols);
     if (!s.aliasFile.empty()) readAliasFile(s);
     // A list run streams its subscriber file itself.
     if (!s.toListFile.empty() && !readingWanted(s)) s.to = readListFile(s.toListFile, s.hash != 0);

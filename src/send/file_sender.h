@@ -22,6 +22,7 @@ public:
     int authenticate(const String& user, const String& password) override;
     int quit() override;
     int readReply() override;
+    bool hasSessionToClose() const override { return true; }
 
     const String& fileName() const { return fileName_; }
 

@@ -11,7 +11,6 @@
 
 #include "send/addresses.h"
 #include "send/batch_file.h"
-#include "send/file_sender.h"
 #include "send/nntp_session.h"
 #include "send/qmtp_session.h"
 #include "send/sender_session.h"
@@ -190,10 +189,6 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
 
 int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession* smtpObject,
                   QmtpSession* qmtpObject, NntpSession* nntpObject) {
-    SmtpSession* smtp = dynamic_cast<SmtpSession*>(&sender);
-    const bool isQmtp = dynamic_cast<QmtpSession*>(&sender) != nullptr;
-    const bool isFile = dynamic_cast<FileSender*>(&sender) != nullptr;
-
     // 1. The -file: names of this run; the no-stop and no-archive flags for the network senders.
     std::vector<String> files = s.files;
     if (nntpObject) nntpObject->setNoArchive(s.noArchive);
@@ -338,15 +333,7 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
                 std::printf("[%s] MX/A server (%d) = '%s'\n", s.dnsServerHost.c_str(), preference, host.c_str());
             String certificate = (!s.cert.empty() && (s.ssl || s.tls)) ? s.cert : String();
             String target = host;
-            if (isFile) {
-                port = String();
-            } else if (s.newsMode) {
-                port = s.nntpPort;
-            } else if (isQmtp) {
-                port = s.qmtpPort;
-            } else {
-                port = s.smtpPort;
-            }
+            port = s.port;
             int result = sender.connectSession(target, port, s.level, certificate);
             if (result >= 1) {
                 connected = true;
@@ -381,9 +368,9 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
     if (s.verbose && connected) std::printf("Connected to '%s:%s'\n", host.c_str(), port.c_str());
 
     // 16. The activity.
-    if (!s.etrnDomain.empty() && !isQmtp) {
-        if (smtp) {
-            int result = smtp->requestQueueRun(s.etrnDomain);
+    if (!s.etrnDomain.empty() && !s.qmtpSender) {
+        if (s.smtpSender && smtpObject) {
+            int result = smtpObject->requestQueueRun(s.etrnDomain);
             if (s.verbose && !s.quiet) std::printf("ETRN %s: %s\n", s.etrnDomain.c_str(), replyText(sender).c_str());
             if (result < 1) std::fprintf(stderr, "ETRN refused: %s\n", replyText(sender).c_str());
         }
@@ -398,7 +385,7 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
         // In place: the room was reserved above, so the body is not copied.
         if (headerFirst) text.insert(0, s.header.view());
         if (!sendWithStatus(sender, s.from, s.replyTo, s.to, s.cc, s.bcc, s.subject, text, s.messageCount, url, s)) {
-            if (sender.openCount > 0 || isFile) sender.disconnect();
+            if (sender.hasSessionToClose()) sender.disconnect();
             return kExitFailed;
         }
     }
@@ -415,7 +402,7 @@ int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession
             std::remove(list->c_str());
         }
     }
-    if (sender.openCount > 0 || isFile) {
+    if (sender.hasSessionToClose()) {
         sender.disconnect();
         if (s.verbose) std::printf("Disconnected\n");
     }

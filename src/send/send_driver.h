@@ -33,8 +33,12 @@ struct SendDriverHooks {
 
 // What one sending run needs from the settings record (the entry fills it from settings()).
 struct SendDriverOptions {
-    String smtpHost = "localhost", smtpPort = "25", qmtpPort = "209", dnsServerHost;
-    String nntpHost = "localhost", nntpPort = "119";
+    String smtpHost = "localhost", nntpHost = "localhost", dnsServerHost;
+    // The chosen sender as far as the driver must know it: the port of its server (none for
+    // the file sender, which its host names), and whether it is the SMTP session (the one
+    // that asks for ETRN) or the QMTP one (which has no ETRN and sends the message instead).
+    String port = "25";
+    bool smtpSender = true, qmtpSender = false;
     String from, replyTo, to, cc, bcc, subject, messageText, etrnDomain, messageFile, url;
     String user, password, cert, header, toListFile, ccListFile, bccListFile;
     std::vector<String> files;  // the -file: names
@@ -63,8 +67,8 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
 bool isDottedAddress(const String& domain);
 
 // Runs one sending activity with the given sender (smtp and qmtp are the process's SMTP and
-// QMTP sessions, given the no-stop flag, nntp its news session, given the no-archive flag;
-// any may be null). Returns the exit code: 0 on success, 1 on any failure.
+// QMTP sessions, given the no-stop flag, smtp asking for ETRN when it is the sender; nntp its
+// news session, given the no-archive flag; any may be null). Returns the exit code: 0 on success, 1 on any failure.
 int runSendDriver(const SendDriverOptions& options, SenderSession& sender, SmtpSession* smtp,
                   QmtpSession* qmtp, NntpSession* nntp = nullptr);
 

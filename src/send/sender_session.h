@@ -134,6 +134,12 @@ public:
     void setNoTerminator(bool v) { noTerminator_ = v; }
     void setDotStuffing(bool v) { dotStuffing_ = v; }
     void setNews(bool v) { news_ = v; }
+    // Whether an end of the run has a session to close: an open connection; for the file
+    // sender always (its file and its attachments are let go at every end).
+    virtual bool hasSessionToClose() const { return openCount > 0; }
+    // A recipient the server refuses does not stop the others (the senders with a reply per
+    // recipient, SMTP and QMTP, heed it).
+    void setSkipRefused(bool v) { skipRefused_ = v; }
 
     // --- the connection ---
     // The connection's options, the firewall text and the command buffer size (16 at least).
@@ -175,6 +181,7 @@ protected:
     int sendGroup();
 
     int probe_ = 0;
+    bool skipRefused_ = false;
 
 private:
     int writeSinglePartBody(const char* body, size_t length, const String& base);

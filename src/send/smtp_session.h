@@ -29,7 +29,6 @@ public:
 
     void setEsmtp(int v) { esmtp_ = v; }
     void setProbe(int v) { probe_ = v; }
-    void setSkipRefused(int v) { skipRefused_ = v; }
     int esmtpInUse() const { return esmtpInUse_; }
 
     // Extension flags recorded from the EHLO reply.
@@ -69,7 +68,6 @@ protected:
 
     int esmtp_ = 0;
     int esmtpInUse_ = 0;
-    int skipRefused_ = 0;
     int firstTransaction_ = 1;
     // Recipients per transaction this server took before its first limit reply (452, 552).
     size_t serverLimit_ = static_cast<size_t>(-1);

@@ -165,6 +165,25 @@ TEST(SendFaults, ServerThatAnswersMoreThanAsked) {
     }
 }
 
+// With an ETRN domain the SMTP server is asked for a queue run and gets no message; QMTP has
+// no ETRN and sends the message.
+TEST(SendFaults, EtrnOnlyBySmtp) {
+    ScriptedServer smtp({send("220 fault.test\r\n"), expect("EHLO"), send("250-fault.test\r\n250 ETRN\r\n"),
+                         expect("ETRN example.org"), send("250 queue started\r\n"), expect("QUIT"),
+                         send("221 bye\r\n")});
+    ProgramResult r = run(sendArgs(kSmtp, smtp.port(), {"-esmtp", "-etrn:example.org", "-v"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("ETRN example.org: 250 queue started"), std::string::npos) << r.out;
+    EXPECT_EQ(smtp.finish().find("hello there"), std::string::npos);
+    EXPECT_EQ(smtp.error(), "");
+
+    ScriptedServer qmtp(dialogueUpTo("", {expectUntil("."), send("250 queued\r\n"), expect("QUIT"), send("221 bye\r\n")}));
+    r = run(sendArgs(kQmtp, qmtp.port(), {"-etrn:example.org"}));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(qmtp.finish().find("hello there\r\n.\r\n"), std::string::npos);
+    EXPECT_EQ(qmtp.error(), "");
+}
+
 const ScriptStep kNewsGreeting = send("200 news.test ready (posting ok)\r\n");
 
 // (The exact posting dialogue, the demand on POST among it, is in nntp_session_test.cpp; the
