@@ -8,6 +8,7 @@ import shutil
 import unittest
 import pathlib
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -43,6 +44,23 @@ def missing(why):
     if os.environ.get("CI") == "true":
         raise AssertionError("needed under CI: " + why)
     raise unittest.SkipTest(why)
+
+
+class Checks:
+    """The checks of a script that goes on past a failure: each failure is printed as it
+    happens, and finish() ends the script with their count."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+            print("FAIL:", what)
+
+    def finish(self):
+        print("failures:", len(self.failures))
+        sys.exit(1 if self.failures else 0)
 
 
 def port(name):

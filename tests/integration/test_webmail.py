@@ -5,7 +5,6 @@ import base64
 import http.client
 import os
 import pathlib
-import sys
 import urllib.parse
 
 import qarvel_env as q
@@ -26,13 +25,7 @@ WITH_FILE = ("From: Alice <alice@example.com>\nTo: test@localhost\nSubject: repo
 HTML_ONLY = ("From: news@example.com\nTo: test@localhost\nSubject: html only\nMIME-Version: 1.0\n"
              "Content-Type: text/html\n\n<p onclick=alert(4)>Big <b>news</b></p><script>alert(5)</script>\n")
 
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
+check = q.Checks()
 
 
 def request(path, method="GET", body=None, headers=None):
@@ -249,5 +242,4 @@ def test_authentication_and_delete():
 for t in (test_pages, test_downloads_stay_in_the_folder, test_send_with_upload_and_injection,
           test_authentication_and_delete):
     t()
-print("failures:", len(failures))
-sys.exit(1 if failures else 0)
+check.finish()

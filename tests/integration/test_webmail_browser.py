@@ -65,13 +65,7 @@ CHARSET_MESSAGES = [
      "\u201c" + GREETING + "\u201d \u2013 \u20ac 5 \u2026 \u0160\u017e", "Fran\u00e7ois"),
 ]
 
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
+check = q.Checks()
 
 
 def no_alert(d, where):
@@ -229,5 +223,4 @@ def charsets(d):
 
 
 main()
-print("failures:", len(failures))
-sys.exit(1 if failures else 0)
+check.finish()

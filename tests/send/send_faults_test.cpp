@@ -1,7 +1,7 @@
 // The sending clients (SMTP, QMTP, NNTP) of build/qarvel against scripted servers that refuse or
-// fail: refused connections, resets in the middle of a reply and of the message data, stalls
-// ended by -tmo:, a megabyte without a line end, binary garbage, servers that answer more than
-// asked, and the news server's refusals. Each run must end in bounded time with the driver's
+// fail: resets in the middle of a reply and of the message data, stalls ended by -tmo:, a
+// megabyte without a line end, binary garbage, servers that answer more than asked, and the news
+// server's refusals. Each run must end in bounded time with the driver's
 // message and exit code 1 (or 0 when the fault leaves the dialogue intact).
 #include <gtest/gtest.h>
 
@@ -64,17 +64,7 @@ std::string connectFailed(int port, int error) {
     return "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= " + describeError(error) + "\n";
 }
 
-TEST(SendFaults, RefusedConnectIsTriedOnceMore) {
-    for (const auto& protocol : {kSmtp, kQmtp}) {
-        int port = refusedPort();
-        ProgramResult r = runQarvel(sendArgs(protocol, port, {"-retries:1"}));
-        EXPECT_EQ(r.exitCode, 1);
-        const std::string refused = connectFailed(port, -10061);
-        size_t first = r.err.find(refused);
-        ASSERT_NE(first, std::string::npos) << r.err;
-        EXPECT_NE(r.err.find(refused, first + 1), std::string::npos) << "one retry: " << r.err;
-    }
-}
+// (A refused connection tried once more: tests/integration/test_send.py.)
 
 // A server that fails, and the message the run must end with.
 struct Fault {
