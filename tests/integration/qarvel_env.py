@@ -1,5 +1,6 @@
 """Shared helpers for the integration tests: where the binary and the servers are, how to run
 qarvel as a user would, and how to read what a server received."""
+import base64
 import email
 import email.policy
 import os
@@ -96,6 +97,19 @@ def temp_dir(test, prefix="qarvel-"):
     path = pathlib.Path(tempfile.mkdtemp(prefix=prefix))
     test.addCleanup(shutil.rmtree, path, True)
     return path
+
+
+TRACED_SECRETS = [b"secret", base64.b64encode(b"\0test\0secret"), base64.b64encode(b"secret")]
+
+
+def assert_traced(test, r, *shown):
+    """A traced run that logged in with password "secret": it succeeded, its trace holds the
+    lines shown, and neither the password nor a base64 form of it."""
+    test.assertEqual(r.returncode, 0, r.stderr + r.stdout)
+    for line in shown:
+        test.assertIn(line, r.stdout)
+    for secret in TRACED_SECRETS:
+        test.assertNotIn(secret, r.stdout)
 
 
 def maildir_files(path):

@@ -1,7 +1,8 @@
 """build/qarvel reading the private Dovecot over POP3: messages composed by Python's email
 package are retrieved and their parts extracted; every part must come back byte for byte, in
-bounded memory; the login is APOP. STLS, POP3S, a wrong password and broken servers are in
-test_tls.py, test_receive.py and tests/receive/receive_faults_test.cpp."""
+bounded memory; the login is APOP. The traces of the POP3 and IMAP logins hide the password
+(those of SMTP: test_send.py, of NNTP: test_news.py). STLS, POP3S, a wrong password and broken
+servers are in test_tls.py, test_receive.py and tests/receive/receive_faults_test.cpp."""
 import email
 import email.policy
 import hashlib
@@ -134,6 +135,18 @@ class Pop3Test(unittest.TestCase):
         self.assertEqual(self.file("table.dat"), uudata)
         self.assertIn(b"Here is the file:", stdout)
         self.assertIn(b"Bye", stdout)
+
+    def test_logins_traced_at_both_levels(self):
+        # USER/PASS and APOP over POP3, LOGIN over IMAP: "***" where the password stood.
+        env.fill_maildir("alice", ["Subject: one\n\nbody\n"])
+        env.fill_maildir("carol", ["Subject: one\n\nbody\n"])
+        pop3 = ["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:alice", "-pass:secret", "-br"]
+        imap = ["-imap", "-host:127.0.0.1", "-port:" + env.port("IMAP_PORT"), "-user:carol", "-pass:secret", "-br"]
+        for level in ("2", "3"):
+            with self.subTest(level=level):
+                env.assert_traced(self, env.run(pop3 + ["-v:" + level]), b"USER alice\r\n", b"PASS ***\r\n")
+                env.assert_traced(self, env.run(pop3 + ["-apop", "-v:" + level]), b"APOP alice ***\r\n")
+                env.assert_traced(self, env.run(imap + ["-v:" + level]), b"***\r\n", b"1. one")
 
     def test_20_mib_attachment(self):
         raw, payload = big_message(20 << 20)
