@@ -3,7 +3,7 @@ listen on [::1]: sending to Postfix in the three ways a user writes the address,
 Dovecot over POP3 and IMAP, fetching from lighttpd, posting to INN, asking dnsmasq on [::1]
 for an exchanger that has only an AAAA record, falling back from an address that refuses to
 one that accepts (in the DNS zone, and in a hosts file of a mount namespace of the test's
-own), and the failure lines of a name that does not resolve."""
+own). (The failure lines of a name that does not resolve: test_connect_errors.py.)"""
 import os
 import pathlib
 import shutil
@@ -122,20 +122,6 @@ class DualStack(unittest.TestCase):
         self.assertEqual(r.returncode, 0, err)
         self.assertIn("*** connect(IPv6) to 'dual.test (::1)' fd ", err)
         self.assertTrue(delivered(tag), tag)
-
-
-class FailureWords(unittest.TestCase):
-    def test_unknown_name(self):
-        r = send("nosuch.invalid", "never")
-        self.assertEqual(r.returncode, 1)
-        self.assertIn(f"Could not connect to server: nosuch.invalid:{SMTP}, error= -11001 (host not found)",
-                      r.stderr.decode())
-        r = env.run(["-host:nosuch.invalid", "-txt:example.test"])
-        self.assertIn(b"Could not connect to Domain Name Server: nosuch.invalid, error= -11001 (host not found)",
-                      r.stderr)
-        r = env.run(["-host:nosuch.invalid", f"-port:{env.port('POP3_PORT')}", "-user:test", "-pass:secret"])
-        self.assertIn(f"Could not connect to: nosuch.invalid:{env.port('POP3_PORT')}, error= -11001 (host not found)".encode(),
-                      r.stderr)
 
 
 if __name__ == "__main__":
