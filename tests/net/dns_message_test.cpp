@@ -1,11 +1,18 @@
+// DNS messages built and decoded, the resolver configuration that names the name servers, and
+// the route to a domain's exchangers when no name server answers.
 #include "net/dns_message.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "dns_wire.h"
+#include "net/dns_discovery.h"
+#include "send/mx_delivery.h"
+#include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
@@ -185,6 +192,96 @@ TEST(DnsResponse, EveryTruncationDecodesAsFarAsItGoes) {
         previous = answer.count();
     }
     EXPECT_EQ(previous, 3u);
+}
+
+TEST(MxDelivery, UnreachableNameServersStopTheRoute) {
+    // Nothing listens on port 53 of these addresses; the fall-back is tried once.
+    MxRouteRequest request;
+    request.dnsServer = "127.0.0.58";
+    request.fallbackServer = "127.0.0.59";
+    Exchangers exchangers = {{"stale", 1}};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(lookUpExchangers("example.test", request, exchangers), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Could not connect to Domain Name Server: 127.0.0.58, error= -10061"), std::string::npos) << err;
+    EXPECT_NE(err.find("Could not connect to Domain Name Server: 127.0.0.59, error= -10061"), std::string::npos) << err;
+    EXPECT_EQ(request.dnsServer, "127.0.0.59");
+    EXPECT_TRUE(request.fallbackServer.empty());
+    EXPECT_TRUE(exchangers.empty());
+}
+
+TEST(MxDelivery, PrepareDnsServersReplacesLocalhostOnly) {
+    test::TempFolder folder;
+    setenv(kResolvConfVariable, folder.put("resolv.conf", "nameserver 127.0.0.9\n").c_str(), 1);
+    String discovered = "localhost", smtp = "localhost", dns = "localhost", ldap = "localhost";
+    prepareDnsServers(discovered, smtp, dns, false, ldap);
+    EXPECT_EQ(discovered, "127.0.0.9");
+    EXPECT_EQ(smtp, "127.0.0.9");
+    EXPECT_EQ(dns, "127.0.0.9");
+    EXPECT_EQ(ldap, "localhost");
+    smtp = "relay.example";
+    dns = "relay.example";
+    prepareDnsServers(discovered, smtp, dns, true, ldap);
+    EXPECT_EQ(smtp, "relay.example");
+    EXPECT_EQ(ldap, "relay.example");
+    unsetenv(kResolvConfVariable);
+}
+
+TEST(DnsDiscovery, ResolverConfigurationAndFallBacks) {
+    const std::string longLine = "nameserver " + std::string(2000, 'x') + "\nnameserver 10.9.9.9\n";
+    struct Case {
+        const char* name;
+        const char* config;  // null: no configuration file at all
+        const char* host;
+        std::string primary, secondary, domain;  // "*": not checked
+    } cases[] = {
+        {"search line and three servers", "# comment\nsearch first.test second.test\nnameserver 10.0.0.1\n"
+         "nameserver 10.0.0.2\nnameserver 10.0.0.3\n", "vm.host.example", "10.0.0.1", "10.0.0.2", "first.test"},
+        {"a domain line wins over a search line wherever it stands",
+         "search s.test\nnameserver 10.0.0.1\ndomain d.test\nsearch t.test\n", "", "*", "", "d.test"},
+        {"no domain: the host name is not consulted", "nameserver 127.0.0.1\n", "vm.host.example", "127.0.0.1",
+         "*", "unknown"},
+        {"an overlong line is dropped whole, the line after it still counts", longLine.c_str(), "",
+         std::string(255, 'x'), "10.9.9.9", "*"},
+        {"no file: the last two labels of a three-label host name", nullptr, "vm.example.org", "localhost", "*",
+         "example.org"},
+        {"no server, a one-label host name", "options ndots:2\n", "plainhost", "localhost", "*", "unknown"},
+        {"an empty file, a host name with a trailing dot", "", "trailing.", "*", "*", "unknown"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        FILE* file = nullptr;
+        if (k.config) {
+            file = std::tmpfile();
+            std::fputs(k.config, file);
+            std::rewind(file);
+        }
+        String primary, secondary, domain;
+        findDnsServersIn(file, k.host, primary, secondary, domain);
+        if (file) std::fclose(file);
+        if (k.primary != "*") { EXPECT_EQ(primary, String(k.primary)); }
+        if (k.secondary != "*") { EXPECT_EQ(secondary, String(k.secondary)); }
+        if (k.domain != "*") { EXPECT_EQ(domain, String(k.domain)); }
+    }
+}
+
+TEST(DnsDiscovery, EnvironmentNamesTheFile) {
+    test::TempFolder folder;
+    setenv(kResolvConfVariable,
+           folder.put("resolv.conf", "nameserver 127.0.0.7\nnameserver 127.0.0.8\ndomain env.test\n").c_str(), 1);
+    String primary, secondary, domain;
+    findDnsServers(primary, secondary, domain);
+    EXPECT_EQ(primary, "127.0.0.7");
+    EXPECT_EQ(secondary, "127.0.0.8");
+    EXPECT_EQ(domain, "env.test");
+    String p2, s2;
+    findDnsServers(p2, s2);
+    EXPECT_EQ(p2, "127.0.0.7");
+    setenv(kResolvConfVariable, "/nonexistent/resolv.conf", 1);
+    String p3, s3, d3;
+    findDnsServers(p3, s3, d3);
+    EXPECT_EQ(p3, "localhost");
+    unsetenv(kResolvConfVariable);
 }
 
 } // namespace
