@@ -1,5 +1,5 @@
-// The configuration file's line reader: lines cut at the format's width, the rest of a long
-// line skipped, CR LF and LF line ends, a last line without a line end.
+// The configuration file's line reader (lines cut at the format's width, the rest of a long
+// line skipped, CR LF and LF line ends, a last line without a line end) and the option values.
 #include "config/config_line.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "config/option_values.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
@@ -32,6 +33,15 @@ TEST(ConfigLine, LongLinesAreCutAndTheRestSkipped) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].size(), 1023u);
     EXPECT_TRUE(linesOf("", 4095).empty());
+}
+
+TEST(OptionValues, NumbersAndDisconnect) {
+    EXPECT_EQ(readNumber("12abc"), 12);
+    EXPECT_EQ(readNumber("-5"), -5);
+    EXPECT_EQ(readNumber("x5"), 0);
+    EXPECT_EQ(readNumber("99999999999999"), 2147483647);
+    EXPECT_EQ(withDisconnectSwitch("dial"), "dial /disconnect");
+    EXPECT_EQ(withDisconnectSwitch("dial /DISConnect now"), "dial /DISConnect now");
 }
 
 }  // namespace
