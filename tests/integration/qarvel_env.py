@@ -2,6 +2,7 @@
 qarvel as a user would, and how to read what a server received."""
 import base64
 import email
+import email.message
 import email.policy
 import os
 import re
@@ -134,6 +135,23 @@ def inbox_with(tag, count=1, timeout=15):
         if len(found) >= count or time.time() >= deadline:
             return found
         time.sleep(0.1)
+
+
+def message(subject, sender="Sender <sender@example.test>", body="hello\n", attachment=None,
+            headers=None, date="Mon, 01 Jun 2026 10:00:00 +0000"):
+    """A test message (bytes, CR LF) made by Python's email package; attachment is (name, data)."""
+    m = email.message.EmailMessage(policy=email.policy.SMTP)
+    m["From"] = sender
+    m["To"] = "Reader <reader@example.test>"
+    m["Subject"] = subject
+    m["Date"] = date
+    for name, value in (headers or {}).items():
+        m[name] = value
+    m.set_content(body)
+    if attachment:
+        name, data = attachment
+        m.add_attachment(data, maintype="application", subtype="octet-stream", filename=name)
+    return m.as_bytes()
 
 
 def parsed(path):

@@ -9,25 +9,12 @@ import re
 import ssl
 import tempfile
 import unittest
-from email.message import EmailMessage
 
 import qarvel_env as env
+from qarvel_env import message
 
 USER = "carol"
 CA = str(env.STATE / "tls" / "ca.crt")
-
-
-def message(subject, sender, date, body="hello\n", attachment=None):
-    m = EmailMessage()
-    m["From"] = sender
-    m["To"] = "carol@example.test"
-    m["Subject"] = subject
-    m["Date"] = date
-    m.set_content(body)
-    if attachment:
-        m.add_attachment(attachment[1], maintype="application", subtype="octet-stream",
-                         filename=attachment[0])
-    return m.as_bytes()
 
 
 def qarvel(*args, timeout=120):
@@ -39,10 +26,10 @@ class Imap(unittest.TestCase):
     def setUp(self):
         self.payload = os.urandom(30000)
         env.fill_maildir(USER, [
-            message("charlie", "c@example.test", "Mon, 01 Jun 2026 10:00:00 +0000"),
-            message("alpha", "a@example.test", "Wed, 03 Jun 2026 10:00:00 +0000",
+            message("charlie", "c@example.test", date="Mon, 01 Jun 2026 10:00:00 +0000"),
+            message("alpha", "a@example.test", date="Wed, 03 Jun 2026 10:00:00 +0000",
                     attachment=("data.bin", self.payload)),
-            message("bravo", "b@example.test", "Tue, 02 Jun 2026 10:00:00 +0000", body=".\n..x\n"),
+            message("bravo", "b@example.test", date="Tue, 02 Jun 2026 10:00:00 +0000", body=".\n..x\n"),
         ])
         self.peer = imaplib.IMAP4("127.0.0.1", int(env.port("IMAP_PORT")))
         self.peer.login(USER, "secret")
@@ -172,7 +159,7 @@ class Imap(unittest.TestCase):
             other = imaplib.IMAP4("127.0.0.1", int(env.port("IMAP_PORT")))
             other.login(USER, "secret")
             other.append("INBOX", None, None, message("delta", "d@example.test",
-                                                      "Thu, 04 Jun 2026 10:00:00 +0000"))
+                                                      date="Thu, 04 Jun 2026 10:00:00 +0000"))
             other.logout()
 
         thread = threading.Thread(target=deliver)
@@ -200,7 +187,7 @@ class Imap(unittest.TestCase):
 
     def test_large_literal_in_flat_memory(self):
         payload = os.urandom(40 << 20)
-        env.fill_maildir(USER, [message("big", "b@example.test", "Mon, 01 Jun 2026 10:00:00 +0000",
+        env.fill_maildir(USER, [message("big", "b@example.test", date="Mon, 01 Jun 2026 10:00:00 +0000",
                                         attachment=("big.bin", payload))])
         with tempfile.TemporaryDirectory() as out:
             r, kib = env.peak_run(["-imap", "-host:127.0.0.1", "-port:" + env.port("IMAP_PORT"), "-user:" + USER,

@@ -15,7 +15,7 @@ import unittest
 import uuid
 
 import qarvel_env as env
-from test_receive import message
+from qarvel_env import message
 
 RUNS = int(os.environ.get("QARVEL_LONG_RUNS", "60"))
 WARM_UP = 5                   # repetitions before the first sample (allocator pools settle)

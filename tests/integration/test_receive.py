@@ -2,8 +2,6 @@
 Dovecot (POP3), with extraction, commands, deletion, forwarding and read receipts; what is left
 on the server, the extracted files and what Postfix delivered are checked afterwards. (Filters,
 empty mailboxes and refused connections: tests/receive.)"""
-import email
-import email.policy
 import os
 import pathlib
 import resource
@@ -12,9 +10,9 @@ import subprocess
 import tempfile
 import unittest
 import uuid
-from email.message import EmailMessage
 
 import qarvel_env as env
+from qarvel_env import message
 
 POP3 = ["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-pass:secret"]
 
@@ -25,22 +23,6 @@ def pop3(user, *args, **kw):
 
 def text(result):
     return result.stdout.decode(errors="replace"), result.stderr.decode(errors="replace")
-
-
-def message(subject, sender="Sender <sender@example.test>", body="hello\n", attachment=None,
-            headers=None):
-    m = EmailMessage(policy=email.policy.SMTP)
-    m["From"] = sender
-    m["To"] = "Reader <reader@example.test>"
-    m["Subject"] = subject
-    m["Date"] = "Mon, 01 Jun 2026 10:00:00 +0000"
-    for name, value in (headers or {}).items():
-        m[name] = value
-    m.set_content(body)
-    if attachment:
-        name, data = attachment
-        m.add_attachment(data, maintype="application", subtype="octet-stream", filename=name)
-    return m.as_bytes()
 
 
 def left_on_server(user):

@@ -13,7 +13,7 @@ import unittest
 import uuid
 
 import qarvel_env as env
-from test_receive import message
+from qarvel_env import message
 
 VALGRIND = shutil.which("valgrind")
 CA = str(env.STATE / "tls" / "ca.crt")
