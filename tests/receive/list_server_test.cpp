@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <future>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +20,7 @@
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
+#include "support/text_lines.h"
 
 namespace qarvel {
 namespace {
@@ -29,6 +29,8 @@ using test::ProgramOptions;
 using test::ProgramResult;
 using test::ScriptedServer;
 using test::TempFolder;
+using test::linesOf;
+using test::linesStartingWith;
 
 TEST(ListRequests, JudgedBySubjectAndSender) {
     struct Row {
@@ -170,20 +172,6 @@ std::string joinedOutput(const TempFolder& tmp, const std::string& name) {
     return out;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> grep(const std::string& text, const std::string& start) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines(text))
-        if (l.rfind(start, 0) == 0) out.push_back(l);
-    return out;
-}
-
 TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     TempFolder tmp;
     mkdir(tmp.file("box").c_str(), 0755);
@@ -236,7 +224,7 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
         "dummy/circular: c@x.org",
         "dummy/circular: list@x.org",
     };
-    EXPECT_EQ(lines(r.out), expected);
+    EXPECT_EQ(linesOf(r.out), expected);
     EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");
 
     std::string out = joinedOutput(tmp, "out.txt");
@@ -251,11 +239,11 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     EXPECT_EQ(out.find("victim"), std::string::npos);
     EXPECT_EQ(out.find("Subject: News"), std::string::npos);
     // Answers are marked as made by a program, and as the list's own.
-    EXPECT_EQ(grep(out, "Auto-Submitted: auto-replied").size(), 7u);
-    EXPECT_EQ(grep(out, "X-Loop: list@x.org").size(), 7u);
+    EXPECT_EQ(linesStartingWith(out, "Auto-Submitted: auto-replied").size(), 7u);
+    EXPECT_EQ(linesStartingWith(out, "X-Loop: list@x.org").size(), 7u);
     // Replies: subscribe twice, unsubscribe twice, three fetches; none to the list itself,
     // to a report or to help.
-    EXPECT_EQ(grep(out, "From: list@x.org").size(), 7u);
+    EXPECT_EQ(linesStartingWith(out, "From: list@x.org").size(), 7u);
 }
 
 TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
@@ -269,7 +257,7 @@ TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
                                "-host:" + tmp.file("out.txt"), "-priv", "-owner:boss@x.org", "-quiet", "-rm"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"dummy/index: c@x.org from list@x.org",
+    EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"dummy/index: c@x.org from list@x.org",
                                                       "dummy/distribution: c@x.org (News of the day)"}));
     std::string out = tmp.read("out.txt");
     EXPECT_NE(out.find("FILE INDEX:\r\n\r\n"), std::string::npos);
@@ -279,8 +267,8 @@ TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
     for (const char* line : {"List-Id: <list.x.org>", "List-Post: <mailto:list@x.org>",
                              "List-Unsubscribe: <mailto:list@x.org?subject=unsubscribe>",
                              "Errors-To: boss@x.org"})
-        EXPECT_EQ(grep(out, line).size(), 1u) << line;
-    EXPECT_EQ(grep(out, "X-Loop: list@x.org").size(), 2u) << "the index and the copy";
+        EXPECT_EQ(linesStartingWith(out, line).size(), 1u) << line;
+    EXPECT_EQ(linesStartingWith(out, "X-Loop: list@x.org").size(), 2u) << "the index and the copy";
     EXPECT_NE(out.find("first line\r\nlast line"), std::string::npos);
     EXPECT_EQ(out.find("one@x.org"), std::string::npos) << "subscribers are blind copies";
     // Every message was handled, so -rm took them all; no progress file stays behind.
@@ -314,11 +302,11 @@ TEST(ListServer, TwoRunsAtOnceLoseNoSubscription) {
     ProgramResult ra = a.get(), rb = b.get();
     EXPECT_EQ(ra.exitCode, 0) << ra.err;
     EXPECT_EQ(rb.exitCode, 0) << rb.err;
-    std::vector<std::string> subscribers = lines(tmp.read("subs.txt"));
+    std::vector<std::string> subscribers = linesOf(tmp.read("subs.txt"));
     std::set<std::string> unique(subscribers.begin(), subscribers.end());
     EXPECT_EQ(subscribers.size(), 2u * perRun);
     EXPECT_EQ(unique.size(), 2u * perRun);
-    EXPECT_EQ(grep(ra.out + rb.out, "dummy/subscribe: ").size(), 2u * perRun);
+    EXPECT_EQ(linesStartingWith(ra.out + rb.out, "dummy/subscribe: ").size(), 2u * perRun);
 }
 
 using Script = std::vector<test::ScriptStep>;
@@ -364,7 +352,7 @@ Script distributionDialogue(const std::vector<int>& transactions, int dropAfter 
 
 std::vector<std::string> recipients(const std::string& dialogue) {
     std::vector<std::string> out;
-    for (const std::string& l : grep(dialogue, "RCPT TO:<")) out.push_back(l.substr(9, l.find('>') - 9));
+    for (const std::string& l : linesStartingWith(dialogue, "RCPT TO:<")) out.push_back(l.substr(9, l.find('>') - 9));
     return out;
 }
 
@@ -390,10 +378,10 @@ TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
     EXPECT_EQ(dropping.error(), "");
     EXPECT_EQ(r.exitCode, 1);
     // Delivery reports come back to the list, not to the contributor.
-    EXPECT_EQ(grep(seen, "MAIL FROM:").size(), 3u);
-    EXPECT_EQ(grep(seen, "MAIL FROM:<list@x.org>").size(), 3u) << seen;
+    EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:").size(), 3u);
+    EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:<list@x.org>").size(), 3u) << seen;
     EXPECT_NE(r.err.find("4 of 10 subscribers not reached"), std::string::npos) << r.err;
-    EXPECT_EQ(grep(r.err, "Not reached: "),
+    EXPECT_EQ(linesStartingWith(r.err, "Not reached: "),
               (std::vector<std::string>{"Not reached: s6@x.org", "Not reached: s7@x.org",
                                         "Not reached: s8@x.org", "Not reached: s9@x.org"}));
     EXPECT_NE(r.err.find("Message #1 is kept"), std::string::npos);
@@ -408,7 +396,7 @@ TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
     EXPECT_EQ(healthy.error(), "");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(recipients(seen), (std::vector<std::string>{"s6@x.org", "s7@x.org", "s8@x.org", "s9@x.org"}));
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"dummy/distribution: c@x.org (Big news)"}));
+    EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"dummy/distribution: c@x.org (Big news)"}));
     struct stat st;
     EXPECT_NE(stat(tmp.file("subs.txt.progress").c_str(), &st), 0);
     EXPECT_NE(stat(tmp.file("box/1").c_str(), &st), 0);
@@ -447,7 +435,7 @@ TEST(ListServer, AnswersGoToTheSmtpPortAndARefusedAnswerKeepsItsRequest) {
     EXPECT_EQ(pop3.error(), "") << popSeen << r.err;
     EXPECT_EQ(smtp.error(), "");
     EXPECT_EQ(r.exitCode, 1) << r.err << r.out;
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"reader/subscribe: a@x.org",
+    EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"reader/subscribe: a@x.org",
                                                       "reader/unknown or invalid: subscribe"}));
     EXPECT_NE(r.err.find("Message #1 is kept on the server"), std::string::npos) << r.err;
     EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");

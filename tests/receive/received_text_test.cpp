@@ -15,6 +15,7 @@
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
+#include "support/text_lines.h"
 
 namespace qarvel::test {
 namespace {
@@ -34,21 +35,6 @@ std::vector<ScriptStep> smtpDialogue() {
             send("250 ok\r\n"), expect("RCPT"), send("250 ok\r\n"),  expect("DATA"),
             send("354 go\r\n"), expectUntil("."), send("250 ok\r\n"), expect("QUIT"),
             send("221 bye\r\n")};
-}
-
-// The lines the client sent, without their CR LF.
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        pos = end + 1;
-    }
-    return lines;
 }
 
 // No line of the dialogue starts a command or a header field that the message smuggled in.

@@ -7,6 +7,7 @@
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
+#include "support/text_lines.h"
 
 namespace qarvel::test {
 namespace {
@@ -92,16 +93,10 @@ TEST(Entry, SettingsLayers) {
 }
 
 // How many copies a run sends (-cnt:) and the progress meter named in the configuration file.
-int countOf(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-    return n;
-}
-
 TEST(SendCount, CopiesAsCountedAndNoneForZeroOrLess) {
     struct Case {
         const char* count;
-        int copies;
+        size_t copies;
     } cases[] = {{"-cnt:2", 2}, {"-cnt:0", 0}, {"-cnt:-1", 0}, {"-cnt:abc", 0}};
     for (const Case& c : cases) {
         TempFolder folder;

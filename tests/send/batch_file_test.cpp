@@ -2,7 +2,6 @@
 // them, and whole batch runs (into a file, and against a scripted SMTP server that refuses one
 // message) in which a bad message is reported and the others still go out.
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_folder.h"
+#include "support/text_lines.h"
 
 namespace qarvel {
 namespace {
@@ -185,12 +185,6 @@ ProgramResult run(const std::string& binary, const std::vector<std::string>& arg
     return r;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
     TempFolder tmp;
     tmp.put("logo.txt", "the logo\n");
@@ -206,29 +200,26 @@ TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
     ProgramResult r = run(test::qarvelBinary(), {"-import", "-mf", "-host:" + tmp.file("out.txt"),
                                           "-file:" + tmp.file("batch.txt"), "-ns"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<std::string> errors;
-    std::istringstream in(r.err);
-    for (std::string line; std::getline(in, line);) errors.push_back(line);
-    EXPECT_EQ(errors, (std::vector<std::string>{
+    EXPECT_EQ(test::linesOf(r.err), (std::vector<std::string>{
                           "WARNING: attachment '" + tmp.file("missing.bin") + "' does not exist! (2)",
                           "Missing to address, line: 14",
                           "Missing message body, line: 19",
                           "Missing from address, line: 24",
                       }));
     std::string out = tmp.read("out.txt");
-    EXPECT_EQ(count(out, "From: ann@x.org\r\n"), 2u);
+    EXPECT_EQ(test::countOf(out, "From: ann@x.org\r\n"), 2u);
     EXPECT_NE(out.find("Subject: first"), std::string::npos);
     EXPECT_NE(out.find("Cc: cc@y.org"), std::string::npos);
     EXPECT_NE(out.find("the logo"), std::string::npos);
     EXPECT_NE(out.find("Subject: last"), std::string::npos);
     EXPECT_NE(out.find("Importance: High"), std::string::npos);
-    EXPECT_EQ(count(r.out, "Sent "), 2u);
+    EXPECT_EQ(test::countOf(r.out, "Sent "), 2u);
 
     // Recipients from the command line replace every message's, and the Cc lines go.
     r = run(test::qarvelBinary(), {"-import", "-mf", "-host:" + tmp.file("out2.txt"),
                             "-file:" + tmp.file("batch.txt"), "-ns", "-to:zed@z.org"});
     out = tmp.read("out2.txt");
-    EXPECT_EQ(count(out, "To: zed@z.org"), 3u);  // the one without a sender is still skipped
+    EXPECT_EQ(test::countOf(out, "To: zed@z.org"), 3u);  // the one without a sender is still skipped
     EXPECT_EQ(out.find("cc@y.org"), std::string::npos);
 }
 
@@ -259,10 +250,10 @@ TEST(BatchRun, StrictRecipientsFromHeadersGoOnAfterARefusedOrEmptyMessage) {
     EXPECT_NE(r.err.find("Status: 550 no such user"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Missing to address, line: 11\n"), std::string::npos) << r.err;
     EXPECT_EQ(seen.find("nobody at all"), std::string::npos);
-    EXPECT_EQ(count(r.out, "Sent "), 1u);
+    EXPECT_EQ(test::countOf(r.out, "Sent "), 1u);
     // The text goes out as written: its own header lines, no second set, and its dots as
     // they stand (the text is already in the form of message data).
-    EXPECT_EQ(count(seen, "Subject: second"), 1u);
+    EXPECT_EQ(test::countOf(seen, "Subject: second"), 1u);
     EXPECT_NE(seen.find("Bcc: gil@y.org\r\nSubject: second\r\n\r\nsecond body\r\n..\r\n..x\r\nend\r\n"),
               std::string::npos)
         << seen;
