@@ -1,8 +1,9 @@
 // The sending clients (SMTP, QMTP, NNTP) of build/qarvel against scripted servers that refuse or
 // fail: resets in the middle of a reply and of the message data, stalls ended by -tmo:, a
 // megabyte without a line end, binary garbage, servers that answer more than asked, and the news
-// server's refusals. Each run must end in bounded time with the driver's
-// message and exit code 1 (or 0 when the fault leaves the dialogue intact).
+// server's refusals. Each run must end in bounded time with the driver's message and exit code 1
+// (or 0 when the fault leaves the dialogue intact). (A refused connection, tried once more:
+// tests/integration/test_send.py.)
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -64,8 +65,6 @@ std::string connectFailed(int port, int error) {
     return "Could not connect to server: 127.0.0.1:" + std::to_string(port) + ", error= " + describeError(error) + "\n";
 }
 
-// (A refused connection tried once more: tests/integration/test_send.py.)
-
 // A server that fails, and the message the run must end with.
 struct Fault {
     const char* name;
@@ -97,7 +96,7 @@ void expectFaults(const std::vector<Fault>& faults,
         if (f.notSent) {
             EXPECT_EQ(seen.find(f.notSent), std::string::npos) << seen;
         }
-        if (f.script.size() > 2) {
+        if (f.script.size() > 2) {  // a dialogue before the fault: met to its last step
             EXPECT_EQ(server.error(), "");
         }
     }
