@@ -199,18 +199,22 @@ class HtmlMessages(MimeTestCase):
 
 
 class ThroughPostfix(MimeTestCase):
+    def delivered(self, tag, *args, count=1):
+        """Sends with the arguments to Postfix; the Maildir files of the messages tagged so."""
+        r = env.run(["-host:127.0.0.1:" + env.port("SMTP_PORT"), "-to:bob@example.test", *args], timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        found = env.inbox_with(tag, count=count, timeout=20)
+        self.assertEqual(len(found), count, "the message did not arrive in the Maildir")
+        return found
+
     def test_attachments_survive_the_mta(self):
         tag = uuid.uuid4().hex
         files = [self.file("notes.txt", crlf("one\n.two\nthree\n")),
                  self.binary("data.bin", 57 * 100), self.binary("odd.bin", 57 * 100 + 13),
                  self.file("empty.dat", b"")]
-        r = env.run(["-host:127.0.0.1:" + env.port("SMTP_PORT"), "-from:alice@example.org",
-                     "-to:bob@example.test", "-s:mime " + tag, "-msg:through postfix"]
-                    + ["-a:" + str(p) for p in files], timeout=60)
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        found = env.inbox_with(tag, timeout=20)
-        self.assertEqual(len(found), 1, "the message did not arrive in the Maildir")
-        m = Composed(found[0].read_bytes())
+        [found] = self.delivered(tag, "-from:alice@example.org", "-s:mime " + tag, "-msg:through postfix",
+                                 *["-a:" + str(p) for p in files])
+        m = Composed(found.read_bytes())
         self.assertEqual(m.defects(), [])
         for path in files:
             data = m.files[path.name].get_payload(decode=True)
@@ -224,13 +228,9 @@ class ThroughPostfix(MimeTestCase):
         tag = uuid.uuid4().hex
         body = self.file("body.txt", crlf(".x body\n..two\nplain\n.\nend\n"))
         notes = self.file("notes.txt", crlf(".x attach\n..y\n.\nlast\n"))
-        r = env.run(["-host:127.0.0.1:" + env.port("SMTP_PORT"), "-from:alice@example.org",
-                     "-to:bob@example.test", "-s:dots " + tag, "-8", "-file:" + str(body),
-                     "-a:" + str(notes)], timeout=60)
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        found = env.inbox_with(tag, timeout=20)
-        self.assertEqual(len(found), 1, "the message did not arrive in the Maildir")
-        delivered = found[0].read_bytes()  # Maildir keeps LF line ends
+        [found] = self.delivered(tag, "-from:alice@example.org", "-s:dots " + tag, "-8", "-file:" + str(body),
+                                 "-a:" + str(notes))
+        delivered = found.read_bytes()  # Maildir keeps LF line ends
         self.assertIn(b"\n\n.x body\n..two\nplain\n.\nend\n", delivered)
         self.assertIn(b"\n\n.x attach\n..y\n.\nlast\n", delivered)
 
@@ -248,11 +248,8 @@ class ThroughPostfix(MimeTestCase):
                     timeout=60)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         # Latin-1 bytes are not UTF-8: they keep the default charset.
-        r = env.run([b"-host:127.0.0.1:" + env.port("SMTP_PORT").encode(), b"-from:alice@example.org",
-                     b"-to:bob@example.test", b"-s:Caf\xe9 " + tag.encode(), b"-msg:Gr\xfc\xdfe\n"], timeout=60)
-        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        found = env.inbox_with(tag, count=2, timeout=20)
-        self.assertEqual(len(found), 2, "the messages did not arrive in the Maildir")
+        found = self.delivered(tag, b"-from:alice@example.org", b"-s:Caf\xe9 " + tag.encode(), b"-msg:Gr\xfc\xdfe\n",
+                               count=2)
         m = Composed(next(p for p in found if b"Bericht" in p.read_bytes()).read_bytes())
         self.assertEqual(m.defects(), [])
         self.assertEqual(m.msg["Subject"], subject)
