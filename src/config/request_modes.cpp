@@ -6,8 +6,8 @@
 namespace qarvel {
 
 void enterNewsMode(Settings& s) {
-    s.newsMode = 1;
-    s.qp = 0;
+    s.smtp.news = true;
+    s.content.quotedPrintable = 0;
     s.sender = SenderKind::kNews;
 }
 

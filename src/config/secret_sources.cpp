@@ -164,24 +164,24 @@ NetrcLogin netrcLookup(std::string_view text, const String& host, const String& 
 }
 
 bool resolvePassword(Settings& s, const String& host, std::FILE* err) {
-    if (!s.passCommand.empty()) return runPasswordCommand(s.passCommand, s.password, err);
-    if (!s.passFile.empty()) {
+    if (!s.receive.passwordCommand.empty()) return runPasswordCommand(s.receive.passwordCommand, s.receive.password, err);
+    if (!s.receive.passwordFile.empty()) {
         std::string text;
         String complaint;
-        if (!readSecretFile(s.passFile, text, complaint)) {
+        if (!readSecretFile(s.receive.passwordFile, text, complaint)) {
             std::fprintf(err, "%s\n", complaint.c_str());
             return false;
         }
-        s.password = firstLine(text);
-        if (s.password.empty()) {
-            std::fprintf(err, "Password file '%s' holds no password\n", s.passFile.c_str());
+        s.receive.password = firstLine(text);
+        if (s.receive.password.empty()) {
+            std::fprintf(err, "Password file '%s' holds no password\n", s.receive.passwordFile.c_str());
             return false;
         }
         return true;
     }
-    if (s.user.empty() || !s.password.empty()) return true;
+    if (s.receive.user.empty() || !s.receive.password.empty()) return true;
     if (const char* fromEnvironment = std::getenv("QARVEL_PASSWORD"); fromEnvironment && *fromEnvironment) {
-        s.password = firstLine(fromEnvironment);
+        s.receive.password = firstLine(fromEnvironment);
         return true;
     }
     const char* home = std::getenv("HOME");
@@ -194,8 +194,8 @@ bool resolvePassword(Settings& s, const String& host, std::FILE* err) {
         std::fprintf(err, "%s\n", complaint.c_str());
         return false;
     }
-    NetrcLogin login = netrcLookup(text, host, s.user);
-    if (login.found) s.password = login.password;
+    NetrcLogin login = netrcLookup(text, host, s.receive.user);
+    if (login.found) s.receive.password = login.password;
     return true;
 }
 
@@ -203,25 +203,25 @@ bool prepareCredentials(Settings& s, bool reading, LoginMechanism& mechanism, st
     const bool local = reading ? s.reader == ReaderKind::kFile : s.sender == SenderKind::kFile;
     if (local) return true;
     const bool upload = !reading && s.sender == SenderKind::kImapUpload;
-    const String& host = reading || upload ? (s.imap ? s.imapHost : s.pop3Host) : s.newsMode ? s.nntpHost : s.smtpHost;
+    const String& host = reading || upload ? (s.receive.imap ? s.servers.imapHost : s.servers.pop3Host) : s.smtp.news ? s.servers.nntpHost : s.servers.smtpHost;
     mechanism = LoginMechanism::kPassword;
-    if (!s.authMechanism.empty() && !readLoginMechanism(s.authMechanism, mechanism)) {
-        std::fprintf(err, "Unknown login mechanism '%s': -auth: takes xoauth2 or oauthbearer\n", s.authMechanism.c_str());
+    if (!s.receive.authMechanism.empty() && !readLoginMechanism(s.receive.authMechanism, mechanism)) {
+        std::fprintf(err, "Unknown login mechanism '%s': -auth: takes xoauth2 or oauthbearer\n", s.receive.authMechanism.c_str());
         return false;
     }
     const bool bearer = mechanism != LoginMechanism::kPassword;
     if (bearer && !reading && s.sender != SenderKind::kSmtp) {
         std::fprintf(err, "OAuth2 login (-auth:%s) is for sending over SMTP and reading over POP3 or IMAP\n",
-                     s.authMechanism.c_str());
+                     s.receive.authMechanism.c_str());
         return false;
     }
     if (!resolvePassword(s, host, err)) return false;
-    if (s.user.empty() || s.preauth || s.tls || s.ssl) return true;
+    if (s.receive.user.empty() || s.receive.preauthenticated || s.servers.startTls || s.servers.implicitTls) return true;
     if (bearer) {
         std::fprintf(err, "An OAuth2 token is never sent without TLS: add -tls or -ssl to reach '%s'\n", host.c_str());
         return false;
     }
-    if (s.requireTls) {
+    if (s.receive.requireTls) {
         std::fprintf(err, "The password for '%s' would travel without TLS, which -requiretls forbids: add -tls or -ssl\n",
                      host.c_str());
         return false;

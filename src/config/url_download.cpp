@@ -47,32 +47,32 @@ String withoutLineBreaks(const String& text) {
 }  // namespace
 
 void queueUrl(Settings& s, ProcessObjects& objects) {
-    String url = s.url;
+    String url = s.web.url;
     String localName = localNameOf(url);
     String localPath = localName;
-    if (!s.extractFolder.empty()) localPath = s.extractFolder + "/" + localName;
+    if (!s.receive.extractFolder.empty()) localPath = s.receive.extractFolder + "/" + localName;
 
     String scheme, host, port, path, fragment;
     HttpClient::splitUrl(url, scheme, host, port, path, fragment);
-    if (s.verbose != 0)
+    if (s.tools.verbose != 0)
         std::printf("Scheme = '%s', host = '%s, port = '%s', file = '%s', localname = '%s'\n",
                     scheme.c_str(), host.c_str(), port.c_str(), path.c_str(), localPath.c_str());
     if (!scheme.equalsIgnoreCase("http") && !scheme.equalsIgnoreCase("https")) return;
 
     // With HTTP/1.1 the downloads share one client: its connection outlives the download.
-    HttpClient own(s.http11 != 0);
-    HttpClient& client = s.http11 != 0 && objects.urlClient ? *objects.urlClient : own;
+    HttpClient own(s.web.http11);
+    HttpClient& client = s.web.http11 && objects.urlClient ? *objects.urlClient : own;
     client.startJob(tlsOptionsOf(s));
-    client.trace = s.verbose != 0;
-    client.setTimeout(s.timeoutSeconds);
-    if (!s.dest.empty() && s.httpPost >= 1)
-        client.addHeader("Destination: " + withoutLineBreaks(s.dest) + "\r\n");
-    if (!s.user.empty()) client.setCredentials(s.user, s.password);
-    if (!s.proxyHost.empty()) client.setProxy(s.proxyHost, s.proxyPort);
-    client.referer = s.referer;
-    if (s.httpPost >= 1) {
-        client.requestBody = s.messageText;
-        client.requestContentType = s.mime;
+    client.trace = s.tools.verbose != 0;
+    client.setTimeout(s.servers.timeoutSeconds);
+    if (!s.web.destination.empty() && s.web.post)
+        client.addHeader("Destination: " + withoutLineBreaks(s.web.destination) + "\r\n");
+    if (!s.receive.user.empty()) client.setCredentials(s.receive.user, s.receive.password);
+    if (!s.servers.proxyHost.empty()) client.setProxy(s.servers.proxyHost, s.servers.proxyPort);
+    client.referer = s.web.referer;
+    if (s.web.post) {
+        client.requestBody = s.content.messageText;
+        client.requestContentType = s.content.contentType;
     }
 
     // The download goes to a file of its own first: a failed one must not replace a file that
@@ -83,17 +83,17 @@ void queueUrl(Settings& s, ProcessObjects& objects) {
         // The finished file gets the permissions any new file would get, not the 0600 of a temporary file.
         partial.setMode(TempFile::newFileMode());
         partial.close();
-        result = client.fetch(url, String(partial.path()), s.httpPost);
+        result = client.fetch(url, String(partial.path()), s.web.post ? kHttpPost : kHttpGet);
     }
     if (result != 1 || !partial.moveTo(localPath)) {
         std::fprintf(stderr, "WARNING: URL '%s' does not exist! (%s)\n", url.c_str(),
                      partial.valid() ? client.statusText() : "500 TEMPORARY FILE FAILURE");
-        ++s.missingAttachments;
+        ++s.content.missingAttachments;
         return;
     }
-    if (queueAttachment(objects, localPath, String(), 0, s.missingAttachments))
-        s.attachments.add(localPath);
-    if (s.verbose != 0) std::fprintf(stderr, "Got: %u bytes\n", client.bytesFetched());
+    if (queueAttachment(objects, localPath, String(), 0, s.content.missingAttachments))
+        s.content.attachments.add(localPath);
+    if (s.tools.verbose != 0) std::fprintf(stderr, "Got: %u bytes\n", client.bytesFetched());
 }
 
 }  // namespace qarvel

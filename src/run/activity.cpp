@@ -26,7 +26,7 @@ namespace qarvel {
 namespace {
 
 // Only levels above 1 switch the protocol traces on.
-int traceLevel(const Settings& s) { return s.verbose > 1 ? s.verbose : 0; }
+int traceLevel(const Settings& s) { return s.tools.verbose > 1 ? s.tools.verbose : 0; }
 
 
 // Lines of a list file joined with ","; empty lines, lines that begin with a backslash or CR,
@@ -51,15 +51,15 @@ String readListFile(const String& path, bool keepHashLines) {
 }
 
 void readAliasFile(Settings& s) {
-    std::ifstream in(s.aliasFile.c_str(), std::ios::binary);
+    std::ifstream in(s.addresses.aliasFile.c_str(), std::ios::binary);
     std::string line;
     while (in && std::getline(in, line)) {
         if (line.size() > 255) line.resize(255);
         if (line.empty() || line[0] == '#' || line[0] == '\\') continue;
         char name[256] = "", value[256] = "";
         if (std::sscanf(line.c_str(), "%255[^:]: %255[^#\t\r\n]", name, value) < 2) continue;
-        s.aliasNames.add(String(name));
-        s.aliasValues.add(String(value));
+        s.addresses.aliasNames.add(String(name));
+        s.addresses.aliasValues.add(String(value));
     }
 }
 
@@ -79,47 +79,47 @@ String readAlternativeText(const String& path) {
 // How the run's messages are composed, from the settings and the process objects.
 MessageStyle messageStyleOf(const Settings& s, const ProcessObjects& objects) {
     MessageStyle style;
-    style.organization = s.org;
-    style.sensitivity = s.sens;
-    style.date = s.date;
-    style.extraHeader = s.hdr;
-    style.priority = s.priority;
-    style.zoneStyle = s.gmt;
-    style.messageId = s.msgId != 0;
-    style.returnReceipt = s.dsn != 0;
-    style.dispositionNotification = s.notify != 0;
-    style.hideRecipients = s.hide != 0;
-    style.encodeHeaders = s.eh != 0;
-    if (!s.mime.empty()) style.contentType = s.mime;
-    if (!s.charset.empty()) style.charset = s.charset;
-    style.charsetChosen = s.charsetChosen;
-    style.mime = s.mimeType != 0;
-    style.bodyEncoding = s.qp;
-    style.eightBit = s.map8bit != 0;
-    style.uuencode = s.uue != 0;
-    style.html = s.html != 0;
-    style.alternative = s.alt != 0;
-    style.alternativeText = s.altText;
-    style.inlineParts = s.inlineParts != 0;
-    style.binary = s.binary != 0;
-    style.text = s.text != 0;
+    style.organization = s.content.organization;
+    style.sensitivity = s.content.sensitivity;
+    style.date = s.content.date;
+    style.extraHeader = s.content.extraHeaders;
+    style.priority = s.content.priority;
+    style.zoneStyle = s.content.universalTime;
+    style.messageId = s.content.messageId;
+    style.returnReceipt = s.content.returnReceipt;
+    style.dispositionNotification = s.content.dispositionNotification;
+    style.hideRecipients = s.content.hideRecipients;
+    style.encodeHeaders = s.content.encodeHeaders;
+    if (!s.content.contentType.empty()) style.contentType = s.content.contentType;
+    if (!s.content.charset.empty()) style.charset = s.content.charset;
+    style.charsetChosen = s.content.charsetChosen;
+    style.mime = s.content.mimeLevel != 0;
+    style.bodyEncoding = s.content.quotedPrintable;
+    style.eightBit = s.content.eightBit;
+    style.uuencode = s.content.uuencode;
+    style.html = s.content.html;
+    style.alternative = s.content.alternative;
+    style.alternativeText = s.content.alternativeText;
+    style.inlineParts = s.content.inlineAttachments;
+    style.binary = s.content.binaryAttachments;
+    style.text = s.content.textAttachments;
     // The VPIM and NOVPIM keys: a voice message has part headers, any other none.
     if (objects.voice >= 0) style.voice = style.partHeader = objects.voice != 0;
-    style.raw = s.raw != 0;
-    if (s.limit > 0) style.recipientLimit = s.limit;
+    style.raw = s.content.raw;
+    if (s.smtp.recipientLimit > 0) style.recipientLimit = s.smtp.recipientLimit;
     return style;
 }
 
 // How the run's sender and reader connect.
 ConnectionOptions connectionOptionsOf(const Settings& s) {
     ConnectionOptions o;
-    o.timeoutSeconds = s.timeoutSeconds;
+    o.timeoutSeconds = s.servers.timeoutSeconds;
     o.traceLevel = traceLevel(s);
-    o.ssl = s.ssl != 0;
-    o.tls = s.tls != 0;
+    o.ssl = s.servers.implicitTls;
+    o.tls = s.servers.startTls;
     o.tlsOptions = tlsOptionsOf(s);
-    o.firewall = s.firewall;
-    if (s.bufferSize > 0) o.bufferSize = static_cast<size_t>(s.bufferSize);
+    o.firewall = s.servers.firewall;
+    if (s.servers.bufferSize > 0) o.bufferSize = static_cast<size_t>(s.servers.bufferSize);
     return o;
 }
 
@@ -131,8 +131,8 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, ProtocolObject
     SmtpSession& smtp = protocols.smtp;
     SmtpSession& qmtp = protocols.qmtp;
     for (SmtpSession* session : {&smtp, &qmtp}) {
-        session->setEsmtp(s.esmtp);
-        session->setProbe(s.probe);
+        session->setEsmtp(s.smtp.esmtp);
+        session->setProbe(s.smtp.probe);
     }
     // The attachments named on the command line and in the configuration file go to the
     // sender the run ended up choosing.
@@ -143,97 +143,97 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, ProtocolObject
 
 void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxReader& reader) {
     reader.setConnectionOptions(connectionOptionsOf(s));
-    reader.setApop(s.apop);
-    reader.setHtml(s.html);
+    reader.setApop(s.receive.apop);
+    reader.setHtml(s.content.html);
     reader.setWorkingFolder(objects.workingFolder);
 }
 
 SendDriverOptions sendOptions(const Settings& s) {
     SendDriverOptions o;
     o.labels = labels();
-    o.smtpHost = s.smtpHost;
-    o.nntpHost = s.nntpHost;
+    o.smtpHost = s.servers.smtpHost;
+    o.nntpHost = s.servers.nntpHost;
     o.smtpSender = s.sender == SenderKind::kSmtp;
     o.qmtpSender = s.sender == SenderKind::kQmtp;
     if (s.sender == SenderKind::kFile) o.port = String();
-    else if (s.newsMode) o.port = s.nntpPort;
-    else if (s.sender == SenderKind::kQmtp) o.port = s.qmtpPort;
-    else if (s.sender == SenderKind::kImapUpload) o.port = s.imapPort;
-    else o.port = s.smtpPort;
-    o.newsMode = s.newsMode;
-    o.noArchive = s.noArchive;
-    o.dnsServerHost = s.dnsServerHost;
-    o.from = s.from;
-    o.replyTo = s.replyTo;
-    o.to = s.to;
-    o.cc = s.cc;
-    o.bcc = s.bcc;
-    o.subject = s.subject;
-    o.messageText = s.messageText;
-    o.etrnDomain = s.etrnDomain;
-    o.messageFile = s.messageFile;
-    o.url = s.url;
-    o.user = s.user;
-    o.password = s.password;
-    o.cert = s.cert;
-    o.header = s.header;
-    o.toListFile = s.toListFile;
-    o.ccListFile = s.ccListFile;
-    o.bccListFile = s.bccListFile;
-    for (const String& name : s.files.items) o.files.push_back(name);
-    o.verbose = s.verbose;
-    o.quiet = s.quiet;
-    o.noStop = s.noStop;
-    o.missingAttachments = s.missingAttachments;
-    o.cgiMode = s.cgi;
-    o.importMode = s.importMode;
-    o.recipientsFromHeaders = s.recipientsFromHeaders;
-    o.verify = s.verify;
-    o.noMessageBody = s.noMessageBody;
-    o.uuencode = s.uue;
-    o.directMx = s.directMx;
-    o.retries = s.retries;
-    o.ssl = s.ssl;
-    o.tls = s.tls;
-    o.level = s.level;
-    o.html = s.html;
-    o.kbs = s.kbs;
-    o.rm = s.rm;
-    o.rmList = s.rmList;
-    o.timeoutSeconds = s.timeoutSeconds;
-    o.messageCount = s.count;  // 0 or less (-cnt:0, -cnt:abc): no copy at all
+    else if (s.smtp.news) o.port = s.servers.nntpPort;
+    else if (s.sender == SenderKind::kQmtp) o.port = s.servers.qmtpPort;
+    else if (s.sender == SenderKind::kImapUpload) o.port = s.servers.imapPort;
+    else o.port = s.servers.smtpPort;
+    o.newsMode = s.smtp.news;
+    o.noArchive = s.smtp.noArchive;
+    o.dnsServerHost = s.servers.dnsServerHost;
+    o.from = s.addresses.from;
+    o.replyTo = s.addresses.replyTo;
+    o.to = s.addresses.to;
+    o.cc = s.addresses.cc;
+    o.bcc = s.addresses.bcc;
+    o.subject = s.content.subject;
+    o.messageText = s.content.messageText;
+    o.etrnDomain = s.smtp.etrnDomain;
+    o.messageFile = s.content.messageFile;
+    o.url = s.web.url;
+    o.user = s.receive.user;
+    o.password = s.receive.password;
+    o.cert = s.servers.certificateFile;
+    o.header = s.content.leadingText;
+    o.toListFile = s.addresses.toListFile;
+    o.ccListFile = s.addresses.ccListFile;
+    o.bccListFile = s.addresses.bccListFile;
+    for (const String& name : s.content.files.items) o.files.push_back(name);
+    o.verbose = s.tools.verbose;
+    o.quiet = s.tools.quiet;
+    o.noStop = s.smtp.goOnPastErrors;
+    o.missingAttachments = s.content.missingAttachments;
+    o.cgiMode = s.web.cgi;
+    o.importMode = s.smtp.importBatch;
+    o.recipientsFromHeaders = s.smtp.recipientsFromHeaders;
+    o.verify = s.smtp.verifySender;
+    o.noMessageBody = s.content.noMessageText;
+    o.uuencode = s.content.uuencode;
+    o.directMx = s.servers.directToMx;
+    o.retries = s.servers.retries;
+    o.ssl = s.servers.implicitTls;
+    o.tls = s.servers.startTls;
+    o.level = s.servers.securityLevel;
+    o.html = s.content.html;
+    o.kbs = s.receive.showRate;
+    o.rm = s.receive.remove;
+    o.rmList = s.tools.removeListFiles;
+    o.timeoutSeconds = s.servers.timeoutSeconds;
+    o.messageCount = s.smtp.sendCount;  // 0 or less (-cnt:0, -cnt:abc): no copy at all
     return o;
 }
 
 BatchOptions batchOptions(const Settings& s) {
     BatchOptions o;
-    o.layout = s.importMode ? BatchLayout::kKeywords : BatchLayout::kHeaders;
-    o.to = s.to;
-    o.cc = s.cc;
-    o.bcc = s.bcc;
-    o.relayHost = s.relayHost;
-    o.newsMode = s.newsMode;
-    o.count = s.count > 0 ? s.count : 1;
-    o.rm = s.rm;
-    o.strict = s.strict;
-    o.host = s.smtpHost;
-    o.port = s.qmtp ? s.qmtpPort : s.smtpPort;
-    o.directMx = s.directMx;
-    o.dnsUdp = s.dnsUdp;
-    o.retries = s.retries;
-    o.level = s.level;
-    o.ssl = s.ssl;
-    o.tls = s.tls;
-    o.dnsServerHost = s.dnsServerHost;
-    o.fallbackDnsServer = s.discoveredDnsServer;
-    o.cert = s.cert;
-    o.smtpPort = s.smtpPort;
-    o.nntpPort = s.nntpPort;
+    o.layout = s.smtp.importBatch ? BatchLayout::kKeywords : BatchLayout::kHeaders;
+    o.to = s.addresses.to;
+    o.cc = s.addresses.cc;
+    o.bcc = s.addresses.bcc;
+    o.relayHost = s.servers.relayHost;
+    o.newsMode = s.smtp.news;
+    o.count = s.smtp.sendCount > 0 ? s.smtp.sendCount : 1;
+    o.rm = s.receive.remove;
+    o.strict = s.tools.strict;
+    o.host = s.servers.smtpHost;
+    o.port = s.smtp.qmtp ? s.servers.qmtpPort : s.servers.smtpPort;
+    o.directMx = s.servers.directToMx;
+    o.dnsUdp = s.servers.dnsOverUdp;
+    o.retries = s.servers.retries;
+    o.level = s.servers.securityLevel;
+    o.ssl = s.servers.implicitTls;
+    o.tls = s.servers.startTls;
+    o.dnsServerHost = s.servers.dnsServerHost;
+    o.fallbackDnsServer = s.servers.discoveredDnsServer;
+    o.cert = s.servers.certificateFile;
+    o.smtpPort = s.servers.smtpPort;
+    o.nntpPort = s.servers.nntpPort;
     // A batch that came with a web request names its attachments inside the files folder.
-    if (s.cgi) o.confinedFolder = processObjects().workingFolder;
-    o.book.aliasNames = &s.aliasNames;
-    o.book.aliasValues = &s.aliasValues;
-    const bool keepHashLines = s.hash != 0;
+    if (s.web.cgi) o.confinedFolder = processObjects().workingFolder;
+    o.book.aliasNames = &s.addresses.aliasNames;
+    o.book.aliasValues = &s.addresses.aliasValues;
+    const bool keepHashLines = s.addresses.keepHashLines;
     const String confined = o.confinedFolder;
     o.book.readListFile = [keepHashLines, confined](const String& path) {
         if (confined.empty()) return readListFile(path, keepHashLines);
@@ -250,97 +250,97 @@ ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, 
     if (fileReader) {
         // The mailbox host names the message file (or a folder of them); -file: names it as
         // well and wins when both are given.
-        o.host = !s.messageFile.empty() ? s.messageFile : s.imap ? s.imapHost : s.pop3Host;
-    } else if (s.imap) {
-        o.host = s.imapHost;
-        o.port = s.imapPort;
+        o.host = !s.content.messageFile.empty() ? s.content.messageFile : s.receive.imap ? s.servers.imapHost : s.servers.pop3Host;
+    } else if (s.receive.imap) {
+        o.host = s.servers.imapHost;
+        o.port = s.servers.imapPort;
     } else {
-        o.host = s.pop3Host;
-        o.port = s.pop3Port;
+        o.host = s.servers.pop3Host;
+        o.port = s.servers.pop3Port;
     }
-    o.user = s.user;
-    o.password = s.password;
-    o.certificate = s.cert;
-    o.level = s.level;
-    o.preauth = s.preauth;
-    o.retries = s.retries;
-    o.ssl = s.ssl;
-    o.tls = s.tls;
-    o.imap = s.imap;
-    o.cgi = s.cgi;
-    o.logFile = s.log;
-    o.messageNumber = s.messageNumber;
-    o.lastMessage = s.first;
-    o.subjectPattern = s.pat;
-    o.subjectNegate = s.patNegate;
-    o.senderPattern = s.spat;
-    o.senderNegate = s.spatNegate;
-    o.brief = s.br;
-    o.full = s.full;
-    o.raw = s.raw;
-    o.quiet = s.quiet;
-    o.showSize = s.size;
-    o.kbs = s.kbs;
-    o.exitWithCount = s.xit;
-    o.decodeHeaders = s.dh;
-    o.umbox = s.umbox;
-    o.html = s.html;
-    o.separator = s.sep;
-    o.extract = s.extract;
-    o.extractFolder = s.extractFolder;
-    o.textMode = s.text;
-    o.unique = s.unique;
-    o.execCommand = s.exec;
-    o.filter = s.filter;
-    o.harvestFile = s.harvest;
-    o.receiptMode = s.receipt;
-    o.relay = s.relayHost;
-    o.remove = s.rm;
-    o.undelete = s.unrm;
+    o.user = s.receive.user;
+    o.password = s.receive.password;
+    o.certificate = s.servers.certificateFile;
+    o.level = s.servers.securityLevel;
+    o.preauth = s.receive.preauthenticated;
+    o.retries = s.servers.retries;
+    o.ssl = s.servers.implicitTls;
+    o.tls = s.servers.startTls;
+    o.imap = s.receive.imap;
+    o.cgi = s.web.cgi;
+    o.logFile = s.tools.logFile;
+    o.messageNumber = s.receive.messageNumber;
+    o.lastMessage = s.receive.lastMessage;
+    o.subjectPattern = s.receive.subjectPattern;
+    o.subjectNegate = s.receive.subjectPatternNegated;
+    o.senderPattern = s.receive.senderPattern;
+    o.senderNegate = s.receive.senderPatternNegated;
+    o.brief = s.receive.brief;
+    o.full = s.receive.fullHeaders;
+    o.raw = s.content.raw;
+    o.quiet = s.tools.quiet;
+    o.showSize = s.receive.showSize;
+    o.kbs = s.receive.showRate;
+    o.exitWithCount = s.receive.exitWithCount;
+    o.decodeHeaders = s.receive.decodeHeaders;
+    o.umbox = s.receive.unixMailbox;
+    o.html = s.content.html;
+    o.separator = s.receive.separator;
+    o.extract = s.receive.extract;
+    o.extractFolder = s.receive.extractFolder;
+    o.textMode = s.content.textAttachments;
+    o.unique = s.receive.uniqueNames;
+    o.execCommand = s.receive.execCommand;
+    o.filter = s.receive.filter;
+    o.harvestFile = s.receive.harvestFile;
+    o.receiptMode = s.receive.readReceipt;
+    o.relay = s.servers.relayHost;
+    o.remove = s.receive.remove;
+    o.undelete = s.receive.keepMessages;
     // Replies, receipts and list copies go to the SMTP server: a port given with -port: for
     // the mailbox (which sets every port) is not the SMTP server's.
-    const String& mailboxPort = s.imap ? s.imapPort : s.pop3Port;
-    o.smtpPort = !fileReader && s.smtpPort == mailboxPort ? String(s.ssl ? "465" : "25") : s.smtpPort;
-    o.smtpHost = s.smtpHost;
-    o.from = s.from;
+    const String& mailboxPort = s.receive.imap ? s.servers.imapPort : s.servers.pop3Port;
+    o.smtpPort = !fileReader && s.servers.smtpPort == mailboxPort ? String(s.servers.implicitTls ? "465" : "25") : s.servers.smtpPort;
+    o.smtpHost = s.servers.smtpHost;
+    o.from = s.addresses.from;
     o.workingFolder = objects.workingFolder;
     // List-server mode: a receive run that names a subscriber file (the CGI request's -tolist,
     // or -tolist: on the command line).
-    o.list.subscriberFile = s.toListFile;
-    o.list.listAddress = s.listServ;
-    o.list.fetchFolder = s.fetch;
-    o.list.owner = s.owner;
-    o.list.header = s.hdr;
-    o.list.priv = s.priv;
-    o.list.manual = s.manual;
-    o.list.dropAttachments = s.attachmentsShown ? 0 : 1;
-    o.list.verbose = s.verbose;
-    if (s.limit > 0) o.list.recipientsPerTransaction = s.limit;
+    o.list.subscriberFile = s.addresses.toListFile;
+    o.list.listAddress = s.addresses.listAddress;
+    o.list.fetchFolder = s.receive.fetchFolder;
+    o.list.owner = s.addresses.listOwner;
+    o.list.header = s.content.extraHeaders;
+    o.list.priv = s.receive.listPrivate;
+    o.list.manual = s.receive.listManual;
+    o.list.dropAttachments = s.receive.showAttachments ? 0 : 1;
+    o.list.verbose = s.tools.verbose;
+    if (s.smtp.recipientLimit > 0) o.list.recipientsPerTransaction = s.smtp.recipientLimit;
     o.list.fileSender = s.sender == SenderKind::kFile;
     o.labels = labels();
     ReceiveOptions::Imap& imap = o.imapOptions;
-    if (!s.mbox.empty()) imap.mailbox = s.mbox;
-    imap.listPattern = s.listPattern;
-    imap.listSubscribed = s.listSubscribed;
-    imap.createMailbox = s.createMailbox;
-    imap.deleteMailbox = s.deleteMailbox;
-    imap.getAcl = s.getAcl;
-    imap.myRights = s.myRights;
-    imap.setAcl = s.setAcl;
-    imap.deleteAcl = s.deleteAcl;
-    imap.listRights = s.listRights;
-    imap.command = s.imapCommand;
-    imap.idle = s.idle;
-    imap.sort = s.sort;
-    imap.search = s.search;
-    imap.partName = s.partName;
-    imap.partStart = static_cast<unsigned long>(s.partStart);
-    imap.partLength = static_cast<unsigned long>(s.partLength);
-    imap.encoding = s.encoding;
-    imap.moveTo = s.moveTo;
-    imap.copyTo = s.copyTo;
-    imap.bodyStructure = s.bs;
-    imap.purge = s.purge;
+    if (!s.receive.mailbox.empty()) imap.mailbox = s.receive.mailbox;
+    imap.listPattern = s.receive.folderPattern;
+    imap.listSubscribed = s.receive.subscribedOnly;
+    imap.createMailbox = s.receive.createMailbox;
+    imap.deleteMailbox = s.receive.deleteMailbox;
+    imap.getAcl = s.receive.getAcl;
+    imap.myRights = s.receive.myRights;
+    imap.setAcl = s.receive.setAcl;
+    imap.deleteAcl = s.receive.deleteAcl;
+    imap.listRights = s.receive.listRights;
+    imap.command = s.receive.imapCommand;
+    imap.idle = s.receive.idleSeconds;
+    imap.sort = s.receive.sort;
+    imap.search = s.receive.search;
+    imap.partName = s.receive.partName;
+    imap.partStart = static_cast<unsigned long>(s.receive.partStart);
+    imap.partLength = static_cast<unsigned long>(s.receive.partLength);
+    imap.encoding = s.content.encoding;
+    imap.moveTo = s.receive.moveTo;
+    imap.copyTo = s.receive.copyTo;
+    imap.bodyStructure = s.receive.listParts;
+    imap.purge = s.receive.purge;
     return o;
 }
 
@@ -356,22 +356,22 @@ int runSendDriver(Settings& s, ProtocolObjects& protocols) {
     // Direct delivery asks the name server for the exchangers of the recipient's domain.
     options.hooks.routeDomain = [&s](const String& domain, Exchangers& exchangers) {
         MxRouteRequest request;
-        request.dnsServer = s.dnsServerHost;
-        request.fallbackServer = s.discoveredDnsServer;
-        request.datagram = s.dnsUdp != 0;
+        request.dnsServer = s.servers.dnsServerHost;
+        request.fallbackServer = s.servers.discoveredDnsServer;
+        request.datagram = s.servers.dnsOverUdp;
         request.trace = traceLevel(s);
-        request.verbose = s.verbose != 0;
-        request.quiet = s.quiet != 0;
+        request.verbose = s.tools.verbose != 0;
+        request.quiet = s.tools.quiet;
         return lookUpExchangers(domain, request, exchangers);
     };
     // Ready-made messages (import mode, -t, -relay) go to the batch sender.
     options.hooks.sendBatch = [&s](SenderSession& sender, BatchText& text) {
         BatchOptions o = batchOptions(s);
-        return runBatch(sender, text, o, &s.missingAttachments);
+        return runBatch(sender, text, o, &s.content.missingAttachments);
     };
-    if (s.sender == SenderKind::kImapUpload) options.smtpHost = s.imapHost;  // the upload goes to the IMAP server
+    if (s.sender == SenderKind::kImapUpload) options.smtpHost = s.servers.imapHost;  // the upload goes to the IMAP server
     auto send = [&] { return runSendDriver(options, sender, &protocols.smtp, &protocols.qmtp, &protocols.nntp); };
-    if (s.cgi) return runWebSend(s, options.hooks.writeCgiHead, send);
+    if (s.web.cgi) return runWebSend(s, options.hooks.writeCgiHead, send);
     return send();
 }
 
@@ -379,7 +379,7 @@ int runReceiveDriver(Settings& s, ProcessObjects& objects, ProtocolObjects& prot
     MailboxReader& reader = protocols.reader(s.reader);
     SenderSession* sender = &protocols.sender(s.sender);
     const bool readingFile = s.reader == ReaderKind::kFile;
-    if (s.cgi) return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), reader, sender);
+    if (s.web.cgi) return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), reader, sender);
     return runReceive(receiveOptions(s, objects, readingFile), reader, sender);
 }
 
@@ -408,26 +408,25 @@ MailboxReader& ProtocolObjects::reader(ReaderKind kind) {
 void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
     // In IMAP mode a message with a sender address is stored into the -mbox: folder with
     // APPEND instead of being mailed.
-    if (s.imap && !s.from.empty()) {
+    if (s.receive.imap && !s.addresses.from.empty()) {
         s.sender = SenderKind::kImapUpload;
-        protocols.upload.setFolder(s.mbox);
+        protocols.upload.setFolder(s.receive.mailbox);
         protocols.upload.setWorkingFolder(objects.workingFolder);
     }
     handOverMeterFile(objects, protocols);
-    if (s.alt && !s.altFile.empty()) s.altText = readAlternativeText(s.altFile);
+    if (s.content.alternative && !s.content.alternativeFile.empty()) s.content.alternativeText = readAlternativeText(s.content.alternativeFile);
     handOverToSender(s, objects, protocols);
-    if (!s.aliasFile.empty()) readAliasFile(s);
+    if (!s.addresses.aliasFile.empty()) readAliasFile(s);
     // A list run streams its subscriber file itself.
-    if (!s.toListFile.empty() && !readingWanted(s)) s.to = readListFile(s.toListFile, s.hash != 0);
-    if (!s.ccListFile.empty()) s.cc = readListFile(s.ccListFile, s.hash != 0);
-    if (!s.bccListFile.empty()) s.bcc = readListFile(s.bccListFile, s.hash != 0);
-    s.receiveTo = s.to;
-    if (s.domain.empty()) s.domain = s.smtpHost;
+    if (!s.addresses.toListFile.empty() && !readingWanted(s)) s.addresses.to = readListFile(s.addresses.toListFile, s.addresses.keepHashLines);
+    if (!s.addresses.ccListFile.empty()) s.addresses.cc = readListFile(s.addresses.ccListFile, s.addresses.keepHashLines);
+    if (!s.addresses.bccListFile.empty()) s.addresses.bcc = readListFile(s.addresses.bccListFile, s.addresses.keepHashLines);
+    if (s.addresses.domain.empty()) s.addresses.domain = s.servers.smtpHost;
 }
 
 bool readingWanted(const Settings& s) {
-    const bool wanted = !s.user.empty() || (!s.cert.empty() && s.level == 2) || s.authenticatedCgi;
-    return wanted && !s.uploadMode && !s.importMode && s.from.empty();
+    const bool wanted = !s.receive.user.empty() || (!s.servers.certificateFile.empty() && s.servers.securityLevel == 2) || s.web.authenticatedCgi;
+    return wanted && !s.web.upload && !s.smtp.importBatch && s.addresses.from.empty();
 }
 
 int runMainActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
@@ -435,7 +434,7 @@ int runMainActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& proto
     if (!userValuesFitTheirLines(s, stderr)) return 1;
     // The web-mail site keeps its own login: the password sources are for runs from a shell.
     LoginMechanism mechanism = LoginMechanism::kPassword;
-    if (!s.cgi && !prepareCredentials(s, readingWanted(s), mechanism, stderr)) return 1;
+    if (!s.web.cgi && !prepareCredentials(s, readingWanted(s), mechanism, stderr)) return 1;
     protocols.sender(s.sender).setLoginMechanism(mechanism);
     protocols.reader(s.reader).setLoginMechanism(mechanism);
     if (readingWanted(s)) {

@@ -99,12 +99,12 @@ void redirectToLog(const String& path) {
 
 DiagnosticOptions diagnosticOptions(const Settings& s) {
     DiagnosticOptions o;
-    o.host = s.smtpHost;
-    o.port = s.smtpPort;
-    o.interfaceAddress = s.localInterface;
-    o.level = s.verbose;
-    o.dump = s.mcastDump != 0;
-    o.timeout = s.timeoutSeconds;
+    o.host = s.servers.smtpHost;
+    o.port = s.servers.smtpPort;
+    o.interfaceAddress = s.servers.localInterface;
+    o.level = s.tools.verbose;
+    o.dump = s.tools.multicastDump;
+    o.timeout = s.servers.timeoutSeconds;
     return o;
 }
 
@@ -117,13 +117,13 @@ int runXml(int argc, char** argv) {
 
 // The tools in their order; true when the run ends after them. status is the XML command's.
 bool runTools(Settings& s, int argc, char** argv, int& status) {
-    if (s.rawSock) runRawSocketTest(diagnosticOptions(s));
-    if (s.sap) runSapTest(diagnosticOptions(s));
-    if (s.xml) status = runXml(argc, argv);
-    if (s.udp) runUdpTest(diagnosticOptions(s));
-    if (s.decodeBase64) decodeBase64Filter(stdin, stdout);
-    if (s.encodeBase64) encodeBase64Filter(stdin, stdout);
-    return s.noop != 0;
+    if (s.tools.rawSocket) runRawSocketTest(diagnosticOptions(s));
+    if (s.tools.sap) runSapTest(diagnosticOptions(s));
+    if (s.tools.xml) status = runXml(argc, argv);
+    if (s.tools.udp) runUdpTest(diagnosticOptions(s));
+    if (s.tools.decodeBase64) decodeBase64Filter(stdin, stdout);
+    if (s.tools.encodeBase64) encodeBase64Filter(stdin, stdout);
+    return s.tools.noop;
 }
 
 // One run: the sender and reader choice, the scans and the configuration, the checks, then the
@@ -145,34 +145,34 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
                          std::strerror(errno));
     }
     // Set before the command line: its -url: downloads run while it is read.
-    bool quiet = s.quiet != 0;
+    bool quiet = s.tools.quiet;
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "-quiet") == 0) quiet = true;
     ProgressLine::allow(quiet);
     parseCommandLine(argc, argv, s, objects);
     if (!readCgiRequest(argc, argv, s, objects)) return 1;
     // A message passed on as it is has no attachments to extract.
-    if (s.raw) s.extract = 0;
+    if (s.content.raw) s.receive.extract = false;
     if (std::getenv("QARVEL_DUMP_SETTINGS")) dumpSettings(s, stderr);
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "-cgi") == 0) s.cgi = 1;
+        if (std::strcmp(argv[i], "-cgi") == 0) s.web.cgi = true;
 
     const bool gateway = std::getenv("GATEWAY_INTERFACE") != nullptr;
-    if (gateway && !s.cgi) {
+    if (gateway && !s.web.cgi) {
         std::fputs("\nMust use -cgi option to run in CGI mode\n", stderr);
         return 1;
     }
-    if (!gateway && s.cgi) {
+    if (!gateway && s.web.cgi) {
         std::fputs("Can't use -cgi option in non-CGI mode\n", stderr);
         return 1;
     }
-    if (s.cgi && !readCgiBody(s, objects)) return 1;
-    setPreferIpv6(s.ipv6 != 0);
-    if (s.directMx || s.probe)
-        prepareDnsServers(s.discoveredDnsServer, s.smtpHost, s.dnsServerHost, s.ldapAsDns != 0, s.ldapHost);
-    if (!s.connect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.connect, true);
-    if (!s.log.empty() && !logOpen) {
-        redirectToLog(s.log);
+    if (s.web.cgi && !readCgiBody(s, objects)) return 1;
+    setPreferIpv6(s.servers.preferIpv6);
+    if (s.servers.directToMx || s.smtp.probe)
+        prepareDnsServers(s.servers.discoveredDnsServer, s.servers.smtpHost, s.servers.dnsServerHost, s.servers.ldapAsDnsServer, s.servers.ldapHost);
+    if (!s.tools.connect.empty() && !s.tools.dialer.empty()) runCommand(s.tools.dialer + " " + s.tools.connect, true);
+    if (!s.tools.logFile.empty() && !logOpen) {
+        redirectToLog(s.tools.logFile);
         logOpen = true;
     }
     int toolStatus = 0;
@@ -196,9 +196,9 @@ std::string strictFault(int argc, char** argv, const ProcessObjects& objects) {
 }
 
 void removeRunFile(const Settings& s) {
-    if (s.rmFile.empty()) return;
-    if (s.verbose > 1) std::printf("REMOVE '%s' file: %s line: %d\n", s.rmFile.c_str(), __FILE__, __LINE__);
-    std::remove(s.rmFile.c_str());
+    if (s.tools.removeFile.empty()) return;
+    if (s.tools.verbose > 1) std::printf("REMOVE '%s' file: %s line: %d\n", s.tools.removeFile.c_str(), __FILE__, __LINE__);
+    std::remove(s.tools.removeFile.c_str());
 }
 
 } // namespace
@@ -228,8 +228,8 @@ int runProgram(int argc, char** argv) {
     Settings& s = settings();
     resetSettings(s, true);
     scanRunOptions(argc, argv, s, objects);  // the configuration file's name, for the check
-    s.strict = strictRun(argc, argv, objects);
-    const std::string fault = s.strict ? strictFault(argc, argv, objects) : std::string();
+    s.tools.strict = strictRun(argc, argv, objects);
+    const std::string fault = s.tools.strict ? strictFault(argc, argv, objects) : std::string();
     if (!fault.empty()) {
         std::fprintf(stderr, "%s\n", fault.c_str());
         return kStrictRefusal;
@@ -243,26 +243,26 @@ int runProgram(int argc, char** argv) {
             // The recipient options append: a repeated run starts their lists afresh so that
             // every run sends to the recipients as given, not to a growing list.
             if (!first) {
-                s.to = s.cc = s.bcc = String();
-                s.attachments.clear();
-                s.missingAttachments = 0;
+                s.addresses.to = s.addresses.cc = s.addresses.bcc = String();
+                s.content.attachments.clear();
+                s.content.missingAttachments = 0;
             }
             code = runOnce(argc, argv, s, objects, *protocols, logOpen);
-            s.files.clear();
+            s.content.files.clear();
             removeRunFile(s);
-            if (s.every <= 0) break;
+            if (s.tools.everySeconds <= 0) break;
             std::fflush(nullptr);
-            sleep(static_cast<unsigned>(s.every));
+            sleep(static_cast<unsigned>(s.tools.everySeconds));
         }
-        if (!s.disconnect.empty() && !s.dialer.empty()) runCommand(s.dialer + " " + s.disconnect, false);
+        if (!s.tools.disconnect.empty() && !s.tools.dialer.empty()) runCommand(s.tools.dialer + " " + s.tools.disconnect, false);
         objects.urlClient = nullptr;
     }
     cgiRequest().release();
     objects.attachments.clear();
-    s.attachments.clear();
-    s.files.clear();
-    s.aliasNames.clear();
-    s.aliasValues.clear();
+    s.content.attachments.clear();
+    s.content.files.clear();
+    s.addresses.aliasNames.clear();
+    s.addresses.aliasValues.clear();
     resetSettings(s, false);
     std::fflush(nullptr);
     return code;

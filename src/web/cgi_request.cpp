@@ -62,9 +62,9 @@ void readCgiConfiguration(Settings& s, ProcessObjects& objects, CgiRequest& requ
     scanConfig(objects.configFile, [&](const std::string& line) {
         String v;
         if (keyValue(line, "QARVEL_PATH", 1023, v)) objects.workingFolder = v;
-        else if (keyValue(line, "MIME", 1023, v)) s.mime = v;
-        else if (keyValue(line, "CHARSET", 1023, v)) { s.charset = v; s.charsetChosen = true; }
-        else if (keyValue(line, "EXTRACT", 1023, v)) { s.extractFolder = v; s.extract = 1; }
+        else if (keyValue(line, "MIME", 1023, v)) s.content.contentType = v;
+        else if (keyValue(line, "CHARSET", 1023, v)) { s.content.charset = v; s.content.charsetChosen = true; }
+        else if (keyValue(line, "EXTRACT", 1023, v)) { s.receive.extractFolder = v; s.receive.extract = true; }
         else if (keyValue(line, "UPLOAD_LIMIT", 1023, v)) request.uploadLimit = std::atoll(v.c_str());
     });
 }
@@ -73,15 +73,15 @@ void readCgiConfiguration(Settings& s, ProcessObjects& objects, CgiRequest& requ
 void readPageTemplate(Settings& s, ProcessObjects& objects) {
     scanConfig(objects.configFile, [&](const std::string& line) {
         String v;
-        if (keyValue(line, "FONT", 1023, v)) s.font = v;
+        if (keyValue(line, "FONT", 1023, v)) s.web.font = v;
         else if (keyValue(line, "TITLE", 1023, v)) {
-            s.title = v;
-            s.pageHeader = "<h2><center>" + v.str() + "</center></h2>";
-        } else if (keyValue(line, "BACKGROUND", 1023, v)) s.background = " background=\"" + v.str() + "\"";
-        else if (keyValue(line, "TEXT", 1023, v)) s.textColor = " text=\"" + v.str() + "\"";
-        else if (keyValue(line, "BGCOLOR", 1023, v)) s.bgColor = " bgcolor=\"" + v.str() + "\"";
-        else if (keyValue(line, "HEADER", 16383, v)) s.pageHeader = v;
-        else if (keyValue(line, "TRAILER", 16383, v)) s.trailer = v;
+            s.web.title = v;
+            s.web.pageHeader = "<h2><center>" + v.str() + "</center></h2>";
+        } else if (keyValue(line, "BACKGROUND", 1023, v)) s.web.background = " background=\"" + v.str() + "\"";
+        else if (keyValue(line, "TEXT", 1023, v)) s.web.textColor = " text=\"" + v.str() + "\"";
+        else if (keyValue(line, "BGCOLOR", 1023, v)) s.web.backgroundColor = " bgcolor=\"" + v.str() + "\"";
+        else if (keyValue(line, "HEADER", 16383, v)) s.web.pageHeader = v;
+        else if (keyValue(line, "TRAILER", 16383, v)) s.web.trailer = v;
     });
 }
 
@@ -119,7 +119,7 @@ struct Context {
     CgiRequest& request;
     FILE* out;
     String base;     // the files folder and "/"
-    std::string to = s.to.str(), cc = s.cc.str(), bcc = s.bcc.str();
+    std::string to = s.addresses.to.str(), cc = s.addresses.cc.str(), bcc = s.addresses.bcc.str();
     bool stop = false;
 };
 
@@ -141,7 +141,7 @@ bool requestFile(Context& c, const String& name, String& path) {
 }
 
 void setHosts(Settings& s, const String& host) {
-    s.smtpHost = s.pop3Host = s.imapHost = s.nntpHost = host;
+    s.servers.smtpHost = s.servers.pop3Host = s.servers.imapHost = s.servers.nntpHost = host;
 }
 
 // The download announced by -get:, served after the login by the pages.
@@ -176,50 +176,50 @@ struct CgiOption {
 // Matching order: a name that begins with another option's name comes first (-tolist before
 // -to, -auth and -alt before -a, -sort and -search before -s).
 const CgiOption kCgiOptions[] = {
-    {"-tolist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.toListFile = p; }},
-    {"-cclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.ccListFile = p; }},
-    {"-bcclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.bccListFile = p; }},
+    {"-tolist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.addresses.toListFile = p; }},
+    {"-cclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.addresses.ccListFile = p; }},
+    {"-bcclist", Kind::kValue, [](Context& c, const String& v) { String p; if (requestFile(c, v, p)) c.s.addresses.bccListFile = p; }},
     {"-to", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.to, v); }},
     {"-cc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.cc, v); }},
     {"-bcc", Kind::kValue, [](Context& c, const String& v) { appendRecipient(c.bcc, v); }},
     {"-host", Kind::kValue, [](Context& c, const String& v) { setHosts(c.s, v); }},
-    {"-sort", Kind::kValue, [](Context& c, const String& v) { c.s.sort = v; }},
-    {"-search", Kind::kValue, [](Context& c, const String& v) { c.s.search = v; }},
-    {"-s", Kind::kValue, [](Context& c, const String& v) { c.s.subject = v; }},
-    {"-from", Kind::kValue, [](Context& c, const String& v) { c.s.from = v; }},
-    {"-user", Kind::kValue, [](Context& c, const String& v) { c.s.user = v; }},
-    {"-pass", Kind::kValue, [](Context& c, const String& v) { c.s.password = v; }},
-    {"-masq", Kind::kValue, [](Context& c, const String& v) { c.s.masq = v; }},
-    {"-mime", Kind::kValue, [](Context& c, const String& v) { c.s.mime = v; }},
-    {"-mbox", Kind::kValue, [](Context& c, const String& v) { c.s.mbox = v; }},
-    {"-redirect", Kind::kValue, [](Context& c, const String& v) { c.s.redirect = v; }},
-    {"-msg", Kind::kValue, [](Context& c, const String& v) { c.s.messageNumber = c.s.first = std::atoi(v.c_str()); }},
+    {"-sort", Kind::kValue, [](Context& c, const String& v) { c.s.receive.sort = v; }},
+    {"-search", Kind::kValue, [](Context& c, const String& v) { c.s.receive.search = v; }},
+    {"-s", Kind::kValue, [](Context& c, const String& v) { c.s.content.subject = v; }},
+    {"-from", Kind::kValue, [](Context& c, const String& v) { c.s.addresses.from = v; }},
+    {"-user", Kind::kValue, [](Context& c, const String& v) { c.s.receive.user = v; }},
+    {"-pass", Kind::kValue, [](Context& c, const String& v) { c.s.receive.password = v; }},
+    {"-masq", Kind::kValue, [](Context& c, const String& v) { c.s.addresses.masquerade = v; }},
+    {"-mime", Kind::kValue, [](Context& c, const String& v) { c.s.content.contentType = v; }},
+    {"-mbox", Kind::kValue, [](Context& c, const String& v) { c.s.receive.mailbox = v; }},
+    {"-redirect", Kind::kValue, [](Context& c, const String& v) { c.s.web.redirect = v; }},
+    {"-msg", Kind::kValue, [](Context& c, const String& v) { c.s.receive.messageNumber = c.s.receive.lastMessage = std::atoi(v.c_str()); }},
     {"-file", Kind::kValue, [](Context& c, const String& v) {
         String p;
         if (!requestFile(c, v, p)) return;
-        c.s.messageFile = p;
-        c.s.files.add(p);
+        c.s.content.messageFile = p;
+        c.s.content.files.add(p);
     }},
-    {"-auth", Kind::kSwitch, [](Context& c, const String&) { c.s.authenticatedCgi = 1; }},
-    {"-alt", Kind::kSwitch, [](Context& c, const String&) { c.s.alt = 1; }},
+    {"-auth", Kind::kSwitch, [](Context& c, const String&) { c.s.web.authenticatedCgi = true; }},
+    {"-alt", Kind::kSwitch, [](Context& c, const String&) { c.s.content.alternative = true; }},
     {"-a", Kind::kValue, [](Context& c, const String& v) {
         String p;
         if (!requestFile(c, v, p)) return;
-        if (queueAttachment(c.objects, p, String(), 0, c.s.missingAttachments)) c.s.attachments.add(p);
+        if (queueAttachment(c.objects, p, String(), 0, c.s.content.missingAttachments)) c.s.content.attachments.add(p);
     }},
     {"-url", Kind::kValue, [](Context& c, const String& v) {
-        c.s.url = v.replaced("\"", "");
+        c.s.web.url = v.replaced("\"", "");
         queueUrl(c.s, c.objects);
     }},
-    {"-use_mime", Kind::kValue, [](Context& c, const String& v) { c.s.mimeType = std::atoi(v.c_str()); }},
-    {"-qp", Kind::kValue, [](Context& c, const String& v) { c.s.qp = std::atoi(v.c_str()); }},
-    {"-map_8bit", Kind::kValue, [](Context& c, const String& v) { c.s.map8bit = std::atoi(v.c_str()); }},
-    {"-bufsiz", Kind::kValue, [](Context& c, const String& v) { c.s.bufferSize = std::atoi(v.c_str()); }},
-    {"-uue", Kind::kSwitch, [](Context& c, const String&) { c.s.uue = 1; }},
+    {"-use_mime", Kind::kValue, [](Context& c, const String& v) { c.s.content.mimeLevel = std::atoi(v.c_str()); }},
+    {"-qp", Kind::kValue, [](Context& c, const String& v) { c.s.content.quotedPrintable = std::atoi(v.c_str()); }},
+    {"-map_8bit", Kind::kValue, [](Context& c, const String& v) { c.s.content.eightBit = std::atoi(v.c_str()) != 0; }},
+    {"-bufsiz", Kind::kValue, [](Context& c, const String& v) { c.s.servers.bufferSize = std::atoi(v.c_str()); }},
+    {"-uue", Kind::kSwitch, [](Context& c, const String&) { c.s.content.uuencode = true; }},
     {"-news", Kind::kSwitch, [](Context& c, const String&) { enterNewsMode(c.s); }},
-    {"-noarchive", Kind::kSwitch, [](Context& c, const String&) { c.s.noArchive = 1; }},
+    {"-noarchive", Kind::kSwitch, [](Context& c, const String&) { c.s.smtp.noArchive = true; }},
     {"-noatt", Kind::kSwitch, [](Context& c, const String&) { c.request.noAttachments = 1; }},
-    {"-upload", Kind::kSwitch, [](Context& c, const String&) { c.s.uploadMode = 1; c.request.upload = 1; }},
+    {"-upload", Kind::kSwitch, [](Context& c, const String&) { c.s.web.upload = true; c.request.upload = 1; }},
     {"-config", Kind::kSwitch, [](Context& c, const String&) {
         // A web server passes the query as one argument, so the entry's scan never saw this
         // switch: the site's servers and ports are read here.
@@ -230,22 +230,22 @@ const CgiOption kCgiOptions[] = {
     }},
     {"-reply", Kind::kSwitch, [](Context& c, const String&) { c.request.reply = 1; }},
     {"-forward", Kind::kSwitch, [](Context& c, const String&) { c.request.forward = 1; }},
-    {"-html", Kind::kSwitch, [](Context& c, const String&) { c.s.html = 1; }},
-    {"-binary", Kind::kSwitch, [](Context& c, const String&) { c.s.binary = 1; }},
-    {"-text", Kind::kSwitch, [](Context& c, const String&) { c.s.text = 1; }},
-    {"-quiet", Kind::kSwitch, [](Context& c, const String&) { c.s.quiet = 1; }},
-    {"-verify", Kind::kSwitch, [](Context& c, const String&) { c.s.verify = 1; }},
-    {"-br", Kind::kSwitch, [](Context& c, const String&) { c.s.br = 1; }},
-    {"-unique", Kind::kSwitch, [](Context& c, const String&) { c.s.unique = 1; }},
-    {"-extract", Kind::kSwitch, [](Context& c, const String&) { c.s.extract = 1; }},
-    {"-purge", Kind::kSwitch, [](Context& c, const String&) { c.s.purge = 1; }},
-    {"-pu", Kind::kSwitch, [](Context& c, const String&) { c.s.purge = 1; }},
-    {"-rm", Kind::kSwitch, [](Context& c, const String&) { c.s.rm = 1; c.s.unrm = 0; }},
-    {"-unrm", Kind::kSwitch, [](Context& c, const String&) { c.s.rm = 1; c.s.unrm = 1; }},
-    {"-import", Kind::kSwitch, [](Context& c, const String&) { c.s.importMode = 1; }},
+    {"-html", Kind::kSwitch, [](Context& c, const String&) { c.s.content.html = true; }},
+    {"-binary", Kind::kSwitch, [](Context& c, const String&) { c.s.content.binaryAttachments = true; }},
+    {"-text", Kind::kSwitch, [](Context& c, const String&) { c.s.content.textAttachments = true; }},
+    {"-quiet", Kind::kSwitch, [](Context& c, const String&) { c.s.tools.quiet = true; }},
+    {"-verify", Kind::kSwitch, [](Context& c, const String&) { c.s.smtp.verifySender = true; }},
+    {"-br", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.brief = true; }},
+    {"-unique", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.uniqueNames = true; }},
+    {"-extract", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.extract = true; }},
+    {"-purge", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.purge = true; }},
+    {"-pu", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.purge = true; }},
+    {"-rm", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.remove = true; c.s.receive.keepMessages = false; }},
+    {"-unrm", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.remove = true; c.s.receive.keepMessages = true; }},
+    {"-import", Kind::kSwitch, [](Context& c, const String&) { c.s.smtp.importBatch = true; }},
     {"-logout", Kind::kSwitch, [](Context& c, const String&) { c.request.logout = 1; }},
-    {"-imap", Kind::kSwitch, [](Context& c, const String&) { c.s.imap = 1; c.s.reader = ReaderKind::kImap; }},
-    {"-t", Kind::kSwitch, [](Context& c, const String&) { c.s.recipientsFromHeaders = 1; c.s.raw = 1; }},
+    {"-imap", Kind::kSwitch, [](Context& c, const String&) { c.s.receive.imap = true; c.s.reader = ReaderKind::kImap; }},
+    {"-t", Kind::kSwitch, [](Context& c, const String&) { c.s.smtp.recipientsFromHeaders = true; c.s.content.raw = true; }},
     {"-post", Kind::kSwitch, [](Context& c, const String&) { c.request.post = 1; }},
     {"-get", Kind::kValue, [](Context& c, const String& v) { announceDownload(c, v); }},
 };
@@ -284,7 +284,7 @@ int readCgiRequest(int argc, char** argv, Settings& s, ProcessObjects& objects, 
     CgiRequest& request = cgiRequest();
     request.active = 1;
     request.contentType = "text/html";
-    s.cgi = 1;
+    s.web.cgi = true;
     readCgiConfiguration(s, objects, request);
 
     Context c{s, objects, request, out, objects.workingFolder + "/"};
@@ -309,16 +309,16 @@ int readCgiRequest(int argc, char** argv, Settings& s, ProcessObjects& objects, 
         }
         option->action(c, value);
     }
-    s.to = String(c.to);
-    s.cc = String(c.cc);
-    s.bcc = String(c.bcc);
+    s.addresses.to = String(c.to);
+    s.addresses.cc = String(c.cc);
+    s.addresses.bcc = String(c.bcc);
     if (c.stop) {
         std::fputs("Status: 403 FORBIDDEN\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<html><head><title>Forbidden</title>"
                    "</head><body>Attempted path indirection</body></html>\n", out);
         return 0;
     }
     std::fprintf(out, "Content-Type: %s\r\n", request.contentType.c_str());
-    if (!s.html) std::fputs("Pragma: no-cache\r\n", out);
+    if (!s.content.html) std::fputs("Pragma: no-cache\r\n", out);
     return 1;
 }
 

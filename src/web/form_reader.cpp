@@ -25,7 +25,7 @@ long long contentLengthFromEnvironment() {
 }
 
 void setHosts(Settings& s, const String& host) {
-    s.smtpHost = s.pop3Host = s.imapHost = s.nntpHost = host;
+    s.servers.smtpHost = s.servers.pop3Host = s.servers.imapHost = s.servers.nntpHost = host;
 }
 
 // A form field bound for a header or a protocol command: no line break gets through.
@@ -37,18 +37,18 @@ String headerField(const String& value) { return withoutLineBreaks(value); }
 bool applyCommonField(const String& name, const String& value, Settings& s,
                       std::string& text) {
     const String v = headerField(value);
-    if (name.equalsIgnoreCase("qarvel_verbose")) s.verbose = 1;
+    if (name.equalsIgnoreCase("qarvel_verbose")) s.tools.verbose = 1;
     else if (name.equalsIgnoreCase("qarvel_news")) enterNewsMode(s);
-    else if (name.equalsIgnoreCase("qarvel_html")) s.html = 1;
+    else if (name.equalsIgnoreCase("qarvel_html")) s.content.html = true;
     else if (name.equalsIgnoreCase("qarvel_host")) setHosts(s, v);
-    else if (name.equalsIgnoreCase("qarvel_from")) s.from = v;
-    else if (name.equalsIgnoreCase("qarvel_replyto")) s.replyTo = v;
-    else if (name.equalsIgnoreCase("qarvel_to")) s.to = v;
-    else if (name.equalsIgnoreCase("qarvel_cc")) s.cc = v;
-    else if (name.equalsIgnoreCase("qarvel_bcc")) s.bcc = v;
-    else if (name.equalsIgnoreCase("qarvel_subject")) s.subject = v;
-    else if (name.equalsIgnoreCase("qarvel_user")) s.user = v;
-    else if (name.equalsIgnoreCase("qarvel_pass")) s.password = v;
+    else if (name.equalsIgnoreCase("qarvel_from")) s.addresses.from = v;
+    else if (name.equalsIgnoreCase("qarvel_replyto")) s.addresses.replyTo = v;
+    else if (name.equalsIgnoreCase("qarvel_to")) s.addresses.to = v;
+    else if (name.equalsIgnoreCase("qarvel_cc")) s.addresses.cc = v;
+    else if (name.equalsIgnoreCase("qarvel_bcc")) s.addresses.bcc = v;
+    else if (name.equalsIgnoreCase("qarvel_subject")) s.content.subject = v;
+    else if (name.equalsIgnoreCase("qarvel_user")) s.receive.user = v;
+    else if (name.equalsIgnoreCase("qarvel_pass")) s.receive.password = v;
     else if (name.equalsIgnoreCase("qarvel_data")) text += value.view();
     else return false;
     return true;
@@ -203,7 +203,7 @@ int readMultipart(FILE* in, long long contentLength, const String& folder, CgiRe
 }
 
 void applyUrlEncoded(const String& body, Settings& s) {
-    std::string text = s.messageText.str();
+    std::string text = s.content.messageText.str();
     std::string_view rest = body.view();
     while (!rest.empty()) {
         const size_t cut = rest.find('&');
@@ -214,25 +214,25 @@ void applyUrlEncoded(const String& body, Settings& s) {
         const String name = urlDecode(String(pair.substr(0, std::min<size_t>(equals, 1023))));
         const String value = equals == std::string_view::npos ? String() : urlDecode(String(pair.substr(equals + 1)));
         if (applyCommonField(name, value, s, text)) continue;
-        if (name.equalsIgnoreCase("qarvel_mbox")) s.mbox = headerField(value);
-        else if (name.equalsIgnoreCase("qarvel_move")) s.moveTo = headerField(value);
-        else if (name.equalsIgnoreCase("qarvel_copy")) s.copyTo = headerField(value);
-        else if (name.equalsIgnoreCase("qarvel_create")) s.createMailbox = headerField(value);
-        else if (name.equalsIgnoreCase("qarvel_delete")) s.deleteMailbox = headerField(value);
+        if (name.equalsIgnoreCase("qarvel_mbox")) s.receive.mailbox = headerField(value);
+        else if (name.equalsIgnoreCase("qarvel_move")) s.receive.moveTo = headerField(value);
+        else if (name.equalsIgnoreCase("qarvel_copy")) s.receive.copyTo = headerField(value);
+        else if (name.equalsIgnoreCase("qarvel_create")) s.receive.createMailbox = headerField(value);
+        else if (name.equalsIgnoreCase("qarvel_delete")) s.receive.deleteMailbox = headerField(value);
         else if (!name.startsWithIgnoreCase("qarvel_", 7)) {
             // An ordinary form is mailed as lines of name and value.
             text += urlDecode(String(pair)).view();
             text += "\r\n";
         }
     }
-    s.messageText = String(text);
+    s.content.messageText = String(text);
 }
 
 int readForm(FILE* in, Settings& s, ProcessObjects& objects, CgiRequest& request, FILE* out) {
     if (request.upload) {
         std::fputs("\r\n", out);
         const FormStore& form = request.form;
-        std::string text = s.messageText.str();
+        std::string text = s.content.messageText.str();
         for (const char* field : {"qarvel_verbose", "qarvel_html", "qarvel_subject", "qarvel_from",
                                   "qarvel_replyto", "qarvel_to", "qarvel_news", "qarvel_cc",
                                   "qarvel_bcc", "qarvel_host", "qarvel_user", "qarvel_pass", "qarvel_data"})
@@ -247,10 +247,10 @@ int readForm(FILE* in, Settings& s, ProcessObjects& objects, CgiRequest& request
                 text += "\r\n";
             }
         }
-        s.messageText = String(text);
+        s.content.messageText = String(text);
         if (request.uploadPath.empty() || form.has("qarvel_inline")) return kFormOk;
-        if (queueAttachment(objects, request.uploadPath, request.uploadName, 0, s.missingAttachments))
-            s.attachments.add(request.uploadPath);
+        if (queueAttachment(objects, request.uploadPath, request.uploadName, 0, s.content.missingAttachments))
+            s.content.attachments.add(request.uploadPath);
         return kFormOk;
     }
     if (!request.post) return kFormOk;

@@ -65,21 +65,21 @@ private:
 
 PageSession pageSession(const Settings& s, const ProcessObjects& objects, const CgiRequest& request) {
     PageSession p;
-    p.script = s.scripts;
-    p.host = s.imap ? s.imapHost : s.pop3Host;
-    p.mbox = s.mbox;
-    p.user = s.user;
-    p.password = s.password;
-    p.imap = s.imap;
-    p.auth = s.authenticatedCgi;
+    p.script = s.web.scripts;
+    p.host = s.receive.imap ? s.servers.imapHost : s.servers.pop3Host;
+    p.mbox = s.receive.mailbox;
+    p.user = s.receive.user;
+    p.password = s.receive.password;
+    p.imap = s.receive.imap;
+    p.auth = s.web.authenticatedCgi;
     p.config = request.configRead || objects.configRequested;
-    p.title = s.title;
-    p.pageHeader = s.pageHeader;
-    p.trailer = s.trailer;
-    p.font = s.font;
-    p.background = s.background;
-    p.textColor = s.textColor;
-    p.bgColor = s.bgColor;
+    p.title = s.web.title;
+    p.pageHeader = s.web.pageHeader;
+    p.trailer = s.web.trailer;
+    p.font = s.web.font;
+    p.background = s.web.background;
+    p.textColor = s.web.textColor;
+    p.bgColor = s.web.backgroundColor;
     p.labels = labels();
     return p;
 }
@@ -100,18 +100,18 @@ int readCgiBody(Settings& s, ProcessObjects& objects) {
 int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, MailboxReader& reader,
                   SenderSession* sender) {
     CgiRequest& request = cgiRequest();
-    if (s.authenticatedCgi) {
+    if (s.web.authenticatedCgi) {
         const int ended = writeAuthReply(stdout, std::getenv("AUTH_TYPE"), std::getenv("HTTP_AUTHORIZATION"),
-                                         request.logout != 0, s.user, s.password);
+                                         request.logout != 0, s.receive.user, s.receive.password);
         if (ended >= 0) return ended;
-        options.user = s.user;
-        options.password = s.password;
+        options.user = s.receive.user;
+        options.password = s.receive.password;
     }
     const PageSession session = pageSession(s, objects, request);
-    WebMailPages pages(session, request, objects.workingFolder, s.br != 0, s.rm != 0, s.size != 0);
+    WebMailPages pages(session, request, objects.workingFolder, s.receive.brief, s.receive.remove, s.receive.showSize);
     if (request.getFile.empty()) {
         std::fputs("\r\n", stdout);
-        writeReceivePageHead(stdout, session, s.rm != 0, s.br != 0);
+        writeReceivePageHead(stdout, session, s.receive.remove, s.receive.brief);
         writeToolBar(stdout, session, time(nullptr));
     }
     std::fflush(stdout);
@@ -135,21 +135,21 @@ int runWebSend(Settings& s, std::function<void()>& writeHead, const std::functio
     const bool answer = request.reply || request.forward;
     writeHead = [&]() {
         headWritten = true;
-        if (!s.redirect.empty()) {
+        if (!s.web.redirect.empty()) {
             std::printf("%s<meta http-equiv=\"Refresh\" content=\"3;url=%s\"></head><body>", kPageStart,
-                        htmlEscape(s.redirect).c_str());
+                        htmlEscape(s.web.redirect).c_str());
         } else if (answer) {
             writePageHead(stdout, session,
                           "<meta http-equiv=\"Refresh\" content=\"3;url=" + sessionLink(session) +
                               "&-html&-br\"><meta http-equiv=\"Pragma\" content=\"no-cache\">",
                           false);
             std::printf("\n%s<table cols=2 width=100%% border=0><tr>\n",
-                        s.pageHeader.empty() ? "<h2><center>QARVEL Web Mail</center></h2>" : s.pageHeader.c_str());
+                        s.web.pageHeader.empty() ? "<h2><center>QARVEL Web Mail</center></h2>" : s.web.pageHeader.c_str());
             const time_t now = time(nullptr);
             char date[32] = "";
             std::snprintf(date, sizeof date, "%.24s", ctime(&now));
-            std::printf("<td align=left halign=left>%s%s</td>\n", s.font.c_str(), htmlEscape(session.host).c_str());
-            std::printf("<td align=right halign=right>%s%s</td>\n", s.font.c_str(), date);
+            std::printf("<td align=left halign=left>%s%s</td>\n", s.web.font.c_str(), htmlEscape(session.host).c_str());
+            std::printf("<td align=right halign=right>%s%s</td>\n", s.web.font.c_str(), date);
             std::fputs("</tr></table><hr size=1 width=100%><p>\n"
                        "<!font face=\"Verdana,Arial,Helvetica,sans-serif\" size=2>", stdout);
         }

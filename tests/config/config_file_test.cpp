@@ -30,40 +30,39 @@ TEST(ConfigFile, KeysMatchByPrefixInAnyCaseAndTheFirstKeyWins) {
     Configured c;
     c.lines({"HOST first.example\r", "smtp_host second.example", "MSGID", "MSGLEN 5000", "MSG 3",
              "# a comment", "", "NOSUCHKEY value"});
-    EXPECT_EQ(c.s.smtpHost, "second.example");
-    EXPECT_EQ(c.s.pop3Host, "first.example");  // the CR is not part of the value
-    EXPECT_EQ(c.s.imapHost, "first.example");
-    EXPECT_EQ(c.s.nntpHost, "first.example");
-    EXPECT_EQ(c.s.msgId, 1);
-    EXPECT_EQ(c.s.msgLen, 5000);
-    EXPECT_EQ(c.s.first, 3);
-    EXPECT_EQ(c.s.messageNumber, 3);
+    EXPECT_EQ(c.s.servers.smtpHost, "second.example");
+    EXPECT_EQ(c.s.servers.pop3Host, "first.example");  // the CR is not part of the value
+    EXPECT_EQ(c.s.servers.imapHost, "first.example");
+    EXPECT_EQ(c.s.servers.nntpHost, "first.example");
+    EXPECT_TRUE(c.s.content.messageId);
+    EXPECT_EQ(c.s.receive.lastMessage, 3);
+    EXPECT_EQ(c.s.receive.messageNumber, 3);
 
     // TO matches any line that begins with it; TO alone empties the list.
     c.lines({"TOKEN x@y.org"});
-    EXPECT_EQ(c.s.to, "x@y.org");
+    EXPECT_EQ(c.s.addresses.to, "x@y.org");
     c.lines({"TO"});
-    EXPECT_EQ(c.s.to, "");
+    EXPECT_EQ(c.s.addresses.to, "");
 
     // The short format keeps 255 characters, the long one 1023.
     const std::string longValue(300, 'v');
     c.lines({("FROM " + longValue).c_str(), ("SUBJECT \"" + longValue + "\"").c_str()});
-    EXPECT_EQ(c.s.from.length(), 255u);
-    EXPECT_EQ(c.s.subject, longValue.c_str());
+    EXPECT_EQ(c.s.addresses.from.length(), 255u);
+    EXPECT_EQ(c.s.content.subject, longValue.c_str());
 
     c.lines({"NOMSG", "EVERY 2", "QP x"});
-    EXPECT_EQ(c.s.first, -1);
-    EXPECT_EQ(c.s.messageNumber, 1);
-    EXPECT_EQ(c.s.every, 120);
-    EXPECT_EQ(c.s.qp, 0);  // a number that cannot be read gives 0
+    EXPECT_EQ(c.s.receive.lastMessage, -1);
+    EXPECT_EQ(c.s.receive.messageNumber, 1);
+    EXPECT_EQ(c.s.tools.everySeconds, 120);
+    EXPECT_EQ(c.s.content.quotedPrintable, 0);  // a number that cannot be read gives 0
 }
 
 TEST(ConfigFile, KeysThatChooseObjectsAndEscapes) {
     Configured c;
     c.lines({"MAIL"});
     EXPECT_EQ(c.s.reader, ReaderKind::kFile);
-    EXPECT_EQ(c.s.user, "dummy");
-    EXPECT_EQ(c.s.preauth, 1);
+    EXPECT_EQ(c.s.receive.user, "dummy");
+    EXPECT_TRUE(c.s.receive.preauthenticated);
     c.lines({"MF"});
     EXPECT_EQ(c.s.sender, SenderKind::kFile);
     c.lines({"QMTP"});
@@ -75,16 +74,16 @@ TEST(ConfigFile, KeysThatChooseObjectsAndEscapes) {
     EXPECT_EQ(c.objects.voice, 1);
 
     c.lines({"HDR X-A: 1\\r\\nX-B: \\q", "DISCONNECT hang\\tup", "SEP --\\n\\x", "EXTRACT /tmp/out"});
-    EXPECT_EQ(c.s.hdr, "X-A: 1\r\nX-B: q");
-    EXPECT_EQ(c.s.disconnect, "hang\tup /disconnect");
-    EXPECT_EQ(c.s.sep, "--\n\\x");
-    EXPECT_EQ(c.s.extract, 1);
-    EXPECT_EQ(c.s.extractFolder, "/tmp/out");
+    EXPECT_EQ(c.s.content.extraHeaders, "X-A: 1\r\nX-B: q");
+    EXPECT_EQ(c.s.tools.disconnect, "hang\tup /disconnect");
+    EXPECT_EQ(c.s.receive.separator, "--\n\\x");
+    EXPECT_TRUE(c.s.receive.extract);
+    EXPECT_EQ(c.s.receive.extractFolder, "/tmp/out");
     c.lines({"NOESC", "HDR X-B: \\q", "NOPAT *@spam.org", "SPAT hello"});
-    EXPECT_EQ(c.s.hdr, "X-B: \\q");
-    EXPECT_EQ(c.s.pat, "*@spam.org");
-    EXPECT_EQ(c.s.patNegate, 1);
-    EXPECT_EQ(c.s.spatNegate, 0);
+    EXPECT_EQ(c.s.content.extraHeaders, "X-B: \\q");
+    EXPECT_EQ(c.s.receive.subjectPattern, "*@spam.org");
+    EXPECT_TRUE(c.s.receive.subjectPatternNegated);
+    EXPECT_FALSE(c.s.receive.senderPatternNegated);
 }
 
 TEST(ConfigFile, AttachmentsAndIncludes) {
@@ -98,7 +97,7 @@ TEST(ConfigFile, AttachmentsAndIncludes) {
     EXPECT_EQ(warnings,
               "WARNING: attachment '/no/such/file' does not exist! (2)\n"
               "WARNING: include '/no/such/include' does not exist! (2)\n");
-    EXPECT_EQ(c.s.missingAttachments, 1);  // missing includes are not counted
+    EXPECT_EQ(c.s.content.missingAttachments, 1);  // missing includes are not counted
     ASSERT_EQ(c.objects.attachments.size(), 3u);
     EXPECT_EQ(c.objects.attachments[0].related, 0);
     EXPECT_EQ(c.objects.attachments[1].name, "cid:logo");
@@ -113,14 +112,14 @@ TEST(ConfigFile, TheEarlyPassTakesOnlyItsThreeKeys) {
                                                       "proxy_port 3128\nMETER /tmp/m\nSTRING_Delete Entfernen\n");
     Configured c;
     readConfigEarly(file.c_str(), c.s, c.objects);
-    EXPECT_EQ(c.s.smtpHost, "localhost");
-    EXPECT_EQ(c.s.proxyHost, "proxy.example");
-    EXPECT_EQ(c.s.proxyPort, "3128");
+    EXPECT_EQ(c.s.servers.smtpHost, "localhost");
+    EXPECT_EQ(c.s.servers.proxyHost, "proxy.example");
+    EXPECT_EQ(c.s.servers.proxyPort, "3128");
     EXPECT_EQ(c.objects.meterFile, "/tmp/m");
     EXPECT_EQ(labels().deleteButton, "Delete");
 
     readConfigMain(file.c_str(), c.s, c.objects);
-    EXPECT_EQ(c.s.smtpHost, "mail.example");
+    EXPECT_EQ(c.s.servers.smtpHost, "mail.example");
     EXPECT_EQ(labels().deleteButton, "Entfernen");
 
     // A file that does not exist is skipped without a word.

@@ -50,17 +50,17 @@ TEST(SecretFiles, ModeRuleForSecretAndConfigurationFiles) {
         const std::string config = folder.put("qarvel.txt", std::string("SMTP_HOST config.example\n") + secretLine);
         chmod(config.c_str(), 0644);
         EXPECT_EQ(readConfigMain(config, s, objects, sink), -1) << secretLine;
-        EXPECT_EQ(s.smtpHost, "localhost");
+        EXPECT_EQ(s.servers.smtpHost, "localhost");
         chmod(config.c_str(), 0600);
         EXPECT_EQ(readConfigMain(config, s, objects, sink), 1);
-        EXPECT_EQ(s.smtpHost, "config.example");
-        s.smtpHost = "localhost";
+        EXPECT_EQ(s.servers.smtpHost, "config.example");
+        s.servers.smtpHost = "localhost";
     }
     // Without a secret the mode is the user's business; PASSCMD names a command, not a secret.
     const std::string plain = folder.put("plain.txt", "SMTP_HOST plain.example\nPASSCMD pass show mail\n");
     chmod(plain.c_str(), 0644);
     EXPECT_EQ(readConfigMain(plain, s, objects, sink), 1);
-    EXPECT_EQ(s.passCommand, "pass show mail");
+    EXPECT_EQ(s.receive.passwordCommand, "pass show mail");
     EXPECT_EQ(readConfigMain(folder.file("none.txt"), s, objects, sink), 0);
     std::fclose(sink);
 }
@@ -91,43 +91,43 @@ TEST(SecretSources, PrecedenceAndFailures) {
     Settings s;
     resetSettings(s, true);
     std::FILE* sink = std::fopen("/dev/null", "w");
-    s.user = "alice";
-    s.passCommand = "printf 'first\\nsecond\\n'";
+    s.receive.user = "alice";
+    s.receive.passwordCommand = "printf 'first\\nsecond\\n'";
     ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
-    EXPECT_EQ(s.password, "first");
+    EXPECT_EQ(s.receive.password, "first");
     for (const char* failing : {"exit 3", "true", "printf '\\n'"}) {
-        s.passCommand = failing;
+        s.receive.passwordCommand = failing;
         EXPECT_FALSE(resolvePassword(s, "mail.example", sink)) << failing;
     }
-    s.passCommand = String();
-    s.passFile = folder.put("pw", "from-file\r\nrest\n");
-    chmod(s.passFile.c_str(), 0600);
+    s.receive.passwordCommand = String();
+    s.receive.passwordFile = folder.put("pw", "from-file\r\nrest\n");
+    chmod(s.receive.passwordFile.c_str(), 0600);
     ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
-    EXPECT_EQ(s.password, "from-file");
-    chmod(s.passFile.c_str(), 0644);
+    EXPECT_EQ(s.receive.password, "from-file");
+    chmod(s.receive.passwordFile.c_str(), 0644);
     EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
-    s.passFile = folder.file("missing");
+    s.receive.passwordFile = folder.file("missing");
     EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
-    s.passFile = String();
+    s.receive.passwordFile = String();
 
     const char* home = std::getenv("HOME");
     const std::string savedHome = home ? home : "";
     setenv("HOME", folder.path.c_str(), 1);
     const std::string netrc = folder.put(".netrc", "machine mail.example login alice password from-netrc\n");
     chmod(netrc.c_str(), 0600);
-    s.password = String();
+    s.receive.password = String();
     setenv("QARVEL_PASSWORD", "from-env", 1);
     ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
-    EXPECT_EQ(s.password, "from-env");
+    EXPECT_EQ(s.receive.password, "from-env");
     unsetenv("QARVEL_PASSWORD");
-    s.password = String();
+    s.receive.password = String();
     ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
-    EXPECT_EQ(s.password, "from-netrc");
-    s.password = "given";  // a given password is kept
+    EXPECT_EQ(s.receive.password, "from-netrc");
+    s.receive.password = "given";  // a given password is kept
     ASSERT_TRUE(resolvePassword(s, "mail.example", sink));
-    EXPECT_EQ(s.password, "given");
+    EXPECT_EQ(s.receive.password, "given");
     chmod(netrc.c_str(), 0644);
-    s.password = String();
+    s.receive.password = String();
     EXPECT_FALSE(resolvePassword(s, "mail.example", sink));
     setenv("HOME", savedHome.c_str(), 1);
     std::fclose(sink);
@@ -159,7 +159,7 @@ TEST(SecretSources, RunRefusesBeforeConnecting) {
     options.env = {{"QARVEL_DUMP_SETTINGS", "1"}};
     test::ProgramResult r = test::runQarvel({"-noop", "-pass:Geheim42", "-user:u"}, options);
     EXPECT_EQ(r.err.find("Geheim42"), std::string::npos);
-    EXPECT_NE(r.err.find("password=\"***\""), std::string::npos);
+    EXPECT_NE(r.err.find("receive.password=\"***\""), std::string::npos);
 }
 
 } // namespace

@@ -8,29 +8,33 @@ namespace qarvel {
 // Both put the integers back to their initial values and keep the lists and the time-out.
 TEST(Settings, ResetForms) {
     Settings s;
-    s.files.add("kept");
-    s.timeoutSeconds = 7;
-    s.smtpHost = "mail.example";
-    s.wrap = 10;
+    s.content.files.add("kept");
+    s.servers.timeoutSeconds = 7;
+    s.servers.smtpHost = "mail.example";
+    s.servers.bufferSize = 10;
+    s.receive.decodeHeaders = false;
     resetSettings(s, true);
-    EXPECT_EQ(s.smtpHost, "localhost");
-    EXPECT_EQ(s.smtpPort, "25");
-    EXPECT_EQ(s.pop3Port, "110");
-    EXPECT_EQ(s.wrap, 72);
-    EXPECT_EQ(s.files.count(), 1u);
-    EXPECT_EQ(s.timeoutSeconds, 7);
+    EXPECT_EQ(s.servers.smtpHost, "localhost");
+    EXPECT_EQ(s.servers.smtpPort, "25");
+    EXPECT_EQ(s.servers.pop3Port, "110");
+    EXPECT_EQ(s.servers.bufferSize, 4096);
+    EXPECT_TRUE(s.receive.decodeHeaders);
+    EXPECT_EQ(s.content.files.count(), 1u);
+    EXPECT_EQ(s.servers.timeoutSeconds, 7);
 
-    s.wrap = 5;
-    s.first = 3;
+    s.servers.bufferSize = 5;
+    s.sender = SenderKind::kFile;
+    s.receive.lastMessage = 3;
     resetSettings(s, false);
-    EXPECT_TRUE(s.smtpHost.empty());
-    EXPECT_TRUE(s.smtpPort.empty());
-    EXPECT_TRUE(s.mime.empty());
-    EXPECT_EQ(s.discoveredDnsServer, "localhost");
-    EXPECT_EQ(s.wrap, 72);
-    EXPECT_EQ(s.first, 2147483647);
-    EXPECT_EQ(s.files.count(), 1u);
-    EXPECT_EQ(s.timeoutSeconds, 7);
+    EXPECT_TRUE(s.servers.smtpHost.empty());
+    EXPECT_TRUE(s.servers.smtpPort.empty());
+    EXPECT_TRUE(s.content.contentType.empty());
+    EXPECT_EQ(s.servers.discoveredDnsServer, "localhost");
+    EXPECT_EQ(s.servers.bufferSize, 4096);
+    EXPECT_EQ(s.sender, SenderKind::kSmtp);
+    EXPECT_EQ(s.receive.lastMessage, 2147483647);
+    EXPECT_EQ(s.content.files.count(), 1u);
+    EXPECT_EQ(s.servers.timeoutSeconds, 7);
 }
 
 } // namespace qarvel

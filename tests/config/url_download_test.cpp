@@ -28,7 +28,7 @@ struct Parsed {
 
 void parse(Parsed& p, std::vector<std::string> args, const char* dest = "") {
     resetSettings(p.s, true);
-    p.s.dest = dest;
+    p.s.web.destination = dest;
     std::vector<const char*> argv{"qarvel"};
     for (const std::string& a : args) argv.push_back(a.c_str());
     parseCommandLine(static_cast<int>(argv.size()), const_cast<char**>(argv.data()), p.s, p.objects);
@@ -50,10 +50,10 @@ TEST(UrlDownload, PostWithDestinationBecomesANamedAttachment) {
                                            "Content-Type: text/plain\r\nContent-Length: 10\r\n"));
     EXPECT_EQ(body, sent.substr(sent.size() - body.size()));
     EXPECT_EQ("saved", folder.read("result.txt"));
-    EXPECT_EQ(0, p.s.missingAttachments);
+    EXPECT_EQ(0, p.s.content.missingAttachments);
     ASSERT_EQ(1u, p.objects.attachments.size());
     EXPECT_EQ(folder.file("result.txt"), p.objects.attachments[0].path.str());
-    EXPECT_EQ(1u, p.s.attachments.count());
+    EXPECT_EQ(1u, p.s.content.attachments.count());
 }
 
 TEST(UrlDownload, FailureIsWarnedCountedAndKeepsAnOlderFile) {
@@ -68,7 +68,7 @@ TEST(UrlDownload, FailureIsWarnedCountedAndKeepsAnOlderFile) {
     std::string err = testing::internal::GetCapturedStderr();
     server.finish();
     EXPECT_EQ("WARNING: URL '" + url + "' does not exist! (404 NOT FOUND)\n", err);
-    EXPECT_EQ(1, p.s.missingAttachments);
+    EXPECT_EQ(1, p.s.content.missingAttachments);
     EXPECT_TRUE(p.objects.attachments.empty());
     EXPECT_EQ("older file", folder.read("page.html"));
 }
@@ -79,7 +79,7 @@ TEST(UrlDownload, OtherSchemesAreNotFetchedAndNamesStayInTheirFolder) {
     testing::internal::CaptureStderr();
     parse(p, {"-extract:" + folder.path, "-url:ftp://127.0.0.1/x.txt"});
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    EXPECT_EQ(0, p.s.missingAttachments);
+    EXPECT_EQ(0, p.s.content.missingAttachments);
     EXPECT_TRUE(p.objects.attachments.empty());
 
     ScriptedServer server({test::expectUntil("\r\n"),
@@ -125,7 +125,7 @@ TEST(UrlDownload, Http11DownloadsShareAConnectionButNotWhatTheServerSet) {
     EXPECT_EQ(std::string::npos, sent.find("Cookie:")) << sent;
     EXPECT_EQ("1", folder.read("one.txt"));
     EXPECT_EQ("2", folder.read("two.txt"));
-    EXPECT_EQ(0, p.s.missingAttachments);
+    EXPECT_EQ(0, p.s.content.missingAttachments);
 }
 
 TEST(UrlDownload, Http11TakesANewConnectionWhenTheServerEndsTheOldOne) {
@@ -150,7 +150,7 @@ TEST(UrlDownload, Http11TakesANewConnectionWhenTheServerEndsTheOldOne) {
     EXPECT_EQ("2", folder.read("two.txt"));
     EXPECT_EQ("3", folder.read("three.txt"));
     EXPECT_EQ("4", folder.read("four.txt"));
-    EXPECT_EQ(0, p.s.missingAttachments);
+    EXPECT_EQ(0, p.s.content.missingAttachments);
 }
 
 }  // namespace

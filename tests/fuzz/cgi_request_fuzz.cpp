@@ -29,8 +29,9 @@ const std::string& uploadFolder() {
 bool hasLineBreak(const String& text) { return text.find('\r') != String::npos || text.find('\n') != String::npos; }
 
 void checkHeaders(const Settings& s) {
-    for (const String* field : {&s.to, &s.cc, &s.bcc, &s.from, &s.replyTo, &s.subject, &s.user, &s.password,
-                                &s.smtpHost, &s.pop3Host, &s.mbox})
+    const Settings::Addresses& a = s.addresses;
+    for (const String* field : {&a.to, &a.cc, &a.bcc, &a.from, &a.replyTo, &s.content.subject, &s.receive.user,
+                                &s.receive.password, &s.servers.smtpHost, &s.servers.pop3Host, &s.receive.mailbox})
         if (hasLineBreak(*field)) std::abort();
 }
 

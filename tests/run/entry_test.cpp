@@ -84,12 +84,13 @@ TEST(Entry, SettingsLayers) {
         const std::string dump = "\n" + r.out + r.err;
         for (const std::string& line : lines) EXPECT_NE(dump.find("\n" + line + "\n"), std::string::npos) << line << dump;
     };
-    expectLines({"proxyHost=\"proxy.example\"", "smtpHost=\"cli.example\"", "subject=\"\"", "wrap=72"});
+    expectLines({"servers.proxyHost=\"proxy.example\"", "servers.smtpHost=\"cli.example\"", "content.subject=\"\"",
+                 "servers.bufferSize=4096"});
     args.push_back("-config");
-    expectLines({"smtpHost=\"config.example\"",  // a host key beats -host:
-                 "pop3Host=\"cli.example\"", "smtpPort=\"2626\"", "pop3Port=\"99\"",
-                 "from=\"cli@x.org\"",  // the command line beats every other key
-                 "subject=\"from config\"", "to=\"" + std::string(1023, 't') + "\""});
+    expectLines({"servers.smtpHost=\"config.example\"",  // a host key beats -host:
+                 "servers.pop3Host=\"cli.example\"", "servers.smtpPort=\"2626\"", "servers.pop3Port=\"99\"",
+                 "addresses.from=\"cli@x.org\"",  // the command line beats every other key
+                 "content.subject=\"from config\"", "addresses.to=\"" + std::string(1023, 't') + "\""});
 }
 
 // How many copies a run sends (-cnt:) and the progress meter named in the configuration file.

@@ -46,8 +46,8 @@ struct Request {
 TEST(CgiRequest, OnlyACgiFirstArgumentIsRead) {
     Request r({"-to:x@y.z", "-cgi:-to:a@b.c"});
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.s.cgi, 0);
-    EXPECT_TRUE(r.s.to.empty());
+    EXPECT_FALSE(r.s.web.cgi);
+    EXPECT_TRUE(r.s.addresses.to.empty());
     EXPECT_EQ(r.out.text(), "");
 }
 
@@ -55,25 +55,25 @@ TEST(CgiRequest, QueryOptionsBecomeSettings) {
     Request r({"-cgi:-host:mail.example&-to:a%40b.c&amp;-to=%22Two%22+%3Cc@d.e%3E&-s:Hi+there&-msg:7"
                "&-noarchive&-verify&-auth&-sort:date&-br&-html&-cc:x@y.z?-unrm"});
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.s.cgi, 1);
-    EXPECT_EQ(r.s.pop3Host.str(), "mail.example");
-    EXPECT_EQ(r.s.smtpHost.str(), "mail.example");
-    EXPECT_EQ(r.s.imapHost.str(), "mail.example");
-    EXPECT_EQ(r.s.nntpHost.str(), "mail.example");
-    EXPECT_EQ(r.s.to.str(), "a@b.c,Two <c@d.e>");
-    EXPECT_EQ(r.s.cc.str(), "x@y.z");
-    EXPECT_EQ(r.s.subject.str(), "Hi there");
-    EXPECT_EQ(r.s.messageNumber, 7);
-    EXPECT_EQ(r.s.first, 7);
+    EXPECT_TRUE(r.s.web.cgi);
+    EXPECT_EQ(r.s.servers.pop3Host.str(), "mail.example");
+    EXPECT_EQ(r.s.servers.smtpHost.str(), "mail.example");
+    EXPECT_EQ(r.s.servers.imapHost.str(), "mail.example");
+    EXPECT_EQ(r.s.servers.nntpHost.str(), "mail.example");
+    EXPECT_EQ(r.s.addresses.to.str(), "a@b.c,Two <c@d.e>");
+    EXPECT_EQ(r.s.addresses.cc.str(), "x@y.z");
+    EXPECT_EQ(r.s.content.subject.str(), "Hi there");
+    EXPECT_EQ(r.s.receive.messageNumber, 7);
+    EXPECT_EQ(r.s.receive.lastMessage, 7);
     // A switch takes no value: the option after it is read as an option.
-    EXPECT_EQ(r.s.noArchive, 1);
-    EXPECT_EQ(r.s.verify, 1);
-    EXPECT_EQ(r.s.authenticatedCgi, 1);
-    EXPECT_EQ(r.s.sort.str(), "date");
-    EXPECT_EQ(r.s.br, 1);
-    EXPECT_EQ(r.s.html, 1);
-    EXPECT_EQ(r.s.unrm, 1);
-    EXPECT_EQ(r.s.rm, 1);
+    EXPECT_TRUE(r.s.smtp.noArchive);
+    EXPECT_TRUE(r.s.smtp.verifySender);
+    EXPECT_TRUE(r.s.web.authenticatedCgi);
+    EXPECT_EQ(r.s.receive.sort.str(), "date");
+    EXPECT_TRUE(r.s.receive.brief);
+    EXPECT_TRUE(r.s.content.html);
+    EXPECT_TRUE(r.s.receive.keepMessages);
+    EXPECT_TRUE(r.s.receive.remove);
     EXPECT_EQ(r.out.text(), "Content-Type: text/html\r\n");
 }
 
@@ -83,26 +83,26 @@ TEST(CgiRequest, ManyRecipientsAreJoinedInOnePass) {
     std::string query = "-cgi";
     for (int i = 0; i < 100000; ++i) query += "&-to:r" + std::to_string(i) + "@x.y&-cc:c@x.y";
     Request r({query});
-    const std::string& to = r.s.to.str();
+    const std::string& to = r.s.addresses.to.str();
     EXPECT_EQ(to.compare(0, 20, "r0@x.y,r1@x.y,r2@x.y"), 0);
     EXPECT_EQ(to.substr(to.rfind(',')), ",r99999@x.y");
     EXPECT_EQ(std::count(to.begin(), to.end(), ','), 99999);
-    EXPECT_EQ(r.s.cc.length(), 100000u * 6 - 1);
+    EXPECT_EQ(r.s.addresses.cc.length(), 100000u * 6 - 1);
 }
 
 TEST(CgiRequest, UnknownNamesAndPlainTextHeaders) {
     Request r({"-cgi", "-bogus:1", "-s:x-y", "-zz"});
-    EXPECT_EQ(r.s.subject.str(), "x-y");
+    EXPECT_EQ(r.s.content.subject.str(), "x-y");
     EXPECT_EQ(r.out.text(), "NOT MATCHED: -bogus\nNOT MATCHED: -zz\nContent-Type: text/html\r\nPragma: no-cache\r\n");
 }
 
 TEST(CgiRequest, LineBreaksNeverReachAValue) {
     Request r({"-cgi:-s:Hello%0D%0ABcc:+victim@x.y&-from:me@x.y%0aRCPT+TO:<v@x.y>&-user:u%0d%0aDELE+1"
                "&-to:a@b.c%0D%0A.%0D%0A"});
-    EXPECT_EQ(r.s.subject.str(), "HelloBcc: victim@x.y");
-    EXPECT_EQ(r.s.from.str(), "me@x.yRCPT TO:<v@x.y>");
-    EXPECT_EQ(r.s.user.str(), "u" "DELE 1");
-    EXPECT_EQ(r.s.to.str(), "a@b.c.");
+    EXPECT_EQ(r.s.content.subject.str(), "HelloBcc: victim@x.y");
+    EXPECT_EQ(r.s.addresses.from.str(), "me@x.yRCPT TO:<v@x.y>");
+    EXPECT_EQ(r.s.receive.user.str(), "u" "DELE 1");
+    EXPECT_EQ(r.s.addresses.to.str(), "a@b.c.");
 }
 
 TEST(CgiRequest, FilesStayInTheFilesFolder) {
@@ -122,7 +122,7 @@ TEST(CgiRequest, FilesStayInTheFilesFolder) {
         EXPECT_EQ(r.result, c.result) << c.option;
         if (c.result == 0) {
             EXPECT_NE(r.out.text().find("Status: 403 FORBIDDEN\r\n"), std::string::npos) << c.option;
-            EXPECT_EQ(r.s.attachments.count() + r.s.files.count(), 0u) << c.option;
+            EXPECT_EQ(r.s.content.attachments.count() + r.s.content.files.count(), 0u) << c.option;
         }
     }
 }
@@ -130,8 +130,8 @@ TEST(CgiRequest, FilesStayInTheFilesFolder) {
 TEST(CgiRequest, ListAndMessageFilesAreRelativeToTheFolder) {
     Request r({"-cgi:-tolist:to.lst&-file:body.txt&-a:pic.png"});
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.s.toListFile.str(), r.folder.file("to.lst"));
-    EXPECT_EQ(r.s.messageFile.str(), r.folder.file("body.txt"));
+    EXPECT_EQ(r.s.addresses.toListFile.str(), r.folder.file("to.lst"));
+    EXPECT_EQ(r.s.content.messageFile.str(), r.folder.file("body.txt"));
 }
 
 TEST(CgiRequest, DownloadHeaders) {
@@ -169,28 +169,28 @@ TEST(CgiRequest, ConfigurationAndPageTemplateKeys) {
         "TEXT #111111\nFONT <font face=x>\nTRAILER <p>bye</p>\n";
     Request plain({"-cgi:-br"}, config);
     EXPECT_EQ(plain.objects.workingFolder.str(), "/srv/files");
-    EXPECT_EQ(plain.s.charset.str(), "utf-8");
+    EXPECT_EQ(plain.s.content.charset.str(), "utf-8");
     EXPECT_EQ(cgiRequest().uploadLimit, 1000);
-    EXPECT_TRUE(plain.s.title.empty());  // the page keys only with -config
+    EXPECT_TRUE(plain.s.web.title.empty());  // the page keys only with -config
 
     Request templated({"-cgi:-config&-br"}, config);
-    EXPECT_EQ(templated.s.title.str(), "My Mail");
-    EXPECT_EQ(templated.s.pageHeader.str(), "<h2><center>My Mail</center></h2>");
-    EXPECT_EQ(templated.s.bgColor.str(), " bgcolor=\"#eeeeee\"");
-    EXPECT_EQ(templated.s.textColor.str(), " text=\"#111111\"");
-    EXPECT_EQ(templated.s.font.str(), "<font face=x>");
-    EXPECT_EQ(templated.s.trailer.str(), "<p>bye</p>");
+    EXPECT_EQ(templated.s.web.title.str(), "My Mail");
+    EXPECT_EQ(templated.s.web.pageHeader.str(), "<h2><center>My Mail</center></h2>");
+    EXPECT_EQ(templated.s.web.backgroundColor.str(), " bgcolor=\"#eeeeee\"");
+    EXPECT_EQ(templated.s.web.textColor.str(), " text=\"#111111\"");
+    EXPECT_EQ(templated.s.web.font.str(), "<font face=x>");
+    EXPECT_EQ(templated.s.web.trailer.str(), "<p>bye</p>");
     EXPECT_EQ(cgiRequest().configRead, 1);
 }
 
 TEST(CgiRequest, PrefixOrder) {
     Request r({"-cgi:-alt&-auth&-search:ALL&-s:subj&-tolist:l.txt&-pu&-a:x.bin"});
-    EXPECT_EQ(r.s.alt, 1);
-    EXPECT_EQ(r.s.authenticatedCgi, 1);
-    EXPECT_EQ(r.s.search.str(), "ALL");
-    EXPECT_EQ(r.s.subject.str(), "subj");
-    EXPECT_EQ(r.s.toListFile.str(), r.folder.file("l.txt"));
-    EXPECT_TRUE(r.s.to.empty());
-    EXPECT_EQ(r.s.purge, 1);
-    EXPECT_EQ(r.s.missingAttachments, 1);  // x.bin does not exist
+    EXPECT_TRUE(r.s.content.alternative);
+    EXPECT_TRUE(r.s.web.authenticatedCgi);
+    EXPECT_EQ(r.s.receive.search.str(), "ALL");
+    EXPECT_EQ(r.s.content.subject.str(), "subj");
+    EXPECT_EQ(r.s.addresses.toListFile.str(), r.folder.file("l.txt"));
+    EXPECT_TRUE(r.s.addresses.to.empty());
+    EXPECT_TRUE(r.s.receive.purge);
+    EXPECT_EQ(r.s.content.missingAttachments, 1);  // x.bin does not exist
 }

@@ -74,16 +74,16 @@ TEST(FormReader, UrlEncodedFields) {
         "&qarvel_host=mx.example&qarvel_user=u&qarvel_pass=p%25w&last=1xxxxx";
     // The body is read to CONTENT_LENGTH, without a trailing "&".
     EXPECT_EQ(f.readPost(body, std::to_string(body.size() - 5)), kFormOk);
-    EXPECT_EQ(f.s.to.str(), "a@b.c");
-    EXPECT_EQ(f.s.subject.str(), "HiBcc: x@y.z");
-    EXPECT_EQ(f.s.from.str(), "me@x.y");
-    EXPECT_EQ(f.s.messageText.str(), "line 1\r\na&b=cname=Jo Doe\r\nlast=1\r\n");
-    EXPECT_EQ(f.s.mbox.str(), "Sent Items");
-    EXPECT_EQ(f.s.verbose, 1);
-    EXPECT_EQ(f.s.smtpHost.str(), "mx.example");
-    EXPECT_EQ(f.s.pop3Host.str(), "mx.example");
-    EXPECT_EQ(f.s.user.str(), "u");
-    EXPECT_EQ(f.s.password.str(), "p%w");
+    EXPECT_EQ(f.s.addresses.to.str(), "a@b.c");
+    EXPECT_EQ(f.s.content.subject.str(), "HiBcc: x@y.z");
+    EXPECT_EQ(f.s.addresses.from.str(), "me@x.y");
+    EXPECT_EQ(f.s.content.messageText.str(), "line 1\r\na&b=cname=Jo Doe\r\nlast=1\r\n");
+    EXPECT_EQ(f.s.receive.mailbox.str(), "Sent Items");
+    EXPECT_EQ(f.s.tools.verbose, 1);
+    EXPECT_EQ(f.s.servers.smtpHost.str(), "mx.example");
+    EXPECT_EQ(f.s.servers.pop3Host.str(), "mx.example");
+    EXPECT_EQ(f.s.receive.user.str(), "u");
+    EXPECT_EQ(f.s.receive.password.str(), "p%w");
 }
 
 // A form of many fields costs its bytes, not their square: at this size a reader that copies
@@ -93,7 +93,7 @@ TEST(FormReader, ManyFieldsAreReadInOnePass) {
     std::string body;
     for (int i = 0; i < 200000; ++i) body += i % 2 ? "qarvel_data=d%0D%0A&" : "f=" + std::to_string(i) + "&";
     ASSERT_EQ(f.readPost(body, std::to_string(body.size())), kFormOk);
-    const std::string& text = f.s.messageText.str();
+    const std::string& text = f.s.content.messageText.str();
     EXPECT_EQ(text.compare(0, 13, "f=0\r\nd\r\nf=2\r\n"), 0);
     EXPECT_EQ(text.size() - text.rfind("f=199998\r\n"), 13u);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 200000);
@@ -103,7 +103,7 @@ TEST(FormReader, OversizedPostIsRefused) {
     Form f;
     cgiRequest().uploadLimit = 10;
     EXPECT_EQ(f.readPost("qarvel_to=a%40b.c", "17"), kFormTooLarge);
-    EXPECT_TRUE(f.s.to.empty());
+    EXPECT_TRUE(f.s.addresses.to.empty());
     writeRefusal(f.out.file, kFormTooLarge, 10);
     EXPECT_EQ(f.out.text().rfind("Status: 413 REQUEST ENTITY TOO LARGE\r\n\r\n<html>", 0), 0u);
 }
@@ -130,9 +130,9 @@ TEST(FormReader, MultipartFieldsAndUpload) {
 
     ASSERT_EQ(readForm(stdin, f.s, f.objects, r, f.out.file), kFormOk);
     EXPECT_EQ(f.out.text(), "\r\n");
-    EXPECT_EQ(f.s.subject.str(), "Subject");  // the line break is gone
-    EXPECT_EQ(f.s.to.str(), "a@b.c");
-    EXPECT_EQ(f.s.messageText.str(), "Hello\r\nWorld");
+    EXPECT_EQ(f.s.content.subject.str(), "Subject");  // the line break is gone
+    EXPECT_EQ(f.s.addresses.to.str(), "a@b.c");
+    EXPECT_EQ(f.s.content.messageText.str(), "Hello\r\nWorld");
     ASSERT_EQ(f.objects.attachments.size(), 1u);
     EXPECT_EQ(f.objects.attachments[0].name.str(), "report_1.bin");
 
@@ -149,7 +149,7 @@ TEST(FormReader, InlineUploadBecomesText) {
                              "--XyZ--\r\n";
     ASSERT_EQ(f.readMultipartBody(body), kFormOk);
     ASSERT_EQ(readForm(stdin, f.s, f.objects, cgiRequest(), f.out.file), kFormOk);
-    EXPECT_EQ(f.s.messageText.str(), "Intro\r\n\r\none\r\ntwo\r\n");
+    EXPECT_EQ(f.s.content.messageText.str(), "Intro\r\n\r\none\r\ntwo\r\n");
     EXPECT_TRUE(f.objects.attachments.empty());
 }
 
