@@ -45,7 +45,7 @@ SenderSession::SenderSession() : Connection(0, '\n') {
         std::srand(static_cast<unsigned>(std::time(nullptr)));
     }
     timeout = 300;
-    commandBuffer_.assign(4096, '\0');
+    commandBuffer_.assign(bufferSize_, '\0');
     out_.reserve(kDataBlockSize);
 }
 
@@ -57,7 +57,8 @@ SenderSession::~SenderSession() {
 void SenderSession::setConnectionOptions(const ConnectionOptions& options) {
     Connection::setConnectionOptions(options);
     firewall_ = options.firewall;
-    commandBuffer_.assign(std::max<size_t>(options.bufferSize, 16), '\0');
+    bufferSize_ = std::max<size_t>(options.bufferSize, 16);
+    commandBuffer_.assign(bufferSize_, '\0');
 }
 
 void SenderSession::setReplyLine(const char* text) {
@@ -81,7 +82,7 @@ int SenderSession::disconnect() {
 int SenderSession::connectSession(const String& host, const String& port, int, const String&) {
     hostList_ = host;
     lastPort_ = port;
-    if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
+    if (commandBuffer_.empty()) commandBuffer_.assign(bufferSize_, '\0');
     std::fill(commandBuffer_.begin(), commandBuffer_.end(), '\0');
     reply_[0] = '\0';
 
@@ -145,7 +146,7 @@ int SenderSession::reportProgress(int) { return 0; }
 // ---------------------------------------------------------------- command loop
 
 int SenderSession::vsendCommand(const char* format, va_list args) {
-    if (commandBuffer_.empty()) commandBuffer_.assign(4096, '\0');
+    if (commandBuffer_.empty()) commandBuffer_.assign(bufferSize_, '\0');
     if (!grouping_) return sendFormatted(commandBuffer_, traceLevel_ != 0, format, args);
     // In a group the command is gathered under the same rules (one line per format, the
     // buffer's size), and a command that breaks them spoils the whole group.

@@ -144,7 +144,7 @@ public:
     // --- the connection ---
     // The connection's options, the firewall text and the command buffer size (16 at least).
     void setConnectionOptions(const ConnectionOptions& options) override;
-    size_t bufferSize() const { return commandBuffer_.size(); }
+    size_t bufferSize() const { return bufferSize_; }
     // Raw mode: the text that follows the body given to sendMessage, taken while it is sent
     // (null: that body is the whole text). Not owned.
     void setReadyMadeRest(ReadyMadePieces* rest) { readyMadeRest_ = rest; }
@@ -173,7 +173,7 @@ protected:
     // mode leaves the address part alone.
     String headerText(const String& value, bool address) const;
     char* commandBuffer() { return commandBuffer_.data(); }
-    // Commands go through the command buffer (4096 bytes unless resized), echoed when tracing.
+    // Commands go through the command buffer (bufferSize() bytes), echoed when tracing.
     int vsendCommand(const char* format, va_list args) override;
     // Between these two the commands sent are gathered and go out in one write (a pipelined
     // group); sendGroup sends none of them when one could not be formatted.
@@ -200,6 +200,8 @@ private:
     int lastAttachmentCount_ = 0;
     bool messageSent_ = false;
 
+    // The configured size: the buffer is released on disconnect and set up again at this size.
+    size_t bufferSize_ = 4096;
     std::vector<char> commandBuffer_;
     char reply_[1024] = {};
 

@@ -350,6 +350,18 @@ TEST(SmtpSession, FaultsMidDialogue) {
     star.openResult = -10061;
     EXPECT_EQ(star.connectSession("*", "25"), -10061);
     EXPECT_EQ(star.opened, "localhost:25 127.0.0.1:25 ");
+
+    // A reconnect sets the command buffer up again at the configured size: a recipient too
+    // long for it is still not sent.
+    Peer again;
+    again.setConnectionOptions({.bufferSize = 100});
+    ASSERT_TRUE(start(again, kHelo + "221 bye\r\n"));
+    again.disconnect();
+    ASSERT_TRUE(start(again, kHelo + "250 ok\r\n"));
+    EXPECT_EQ(again.bufferSize(), 100u);
+    const std::string longRecipient = std::string(120, 'r') + "@x.test";
+    EXPECT_EQ(sendSimple(again, longRecipient.c_str()), -1);
+    EXPECT_EQ(again.sent.find(longRecipient), std::string::npos);
 }
 
 TEST(QmtpSession, PlainDialogue) {
