@@ -179,3 +179,40 @@ raw_case() {
 
 # note TEXT: a line for the notes under the table.
 note() { echo "$*" >> "${BENCH_NOTES:-/dev/stderr}"; }
+
+# maildir_case JOB PORT PROTOCOL GETMAIL-RETRIEVER [GETMAIL-LINES]: fetching
+# that a cron job would do, into files on the disk (not tmpfs, where a sync costs nothing) and
+# keeping the mail on the server: qarvel into a Maildir with -seen: (each message synced under
+# its temporary name, new/ and the seen file synced after it), and with -extract: once with
+# -seen: (the attachments synced) and once without (nothing synced: the cost of the syncs is
+# the difference), beside getmail6 into a Maildir (it syncs each message) and fetchmail through
+# an mda into a file (nothing synced). The jobs' mailbox as they set it (state, maildir,
+# manifest, count, kib, work, mib).
+maildir_case() {
+  local disk=$BENCH_DATA/maildir-out seen=$BENCH_DATA/maildir-out.seen lf=$state/messages-lf.md5
+  local q="'$QARVEL' $([ "$3" = imap ] && echo -imap) -host:127.0.0.1 -port:$2 -user:test -pass:secret -q"
+  # The messages as a Maildir holds them (LF line ends), for qarvel's check.
+  [ -s "$lf" ] || find "$maildir/new" "$maildir/cur" -type f -print0 |
+    xargs -0 -n 200 sh -c 'for f; do tr -d "\r" < "$f" | md5sum; done' sh | cut -d' ' -f1 | sort > "$lf"
+  local files_ok="n=\$(find $disk -type f -size +1k | wc -l); echo \"\$n message files\"; [ \$n = $count ]"
+  tool qarvel-maildir "qarvel -maildir: -seen:" "rm -rf $disk $seen; \$T $q -maildir:$disk -seen:$seen" \
+    "same_set '$lf' $disk/new" "each message synced, then new/ and the seen file"
+  tool qarvel-extract-seen "qarvel -extract: -seen:" "rm -rf $disk $seen; mkdir -p $disk; \$T $q -extract:$disk -seen:$seen" \
+    "same_set '$manifest' $disk 'm*.bin'" "each attachment synced, then the folder and the seen file"
+  tool qarvel-extract-disk "qarvel -extract: (no sync)" "rm -rf $disk; mkdir -p $disk; \$T $q -extract:$disk" \
+    "same_set '$manifest' $disk 'm*.bin'" "nothing synced"
+  local rc=$BENCH_DATA/fetchmailrc-disk
+  printf 'set no syslog\npoll 127.0.0.1 service %s protocol %s auth password timeout 60\n  user "test" password "secret" sslproto %s keep fetchall mda "cat > %s/m.$$"\n' \
+    "$2" "$3" "''" "$disk" > "$rc"
+  chmod 600 "$rc"
+  tool fetchmail-disk "fetchmail (mda to file)" "rm -rf $disk; mkdir -p $disk; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids-disk -s" \
+    "$files_ok" "one mda process per message, nothing synced"
+  local gm=$BENCH_DATA/getmail-disk
+  mkdir -p "$gm"
+  printf '[retriever]\ntype = %s\nserver = 127.0.0.1\nport = %s\n%busername = test\npassword = secret\n[destination]\ntype = Maildir\npath = %s/\n%b[options]\nread_all = true\ndelete = false\nverbose = 0\nmessage_log_syslog = false\n' \
+    "$4" "$2" "${5:-}" "$disk" "$([ "$(id -u)" = 0 ] && echo 'user = nobody\n')" > "$gm/getmailrc"
+  tool getmail-disk "getmail6 (Maildir)" "rm -rf $disk $gm/oldmail-*; mkdir -p $disk/new $disk/cur $disk/tmp; [ \$(id -u) = 0 ] && chown -R nobody $disk; \$T getmail --getmaildir '$gm' --rcfile getmailrc" \
+    "$files_ok" "syncs each message"
+  compare "$1" "$count × $kib KiB; into files on the disk, kept on the server" "$work" "$mib" MiB
+  rm -rf "$disk" "$seen"
+}

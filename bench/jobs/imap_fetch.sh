@@ -7,7 +7,9 @@
 # wrote COUNT message files.
 # Then like for like: every message as it is to standard output, qarvel -raw beside curl's URL
 # range; both outputs must hold the end of each of the COUNT messages. BENCH_RETRIEVE_CASES
-# ("extract raw") picks the cases.
+# ("extract raw maildir") picks the cases;
+# "maildir" (not among the default ones: it takes most of an hour) fetches into files on the disk
+# with and without syncs, keeping the mail on the server (maildir_case in lib.sh).
 #   imap_fetch.sh [BUILD_DIR]   (env BENCH_IMAP_MESSAGES, default 10000; BENCH_IMAP_KIB, 100;
 #                                BENCH_IMAP_PORT, default 12210)
 . "$(dirname "$0")/../lib.sh"
@@ -78,5 +80,6 @@ tool curl "curl imap:// (one process)" "rm -rf $out; mkdir -p $out; \$T curl -sS
 compare imap_fetch "$count × $kib KiB" "$work" "$mib" MiB
 fi
 
+[[ " $cases " == *" maildir "* ]] && maildir_case imap_fetch $IMAP_PORT imap SimpleIMAPRetriever 'mailboxes = ("INBOX",)\n'
 [[ " $cases " == *" raw "* ]] && raw_case imap_fetch "-imap -host:127.0.0.1 -port:$IMAP_PORT" "imap://127.0.0.1:$IMAP_PORT/INBOX;UID=[1-$count]"
 rm -rf "$out"

@@ -6,7 +6,9 @@
 # qarvel's attachments are the ones put in, the peers wrote COUNT message files.
 # Then like for like: every message as it is to standard output, qarvel -raw beside curl's URL
 # range; both outputs must hold the end of each of the COUNT messages. BENCH_RETRIEVE_CASES
-# ("extract raw") picks the cases.
+# ("extract raw maildir") picks the cases;
+# "maildir" (not among the default ones: it takes most of an hour) fetches into files on the disk
+# with and without syncs, keeping the mail on the server (maildir_case in lib.sh).
 #   pop3_retrieve.sh [BUILD_DIR]   (env BENCH_POP3_MESSAGES, default 10000; BENCH_POP3_KIB, 100;
 #                                   BENCH_POP3_PORT, default 12110)
 . "$(dirname "$0")/../lib.sh"
@@ -76,5 +78,6 @@ tool curl "curl pop3:// (one process)" "rm -rf $out; mkdir -p $out; \$T curl -sS
 compare pop3_retrieve "$count × $kib KiB" "$work" "$mib" MiB
 fi
 
+[[ " $cases " == *" maildir "* ]] && maildir_case pop3_retrieve $POP3_PORT pop3 SimplePOP3Retriever
 [[ " $cases " == *" raw "* ]] && raw_case pop3_retrieve "-host:127.0.0.1 -port:$POP3_PORT" "pop3://127.0.0.1:$POP3_PORT/[1-$count]"
 rm -rf "$out"

@@ -35,3 +35,74 @@ stop_pidfile() {
   fi
   rm -f "$f"
 }
+
+# Servers that Debian will not install beside Postfix and Dovecot are unpacked by
+# scripts/install-deps.sh into a folder each under PEERS.
+PEERS=${QARVEL_PEERS:-/opt/qarvel-peers}
+
+# peer_root NAME: the unpacked folder of a peer, or a message and failure when it is missing.
+peer_root() {
+  if [ ! -f "$PEERS/$1/.packages" ]; then
+    echo "$1 is not unpacked under $PEERS (scripts/install-deps.sh)" >&2
+    return 1
+  fi
+  echo "$PEERS/$1"
+}
+
+# peer_users LAYER NAME:UID:GID...: the layer's etc/passwd and etc/group are the machine's with
+# the server's own users and groups added (the names it was built with), seen only by the server.
+peer_users() {
+  local layer=$1 entry name uid gid
+  shift
+  mkdir -p "$layer/etc"
+  cp /etc/passwd "$layer/etc/passwd"
+  cp /etc/group "$layer/etc/group"
+  for entry in "$@"; do
+    IFS=: read -r name uid gid <<< "$entry"
+    grep -q "^$name:" "$layer/etc/group" || echo "$name:x:$gid:" >> "$layer/etc/group"
+    grep -q "^$name:" "$layer/etc/passwd" || echo "$name:x:$uid:$gid::/nonexistent:/usr/sbin/nologin" >> "$layer/etc/passwd"
+  done
+}
+
+# in_peer_root NAME LAYER COMMAND...: runs COMMAND (it execs, keeping the caller's process id) in a
+# mount namespace of its own in which the unpacked packages of NAME lie over /usr, /etc and /var,
+# and /etc, /var and /run are writable, their changes kept in LAYER/etc (which holds our
+# configuration, passwd and group beforehand), LAYER/var and LAYER/run. The server so finds every
+# path it was built with, and everything it writes stays under LAYER.
+in_peer_root() {
+  local root layer=$2 d
+  root=$(peer_root "$1") || return 1
+  shift 2
+  for d in /usr /etc /var /run; do
+    case "$layer/" in "$d"/*) echo "in_peer_root: $layer must not lie under $d" >&2; return 1 ;; esac
+  done
+  mkdir -p "$layer"/{etc,var,run} "$layer"/work/{etc,var,run}
+  exec unshare -m --propagation private /bin/sh -c '
+    set -e
+    root=$1 layer=$2
+    shift 2
+    lower() { [ -d "$root$1" ] && printf %s "$root$1:$1" || printf %s "$1"; }
+    mount -t overlay peer -o "lowerdir=$(lower /usr)" /usr
+    for d in /etc /var /run; do
+      mount -t overlay peer -o "lowerdir=$(lower $d),upperdir=$layer$d,workdir=$layer/work$d" $d
+    done
+    exec "$@"' in_peer_root "$root" "$layer" "$@"
+}
+
+# with_dev_log SOCKET CMD...: runs CMD in a mount namespace of its own whose /dev/log leads to
+# SOCKET, so that what CMD writes with syslog(3) goes to a private syslog daemon and never to
+# the machine's log. /dev there is a small folder of its own with the machine's null, zero,
+# random, urandom and tty devices bound into it.
+with_dev_log() {
+  local socket=$1; shift
+  unshare --mount --propagation private -- bash -c '
+    set -e
+    socket=$1; shift
+    saved=$(dirname "$socket")/dev.machine
+    mkdir -p "$saved"
+    mount --bind /dev "$saved"
+    mount -t tmpfs -o mode=755,size=64k qarvel-dev /dev
+    for d in null zero random urandom tty; do : > "/dev/$d"; mount --bind "$saved/$d" "/dev/$d"; done
+    ln -s "$socket" /dev/log
+    exec "$@"' with_dev_log "$socket" "$@"
+}

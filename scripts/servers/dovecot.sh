@@ -2,11 +2,12 @@
 # A private Dovecot instance for the mailbox tests:  dovecot.sh start|stop STATE
 # Listens on 127.0.0.1: POP3_PORT (STLS offered), POP3S_PORT (implicit TLS), IMAP_PORT
 # (STARTTLS offered), IMAPS_PORT (implicit TLS). Users from a passwd file, all with the
-# password "secret": test, alice, bob, carol, dave. Each has a Maildir under
+# password "secret": test, alice, bob, carol, dave, list. Each has a Maildir under
 # STATE/dovecot/mail/USER, owned by uid/gid 65534 (Dovecot reads it as that user); tests fill
 # it with qarvel_env.fill_maildir. APOP, CRAM-MD5, PLAIN and LOGIN are accepted; XOAUTH2 and
 # OAUTHBEARER take the bearer token "qarvel-good-token" for alice, checked by the token endpoint
-# oauth2_introspect.py on OAUTH2_PORT.
+# oauth2_introspect.py on OAUTH2_PORT. The user "moved" (password "secret") gets a login
+# referral to carol on IMAP_PORT.
 set -uo pipefail
 action=${1:?usage: dovecot.sh start|stop STATE}
 state=${2:?usage: dovecot.sh start|stop STATE}
@@ -15,7 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/ports.env"
 mkdir -p "$state"; state=$(cd "$state" && pwd)
 D=$state/dovecot
-users="test alice bob carol dave"
+users="test alice bob carol dave list"
 
 if [ "$action" = stop ]; then
   stop_pidfile "$state/dovecot.pid"
@@ -33,6 +34,8 @@ for u in $users; do
   mkdir -p "$D/mail/$u"/{new,cur,tmp}
   echo "$u:{PLAIN}secret:65534:65534::$D/mail/$u" >> "$D/passwd"
 done
+# "moved" logs in and is referred (RFC 2221) to carol on this same server.
+echo "moved:{PLAIN}secret:65534:65534::$D/mail/carol::nologin=y host=127.0.0.1 port=$IMAP_PORT destuser=carol" >> "$D/passwd"
 chown -R 65534:65534 "$D/mail"
 chmod 0644 "$D/passwd"
 
@@ -69,6 +72,8 @@ mail_location = maildir:~
 mail_plugins = \$mail_plugins acl
 protocol imap {
   mail_plugins = \$mail_plugins imap_acl
+  # "* OK Still here" to an idling client every second (2 minutes in the packaged setting).
+  imap_idle_notify_interval = 1 secs
 }
 plugin {
   acl = vfile

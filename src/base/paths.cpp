@@ -1,6 +1,8 @@
 // Path helpers and the cut of names that arrive from outside.
 #include "base/paths.h"
 
+#include <string>
+
 #include <cstring>
 
 namespace qarvel {
@@ -8,6 +10,14 @@ namespace qarvel {
 String pathDirectory(const String& path) { return path.directoryPart(); }
 
 String pathFile(const String& path) { return path.filePart(); }
+
+String folderOf(const String& path) {
+    std::string entry = path.str();
+    while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
+    size_t cut = entry.rfind('/');
+    if (cut == std::string::npos) return String();
+    return cut == 0 ? String("/") : String(entry.substr(0, cut));
+}
 
 String joinPath(const String& folder, const String& name) {
     if (folder.length() == 0) return name;

@@ -8,6 +8,9 @@ namespace qarvel {
 
 // Everything before the last "/" (empty when there is none).
 String pathDirectory(const String& path);
+// The folder that holds the entry at path, to open it: pathDirectory, but "/" for an entry of
+// the root and "" (the working folder) for a bare name; trailing "/" are not entries.
+String folderOf(const String& path);
 // Everything after the last "/" (the whole path when there is none).
 String pathFile(const String& path);
 // folder + "/" + name; an empty folder gives the name alone, and a folder already ending

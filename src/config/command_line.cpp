@@ -143,8 +143,8 @@ const Option kOptions[] = {
     {"-ldapcc", kFlag, false, ignored},
     {"-ldapbcc", kFlag, false, ignored},
     {"-uid", kFlag, false, ignored},
-    {"-ssl", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.servers.implicitTls = true; s.servers.pop3Port = "995"; s.servers.imapPort = "993"; s.servers.smtpPort = "465"; s.servers.nntpPort = "563"; }},
-    {"-tls", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.servers.startTls = true; }},
+    {"-ssl", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.connection.ssl = true; useImplicitTlsPorts(s.servers); }},
+    {"-tls", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.connection.tls = true; }},
     {"-hash", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.addresses.keepHashLines = true; }},
     {"-gmt", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.content.universalTime = 1; }},
     {"-utc", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.content.universalTime = 2; }},
@@ -154,8 +154,11 @@ const Option kOptions[] = {
     {"-relay:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.servers.relayHost = plain(v); s.smtp.recipientsFromHeaders = true; s.content.raw = true; }},
     {"-file:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.content.messageFile = plain(v); s.content.files.add(s.content.messageFile); }},
     {"-harvest:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.harvestFile = plain(v); }},
-    {"-cert:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.servers.certificateFile = plain(v); }},
-    {"-level:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.servers.securityLevel = readNumber(v); }},
+    {"-maildir:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.maildir = plain(v); }},
+    {"-mboxfile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.mboxFile = plain(v); }},
+    {"-seen:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.seenFile = plain(v); }},
+    {"-cert:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.connection.certificateFile = plain(v); }},
+    {"-level:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.connection.level = readNumber(v); }},
     {"-addr:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.subjectPattern = plain(v); s.receive.subjectPatternNegated = false; }},
     {"-pat:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.subjectPattern = plain(v); s.receive.subjectPatternNegated = false; }},
     {"-nopat:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.subjectPattern = plain(v); s.receive.subjectPatternNegated = true; }},
@@ -258,13 +261,14 @@ const Option kOptions[] = {
 
     // Receive switches.
     {"-q", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.tools.quiet = true; }},
+    {"-syslog", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.tools.syslog = true; }},
     {"-quiet", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.tools.quiet = true; }},
     {"-v", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.tools.verbose = 1; }},
     {"-v:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.tools.verbose = readNumber(v); }},
     {"-dnsudp", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.servers.dnsOverUdp = true; }},
     {"-raw", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.content.raw = true; s.receive.brief = false; }},
     {"-umbox", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.unixMailbox = true; }},
-    {"-ipv6", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.servers.preferIpv6 = true; }},
+    {"-ipv6", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.connection.preferIpv6 = true; }},
     {"-kbs", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.showRate = true; }},
     {"-br", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.brief = true; }},
     {"-full", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.fullHeaders = true; }},
@@ -303,7 +307,7 @@ const Option kOptions[] = {
     {"-header:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.content.leadingText = plain(v); }},
     // The highest message processed: that many after the message number.
     {"-first:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { const long long n = static_cast<long long>(s.receive.messageNumber) + readNumber(v); s.receive.lastMessage = static_cast<int>(std::clamp<long long>(n, -2147483647LL - 1, 2147483647LL)); }},
-    {"-retries:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.servers.retries = readNumber(v); }},
+    {"-retries:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.connection.retries = readNumber(v); }},
     {"-idle:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.receive.idleSeconds = readNumber(v); }},
     {"-idle", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.idleSeconds = 2147483647; }},
     {"-s:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.content.subject = plain(v); }},
@@ -314,9 +318,9 @@ const Option kOptions[] = {
     {"-imap", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.imap = true; s.reader = ReaderKind::kImap; }},
     // The usage offers "-html [-alt]" for sending: the message text (or -file:) is HTML.
     {"-html", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.content.html = true; }},
-    {"-cafile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.servers.caFile = plain(v); }},
-    {"-key:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.servers.keyFile = plain(v); }},
-    {"-insecure", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.servers.insecure = true; }},
+    {"-cafile:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.connection.caFile = plain(v); }},
+    {"-key:", kValue, false, [](Settings& s, ProcessObjects&, const char* v) { s.connection.keyFile = plain(v); }},
+    {"-insecure", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.connection.insecure = true; }},
     {"-apop", kFlag, false, [](Settings& s, ProcessObjects&, const char*) { s.receive.apop = true; }},
 };
 
@@ -374,15 +378,15 @@ void scanRunOptions(int argc, char** argv, Settings& s, ProcessObjects& objects)
             // becomes the proxy of the -url: downloads.
             if (host.view().find_first_of("/\\") == std::string_view::npos) s.servers.proxyHost = host;
         } else if (std::strncmp(a, "-if:", 4) == 0) {
-            s.servers.localInterface = plain(a + 4);
+            s.connection.localInterface = plain(a + 4);
         } else if (std::strncmp(a, "-firewall:", 10) == 0) {
-            s.servers.firewall = plain(a + 10);
+            s.connection.firewall = plain(a + 10);
         } else if (std::strncmp(a, "-port:", 6) == 0) {
             const String port = plain(a + 6);
             s.servers.imapPort = s.servers.pop3Port = s.servers.qmtpPort = s.servers.smtpPort = port;
             s.servers.nntpPort = s.servers.proxyPort = port;
         } else if (std::strncmp(a, "-tmo:", 5) == 0) {
-            s.servers.timeoutSeconds = readNumber(plain(a + 5).c_str());
+            s.connection.timeoutSeconds = readNumber(plain(a + 5).c_str());
         } else if (std::strncmp(a, "-config:", 8) == 0) {
             objects.configFile = plain(a + 8);
             objects.configRequested = kConfigNamed;

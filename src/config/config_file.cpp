@@ -1,9 +1,8 @@
 #include "config/config_file.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "config/config_line.h"
 #include "config/labels.h"
@@ -11,6 +10,7 @@
 #include "config/process.h"
 #include "config/secret_sources.h"
 #include "config/settings.h"
+#include "config/user_file.h"
 
 namespace qarvel {
 
@@ -134,10 +134,12 @@ const ConfigKey kKeys[] = {
     {"NOLDAPCC", kNoValue, noEffect},
     {"LDAPBCC", kNoValue, noEffect},
     {"NOLDAPBCC", kNoValue, noEffect},
+    {"ALIASES", kShort, setText<&S::addresses, &S::Addresses::aliasFile>},
+    {"NOALIASES", kNoValue, clearText<&S::addresses, &S::Addresses::aliasFile>},
     {"HOST", kShort, [](S& s, O&, const String& v) { setAllHosts(s, plain(v)); }},
     {"NOHOST", kNoValue, [](S& s, O&, const String&) { setAllHosts(s, String()); }},
-    {"FIREWALL", kShort, setText<&S::servers, &S::Servers::firewall>},
-    {"NOFIREWALL", kNoValue, clearText<&S::servers, &S::Servers::firewall>},
+    {"FIREWALL", kShort, setText<&S::connection, &ConnectionOptions::firewall>},
+    {"NOFIREWALL", kNoValue, clearText<&S::connection, &ConnectionOptions::firewall>},
     {"NNTP_HOST", kShort, setText<&S::servers, &S::Servers::nntpHost>},
     {"BINDDN", kShort, noEffect},
     {"BINDPWD", kShort, noEffect},
@@ -162,6 +164,11 @@ const ConfigKey kKeys[] = {
     {"IMAP", kNoValue, imapMode},
     {"UMBOX", kNoValue, setFlag<&S::receive, &S::Receive::unixMailbox, true>},
     {"NOUMBOX", kNoValue, setFlag<&S::receive, &S::Receive::unixMailbox, false>},
+    // Before MAIL and MBOX, which begin them.
+    {"MAILDIR", kLong, setText<&S::receive, &S::Receive::maildir>},
+    {"NOMAILDIR", kNoValue, clearText<&S::receive, &S::Receive::maildir>},
+    {"MBOXFILE", kLong, setText<&S::receive, &S::Receive::mboxFile>},
+    {"NOMBOXFILE", kNoValue, clearText<&S::receive, &S::Receive::mboxFile>},
     {"MAIL", kNoValue, mailboxFile},
     {"NOMAIL", kNoValue, mailboxServer},
     {"MF", kNoValue, [](S& s, O&, const String&) { s.sender = SenderKind::kFile; }},
@@ -236,11 +243,20 @@ const ConfigKey kKeys[] = {
     {"NOEXTRACT", kNoValue, [](S& s, O&, const String&) { s.receive.extractFolder = String(); s.receive.extract = false; }},
     {"USER", kLong, setText<&S::receive, &S::Receive::user>},
     {"NOUSER", kNoValue, clearText<&S::receive, &S::Receive::user>},
+    // The password sources replace each other, as their options do; PASSCMD and PASSFILE
+    // come before PASS, which begins them.
     {"PASSCMD", kLong, [](S& s, O&, const String& v) { s.receive.passwordCommand = plain(v); s.receive.passwordFile = s.receive.password = String(); }},
+    {"PASSFILE", kLong, [](S& s, O&, const String& v) { s.receive.passwordFile = plain(v); s.receive.passwordCommand = s.receive.password = String(); }},
     {"PASS", kLong, [](S& s, O&, const String& v) { s.receive.password = plain(v); s.receive.passwordCommand = s.receive.passwordFile = String(); }},
+    {"NOPASSCMD", kNoValue, clearText<&S::receive, &S::Receive::passwordCommand>},
+    {"NOPASSFILE", kNoValue, clearText<&S::receive, &S::Receive::passwordFile>},
     {"NOPASS", kNoValue, clearText<&S::receive, &S::Receive::password>},
     {"REQUIRETLS", kNoValue, setFlag<&S::receive, &S::Receive::requireTls, true>},
     {"NOREQUIRETLS", kNoValue, setFlag<&S::receive, &S::Receive::requireTls, false>},
+    {"AUTH", kShort, setText<&S::receive, &S::Receive::authMechanism>},
+    {"NOAUTH", kNoValue, clearText<&S::receive, &S::Receive::authMechanism>},
+    {"APOP", kNoValue, setFlag<&S::receive, &S::Receive::apop, true>},
+    {"NOAPOP", kNoValue, setFlag<&S::receive, &S::Receive::apop, false>},
     {"ORG", kLong, setText<&S::content, &S::Content::organization>},
     {"NOORG", kNoValue, clearText<&S::content, &S::Content::organization>},
     {"SENS", kLong, setText<&S::content, &S::Content::sensitivity>},
@@ -250,6 +266,8 @@ const ConfigKey kKeys[] = {
     {"SPAT", kLong, setText<&S::receive, &S::Receive::senderPattern>},
     {"NOSPAT", kLong, setText<&S::receive, &S::Receive::senderPattern>},
     {"NOATT", kNoValue, setFlag<&S::receive, &S::Receive::showAttachments, false>},
+    {"SYSLOG", kNoValue, setFlag<&S::tools, &S::Tools::syslog, true>},
+    {"NOSYSLOG", kNoValue, setFlag<&S::tools, &S::Tools::syslog, false>},
     {"QUIET", kNoValue, setFlag<&S::tools, &S::Tools::quiet, true>},
     {"NOQUIET", kNoValue, setFlag<&S::tools, &S::Tools::quiet, false>},
     {"HIGH", kNoValue, setFlag<&S::content, &S::Content::priority, 1>},
@@ -271,8 +289,21 @@ const ConfigKey kKeys[] = {
     {"NOSIZE", kNoValue, setFlag<&S::receive, &S::Receive::showSize, false>},
     {"PU", kNoValue, setFlag<&S::receive, &S::Receive::purge, true>},
     {"NOPU", kNoValue, setFlag<&S::receive, &S::Receive::purge, false>},
-    {"NOSSL", kNoValue, setFlag<&S::servers, &S::Servers::implicitTls, false>},
-    {"NOTLS", kNoValue, setFlag<&S::servers, &S::Servers::startTls, false>},
+    // SSL takes the ports of TLS from the first byte, as -ssl does (readConfigMain lets the
+    // port keys of the same file keep theirs).
+    {"SSL", kNoValue, [](S& s, O&, const String&) { s.connection.ssl = true; useImplicitTlsPorts(s.servers); }},
+    {"NOSSL", kNoValue, setFlag<&S::connection, &ConnectionOptions::ssl, false>},
+    {"TLS", kNoValue, setFlag<&S::connection, &ConnectionOptions::tls, true>},
+    {"NOTLS", kNoValue, setFlag<&S::connection, &ConnectionOptions::tls, false>},
+    {"CAFILE", kLong, setText<&S::connection, &ConnectionOptions::caFile>},
+    {"NOCAFILE", kNoValue, clearText<&S::connection, &ConnectionOptions::caFile>},
+    {"INSECURE", kNoValue, setFlag<&S::connection, &ConnectionOptions::insecure, true>},
+    {"NOINSECURE", kNoValue, setFlag<&S::connection, &ConnectionOptions::insecure, false>},
+    {"CERT", kLong, setText<&S::connection, &ConnectionOptions::certificateFile>},
+    {"NOCERT", kNoValue, clearText<&S::connection, &ConnectionOptions::certificateFile>},
+    {"KEY", kLong, setText<&S::connection, &ConnectionOptions::keyFile>},
+    {"NOKEY", kNoValue, clearText<&S::connection, &ConnectionOptions::keyFile>},
+    {"LEVEL", kShort, setNumber<&S::connection, &ConnectionOptions::level>},
     {"RMLIST", kNoValue, setFlag<&S::tools, &S::Tools::removeListFiles, true>},
     {"RMFILE", kLong, setText<&S::tools, &S::Tools::removeFile>},
     {"NORMFILE", kNoValue, clearText<&S::tools, &S::Tools::removeFile>},
@@ -280,12 +311,12 @@ const ConfigKey kKeys[] = {
     {"NORM", kNoValue, setFlag<&S::receive, &S::Receive::remove, false>},
     {"LIMIT", kLong, setNumber<&S::smtp, &S::Smtp::recipientLimit>},
     {"NOLIMIT", kNoValue, setFlag<&S::smtp, &S::Smtp::recipientLimit, 0>},
-    {"RETRIES", kLong, setNumber<&S::servers, &S::Servers::retries>},
-    {"NORETRIES", kNoValue, setFlag<&S::servers, &S::Servers::retries, 0>},
+    {"RETRIES", kLong, setNumber<&S::connection, &ConnectionOptions::retries>},
+    {"NORETRIES", kNoValue, setFlag<&S::connection, &ConnectionOptions::retries, 0>},
     {"NORAW", kNoValue, setFlag<&S::content, &S::Content::raw, false>},
     {"RAW", kNoValue, setFlag<&S::content, &S::Content::raw, true>},
-    {"NOIPV6", kNoValue, setFlag<&S::servers, &S::Servers::preferIpv6, false>},
-    {"IPV6", kNoValue, setFlag<&S::servers, &S::Servers::preferIpv6, true>},
+    {"NOIPV6", kNoValue, setFlag<&S::connection, &ConnectionOptions::preferIpv6, false>},
+    {"IPV6", kNoValue, setFlag<&S::connection, &ConnectionOptions::preferIpv6, true>},
     {"NOUID", kNoValue, noEffect},
     {"UID", kNoValue, noEffect},
     {"NS", kNoValue, setFlag<&S::smtp, &S::Smtp::goOnPastErrors, true>},
@@ -314,6 +345,8 @@ const ConfigKey kKeys[] = {
     {"NOLOG", kNoValue, clearText<&S::tools, &S::Tools::logFile>},
     {"HARVEST", kShort, setText<&S::receive, &S::Receive::harvestFile>},
     {"NOHARVEST", kNoValue, clearText<&S::receive, &S::Receive::harvestFile>},
+    {"SEEN", kLong, setText<&S::receive, &S::Receive::seenFile>},
+    {"NOSEEN", kNoValue, clearText<&S::receive, &S::Receive::seenFile>},
     {"FILE", kShort, [](S& s, O&, const String& v) { s.content.messageFile = plain(v); s.content.files.add(s.content.messageFile); }},
     {"NOFILE", kNoValue, clearText<&S::content, &S::Content::messageFile>},
     {"NOMX", kNoValue, setFlag<&S::servers, &S::Servers::directToMx, false>},
@@ -338,9 +371,15 @@ const ConfigKey* firstMatch(const ConfigKey (&keys)[N], const char* line) {
     return nullptr;
 }
 
+bool isKey(const ConfigKey* key, const char* name) { return key && std::strcmp(key->name, name) == 0; }
+
 // The keys whose value is a secret: a file that holds one must be private to its owner.
-bool isSecretKey(const ConfigKey* key) {
-    return key && (std::strcmp(key->name, "PASS") == 0 || std::strcmp(key->name, "BINDPWD") == 0);
+bool isSecretKey(const ConfigKey* key) { return isKey(key, "PASS") || isKey(key, "BINDPWD"); }
+
+bool isPortKey(const ConfigKey* key) {
+    for (const char* name : {"SMTP_PORT", "QMTP_PORT", "SMTP", "NNTP_PORT", "NNTP", "POP3_PORT", "POP3", "IMAP_PORT", "IMAP4"})
+        if (isKey(key, name)) return true;
+    return false;
 }
 
 template <size_t N>
@@ -368,22 +407,39 @@ std::vector<std::string> configKeyNames() {
     return names;
 }
 
-void readConfigEarly(const String& path, Settings& s, ProcessObjects& objects) {
-    forEachConfigLine(path, 1023, [&](const char* line) { applyFirstMatch(kEarlyKeys, line, s, objects); });
+int readConfigEarly(const String& path, Settings& s, ProcessObjects& objects, std::FILE* err) {
+    String complaint;
+    const int read = forEachConfigLine(path, 1023, [&](const char* line) { applyFirstMatch(kEarlyKeys, line, s, objects); },
+                                       &complaint);
+    if (read < 0) std::fprintf(err, "%s\n", complaint.c_str());
+    return read;
 }
 
 int readConfigMain(const String& path, Settings& s, ProcessObjects& objects, std::FILE* err) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    UserFile file = readUserFile(path, FileUse::kSettings, kSettingsFileLimit);
+    if (file.state == 0) errno = file.errorNumber;
+    if (file.state < 1) {
+        if (file.state < 0) std::fprintf(err, "%s\n", file.complaint.c_str());
+        return file.state;
+    }
     bool holdsSecret = false;
-    forEachConfigLine(path, 4095, [&](const char* line) { holdsSecret = holdsSecret || isSecretKey(firstMatch(kKeys, line)); });
-    const String complaint = holdsSecret ? secretFileComplaint(fd, path) : String();
-    close(fd);
+    forEachLine(file.text, 4095, [&](const char* line) { holdsSecret = holdsSecret || isSecretKey(firstMatch(kKeys, line)); });
+    const String complaint = holdsSecret ? secretModeComplaint(path, file.mode) : String();
     if (!complaint.empty()) {
         std::fprintf(err, "%s\n", complaint.c_str());
         return -1;
     }
-    forEachConfigLine(path, 4095, [&](const char* line) { applyConfigLine(line, s, objects); });
+    // SSL takes the ports of TLS from the first byte; the port lines of the same file keep
+    // theirs wherever they stand, so they are applied once more after the pass.
+    bool ssl = false;
+    forEachLine(file.text, 4095, [&](const char* line) {
+        ssl = ssl || isKey(firstMatch(kKeys, line), "SSL");
+        applyConfigLine(line, s, objects);
+    });
+    if (ssl)
+        forEachLine(file.text, 4095, [&](const char* line) {
+            if (isPortKey(firstMatch(kKeys, line))) applyConfigLine(line, s, objects);
+        });
     return 1;
 }
 

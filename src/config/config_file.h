@@ -15,10 +15,12 @@ namespace qarvel {
 struct Settings;
 struct ProcessObjects;
 
-void readConfigEarly(const String& path, Settings& s, ProcessObjects& objects);
-// The main pass. Returns 1 when the file was read, 0 when it could not be opened, -1 when it
-// holds a secret (PASS, BINDPWD) and group or others may read it: then nothing of it is
-// applied and the complaint goes to err.
+// Both passes read the file under the rule for settings files (src/config/user_file.h) and
+// return 1 when it was read, 0 when there is none or it could not be opened (errno says why),
+// -1 when it was refused: then nothing of it is applied and the complaint goes to err.
+int readConfigEarly(const String& path, Settings& s, ProcessObjects& objects, std::FILE* err = stderr);
+// The main pass. A file that holds a secret (PASS, BINDPWD) that group or others may read is
+// refused too.
 int readConfigMain(const String& path, Settings& s, ProcessObjects& objects, std::FILE* err = stderr);
 
 // Applies one line of the main pass: the first key of the table that begins the line

@@ -1,11 +1,13 @@
 #include "base/text.h"
 #include "config/config_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <strings.h>
+
+#include "config/user_file.h"
 
 namespace qarvel {
 
@@ -23,22 +25,22 @@ String lineValue(const char* line, size_t limit) {
     return String(p, n);
 }
 
-void forEachConfigLine(const String& path, size_t maxLength,
-                       const std::function<void(const char* line)>& onLine) {
-    // Only maxLength characters of a line are kept; the rest is read past in small steps, so
-    // a file without line ends costs no more memory than one line of the format.
-    std::ifstream in(path.c_str(), std::ios::binary);
+void forEachLine(std::string_view text, size_t maxLength, const std::function<void(const char* line)>& onLine) {
     std::string line;
-    int c;
-    while ((c = in.get()) != std::char_traits<char>::eof()) {
-        if (c != '\n') {
-            if (line.size() < maxLength) line += static_cast<char>(c);
-            continue;
-        }
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        line.assign(text.data(), std::min(end, maxLength));
         onLine(line.c_str());
-        line.clear();
+        text.remove_prefix(std::min(end + 1, text.size()));
     }
-    if (!line.empty()) onLine(line.c_str());
+}
+
+int forEachConfigLine(const String& path, size_t maxLength, const std::function<void(const char* line)>& onLine,
+                      String* complaint) {
+    UserFile file = readUserFile(path, FileUse::kSettings, kSettingsFileLimit);
+    if (complaint) *complaint = file.complaint;
+    if (file.state == 1) forEachLine(file.text, maxLength, onLine);
+    return file.state;
 }
 
 } // namespace qarvel

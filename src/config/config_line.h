@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string_view>
 
 #include "base/string.h"
 
@@ -17,9 +18,14 @@ bool lineStartsWithKey(const char* line, const char* key);
 // limit characters up to CR or LF are taken. Empty when the line has no value.
 String lineValue(const char* line, size_t limit);
 
-// Calls onLine for every line of the file, each cut to maxLength characters (the rest of
-// a longer line is dropped). A file that cannot be opened is skipped without a word.
-void forEachConfigLine(const String& path, size_t maxLength,
-                       const std::function<void(const char* line)>& onLine);
+// Calls onLine for every line of text, each cut to maxLength characters (the rest of a longer
+// line is dropped); a last line without a line end counts.
+void forEachLine(std::string_view text, size_t maxLength, const std::function<void(const char* line)>& onLine);
+
+// The same for the lines of the configuration file at path, read under the rule for settings
+// files (readUserFile). Returns 1 when it was read, 0 when there is none (or it cannot be
+// opened), -1 when it was refused: then nothing of it is read and complaint says why.
+int forEachConfigLine(const String& path, size_t maxLength, const std::function<void(const char* line)>& onLine,
+                      String* complaint = nullptr);
 
 } // namespace qarvel

@@ -10,6 +10,7 @@
 #include <openssl/opensslv.h>
 
 #include "qarvel_version.h"
+#include "base/run_failure.h"
 #include "net/openssl_on_demand.h"
 
 namespace qarvel {
@@ -129,7 +130,7 @@ const HelpLine kOptionLines[] = {
     {"-extract:", kActions, "DIR", "write the attachments into DIR"},
     {"-noatt", kActions, "", "extract the attachments, and do not show them"},
     {"-unique", kActions, "", "an extracted file never replaces one of the same name"},
-    {"-rm", kActions, "", "delete each message once it was written whole"},
+    {"-rm", kActions, "", "delete each message once it was written whole and synced"},
     {"-unrm", kActions, "", "keep messages that -rm would delete"},
     {"-exec:", kActions, "CMD", "run CMD for each message, the body on its standard input"},
     {"-filter:", kActions, "TEXT", "retrieve the messages without showing them"},
@@ -139,6 +140,9 @@ const HelpLine kOptionLines[] = {
     {"-spat:", kActions, "PATTERN", "only messages whose sender matches"},
     {"-nospat:", kActions, "PATTERN", "only messages whose sender does not match"},
     {"-harvest:", kActions, "FILE", "append each sender's address to FILE"},
+    {"-maildir:", kActions, "DIR", "deliver each message whole into the Maildir DIR"},
+    {"-mboxfile:", kActions, "FILE", "append each message whole to the mbox file FILE"},
+    {"-seen:", kActions, "FILE", "only messages not in FILE, which records those delivered"},
     {"-receipt", kActions, "", "send a read receipt for every message"},
 
     {"-mbox:", kImap, "NAME", "the folder (default INBOX); with -from: where the message is stored"},
@@ -172,7 +176,7 @@ const HelpLine kOptionLines[] = {
     {"-priv", kList, "", "contributions carry the owner as Reply-To"},
     {"-manual", kList, "", "requests and reports are contributions too"},
 
-    {"-host:", kNet, "NAME", "the server (every kind), or the file of -mf and -mail; NAME:PORT for SMTP"},
+    {"-host:", kNet, "NAME", "the server (every kind), or the file of -mf and -mail; NAME:PORT names the port too (it beats -port: and -ssl)"},
     {"-port:", kNet, "PORT", "the port (every kind)"},
     {"-ssl", kNet, "", "TLS from the first byte (ports 465, 995, 993, 563)"},
     {"-tls", kNet, "", "STARTTLS (SMTP, IMAP, NNTP) or STLS (POP3)"},
@@ -206,7 +210,9 @@ const HelpLine kOptionLines[] = {
 
     {"-config", kRun, "", "read the configuration file (QARVEL_CONFIG, else qarvel.txt)"},
     {"-config:", kRun, "FILE", "read the configuration file FILE"},
-    {"-strict", kRun, "", "an unknown option or key ends the run (exit 64); -t batches fail on any message"},
+    {"-syslog", kRun, "", "a line for the system log (facility mail) per message sent and per mailbox read"},
+    {"-sendmail", kRun, "", "first argument only: be the system's sendmail (its command line, one message on standard input)"},
+    {"-strict", kRun, "", "rules for scripts: an unknown option (exit 64) or key (78) ends the run; exit status by cause"},
     {"-v", kRun, "", "say more"},
     {"-v:", kRun, "N", "trace level: 2 echoes every command and reply, 3 the message data too"},
     {"-q -quiet", kRun, "", "quiet: no progress lines, no message display"},
@@ -245,7 +251,13 @@ const HelpLine kKeyLines[] = {
     {"NNTP_PORT NNTP", kNet, "PORT", "the news port"},
     {"PROXY_HOST PROXY_PORT", kNet, "VALUE", "the HTTP proxy (read even without -config)"},
     {"FIREWALL NOFIREWALL", kNet, "TEXT", "a line sent to the server right after connecting"},
-    {"NOSSL NOTLS", kNet, "", "TLS off"},
+    {"SSL NOSSL", kNet, "", "TLS from the first byte, as -ssl (port keys of the file keep their ports), or not"},
+    {"TLS NOTLS", kNet, "", "STARTTLS or STLS, as -tls, or not"},
+    {"CAFILE NOCAFILE", kNet, "FILE", "check the server's certificate against FILE, as -cafile:"},
+    {"INSECURE NOINSECURE", kNet, "", "do not check the server's certificate, as -insecure, or check it"},
+    {"CERT NOCERT", kNet, "FILE", "client certificate, as -cert:"},
+    {"KEY NOKEY", kNet, "FILE", "the client certificate's key, as -key:"},
+    {"LEVEL", kNet, "N", "security level, as -level:"},
     {"IPV6 NOIPV6", kNet, "", "IPv6 addresses first, or the resolver's order"},
     {"RETRIES NORETRIES", kNet, "N", "connection attempts after the first"},
     {"NOMX", kNet, "", "direct MX delivery off"},
@@ -257,6 +269,7 @@ const HelpLine kKeyLines[] = {
     {"REPLY-TO NOREPLY-TO REPLYTO NOREPLYTO", kSend, "ADDR", "Reply-To address"},
     {"SUBJECT NOSUBJECT", kSend, "TEXT", "subject"},
     {"DOMAIN NODOMAIN", kSend, "NAME", "the mail domain (else the SMTP host)"},
+    {"ALIASES NOALIASES", kSend, "FILE", "alias file, as -alias: (the system's sendmail reads /etc/aliases without it)"},
     {"FILE NOFILE", kSend, "FILE", "message text from FILE"},
     {"A", kSend, "FILE", "attach FILE (one line per file)"},
     {"I", kSend, "FILE|NAME", "a related (inline) part, NAME its content id"},
@@ -298,7 +311,10 @@ const HelpLine kKeyLines[] = {
 
     {"USER NOUSER", kRead, "NAME", "user name"},
     {"PASS NOPASS", kRead, "WORD", "password (the file must then be mode 600)"},
-    {"PASSCMD", kRead, "CMD", "password or token from a command, as -passcmd:"},
+    {"PASSCMD NOPASSCMD", kRead, "CMD", "password or token from a command, as -passcmd:"},
+    {"PASSFILE NOPASSFILE", kRead, "FILE", "password or token from the first line of FILE, as -passfile:"},
+    {"AUTH NOAUTH", kRead, "MECH", "xoauth2 or oauthbearer, as -auth:, or a password login"},
+    {"APOP NOAPOP", kRead, "", "POP3: log in with APOP, as -apop, or not"},
     {"REQUIRETLS NOREQUIRETLS", kRead, "", "no password without TLS, as -requiretls, or not"},
     {"MAIL", kRead, "", "read message files, as -mail"},
     {"NOMAIL NOIMAP", kRead, "", "read over POP3"},
@@ -324,10 +340,14 @@ const HelpLine kKeyLines[] = {
     {"NOPAT", kActions, "PATTERN", "only messages whose subject does not match"},
     {"SPAT NOSPAT", kActions, "PATTERN", "only messages whose sender matches"},
     {"HARVEST NOHARVEST", kActions, "FILE", "collect the senders' addresses in FILE"},
+    {"MAILDIR NOMAILDIR", kActions, "DIR", "deliver the messages into the Maildir DIR, or not"},
+    {"MBOXFILE NOMBOXFILE", kActions, "FILE", "append the messages to the mbox file FILE, or not"},
+    {"SEEN NOSEEN", kActions, "FILE", "fetch only messages not recorded in FILE, or all"},
 
     {"METER", kRun, "FILE", "progress file (read even without -config)"},
     {"LOG NOLOG", kRun, "FILE", "append all output to FILE"},
     {"STRICT", kRun, "", "as -strict"},
+    {"SYSLOG NOSYSLOG", kRun, "", "as -syslog, or not"},
     {"NOOP NONOOP", kRun, "", "stop after the tools, or not"},
     {"EVERY", kRun, "MINUTES", "run again every MINUTES"},
     {"SEVERY", kRun, "SECONDS", "run again every SECONDS"},
@@ -412,7 +432,10 @@ void printHelp(std::FILE* out) {
                  "  QARVEL_PASSWORD          the password when none is given (after -pass:, -passcmd:,\n"
                  "                           -passfile:, PASS, PASSCMD; before ~/.netrc)\n"
                  "  GATEWAY_INTERFACE        set by a web server: then -cgi is required\n"
-                 "\nThe manual: man qarvel.\n");
+                 "\nExit status: 0 success, 1 failure (with -xit the number of messages); under -strict a\n"
+                 "failed run ends with the status of its cause:\n");
+    for (const FailureStatus& row : failureStatuses()) std::fprintf(out, "  %-3d %s\n", row.status, row.meaning);
+    std::fprintf(out, "\nThe manual: man qarvel.\n");
 }
 
 void printVersion(std::FILE* out) {

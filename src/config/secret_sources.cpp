@@ -1,16 +1,19 @@
 // The password sources beyond -pass: and the mode rule for secret files.
 #include "config/secret_sources.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/run_failure.h"
 #include "config/settings.h"
+#include "config/user_file.h"
 
 namespace qarvel {
 
@@ -19,7 +22,7 @@ using namespace std::string_view_literals;
 namespace {
 
 // A secret is one line; tokens of the large providers stay well below this.
-constexpr size_t kSecretMax = 16384;
+constexpr size_t kSecretMax = kSecretFileLimit;
 
 // The first line of text, without its line end; "" for none.
 String firstLine(const std::string& text) {
@@ -27,46 +30,80 @@ String firstLine(const std::string& text) {
     return String(text.data(), end == std::string::npos ? text.size() : end);
 }
 
-// Reads all of fd (up to a limit, the rest drained) into text; false on a read error.
-bool readAll(int fd, std::string& text) {
-    char buffer[4096];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (text.size() < kSecretMax) text.append(buffer, static_cast<size_t>(n));
-    }
+// Reads a secret file under the rule for secret files. Returns false with the reason in complaint.
+bool readSecretFile(const String& path, size_t limit, std::string& text, String& complaint) {
+    UserFile file = readUserFile(path, FileUse::kSecret, limit);
+    if (file.state == 0) complaint = "Could not read '" + path + "': " + std::strerror(file.errorNumber);
+    else complaint = file.complaint;
+    text = std::move(file.text);
+    return file.state == 1;
 }
 
-// Reads a secret file under the mode rule. Returns false with the reason in complaint.
-bool readSecretFile(const String& path, std::string& text, String& complaint) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        complaint = "Could not read '" + path + "': " + std::strerror(errno);
-        return false;
+// How long a password command may go on after it gave its first line before it is ended: it
+// has given what the run needs, and waiting longer only serves to learn whether it failed.
+constexpr int kCommandGraceMilliseconds = 3000;
+
+// Waits up to the grace time for the command's process; ends its process group when it is still
+// there. Returns its wait status, or -1 when it had to be ended.
+int reapCommand(pid_t child) {
+    for (int waited = 0; waited < kCommandGraceMilliseconds; waited += 10) {
+        int status = 0;
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) return status;
+        if (done < 0 && errno != EINTR) return -1;
+        usleep(10 * 1000);
     }
-    complaint = secretFileComplaint(fd, path);
-    bool ok = complaint.empty() && readAll(fd, text);
-    if (complaint.empty() && !ok) complaint = "Could not read '" + path + "': " + std::strerror(errno);
-    close(fd);
-    return ok;
+    kill(-child, SIGTERM);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    return -1;
 }
 
-// Runs command through /bin/sh; its first output line is the secret.
+// Runs command through /bin/sh; its first output line is the secret. Output is read up to the
+// first line end (at most kSecretMax bytes), then the pipe is closed: a command that goes on
+// writing ("yes pw") ends on the closed pipe, and one that keeps running without a word is ended
+// after a grace time, so that no command holds the run.
 bool runPasswordCommand(const String& command, String& secret, std::FILE* err) {
     std::fflush(nullptr);
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        std::fprintf(err, "Password command could not be started: %s\n", std::strerror(errno));
+        return false;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        // A process group of its own, so that what it started ends with it; the default SIGPIPE,
+        // so that the closed pipe ends it rather than making it complain.
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(fds[1], STDOUT_FILENO);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    if (child < 0) {
+        close(fds[0]);
         std::fprintf(err, "Password command could not be started: %s\n", std::strerror(errno));
         return false;
     }
     std::string output;
-    readAll(fileno(pipe), output);
-    const int status = pclose(pipe);
-    if (status != 0) {
+    char buffer[4096];
+    while (output.size() < kSecretMax && output.find_first_of("\r\n") == std::string::npos) {
+        ssize_t n = read(fds[0], buffer, std::min(sizeof buffer, kSecretMax - output.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    const bool gaveLine = output.find_first_of("\r\n") != std::string::npos;
+    close(fds[0]);
+    const int status = reapCommand(child);
+    // A command cut off after its line (by the closed pipe or at the end of the grace time) has
+    // given its password; one that ended on its own is judged by its exit status.
+    // (The shell reports a command of its own that the pipe ended as 128 + SIGPIPE.)
+    const bool endedByPipe = (WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) ||
+                             (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE);
+    const bool cut = gaveLine && (status == -1 || endedByPipe);
+    if (status != 0 && !cut) {
         if (status > 0 && WIFEXITED(status))
             std::fprintf(err, "Password command failed with exit status %d: %s\n", WEXITSTATUS(status),
                          command.c_str());
@@ -75,7 +112,7 @@ bool runPasswordCommand(const String& command, String& secret, std::FILE* err) {
         return false;
     }
     secret = firstLine(output);
-    if (secret.empty()) {
+    if (secret.empty() || (!gaveLine && output.size() >= kSecretMax)) {
         std::fprintf(err, "Password command gave no password: %s\n", command.c_str());
         return false;
     }
@@ -107,17 +144,6 @@ std::string_view nextWord(std::string_view& text, std::string& unquoted) {
 }
 
 } // namespace
-
-String secretFileComplaint(int fd, const String& path) {
-    struct stat status;
-    if (fstat(fd, &status) != 0) return "Could not check '" + path + "': " + std::strerror(errno);
-    const unsigned mode = status.st_mode & 07777;
-    if ((mode & 077) == 0) return String();
-    char text[16];
-    std::snprintf(text, sizeof text, "%04o", mode);
-    return "'" + path + "' holds a secret but group or others may use it (mode " + text +
-           "): chmod 600 '" + path + "'";
-}
 
 NetrcLogin netrcLookup(std::string_view text, const String& host, const String& user) {
     NetrcLogin fallback, current;
@@ -163,12 +189,21 @@ NetrcLogin netrcLookup(std::string_view text, const String& host, const String& 
     return NetrcLogin();
 }
 
+const String& environmentPassword() {
+    static String password;
+    if (const char* value = std::getenv("QARVEL_PASSWORD")) {
+        password = firstLine(value);
+        unsetenv("QARVEL_PASSWORD");
+    }
+    return password;
+}
+
 bool resolvePassword(Settings& s, const String& host, std::FILE* err) {
     if (!s.receive.passwordCommand.empty()) return runPasswordCommand(s.receive.passwordCommand, s.receive.password, err);
     if (!s.receive.passwordFile.empty()) {
         std::string text;
         String complaint;
-        if (!readSecretFile(s.receive.passwordFile, text, complaint)) {
+        if (!readSecretFile(s.receive.passwordFile, kSecretMax, text, complaint)) {
             std::fprintf(err, "%s\n", complaint.c_str());
             return false;
         }
@@ -180,8 +215,8 @@ bool resolvePassword(Settings& s, const String& host, std::FILE* err) {
         return true;
     }
     if (s.receive.user.empty() || !s.receive.password.empty()) return true;
-    if (const char* fromEnvironment = std::getenv("QARVEL_PASSWORD"); fromEnvironment && *fromEnvironment) {
-        s.receive.password = firstLine(fromEnvironment);
+    if (const String& fromEnvironment = environmentPassword(); !fromEnvironment.empty()) {
+        s.receive.password = fromEnvironment;
         return true;
     }
     const char* home = std::getenv("HOME");
@@ -190,7 +225,7 @@ bool resolvePassword(Settings& s, const String& host, std::FILE* err) {
     if (access(path.c_str(), F_OK) != 0) return true;
     std::string text;
     String complaint;
-    if (!readSecretFile(path, text, complaint)) {
+    if (!readSecretFile(path, kSettingsFileLimit, text, complaint)) {
         std::fprintf(err, "%s\n", complaint.c_str());
         return false;
     }
@@ -207,23 +242,30 @@ bool prepareCredentials(Settings& s, bool reading, LoginMechanism& mechanism, st
     mechanism = LoginMechanism::kPassword;
     if (!s.receive.authMechanism.empty() && !readLoginMechanism(s.receive.authMechanism, mechanism)) {
         std::fprintf(err, "Unknown login mechanism '%s': -auth: takes xoauth2 or oauthbearer\n", s.receive.authMechanism.c_str());
+        noteFailure(Failure::kUsage);
         return false;
     }
     const bool bearer = mechanism != LoginMechanism::kPassword;
     if (bearer && !reading && s.sender != SenderKind::kSmtp) {
         std::fprintf(err, "OAuth2 login (-auth:%s) is for sending over SMTP and reading over POP3 or IMAP\n",
                      s.receive.authMechanism.c_str());
+        noteFailure(Failure::kUsage);
         return false;
     }
-    if (!resolvePassword(s, host, err)) return false;
-    if (s.receive.user.empty() || s.receive.preauthenticated || s.servers.startTls || s.servers.implicitTls) return true;
+    if (!resolvePassword(s, host, err)) {
+        noteFailure(Failure::kConfiguration);
+        return false;
+    }
+    if (s.receive.user.empty() || s.receive.preauthenticated || s.connection.tls || s.connection.ssl) return true;
     if (bearer) {
         std::fprintf(err, "An OAuth2 token is never sent without TLS: add -tls or -ssl to reach '%s'\n", host.c_str());
+        noteFailure(Failure::kUsage);
         return false;
     }
     if (s.receive.requireTls) {
         std::fprintf(err, "The password for '%s' would travel without TLS, which -requiretls forbids: add -tls or -ssl\n",
                      host.c_str());
+        noteFailure(Failure::kUsage);
         return false;
     }
     return true;

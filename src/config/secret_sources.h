@@ -1,5 +1,5 @@
 // Where a password or bearer token comes from when -pass: does not give it (a command, a file,
-// the environment, ~/.netrc), and the one mode rule for files that hold secrets.
+// the environment, ~/.netrc); the files are read under the rule of src/config/user_file.h.
 #pragma once
 
 #include <cstdio>
@@ -12,9 +12,10 @@ namespace qarvel {
 
 struct Settings;
 
-// The owner alone may read or write a file that holds a secret. Returns "" when the open file
-// fd (named path) keeps to that rule, else the complaint, naming the file and its mode.
-String secretFileComplaint(int fd, const String& path);
+// QARVEL_PASSWORD as the process found it. A call takes it out of the environment, so no
+// command the run starts (-exec:, -passcmd:, the dialer) ever sees it; the entry makes that
+// call before anything else.
+const String& environmentPassword();
 
 struct NetrcLogin {
     bool found = false;

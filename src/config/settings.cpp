@@ -1,7 +1,7 @@
-// The process-wide settings record, and the TLS options a run takes from it.
+// The process-wide settings record.
 #include "config/settings.h"
 
-#include "net/tls_layer.h"
+#include "send/smtp_session.h"
 
 namespace qarvel {
 
@@ -10,14 +10,11 @@ Settings& settings() {
     return record;
 }
 
-TlsOptions tlsOptionsOf(const Settings& s) {
-    TlsOptions tls;
-    tls.caFile = s.servers.caFile;
-    tls.certificateFile = s.servers.certificateFile;
-    tls.keyFile = s.servers.keyFile;
-    tls.insecure = s.servers.insecure;
-    tls.traceLevel = s.tools.verbose;
-    return tls;
+void useImplicitTlsPorts(ServerSettings& servers) {
+    servers.smtpPort = kSmtpTlsPort;
+    servers.pop3Port = "995";
+    servers.imapPort = "993";
+    servers.nntpPort = "563";
 }
 
 } // namespace qarvel

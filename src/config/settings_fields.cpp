@@ -4,13 +4,16 @@
 
 #include "config/settings.h"
 #include "config/settings_dump.h"
+#include "net/http_client.h"
+#include "send/smtp_session.h"
 
 namespace qarvel {
 
 namespace {
 
 using S = Settings;
-using Sv = Settings::Servers;
+using Sv = ServerSettings;
+using Cn = ConnectionOptions;
 using Ad = Settings::Addresses;
 using Ct = Settings::Content;
 using Sm = Settings::Smtp;
@@ -28,8 +31,9 @@ auto& top(Settings& s) { return s.*Member; }
 template <class T>
 using Access = T& (*)(Settings&);
 
-// kText and kSecret hold a String, kList a StringList, kNumber a number, flag or choice.
-enum FieldShow { kText, kSecret, kNumber, kList };
+// kText, kSecret and kUrl hold a String (a URL shown with its password masked), kList a
+// StringList, kNumber a number, flag or choice.
+enum FieldShow { kText, kSecret, kUrl, kNumber, kList };
 
 // What a reset does with a field. kCleared: a string takes its first-time default (or
 // becomes empty in the clearing form), a number its initial value, a list is kept. kKept: the
@@ -53,7 +57,7 @@ const SettingsField kFields[] = {
     {"servers.imapHost", &at<&S::servers, &Sv::imapHost>, kText, "localhost"},
     {"servers.nntpHost", &at<&S::servers, &Sv::nntpHost>, kText, "localhost"},
     {"servers.ldapHost", &at<&S::servers, &Sv::ldapHost>, kText, "localhost"},
-    {"servers.smtpPort", &at<&S::servers, &Sv::smtpPort>, kText, "25"},
+    {"servers.smtpPort", &at<&S::servers, &Sv::smtpPort>, kText, kSmtpPort},
     {"servers.qmtpPort", &at<&S::servers, &Sv::qmtpPort>, kText, "209"},
     {"servers.pop3Port", &at<&S::servers, &Sv::pop3Port>, kText, "110"},
     {"servers.imapPort", &at<&S::servers, &Sv::imapPort>, kText, "143"},
@@ -62,23 +66,23 @@ const SettingsField kFields[] = {
     {"servers.discoveredDnsServer", &at<&S::servers, &Sv::discoveredDnsServer>, kText, "localhost", kAlways},
     {"servers.proxyHost", &at<&S::servers, &Sv::proxyHost>, kText},
     {"servers.proxyPort", &at<&S::servers, &Sv::proxyPort>, kText},
-    {"servers.firewall", &at<&S::servers, &Sv::firewall>, kText},
-    {"servers.localInterface", &at<&S::servers, &Sv::localInterface>, kText},
     {"servers.relayHost", &at<&S::servers, &Sv::relayHost>, kText},
-    {"servers.timeoutSeconds", &at<&S::servers, &Sv::timeoutSeconds>, kNumber, nullptr, kKept},
-    {"servers.retries", &at<&S::servers, &Sv::retries>, kNumber},
-    {"servers.bufferSize", &at<&S::servers, &Sv::bufferSize>, kNumber},
-    {"servers.securityLevel", &at<&S::servers, &Sv::securityLevel>, kNumber},
-    {"servers.implicitTls", &at<&S::servers, &Sv::implicitTls>, kNumber},
-    {"servers.startTls", &at<&S::servers, &Sv::startTls>, kNumber},
-    {"servers.preferIpv6", &at<&S::servers, &Sv::preferIpv6>, kNumber},
     {"servers.directToMx", &at<&S::servers, &Sv::directToMx>, kNumber},
     {"servers.dnsOverUdp", &at<&S::servers, &Sv::dnsOverUdp>, kNumber},
     {"servers.ldapAsDnsServer", &at<&S::servers, &Sv::ldapAsDnsServer>, kNumber},
-    {"servers.certificateFile", &at<&S::servers, &Sv::certificateFile>, kText},
-    {"servers.keyFile", &at<&S::servers, &Sv::keyFile>, kText},
-    {"servers.caFile", &at<&S::servers, &Sv::caFile>, kText},
-    {"servers.insecure", &at<&S::servers, &Sv::insecure>, kNumber},
+    {"connection.timeoutSeconds", &at<&S::connection, &Cn::timeoutSeconds>, kNumber, nullptr, kKept},
+    {"connection.retries", &at<&S::connection, &Cn::retries>, kNumber},
+    {"connection.level", &at<&S::connection, &Cn::level>, kNumber},
+    {"connection.ssl", &at<&S::connection, &Cn::ssl>, kNumber},
+    {"connection.tls", &at<&S::connection, &Cn::tls>, kNumber},
+    {"connection.preferIpv6", &at<&S::connection, &Cn::preferIpv6>, kNumber},
+    {"connection.certificateFile", &at<&S::connection, &Cn::certificateFile>, kText},
+    {"connection.keyFile", &at<&S::connection, &Cn::keyFile>, kText},
+    {"connection.caFile", &at<&S::connection, &Cn::caFile>, kText},
+    {"connection.insecure", &at<&S::connection, &Cn::insecure>, kNumber},
+    {"connection.firewall", &at<&S::connection, &Cn::firewall>, kText},
+    {"connection.localInterface", &at<&S::connection, &Cn::localInterface>, kText},
+    {"connection.bufferSize", &at<&S::connection, &Cn::bufferSize>, kNumber},
     {"addresses.from", &at<&S::addresses, &Ad::from>, kText},
     {"addresses.to", &at<&S::addresses, &Ad::to>, kText},
     {"addresses.cc", &at<&S::addresses, &Ad::cc>, kText},
@@ -94,6 +98,7 @@ const SettingsField kFields[] = {
     {"addresses.keepHashLines", &at<&S::addresses, &Ad::keepHashLines>, kNumber},
     {"addresses.aliasNames", &at<&S::addresses, &Ad::aliasNames>, kList},
     {"addresses.aliasValues", &at<&S::addresses, &Ad::aliasValues>, kList},
+    {"addresses.envelopeSender", &at<&S::addresses, &Ad::envelopeSender>, kText},
     {"addresses.listAddress", &at<&S::addresses, &Ad::listAddress>, kText},
     {"addresses.listOwner", &at<&S::addresses, &Ad::listOwner>, kText},
     {"content.subject", &at<&S::content, &Ct::subject>, kText},
@@ -178,6 +183,9 @@ const SettingsField kFields[] = {
     {"receive.search", &at<&S::receive, &Rc::search>, kText},
     {"receive.sort", &at<&S::receive, &Rc::sort>, kText},
     {"receive.extractFolder", &at<&S::receive, &Rc::extractFolder>, kText},
+    {"receive.maildir", &at<&S::receive, &Rc::maildir>, kText},
+    {"receive.mboxFile", &at<&S::receive, &Rc::mboxFile>, kText},
+    {"receive.seenFile", &at<&S::receive, &Rc::seenFile>, kText},
     {"receive.partStart", &at<&S::receive, &Rc::partStart>, kNumber},
     {"receive.partLength", &at<&S::receive, &Rc::partLength>, kNumber},
     {"receive.subscribedOnly", &at<&S::receive, &Rc::subscribedOnly>, kNumber},
@@ -208,7 +216,7 @@ const SettingsField kFields[] = {
     {"web.post", &at<&S::web, &Wb::post>, kNumber},
     {"web.scripts", &at<&S::web, &Wb::scripts>, kText, "/cgi-bin/qarvel"},
     {"web.referer", &at<&S::web, &Wb::referer>, kText},
-    {"web.url", &at<&S::web, &Wb::url>, kText},
+    {"web.url", &at<&S::web, &Wb::url>, kUrl},
     {"web.destination", &at<&S::web, &Wb::destination>, kText},
     {"web.redirect", &at<&S::web, &Wb::redirect>, kText},
     {"web.font", &at<&S::web, &Wb::font>, kText},
@@ -230,6 +238,7 @@ const SettingsField kFields[] = {
     {"tools.decodeBase64", &at<&S::tools, &Tl::decodeBase64>, kNumber},
     {"tools.encodeBase64", &at<&S::tools, &Tl::encodeBase64>, kNumber},
     {"tools.strict", &at<&S::tools, &Tl::strict>, kNumber},
+    {"tools.syslog", &at<&S::tools, &Tl::syslog>, kNumber},
     {"tools.removeFile", &at<&S::tools, &Tl::removeFile>, kText},
     {"tools.logFile", &at<&S::tools, &Tl::logFile>, kText},
     {"tools.meter", &at<&S::tools, &Tl::meter>, kText},
@@ -251,8 +260,10 @@ void dumpSettings(const Settings& s, std::FILE* out) {
             if constexpr (std::is_same_v<Value, String>) {
                 // Strings are shown in quotes so that an empty value and trailing blanks can be
                 // seen; a secret shows only whether it is set.
-                const char* shown = f.show == kSecret ? (value.empty() ? "" : "***") : value.c_str();
-                std::fprintf(out, "%s=\"%s\"\n", f.name, shown);
+                const String shown = f.show == kSecret ? String(value.empty() ? "" : "***")
+                                     : f.show == kUrl  ? HttpClient::shownUrl(value)
+                                                       : value;
+                std::fprintf(out, "%s=\"%s\"\n", f.name, shown.c_str());
             } else if constexpr (std::is_same_v<Value, StringList>) {
                 std::fprintf(out, "%s=[", f.name);
                 const char* comma = "";

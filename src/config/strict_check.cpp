@@ -2,6 +2,8 @@
 // key and label tables.
 #include "config/strict_check.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -10,7 +12,10 @@
 #include "config/command_line.h"
 #include "config/config_file.h"
 #include "config/config_line.h"
+#include "config/help_text.h"
 #include "config/labels.h"
+#include "config/option_values.h"
+#include "net/socket.h"
 
 namespace qarvel {
 
@@ -32,12 +37,59 @@ bool isKeyOrLabel(const std::string& word) {
     return false;
 }
 
-bool isOption(const char* argument) {
+// The option an argument is, or "" for none.
+std::string optionOf(const char* argument) {
     for (const std::string& name : optionNames()) {
         const bool takesValue = !name.empty() && name.back() == ':';
-        if (takesValue ? std::strncmp(argument, name.c_str(), name.size()) == 0 : name == argument) return true;
+        if (takesValue ? std::strncmp(argument, name.c_str(), name.size()) == 0 : name == argument) return name;
     }
-    return false;
+    return std::string();
+}
+
+// The number options and the least value each takes (-port: is a port, or a service name).
+struct NumberOption {
+    const char* name;
+    long least, most;
+};
+const NumberOption kNumbers[] = {
+    {"-cnt:", 1, 1000000},  {"-tmo:", 1, 86400 * 365}, {"-port:", 1, 65535},     {"-limit:", 0, 1000000},
+    {"-retries:", 0, 1000}, {"-v:", 0, 9},             {"-every:", 0, 525600},   {"-severy:", 0, 31536000},
+    {"-first:", 0, 2147483647}, {"-level:", 0, 9},     {"-idle:", 0, 2147483647}, {"-qp:", 0, 9},
+    {"-map_8bit:", 0, 9},   {"-use_mime:", 0, 9},      {"-mimetype:", 0, 9},
+};
+
+// The placeholder of an option's value in the help ("FILE" for -a:).
+std::string placeholderOf(const std::string& option) {
+    for (const HelpLine& line : optionHelp()) {
+        const std::string names = std::string(" ") + line.names + " ";
+        if (names.find(" " + option + " ") != std::string::npos) return line.value;
+    }
+    return "VALUE";
+}
+
+bool wholeNumberIn(const std::string& text, long least, long most) {
+    if (text.empty() || text.size() > 12) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && *end == '\0' && std::isdigit(static_cast<unsigned char>(text.back())) && value >= least &&
+           value <= most;
+}
+
+// What is wrong with an option's value, else "".
+std::string valueFault(const std::string& option, const char* argument) {
+    for (const NumberOption& number : kNumbers) {
+        if (option != number.name) continue;
+        const std::string value = unquoteValue(argument + option.size(), kEscapesKept).str();
+        if (wholeNumberIn(value, number.least, number.most)) return std::string();
+        if (option == "-port:" && !value.empty() && !std::isdigit(static_cast<unsigned char>(value[0])) &&
+            servicePort(String(value)) > 0)
+            return std::string();
+        std::string range = "a whole number from " + std::to_string(number.least) + " to " + std::to_string(number.most);
+        if (option == "-port:") range = "a port number or service name";
+        return std::string("Bad value: ") + argument + " (" + placeholderOf(option) + ": " + range + ")";
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -58,9 +110,26 @@ std::string unknownOption(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!argv[i]) continue;
         if (std::strcmp(argv[i], "-xml") == 0) break;
-        if (!isOption(argv[i])) return std::string("Unknown option: ") + argv[i];
+        const std::string option = optionOf(argv[i]);
+        if (option.empty()) {
+            const std::string withColon = std::string(argv[i]) + ":";
+            if (!optionOf(withColon.c_str()).empty() && optionOf(withColon.c_str()) == withColon)
+                return std::string(argv[i]) + " needs a value: " + withColon + placeholderOf(withColon);
+            return std::string("Unknown option: ") + argv[i];
+        }
+        if (std::string fault = valueFault(option, argv[i]); !fault.empty()) return fault;
     }
     return std::string();
+}
+
+std::vector<std::string> unknownOptions(int argc, char** argv) {
+    std::vector<std::string> unknown;
+    for (int i = 1; i < argc; ++i) {
+        if (!argv[i]) continue;
+        if (std::strcmp(argv[i], "-xml") == 0) break;
+        if (optionOf(argv[i]).empty()) unknown.push_back(argv[i]);
+    }
+    return unknown;
 }
 
 std::string unknownConfigKey(const String& configFile) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/run_failure.h"
 #include "base/temp_file.h"
 #include "config/process.h"
 #include "config/settings.h"
@@ -49,6 +50,9 @@ String withoutLineBreaks(const String& text) {
 void queueUrl(Settings& s, ProcessObjects& objects) {
     String url = s.web.url;
     String localName = localNameOf(url);
+    // Credentials in the URL are this download's own; the URL is fetched and shown without them.
+    String user = s.receive.user, password = s.receive.password;
+    HttpClient::takeUserInfo(url, url, user, password);
     String localPath = localName;
     if (!s.receive.extractFolder.empty()) localPath = s.receive.extractFolder + "/" + localName;
 
@@ -62,12 +66,13 @@ void queueUrl(Settings& s, ProcessObjects& objects) {
     // With HTTP/1.1 the downloads share one client: its connection outlives the download.
     HttpClient own(s.web.http11);
     HttpClient& client = s.web.http11 && objects.urlClient ? *objects.urlClient : own;
-    client.startJob(tlsOptionsOf(s));
+    client.startJob(tlsOptionsOf(s.connection, s.tools.verbose));
     client.trace = s.tools.verbose != 0;
-    client.setTimeout(s.servers.timeoutSeconds);
+    client.setTimeout(s.connection.timeoutSeconds);
     if (!s.web.destination.empty() && s.web.post)
         client.addHeader("Destination: " + withoutLineBreaks(s.web.destination) + "\r\n");
-    if (!s.receive.user.empty()) client.setCredentials(s.receive.user, s.receive.password);
+    if (!user.empty()) client.setCredentials(user, password);
+    client.credentialsNeedTls = s.receive.requireTls;
     if (!s.servers.proxyHost.empty()) client.setProxy(s.servers.proxyHost, s.servers.proxyPort);
     client.referer = s.web.referer;
     if (s.web.post) {
@@ -86,6 +91,7 @@ void queueUrl(Settings& s, ProcessObjects& objects) {
         result = client.fetch(url, String(partial.path()), s.web.post ? kHttpPost : kHttpGet);
     }
     if (result != 1 || !partial.moveTo(localPath)) {
+        noteFailure(result != 1 && partial.valid() ? client.failure() : Failure::kOther);
         std::fprintf(stderr, "WARNING: URL '%s' does not exist! (%s)\n", url.c_str(),
                      partial.valid() ? client.statusText() : "500 TEMPORARY FILE FAILURE");
         ++s.content.missingAttachments;

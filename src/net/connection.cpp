@@ -91,8 +91,8 @@ int connectBefore(int fd, const ResolvedAddress& to, bool limited, Clock::time_p
 // Every address of the host is tried in turn (IPv6 first with -ipv6, else in the resolver's
 // order), all within the one time-out; each failed address prints its own line.
 int Connection::openSocket(const String& host, const String& service) {
-    if (openCount > 0) disconnect();
-    timedOut_ = false;
+    if (isOpen()) disconnect();
+    timedOut_ = tlsFailed_ = false;
     // "[::1]:2525" carries its own port; a bare "host:port" stays one name (the sender's host
     // list splits those before they come here).
     String name = host, portText = service;
@@ -102,11 +102,18 @@ int Connection::openSocket(const String& host, const String& service) {
         if (!split.port.empty()) portText = split.port;
     }
     int portNumber = servicePort(portText);
+    // A port that is no port is refused, never taken for another one (the datagram and raw
+    // tests take port 0, any port, when they name none).
+    if (portNumber < 0 || (portNumber == 0 && socketType(flags()) == SOCK_STREAM)) {
+        std::fprintf(stderr, "Invalid port '%s' for '%s': a port is a number from 1 to 65535 or a service name\n",
+                     portText.c_str(), name.c_str());
+        return -kWsaInvalidArgument;
+    }
     std::vector<ResolvedAddress> addresses;
-    int found = resolveAddresses(name, portNumber, socketType(flags), addresses);
+    int found = resolveAddresses(name, portNumber, socketType(flags()), addresses);
     if (found < 1) return found;
-    const bool limited = timeout > 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limited ? timeout : 0);
+    const bool limited = timeout() > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limited ? timeout() : 0);
     int lastError = kWsaHostNotFound;
     bool opened = false;
     for (const ResolvedAddress& address : addresses) {
@@ -115,13 +122,13 @@ int Connection::openSocket(const String& host, const String& service) {
         if (addresses.size() > 1)
             shown += " (" + addressText(reinterpret_cast<const sockaddr*>(&address.address), address.length).str() + ")";
         for (int attempt = 1; attempt <= kMaxAttempts && !opened; ++attempt) {
-            int fd = ::socket(family, socketType(flags), socketProtocol(flags, family));
+            int fd = ::socket(family, socketType(flags()), socketProtocol(flags(), family));
             if (fd < 0) {
                 lastError = lastWinsockError();
                 break;
             }
             handle_ = fd;
-            if ((flags & kSocketDatagram) && (flags & (kSocketConnectedDatagram | kSocketBindOnly))) {
+            if ((flags() & kSocketDatagram) && (flags() & (kSocketConnectedDatagram | kSocketBindOnly))) {
                 if (bindAny(fd, family, static_cast<uint16_t>(portNumber)) != 0) {
                     int error = lastWinsockError();
                     std::fprintf(stderr, "*** bind(%s) to fd: %d, port: %d, failed: %d\n", familyName(family), fd,
@@ -130,7 +137,7 @@ int Connection::openSocket(const String& host, const String& service) {
                     handle_ = -1;
                     return -error;
                 }
-                if (flags & kSocketConnectedDatagram)
+                if (flags() & kSocketConnectedDatagram)
                     ::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length);
                 opened = true;
                 break;
@@ -152,29 +159,44 @@ int Connection::openSocket(const String& host, const String& service) {
         if (opened || (limited && Clock::now() >= deadline)) break;
     }
     if (!opened) return -lastError;
-    port = static_cast<uint16_t>(portNumber);
-    openCount = 1;
+    markOpen();
     int mode = ::fcntl(handle_, F_GETFL, 0);
     if (mode >= 0)
         ::fcntl(handle_, F_SETFL,
-                (flags & kSocketNonBlocking) ? (mode | O_NONBLOCK) : (mode & ~O_NONBLOCK));
+                (flags() & kSocketNonBlocking) ? (mode | O_NONBLOCK) : (mode & ~O_NONBLOCK));
     host_ = host;
     service_ = service;
     resetBuffer();
     return 1;
 }
 
-void Connection::setConnectionOptions(const ConnectionOptions& options) {
-    timeout = options.timeoutSeconds;
-    traceLevel_ = options.traceLevel;
-    implicitTls_ = options.ssl;
-    explicitTls_ = options.tls;
-    setTlsOptions(options.tlsOptions);
+TlsOptions tlsOptionsOf(const ConnectionOptions& options, int verbose) {
+    return {options.caFile, options.certificateFile, options.keyFile, options.insecure, verbose};
+}
+
+void Connection::setConnectionOptions(const ConnectionOptions& options, int verbose) {
+    setTimeout(options.timeoutSeconds);
+    // Only levels above 1 echo the dialogue.
+    traceLevel_ = verbose > 1 ? verbose : 0;
+    options_ = options;
+    setTlsOptions(tlsOptionsOf(options, verbose));
+}
+
+int Connection::connectWithRetries(const std::function<int()>& attempt,
+                                   const std::function<void(int result)>& failed, int retries) {
+    for (retries = retries < 0 ? options_.retries : retries;; --retries) {
+        const int result = attempt();
+        if (result >= 1) return result;
+        if (failed) failed(result);
+        // Only the socket: a session class's close would talk to a server that did not answer.
+        if (isOpen()) Socket::close();
+        if (retries <= 0) return result;
+    }
 }
 
 int Connection::open(const String& host, const String& service) {
     int result = openSocket(host, service);
-    if (result < 1 || !implicitTls_ || (flags & kSocketDatagram)) return result;
+    if (result < 1 || !options_.ssl || (flags() & kSocketDatagram)) return result;
     if (startTls(host) < 1) {
         close();
         return -kWsaConnectionAborted;

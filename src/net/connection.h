@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,17 +30,26 @@ public:
     // Ends the session; here it only closes. Session classes override it.
     virtual int disconnect() { return close(); }
 
-    // Time-out, trace, the two forms of TLS and their options, set once by the run. A
-    // session class takes the options of its own as well (a sender its firewall text and
-    // command buffer size).
-    virtual void setConnectionOptions(const ConnectionOptions& options);
+    // Time-out, the two forms of TLS and their options, set once by the run with its trace
+    // level (-v:; above 1 the dialogue is echoed). A session class takes the options of its
+    // own as well (a sender its firewall text and command buffer size).
+    virtual void setConnectionOptions(const ConnectionOptions& options, int verbose = 0);
     // The trace alone, for a step that runs without it.
     void setTraceLevel(int level) { traceLevel_ = level; }
     int traceLevel() const { return traceLevel_; }
     // TLS right after every successful open (-ssl).
-    bool ssl() const { return implicitTls_; }
+    bool ssl() const { return options_.ssl; }
     // STARTTLS (STLS) after the greeting, done by the protocol class (-tls).
-    bool tls() const { return explicitTls_; }
+    bool tls() const { return options_.tls; }
+    // The options the run set (the retries, the level and the certificate of a session).
+    const ConnectionOptions& connectionOptions() const { return options_; }
+
+    // The one retry loop of every session: runs attempt (one open of the session, which
+    // returns its result) until it succeeds or the retries are spent (-1: the -retries: of the
+    // connection options). After each failure, failed (when given) reports it and what the
+    // attempt left open is dropped. Returns the last result.
+    int connectWithRetries(const std::function<int()>& attempt,
+                           const std::function<void(int result)>& failed = nullptr, int retries = -1);
 
     // How the session logs in (a password by default, or an OAuth2 bearer token).
     void setLoginMechanism(LoginMechanism mechanism) { loginMechanism_ = mechanism; }
@@ -78,7 +88,7 @@ private:
     int openSocket(const String& host, const String& service);
 
     String host_, service_;
-    bool implicitTls_ = false, explicitTls_ = false;
+    ConnectionOptions options_;
     std::string traceSecret_;  // the credential of the command being sent, hidden in the trace
     LoginMechanism loginMechanism_ = LoginMechanism::kPassword;
 };

@@ -7,6 +7,7 @@
 
 #include "net/dns_answer.h"
 #include "net/dns_message.h"
+#include "net/host_address.h"
 
 namespace qarvel {
 
@@ -29,8 +30,13 @@ DnsClient::DnsClient(bool datagram, int trace) : Connection(0, '\n'), datagram_(
 DnsClient::~DnsClient() { DnsClient::disconnect(); }
 
 int DnsClient::disconnect() {
-    if (openCount > 0) return close();
+    if (isOpen()) return close();
     return 0;
+}
+
+int DnsClient::open(const String& host, const String& service) {
+    const HostPort entry = splitHostPort(host.view());
+    return Connection::open(entry.host, entry.port.empty() ? service : entry.port);
 }
 
 uint16_t DnsClient::lastQueryId() { return queryCounter; }
@@ -44,7 +50,7 @@ int DnsClient::fail(const char* message) {
 // Sends one framed question and reads the framed response into response.bytes; the bytes
 // may be fewer than the length announced when the server stopped early.
 int DnsClient::exchange(const String& name, int type, Response& response) {
-    if (openCount < 1) return -1;
+    if (!isOpen()) return -1;
     uint8_t request[kDnsQueryBufferSize];
     uint16_t id = ++queryCounter;
     int length = buildDnsQuery(id, name, type, request, sizeof request);
@@ -56,7 +62,7 @@ int DnsClient::exchange(const String& name, int type, Response& response) {
     if (trace_ >= 2) std::printf("Write %d bytes\n", length);
     if (send(reinterpret_cast<const char*>(request), length) < 1) return fail("Request write failure");
 
-    timeout = kResponseTimeout;
+    setTimeout(kResponseTimeout);
     time_t started = std::time(nullptr);
     uint8_t prefix[2];
     if (read(reinterpret_cast<char*>(prefix), 2) < 2) {

@@ -20,6 +20,9 @@ public:
 
     // Closes the connection when it is open.
     int disconnect() override;
+    // A host written with its port ("127.0.0.1:10053", "[::1]:10053") is asked on that port,
+    // whatever service says.
+    int open(const String& host, const String& service) override;
 
     // Asks one question for name with the numeric record type and appends the decoded
     // records to answers in key order (preference or priority, else 0). Returns 1, or -1 on

@@ -2,11 +2,13 @@
 #include "net/host_address.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -44,7 +46,8 @@ HostPort splitHostPort(std::string_view entry) {
         }
         out.host = String(withoutTag(entry.substr(1, close - 1)));
         std::string_view rest = entry.substr(close + 1);
-        if (!rest.empty() && rest.front() == ':') out.port = String(rest.substr(1));
+        out.portGiven = !rest.empty() && rest.front() == ':';
+        if (out.portGiven) out.port = String(rest.substr(1));
         return out;
     }
     size_t colon = entry.find(':');
@@ -53,7 +56,8 @@ HostPort splitHostPort(std::string_view entry) {
         return out;
     }
     out.host = String(entry.substr(0, colon));
-    if (colon != std::string_view::npos) out.port = String(entry.substr(colon + 1));
+    out.portGiven = colon != std::string_view::npos;
+    if (out.portGiven) out.port = String(entry.substr(colon + 1));
     return out;
 }
 
@@ -69,7 +73,7 @@ std::vector<HostPort> hostListEntries(std::string_view list, std::string_view de
         if (end == i) break;
         HostPort entry = splitHostPort(list.substr(i, end - i));
         i = end;
-        if (entry.port.empty()) entry.port = port;
+        if (!entry.portGiven) entry.port = port;
         else port = entry.port;
         if (entry.host == "*") entry.host = "127.0.0.1";
         entries.push_back(entry);
@@ -99,6 +103,27 @@ bool preferIpv6() { return preferIpv6Setting; }
 int resolveAddresses(const String& host, int port, int socketType, std::vector<ResolvedAddress>& out) {
     out.clear();
     String name = unbracketed(host.view());
+    // An address with a zone: the C library takes an interface name only for link-local
+    // addresses ("::1%lo" it calls unknown), so the address is made here.
+    if (const size_t zone = name.view().find('%'); zone != std::string_view::npos) {
+        sockaddr_in6 address{};
+        const std::string text = name.str();
+        const std::string interface = text.substr(zone + 1);
+        if (::inet_pton(AF_INET6, text.substr(0, zone).c_str(), &address.sin6_addr) == 1) {
+            unsigned index = ::if_nametoindex(interface.c_str());
+            if (index == 0 && !interface.empty() && interface.find_first_not_of("0123456789") == std::string::npos)
+                index = static_cast<unsigned>(std::strtoul(interface.c_str(), nullptr, 10));
+            if (index == 0) return -kWsaHostNotFound;
+            address.sin6_family = AF_INET6;
+            address.sin6_port = htons(static_cast<uint16_t>(port));
+            address.sin6_scope_id = index;
+            ResolvedAddress r;
+            std::memcpy(&r.address, &address, sizeof address);
+            r.length = sizeof address;
+            out.push_back(r);
+            return 1;
+        }
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = socketType == SOCK_RAW ? SOCK_DGRAM : socketType;

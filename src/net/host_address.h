@@ -12,18 +12,21 @@
 
 namespace qarvel {
 
-// One host entry split into its host and its port (empty when the entry gives none).
+// One host entry split into its host and its port (empty when the entry gives none). A zone
+// (fe80::1%eth0) stays with the host.
 //   "mx.example.org"  "10.0.0.1:25"  "[::1]"  "[::1]:2525"  "::1" (two or more colons and no
 //   brackets: an IPv6 address, never host:port)  "[IPv6:::1]" (the mail address literal).
 struct HostPort {
     String host;
     String port;
+    bool portGiven = false;  // a ":" named a port, even an empty one
 };
 HostPort splitHostPort(std::string_view entry);
 
 // The entries of a host list ("a,b c:2525"; empty or "*" means "localhost,127.0.0.1"), each
 // with the port it is reached on: an entry's own port holds for it and the entries after it,
-// the default port before that. A "*" entry stands for 127.0.0.1.
+// the default port before that. A "*" entry stands for 127.0.0.1. An entry whose ":" gives an
+// empty port keeps it empty (the connection refuses it).
 std::vector<HostPort> hostListEntries(std::string_view list, std::string_view defaultPort);
 
 // A host written in brackets loses them ("[::1]" is "::1", "[IPv6:::1]" too); others stay.

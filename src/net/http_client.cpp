@@ -18,6 +18,7 @@
 #include "base/temp_file.h"
 #include "base/base64.h"
 #include "base/md5.h"
+#include "net/failure_cause.h"
 #include "net/host_address.h"
 #include "net/winsock_error.h"
 
@@ -119,7 +120,7 @@ const char* httpMethodName(int method) {
 HttpClient::HttpClient(bool http11) : Connection(0, '\n'), http11_(http11) {
     extraHeaders_ = kUserAgent;
     std::snprintf(statusText_, sizeof statusText_, "404 NOT FOUND");
-    timeout = timeoutSeconds_;
+    Socket::setTimeout(timeoutSeconds_);
 }
 
 void HttpClient::startJob(const TlsOptions& tls) {
@@ -136,6 +137,7 @@ void HttpClient::startJob(const TlsOptions& tls) {
     referer = requestBody = requestContentType = String();
     depth = -1;
     trace = false;
+    credentialsNeedTls = false;
     statusCode_ = 0;
     bytesFetched_ = 0;
     lastModified_ = date_ = contentType_ = transcript_ = String();
@@ -146,7 +148,7 @@ HttpClient::~HttpClient() { close(); }
 
 void HttpClient::setTimeout(int seconds) {
     timeoutSeconds_ = seconds > 0 ? seconds : 300;
-    timeout = timeoutSeconds_;
+    Socket::setTimeout(timeoutSeconds_);
 }
 
 void HttpClient::setProxy(const String& host, const String& port) {
@@ -166,6 +168,16 @@ int HttpClient::progress(int, long) { return 1; }
 int HttpClient::enableSecureLayer(const String& scheme) {
     if (!scheme.equalsIgnoreCase("https") || encrypted()) return 1;
     return startTls(requestHost_) == 1 ? 1 : 0;
+}
+
+Failure HttpClient::failure() const {
+    if (tlsFailed()) return Failure::kProtocol;
+    if (connectError_ != 0) return networkFailure(connectError_, "", true);
+    if (timedOut_) return Failure::kTemporary;
+    if (statusCode_ == 401 || statusCode_ == 407) return Failure::kLogin;
+    if (statusCode_ == 408 || statusCode_ == 429 || statusCode_ >= 500) return Failure::kTemporary;
+    if (statusCode_ >= 400) return Failure::kUnavailable;
+    return Failure::kProtocol;
 }
 
 int HttpClient::fail(const char* format, ...) {
@@ -194,6 +206,8 @@ int HttpClient::splitUrl(const String& url, String& scheme, String& host, String
         rest.remove_prefix(2);
         size_t slash = rest.find('/');
         std::string_view authority = rest.substr(0, slash);
+        // User information before the host is never part of it (takeUserInfo reads it).
+        if (size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
         // An IPv6 address keeps its brackets: the Host line and the proxy request need them.
         HostPort split = splitHostPort(authority);
         host = split.host.find(':') == String::npos ? split.host : "[" + split.host + "]";
@@ -209,6 +223,59 @@ int HttpClient::splitUrl(const String& url, String& scheme, String& host, String
         fragment = String(rest.substr(hash + 1));
     }
     return 1;
+}
+
+namespace {
+
+// Where the user information of a URL lies: the text between "//" and the last "@" of the
+// authority. False when there is none.
+bool userInfoSpan(std::string_view url, size_t& start, size_t& end) {
+    size_t slashes = url.find("//");
+    size_t stop = url.find_first_of("/?#");
+    if (slashes == std::string_view::npos || stop < slashes) return false;
+    start = slashes + 2;
+    std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    size_t at = authority.rfind('@');
+    if (at == std::string_view::npos) return false;
+    end = start + at;
+    return true;
+}
+
+String percentDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return String(out);
+}
+
+}  // namespace
+
+bool HttpClient::takeUserInfo(const String& url, String& bare, String& user, String& password) {
+    size_t start, end;
+    const std::string_view u = url.view();
+    if (!userInfoSpan(u, start, end)) return false;
+    std::string_view info = u.substr(start, end - start);
+    const size_t colon = info.find(':');
+    user = percentDecoded(info.substr(0, colon));
+    password = colon == std::string_view::npos ? String() : percentDecoded(info.substr(colon + 1));
+    bare = String(std::string(u.substr(0, start)) + std::string(u.substr(end + 1)));
+    return true;
+}
+
+String HttpClient::shownUrl(const String& url) {
+    size_t start, end;
+    const std::string_view u = url.view();
+    if (!userInfoSpan(u, start, end)) return url;
+    const size_t colon = u.substr(start, end - start).find(':');
+    if (colon == std::string_view::npos) return url;
+    return String(std::string(u.substr(0, start + colon + 1)) + "***" + std::string(u.substr(end)));
 }
 
 // ---------------------------------------------------------------- the request
@@ -255,13 +322,14 @@ int HttpClient::openFor(const String& scheme, const String& host, const String& 
     // A connection left open by the previous request is used again only for the same server,
     // and only while it is idle: anything readable on it now is the server's close (or bytes
     // that belong to no request of ours).
-    if (openCount > 0) {
+    if (isOpen()) {
         bool same = scheme.equalsIgnoreCase(openScheme_.c_str()) && host == openHost_ &&
                     port == openPort_ && targetHost_ == connectedHost();
         if (same && keepAlive_ && buffered() == 0 && wait(0, 0, kWaitReadable) == 0) return 2;
         close();
     }
     if (int opened = open(targetHost_, targetPort_); opened < 1) {
+        connectError_ = failureCode(opened);
         close();
         return fail("500 %s:%s CONNECTION FAILED, error= %s", targetHost_.c_str(), targetPort_.c_str(),
                     describeError(failureCode(opened)).c_str());
@@ -380,7 +448,7 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
 
     std::snprintf(statusText_, sizeof statusText_, "404 NOT FOUND");
     cancelled_ = timedOut_ = false;
-    statusCode_ = 0;
+    statusCode_ = connectError_ = 0;
     port = portOrDefault(scheme, port);
     credentialsAllowed_ = scheme.equalsIgnoreCase(namedScheme_.c_str()) && host.equalsIgnoreCase(namedHost_.c_str()) &&
                           port == namedPort_;
@@ -501,8 +569,12 @@ int HttpClient::request(const String& url, const String& localPath, int method, 
         close();
         return request(next, localPath, kHttpGet, redirects + 1);
     }
-    if (statusCode_ == 401 && challenges_ == 1 && !user_.empty() && credentialsAllowed_)
+    if (statusCode_ == 401 && challenges_ == 1 && !user_.empty() && credentialsAllowed_) {
+        if (credentialsNeedTls && !scheme.equalsIgnoreCase("https"))
+            return fail("500 %s:%s PASSWORD NOT SENT WITHOUT TLS (-requiretls)", targetHost_.c_str(),
+                        targetPort_.c_str());
         return request(url, localPath, method, redirects);
+    }
     // The status text is the server's own: code and reason, the reason in capitals.
     const String& reason = header.reason;
     std::snprintf(statusText_, sizeof statusText_, "%d%s%s", statusCode_, reason.empty() ? "" : " ",

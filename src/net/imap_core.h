@@ -12,6 +12,9 @@ public:
     // A referral is followed this many times in one connect or login, then the client gives up:
     // a server that refers back to itself must not make the client reconnect without end.
     static constexpr int kReferralHopsMax = 5;
+    // Untagged lines read while a tagged line (or a continuation) is awaited; a server that
+    // sends more is broken.
+    static constexpr int kUntaggedMax = 100000;
 
     struct Capabilities {
         bool startTls = false, uidPlus = false, sort = false, acl = false, userLogout = false;
@@ -30,7 +33,6 @@ public:
 
     unsigned long tag() const { return tag_; }
     unsigned long nextTag() { return ++tag_; }
-    void setTag(unsigned long tag) { tag_ = tag; }
 
     Capabilities& capabilities() { return caps_; }
     const Capabilities& capabilities() const { return caps_; }

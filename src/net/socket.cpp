@@ -31,9 +31,9 @@ static int socketFamily(int fd) {
 }
 
 Socket::Socket(uint32_t modeFlags, char terminator)
-    : flags(modeFlags & ~kSocketCleared), terminator_(terminator),
-      receiveBuffer_(std::make_unique_for_overwrite<char[]>(kReceiveBufferSize)) {
-    if (flags & (kSocketMulticast | kSocketConnectedDatagram)) flags |= kSocketDatagram;
+    : terminator_(terminator), receiveBuffer_(std::make_unique_for_overwrite<char[]>(kReceiveBufferSize)) {
+    flags_ = modeFlags & ~kSocketCleared;
+    if (flags_ & (kSocketMulticast | kSocketConnectedDatagram)) flags_ |= kSocketDatagram;
 }
 
 Socket::~Socket() { close(); }
@@ -48,7 +48,7 @@ bool Socket::terminatorBuffered() const {
 }
 
 int Socket::wait(int seconds, int microseconds, int mode) {
-    if (openCount < 1) return -1;
+    if (openCount_ < 1) return -1;
     if (mode == 0 || (mode & kWaitReadable)) {
         if (terminatorBuffered()) return 1;
         if (tls_ && tls_->pending() > 0) return 1;
@@ -93,7 +93,7 @@ int Socket::receiveSome(char* buffer, int length) {
 int Socket::sendSome(const char* buffer, int length) {
     ++sendCalls_;
     if (tls_) return tls_->write(buffer, length);
-    int mode = MSG_NOSIGNAL | (timeout != -1 ? MSG_DONTWAIT : 0);
+    int mode = MSG_NOSIGNAL | (timeout_ != -1 ? MSG_DONTWAIT : 0);
     for (;;) {
         ssize_t n = ::send(handle_, buffer, length, mode);
         if (n >= 0) return static_cast<int>(n);
@@ -104,7 +104,7 @@ int Socket::sendSome(const char* buffer, int length) {
 // Whether a wait for input is needed before receiving: bytes inside the TLS layer are ready.
 static bool mustWait(const Socket& s, int timeout, const TlsLayer* tls) {
     if (tls && tls->pending() > 0) return false;
-    return (s.flags & kSocketNonBlocking) || timeout != -1;
+    return (s.flags() & kSocketNonBlocking) || timeout != -1;
 }
 
 // One receive for read and readLine, after the wait for input that a time-out or non-blocking
@@ -114,8 +114,8 @@ static bool mustWait(const Socket& s, int timeout, const TlsLayer* tls) {
 // ready (0 time-out, below 0 error; the receive was then not made).
 int Socket::receiveWhenReady(char* buffer, int length, int* waitResult) {
     *waitResult = 1;
-    if (!mustWait(*this, timeout, tls_.get())) return receiveSome(buffer, length);
-    if (!tls_ && !(flags & kSocketNonBlocking)) {
+    if (!mustWait(*this, timeout_, tls_.get())) return receiveSome(buffer, length);
+    if (!tls_ && !(flags_ & kSocketNonBlocking)) {
         for (;;) {
             ssize_t n = ::recv(handle_, buffer, length, MSG_DONTWAIT);
             if (n >= 0) {
@@ -129,7 +129,7 @@ int Socket::receiveWhenReady(char* buffer, int length, int* waitResult) {
             return -lastWinsockError();
         }
     }
-    int w = wait(timeout, 0, kWaitReadable | kWaitError);
+    int w = wait(timeout_, 0, kWaitReadable | kWaitError);
     if (w <= 0) {
         if (w == 0) timedOut_ = true;
         *waitResult = w;
@@ -139,7 +139,7 @@ int Socket::receiveWhenReady(char* buffer, int length, int* waitResult) {
 }
 
 int Socket::read(char* buffer, int length) {
-    if (openCount < 1) return -kWsaNotConnected;
+    if (openCount_ < 1) return -kWsaNotConnected;
     if (length < 1) return 0;
     int delivered = 0;
     if (bufferedCount_ > 0) {
@@ -182,7 +182,7 @@ int Socket::read(char* buffer, int length) {
 }
 
 int Socket::readLine(char* buffer, int max) {
-    if (openCount < 1) return -kWsaNotConnected;
+    if (openCount_ < 1) return -kWsaNotConnected;
     int count = 0;
     while (count < max) {
         if (bufferedCount_ == 0) {
@@ -226,12 +226,12 @@ int Socket::peekByte(char* out) {
 }
 
 int Socket::peek(char* buffer, int length) {
-    if (openCount < 1) return -kWsaNotConnected;
+    if (openCount_ < 1) return -kWsaNotConnected;
     int seen = bufferedCount_ < length ? bufferedCount_ : length;
     if (seen > 0) std::memcpy(buffer, readPosition_, seen);
     if (seen == length || tls_) return seen;
-    if (mustWait(*this, timeout, nullptr)) {
-        int w = wait(timeout, 0, kWaitReadable | kWaitError);
+    if (mustWait(*this, timeout_, nullptr)) {
+        int w = wait(timeout_, 0, kWaitReadable | kWaitError);
         if (w == 0) timedOut_ = true;
         if (w == 0) return -1;
         if (w < 0) return w;
@@ -243,7 +243,7 @@ int Socket::peek(char* buffer, int length) {
 }
 
 int Socket::fill() {
-    if (openCount < 1) return -kWsaNotConnected;
+    if (openCount_ < 1) return -kWsaNotConnected;
     if (bufferedCount_ == 0) readPosition_ = receiveBuffer_.get();
     char* end = readPosition_ + bufferedCount_;
     int room = static_cast<int>(receiveBuffer_.get() + kReceiveBufferSize - end);
@@ -254,8 +254,8 @@ int Socket::fill() {
         room = kReceiveBufferSize - bufferedCount_;
     }
     if (room <= 0) return 0;
-    if (mustWait(*this, timeout, tls_.get())) {
-        int w = wait(timeout, 0, kWaitReadable | kWaitError);
+    if (mustWait(*this, timeout_, tls_.get())) {
+        int w = wait(timeout_, 0, kWaitReadable | kWaitError);
         if (w == 0) timedOut_ = true;
         if (w == 0) return -1;
         if (w < 0) return w;
@@ -269,7 +269,7 @@ int Socket::buffered() { return bufferedCount_; }
 
 int Socket::send(const char* buffer, int length) {
     if (length < 1) return 0;
-    if (openCount < 1) return -kWsaNotConnected;
+    if (openCount_ < 1) return -kWsaNotConnected;
     int total = 0;
     while (total < length) {
         int n = sendSome(buffer + total, length - total);
@@ -281,7 +281,7 @@ int Socket::send(const char* buffer, int length) {
         } else if (n < 0 && n != -kWsaWouldBlock && n != -kWsaInterrupted) {
             return n;
         }
-        int w = wait(timeout, 0, kWaitWritable | kWaitError);
+        int w = wait(timeout_, 0, kWaitWritable | kWaitError);
         if (w == 0) timedOut_ = true;
         if (w <= 0) return -1;
     }
@@ -289,8 +289,8 @@ int Socket::send(const char* buffer, int length) {
 }
 
 int Socket::sendTo(const char* buffer, int length, const String& host, int toPort) {
-    if (!(flags & kSocketDatagram) || (flags & kSocketConnectedDatagram)) return send(buffer, length);
-    if (openCount < 1) return -kWsaNotConnected;
+    if (!(flags_ & kSocketDatagram) || (flags_ & kSocketConnectedDatagram)) return send(buffer, length);
+    if (openCount_ < 1) return -kWsaNotConnected;
     std::vector<ResolvedAddress> addresses;
     int found = resolveAddresses(host, toPort, SOCK_DGRAM, addresses);
     if (found < 1) return found;
@@ -310,31 +310,32 @@ int Socket::sendTo(const char* buffer, int length, const String& host, int toPor
 
 int Socket::close() {
     if (tls_) {
-        if (openCount > 0) tls_->shutdown();
+        if (openCount_ > 0) tls_->shutdown();
         tls_.reset();
     }
     for (int* h : {&secondHandle_, &handle_}) {
-        if (*h >= 0 && openCount > 0) {
+        if (*h >= 0 && openCount_ > 0) {
             ::shutdown(*h, SHUT_RDWR);
             ::close(*h);
-            --openCount;
+            --openCount_;
         }
         *h = -1;
     }
-    openCount = 0;
+    openCount_ = 0;
     resetBuffer();
     return 1;
 }
 
 int Socket::startTls(const String& host) {
-    if (openCount < 1) return -1;
+    if (openCount_ < 1) return -1;
     if (tls_) return 1;
     if (bufferedCount_ > 0) {
         // Bytes after the server's go-ahead would be plaintext injected before the handshake.
         std::fprintf(stderr, "TLS: unexpected data before the handshake\n");
         return -1;
     }
-    tls_ = TlsLayer::connect(handle_, host, tlsOptions_, timeout);
+    tls_ = TlsLayer::connect(handle_, host, tlsOptions_, timeout_);
+    tlsFailed_ = !tls_;
     return tls_ ? 1 : -1;
 }
 
@@ -364,7 +365,7 @@ void Socket::holdOutput(bool hold) {
 }
 
 int Socket::setMulticastOptions(int ttl, int loop) {
-    if (!(flags & kSocketDatagram) || (flags & kSocketConnectedDatagram) || handle_ < 0) return -1;
+    if (!(flags_ & kSocketDatagram) || (flags_ & kSocketConnectedDatagram) || handle_ < 0) return -1;
     if (socketFamily(handle_) == AF_INET6) {
         ::setsockopt(handle_, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &loop, sizeof loop);
         return ::setsockopt(handle_, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl);
@@ -397,7 +398,7 @@ static unsigned ipv6InterfaceIndex(const String& text) {
 
 int Socket::joinGroup(const String& group, const String& service, const String& interfaceAddress) {
     (void)service;
-    if (!(flags & kSocketDatagram) || handle_ < 0) return -1;
+    if (!(flags_ & kSocketDatagram) || handle_ < 0) return -1;
     std::vector<ResolvedAddress> addresses;
     if (resolveAddresses(group, 0, SOCK_DGRAM, addresses) < 1) return -1;
     const ResolvedAddress& g = addresses.front();
@@ -426,9 +427,13 @@ String localHostName() {
 
 int servicePort(const String& name) {
     if (name.empty()) return 0;
-    if (name[0] >= '1' && name[0] <= '9') return static_cast<int>(std::strtol(name.c_str(), nullptr, 10));
+    const std::string_view text = name.view();
+    if (text.find_first_not_of("0123456789") == std::string_view::npos) {
+        const long number = text.size() > 5 ? 0 : std::strtol(name.c_str(), nullptr, 10);
+        return text.size() <= 5 && number <= 65535 ? static_cast<int>(number) : -1;
+    }
     servent* entry = ::getservbyname(name.c_str(), "tcp");
-    return entry ? ntohs(static_cast<uint16_t>(entry->s_port)) : 0;
+    return entry ? ntohs(static_cast<uint16_t>(entry->s_port)) : -1;
 }
 
 }  // namespace qarvel

@@ -56,6 +56,16 @@ public:
     virtual int sendTo(const char* buffer, int length, const String& host, int port);
     virtual int close();
     virtual int buffered();
+    // The received bytes not yet read, without receiving more: a view of the buffer, valid
+    // until the next read (0 when it is empty). consume takes n of them, as a read would.
+    virtual size_t bufferedView(const char** data) {
+        *data = readPosition_;
+        return bufferedCount_ > 0 ? static_cast<size_t>(bufferedCount_) : 0;
+    }
+    virtual void consume(size_t n) {
+        readPosition_ += n;
+        bufferedCount_ -= static_cast<int>(n);
+    }
     // Receives into the free part of the buffer: the count, 0 at end of stream.
     virtual int fill();
 
@@ -84,29 +94,36 @@ public:
     // The result a failure line reports: a failure that came from a time-out (connect, read or
     // write) is -10060, whatever the operation returned; others stay as they are.
     int failureCode(int result) const { return (result < 1 && timedOut_) ? -10060 : result; }
+    // The TLS handshake failed since the last open (a certificate not trusted, no common
+    // protocol): a failure that trying again later does not mend.
+    bool tlsFailed() const { return tlsFailed_; }
 
     uint64_t bytesReceived() const { return bytesReceived_; }
     uint64_t bytesSentTotal() const { return bytesSentTotal_; }
 
-    uint16_t port = 0;
-    uint32_t flags = 0;
-    int openCount = 0;
-    int timeout = -1;
+    bool isOpen() const { return openCount_ > 0; }
+    // Seconds each wait takes at most; -1 waits without limit.
+    int timeout() const { return timeout_; }
+    void setTimeout(int seconds) { timeout_ = seconds; }
+    uint32_t flags() const { return flags_; }
 
 protected:
+    // The descriptor was connected or bound (Connection::open); a test socket marks itself.
+    void markOpen(bool open = true) { openCount_ = open ? 1 : 0; }
     // One receive from the descriptor or the TLS layer: count, 0 closed, negated error.
     int receiveSome(char* buffer, int length);
     // receiveSome after the wait for input that the time-out or mode asks for (socket.cpp).
     int receiveWhenReady(char* buffer, int length, int* waitResult);
     // One send call: count, or negated error (kWsaWouldBlock and kWsaInterrupted included).
     int sendSome(const char* buffer, int length);
-    bool isDatagram() const { return (flags & (kSocketDatagram | kSocketRaw)) != 0; }
+    bool isDatagram() const { return (flags_ & (kSocketDatagram | kSocketRaw)) != 0; }
     bool terminatorBuffered() const;
     void resetBuffer();
 
     int handle_ = -1;
     int secondHandle_ = -1;
     bool timedOut_ = false;  // a wait ran out since the last open
+    bool tlsFailed_ = false;  // a handshake failed since the last open
     int bufferedCount_ = 0;
     char* readPosition_ = nullptr;
     char terminator_;
@@ -115,11 +132,18 @@ protected:
     std::unique_ptr<char[]> receiveBuffer_;
     TlsOptions tlsOptions_;
     std::unique_ptr<TlsLayer> tls_;
+
+private:
+    uint32_t flags_ = 0;
+    int openCount_ = 0;
+    int timeout_ = -1;
 };
 
 // The local host name, "localhost" when it cannot be read.
 String localHostName();
-// The port of a service: its number, else the tcp service of that name, else 0.
+// The port of a service: its number (digits only, at most 65535; 0 is any port), else the tcp
+// service of that name; 0 for an empty name, -1 for anything else (a negative number, one past
+// 65535, an unknown name).
 int servicePort(const String& name);
 
 }  // namespace qarvel

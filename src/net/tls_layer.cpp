@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "net/host_address.h"
 #include "net/openssl_on_demand.h"
 #include "net/winsock_error.h"
 
@@ -173,8 +174,13 @@ bool looksLikeAddress(const String& host) {
 
 TlsLayer::~TlsLayer() = default;
 
-std::unique_ptr<TlsLayer> TlsLayer::connect(int fd, const String& hostName,
+std::unique_ptr<TlsLayer> TlsLayer::connect(int fd, const String& namedHost,
                                             const TlsOptions& options, int timeoutSeconds) {
+    // The certificate names the host itself: an address without its brackets ("[::1]") and
+    // without its zone ("fe80::1%eth0").
+    String hostName = unbracketed(namedHost.view());
+    if (size_t zone = hostName.find('%'); zone != String::npos && looksLikeAddress(String(hostName, 0, zone)))
+        hostName = String(hostName, 0, zone);
     if (!openSslLoaded()) return nullptr;
     std::unique_ptr<TlsLayer> layer(new TlsLayer);
     layer->state_ = std::make_unique<State>();

@@ -10,6 +10,7 @@
 namespace qarvel {
 
 constexpr int kWsaInterrupted = 10004;
+constexpr int kWsaInvalidArgument = 10022;
 constexpr int kWsaWouldBlock = 10035;
 constexpr int kWsaAddressInUse = 10048;
 constexpr int kWsaNetworkUnreachable = 10051;

@@ -58,116 +58,123 @@ String generatedPartName() {
     return name;
 }
 
+bool writtenAsText(const String& contentType, bool allText) {
+    size_t n = 0;
+    while (n < contentType.length() && n < 255 && !strchr(";\r\n", contentType[n])) ++n;
+    // A part without a content type is text/plain.
+    const String media = n ? String(contentType.c_str(), n) : String("text/plain");
+    return allText || media.startsWithIgnoreCase("text", 4) || media.equalsIgnoreCase("message/rfc822");
+}
+
 namespace {
 
-// One attachment file, created inside its folder and never through a link: the folder is
-// opened once and the file is opened relative to it with O_NOFOLLOW, so neither a symbolic
-// link planted under the attachment's name nor a rename of the folder's entries in between
-// leads outside. A file that is not a plain file of one link (a FIFO, a device, a hard link
-// to a file elsewhere) is refused before anything is written. The file is removed again when
-// its writing fails.
-class AttachmentFile {
-public:
-    AttachmentFile() = default;
-    ~AttachmentFile() {
-        if (out_) fclose(out_);
-        if (folder_ >= 0 && folder_ != AT_FDCWD) ::close(folder_);
-    }
-    AttachmentFile(const AttachmentFile&) = delete;
-    AttachmentFile& operator=(const AttachmentFile&) = delete;
+int reportCreate(const String& directory, const String& name, int error) {
+    fprintf(stderr, "Could not create attachment file: '%s': %s\n", joinPath(directory, name).c_str(), strerror(error));
+    return kWriteFailed;
+}
 
-    // Opens directory/fileName, choosing the next "Copy%d_" name while the name is taken when
-    // fresh is set. fileName is updated to the name used. Prints the error and returns null
-    // when the file cannot be created.
-    FILE* create(const String& directory, String& fileName, bool fresh) {
-        // The writer's own check, whatever the caller did: the cut and the byte map ("@" may
-        // stay, as a name taken from a content id keeps it).
-        String wanted = contentIdFileName(fileName);
-        if (wanted.empty()) wanted = "_";
-        String name = wanted;
-        path_ = joinPath(directory, name).str();
-        folder_ = directory.empty() ? AT_FDCWD : ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder_ < 0) return fail();
-        const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (fresh ? O_EXCL : 0);
-        int fd = ::openat(folder_, name.c_str(), flags, 0644);
-        for (int k = 1; fd < 0 && errno == EEXIST && fresh && k < 100000; ++k) {
-            char prefix[32];
-            snprintf(prefix, sizeof prefix, "Copy%d_", k);
-            name = String(prefix) + wanted;
-            path_ = joinPath(directory, name).str();
-            fd = ::openat(folder_, name.c_str(), flags, 0644);
-        }
-        fileName = name;
-        name_ = name.str();
-        if (fd < 0) return fail();
-        struct stat st;
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
-            ::close(fd);
-            errno = EPERM;
-            fprintf(stderr, "Could not create attachment file: '%s': not a plain file of its own\n",
-                    path_.c_str());
-            return nullptr;
-        }
-        created_ = true;
-        if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, 0) != 0 || !(out_ = fdopen(fd, "wb"))) {
-            ::close(fd);
-            remove();
-            return fail();
-        }
-        return out_;
-    }
+// Without -unique an entry of the name may be replaced, but only a plain file of one link that
+// could be opened for writing: never a link (symbolic or hard), a FIFO, a device or a folder.
+// Returns 0 when it may go, else the error to report (EPERM: not a plain file of its own).
+int judgeExisting(int folder, const String& name) {
+    int fd = ::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st;
+    const bool plain = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+    ::close(fd);
+    return plain ? 0 : EPERM;
+}
 
-    // Closes the file; reports and removes it when the bytes did not all reach it.
-    int finish(bool written) {
-        bool ok = written && fflush(out_) == 0 && !ferror(out_);
-        ok = (fclose(out_) == 0) && ok;
-        out_ = nullptr;
-        if (ok) return kWriteOk;
-        fprintf(stderr, "Could not write attachment file: '%s': %s\n", path_.c_str(),
-                strerror(errno ? errno : EIO));
-        remove();
+// Gives a whole file its name in its folder: the name asked for, made safe, or with fresh set
+// the first of "Copy1_name", "Copy2_name", … that is free. fileName is updated to the name
+// used. Nothing is ever renamed over an entry it must not replace.
+int placeFile(StagedFile& file, const String& directory, String& fileName, bool fresh) {
+    // The writer's own check, whatever the caller did: the cut and the byte map ("@" may
+    // stay, as a name taken from a content id keeps it).
+    String wanted = contentIdFileName(fileName);
+    if (wanted.empty()) wanted = "_";
+    String name = wanted;
+    int error = 0;
+    for (int k = 1; k < 100000; ++k) {
+        if (file.commit(name)) break;
+        error = errno;
+        if (error != EEXIST) break;
+        if (!fresh) {
+            error = judgeExisting(file.folder()->fd(), name);
+            if (error == 0 && !file.commitReplacing(name)) error = errno;
+            break;
+        }
+        char prefix[32];
+        snprintf(prefix, sizeof prefix, "Copy%d_", k);
+        name = String(prefix) + wanted;
+    }
+    fileName = name;
+    if (file.committed()) return kWriteOk;
+    if (error == EPERM) {
+        fprintf(stderr, "Could not create attachment file: '%s': not a plain file of its own\n",
+                joinPath(directory, name).c_str());
         return kWriteFailed;
     }
+    return reportCreate(directory, name, error);
+}
 
-private:
-    FILE* fail() {
-        fprintf(stderr, "Could not create attachment file: '%s': %s\n", path_.c_str(), strerror(errno));
-        return nullptr;
-    }
-    void remove() {
-        if (created_) unlinkat(folder_, name_.c_str(), 0);
-        created_ = false;
-    }
+int reportWrite(const String& directory, const String& fileName, int error) {
+    String name = contentIdFileName(fileName);
+    fprintf(stderr, "Could not write attachment file: '%s': %s\n",
+            joinPath(directory, name.empty() ? String("_") : name).c_str(), strerror(error ? error : EIO));
+    return kWriteFailed;
+}
 
-    int folder_ = -1;
-    FILE* out_ = nullptr;
-    std::string path_, name_;
-    bool created_ = false;
-};
+// A new file in the folder for bytes that are not in one yet. Prints the error when the
+// folder or the file cannot be made.
+bool stageFile(StagedFile& file, const String& directory, const String& fileName) {
+    if (file.create(FolderHandle::open(directory))) return true;
+    String name = contentIdFileName(fileName);
+    reportCreate(directory, name.empty() ? String("_") : name, errno);
+    return false;
+}
+
+// A whole file named now, or handed to the round to be named once it is durable.
+int place(StagedFile& file, const String& directory, String& fileName, bool fresh, SyncRound* round) {
+    if (!round) return placeFile(file, directory, fileName, fresh);
+    round->addFile(std::move(file), [directory, fileName, fresh](StagedFile& synced) {
+        String name = fileName;
+        return placeFile(synced, directory, name, fresh) == kWriteOk;
+    });
+    return kWriteOk;
+}
 
 } // namespace
 
-int writeAttachment(const String& directory, String& fileName, const MessagePart& part,
-                    bool textMode, bool unique) {
-    AttachmentFile file;
+int writeAttachment(const String& directory, String& fileName, MessagePart& part, bool textMode,
+                    bool unique, SyncRound* round) {
     // A generated name is meant to be new: it never replaces a file that is already there.
-    FILE* out = file.create(directory, fileName, unique || part.generatedName);
-    if (!out) return kWriteFailed;
-    errno = 0;
-    bool written = !part.data.failed() && part.data.copyTo(out, textMode);
-    return file.finish(written);
+    const bool fresh = unique || part.generatedName;
+    if (StagedFile* staged = part.data.staged()) {
+        const String folder = staged->folder()->path();
+        if (part.data.failed() || !staged->close()) {
+            int error = staged->error();
+            staged->discard();
+            return reportWrite(folder, fileName, error);
+        }
+        return place(*staged, folder, fileName, fresh, round);
+    }
+    StagedFile file;
+    if (!stageFile(file, directory, fileName)) return kWriteFailed;
+    if (part.data.failed() || !part.data.copyTo(file, textMode) || !file.close())
+        return reportWrite(directory, fileName, file.error());
+    return place(file, directory, fileName, fresh, round);
 }
 
 int writeAttachment(const String& directory, String& fileName, const char* bytes, size_t length,
                     bool textMode, bool unique) {
-    AttachmentFile file;
-    FILE* out = file.create(directory, fileName, unique);
-    if (!out) return kWriteFailed;
-    errno = 0;
+    StagedFile file;
+    if (!stageFile(file, directory, fileName)) return kWriteFailed;
     bool pendingCr = false;
-    bool written = writeConverted(out, bytes, length, textMode, pendingCr) &&
-                   (!pendingCr || fputc('\r', out) != EOF);
-    return file.finish(written);
+    if (!writeConverted(file, bytes, length, textMode, pendingCr) || (pendingCr && !file.write("\r", 1)) ||
+        !file.close())
+        return reportWrite(directory, fileName, file.error());
+    return placeFile(file, directory, fileName, unique);
 }
 
 }  // namespace qarvel

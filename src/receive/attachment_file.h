@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "base/string.h"
+#include "base/sync_round.h"
 #include "receive/part_data.h"
 
 namespace qarvel {
@@ -32,17 +33,25 @@ String contentIdFileName(const String& id);
 // names of one run are the same.
 String generatedPartName();
 
+// Whether a part is written in text mode (every CR LF becomes LF): its media type (the content
+// type up to ";", CR or LF; text/plain when there is none) begins with "text" or is
+// message/rfc822 (case ignored), or allText (-text) is set.
+bool writtenAsText(const String& contentType, bool allText);
+
 // Writes one part into directory/fileName (or fileName when the directory is empty). The name
 // is first cut at its last "/" or "\" and passed through safeFileName, so it never leaves the
-// directory, and the file is opened relative to the directory without following a symbolic
-// link; a name that is not a plain file of one link is refused. With unique set (and for a
-// part whose name was generated), an existing file is never overwritten: the name becomes
-// "Copy1_name", "Copy2_name", … fileName is updated to the name finally used. In text mode
-// every CR LF becomes LF. Prints "Could not create attachment file: '<path>': <error>" on
-// standard error when the file cannot be created. Returns kWriteOk, or kWriteFailed when the
-// file could not be created or fully written (a partly written file is removed).
-int writeAttachment(const String& directory, String& fileName, const MessagePart& part,
-                    bool textMode, bool unique);
+// directory. The bytes go to a file under a temporary name in the folder (made without
+// following a link), which gets the name only once it is whole; a part the parser staged in
+// its folder already is only named. Without unique an existing entry is replaced only when it
+// is a plain file of one link; with unique (and for a part whose name was generated) nothing
+// is replaced: the name becomes "Copy1_name", "Copy2_name", … fileName is updated to the name
+// finally used. In text mode every CR LF becomes LF. Prints "Could not create attachment file:
+// '<path>': <error>" (or "Could not write attachment file: ...") on standard error when the
+// file cannot be made, named or fully written. Returns kWriteOk, or kWriteFailed (nothing of
+// the part is left under any name). With a round, the whole file goes to it to be synced
+// before it is named (fileName then keeps the name asked for).
+int writeAttachment(const String& directory, String& fileName, MessagePart& part,
+                    bool textMode, bool unique, SyncRound* round = nullptr);
 int writeAttachment(const String& directory, String& fileName, const char* bytes,
                     size_t length, bool textMode, bool unique);
 

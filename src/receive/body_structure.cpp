@@ -85,6 +85,45 @@ bool isMultipartSubtype(const std::string& word) {
     return false;
 }
 
+// The section number of a part at depth: the counters of the levels below the outermost,
+// joined with "."; "1" for a body that is not multipart.
+String sectionNumber(const std::vector<int>& counters, int depth) {
+    std::string section;
+    for (int level = 2; level <= depth; ++level) {
+        if (!section.empty()) section += '.';
+        section += std::to_string(counters[static_cast<size_t>(level)]);
+    }
+    return section.empty() ? String("1") : String(section);
+}
+
+// The fields of a part up to its size: type and subtype, the parameters that are kept, the
+// content id, the description, the encoding.
+void readPartHead(StructureTokens& t, BodyPart& part, std::string& type, std::string& subtype) {
+    type = t.next();
+    subtype = t.next();
+    part.contentType = String(type + "/" + subtype);
+    if (t.peek() == '(') {
+        int paramDepth = t.depth() + 1;
+        t.skipOpen();
+        while (!t.atEnd() && t.depth() >= paramDepth) {
+            std::string attribute = t.next();
+            if (t.depth() < paramDepth) break;
+            std::string value = t.next();
+            if (strcasecmp(attribute.c_str(), "charset") == 0) part.charset = String(value);
+            else if (strcasecmp(attribute.c_str(), "name") == 0) part.name = String(value);
+            else if (strcasecmp(attribute.c_str(), "type") == 0) part.type = String(value);
+        }
+    } else {
+        t.next();  // NIL
+    }
+    std::string id = t.next();
+    if (strcasecmp(id.c_str(), "NIL") != 0) part.contentId = String(id);
+    std::string description = t.next();
+    if (strcasecmp(description.c_str(), "NIL") != 0) part.description = String(description);
+    part.encoding = String(t.next());
+    part.size = atof(t.next().c_str());
+}
+
 // The rest of a part after its encoding and size: line count, extension data, up to the
 // part's closing parenthesis (depth back below startDepth).
 void readPartTail(StructureTokens& t, BodyPart& part, const std::string& type,
@@ -160,35 +199,9 @@ size_t parseBodyStructure(const char* text, std::vector<BodyPart>& parts) {
         }
         BodyPart part;
         part.depth = depth;
-        std::string section;
-        for (int level = 2; level <= depth; ++level) {
-            if (!section.empty()) section += '.';
-            section += std::to_string(counters[static_cast<size_t>(level)]);
-        }
-        part.section = section.empty() ? String("1") : String(section);
-        std::string type = t.next();
-        std::string subtype = t.next();
-        part.contentType = String(type + "/" + subtype);
-        if (t.peek() == '(') {
-            int paramDepth = t.depth() + 1;
-            t.skipOpen();
-            while (!t.atEnd() && t.depth() >= paramDepth) {
-                std::string attribute = t.next();
-                if (t.depth() < paramDepth) break;
-                std::string value = t.next();
-                if (strcasecmp(attribute.c_str(), "charset") == 0) part.charset = String(value);
-                else if (strcasecmp(attribute.c_str(), "name") == 0) part.name = String(value);
-                else if (strcasecmp(attribute.c_str(), "type") == 0) part.type = String(value);
-            }
-        } else {
-            t.next();  // NIL
-        }
-        std::string id = t.next();
-        if (strcasecmp(id.c_str(), "NIL") != 0) part.contentId = String(id);
-        std::string description = t.next();
-        if (strcasecmp(description.c_str(), "NIL") != 0) part.description = String(description);
-        part.encoding = String(t.next());
-        part.size = atof(t.next().c_str());
+        part.section = sectionNumber(counters, depth);
+        std::string type, subtype;
+        readPartHead(t, part, type, subtype);
         if (t.depth() >= depth) readPartTail(t, part, type, subtype, depth);
         parts.push_back(part);
     }

@@ -87,6 +87,10 @@ int FileMailboxReader::deleteMessage(int n) {
     return unlink(paths_[static_cast<size_t>(n - 1)].c_str()) == 0 ? kReaderOk : kReaderNotDone;
 }
 
+String FileMailboxReader::uniqueId(int n) {
+    return n >= 1 && n <= count_ ? pathFile(paths_[static_cast<size_t>(n - 1)]) : String();
+}
+
 int FileMailboxReader::retrieve(int n) {
     if (n < 1 || n > count_) return kReaderFailed;
     if (!file_) {

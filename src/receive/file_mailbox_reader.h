@@ -28,13 +28,20 @@ public:
     int readLine(char* buffer, int max) override;
     // The next byte without consuming it: 1, or 0 at end of file / no file.
     int peekByte(char* out) override;
+    // The bytes of the file read ahead and not yet handed out (see Socket::bufferedView).
+    size_t bufferedView(const char** data) override { return input_.bufferedView(data); }
+    void consume(size_t n) override { input_.consume(n); }
 
     int close() override;
+    Failure failureOf(int) const override { return Failure::kOther; }  // a file, not a server
     // path: a message file (empty pattern) or a directory whose entries match the pattern.
     int open(const String& host, const String& port, const char* certificate,
              int level) override;
     int deleteMessage(int n) override;
     int retrieve(int n) override;
+    // A message file's id is its name.
+    int listUniqueIds() override { return kReaderOk; }
+    String uniqueId(int n) override;
 
     // Parses one message from a stream the caller owns (an in-memory stream, standard
     // input), size bytes long, as retrieve does for a file.

@@ -46,6 +46,14 @@ public:
         left_ -= static_cast<unsigned long long>(n);
         return n;
     }
+    size_t bufferedView(const char** data) override {
+        size_t n = stopped_ ? 0 : reader_.bufferedView(data);
+        return n < left_ ? n : static_cast<size_t>(left_);
+    }
+    void consume(size_t n) override {
+        reader_.consume(n);
+        left_ -= n;
+    }
     unsigned long long left() const { return left_; }
     bool stopped() const { return stopped_; }
 
@@ -54,6 +62,20 @@ private:
     unsigned long long left_;
     bool stopped_ = false;
 };
+
+// The parenthesised list that follows word in line ("" when none does).
+String structureAfter(const char* line, const char* word) {
+    const char* at = locateNoCase(line, word);
+    const char* open = at ? strchr(at, '(') : nullptr;
+    if (!open) return String();
+    int level = 0;
+    const char* p = open;
+    for (; *p; ++p) {
+        if (*p == '(') ++level;
+        else if (*p == ')' && --level == 0) { ++p; break; }
+    }
+    return String(open, static_cast<size_t>(p - open));
+}
 
 } // namespace
 
@@ -100,129 +122,106 @@ int ImapReader::streamPart(unsigned long long n) {
     return ok ? kReaderOk : kReaderFailed;
 }
 
-int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText, FetchKind kind) {
+int ImapReader::fetchFailed(const char* text, int result) {
+    printf("%s%d\n", text, result);
+    Connection::close();
+    return result;
+}
+
+bool ImapReader::answersFetch(const char* line, size_t length, unsigned long wanted, bool byUid,
+                              FetchKind kind) const {
+    unsigned long number = 0;
+    char word[1024];
+    if (sscanf(line, "* %lu %1023s", &number, word) != 2 || strcasecmp(word, "FETCH") != 0) return false;
+    // Only the answer carries the body (or the structure); a FETCH of flags alone for the same
+    // message is unsolicited.
+    if (!locateNoCase(line, kind == FetchKind::kStructure ? "BODYSTRUCTURE" : "BODY[")) return false;
+    if (!byUid) {
+        if (number == wanted) return true;
+        // The answer for another message: this command fails at its tagged line.
+        printf("Message nbr missmatch: got = %lu, expected = %lu\n", number, wanted);
+        return false;
+    }
+    // The UID may also come after the literal; a FETCH with a body and no UID before it is
+    // taken as the answer and checked once the UID is known.
+    unsigned long uid = imapNumberAfter(line, "UID ", 0);
+    return uid == wanted || (uid == 0 && (kind == FetchKind::kStructure || literalAtEnd(line, length) >= 0));
+}
+
+int ImapReader::awaitFetchAnswer(unsigned long wanted, bool byUid, const char* failText, FetchKind kind,
+                                 size_t& length) {
     for (;;) {
         literals_.clear();
         int r = readPhysical(0);
-        if (r < 1) {
-            printf("%s%d\n", failText, r);
-            Connection::close();
-            return r;
-        }
-        size_t length = static_cast<size_t>(r);
-        const char* line = reply_.data();
-        if (line[0] != '*') {
+        if (r < 1) return fetchFailed(failText, r);
+        length = static_cast<size_t>(r);
+        if (reply_[0] != '*') {
             judgeTagged();
             return kReaderFailed;
         }
-        unsigned long number = 0;
-        char word[1024];
-        bool fetch = sscanf(line, "* %lu %1023s", &number, word) == 2 && strcasecmp(word, "FETCH") == 0;
-        bool ours = false;
-        // Only the answer carries the body (or the structure); a FETCH of flags alone for the
-        // same message is unsolicited.
-        const bool answer = kind == FetchKind::kStructure ? locateNoCase(line, "BODYSTRUCTURE") != nullptr
-                                                          : locateNoCase(line, "BODY[") != nullptr;
-        if (fetch && !answer) fetch = false;
-        if (fetch && !byUid) {
-            ours = number == wanted;
-            // The answer for another message: this command fails at its tagged line.
-            if (!ours) printf("Message nbr missmatch: got = %lu, expected = %lu\n", number, wanted);
-        }
-        if (fetch && byUid) {
-            // The UID may also come after the literal; a FETCH with a body and no UID before
-            // it is taken as the answer and checked once the UID is known.
-            unsigned long uid = imapNumberAfter(line, "UID ", 0);
-            ours = uid == wanted || (uid == 0 && (kind == FetchKind::kStructure || literalAtEnd(line, length) >= 0));
-        }
-        if (!ours || kind == FetchKind::kStructure) {
-            // Unsolicited data in the middle of the command (new mail, flag changes, expunges),
-            // or a structure, which is read whole with its literals.
-            r = finishResponse(length);
-            if (r < 1) {
-                printf("%s%d\n", failText, r);
-                Connection::close();
-                return r;
-            }
-            if (!ours) {
-                digest();
-                if (!bye_.empty()) fprintf(stderr, "IMAP server closed the session: %s\n", bye_.c_str());
-                bye_ = String();
-                continue;
-            }
-            line = reply_.data();
-        }
-        currentUid_ = static_cast<uint32_t>(imapNumberAfter(line, "UID ", 0));
-        unsigned long size = imapNumberAfter(line, "RFC822.SIZE", 0);
-        char flags[1024] = "";
-        if (const char* at = locateNoCase(line, "FLAGS (")) sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
-        flags_ = String(flags);
-        if (kind == FetchKind::kStructure) {
-            structure_ = String();
-            if (const char* at = locateNoCase(line, "BODYSTRUCTURE")) {
-                const char* open = strchr(at, '(');
-                if (open) {
-                    int level = 0;
-                    const char* p = open;
-                    for (; *p; ++p) {
-                        if (*p == '(') ++level;
-                        else if (*p == ')' && --level == 0) { ++p; break; }
-                    }
-                    structure_ = String(open, static_cast<size_t>(p - open));
-                }
-            }
-            parseBodyStructure(structure_.c_str(), parts_);
-            return readReply();
-        }
-        long long literal = literalAtEnd(line, length);
-        if (literal < 0) {
-            // No body came (an empty part, or the server sent none).
-            r = finishResponse(length);
-            if (r < 1) return r;
-            return readReply();
-        }
-        if (kind == FetchKind::kPart) {
-            message().clear();
-            r = streamPart(static_cast<unsigned long long>(literal));
-        } else {
-            r = parseLiteral(static_cast<unsigned long long>(literal));
-        }
-        if (r < 1) {
-            printf("Parse failed: %d\n", r);
-            Connection::close();
-            return r;
-        }
-        r = readPhysical(0);
-        if (r >= 1) r = finishResponse(static_cast<size_t>(r));
-        if (r < 1) {
-            printf("Premature end of Retrieve() operation: %d\n", r);
-            Connection::close();
-            return r;
-        }
-        // Servers may send the size, the flags and the UID after the literal.
-        unsigned long after = imapNumberAfter(reply_.data(), "RFC822.SIZE", 0);
-        if (after) size = after;
-        if (flags_.empty()) {
-            if (const char* at = locateNoCase(reply_.data(), "FLAGS (")) {
-                sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
-                flags_ = String(flags);
-            }
-        }
-        if (!currentUid_) currentUid_ = static_cast<uint32_t>(imapNumberAfter(reply_.data(), "UID ", 0));
-        if (size) currentSize_ = size;
-        if (!byUid && !ordered_) {
-            // What the answer told of the message is kept for its size and UID.
-            if (size) table_.setSize(static_cast<uint32_t>(wanted), static_cast<uint32_t>(size));
-            if (currentUid_) table_.setUid(static_cast<uint32_t>(wanted), currentUid_);
-        }
-        r = readReply();
-        if (r >= 1 && byUid && currentUid_ != wanted) {
-            printf("Message nbr missmatch: got = %lu, expected = %lu\n",
-                   static_cast<unsigned long>(currentUid_), wanted);
-            return kReaderFailed;
-        }
-        return r;
+        const bool answer = answersFetch(reply_.data(), length, wanted, byUid, kind);
+        if (answer && kind != FetchKind::kStructure) return kReaderOk;
+        // Unsolicited data in the middle of the command (new mail, flag changes, expunges), or
+        // a structure, which is read whole with its literals.
+        r = finishResponse(length);
+        if (r < 1) return fetchFailed(failText, r);
+        if (answer) return kReaderOk;
+        digest();
+        if (!bye_.empty()) fprintf(stderr, "IMAP server closed the session: %s\n", bye_.c_str());
+        bye_ = String();
     }
+}
+
+void ImapReader::takeFetchItems(const char* text, unsigned long& size) {
+    if (!currentUid_) currentUid_ = static_cast<uint32_t>(imapNumberAfter(text, "UID ", 0));
+    if (unsigned long found = imapNumberAfter(text, "RFC822.SIZE", 0)) size = found;
+    if (flags_.empty()) {
+        char flags[1024] = "";
+        if (const char* at = locateNoCase(text, "FLAGS (")) sscanf(at, "FLAGS (%1023[^)\r\n]", flags);
+        flags_ = String(flags);
+    }
+}
+
+int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText, FetchKind kind) {
+    size_t length = 0;
+    int r = awaitFetchAnswer(wanted, byUid, failText, kind, length);
+    if (r < 1) return r;
+    currentUid_ = 0;
+    flags_ = String();
+    unsigned long size = 0;
+    takeFetchItems(reply_.data(), size);
+    if (kind == FetchKind::kStructure) {
+        structure_ = structureAfter(reply_.data(), "BODYSTRUCTURE");
+        parseBodyStructure(structure_.c_str(), parts_);
+        return readReply();
+    }
+    const long long literal = literalAtEnd(reply_.data(), length);
+    if (literal < 0) {
+        // No body came (an empty part, or the server sent none).
+        r = finishResponse(length);
+        return r < 1 ? r : readReply();
+    }
+    if (kind == FetchKind::kPart) message().clear();
+    r = kind == FetchKind::kPart ? streamPart(static_cast<unsigned long long>(literal))
+                                 : parseLiteral(static_cast<unsigned long long>(literal));
+    if (r < 1) return fetchFailed("Parse failed: ", r);
+    r = readPhysical(0);
+    if (r >= 1) r = finishResponse(static_cast<size_t>(r));
+    if (r < 1) return fetchFailed("Premature end of Retrieve() operation: ", r);
+    // Servers may send the size, the flags and the UID after the literal.
+    takeFetchItems(reply_.data(), size);
+    if (size) currentSize_ = size;
+    if (!byUid && !ordered_) {
+        // What the answer told of the message is kept for its size and UID.
+        if (size) table_.setSize(static_cast<uint32_t>(wanted), static_cast<uint32_t>(size));
+        if (currentUid_) table_.setUid(static_cast<uint32_t>(wanted), currentUid_);
+    }
+    r = readReply();
+    if (r >= 1 && byUid && currentUid_ != wanted) {
+        printf("Message nbr missmatch: got = %lu, expected = %lu\n", static_cast<unsigned long>(currentUid_), wanted);
+        return kReaderFailed;
+    }
+    return r;
 }
 
 int ImapReader::retrieve(int n) {

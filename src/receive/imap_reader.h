@@ -15,6 +15,7 @@
 #include "base/string.h"
 #include "base/string_list.h"
 #include "net/imap_core.h"
+#include "net/imap_dialogue.h"
 #include "receive/body_structure.h"
 #include "receive/imap_message_table.h"
 #include "receive/mailbox_reader.h"
@@ -28,7 +29,7 @@ constexpr size_t kImapLiteralKeepMax = 1u << 20;       // bytes kept of one non-
 constexpr size_t kImapLiteralsPerResponseMax = 1000;   // literals in one response
 constexpr int kImapMessagesMax = 10000000;             // messages of one folder
 
-class ImapReader : public MailboxReader {
+class ImapReader : public MailboxReader, private ImapDialogue::Client {
 public:
     ImapReader();
     ~ImapReader() override;
@@ -39,6 +40,7 @@ public:
     int close() override;
     int open(const String& host, const String& port, const char* certificate, int level) override;
     int login(const String& user, const String& password) override;
+    Failure failureOf(int result) const override;  // the tagged reply
     int deleteMessage(int n) override;
     int undeleteMessage(int n) override;
     int closeMailbox() override;
@@ -65,10 +67,13 @@ public:
     int selectFolder(const String& name, int readOnly) override;
     int fetchSizes(int first, int last) override;
     int readReply() override;
+    // The UIDs (fetched with the sizes when they are not known yet).
+    int listUniqueIds() override;
+    String uniqueId(int n) override;
 
     // --- IMAP only ---
     // Reads and digests one response (with its literals). 1, or the failed read.
-    int readResponse();
+    int readResponse() override;
     int logout(bool useUserLogout);
     int retrieveByUid(unsigned uid);
     int fetchStructure(int n);
@@ -113,15 +118,12 @@ protected:
     int vsendCommand(const char* format, va_list args) override;
 
 private:
-    // What a connect or login step returns when the server referred it to another server.
-    static constexpr int kReferred = 2;
     unsigned long nextTag() { return core_.nextTag(); }
-    // One connection: greeting and capabilities. kReferred when the greeting refers elsewhere.
-    int connectOnce(const String& host, const String& port, ImapCore::Referral& referral);
-    // Connects, following greeting referrals (at most ImapCore::kReferralHopsMax).
-    int connectFollowing(String host, String port);
-    // One login exchange; kReferred when the reply refers elsewhere.
-    int loginOnce(const String& user, const String& password, ImapCore::Referral& referral);
+    // --- what the connect and login dialogue asks of the reader ---
+    int openAndGreet(const String& host, const String& port) override;
+    const char* responseLine() const override { return lastReply(); }
+    void setResponseLine(const char* text) override { setReply(text); }
+    int judgeTagged() override;
     // One physical line appended at `at` of the response buffer; the length of the whole
     // text, or the failed read.
     int readPhysical(size_t at);
@@ -129,12 +131,31 @@ private:
     int finishResponse(size_t length);
     // The literal size announced at the end of the text, or -1.
     static long long literalAtEnd(const char* text, size_t length);
+    // Digests the untagged response in the buffer (a tagged line is left alone).
     void digest();
-    int judgeTagged();
+    // A LIST or LSUB line: its folder into both folder lists. False for another line.
+    bool digestFolder(const char* line);
+    // The numbers of a SORT or SEARCH response: the ordered UIDs and the message count.
+    void digestOrder(const char* numbers);
+    // "* n EXISTS", RECENT, EXPUNGE and FETCH (sizes and UIDs).
+    void digestNumbered(const char* line);
     // Reads responses until the untagged FETCH of number n (or uid, when byUid), then
     // streams its literal into the parser (part: body-part mode) and reads to the tagged line.
     enum class FetchKind { kMessage, kPart, kStructure };
     int readFetch(unsigned long wanted, bool byUid, const char* failText, FetchKind kind);
+    // Reads responses until the answer to the FETCH (digesting the others on the way): 1 with
+    // its first line (length bytes) in the response buffer, a structure's read whole.
+    int awaitFetchAnswer(unsigned long wanted, bool byUid, const char* failText, FetchKind kind,
+                         size_t& length);
+    // Whether line answers the FETCH: a FETCH of the wanted number (or UID) with the body
+    // (or the structure). The answer for another message is reported on standard output.
+    bool answersFetch(const char* line, size_t length, unsigned long wanted, bool byUid, FetchKind kind) const;
+    // The UID, the size and the flags that text names: a size replaces the one known, a UID or
+    // flags fill only what is still missing (servers may send them after the literal).
+    void takeFetchItems(const char* text, unsigned long& size);
+    // A fetch that lost its dialogue: the reason and the result on standard output, then the
+    // connection closed. Returns result.
+    int fetchFailed(const char* text, int result);
     // Decodes the literal of n bytes into the part sink.
     int streamPart(unsigned long long n);
     // Reads the literal of n bytes that ends the current line into the parser.
@@ -142,12 +163,6 @@ private:
     // Reads (and drops) n bytes; 1, or the failed read.
     int skipBytes(unsigned long long n);
     void resetMessageArrays();
-    // Sends the login; 1 when the tagged verdict is still to be read, kVerdictRead when the
-    // bearer exchange read it already, 0 when the login could not be sent.
-    int authenticateExchange(const String& user, const String& password);
-    int bearerExchange(const String& user, const String& token);
-    static constexpr int kVerdictRead = 2;
-    int capability();
     int aclCommand();
 
     std::vector<BodyPart> parts_;
@@ -155,9 +170,8 @@ private:
     std::vector<uint32_t> orderedUids_;  // the results of the last SORT or SEARCH
     uint32_t uidValidity_ = 0, currentUid_ = 0, uidNext_ = 0, recent_ = 0, unseen_ = 0;
     int loggedOut_ = 1;
-    ImapCore core_;
-    // The server the user named (host and port of open): only it is sent credentials.
-    String namedHost_, namedPort_;
+    ImapDialogue dialogue_;
+    ImapCore& core_;  // the dialogue's
     std::string certificate_;
     bool hasCertificate_ = false;
     int level_ = 0;
@@ -167,7 +181,7 @@ private:
     bool loggingOut_ = false;
     bool alerted_ = false;
     StringList kept_;       // the folder list from which the working list is refilled
-    String selected_, flags_, user_, password_, structure_, alert_, bye_;
+    String selected_, flags_, structure_, alert_, bye_;
     int purge_ = 0;
     std::vector<std::string> literals_;
     PartEncoding partEncoding_ = PartEncoding::kNone;

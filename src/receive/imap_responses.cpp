@@ -149,19 +149,8 @@ int ImapReader::readResponse() {
 void ImapReader::digest() {
     const char* line = reply_.data();
     if (line[0] != '*') return;
-    char flags[256], delimiter[256], name[256];
-    // The flags are a parenthesised list that may hold spaces.
-    if (sscanf(line, "* LIST (%254[^)]) %255s %255[^\r\n]", flags, delimiter, name) == 3 ||
-        sscanf(line, "* LIST ()%*[ ]%255s %255[^\r\n]", delimiter, name) == 2 ||
-        (sscanf(line, "* LSUB ()%*[ ]%255s %255[^\r\n]", delimiter, name) == 2) ||
-        (sscanf(line, "* LSUB (%254[^)]) %255s %255[^\r\n]", flags, delimiter, name) == 3 &&
-         strcasecmp(flags, "\\Noselect") != 0)) {
-        String folder = ImapCore::stripQuotes(String(name));
-        folders_.add(folder);
-        kept_.add(folder);
-        return;
-    }
-    if (strncasecmp(line, "* LIST ", 7) == 0 || strncasecmp(line, "* LSUB ", 7) == 0) return;
+    // A folder; any other LIST or LSUB line is passed over.
+    if (digestFolder(line) || strncasecmp(line, "* LIST ", 7) == 0 || strncasecmp(line, "* LSUB ", 7) == 0) return;
     char text[1024];
     if (sscanf(line, "* CAPABILITY %255[^\r\n]", text) == 1) {
         core_.readCapabilities(line);
@@ -189,24 +178,50 @@ void ImapReader::digest() {
         bye_ = String(at, strcspn(at, "\r\n"));
         return;
     }
-    const bool sortLine = strncasecmp(line, "* SORT", 6) == 0;
-    if (sortLine || strncasecmp(line, "* SEARCH", 8) == 0) {
-        const char* p = line + (sortLine ? 6 : 8);
-        size_t results = 0;
-        size_t old = static_cast<size_t>(count_);
-        while (*p && *p != '\r' && *p != '\n') {
-            while (*p == ' ') ++p;
-            if (!isdigit(static_cast<unsigned char>(*p))) break;
-            unsigned long value = strtoul(p, const_cast<char**>(&p), 10);
-            if (results < orderedUids_.size()) orderedUids_[results] = static_cast<uint32_t>(value);
-            else if (orderedUids_.size() < kImapMessagesMax) orderedUids_.push_back(static_cast<uint32_t>(value));
-            else continue;
-            ++results;
-        }
-        for (size_t i = results; i < old && i < orderedUids_.size(); ++i) orderedUids_[i] = 0;
-        count_ = static_cast<int>(results);
-        return;
+    if (strncasecmp(line, "* SORT", 6) == 0) {
+        digestOrder(line + 6);
+    } else if (strncasecmp(line, "* SEARCH", 8) == 0) {
+        digestOrder(line + 8);
+    } else {
+        digestNumbered(line);
     }
+}
+
+bool ImapReader::digestFolder(const char* line) {
+    char flags[256], delimiter[256], name[256];
+    // The flags are a parenthesised list that may hold spaces; LSUB leaves out a folder that
+    // cannot be selected.
+    if (sscanf(line, "* LIST (%254[^)]) %255s %255[^\r\n]", flags, delimiter, name) == 3 ||
+        sscanf(line, "* LIST ()%*[ ]%255s %255[^\r\n]", delimiter, name) == 2 ||
+        (sscanf(line, "* LSUB ()%*[ ]%255s %255[^\r\n]", delimiter, name) == 2) ||
+        (sscanf(line, "* LSUB (%254[^)]) %255s %255[^\r\n]", flags, delimiter, name) == 3 &&
+         strcasecmp(flags, "\\Noselect") != 0)) {
+        String folder = ImapCore::stripQuotes(String(name));
+        folders_.add(folder);
+        kept_.add(folder);
+        return true;
+    }
+    return false;
+}
+
+void ImapReader::digestOrder(const char* numbers) {
+    const char* p = numbers;
+    size_t results = 0;
+    size_t old = static_cast<size_t>(count_);
+    while (*p && *p != '\r' && *p != '\n') {
+        while (*p == ' ') ++p;
+        if (!isdigit(static_cast<unsigned char>(*p))) break;
+        unsigned long value = strtoul(p, const_cast<char**>(&p), 10);
+        if (results < orderedUids_.size()) orderedUids_[results] = static_cast<uint32_t>(value);
+        else if (orderedUids_.size() < kImapMessagesMax) orderedUids_.push_back(static_cast<uint32_t>(value));
+        else continue;
+        ++results;
+    }
+    for (size_t i = results; i < old && i < orderedUids_.size(); ++i) orderedUids_[i] = 0;
+    count_ = static_cast<int>(results);
+}
+
+void ImapReader::digestNumbered(const char* line) {
     unsigned long number = 0;
     char word[256];
     if (sscanf(line, "* %lu %255s", &number, word) != 2) return;

@@ -1,7 +1,11 @@
 // The IMAP steps of a retrieval run.
 #include "receive/imap_run.h"
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 
 namespace qarvel {
 
@@ -12,8 +16,8 @@ void failed(const char* text) { fprintf(stderr, "%s\n", text); }
 } // namespace
 
 bool runImapManagement(ImapReader& reader, const ReceiveOptions& options) {
-    const ReceiveOptions::Imap& o = options.imapOptions;
-    const String& folder = o.mailbox;
+    const ReceiveSettings& o = options.receive;
+    const String folder = mailboxOf(options);
     if (o.getAcl) {
         StringList identifiers, rights;
         if (reader.getAcl(folder, identifiers, rights) <= 0) failed("IMAP operation failed");
@@ -49,8 +53,8 @@ bool runImapManagement(ImapReader& reader, const ReceiveOptions& options) {
         failed("IMAP create folder failed");
     if (!o.deleteMailbox.empty() && reader.deleteFolder(o.deleteMailbox) <= 0)
         failed("IMAP delete folder failed");
-    if (!o.listPattern.empty()) {
-        if (reader.listFolders(o.listPattern, o.listSubscribed) <= 0) {
+    if (!o.folderPattern.empty()) {
+        if (reader.listFolders(o.folderPattern, o.subscribedOnly) <= 0) {
             failed("IMAP operation failed");
         } else {
             String name;
@@ -58,11 +62,11 @@ bool runImapManagement(ImapReader& reader, const ReceiveOptions& options) {
         }
     }
     fflush(stdout);
-    return o.command != 0;
+    return o.imapCommand;
 }
 
 int selectImapFolder(ImapReader& reader, const ReceiveOptions& options) {
-    const String& folder = options.imapOptions.mailbox.empty() ? String("INBOX") : options.imapOptions.mailbox;
+    const String folder = mailboxOf(options);
     int r = reader.selectFolder(folder, 0);
     if (r < 1) {
         fprintf(stderr, "Could not select folder '%s'\n", folder.c_str());
@@ -72,25 +76,35 @@ int selectImapFolder(ImapReader& reader, const ReceiveOptions& options) {
 }
 
 int orderImapMessages(ImapReader& reader, const ReceiveOptions& options, int count) {
-    const ReceiveOptions::Imap& o = options.imapOptions;
-    if (o.idle > 0 && reader.idle() > 0) {
-        // New mail ends the wait; the folder is then read afresh.
+    const ReceiveSettings& o = options.receive;
+    if (o.idleSeconds > 0 && reader.idle() > 0) {
+        // New mail ends the wait; the folder is then read afresh. The wait has one end however
+        // many other lines come meanwhile (Dovecot says "* OK Still here" every two minutes).
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(o.idleSeconds);
         while (reader.messageCount() == count) {
-            int left = reader.idleWait(o.idle);
-            if (left <= 0) break;
+            const long long left = std::chrono::ceil<std::chrono::seconds>(end - Clock::now()).count();
+            if (left <= 0 || reader.idleWait(static_cast<int>(std::min<long long>(left, INT_MAX))) <= 0) break;
         }
         reader.idleEnd();
         if (reader.idleDone() > 0 && selectImapFolder(reader, options) > 0) count = reader.messageCount();
     }
+    if (o.sort.empty() && o.search.empty()) return count;
+    int r = kReaderNotDone;
     if (!o.sort.empty()) {
         reader.fetchSizes(1, 0);
-        if (reader.sort(o.sort, o.search) > 0) return reader.messageCount();
-        failed("IMAP operation failed");
-    } else if (!o.search.empty()) {
-        if (reader.search(o.search) > 0) return reader.messageCount();
-        failed("IMAP operation failed");
+        r = reader.sort(o.sort, o.search);
     }
-    return count;
+    // A server without SORT still searches: the messages chosen stay the ones asked for.
+    if (r == kReaderNotDone && !o.search.empty()) r = reader.search(o.search);
+    if (r > 0) return reader.messageCount();
+    failed("IMAP operation failed");
+    if (r == kReaderNotDone) return count;  // SORT not offered: every message, in arrival order
+    // A refused SORT or SEARCH (a server that takes no 8-bit text in it, say) chooses no
+    // message: none is read, and none deleted or moved as if it had been chosen.
+    const char* reply = reader.lastReply();
+    fprintf(stderr, "%.*s\n", static_cast<int>(strcspn(reply, "\r\n")), reply);
+    return -1;
 }
 
 int listImapParts(ImapReader& reader, int n) {

@@ -16,7 +16,7 @@ bool runImapManagement(ImapReader& reader, const ReceiveOptions& options);
 int selectImapFolder(ImapReader& reader, const ReceiveOptions& options);
 
 // IDLE while the count stays as it is, then the sort or search order. Returns the count of
-// messages the loop walks.
+// messages the loop walks, or -1 when the server refused the sort or search.
 int orderImapMessages(ImapReader& reader, const ReceiveOptions& options, int count);
 
 // One "part:" line per part of message n's body structure. The result of the fetch.

@@ -18,6 +18,15 @@ public:
     // The next byte without consuming it: 1, or 0 or less at the end or on failure.
     virtual int peekByte(char* out) = 0;
     virtual int read(char* buffer, int length) = 0;
+    // The bytes the source has read ahead and not yet handed out, without reading more: a
+    // view of its own buffer, valid until the next call. 0 when nothing is buffered (or the
+    // source keeps no buffer); the caller then reads a line.
+    virtual size_t bufferedView(const char** data) {
+        *data = nullptr;
+        return 0;
+    }
+    // Takes n bytes of what bufferedView showed, as if they had been read.
+    virtual void consume(size_t) {}
 };
 
 // A buffered LineSource over a stream opened for binary reading (not owned).
@@ -32,6 +41,11 @@ public:
     int readLine(char* buffer, int max) override;
     int peekByte(char* out) override;
     int read(char* buffer, int length) override;
+    size_t bufferedView(const char** data) override {
+        *data = buffer_.data() + position_;
+        return filled_ - position_;
+    }
+    void consume(size_t n) override { position_ += n; }
 
 private:
     static constexpr size_t kBufferSize = 64 * 1024;

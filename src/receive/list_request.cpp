@@ -3,12 +3,14 @@
 
 #include <strings.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "base/text.h"
 #include "receive/header_display.h"
+#include "receive/header_parameter.h"
 #include "send/addresses.h"
 #include "send/sender_session.h"
 
@@ -122,23 +124,91 @@ bool cleanAddress(std::string_view address) {
     return true;
 }
 
-bool requestAddress(const String& from, String& address) {
-    String only;
-    int mailboxes = 0;
-    for (const String& entry : splitRecipientText(from, 4)) {
-        const std::string_view e = skipBlanks(entry.view());
-        if (e.empty()) continue;
-        ++mailboxes;
-        only = String(e);
+namespace {
+
+// Copies a quoted string that starts at text[i] (with its quotes) to out; false when it does not end.
+bool takeQuoted(std::string_view text, size_t& i, std::string& out) {
+    out += text[i++];
+    while (i < text.size() && text[i] != '"') {
+        if (text[i] == '\\' && i + 1 < text.size()) out += text[i++];
+        out += text[i++];
     }
-    if (mailboxes != 1) return false;
-    // "ann@x.org (Ann)": the comment after a bare address is not part of it.
-    std::string_view text = only.view();
-    if (text.find('<') == std::string_view::npos) text = text.substr(0, text.find('('));
-    String bare = senderAddress(String(text));
-    if (!cleanAddress(bare.view())) return false;
-    address = bare;
+    if (i >= text.size()) return false;
+    out += text[i++];
     return true;
+}
+
+// Skips a comment that starts at text[i] (nested, with escapes); false when it does not end.
+bool skipComment(std::string_view text, size_t& i) {
+    int depth = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] == '\\') ++i;
+        else if (text[i] == '(') ++depth;
+        else if (text[i] == ')' && --depth == 0) {
+            ++i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A display name: words and quoted strings, with no special outside the quotes.
+bool isPhrase(std::string_view phrase) {
+    bool quoted = false;
+    for (size_t i = 0; i < phrase.size(); ++i) {
+        const char c = phrase[i];
+        if (c == '"') quoted = !quoted;
+        else if (quoted && c == '\\') ++i;
+        else if (!quoted && std::strchr("@,;:<>[]\\", c)) return false;
+    }
+    return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+bool requestAddress(const String& from, String& address) {
+    // The text is taken apart with comments dropped and quoted strings whole: before the
+    // angle address (the display name), inside it, and after it (nothing may follow).
+    const std::string_view text = from.view();
+    std::string parts[3];
+    int part = 0;
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '(') {
+            if (!skipComment(text, i)) return false;
+            parts[part] += ' ';
+        } else if (c == '"') {
+            if (!takeQuoted(text, i, parts[part])) return false;
+        } else if (c == '<' || c == '>') {
+            if (part != (c == '<' ? 0 : 1)) return false;  // a second angle address, or a stray ">"
+            ++part;
+            ++i;
+        } else {
+            parts[part] += c;
+            ++i;
+        }
+    }
+    if (part == 1) return false;
+    std::string_view candidate = trimmed(parts[part == 0 ? 0 : 1]);
+    if (part == 2 && (!trimmed(parts[2]).empty() || !isPhrase(parts[0]))) return false;
+    if (!cleanAddress(candidate)) return false;
+    address = String(candidate);
+    return true;
+}
+
+bool isDeliveryReport(const String& contentType, const String& from) {
+    if (startsWithNoCase(contentType.view(), "multipart/report") &&
+        headerParameter(contentType, "report-type").equalsIgnoreCase("delivery-status"))
+        return true;
+    const String sender = senderAddress(from);
+    const std::string_view local = sender.view().substr(0, sender.view().find('@'));
+    return local.size() == 13 && startsWithNoCase(local, "MAILER-DAEMON");
 }
 
 String indexLine(const String& name, long long bytes, long long modifiedSince1970) {

@@ -43,10 +43,18 @@ bool failedRecipient(std::string_view report, String& address);
 // make it more (or other) than one plain address.
 bool cleanAddress(std::string_view address);
 
-// The one address a request comes from: the From field must name a single mailbox ("Ann
-// <ann@x.org>", "ann@x.org" or "ann@x.org (Ann)") whose address is clean. Returns false for
-// none, for a list of several, and for an address that is not clean.
+// The one address a request comes from: the From field must be a single mailbox by the
+// address grammar of RFC 5322 ("Ann <ann@x.org>", "\"Ann, A.\" <ann@x.org>", "ann@x.org" or
+// "ann@x.org (Ann)", comments and blanks around) whose address is clean. Returns false for
+// none, for several (whatever separates them: "<eve@x> <victim@y>" is two), for text after
+// the angle address, a display name with specials outside quotes, and an address that is not
+// clean.
 bool requestAddress(const String& from, String& address);
+
+// True for a delivery report the list may act on: a multipart/report of report-type
+// delivery-status (RFC 3464; contentType is the message's own Content-Type), or a message from
+// the mailer daemon (from is the message's own From).
+bool isDeliveryReport(const String& contentType, const String& from);
 
 // The index line of one file: the name, a blank and full stops to 50 characters, the size in
 // KiB as "%8ld", "K   " and the modification time in the C library's date form.

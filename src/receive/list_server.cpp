@@ -21,7 +21,6 @@
 #include "receive/message.h"
 #include "send/send_driver.h"
 #include "send/sender_session.h"
-#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -75,9 +74,8 @@ std::string regularFile(const std::string& path) {
 } // namespace
 
 ListServer::ListServer(const ReceiveOptions& options, SenderSession* sender)
-    : o_(options), sender_(sender), subscribers_(options.list.subscriberFile) {
-    listAddress_ = o_.list.listAddress.empty() ? o_.user + "@" + o_.host : o_.list.listAddress;
-    if (o_.list.recipientsPerTransaction < 1) o_.list.recipientsPerTransaction = 100;
+    : o_(options), sender_(sender), subscribers_(options.addresses.toListFile) {
+    listAddress_ = o_.addresses.listAddress.empty() ? o_.receive.user + "@" + o_.host : o_.addresses.listAddress;
     // A subscriber the server refuses must not hold back the others.
     if (sender_) sender_->setSkipRefused(true);
 }
@@ -85,17 +83,17 @@ ListServer::ListServer(const ReceiveOptions& options, SenderSession* sender)
 ListServer::~ListServer() {
     if (!sender_) return;
     if (sender_->hasSessionToClose()) sender_->disconnect();
-    sender_->style().extraHeader = o_.list.header;
+    sender_->style().extraHeaders = o_.content.extraHeaders;
 }
 
 void ListServer::setListHeader(const std::string& lines) {
-    std::string block = o_.list.header.str();
+    std::string block = o_.content.extraHeaders.str();
     if (!block.empty() && block.back() != '\n') block += "\r\n";
-    sender_->style().extraHeader = String(block + lines);
+    sender_->style().extraHeaders = String(block + lines);
 }
 
 void ListServer::log(const char* marker, const std::string& detail) const {
-    std::printf("%s%s%s\n", o_.user.c_str(), marker, detail.c_str());
+    std::printf("%s%s%s\n", o_.receive.user.c_str(), marker, detail.c_str());
     std::fflush(stdout);
 }
 
@@ -105,32 +103,42 @@ bool ListServer::connect() {
         return false;
     }
     // The file sender has no connection to count: it opens its file again for each copy.
-    if (sender_->openCount > 0) return true;
-    String port = o_.list.fileSender ? String() : o_.smtpPort;
-    int result = sender_->connectSession(o_.smtpHost, port);
-    if (result >= 1) return true;
-    std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", o_.smtpHost.c_str(),
-                 port.c_str(), describeError(sender_->failureCode(result)).c_str());
-    if (sender_->openCount > 0) sender_->close();
-    return false;
+    if (sender_->isOpen()) return true;
+    return openSession(*sender_, o_.servers.smtpHost, o_.fileSender ? String() : o_.smtpPort) >= 1;
 }
 
-bool ListServer::reply(const String& to, const String& subject, const std::string& text,
-                       const String& attachment) {
-    if (!connect()) return false;
+ListServer::Answer ListServer::reply(const String& to, const String& subject, const std::string& text,
+                                     const String& attachment) {
+    if (!connect()) return Answer::kNotSent;
     // An answer made by a program: responders must not answer it in turn (RFC 3834).
     setListHeader("X-Loop: " + listAddress_.str() + "\r\nAuto-Submitted: auto-replied\r\n");
     if (!attachment.empty()) sender_->addAttachment(attachment, attachment.filePart(), false);
     SendDriverOptions status;
-    status.quiet = o_.quiet;
-    status.verbose = o_.list.verbose;
-    status.kbs = o_.kbs;
+    status.tools = o_.tools;
+    status.showRate = o_.receive.showRate;
     int sent = sendWithStatus(*sender_, listAddress_, String(), to, String(), String(), subject,
                               text, 1, String(), status);
     sender_->releaseFiles(false);
+    if (sent) return Answer::kSent;
+    // Refused for good: the server, still there, said 5xx to the recipient or to the data.
+    const bool forGood = sender_->isOpen() && sender_->replyLine()[0] == '5' &&
+                         (sender_->messageSent() || !sender_->recipientVerdicts().refused.empty());
     // A session that failed is opened afresh for the next reply.
-    if (!sent) sender_->disconnect();
-    return sent != 0;
+    sender_->disconnect();
+    return forGood ? Answer::kRefused : Answer::kNotSent;
+}
+
+int ListServer::outcome(Answer answer, const String& sender) const {
+    switch (answer) {
+    case Answer::kSent: return kListHandled;
+    case Answer::kRefused:
+        // Asking again would only be refused again, by every run.
+        std::fprintf(stderr, "The answer to %s was refused for good: the request is given up\n", sender.c_str());
+        return kListHandled;
+    case Answer::kNotSent: return kListKept;
+    case Answer::kNotRecorded: return kListStop;
+    }
+    return kListStop;
 }
 
 bool ListServer::looped(const Message& message, const String& from) const {
@@ -143,15 +151,30 @@ bool ListServer::looped(const Message& message, const String& from) const {
     return false;
 }
 
+bool ListServer::returnedFromList(const Message& message, std::string_view report) const {
+    for (size_t i = std::min(message.ownHeaderLines, message.headers.size()); i < message.headers.size(); ++i)
+        if (message.headers[i].first.equalsIgnoreCase("X-Loop") &&
+            findAddress({listAddress_}, message.headers[i].second) >= 0)
+            return true;
+    // Returned header lines given as text (text/rfc822-headers, or a report in plain text).
+    for (size_t pos = 0; pos < report.size();) {
+        size_t end = std::min(report.find('\n', pos), report.size());
+        std::string_view line = report.substr(pos, end - pos);
+        pos = end + 1;
+        if (startsWithNoCase(line, "X-Loop:") && findAddress({listAddress_}, String(line.substr(7))) >= 0) return true;
+    }
+    return false;
+}
+
 int ListServer::handle(MailboxReader& reader) {
     // The message's own header lines: a delivery report carries the returned message inside
     // it, whose From and Subject must not be taken for the report's.
     const Message& message = reader.message();
     String from = ownHeader(message, "From");
     String subject = ownHeader(message, "Subject");
-    ListRequest request = judgeListRequest(subject, from, o_.list.manual != 0, o_.list.fetchFolder);
+    ListRequest request = judgeListRequest(subject, from, o_.receive.listManual != 0, o_.receive.fetchFolder);
     if (request == ListRequest::kHelp) return kListHandled;
-    if (request == ListRequest::kBounce) return bounce(reader, senderAddress(from));
+    if (request == ListRequest::kBounce) return outcome(bounce(reader, from), from);
     if (looped(message, from)) {
         log("/circular: ", senderAddress(from).str());
         return kListHandled;
@@ -165,30 +188,30 @@ int ListServer::handle(MailboxReader& reader) {
         return kListHandled;
     }
     switch (request) {
-    case ListRequest::kSubscribe: return subscribe(sender);
-    case ListRequest::kUnsubscribe: return unsubscribe(sender);
-    case ListRequest::kFetch: return fetch(sender, subject);
-    case ListRequest::kIndex: return index(sender, subject);
+    case ListRequest::kSubscribe: return outcome(subscribe(sender), sender);
+    case ListRequest::kUnsubscribe: return outcome(unsubscribe(sender), sender);
+    case ListRequest::kFetch: return outcome(fetch(sender, subject), sender);
+    case ListRequest::kIndex: return outcome(index(sender, subject), sender);
     default: return kListHandled;
     }
 }
 
-int ListServer::subscribe(const String& sender) {
+ListServer::Answer ListServer::subscribe(const String& sender) {
     bool already = false;
     int written = subscribers_.update([&](std::vector<String>& list) {
         already = findAddress(list, sender) >= 0;
         if (!already) list.push_back(sender);
         return !already;
     });
-    if (written < 0) return kListStop;  // keep the request for the next run
-    bool sent = already ? reply(sender, "RE: subscribe", "You are already subscribed!")
-                        : reply(sender, "RE: subscribe",
-                                "To be removed from this list reply to this message with a subject of just 'unsubscribe'");
+    if (written < 0) return Answer::kNotRecorded;  // keep the request for the next run
+    Answer sent = already ? reply(sender, "RE: subscribe", "You are already subscribed!")
+                          : reply(sender, "RE: subscribe",
+                                  "To be removed from this list reply to this message with a subject of just 'unsubscribe'");
     log(already ? "/subscribe (ignored): " : "/subscribe: ", sender.str());
-    return sent ? kListHandled : kListKept;
+    return sent;
 }
 
-int ListServer::unsubscribe(const String& sender) {
+ListServer::Answer ListServer::unsubscribe(const String& sender) {
     bool removed = false;
     int written = subscribers_.update([&](std::vector<String>& list) {
         long at = findAddress(list, sender);
@@ -196,25 +219,30 @@ int ListServer::unsubscribe(const String& sender) {
         if (removed) list.erase(list.begin() + at);
         return removed;
     });
-    if (written < 0) return kListStop;
-    bool sent = removed ? reply(sender, "RE: unsubscribe",
-                                "To be added back to this list reply to this message with a subject of just 'subscribe'")
-                        : reply(sender, "RE: unsubscribe", "You were not subscribed!");
+    if (written < 0) return Answer::kNotRecorded;
+    Answer sent = removed ? reply(sender, "RE: unsubscribe",
+                                  "To be added back to this list reply to this message with a subject of just 'subscribe'")
+                          : reply(sender, "RE: unsubscribe", "You were not subscribed!");
     log(removed ? "/unsubscribe: " : "/unsubscribe (ignored): ", sender.str());
-    return sent ? kListHandled : kListKept;
+    return sent;
 }
 
-int ListServer::bounce(MailboxReader& reader, const String& sender) {
+ListServer::Answer ListServer::bounce(MailboxReader& reader, const String& from) {
+    const Message& message = reader.message();
+    const String sender = senderAddress(from);
     // The delivery status is usually a part of its own: read the body and every part.
     std::string report(reader.body(), reader.bodyLength());
     while (const MessagePart* part = reader.nextPart()) {
         report += "\n";
         report += part->data.head(1u << 20);
     }
+    // Only a real delivery report about a copy the list sent may remove anybody, and then only
+    // the one address it names.
     String failed;
-    if (!failedRecipient(report, failed)) {
+    if (!isDeliveryReport(ownHeader(message, "Content-Type"), from) || !returnedFromList(message, report) ||
+        !failedRecipient(report, failed)) {
         log("/undelivered: ", sender.str());
-        return kListHandled;
+        return Answer::kSent;
     }
     bool removed = false;
     int written = subscribers_.update([&](std::vector<String>& list) {
@@ -223,24 +251,24 @@ int ListServer::bounce(MailboxReader& reader, const String& sender) {
         if (removed) list.erase(list.begin() + at);
         return removed;
     });
-    if (written < 0) return kListStop;
+    if (written < 0) return Answer::kNotRecorded;
     log(removed ? "/undelivered (unsubscribed): " : "/undelivered (ignored): ", failed.str());
-    return kListHandled;
+    return Answer::kSent;
 }
 
-int ListServer::fetch(const String& sender, const String& subject) {
+ListServer::Answer ListServer::fetch(const String& sender, const String& subject) {
     String name = fetchedName(subject);
     if (name.empty()) {
         log("/unknown: ", subject.str());
-        return kListHandled;
+        return Answer::kSent;
     }
     String replySubject = "RE: " + subject;
-    bool sent;
+    Answer sent;
     if (leavesFolder(name)) {
         sent = reply(sender, replySubject, "SORRY, can't do that: " + name.str());
     } else {
         char resolvedFolder[PATH_MAX];
-        std::string root = ::realpath(o_.list.fetchFolder.c_str(), resolvedFolder) ? resolvedFolder : "";
+        std::string root = ::realpath(o_.receive.fetchFolder.c_str(), resolvedFolder) ? resolvedFolder : "";
         std::string file = root.empty() ? std::string() : regularFile(root + "/" + name.str());
         // A link may point anywhere: only what really lies inside the folder is sent.
         if (file.empty() || file.compare(0, root.size() + 1, root + "/") != 0)
@@ -249,14 +277,14 @@ int ListServer::fetch(const String& sender, const String& subject) {
             sent = reply(sender, replySubject, "OK - '" + name.str() + "'", String(file));
     }
     log("/fetch: ", sender.str() + " who " + name.str());
-    return sent ? kListHandled : kListKept;
+    return sent;
 }
 
-int ListServer::index(const String& sender, const String& subject) {
+ListServer::Answer ListServer::index(const String& sender, const String& subject) {
     namespace fs = std::filesystem;
     std::vector<std::pair<std::string, fs::path>> files;
     std::error_code error;
-    fs::path root(o_.list.fetchFolder.str());
+    fs::path root(o_.receive.fetchFolder.str());
     for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error), end;
          !error && it != end; it.increment(error)) {
         if (!it->is_regular_file(error)) continue;
@@ -269,65 +297,92 @@ int ListServer::index(const String& sender, const String& subject) {
         if (::stat(path.c_str(), &st) != 0) continue;
         text += indexLine(String(name), st.st_size, st.st_mtime).view();
     }
-    bool sent = reply(sender, "RE: " + subject, text);
+    Answer sent = reply(sender, "RE: " + subject, text);
     log("/index: ", sender.str() + " from " + listAddress_.str());
-    return sent ? kListHandled : kListKept;
+    return sent;
 }
 
-int ListServer::distribute(MailboxReader& reader, const String& from, const String& subject) {
-    const String sender = senderAddress(from);
-    std::string text(reader.body(), reader.bodyLength());
-    // The attachments are passed on under their own names: each is written into a folder of
-    // this run's own (so no file of the same name is ever overwritten) and removed after.
-    std::vector<String> written;
-    std::string folder;
-    auto removeWritten = [&] {
+// The attachments of a contribution, passed on under their own names: each is written into a
+// folder of this run's own (so no file of the same name is ever overwritten), and all are
+// removed when the distribution ends.
+class ContributionFiles {
+public:
+    ContributionFiles(SenderSession* sender, const String& workingFolder)
+        : sender_(sender), workingFolder_(workingFolder) {}
+    ~ContributionFiles() {
         if (sender_) sender_->releaseFiles(false);
-        for (const String& f : written) std::remove(f.c_str());
-        if (!folder.empty()) ::rmdir(folder.c_str());
-    };
-    while (const MessagePart* part = reader.nextPart()) {
+        for (const String& f : written_) std::remove(f.c_str());
+        if (!folder_.empty()) ::rmdir(folder_.c_str());
+    }
+    ContributionFiles(const ContributionFiles&) = delete;
+    ContributionFiles& operator=(const ContributionFiles&) = delete;
+
+    // Writes the part and attaches it to the copies; false when it could not be written.
+    bool add(MessagePart& part, bool textMode) {
+        if (folder_.empty()) folder_ = makeTempFolder(workingFolder_, "qarvel-list-");
+        String file = part.fileName;
+        if (folder_.empty() || !sender_ ||
+            writeAttachment(String(folder_), file, part, writtenAsText(part, textMode), true) < 1)
+            return false;
+        written_.push_back(String(folder_) + "/" + file);
+        sender_->addAttachment(written_.back(), String(), false);
+        return true;
+    }
+
+private:
+    SenderSession* sender_;
+    String workingFolder_;
+    std::vector<String> written_;
+    std::string folder_;
+};
+
+bool ListServer::gatherContribution(MailboxReader& reader, const String& subject, std::string& text,
+                                    ContributionFiles& files) {
+    text.assign(reader.body(), reader.bodyLength());
+    while (MessagePart* part = reader.nextPart()) {
         if (part->fileName.empty()) {
             text += "\r\n";
             text += part->data.head(part->size());
-            continue;
-        }
-        if (o_.list.dropAttachments) {
+        } else if (!o_.receive.showAttachments) {
             text += "\r\nAttachment deleted: " + part->fileName.str();
-            continue;
-        }
-        if (folder.empty()) {
-            folder = makeTempFolder(o_.workingFolder, "qarvel-list-");
-        }
-        String file = part->fileName;
-        if (folder.empty() || !sender_ ||
-            writeAttachment(String(folder), file, *part, writtenAsText(*part, o_.textMode), true) < 1) {
-            removeWritten();
+        } else if (!files.add(*part, o_.content.textAttachments)) {
             std::fprintf(stderr, "The contribution '%s' is kept: its attachment '%s' could not be written\n",
                          subject.c_str(), part->fileName.c_str());
-            return kListStop;
+            return false;
         }
-        String path = String(folder) + "/" + file;
-        written.push_back(path);
-        sender_->addAttachment(path, String(), false);
     }
+    return true;
+}
 
-    // The subscribers are read a transaction's worth at a time; those the progress file
-    // names already have this contribution.
-    SubscriberStream stream(o_.list.subscriberFile);
-    DistributionProgress progress(o_.list.subscriberFile, contributionKey(reader, from, subject));
-    progress.load();
-    const size_t per = static_cast<size_t>(o_.list.recipientsPerTransaction);
-    SendDriverOptions status;
-    status.quiet = o_.quiet;
-    status.verbose = o_.list.verbose;
-    status.kbs = o_.kbs;
-    const String replyTo = o_.list.priv ? o_.list.owner : String();
-    // Delivery reports go to the list's mailbox (or to its owner), never to the contributor.
-    const String envelopeSender = o_.list.owner.empty() ? listAddress_ : o_.list.owner;
+void ListServer::setCopyHeader(const Message& contribution) {
     const std::string list = listAddress_.str();
     std::string id = list;
     std::replace(id.begin(), id.end(), '@', '.');
+    setListHeader("List-Id: <" + id + ">\r\nList-Post: <mailto:" + list + ">\r\nList-Unsubscribe: <mailto:" + list +
+                  "?subject=unsubscribe>\r\nX-Loop: " + list + "\r\n");
+    // A copy is the contribution passed on: it keeps its Message-ID, so that replies and
+    // threads find it.
+    sender_->style().keptMessageId = ownHeader(contribution, "Message-ID");
+}
+
+int ListServer::distribute(MailboxReader& reader, const String& from, const String& subject) {
+    ContributionFiles files(sender_, o_.workingFolder);
+    std::string text;
+    if (!gatherContribution(reader, subject, text, files)) return kListStop;
+
+    // The subscribers are read a transaction's worth at a time; those the progress file
+    // names already have this contribution.
+    SubscriberStream stream(o_.addresses.toListFile);
+    DistributionProgress progress(o_.addresses.toListFile, contributionKey(reader, from, subject));
+    progress.load();
+    // -limit: subscribers per transaction, else 100: the unit in which progress is recorded.
+    const size_t per = static_cast<size_t>(o_.smtp.recipientLimit > 0 ? o_.smtp.recipientLimit : 100);
+    SendDriverOptions status;
+    status.tools = o_.tools;
+    status.showRate = o_.receive.showRate;
+    const String replyTo = o_.receive.listPrivate ? o_.addresses.listOwner : String();
+    // Delivery reports go to the list's mailbox (or to its owner), never to the contributor.
+    const String envelopeSender = o_.addresses.listOwner.empty() ? listAddress_ : o_.addresses.listOwner;
     bool headerSet = false;
 
     std::vector<String> chunk;
@@ -343,12 +398,8 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
         }
         if (read < 0 || (!chunk.empty() && !connect())) stopped = true;
         if (chunk.empty() || stopped) break;
-        if (!headerSet) {
-            setListHeader("List-Id: <" + id + ">\r\nList-Post: <mailto:" + list +
-                          ">\r\nList-Unsubscribe: <mailto:" + list + "?subject=unsubscribe>\r\nX-Loop: " +
-                          list + "\r\n");
-            headerSet = true;
-        }
+        if (!headerSet) setCopyHeader(reader.message());
+        headerSet = true;
         String bcc;
         for (const String& a : chunk) bcc += (bcc.empty() ? "" : ",") + a;
         if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), bcc, subject, text,
@@ -363,28 +414,28 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
         }
         chunk.clear();
     }
-    removeWritten();
-    if (stopped) {
-        if (sender_ && sender_->openCount > 0) sender_->disconnect();
-        // Everyone still without the contribution: the transaction in hand and the rest.
-        size_t missed = 0;
-        auto notReached = [&missed](const String& a) {
-            std::fprintf(stderr, "Not reached: %s\n", a.c_str());
-            ++missed;
-        };
-        for (const String& a : chunk) notReached(a);
-        String address;
-        while (read > 0 && (read = stream.next(address)) > 0) {
-            ++total;
-            if (!progress.reached(address)) notReached(address);
-        }
-        std::fprintf(stderr, "Distribution of '%s' stopped: %zu of %zu subscribers not reached%s\n",
-                     subject.c_str(), missed, total, recorded ? "; the next run sends to them" : "");
-        return kListStop;
+    if (headerSet) sender_->style().keptMessageId = String();
+    if (!stopped) {
+        progress.finish();
+        log("/distribution: ", senderAddress(from).str() + " (" + subject.str() + ")");
+        return kListHandled;
     }
-    progress.finish();
-    log("/distribution: ", sender.str() + " (" + subject.str() + ")");
-    return kListHandled;
+    if (sender_ && sender_->isOpen()) sender_->disconnect();
+    // Everyone still without the contribution: the transaction in hand and the rest.
+    size_t missed = 0;
+    auto notReached = [&missed](const String& a) {
+        std::fprintf(stderr, "Not reached: %s\n", a.c_str());
+        ++missed;
+    };
+    for (const String& a : chunk) notReached(a);
+    String address;
+    while (read > 0 && (read = stream.next(address)) > 0) {
+        ++total;
+        if (!progress.reached(address)) notReached(address);
+    }
+    std::fprintf(stderr, "Distribution of '%s' stopped: %zu of %zu subscribers not reached%s\n",
+                 subject.c_str(), missed, total, recorded ? "; the next run sends to them" : "");
+    return kListStop;
 }
 
 } // namespace qarvel

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/string.h"
@@ -23,6 +24,7 @@
 
 namespace qarvel {
 
+class ContributionFiles;
 class MailboxReader;
 class SenderSession;
 struct Message;
@@ -46,18 +48,36 @@ public:
     const String& listAddress() const { return listAddress_; }
 
 private:
-    int subscribe(const String& sender);
-    int unsubscribe(const String& sender);
-    int bounce(MailboxReader& reader, const String& sender);
-    int fetch(const String& sender, const String& subject);
-    int index(const String& sender, const String& subject);
+    // What became of a request's answer; outcome turns it into what the driver does with the
+    // request, the same way for every kind.
+    enum class Answer {
+        kSent,         // answered (or needs no answer)
+        kRefused,      // refused for good (5xx to the recipient or after the data): given up
+        kNotSent,      // not sent this time (4xx, no connection): kept for the next run
+        kNotRecorded,  // the subscriber file could not be written: kept, and the run stops
+    };
+    int outcome(Answer answer, const String& sender) const;
+    Answer subscribe(const String& sender);
+    Answer unsubscribe(const String& sender);
+    Answer bounce(MailboxReader& reader, const String& sender);
+    Answer fetch(const String& sender, const String& subject);
+    Answer index(const String& sender, const String& subject);
     int distribute(MailboxReader& reader, const String& from, const String& subject);
+    // The text of a contribution with its parts; its attachments are written for the copies.
+    // False (after saying why) when one could not be written: the contribution is kept.
+    bool gatherContribution(MailboxReader& reader, const String& subject, std::string& text,
+                            ContributionFiles& files);
+    // The list's header lines of a copy, and the contribution's own Message-ID.
+    void setCopyHeader(const Message& contribution);
     // The message came from the list itself: its own loop header or its own address.
     bool looped(const Message& message, const String& from) const;
+    // A returned message (a part's header lines, or the text of a report) carries the list's
+    // own loop header: the report is about a copy the list sent.
+    bool returnedFromList(const Message& message, std::string_view report) const;
 
-    // Sends one reply from the list address; false after the send routine's message.
-    bool reply(const String& to, const String& subject, const std::string& text,
-               const String& attachment = String());
+    // Sends one reply from the list address, the send routine printing any failure.
+    Answer reply(const String& to, const String& subject, const std::string& text,
+                 const String& attachment = String());
     // The header lines every reply or copy carries after the user's own (-hdr:).
     void setListHeader(const std::string& lines);
     // Opens the session unless it is open; prints the connect failure.

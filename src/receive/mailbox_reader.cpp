@@ -8,6 +8,7 @@
 #include "base/encoded_word.h"
 #include "base/progress_line.h"
 #include "receive/message_parser.h"
+#include "net/failure_cause.h"
 
 namespace qarvel {
 
@@ -17,21 +18,20 @@ constexpr size_t kReplyDrainMax = 1u << 20;
 } // namespace
 
 MailboxReader::MailboxReader() {
-    timeout = 300;
+    setTimeout(300);
     workingFolder_ = "/tmp";
 }
 
 MailboxReader::~MailboxReader() {
-    if (openCount > 0) Connection::close();
+    if (isOpen()) Connection::close();
 }
 
-bool MailboxReader::connected() const { return openCount > 0; }
+bool MailboxReader::connected() const { return isOpen(); }
 
 void MailboxReader::clearMessageState() {
     message_.clear();
     headerMap_.clear();
     folders_.clear();
-    if (!reply_.empty()) reply_[0] = '\0';
     if (!commandBuffer_.empty()) commandBuffer_[0] = '\0';
     lastRetrieved_ = 0;
     currentSize_ = 0;
@@ -44,7 +44,7 @@ int MailboxReader::close() {
     count_ = 0;
     int result = Connection::close();
     std::vector<char>().swap(commandBuffer_);
-    std::vector<char>().swap(reply_);
+    // The reply stays: the last word of the session (QUIT's answer) is what -syslog records.
     return result;
 }
 
@@ -111,6 +111,8 @@ int MailboxReader::nextFolderName(String&) { return kReaderNotDone; }
 int MailboxReader::selectFolder(const String&, int) { return kReaderNotDone; }
 int MailboxReader::fetchSizes(int, int) { return kReaderNotDone; }
 int MailboxReader::readReply() { return kReaderNotDone; }
+int MailboxReader::listUniqueIds() { return kReaderNotDone; }
+String MailboxReader::uniqueId(int) { return String(); }
 
 namespace {
 
@@ -135,6 +137,12 @@ public:
         if (n > 0 && n < length) stopped_ = true;
         return n;
     }
+    size_t bufferedView(const char** data) override {
+        if (!stopped_) return reader_.bufferedView(data);
+        *data = nullptr;
+        return 0;
+    }
+    void consume(size_t n) override { reader_.consume(n); }
 
 private:
     MailboxReader& reader_;
@@ -150,6 +158,11 @@ public:
     int readLine(char* buffer, int max) override { return counted(input_.readLine(buffer, max)); }
     int peekByte(char* out) override { return input_.peekByte(out); }
     int read(char* buffer, int length) override { return counted(input_.read(buffer, length)); }
+    size_t bufferedView(const char** data) override { return input_.bufferedView(data); }
+    void consume(size_t n) override {
+        progress_.add(static_cast<int64_t>(n));
+        input_.consume(n);
+    }
 
 private:
     int counted(int n) {
@@ -158,6 +171,59 @@ private:
     }
     LineSource& input_;
     ProgressLine progress_{"Receiving"};
+};
+
+// Every byte the parser takes also goes to the raw sink, as the message was before the data
+// phase stuffed it: a leading dot of a line dropped, and the end marker left out (on a
+// connection always; in a message file, where a lone "." is text, only as the last line).
+class CopiedInput : public LineSource {
+public:
+    CopiedInput(LineSource& input, const std::function<void(const char*, size_t)>& sink, bool dotStuffed,
+                bool endMarker)
+        : input_(input), sink_(sink), dotStuffed_(dotStuffed), endMarker_(endMarker) {}
+    int readLine(char* buffer, int max) override {
+        int n = input_.readLine(buffer, max);
+        if (n > 0) copyLine(buffer, static_cast<size_t>(n));
+        return n;
+    }
+    int peekByte(char* out) override { return input_.peekByte(out); }
+    int read(char* buffer, int length) override {
+        int n = input_.read(buffer, length);
+        if (n > 0) copy(buffer, static_cast<size_t>(n));
+        return n;
+    }
+    size_t bufferedView(const char** data) override {
+        size_t n = input_.bufferedView(data);
+        view_ = *data;
+        return n;
+    }
+    void consume(size_t n) override {
+        // The parser takes whole lines here, none of which begins with a dot.
+        copy(view_, n);
+        input_.consume(n);
+    }
+
+private:
+    void copyLine(const char* data, size_t n) {
+        if (dotStuffed_ && lineStart_ && data[0] == '.') {
+            const bool lone = (n == 2 && data[1] == '\n') || (n == 3 && data[1] == '\r' && data[2] == '\n');
+            char next = 0;
+            if (lone && (endMarker_ || input_.peekByte(&next) < 1)) return;
+            if (!lone) ++data, --n;
+        }
+        copy(data, n);
+    }
+    void copy(const char* data, size_t n) {
+        if (n == 0) return;
+        sink_(data, n);
+        lineStart_ = data[n - 1] == '\n';
+    }
+
+    LineSource& input_;
+    const std::function<void(const char*, size_t)>& sink_;
+    const bool dotStuffed_, endMarker_;
+    bool lineStart_ = true;
+    const char* view_ = nullptr;
 };
 
 } // namespace
@@ -173,7 +239,9 @@ int MailboxReader::parseMessage(uint64_t expectedBytes) {
 }
 
 int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& source) {
-    CountedInput input(source, expectedBytes);
+    CountedInput counted(source, expectedBytes);
+    CopiedInput copied(counted, rawSink_, dotStuffed_, endMarker_);
+    LineSource& input = rawSink_ && headerOnly_ != 1 ? static_cast<LineSource&>(copied) : counted;
     ParseSettings settings;
     settings.dotStuffed = dotStuffed_;
     settings.headerOnly = headerOnly_;
@@ -185,6 +253,10 @@ int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& source) {
     settings.endMarker = endMarker_;
     settings.traceLevel = traceLevel_;
     settings.workingFolder = workingFolder_;
+    // A folder that cannot be opened stages nothing: the parts are then held as without one,
+    // and the attachment writer reports the folder when it writes them.
+    if (partFolder_) settings.partFolder = FolderHandle::open(*partFolder_);
+    settings.allPartsText = allPartsText_;
     settings.decodeWords = decodeEncodedWords;
     if (headerOnly_ != 1) settings.bodySink = &bodySink_;
     MessageParser parser(input, settings, message_, &parseBuffers());
@@ -196,8 +268,8 @@ int MailboxReader::parseMessage(uint64_t expectedBytes, LineSource& source) {
     return result;
 }
 
-const MessagePart* MailboxReader::nextPart() {
-    const MessagePart* part = message_.nextPart();
+MessagePart* MailboxReader::nextPart() {
+    MessagePart* part = message_.nextPart();
     if (part) currentSize_ = part->size();
     return part;
 }
@@ -246,5 +318,7 @@ void MailboxReader::setReply(const char* text) {
     if (reply_.empty()) reply_.assign(kReaderReplySize, '\0');
     std::snprintf(reply_.data(), reply_.size(), "%s", text);
 }
+
+Failure MailboxReader::failureOf(int result) const { return sessionFailure(*this, result, lastReply()); }
 
 } // namespace qarvel

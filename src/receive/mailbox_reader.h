@@ -11,10 +11,13 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/ordered_map.h"
+#include "base/run_failure.h"
 #include "base/string.h"
 #include "base/string_list.h"
 #include "net/connection.h"
@@ -81,6 +84,11 @@ public:
     virtual int selectFolder(const String& name, int readOnly);
     virtual int fetchSizes(int first, int last);
     int readReply() override;
+    // A lasting id for each message, for a record of what was delivered: asks the server
+    // for them where it must (POP3 UIDL). 1, or 0 when the mailbox gives none.
+    virtual int listUniqueIds();
+    // The id of message n (after listUniqueIds), "" when it has none.
+    virtual String uniqueId(int n);
 
     // --- the message parser ---
     // Reads one message from this reader's input into the Message record. Returns 1 when the
@@ -118,9 +126,13 @@ public:
     uint64_t bodyLength() const { return message_.bodyLength; }
     int headerCount() const { return message_.headerCount; }
     int partCount() const { return message_.partCount(); }
-    const MessagePart* nextPart();
-    // The last reply line as read (line end included), or "" before the first open.
+    MessagePart* nextPart();
+    // The last reply line as read (line end included), also after close; "" before the first
+    // open.
     const char* lastReply() const { return reply_.empty() ? "" : reply_.data(); }
+    // Why the step that returned result failed, for the exit status under -strict: the
+    // connection's failure, else the last reply read as POP3's (net/failure_cause.h).
+    virtual Failure failureOf(int result) const;
 
     // --- settings of the reader (copied in by the entry point and the driver; the
     // connection's own come with setConnectionOptions) ---
@@ -135,10 +147,22 @@ public:
     void setPreCommand(const String& v) { preCommand_ = v; }
     // Where parts that outgrow memory are spilled while a message is parsed.
     void setWorkingFolder(const String& folder) { workingFolder_ = folder; }
+    // The folder every extracted part is written to, when the caller writes the parts there
+    // with writeAttachment: the parser then puts each part straight into a file of that
+    // folder, in text mode by writtenAsText(content type, allText). None (the default): parts
+    // are held in memory or spilled to the working folder.
+    void setPartFolder(std::optional<String> folder, bool allText = false) {
+        partFolder_ = std::move(folder);
+        allPartsText_ = allText;
+    }
     // Where the text of each retrieved message (or IMAP part) goes instead of the record, for
     // a caller that only writes it out: none of it is held, whatever its size. A header-only
     // read keeps its line in the record. None (the default): the record keeps the text.
     void setBodySink(PartDecoder::Sink sink) { bodySink_ = std::move(sink); }
+    // Where a copy of each message goes as it was received, header and all, whatever the
+    // parser makes of it: the bytes after the data phase's dot rule (a stuffed dot dropped,
+    // the end marker left out). A header-only read copies nothing. None: no copy.
+    void setRawSink(std::function<void(const char*, size_t)> sink) { rawSink_ = std::move(sink); }
     int raw() const { return raw_; }
     int extract() const { return extract_; }
     int html() const { return html_; }
@@ -188,7 +212,10 @@ protected:
     int dotStuffed_ = 1;  // the input is POP3 data: "." ends it, leading dots are doubled
     uint64_t currentSize_ = 0;
     String connectHost_, connectPort_, preCommand_, workingFolder_;
+    std::optional<String> partFolder_;
+    bool allPartsText_ = false;
     PartDecoder::Sink bodySink_;
+    std::function<void(const char*, size_t)> rawSink_;
     // The parser's buffers, kept for the run.
     ParseBuffers& parseBuffers();
 

@@ -35,7 +35,7 @@ const char* Message::priorityName() const {
     }
 }
 
-const MessagePart* Message::nextPart() {
+MessagePart* Message::nextPart() {
     if (parts.empty()) {
         current.reset();
         return nullptr;

@@ -85,7 +85,7 @@ struct Message {
     // Takes the next part off the queue and sets bodyLength, partFileName, contentType,
     // charset and contentId from it. Returns the part (owned by the message, valid until the
     // next call or the next parse), or null when the queue is empty.
-    const MessagePart* nextPart();
+    MessagePart* nextPart();
 
     // Clears the header fields (not the parts or body).
     void clearHeaderFields();

@@ -67,37 +67,76 @@ HarvestFile::~HarvestFile() {
 }
 
 bool HarvestFile::open(const String& path) {
+    path_ = path;
     file_ = fopen(path.c_str(), "a");
     if (!file_)
         fprintf(stderr, "Could not open the harvest file '%s': %s\n", path.c_str(), strerror(errno));
     return file_ != nullptr;
 }
 
-void HarvestFile::add(const String& address) {
-    if (!file_ || address.empty() || address == "[unknown]") return;
+bool HarvestFile::add(const String& address) {
+    if (!file_ || address.empty() || address == "[unknown]") return false;
     // One address per line, whatever the received header held.
-    fprintf(file_, "%s\n", blankLineBreaks(address.view()).c_str());
-    fflush(file_);
+    errno = 0;
+    if ((fprintf(file_, "%s\n", blankLineBreaks(address.view()).c_str()) < 0 || fflush(file_) != 0) && !error_)
+        error_ = errno ? errno : EIO;
+    return true;
+}
+
+int HarvestFile::sync() {
+    if (!error_ && (fflush(file_) != 0 || fsync(fileno(file_)) != 0)) error_ = errno;
+    return error_;
 }
 
 // --- extraction ---
 
-int extractParts(MailboxReader& reader, const ReceiveOptions& options) {
+int extractParts(MailboxReader& reader, const ReceiveOptions& options, SyncRound* round) {
     int result = kActionOk;
     if (uint64_t dropped = reader.message().partsDropped) {
         fprintf(stderr, "%llu parts after the first %d could not be kept for extraction\n",
                 static_cast<unsigned long long>(dropped), reader.partCount());
         result = kActionFailed;
     }
-    while (const MessagePart* part = reader.nextPart()) {
-        String media = reader.mediaType();
-        bool text = options.textMode || media.startsWithIgnoreCase("text", 4) ||
-                    media.equalsIgnoreCase("message/rfc822");
+    while (MessagePart* part = reader.nextPart()) {
         String name = part->fileName;
-        if (writeAttachment(options.extractFolder, name, *part, text, options.unique) != kWriteOk)
+        if (writeAttachment(options.receive.extractFolder, name, *part,
+                            writtenAsText(part->contentType, options.content.textAttachments),
+                            options.receive.uniqueNames, round) != kWriteOk)
             result = kActionFailed;
     }
     return result;
+}
+
+namespace {
+
+// A per-message action: whether the run asked for it, and whether it needs the whole message.
+struct PerMessageAction {
+    bool (*wanted)(const ReceiveOptions& o);
+    bool wholeMessage;
+};
+
+// A new action is one row; the rows that need no more than the headers say so too (they work as well on a message that streamed).
+const PerMessageAction kPerMessageActions[] = {
+    {[](const ReceiveOptions& o) { return o.receive.unixMailbox; }, true},       // -umbox framing
+    {[](const ReceiveOptions& o) { return o.receive.extract; }, true},           // -extract
+    {[](const ReceiveOptions& o) { return listRun(o); }, true},                  // list requests
+    {[](const ReceiveOptions& o) { return !o.receive.execCommand.empty(); }, true},  // -exec:
+    {[](const ReceiveOptions& o) { return !o.receive.filter.empty(); }, true},   // -filter:
+    {[](const ReceiveOptions& o) { return !o.servers.relayHost.empty(); }, true},  // forwarding
+    {[](const ReceiveOptions& o) { return !o.receive.partName.empty(); }, true},  // one IMAP part
+    {[](const ReceiveOptions& o) { return o.pages != nullptr; }, true},          // a web page
+    {[](const ReceiveOptions& o) { return !o.receive.harvestFile.empty(); }, false},  // the sender
+    {[](const ReceiveOptions& o) { return o.receive.readReceipt != 0; }, false},  // headers only
+    {[](const ReceiveOptions& o) { return !o.receive.copyTo.empty() || !o.receive.moveTo.empty(); }, false},
+    {[](const ReceiveOptions& o) { return o.receive.remove; }, false},
+};
+
+} // namespace
+
+bool needsWholeMessage(const ReceiveOptions& options) {
+    for (const PerMessageAction& action : kPerMessageActions)
+        if (action.wholeMessage && action.wanted(options)) return true;
+    return false;
 }
 
 } // namespace qarvel

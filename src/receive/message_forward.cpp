@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/line_breaks.h"
+#include "base/run_failure.h"
 #include "receive/header_display.h"
 #include "receive/mailbox_reader.h"
 #include "send/sender_session.h"
@@ -30,13 +31,13 @@ int sendReadReceipt(SenderSession& sender, MailboxReader& reader, const ReceiveO
     strftime(when, sizeof when, "%a, %d %b %Y %H:%M:%S GMT", &parts);
     body += "was read on " + std::string(when) + ".\r\n";
 
-    String from = options.from.empty() ? options.user : options.from;
+    String from = options.addresses.from.empty() ? options.receive.user : options.addresses.from;
     // The receipt is an ordinary composed message, sent without traces.
     int savedTrace = sender.traceLevel();
     const bool savedRaw = sender.style().raw;
     sender.setTraceLevel(0);
     sender.style().raw = false;
-    int result = sender.connectSession(options.smtpHost, options.smtpPort);
+    int result = sender.connectSession(options.servers.smtpHost, options.smtpPort);
     if (result > 0) {
         result = sender.sendMessage(from, String(), to, subject, body.data(), body.size(),
                                     String(), String(), String(), String());
@@ -107,23 +108,26 @@ int forwardMessage(SenderSession& sender, MailboxReader& reader, const ReceiveOp
         recipients = recipients.empty() ? reader.message().ccText
                                         : recipients + "," + reader.message().ccText;
     String from = senderAddress(reader.sender());
-    if (from == "[unknown]") from = options.from;
+    if (from == "[unknown]") from = options.addresses.from;
 
     // Raw: the header block above goes out as it is, followed by the body.
     const bool savedRaw = sender.style().raw;
     sender.style().raw = true;
-    int result = sender.connectSession(options.relay, options.smtpPort);
+    int result = sender.connectSession(options.servers.relayHost, options.smtpPort);
     if (result <= 0) {
-        fprintf(stderr, "Could not connect to relay: %s, error= %s\n", options.relay.c_str(),
+        fprintf(stderr, "Could not connect to relay: %s, error= %s\n", options.servers.relayHost.c_str(),
                 describeError(sender.failureCode(result)).c_str());
+        noteFailure(sender.failureOf(result));
         sender.disconnect();
         sender.style().raw = savedRaw;
         return result;
     }
     result = sender.sendMessage(from, String(), recipients, reader.subject(), data.data(),
                                 data.size(), String(), String(), String(), String());
-    if (result <= 0)
-        fprintf(stderr, "Could not send to relay: %s, error= %d\n", options.relay.c_str(), result);
+    if (result <= 0) {
+        fprintf(stderr, "Could not send to relay: %s, error= %d\n", options.servers.relayHost.c_str(), result);
+        noteFailure(sender.failureOf(result));
+    }
     sender.quit();
     sender.disconnect();
     sender.style().raw = savedRaw;

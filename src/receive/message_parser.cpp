@@ -149,6 +149,7 @@ int MessageParser::run(uint64_t expectedBytes) {
             headerLine(header);
             continue;
         }
+        if (decodeBlock()) continue;
         Piece piece;
         int got = readDataPiece(piece, true);
         if (got == 0) { result = 0; break; }
@@ -157,6 +158,53 @@ int MessageParser::run(uint64_t expectedBytes) {
     }
     finish();
     return result;
+}
+
+namespace {
+
+// The length of the lines of data[0, length) before the first that begins with c.
+size_t linesBefore(const char* data, size_t length, char c) {
+    const char* p = data;
+    const char* end = data + length;
+    while ((p = static_cast<const char*>(memchr(p, c, static_cast<size_t>(end - p))))) {
+        if (p == data || p[-1] == '\n') return static_cast<size_t>(p - data);
+        ++p;
+    }
+    return length;
+}
+
+} // namespace
+
+// The body of a base64 part, and one whose bytes are dropped, goes on many lines at a time,
+// straight from the reader's buffer: the lines up to the first one that could be a delimiter
+// ("-") or the end marker or a stuffed line ("."), neither of which ever begins a line of
+// base64 text, and only lines that are whole in the buffer. Every other line takes the line
+// path. The bytes are the same either way: the base64 decoder skips the line ends that the
+// line path holds back in front of a delimiter. Returns false when the line path is to read
+// the next line.
+bool MessageParser::decodeBlock() {
+    if (inHeader_ || inUu_ || !lineStart_ ||
+        (target_ != Target::kNone && part_.encoding != PartEncoding::kBase64))
+        return false;
+    const char* data = nullptr;
+    size_t length = input_.bufferedView(&data);
+    // With the size trusted, the line path stops after the line that reaches it.
+    if (settings_.sizeTrust && length > expected_ - message_.bytesRead)
+        length = static_cast<size_t>(expected_ - message_.bytesRead);
+    const void* lastLf = length ? memrchr(data, '\n', length) : nullptr;
+    if (!lastLf) return false;
+    length = static_cast<size_t>(static_cast<const char*>(lastLf) - data) + 1;
+    length = linesBefore(data, length, '-');
+    if (settings_.dotStuffed) length = linesBefore(data, length, '.');
+    if (length == 0) return false;
+    if (target_ != Target::kNone) {
+        if (!pendingEol_.empty()) decoder_.put(pendingEol_.data(), pendingEol_.size(), true);
+        pendingEol_.clear();
+        decoder_.put(data, length, true);
+    }
+    input_.consume(length);
+    message_.bytesRead += length;
+    return true;
 }
 
 // Reads the next piece and applies the data phase's rule for a '.' at a line start: a lone "."
@@ -429,7 +477,7 @@ void MessageParser::startTarget() {
                 if (message_.bodyCharset.empty()) message_.bodyCharset = part_.charset;
             } else if (settings_.extract) {
                 target_ = Target::kPart;
-                pending_ = newPart();
+                pending_ = newPart(part_.typeValue);
             }
         }
     }
@@ -443,8 +491,12 @@ void MessageParser::startTarget() {
     }, true);
 }
 
-std::unique_ptr<MessagePart> MessageParser::newPart() {
+std::unique_ptr<MessagePart> MessageParser::newPart(const String& contentType) {
     auto part = std::make_unique<MessagePart>();
+    if (settings_.partFolder) {
+        part->data.stageIn(settings_.partFolder, writtenAsText(contentType, settings_.allPartsText));
+        if (!part->data.inMemory()) return part;
+    }
     part->data.setSpillFolder(settings_.workingFolder);
     // Once the queued parts hold enough memory, new parts go straight to a file.
     if (inMemory_ >= kPartsInMemoryMax) part->data.setMemoryLimit(0);
@@ -605,7 +657,7 @@ void MessageParser::beginUuBlock(const char* line, size_t length) {
     inUu_ = true;
     uuPart_.reset();
     if (settings_.extract) {
-        uuPart_ = newPart();
+        uuPart_ = newPart(String());  // queued without a content type
         // "begin <mode> <name>": the name runs to the line end, at most 255 characters.
         size_t start = 6;
         while (start < length && !isspace(static_cast<unsigned char>(line[start]))) ++start;

@@ -4,14 +4,17 @@
 //
 // Lines come off the reader in pieces of at most kPieceSize bytes, so a line of any length
 // is handled without growing memory: header lines are kept up to kHeaderMax bytes (the rest
-// is dropped), body pieces go straight to the part's decoder. Extracted parts stream into
-// PartData, which moves to a temporary file once a part is large.
+// is dropped), body pieces go straight to the part's decoder. A base64 body, and one whose
+// bytes are dropped, goes to the decoder many lines at a time instead, straight from the
+// reader's buffer (decodeBlock). Extracted parts stream into PartData: into a file of the
+// extraction folder when the run writes them there, else memory and then a temporary file.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "base/staged_file.h"
 #include "base/string.h"
 #include "receive/line_source.h"
 #include "receive/message.h"
@@ -33,6 +36,12 @@ struct ParseSettings {
     int traceLevel = 0;
     int dotStuffed = 1;     // "." alone ends the input and a leading dot is dropped (POP3)
     String workingFolder;   // where large parts are spilled
+    // The folder the run extracts parts to, when it writes them there: each part then goes
+    // straight into a file of that folder, and is written in text mode when
+    // writtenAsText(its content type, allPartsText) says so. None: parts are kept in memory
+    // or spilled to workingFolder.
+    std::shared_ptr<const FolderHandle> partFolder;
+    bool allPartsText = false;
     // Decodes the encoded words of a header value; none means values are kept as they are.
     // The charset of the last word goes to *charset (when given).
     String (*decodeWords)(const String& value, String* charset) = nullptr;
@@ -94,6 +103,7 @@ private:
     };
 
     int readPiece();
+    bool decodeBlock();
     bool atEnd() const;
     bool readHeaderLine(std::string& line);
     // One piece of input as the dot rule of the data phase leaves it.
@@ -117,7 +127,7 @@ private:
     bool toBody(const char* data, size_t length);
     bool toPart(const char* data, size_t length);
     void queuePart(std::unique_ptr<MessagePart> part);
-    std::unique_ptr<MessagePart> newPart();
+    std::unique_ptr<MessagePart> newPart(const String& contentType);
     String decodeHeader(const String& value, String* charset = nullptr) const;
     String fileNameOf(const String& text, bool extended) const;
     void trace(const char* text) const;

@@ -1,8 +1,12 @@
-// PartData: an extracted part's bytes, moved to a temporary file when they outgrow memory.
+// PartData: an extracted part's bytes, straight into the extraction folder, or in memory and
+// moved to a temporary file when they outgrow it.
 #include "receive/part_data.h"
 
 #include <algorithm>
-#include <memory>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace qarvel {
 
@@ -15,23 +19,56 @@ bool writeAll(FILE* out, const char* data, size_t length) {
     return length == 0 || fwrite(data, 1, length, out) == length;
 }
 
+// Reads up to length bytes, going on after a short read; -1 on an error.
+ssize_t readFull(int fd, char* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::read(fd, data + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
 } // namespace
 
-bool writeConverted(FILE* out, const char* data, size_t length, bool textMode, bool& pendingCr) {
-    if (!textMode) return writeAll(out, data, length);
-    size_t start = 0;
-    for (size_t i = 0; i < length; ++i) {
+bool writeConverted(StagedFile& out, const char* data, size_t length, bool textMode, bool& pendingCr) {
+    if (!textMode) return out.write(data, length);
+    // The converted bytes are gathered in blocks, so that a text of short lines still goes
+    // out in large writes.
+    char block[kCopyBlock];
+    size_t used = 0;
+    auto add = [&](const char* bytes, size_t n) {
+        while (n > 0) {
+            if (used == sizeof block) {
+                if (!out.write(block, used)) return false;
+                used = 0;
+            }
+            size_t take = std::min(n, sizeof block - used);
+            memcpy(block + used, bytes, take);
+            used += take;
+            bytes += take;
+            n -= take;
+        }
+        return true;
+    };
+    for (size_t i = 0; i < length;) {
         if (pendingCr) {
             pendingCr = false;
-            if (data[i] != '\n' && fputc('\r', out) == EOF) return false;
+            if (data[i] != '\n' && !add("\r", 1)) return false;
         }
-        if (data[i] == '\r') {
-            if (!writeAll(out, data + start, i - start)) return false;
+        const void* cr = memchr(data + i, '\r', length - i);
+        size_t run = cr ? static_cast<size_t>(static_cast<const char*>(cr) - (data + i)) : length - i;
+        if (!add(data + i, run)) return false;
+        i += run;
+        if (cr) {
             pendingCr = true;
-            start = i + 1;
+            ++i;
         }
     }
-    return writeAll(out, data + start, length - start);
+    return out.write(block, used);
 }
 
 namespace {
@@ -44,10 +81,18 @@ PartData::~PartData() { clear(); }
 
 void PartData::clear() {
     spill_ = TempFile();
+    staged_ = StagedFile();
     partBytesInMemory -= memory_.size();
     std::string().swap(memory_);
     size_ = 0;
     failed_ = false;
+    pendingCr_ = false;
+}
+
+void PartData::stageIn(std::shared_ptr<const FolderHandle> folder, bool text) {
+    if (size_ != 0 || !inMemory()) return;
+    stagedText_ = text;
+    if (!staged_.create(std::move(folder))) staged_ = StagedFile();
 }
 
 bool PartData::spill() {
@@ -67,6 +112,14 @@ bool PartData::spill() {
 
 bool PartData::append(const char* data, size_t length) {
     if (failed_) return false;
+    if (staged_.valid()) {
+        if (!writeConverted(staged_, data, length, stagedText_, pendingCr_)) {
+            failed_ = true;
+            return false;
+        }
+        size_ += length;
+        return true;
+    }
     const bool overLimit = memory_.size() + length > memoryLimit_ ||
                            partBytesInMemory + length > kPartsMemoryBudget;
     if (inMemory() && overLimit && !spill()) {
@@ -91,42 +144,56 @@ bool PartData::append(const char* data, size_t length) {
 // A finished part closes its file: a message of a thousand large parts must not hold a
 // thousand open files (and their buffers) until its parts are written out.
 bool PartData::finish() {
+    if (staged_.valid()) {
+        if (pendingCr_ && !failed_ && !staged_.write("\r", 1)) failed_ = true;
+        pendingCr_ = false;
+        if (!staged_.close()) failed_ = true;
+        return !failed_;
+    }
     if (!spill_.close()) failed_ = true;
     return !failed_;
 }
 
-FILE* PartData::openForReading() const {
-    if (!spill_.flushed()) return nullptr;
-    return fopen(spill_.path().c_str(), "rb");
+int PartData::openForReading() const {
+    if (staged_.valid()) {
+        if (staged_.tempName().empty()) return -1;
+        return ::openat(staged_.folder()->fd(), staged_.tempName().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (!spill_.flushed()) return -1;
+    return ::open(spill_.path().c_str(), O_RDONLY | O_CLOEXEC);
 }
 
-bool PartData::copyTo(FILE* out, bool textMode) const {
+bool PartData::copyTo(StagedFile& out, bool textMode) const {
     bool pendingCr = false;
+    if (staged_.valid()) return false;  // its bytes are in their file already
     if (inMemory()) {
         if (!writeConverted(out, memory_.data(), memory_.size(), textMode, pendingCr)) return false;
     } else {
-        std::unique_ptr<FILE, int (*)(FILE*)> in(openForReading(), fclose);
-        if (!in) return false;
+        int in = openForReading();
+        if (in < 0) return false;
         std::string block(kCopyBlock, '\0');
         uint64_t left = size_;
-        while (left > 0) {
+        bool ok = true;
+        while (ok && left > 0) {
             size_t want = left < kCopyBlock ? static_cast<size_t>(left) : kCopyBlock;
-            size_t got = fread(block.data(), 1, want, in.get());
-            if (got == 0) return false;
-            if (!writeConverted(out, block.data(), got, textMode, pendingCr)) return false;
-            left -= got;
+            ssize_t got = readFull(in, block.data(), want);
+            ok = got > 0 && writeConverted(out, block.data(), static_cast<size_t>(got), textMode, pendingCr);
+            left -= ok ? static_cast<uint64_t>(got) : 0;
         }
+        ::close(in);
+        if (!ok) return false;
     }
-    if (pendingCr && fputc('\r', out) == EOF) return false;
-    return true;
+    return !pendingCr || out.write("\r", 1);
 }
 
 std::string PartData::head(size_t max) const {
     if (inMemory()) return memory_.substr(0, max);
-    std::unique_ptr<FILE, int (*)(FILE*)> in(openForReading(), fclose);
-    if (!in) return {};
+    int in = openForReading();
+    if (in < 0) return {};
     std::string out(static_cast<size_t>(std::min<uint64_t>(max, size_)), '\0');
-    out.resize(fread(out.data(), 1, out.size(), in.get()));
+    ssize_t got = readFull(in, out.data(), out.size());
+    ::close(in);
+    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
     return out;
 }
 

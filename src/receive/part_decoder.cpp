@@ -1,6 +1,7 @@
 // Streaming decoders for the transfer encodings of message parts.
 #include "receive/part_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -12,7 +13,7 @@ namespace qarvel {
 namespace {
 
 // Decoded bytes are handed to the sink in blocks of this size.
-constexpr size_t kOutBlock = 64 * 1024;
+constexpr size_t kOutBlock = 1024 * 1024;
 // A uuencoded line holds at most 1 + 4 * 64 / 3 characters; longer lines are cut.
 constexpr size_t kUuLineMax = 1024;
 
@@ -30,7 +31,7 @@ int base64Value(unsigned char c) {
 void PartDecoder::begin(PartEncoding encoding, Sink sink, bool uuWaitBegin) {
     encoding_ = encoding;
     sink_ = std::move(sink);
-    out_.clear();
+    used_ = 0;
     b64Bits_ = 0;
     b64Count_ = 0;
     qpState_ = 0;
@@ -40,14 +41,32 @@ void PartDecoder::begin(PartEncoding encoding, Sink sink, bool uuWaitBegin) {
     ok_ = true;
 }
 
+char* PartDecoder::room(size_t need) {
+    if (used_ + need > capacity_ && used_ > 0) flushOut();
+    if (used_ + need > capacity_) {
+        // The batch is made once and kept for the next parts and messages; it is not filled
+        // with zeros, so only the pages that decoded bytes reach are ever touched.
+        capacity_ = std::max(need, kOutBlock);
+        out_.reset(new char[capacity_]);
+    }
+    return out_.get() + used_;
+}
+
 bool PartDecoder::emit(const char* data, size_t length) {
-    out_.append(data, length);
-    return out_.size() >= kOutBlock ? flushOut() : ok_;
+    while (length > 0) {
+        size_t take = std::min(length, kOutBlock);
+        memcpy(room(take), data, take);
+        used_ += take;
+        data += take;
+        length -= take;
+        if (used_ >= kOutBlock) flushOut();
+    }
+    return ok_;
 }
 
 bool PartDecoder::flushOut() {
-    if (!out_.empty() && ok_ && sink_) ok_ = sink_(out_.data(), out_.size());
-    out_.clear();
+    if (used_ > 0 && ok_ && sink_) ok_ = sink_(out_.get(), used_);
+    used_ = 0;
     return ok_;
 }
 
@@ -81,9 +100,8 @@ bool PartDecoder::putBase64(const char* data, size_t length) {
         for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = static_cast<signed char>(base64Value(static_cast<unsigned char>(c)));
         return t;
     }();
-    size_t start = out_.size();
-    out_.resize(start + length / 4 * 3 + 4);  // a group completed from earlier pieces, the scratch byte
-    char* out = out_.data() + start;
+    char* const start = room(length / 4 * 3 + 4);  // a group completed from earlier pieces, the scratch byte
+    char* out = start;
     unsigned bits = b64Bits_;
     int count = b64Count_;
     const unsigned char* in = reinterpret_cast<const unsigned char*>(data);
@@ -109,17 +127,20 @@ bool PartDecoder::putBase64(const char* data, size_t length) {
     }
     b64Bits_ = bits;
     b64Count_ = count;
-    out_.resize(static_cast<size_t>(out - out_.data()));
-    return out_.size() >= kOutBlock ? flushOut() : ok_;
+    used_ += static_cast<size_t>(out - start);
+    return used_ >= kOutBlock ? flushOut() : ok_;
 }
 
 bool PartDecoder::putQuotedPrintable(const char* data, size_t length) {
+    // One byte in gives at most three out (a broken escape is kept as written).
+    char* const start = room(length + 3);
+    char* out = start;
     for (size_t i = 0; i < length; ++i) {
         char c = data[i];
         switch (qpState_) {
         case 0:
             if (c == '=') qpState_ = 1;
-            else out_.push_back(c);
+            else *out++ = c;
             break;
         case 1:  // after "="
             if (c == '\n') {
@@ -130,32 +151,33 @@ bool PartDecoder::putQuotedPrintable(const char* data, size_t length) {
                 qpHigh_ = c;
                 qpState_ = 2;
             } else {
-                out_.push_back('=');  // not an escape: kept as written
-                out_.push_back(c);
+                *out++ = '=';  // not an escape: kept as written
+                *out++ = c;
                 qpState_ = 0;
             }
             break;
         case 2:  // after "=X"
             if (hexDigitValue(c) >= 0) {
-                out_.push_back(static_cast<char>(hexDigitValue(qpHigh_) * 16 + hexDigitValue(c)));
+                *out++ = static_cast<char>(hexDigitValue(qpHigh_) * 16 + hexDigitValue(c));
             } else {
-                out_.push_back('=');
-                out_.push_back(qpHigh_);
+                *out++ = '=';
+                *out++ = qpHigh_;
                 if (c == '=') { qpState_ = 1; continue; }
-                out_.push_back(c);
+                *out++ = c;
             }
             qpState_ = 0;
             break;
         case 3:  // after "=" CR: a soft line break when LF follows
             qpState_ = 0;
             if (c != '\n') {
-                out_.push_back('\r');
+                *out++ = '\r';
                 --i;  // look at this byte again in the plain state
             }
             break;
         }
     }
-    return out_.size() >= kOutBlock ? flushOut() : ok_;
+    used_ += static_cast<size_t>(out - start);
+    return used_ >= kOutBlock ? flushOut() : ok_;
 }
 
 bool PartDecoder::putUuLine(const std::string& line) {
@@ -171,6 +193,8 @@ bool PartDecoder::putUuLine(const std::string& line) {
     }
     if (n < 2) return ok_;
     int count = (line[0] - 32) & 63;
+    char* const start = room(n + 3);  // three bytes for every four characters after the first
+    char* out = start;
     char bytes[3];
     for (size_t i = 1; count > 0 && i < n; i += 4) {
         int v[4];
@@ -180,10 +204,12 @@ bool PartDecoder::putUuLine(const std::string& line) {
         bytes[1] = static_cast<char>((v[1] << 4) | (v[2] >> 2));
         bytes[2] = static_cast<char>((v[2] << 6) | v[3]);
         int take = count >= 3 ? 3 : count;
-        out_.append(bytes, static_cast<size_t>(take));
+        memcpy(out, bytes, static_cast<size_t>(take));
+        out += take;
         count -= take;
     }
-    return out_.size() >= kOutBlock ? flushOut() : ok_;
+    used_ += static_cast<size_t>(out - start);
+    return used_ >= kOutBlock ? flushOut() : ok_;
 }
 
 bool PartDecoder::finish() {
@@ -191,11 +217,11 @@ bool PartDecoder::finish() {
         // A partial group: two values give one byte, three give two.
         unsigned bits = b64Bits_ << (6 * (4 - b64Count_));
         char group[2] = {static_cast<char>(bits >> 16), static_cast<char>(bits >> 8)};
-        out_.append(group, static_cast<size_t>(b64Count_ - 1));
+        emit(group, static_cast<size_t>(b64Count_ - 1));
     }
     if (encoding_ == PartEncoding::kQuotedPrintable) {
-        if (qpState_ == 1) out_.push_back('=');
-        else if (qpState_ == 2) { out_.push_back('='); out_.push_back(qpHigh_); }
+        const char pending[2] = {'=', qpHigh_};
+        if (qpState_ == 1 || qpState_ == 2) emit(pending, static_cast<size_t>(qpState_));
     }
     if (encoding_ == PartEncoding::kUuencode && !uuLine_.empty() && !uuEnded_) {
         std::string line;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace qarvel {
@@ -29,6 +30,9 @@ public:
     bool uuEnded() const { return uuEnded_; }
 
 private:
+    // Room for need more bytes at the end of the batch (handing the batch on first when it
+    // has no room left).
+    char* room(size_t need);
     bool emit(const char* data, size_t length);
     bool flushOut();
     bool putBase64(const char* data, size_t length);
@@ -37,7 +41,10 @@ private:
 
     PartEncoding encoding_ = PartEncoding::kNone;
     Sink sink_;
-    std::string out_;       // decoded bytes batched before they go to the sink
+    // Decoded bytes batched before they go to the sink, used_ of them; a large batch makes
+    // each write of an extracted part a large one.
+    std::unique_ptr<char[]> out_;
+    size_t used_ = 0, capacity_ = 0;
     unsigned b64Bits_ = 0;  // base64: pending 6-bit values
     int b64Count_ = 0;
     int qpState_ = 0;       // quoted-printable: 0 plain, 1 after "=", 2 after "=X", 3 after "=" CR

@@ -169,6 +169,18 @@ int Pop3Reader::login(const String& user, const String& password) {
     r = command("LIST\r\n");
     if (r < 1) return r;
     currentSize_ = 0;
+    return readListing([this](const char* line) {
+        if (line[0] == '+') return;
+        int number = 0;
+        long size = 0;
+        if (sscanf(line, "%d %ld", &number, &size) == 2) {
+            if (number >= 1 && number <= count_) sizes_[static_cast<size_t>(number - 1)] = static_cast<int32_t>(size);
+            if (size > 0) currentSize_ += static_cast<uint64_t>(size);
+        }
+    });
+}
+
+int Pop3Reader::readListing(const std::function<void(const char*)>& take) {
     char line[kListLineMax + 1];
     for (;;) {
         int n = readLine(line, kListLineMax);
@@ -179,13 +191,7 @@ int Pop3Reader::login(const String& user, const String& password) {
         line[n] = '\0';
         if (traceLevel_) echo(line, static_cast<size_t>(n));
         if (line[0] == '.') return n;
-        if (line[0] == '+') continue;
-        int number = 0;
-        long size = 0;
-        if (sscanf(line, "%d %ld", &number, &size) == 2) {
-            if (number >= 1 && number <= count_) sizes_[static_cast<size_t>(number - 1)] = static_cast<int32_t>(size);
-            if (size > 0) currentSize_ += static_cast<uint64_t>(size);
-        }
+        take(line);
     }
 }
 
@@ -209,6 +215,25 @@ int Pop3Reader::deleteMessage(int n) {
     return command("DELE %d\r\n", n);
 }
 
+int Pop3Reader::listUniqueIds() {
+    uids_.assign(static_cast<size_t>(count_), String());
+    if (count_ == 0) return kReaderOk;
+    int r = command("UIDL\r\n");
+    if (r < 1) return r < 0 && connected() ? kReaderNotDone : r;
+    r = readListing([this](const char* line) {
+        int number = 0;
+        char uid[kListLineMax + 1];
+        // An id is 1 to 70 printable characters (RFC 1939).
+        if (sscanf(line, "%d %511[!-~]", &number, uid) == 2 && number >= 1 && number <= count_ && strlen(uid) <= 70)
+            uids_[static_cast<size_t>(number - 1)] = uid;
+    });
+    return r < 1 ? r : kReaderOk;
+}
+
+String Pop3Reader::uniqueId(int n) {
+    return n >= 1 && static_cast<size_t>(n) <= uids_.size() ? uids_[static_cast<size_t>(n - 1)] : String();
+}
+
 int Pop3Reader::reset() {
     if (!connected()) return kReaderFailed;
     return command("RSET\r\n");
@@ -216,10 +241,11 @@ int Pop3Reader::reset() {
 
 int Pop3Reader::close() {
     if (connected() && !keepOpen_) {
-        timeout = kQuitTimeout;
+        setTimeout(kQuitTimeout);
         command("QUIT\r\n");
     }
     std::vector<int32_t>().swap(sizes_);
+    std::vector<String>().swap(uids_);
     timeStamp_ = String();
     return MailboxReader::close();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "receive/mailbox_reader.h"
@@ -28,6 +29,9 @@ public:
     int retrieve(int n) override;
     int messageSize(int n) override;
     int readReply() override;
+    // UIDL: the server's id of every message.
+    int listUniqueIds() override;
+    String uniqueId(int n) override;
     // RSET: unmarks the messages marked for deletion in this session.
     int reset();
 
@@ -36,11 +40,16 @@ public:
     uint64_t totalSize() const { return currentSize_; }
 
 private:
+    // Reads the lines of a multi-line reply up to its "." (each at most 511 characters, echoed
+    // when tracing) and hands each to take. The length of the "." line, or the failed read
+    // (the connection then closed).
+    int readListing(const std::function<void(const char*)>& take);
     // AUTH with the bearer token (XOAUTH2 or OAUTHBEARER, as the server's CAPA offers).
     int bearerLogin(const String& user, const String& token);
 
     String timeStamp_;
     std::vector<int32_t> sizes_;
+    std::vector<String> uids_;
 };
 
 // The APOP digest: 32 lower-case hex digits of MD5(timeStamp + password).

@@ -11,15 +11,15 @@ bool filterMatches(const String& text, const String& pattern) {
 }
 
 int applyFilters(MailboxReader& reader, const ReceiveOptions& options, int n) {
-    if (options.subjectPattern.empty() && options.senderPattern.empty()) return kFilterKeep;
+    if (options.receive.subjectPattern.empty() && options.receive.senderPattern.empty()) return kFilterKeep;
     int result = reader.retrieveHeader(n);
     if (result < 0) return result;
     // A header fetch that did nothing leaves empty fields, which the patterns then judge.
-    if (!options.subjectPattern.empty() &&
-        filterMatches(reader.subject(), options.subjectPattern) == (options.subjectNegate != 0))
+    if (!options.receive.subjectPattern.empty() &&
+        filterMatches(reader.subject(), options.receive.subjectPattern) == (options.receive.subjectPatternNegated != 0))
         return kFilterSkip;
-    if (!options.senderPattern.empty() &&
-        filterMatches(reader.sender(), options.senderPattern) == (options.senderNegate != 0))
+    if (!options.receive.senderPattern.empty() &&
+        filterMatches(reader.sender(), options.receive.senderPattern) == (options.receive.senderPatternNegated != 0))
         return kFilterSkip;
     return kFilterKeep;
 }

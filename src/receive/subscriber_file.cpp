@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/file_lock.h"
+#include "base/paths.h"
 #include "base/temp_file.h"
 #include "receive/header_display.h"
 
@@ -24,30 +26,6 @@ std::string lowered(const String& address) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
-
-// Holds an exclusive flock on a lock file for as long as it lives.
-class FileLock {
-public:
-    explicit FileLock(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-    }
-    ~FileLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    bool held() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
 
 // Splits text into trimmed entries at line ends and commas.
 void splitEntries(const std::string& text, std::vector<String>& out) {
@@ -87,14 +65,16 @@ bool readWhole(const std::string& path, std::string& text, bool& missing) {
     return ok;
 }
 
-// Makes a rename in the folder of path durable.
-void syncFolder(const std::string& path) {
-    size_t cut = path.rfind('/');
-    std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+// Makes a rename in the folder of path durable: false (errno set) when it cannot be.
+bool syncFolder(const String& path) {
+    String folder = folderOf(path);
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r = ::fsync(fd);
+    int error = errno;
     ::close(fd);
+    errno = error;
+    return r == 0;
 }
 
 bool writeAll(int fd, const char* data, size_t length) {
@@ -145,7 +125,7 @@ int SubscriberFile::write(const std::vector<String>& list) const {
     if (!temp.setModeOf(path_)) temp.setMode(0644);
     bool ok = writeAll(temp.fd(), text.data(), text.size()) && temp.sync();
     int error = errno;
-    if (ok && !temp.moveTo(path_)) {
+    if (ok && (!temp.moveTo(path_) || !syncFolder(path_))) {
         ok = false;
         error = errno;
     }
@@ -153,7 +133,6 @@ int SubscriberFile::write(const std::vector<String>& list) const {
         std::fprintf(stderr, "Could not write the subscriber file '%s': %s\n", path_.c_str(), std::strerror(error));
         return -1;
     }
-    syncFolder(path_.str());
     return 1;
 }
 

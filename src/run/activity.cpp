@@ -9,16 +9,21 @@
 #include <fstream>
 #include <string>
 
+#include "base/mail_log.h"
+#include "base/run_failure.h"
 #include "config/labels.h"
 #include "config/process.h"
 #include "config/secret_sources.h"
 #include "config/settings.h"
 #include "config/value_checks.h"
+#include "net/host_address.h"
 #include "net/tls_layer.h"
 #include "receive/receive_driver.h"
+#include "send/aliases.h"
 #include "send/batch_sender.h"
 #include "send/mx_delivery.h"
 #include "send/send_driver.h"
+#include "send/smtp_session.h"
 #include "web/web_mail.h"
 
 namespace qarvel {
@@ -50,19 +55,6 @@ String readListFile(const String& path, bool keepHashLines) {
     return joined;
 }
 
-void readAliasFile(Settings& s) {
-    std::ifstream in(s.addresses.aliasFile.c_str(), std::ios::binary);
-    std::string line;
-    while (in && std::getline(in, line)) {
-        if (line.size() > 255) line.resize(255);
-        if (line.empty() || line[0] == '#' || line[0] == '\\') continue;
-        char name[256] = "", value[256] = "";
-        if (std::sscanf(line.c_str(), "%255[^:]: %255[^#\t\r\n]", name, value) < 2) continue;
-        s.addresses.aliasNames.add(String(name));
-        s.addresses.aliasValues.add(String(value));
-    }
-}
-
 String readAlternativeText(const String& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
     String text;
@@ -76,64 +68,29 @@ String readAlternativeText(const String& path) {
     return text;
 }
 
-// How the run's messages are composed, from the settings and the process objects.
+// How the run's messages are composed: the content group, and what the run adds for the sender.
 MessageStyle messageStyleOf(const Settings& s, const ProcessObjects& objects) {
-    MessageStyle style;
-    style.organization = s.content.organization;
-    style.sensitivity = s.content.sensitivity;
-    style.date = s.content.date;
-    style.extraHeader = s.content.extraHeaders;
-    style.priority = s.content.priority;
-    style.zoneStyle = s.content.universalTime;
-    style.messageId = s.content.messageId;
-    style.returnReceipt = s.content.returnReceipt;
-    style.dispositionNotification = s.content.dispositionNotification;
-    style.hideRecipients = s.content.hideRecipients;
-    style.encodeHeaders = s.content.encodeHeaders;
-    if (!s.content.contentType.empty()) style.contentType = s.content.contentType;
-    if (!s.content.charset.empty()) style.charset = s.content.charset;
-    style.charsetChosen = s.content.charsetChosen;
-    style.mime = s.content.mimeLevel != 0;
-    style.bodyEncoding = s.content.quotedPrintable;
-    style.eightBit = s.content.eightBit;
-    style.uuencode = s.content.uuencode;
-    style.html = s.content.html;
-    style.alternative = s.content.alternative;
-    style.alternativeText = s.content.alternativeText;
-    style.inlineParts = s.content.inlineAttachments;
-    style.binary = s.content.binaryAttachments;
-    style.text = s.content.textAttachments;
+    MessageStyle style{s.content};
     // The VPIM and NOVPIM keys: a voice message has part headers, any other none.
     if (objects.voice >= 0) style.voice = style.partHeader = objects.voice != 0;
-    style.raw = s.content.raw;
     if (s.smtp.recipientLimit > 0) style.recipientLimit = s.smtp.recipientLimit;
     return style;
 }
 
-// How the run's sender and reader connect.
-ConnectionOptions connectionOptionsOf(const Settings& s) {
-    ConnectionOptions o;
-    o.timeoutSeconds = s.servers.timeoutSeconds;
-    o.traceLevel = traceLevel(s);
-    o.ssl = s.servers.implicitTls;
-    o.tls = s.servers.startTls;
-    o.tlsOptions = tlsOptionsOf(s);
-    o.firewall = s.servers.firewall;
-    if (s.servers.bufferSize > 0) o.bufferSize = static_cast<size_t>(s.servers.bufferSize);
-    return o;
-}
-
 void handOverToSender(const Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
     SenderSession& sender = protocols.sender(s.sender);
-    sender.setConnectionOptions(connectionOptionsOf(s));
+    sender.setConnectionOptions(s.connection, s.tools.verbose);
     sender.style() = messageStyleOf(s, objects);
+    protocols.fileSender.refuseLostFile(s.tools.strict);
     // The switches of the SMTP dialogue, which the QMTP session speaks too.
     SmtpSession& smtp = protocols.smtp;
     SmtpSession& qmtp = protocols.qmtp;
     for (SmtpSession* session : {&smtp, &qmtp}) {
         session->setEsmtp(s.smtp.esmtp);
         session->setProbe(s.smtp.probe);
+        session->setSkipRefused(s.smtp.goOnPastErrors);
     }
+    protocols.nntp.setNoArchive(s.smtp.noArchive);
     // The attachments named on the command line and in the configuration file go to the
     // sender the run ended up choosing.
     for (const PendingAttachment& a : objects.attachments)
@@ -142,93 +99,42 @@ void handOverToSender(const Settings& s, ProcessObjects& objects, ProtocolObject
 }
 
 void handOverToReader(const Settings& s, const ProcessObjects& objects, MailboxReader& reader) {
-    reader.setConnectionOptions(connectionOptionsOf(s));
+    reader.setConnectionOptions(s.connection, s.tools.verbose);
     reader.setApop(s.receive.apop);
     reader.setHtml(s.content.html);
     reader.setWorkingFolder(objects.workingFolder);
 }
 
+// The port of the chosen sender's server: none for the file sender, which its host names.
+String senderPort(const Settings& s) {
+    if (s.sender == SenderKind::kFile) return String();
+    if (s.smtp.news) return s.servers.nntpPort;
+    if (s.sender == SenderKind::kQmtp) return s.servers.qmtpPort;
+    if (s.sender == SenderKind::kImapUpload) return s.servers.imapPort;
+    return s.servers.smtpPort;
+}
+
 SendDriverOptions sendOptions(const Settings& s) {
-    SendDriverOptions o;
-    o.labels = labels();
-    o.smtpHost = s.servers.smtpHost;
-    o.nntpHost = s.servers.nntpHost;
-    o.smtpSender = s.sender == SenderKind::kSmtp;
-    o.qmtpSender = s.sender == SenderKind::kQmtp;
-    if (s.sender == SenderKind::kFile) o.port = String();
-    else if (s.smtp.news) o.port = s.servers.nntpPort;
-    else if (s.sender == SenderKind::kQmtp) o.port = s.servers.qmtpPort;
-    else if (s.sender == SenderKind::kImapUpload) o.port = s.servers.imapPort;
-    else o.port = s.servers.smtpPort;
-    o.newsMode = s.smtp.news;
-    o.noArchive = s.smtp.noArchive;
-    o.dnsServerHost = s.servers.dnsServerHost;
-    o.from = s.addresses.from;
-    o.replyTo = s.addresses.replyTo;
-    o.to = s.addresses.to;
-    o.cc = s.addresses.cc;
-    o.bcc = s.addresses.bcc;
-    o.subject = s.content.subject;
-    o.messageText = s.content.messageText;
-    o.etrnDomain = s.smtp.etrnDomain;
-    o.messageFile = s.content.messageFile;
-    o.url = s.web.url;
+    SendDriverOptions o{s.addresses, s.content, s.smtp, s.servers, s.tools};
     o.user = s.receive.user;
     o.password = s.receive.password;
-    o.cert = s.servers.certificateFile;
-    o.header = s.content.leadingText;
-    o.toListFile = s.addresses.toListFile;
-    o.ccListFile = s.addresses.ccListFile;
-    o.bccListFile = s.addresses.bccListFile;
-    for (const String& name : s.content.files.items) o.files.push_back(name);
-    o.verbose = s.tools.verbose;
-    o.quiet = s.tools.quiet;
-    o.noStop = s.smtp.goOnPastErrors;
-    o.missingAttachments = s.content.missingAttachments;
-    o.cgiMode = s.web.cgi;
-    o.importMode = s.smtp.importBatch;
-    o.recipientsFromHeaders = s.smtp.recipientsFromHeaders;
-    o.verify = s.smtp.verifySender;
-    o.noMessageBody = s.content.noMessageText;
-    o.uuencode = s.content.uuencode;
-    o.directMx = s.servers.directToMx;
-    o.retries = s.servers.retries;
-    o.ssl = s.servers.implicitTls;
-    o.tls = s.servers.startTls;
-    o.level = s.servers.securityLevel;
-    o.html = s.content.html;
-    o.kbs = s.receive.showRate;
-    o.rm = s.receive.remove;
-    o.rmList = s.tools.removeListFiles;
-    o.timeoutSeconds = s.servers.timeoutSeconds;
-    o.messageCount = s.smtp.sendCount;  // 0 or less (-cnt:0, -cnt:abc): no copy at all
+    o.showRate = s.receive.showRate;
+    o.remove = s.receive.remove;
+    o.cgi = s.web.cgi;
+    o.url = s.web.url;
+    o.sender = s.sender;
+    // The upload goes to the IMAP server, news to the NNTP server.
+    o.host = s.sender == SenderKind::kImapUpload ? s.servers.imapHost : s.smtp.news ? s.servers.nntpHost : s.servers.smtpHost;
+    o.port = senderPort(s);
+    o.labels = labels();
     return o;
 }
 
 BatchOptions batchOptions(const Settings& s) {
     BatchOptions o;
     o.layout = s.smtp.importBatch ? BatchLayout::kKeywords : BatchLayout::kHeaders;
-    o.to = s.addresses.to;
-    o.cc = s.addresses.cc;
-    o.bcc = s.addresses.bcc;
-    o.relayHost = s.servers.relayHost;
-    o.newsMode = s.smtp.news;
-    o.count = s.smtp.sendCount > 0 ? s.smtp.sendCount : 1;
-    o.rm = s.receive.remove;
-    o.strict = s.tools.strict;
-    o.host = s.servers.smtpHost;
+    o.send = sendOptions(s);
     o.port = s.smtp.qmtp ? s.servers.qmtpPort : s.servers.smtpPort;
-    o.directMx = s.servers.directToMx;
-    o.dnsUdp = s.servers.dnsOverUdp;
-    o.retries = s.servers.retries;
-    o.level = s.servers.securityLevel;
-    o.ssl = s.servers.implicitTls;
-    o.tls = s.servers.startTls;
-    o.dnsServerHost = s.servers.dnsServerHost;
-    o.fallbackDnsServer = s.servers.discoveredDnsServer;
-    o.cert = s.servers.certificateFile;
-    o.smtpPort = s.servers.smtpPort;
-    o.nntpPort = s.servers.nntpPort;
     // A batch that came with a web request names its attachments inside the files folder.
     if (s.web.cgi) o.confinedFolder = processObjects().workingFolder;
     o.book.aliasNames = &s.addresses.aliasNames;
@@ -241,106 +147,37 @@ BatchOptions batchOptions(const Settings& s) {
         if (name.empty() || name == "." || name == "..") return String();
         return readListFile(confined + "/" + name, keepHashLines);
     };
-    o.status = sendOptions(s);
     return o;
 }
 
-ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, bool fileReader) {
-    ReceiveOptions o;
+// The mailbox's host and port. The file reader's host names the message file (or a folder
+// of them); -file: names it as well and wins when both are given. A server written with its
+// port ("host:10995", "[::1]:10995") is reached on that port, whatever -port:, -ssl or the
+// port keys say, as a sender's host list is.
+void mailboxAddress(const Settings& s, bool fileReader, ReceiveOptions& o) {
+    o.host = s.receive.imap ? s.servers.imapHost : s.servers.pop3Host;
     if (fileReader) {
-        // The mailbox host names the message file (or a folder of them); -file: names it as
-        // well and wins when both are given.
-        o.host = !s.content.messageFile.empty() ? s.content.messageFile : s.receive.imap ? s.servers.imapHost : s.servers.pop3Host;
-    } else if (s.receive.imap) {
-        o.host = s.servers.imapHost;
-        o.port = s.servers.imapPort;
-    } else {
-        o.host = s.servers.pop3Host;
-        o.port = s.servers.pop3Port;
+        if (!s.content.messageFile.empty()) o.host = s.content.messageFile;
+        return;
     }
-    o.user = s.receive.user;
-    o.password = s.receive.password;
-    o.certificate = s.servers.certificateFile;
-    o.level = s.servers.securityLevel;
-    o.preauth = s.receive.preauthenticated;
-    o.retries = s.servers.retries;
-    o.ssl = s.servers.implicitTls;
-    o.tls = s.servers.startTls;
-    o.imap = s.receive.imap;
-    o.cgi = s.web.cgi;
-    o.logFile = s.tools.logFile;
-    o.messageNumber = s.receive.messageNumber;
-    o.lastMessage = s.receive.lastMessage;
-    o.subjectPattern = s.receive.subjectPattern;
-    o.subjectNegate = s.receive.subjectPatternNegated;
-    o.senderPattern = s.receive.senderPattern;
-    o.senderNegate = s.receive.senderPatternNegated;
-    o.brief = s.receive.brief;
-    o.full = s.receive.fullHeaders;
-    o.raw = s.content.raw;
-    o.quiet = s.tools.quiet;
-    o.showSize = s.receive.showSize;
-    o.kbs = s.receive.showRate;
-    o.exitWithCount = s.receive.exitWithCount;
-    o.decodeHeaders = s.receive.decodeHeaders;
-    o.umbox = s.receive.unixMailbox;
-    o.html = s.content.html;
-    o.separator = s.receive.separator;
-    o.extract = s.receive.extract;
-    o.extractFolder = s.receive.extractFolder;
-    o.textMode = s.content.textAttachments;
-    o.unique = s.receive.uniqueNames;
-    o.execCommand = s.receive.execCommand;
-    o.filter = s.receive.filter;
-    o.harvestFile = s.receive.harvestFile;
-    o.receiptMode = s.receive.readReceipt;
-    o.relay = s.servers.relayHost;
-    o.remove = s.receive.remove;
-    o.undelete = s.receive.keepMessages;
+    o.port = s.receive.imap ? s.servers.imapPort : s.servers.pop3Port;
+    if (HostPort entry = splitHostPort(o.host.view()); !entry.port.empty()) {
+        o.host = entry.host;
+        o.port = entry.port;
+    }
+}
+
+ReceiveOptions receiveOptions(const Settings& s, const ProcessObjects& objects, bool fileReader) {
+    ReceiveOptions o{s.receive, s.servers, s.addresses, s.content, s.smtp, s.tools};
+    mailboxAddress(s, fileReader, o);
     // Replies, receipts and list copies go to the SMTP server: a port given with -port: for
     // the mailbox (which sets every port) is not the SMTP server's.
     const String& mailboxPort = s.receive.imap ? s.servers.imapPort : s.servers.pop3Port;
-    o.smtpPort = !fileReader && s.servers.smtpPort == mailboxPort ? String(s.servers.implicitTls ? "465" : "25") : s.servers.smtpPort;
-    o.smtpHost = s.servers.smtpHost;
-    o.from = s.addresses.from;
+    o.smtpPort = !fileReader && s.servers.smtpPort == mailboxPort ? String(s.connection.ssl ? kSmtpTlsPort : kSmtpPort) : s.servers.smtpPort;
+    o.cgi = s.web.cgi;
+    o.fileSender = s.sender == SenderKind::kFile;
     o.workingFolder = objects.workingFolder;
-    // List-server mode: a receive run that names a subscriber file (the CGI request's -tolist,
-    // or -tolist: on the command line).
-    o.list.subscriberFile = s.addresses.toListFile;
-    o.list.listAddress = s.addresses.listAddress;
-    o.list.fetchFolder = s.receive.fetchFolder;
-    o.list.owner = s.addresses.listOwner;
-    o.list.header = s.content.extraHeaders;
-    o.list.priv = s.receive.listPrivate;
-    o.list.manual = s.receive.listManual;
-    o.list.dropAttachments = s.receive.showAttachments ? 0 : 1;
-    o.list.verbose = s.tools.verbose;
-    if (s.smtp.recipientLimit > 0) o.list.recipientsPerTransaction = s.smtp.recipientLimit;
-    o.list.fileSender = s.sender == SenderKind::kFile;
     o.labels = labels();
-    ReceiveOptions::Imap& imap = o.imapOptions;
-    if (!s.receive.mailbox.empty()) imap.mailbox = s.receive.mailbox;
-    imap.listPattern = s.receive.folderPattern;
-    imap.listSubscribed = s.receive.subscribedOnly;
-    imap.createMailbox = s.receive.createMailbox;
-    imap.deleteMailbox = s.receive.deleteMailbox;
-    imap.getAcl = s.receive.getAcl;
-    imap.myRights = s.receive.myRights;
-    imap.setAcl = s.receive.setAcl;
-    imap.deleteAcl = s.receive.deleteAcl;
-    imap.listRights = s.receive.listRights;
-    imap.command = s.receive.imapCommand;
-    imap.idle = s.receive.idleSeconds;
-    imap.sort = s.receive.sort;
-    imap.search = s.receive.search;
-    imap.partName = s.receive.partName;
-    imap.partStart = static_cast<unsigned long>(s.receive.partStart);
-    imap.partLength = static_cast<unsigned long>(s.receive.partLength);
-    imap.encoding = s.content.encoding;
-    imap.moveTo = s.receive.moveTo;
-    imap.copyTo = s.receive.copyTo;
-    imap.bodyStructure = s.receive.listParts;
-    imap.purge = s.receive.purge;
     return o;
 }
 
@@ -369,18 +206,34 @@ int runSendDriver(Settings& s, ProtocolObjects& protocols) {
         BatchOptions o = batchOptions(s);
         return runBatch(sender, text, o, &s.content.missingAttachments);
     };
-    if (s.sender == SenderKind::kImapUpload) options.smtpHost = s.servers.imapHost;  // the upload goes to the IMAP server
-    auto send = [&] { return runSendDriver(options, sender, &protocols.smtp, &protocols.qmtp, &protocols.nntp); };
+    auto send = [&] { return runSendDriver(options, sender); };
     if (s.web.cgi) return runWebSend(s, options.hooks.writeCgiHead, send);
     return send();
+}
+
+// -syslog: the line of a mailbox read: the server, the TLS asked for, the user, the server's
+// last reply and the run's exit status.
+void logMailboxRun(const Settings& s, const ReceiveOptions& o, const MailboxReader& reader, int code) {
+    std::string line = "host=" + o.host.str() + (o.port.empty() ? "" : ":" + o.port.str());
+    line += std::string(" tls=") + (s.connection.ssl ? "ssl" : s.connection.tls ? "starttls" : "off");
+    line += " user=" + logQuoted(s.receive.user.view());
+    std::string reply = reader.lastReply();
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    // The exit status the run will have (-xit: the message count, no failure).
+    const int status = runExitStatus(code, s.tools.strict);
+    line += " reply=" + logQuoted(reply) + " exit=" + std::to_string(status);
+    logToSyslog(status != 0 && !s.receive.exitWithCount, line);
 }
 
 int runReceiveDriver(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
     MailboxReader& reader = protocols.reader(s.reader);
     SenderSession* sender = &protocols.sender(s.sender);
     const bool readingFile = s.reader == ReaderKind::kFile;
-    if (s.web.cgi) return runWebReceive(s, objects, receiveOptions(s, objects, readingFile), reader, sender);
-    return runReceive(receiveOptions(s, objects, readingFile), reader, sender);
+    const ReceiveOptions o = receiveOptions(s, objects, readingFile);
+    if (s.web.cgi) return runWebReceive(s, objects, o, reader, sender);
+    const int code = runReceive(o, reader, sender);
+    if (s.tools.syslog) logMailboxRun(s, o, reader, code);
+    return code;
 }
 
 } // namespace
@@ -416,7 +269,7 @@ void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& prot
     handOverMeterFile(objects, protocols);
     if (s.content.alternative && !s.content.alternativeFile.empty()) s.content.alternativeText = readAlternativeText(s.content.alternativeFile);
     handOverToSender(s, objects, protocols);
-    if (!s.addresses.aliasFile.empty()) readAliasFile(s);
+    if (!s.addresses.aliasFile.empty()) readAliasFile(s.addresses.aliasFile, s.addresses.aliasNames, s.addresses.aliasValues);
     // A list run streams its subscriber file itself.
     if (!s.addresses.toListFile.empty() && !readingWanted(s)) s.addresses.to = readListFile(s.addresses.toListFile, s.addresses.keepHashLines);
     if (!s.addresses.ccListFile.empty()) s.addresses.cc = readListFile(s.addresses.ccListFile, s.addresses.keepHashLines);
@@ -425,13 +278,13 @@ void prepareActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& prot
 }
 
 bool readingWanted(const Settings& s) {
-    const bool wanted = !s.receive.user.empty() || (!s.servers.certificateFile.empty() && s.servers.securityLevel == 2) || s.web.authenticatedCgi;
+    const bool wanted = !s.receive.user.empty() || (!s.connection.certificateFile.empty() && s.connection.level == 2) || s.web.authenticatedCgi;
     return wanted && !s.web.upload && !s.smtp.importBatch && s.addresses.from.empty();
 }
 
 int runMainActivity(Settings& s, ProcessObjects& objects, ProtocolObjects& protocols) {
     prepareActivity(s, objects, protocols);
-    if (!userValuesFitTheirLines(s, stderr)) return 1;
+    if (!userValuesFitTheirLines(s, stderr)) return failRun(Failure::kData);
     // The web-mail site keeps its own login: the password sources are for runs from a shell.
     LoginMechanism mechanism = LoginMechanism::kPassword;
     if (!s.web.cgi && !prepareCredentials(s, readingWanted(s), mechanism, stderr)) return 1;

@@ -9,22 +9,27 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <sys/utsname.h>
+#include <vector>
 #include <unistd.h>
 
 #include "base/base64_filter.h"
 #include "base/progress_line.h"
+#include "base/run_failure.h"
 #include "config/command_line.h"
 #include "config/config_file.h"
 #include "config/help_text.h"
 #include "config/labels.h"
 #include "config/process.h"
 #include "config/request_modes.h"
+#include "config/secret_sources.h"
 #include "config/settings.h"
 #include "config/settings_dump.h"
 #include "config/strict_check.h"
 #include "net/host_address.h"
 #include "run/activity.h"
+#include "run/sendmail_run.h"
 #include "send/mx_delivery.h"
 #include "tools/diagnostics.h"
 #include "tools/xml_command.h"
@@ -101,10 +106,10 @@ DiagnosticOptions diagnosticOptions(const Settings& s) {
     DiagnosticOptions o;
     o.host = s.servers.smtpHost;
     o.port = s.servers.smtpPort;
-    o.interfaceAddress = s.servers.localInterface;
+    o.interfaceAddress = s.connection.localInterface;
     o.level = s.tools.verbose;
     o.dump = s.tools.multicastDump;
-    o.timeout = s.servers.timeoutSeconds;
+    o.timeout = s.connection.timeoutSeconds;
     return o;
 }
 
@@ -136,13 +141,16 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
     bool detachIgnored = false;
     scanProcessOptions(argc, argv, objects, detachIgnored);
     scanRunOptions(argc, argv, s, objects);
-    readConfigEarly(objects.configFile, s, objects);
+    if (readConfigEarly(objects.configFile, s, objects) < 0) return failRun(Failure::kConfiguration);
     if (objects.configRequested) {
         const int read = readConfigMain(objects.configFile, s, objects);
-        if (read < 0) return 1;
-        if (read == 0 && objects.configRequested == kConfigNamed)
+        if (read < 0) return failRun(Failure::kConfiguration);
+        // A file that was asked for and is not there: the old rules go on without it, a strict
+        // run (which must not send with settings it did not mean) ends.
+        if (read == 0 && (objects.configRequested == kConfigNamed || s.tools.strict))
             std::fprintf(stderr, "Could not read configuration file '%s': %s\n", objects.configFile.c_str(),
                          std::strerror(errno));
+        if (read == 0 && s.tools.strict) return failRun(Failure::kConfiguration);
     }
     // Set before the command line: its -url: downloads run while it is read.
     bool quiet = s.tools.quiet;
@@ -167,7 +175,7 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
         return 1;
     }
     if (s.web.cgi && !readCgiBody(s, objects)) return 1;
-    setPreferIpv6(s.servers.preferIpv6);
+    setPreferIpv6(s.connection.preferIpv6);
     if (s.servers.directToMx || s.smtp.probe)
         prepareDnsServers(s.servers.discoveredDnsServer, s.servers.smtpHost, s.servers.dnsServerHost, s.servers.ldapAsDnsServer, s.servers.ldapHost);
     if (!s.tools.connect.empty() && !s.tools.dialer.empty()) runCommand(s.tools.dialer + " " + s.tools.connect, true);
@@ -180,19 +188,54 @@ int runOnce(int argc, char** argv, Settings& s, ProcessObjects& objects, Protoco
     return runMainActivity(s, objects, protocols);
 }
 
-// Whether the user asked for -strict. A web request's arguments are the web server's, not the
-// user's, so a web request is never strict.
+// A web request's arguments are the web server's, not the user's.
+bool webRequest(int argc, char** argv) { return argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0; }
+
+// Whether the user asked for -strict; a web request is never strict.
 bool strictRun(int argc, char** argv, const ProcessObjects& objects) {
-    if (argc > 1 && std::strncmp(argv[1], "-cgi", 4) == 0) return false;
+    if (webRequest(argc, argv)) return false;
     return strictRequested(argc, argv, objects.configFile, objects.configRequested != 0);
 }
 
-// In a strict run, the first argument that is no option or configuration line that is no key,
-// as the message for standard error; empty when the run may go on.
+// Without -strict an argument that is no option is passed over, as the old rules have it; a
+// user at a terminal gets one line that says so. Scripts (standard error elsewhere) see nothing.
+void warnOfIgnoredOptions(int argc, char** argv) {
+    if (webRequest(argc, argv) || isatty(STDERR_FILENO) != 1) return;
+    const std::vector<std::string> ignored = unknownOptions(argc, argv);
+    if (ignored.empty()) return;
+    std::string line = "ignored:";
+    for (const std::string& argument : ignored) line += " " + argument;
+    line += ignored.size() == 1 ? " (give -strict to refuse it)" : " (give -strict to refuse them)";
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// In a strict run, the first argument that is no option or has a value that cannot be right (a
+// usage fault) or configuration line that is no key (a configuration fault), as the message
+// for standard error, with its cause noted; empty when the run may go on.
 std::string strictFault(int argc, char** argv, const ProcessObjects& objects) {
     std::string fault = unknownOption(argc, argv);
-    if (fault.empty() && objects.configRequested) fault = unknownConfigKey(objects.configFile);
+    if (!fault.empty()) {
+        noteFailure(Failure::kUsage);
+        return fault;
+    }
+    if (objects.configRequested) fault = unknownConfigKey(objects.configFile);
+    if (!fault.empty()) noteFailure(Failure::kConfiguration);
     return fault;
+}
+
+// The arguments the runs read are copies, so that the password of -pass: can be blotted out
+// of the process's own argument strings (what ps and /proc show) at once, as curl and mysql
+// do: the window is the start-up only.
+char** privateArguments(int argc, char** argv) {
+    static std::vector<std::string> copies;
+    static std::vector<char*> pointers;
+    copies.assign(argv, argv + argc);
+    pointers.clear();
+    for (std::string& copy : copies) pointers.push_back(copy.data());
+    pointers.push_back(nullptr);
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "-pass:", 6) == 0) std::memset(argv[i] + 6, '*', std::strlen(argv[i] + 6));
+    return pointers.data();
 }
 
 void removeRunFile(const Settings& s) {
@@ -204,6 +247,10 @@ void removeRunFile(const Settings& s) {
 } // namespace
 
 int runProgram(int argc, char** argv) {
+    // Before any command can start: no child ever inherits the password of the environment.
+    environmentPassword();
+    argv = privateArguments(argc, argv);
+    if (isSendmailInvocation(argc, argv)) return runSendmail(argc, argv);
     resetLabels();
     ProcessObjects& objects = processObjects();
     if (const char* path = std::getenv("QARVEL_PATH")) objects.workingFolder = path;
@@ -232,8 +279,9 @@ int runProgram(int argc, char** argv) {
     const std::string fault = s.tools.strict ? strictFault(argc, argv, objects) : std::string();
     if (!fault.empty()) {
         std::fprintf(stderr, "%s\n", fault.c_str());
-        return kStrictRefusal;
+        return runExitStatus(1, true);
     }
+    if (!s.tools.strict) warnOfIgnoredOptions(argc, argv);
     int code = 0;
     bool logOpen = false;
     {
@@ -247,7 +295,8 @@ int runProgram(int argc, char** argv) {
                 s.content.attachments.clear();
                 s.content.missingAttachments = 0;
             }
-            code = runOnce(argc, argv, s, objects, *protocols, logOpen);
+            clearFailure();
+            code = runExitStatus(runOnce(argc, argv, s, objects, *protocols, logOpen), s.tools.strict);
             s.content.files.clear();
             removeRunFile(s);
             if (s.tools.everySeconds <= 0) break;

@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/run_failure.h"
 #include "send/addresses.h"
 #include "send/mx_delivery.h"
 #include "send/sender_session.h"
-#include "net/winsock_error.h"
 
 namespace qarvel {
 
@@ -41,47 +41,34 @@ String firstAddress(const String& list) {
     return entries.empty() ? String() : bareAddress(entries[0]);
 }
 
-// Connects the sender to host, retrying while the retry counter lasts. Returns the last
-// connect result.
-int connectWithRetries(SenderSession& sender, const String& host, const String& port,
-                       const BatchOptions& o) {
-    String certificate = (!o.cert.empty() && (o.ssl || o.tls)) ? o.cert : String();
-    int retries = o.retries;
-    while (true) {
-        int result = sender.connectSession(host, port, o.level, certificate);
-        if (result >= 1) return result;
-        std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", host.c_str(),
-                     port.c_str(), describeError(sender.failureCode(result)).c_str());
-        if (sender.openCount > 0) sender.close();
-        if (retries-- <= 0) return result;
-    }
-}
-
 // Direct delivery of one message: the exchangers of its first recipient's domain, tried in
-// order of preference. Returns true when the sender is connected.
+// order of preference. Returns true when the sender is connected; else the cause is noted.
 bool route(SenderSession& sender, const BatchMessage& message, BatchOptions& o) {
     String domain = addressDomain(firstAddress(message.to));
     Exchangers exchangers;
     if (isDottedAddress(domain)) {
         exchangers.emplace_back(domain, 0);
     } else {
-        std::fprintf(stderr, "Trying %s\n", o.dnsServerHost.c_str());
+        const ServerSettings& servers = o.send.servers;
+        std::fprintf(stderr, "Trying %s\n", servers.dnsServerHost.c_str());
         MxRouteRequest request;
-        request.dnsServer = o.dnsServerHost;
-        request.fallbackServer = o.fallbackDnsServer;
-        request.datagram = o.dnsUdp != 0;
-        request.verbose = o.status.verbose != 0;
-        request.quiet = o.status.quiet != 0;
-        lookUpExchangers(domain, request, exchangers);
+        request.dnsServer = servers.dnsServerHost;
+        request.fallbackServer = servers.discoveredDnsServer;
+        request.datagram = servers.dnsOverUdp;
+        request.verbose = o.send.tools.verbose != 0;
+        request.quiet = o.send.tools.quiet;
+        // A name server that could not be asked noted its own cause.
+        const int looked = lookUpExchangers(domain, request, exchangers);
         if (exchangers.empty()) {
+            if (looked >= 1) noteFailure(Failure::kHostNotFound);
             std::fprintf(stderr, "Could not get MX: '%s'\n", domain.c_str());
             return false;
         }
     }
-    const String& port = o.newsMode ? o.nntpPort : o.smtpPort;
+    const String& port = o.send.smtp.news ? o.send.servers.nntpPort : o.send.servers.smtpPort;
     for (const auto& [host, preference] : exchangers) {
-        if (!o.status.quiet) std::printf("MX server (%d) = '%s'\n", preference, host.c_str());
-        if (connectWithRetries(sender, host, port, o) >= 1) return true;
+        if (!o.send.tools.quiet) std::printf("MX server (%d) = '%s'\n", preference, host.c_str());
+        if (openSession(sender, host, port) >= 1) return true;
     }
     return false;
 }
@@ -112,30 +99,66 @@ private:
     SenderSession& sender_;
 };
 
+// Recipients given to the run replace the message's own: to first (with cc and bcc), then cc
+// (with bcc), then bcc.
+void takeRunRecipients(BatchMessage& m, const AddressSettings& given) {
+    if (!given.to.empty()) {
+        m.to = given.to;
+        m.cc = String();
+        m.bcc = String();
+    }
+    if (!given.cc.empty()) {
+        m.cc = given.cc;
+        m.bcc = String();
+    }
+    if (!given.bcc.empty()) m.bcc = given.bcc;
+}
+
+// A message's own Importance and Date replace the run's; its Organization only when it has one.
+void takeMessageStyle(SenderSession& sender, const BatchMessage& m) {
+    MessageStyle& style = sender.style();
+    style.priority = importancePriority(m.importance);
+    if (!m.organization.empty()) style.organization = m.organization;
+    style.date = m.date;
+}
+
+// The body given to the sender: a keyword message's whole body; of an Internet message the
+// part read so far (the rest streams), or all of it when several copies go out.
+std::string messageBody(BatchFileReader& reader, BatchMessage& m, const BatchOptions& o, long count) {
+    if (o.layout == BatchLayout::kKeywords) return std::move(m.body);
+    std::string body;
+    if (!o.send.servers.relayHost.empty() && o.send.smtp.news) body = "Newsgroups: " + m.to.str() + "\r\n";
+    body += m.body;
+    if (count > 1) {
+        // Every copy needs the whole text: this message is kept in memory.
+        std::string_view piece;
+        bool lineEnds;
+        while (reader.bodyPiece(piece, lineEnds)) {
+            body.append(piece);
+            if (lineEnds) body += "\r\n";
+        }
+    }
+    return body;
+}
+
 } // namespace
 
 int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missing) {
     const bool keywords = o.layout == BatchLayout::kKeywords;
-    BatchFileReader reader(text, o.layout, !o.relayHost.empty(), o.book);
+    const bool news = o.send.smtp.news, strict = o.send.tools.strict;
+    const String& host = o.send.servers.smtpHost;
+    const long count = o.send.smtp.sendCount > 0 ? o.send.smtp.sendCount : 1;
+    BatchFileReader reader(text, o.layout, !o.send.servers.relayHost.empty(), o.book);
     BodyPieces rest(reader);
     BatchMessage m;
     int handled = 0;
     int seen = 0;
     int failed = 0;
     // A session the run opened before the batch is opened again when a message loses it.
-    const bool sessionGiven = sender.openCount > 0;
+    const bool sessionGiven = sender.isOpen();
     while (reader.next(m)) {
         ++seen;
-        if (!o.to.empty()) {
-            m.to = o.to;
-            m.cc = String();
-            m.bcc = String();
-        }
-        if (!o.cc.empty()) {
-            m.cc = o.cc;
-            m.bcc = String();
-        }
-        if (!o.bcc.empty()) m.bcc = o.bcc;
+        takeRunRecipients(m, o.send.addresses);
 
         if (keywords) {
             const char* missingField = m.from.empty() ? "from address"
@@ -148,66 +171,54 @@ int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missi
                 continue;
             }
             addAttachments(sender, m, o, missing);
-        } else if (o.strict && !o.newsMode && m.to.empty() && m.cc.empty() && m.bcc.empty()) {
+        } else if (strict && !news && m.to.empty() && m.cc.empty() && m.bcc.empty()) {
             // Nobody to deliver to: the server never sees it. The position is where it ends.
             std::string_view piece;
             bool lineEnds;
             while (reader.bodyPiece(piece, lineEnds)) {}
             std::fprintf(stderr, "Missing to address, line: %ld\n", reader.lineNumber());
+            noteFailure(Failure::kData);
             ++failed;
             continue;
         }
 
         bool routed = false;
-        if (o.directMx) {
+        // Why this message's server could not be reached: the send that follows fails on a
+        // closed session, which says nothing of the cause.
+        Failure unreached = Failure::kNone;
+        if (o.send.servers.directToMx) {
             routed = true;
-            route(sender, m, o);
-        } else if (sessionGiven && sender.openCount < 1 && !o.host.empty()) {
+            if (!route(sender, m, o)) unreached = notedFailure();
+        } else if (sessionGiven && !sender.isOpen() && !host.empty()) {
             // The session of the run was lost with an earlier message: this one gets a new one.
-            connectWithRetries(sender, o.host, o.port, o);
+            if (openSession(sender, host, o.port) < 1) unreached = notedFailure();
         }
 
-        // A message's own Importance and Date replace the run's; its Organization only when
-        // it has one.
-        MessageStyle& style = sender.style();
-        style.priority = importancePriority(m.importance);
-        if (!m.organization.empty()) style.organization = m.organization;
-        style.date = m.date;
-
-        std::string body;
-        if (keywords) {
-            body = std::move(m.body);
-        } else {
-            if (!o.relayHost.empty() && o.newsMode) body = "Newsgroups: " + m.to.str() + "\r\n";
-            body += m.body;
-            if (o.count > 1) {
-                // Every copy needs the whole text: this message is kept in memory.
-                std::string_view piece;
-                bool lineEnds;
-                while (reader.bodyPiece(piece, lineEnds)) {
-                    body.append(piece);
-                    if (lineEnds) body += "\r\n";
-                }
-            }
-        }
+        takeMessageStyle(sender, m);
+        const std::string body = messageBody(reader, m, o, count);
         int sent;
         {
             RestFromReader streamed(sender, rest);
             sent = sendWithStatus(sender, m.from, m.replyTo, m.to, m.cc, m.bcc, m.subject, body,
-                                  o.count, String(), o.status);
+                                  count, String(), o.send, keywords ? String() : o.send.addresses.envelopeSender);
         }
-        sender.releaseFiles(sent && o.rm);
-        if (routed && sender.openCount > 0) sender.disconnect();
+        if (!sent && unreached != Failure::kNone) noteFailure(unreached);
+        sender.releaseFiles(sent && o.send.remove);
+        if (routed && sender.isOpen()) sender.disconnect();
         if (sent) ++handled;
         else ++failed;
     }
     if (text.failed()) {
         std::fputs("Could not read the message text to its end\n", stderr);
+        noteFailure(Failure::kData);
         ++failed;
     }
-    if (seen == 0) std::fputs("No message in the message text\n", stderr);
+    if (seen == 0) {
+        std::fputs("No message in the message text\n", stderr);
+        noteFailure(Failure::kData);
+    }
     // Under -strict a ready-made message that did not go out fails the run, after the others.
-    if (o.strict && !keywords && failed > 0) return 0;
+    if (strict && !keywords && failed > 0) return 0;
     return handled;
 }
 

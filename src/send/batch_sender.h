@@ -16,27 +16,17 @@ class SenderSession;
 
 struct BatchOptions {
     BatchLayout layout = BatchLayout::kKeywords;
-    // Command-line recipients replace the file's (to first, then cc, then bcc).
-    String to, cc, bcc;
-    String relayHost;
-    int newsMode = 0;
-    long count = 1;
-    int rm = 0;  // remove a sent message's attachment files
-
-    // Where the messages go without direct delivery (to reconnect after a dropped session).
-    String host, port;
-    // Direct delivery: each message is routed to its first recipient's exchangers.
-    int directMx = 0, dnsUdp = 0, retries = 0, level = 0, ssl = 0, tls = 0;
-    String dnsServerHost, fallbackDnsServer, cert, smtpPort = "25", nntpPort = "119";
+    // The run's send options: the settings groups (command-line recipients replace the
+    // file's, to first, then cc, then bcc), and what the status wrapper prints.
+    SendDriverOptions send;
+    // The port of the SMTP (or QMTP) server the run's session went to, for a message that
+    // lost it; with direct delivery the exchangers take the SMTP (or NNTP) port.
+    String port;
 
     // Attachment names from a text that came through a web request stay inside this folder
     // (cut at their last "/" or "\"); empty means names are used as written.
     String confinedFolder;
     AddressBook book;
-    SendDriverOptions status;  // what the status wrapper prints
-    // Ready-made messages under -strict: one without recipients is reported and never reaches
-    // the server, and one that did not go out fails the run (after the others went out).
-    bool strict = false;
 };
 
 // Sends the messages of text. Returns the number of messages handled: each one sent and each

@@ -39,6 +39,13 @@ void SessionSink::write(const char* bytes, size_t count) {
     if (result_ == 1) written_ += count;
 }
 
+const char* unencodedLabel(bool eightBit, std::string_view text) {
+    if (eightBit) return "8bit";
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return "8bit";
+    return "7bit";
+}
+
 std::string quotedPrintableCrlf(const char* data, size_t length) {
     std::string out = quotedPrintableEncode(data, length, false, false, nullptr, true).str();
     if (!out.empty() && (out.back() == ' ' || out.back() == '\t')) {
@@ -97,7 +104,7 @@ int writeBase64OrUuencoded(SenderSession& s, const char* data, size_t length, bo
 
 // The label of a body or header text: both writers and the header lines ask here.
 String SenderSession::textCharset(std::string_view text) const {
-    if (style_.charsetChosen || isAscii(text) || !isUtf8(text)) return style_.charset;
+    if (style_.charsetChosen || isAscii(text) || !isUtf8(text)) return style_.bodyCharset();
     return String("utf-8");
 }
 

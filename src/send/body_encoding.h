@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "base/byte_sink.h"
 #include "base/string.h"
@@ -32,6 +33,10 @@ private:
     int result_ = 1;
     size_t written_ = 0;
 };
+
+// The transfer encoding that names text sent as it is: "8bit" when the run says so (-8) or
+// the text holds a byte beyond ASCII, else "7bit". A label must tell what is sent.
+const char* unencodedLabel(bool eightBit, std::string_view text);
 
 // Quoted-printable (body mode) of one chunk with every line end as CR LF. A blank at the very
 // end of the chunk is escaped behind a soft line break, so no line ends in white space that a

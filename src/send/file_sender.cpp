@@ -35,7 +35,7 @@ int FileSender::send(const char* data, int length) {
 }
 
 int FileSender::connectSession(const String& host, const String& port, int, const String&) {
-    if (openCount > 0) disconnect();
+    if (isOpen()) disconnect();
     closeFile();
     if (!host.empty() && !port.empty()) {
         char name[4096];
@@ -50,7 +50,7 @@ int FileSender::connectSession(const String& host, const String& port, int, cons
     if (!out_) std::fprintf(stderr, "Could not open message file: %s\n", fileName_.c_str());
     owned_ = out_ ? 1 : 0;
     streamMade_ = true;
-    return kSessionOk;
+    return out_ || !refuseLostFile_ ? kSessionOk : kSessionRefused;
 }
 
 int FileSender::disconnect() {

@@ -16,15 +16,19 @@ public:
     int send(const char* data, int length) override;
     int disconnect() override;
     // Opens the output file: the host text names it, or with a non-empty port text the file
-    // "host/SECONDS-NNN.port" is made (NNN a process-wide sequence, modulo 1000).
+    // "host/SECONDS-NNN.port" is made (NNN a process-wide sequence, modulo 1000). A file that
+    // cannot be opened is reported and, by the old rules, still a success (what is written is
+    // lost); with refuseLostFile (-strict) it is a failed connect.
     int connectSession(const String& host, const String& port, int level = 0,
                        const String& certificate = String()) override;
     int authenticate(const String& user, const String& password) override;
     int quit() override;
     int readReply() override;
+    Failure failureOf(int) const override { return Failure::kOther; }  // a file, not a server
     bool hasSessionToClose() const override { return true; }
 
     const String& fileName() const { return fileName_; }
+    void refuseLostFile(bool on) { refuseLostFile_ = on; }
 
 private:
     void closeFile();
@@ -32,6 +36,7 @@ private:
     FILE* out_ = nullptr;
     int owned_ = 0;
     bool streamMade_ = false;
+    bool refuseLostFile_ = false;
     String fileName_;
 };
 

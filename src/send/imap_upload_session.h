@@ -9,11 +9,12 @@
 #include <cstdio>
 
 #include "net/imap_core.h"
+#include "net/imap_dialogue.h"
 #include "send/sender_session.h"
 
 namespace qarvel {
 
-class ImapUploadSession : public SenderSession {
+class ImapUploadSession : public SenderSession, private ImapDialogue::Client {
 public:
     ImapUploadSession();
     ~ImapUploadSession() override;
@@ -31,6 +32,7 @@ public:
                     const String& subject, const char* body, size_t length, const String& base,
                     const String& cc, const String& bcc, const String& errorsTo) override;
     int authenticate(const String& user, const String& password) override;
+    Failure failureOf(int result) const override;  // the tagged reply
     int quit() override;
     // Reads to the tagged line: 1 when it carries this command's tag and OK, else 0; below 0
     // when the connection failed.
@@ -47,28 +49,27 @@ public:
     unsigned long tag() const { return core_.tag(); }
 
 private:
-    static constexpr unsigned long kGreetingAwaited = ~0ul;
+    // --- what the connect and login dialogue asks of the session ---
+    int openAndGreet(const String& host, const String& port) override;
+    // One reply line (an over-long one read to its end); CAPABILITY lines are digested.
+    int readResponse() override;
+    const char* responseLine() const override { return replyLine(); }
+    void setResponseLine(const char* text) override { setReplyLine(text); }
+    // The APPENDUID of the line and its verdict: 1 for OK under the current tag, else 0.
+    int judgeTagged() override;
 
     // Captures the writer's output for one message, then APPENDs it.
     template <class Write>
     int captureAndAppend(Write write);
     int appendCaptured(std::FILE* in, uint64_t length);
-    int capability();
-    // What a connect or login step returns when the server referred it to another server.
-    static constexpr int kReferred = 2;
-    // One connection: greeting and capabilities; kReferred when the greeting refers elsewhere.
-    int connectOnce(const String& host, const String& port, ImapCore::Referral& referral);
-    // Connects, following greeting referrals (at most ImapCore::kReferralHopsMax).
-    int connectFollowing(String host, String port);
-    int authenticateOnce(const String& user, const String& password, ImapCore::Referral& referral);
 
     String folder_ = "INBOX";
-    String user_, password_, workingFolder_ = "/tmp";
-    ImapCore core_;
-    // The servers the user named (the connect list and its port): only they get credentials.
-    String namedHosts_, namedPort_, certificate_;
-    bool onNamedServer_ = true;  // false once a referral led to another server
+    String workingFolder_ = "/tmp";
+    ImapDialogue dialogue_;
+    ImapCore& core_;  // the dialogue's
+    String certificate_;
     int level_ = 0;
+    bool greetingAwaited_ = false;
     std::FILE* capture_ = nullptr;
     int cramMd5_ = 0;
     unsigned long appendUid_ = 0, appendUidValidity_ = 0;

@@ -74,11 +74,9 @@ int openMultipart(SenderSession& s, const char* kind, const String& boundary) {
 }
 
 // The transfer-encoding line of the text alternative and the body part.
-int textEncodingLine(SenderSession& s) {
-    const char* line = s.style().bodyEncoding ? "Content-Transfer-Encoding: quoted-printable\r\n"
-                       : s.style().eightBit        ? "Content-Transfer-Encoding: 8bit\r\n"
-                                             : "Content-Transfer-Encoding: 7bit\r\n";
-    return s.writeHeaderLine(line);
+int textEncodingLine(SenderSession& s, std::string_view text) {
+    if (s.style().quotedPrintable) return s.writeHeaderLine("Content-Transfer-Encoding: quoted-printable\r\n");
+    return s.writeHeader("Content-Transfer-Encoding: %s\r\n", unencodedLabel(s.style().eightBit, text));
 }
 
 // Text as it is, in pieces (the sink stuffs the dots).
@@ -93,7 +91,7 @@ int writePlainText(SenderSession& s, const char* data, size_t length, bool count
 }
 
 int writeText(SenderSession& s, const char* data, size_t length, bool countProgress) {
-    if (s.style().bodyEncoding) return writeQuotedPrintable(s, data, length, false, countProgress);
+    if (s.style().quotedPrintable) return writeQuotedPrintable(s, data, length, false, countProgress);
     return writePlainText(s, data, length, countProgress);
 }
 
@@ -324,7 +322,7 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
         warnUnreadable(path, file.error());
         return 0;
     }
-    FileContentType type = contentTypeForPath(path, s.style().text, s.style().binary);
+    FileContentType type = contentTypeForPath(path, s.style().textAttachments, s.style().binaryAttachments);
     bool isText = !type.binary && std::strncmp(type.type, "text/", 5) == 0;
     int r;
     if ((r = delimiter(s, boundary, "\r\n")) < 1) return r;
@@ -345,7 +343,7 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
             if ((r = headerLine(s, line)) < 1) return r;
         }
         line = std::string("Content-Disposition: ") +
-               (s.style().inlineParts || !reference.empty() ? "inline" : "attachment") + ";";
+               (s.style().inlineAttachments || !reference.empty() ? "inline" : "attachment") + ";";
         const std::vector<std::string> parameters = fileNameParameters(path, charset);
         if (parameters.size() == 1) line += " " + parameters[0];
         if ((r = headerLine(s, line)) < 1) return r;
@@ -357,10 +355,10 @@ int writeFilePart(SenderSession& s, const String& boundary, const String& path,
     if (!isText) {
         r = s.writeHeaderLine(s.style().uuencode ? "Content-Transfer-Encoding: X-UUencode\r\n"
                                              : "Content-Transfer-Encoding: base64\r\n");
-    } else if (s.style().bodyEncoding && !s.style().uuencode && s.style().mime) {
+    } else if (s.style().quotedPrintable && !s.style().uuencode && s.style().mime()) {
         quoted = true;
         r = s.writeHeader("Content-Transfer-Encoding: quoted-printable\r\n");
-    } else if (s.style().mime) {
+    } else if (s.style().mime()) {
         r = s.writeHeaderLine(s.style().eightBit ? "Content-Transfer-Encoding: 8bit\r\n"
                                              : "Content-Transfer-Encoding: 7bit\r\n");
     }
@@ -400,18 +398,18 @@ int writeMultipartBody(SenderSession& s, const char* body, size_t length) {
             if ((r = s.writeHeader("Content-Type: text/plain; charset=%s\r\n",
                                    s.textCharset(text.view()).c_str())) < 1)
                 return r;
-            if ((r = textEncodingLine(s)) < 1) return r;
+            if ((r = textEncodingLine(s, text.view())) < 1) return r;
             if ((r = put(s, "\r\n", 2)) < 1) return r;
             if ((r = writeText(s, text.c_str(), text.length(), false)) < 1) return r;
             if ((r = delimiter(s, secondBoundary, "\r\n")) < 1) return r;
         }
         if (hasRelated && (r = openMultipart(s, "related", relatedBoundary)) < 1) return r;
 
-        const String& type = s.style().html ? String("text/html") : s.style().contentType;
+        const String& type = s.style().html ? String("text/html") : s.style().bodyType();
         if ((r = s.writeHeader("Content-Type: %s; charset=%s\r\n", type.c_str(),
                                s.textCharset(std::string_view(body, length)).c_str())) < 1)
             return r;
-        if ((r = textEncodingLine(s)) < 1) return r;
+        if ((r = textEncodingLine(s, std::string_view(body, length))) < 1) return r;
         if ((r = put(s, "\r\n", 2)) < 1) return r;
         if ((r = writeText(s, body, length, true)) < 1) return r;
         s.reportProgressNow();

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
+#include "base/run_failure.h"
 #include "net/dns_client.h"
 #include "net/dns_discovery.h"
+#include "net/failure_cause.h"
 #include "net/host_address.h"
 #include "net/winsock_error.h"
 
@@ -29,7 +31,7 @@ std::vector<String> addressesOf(DnsClient& resolver, const String& name, const S
     std::vector<String> addresses;
     const int order[2] = {preferIpv6() ? kDnsTypeAaaa : kDnsTypeA, preferIpv6() ? kDnsTypeA : kDnsTypeAaaa};
     for (int type : order) {
-        if (resolver.openCount < 1 && resolver.open(server, kDnsService) < 1) break;
+        if (!resolver.isOpen() && resolver.open(server, kDnsService) < 1) break;
         DnsRecordList answers;
         resolver.query(name, type, answers);
         for (const DnsRecord& r : answers)
@@ -57,7 +59,10 @@ int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& 
         if (opened >= 1) break;
         std::fprintf(stderr, "Could not connect to Domain Name Server: %s, error= %s\n", request.dnsServer.c_str(),
                      describeError(resolver.failureCode(opened)).c_str());
-        if (request.fallbackServer.empty()) return 0;
+        if (request.fallbackServer.empty()) {
+            noteFailure(sessionFailure(resolver, opened, ""));
+            return 0;
+        }
         request.dnsServer = request.fallbackServer;
         request.fallbackServer = String();
         if (chatty) std::printf("Check MX priority=%d\n", request.mxPriority);
@@ -65,7 +70,7 @@ int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& 
     // The exchangers of the MX records; a domain without them is its own exchanger, reached
     // through its addresses (the A fallback).
     DnsRecordList answers;
-    if (resolver.openCount < 1 && resolver.open(request.dnsServer, kDnsService) < 1) return 1;
+    if (!resolver.isOpen() && resolver.open(request.dnsServer, kDnsService) < 1) return 1;
     resolver.query(domain, kDnsTypeMx, answers);
     bool found = false;
     for (const DnsRecord& r : answers) found = found || !r.host().empty();

@@ -26,7 +26,7 @@ struct MxRouteRequest {
 // is open, which finds none), then MX records, else AAAA, else A records, lowest
 // preference first. Returns 1 with exchangers filled (empty when the domain has none), or 0
 // after "Could not connect to Domain Name Server: S, error= N" when neither the server nor
-// its fall-back could be reached.
+// its fall-back could be reached (the cause noted).
 int lookUpExchangers(const String& domain, MxRouteRequest& request, Exchangers& exchangers);
 
 // Before a run that looks up exchangers (direct delivery or a probe): the local DNS server is

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/string_list.h"
+#include "net/failure_cause.h"
 
 namespace qarvel {
 
@@ -39,7 +40,7 @@ NntpSession::NntpSession() { setNews(1); }
 
 int NntpSession::connectSession(const String& host, const String& port, int level,
                                 const String& certificate) {
-    if (openCount > 0) disconnect();
+    if (isOpen()) disconnect();
     String service = !port.empty() ? port : ssl() ? String("563") : String("119");
     int result = SenderSession::connectSession(host, service, level, certificate);
     if (result < 1) return result;
@@ -142,6 +143,10 @@ int NntpSession::sendMessageId() {
         if (r < 1) return r;
     }
     return SenderSession::sendMessageId();
+}
+
+Failure NntpSession::failureOf(int result) const {
+    return sessionFailure(*this, result, replyLine(), ReplyCodes::kNews);
 }
 
 } // namespace qarvel

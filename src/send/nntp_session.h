@@ -23,6 +23,8 @@ public:
                     const String& subject, const char* body, size_t length, const String& base,
                     const String& cc, const String& bcc, const String& errorsTo) override;
     int loadRecipientFile(const String& path) override;
+    // The reply read by NNTP's codes, where 4xx is a refusal.
+    Failure failureOf(int result) const override;
     // Keeps the credentials for a later demand and logs in: 1, or the first result below 1.
     int authenticate(const String& user, const String& password) override;
     // "X-no-archive: yes" first when asked for, then Message-ID and X-Mailer.

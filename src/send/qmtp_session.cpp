@@ -5,14 +5,14 @@ namespace qarvel {
 
 int QmtpSession::connectSession(const String& host, const String& port, int level,
                                 const String& certificate) {
-    if (openCount > 0) disconnect();
+    if (isOpen()) disconnect();
     firstTransaction_ = 1;
     int result = SenderSession::connectSession(host, port.empty() ? String("209") : port, level,
                                                certificate);
     if (result < 0) return result;
-    for (int tries = 0; result == 0 && !firewallText().empty() && openCount > 0 && tries < 1000; ++tries)
+    for (int tries = 0; result == 0 && !firewallText().empty() && isOpen() && tries < 1000; ++tries)
         result = readReply();
-    if (openCount < 1) return result < 0 ? result : kSessionRefused;
+    if (!isOpen()) return result < 0 ? result : kSessionRefused;
     return greet();
 }
 

@@ -11,10 +11,11 @@
 
 #include "send/addresses.h"
 #include "send/batch_file.h"
-#include "send/nntp_session.h"
-#include "send/qmtp_session.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
+#include "base/mail_log.h"
+#include "base/run_failure.h"
+#include "net/failure_cause.h"
 #include "net/host_address.h"
 #include "net/winsock_error.h"
 
@@ -37,7 +38,6 @@ std::string replyText(const SenderSession& sender) {
     return s;
 }
 
-void stop(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
 
 // The length a file takes once every line end is made CR LF: a bare LF and a bare CR each
 // gain one byte. Knowing it lets the body be reserved once, so that it is never copied
@@ -123,6 +123,24 @@ struct BatchStreams {
     }
 };
 
+std::string joined(const std::vector<String>& addresses) {
+    std::string text;
+    for (const String& a : addresses) text += (text.empty() ? "" : ", ") + a.str();
+    return text;
+}
+
+// The recipient text without the entries the server refused, for the status line.
+String withoutRefused(const String& list, const RecipientVerdicts& verdicts) {
+    if (verdicts.refused.empty()) return list;
+    String kept;
+    for (const String& entry : splitRecipientText(list)) {
+        bool refused = false;
+        for (const auto& r : verdicts.refused) refused = refused || r.first == envelopeAddress(entry);
+        if (!refused) kept += (kept.empty() ? "" : ",") + entry;
+    }
+    return kept;
+}
+
 std::string localTimeText() {
     std::time_t now = std::time(nullptr);
     struct tm t;
@@ -146,6 +164,20 @@ bool isDottedAddress(const String& domain) {
 
 // Sends the message count times, printing the status line of each copy. Returns 1 when
 // every copy was sent, 0 after the first failure.
+void logMessageLine(const SenderSession& sender, const SendDriverOptions& s, const String& from,
+                    const std::vector<const String*>& recipients, int status) {
+    std::string line = "host=" + (sender.connectedHost().empty() ? s.host : sender.connectedHost()).str();
+    line += std::string(" tls=") + (sender.encrypted() ? "on" : "off");
+    if (!s.user.empty()) line += " user=" + logQuoted(s.user.view());
+    line += " from=" + logQuoted(from.view()) + " recipients=";
+    std::string all;
+    for (const String* list : recipients)
+        if (!list->empty()) all += (all.empty() ? "" : ",") + list->str();
+    line += logQuoted(all) + " size=" + std::to_string(sender.bytesSent());
+    line += " reply=" + logQuoted(replyText(sender)) + " exit=" + std::to_string(status);
+    logToSyslog(status != 0, line);
+}
+
 int sendWithStatus(SenderSession& sender, const String& from, const String& replyTo,
                    const String& to, const String& cc, const String& bcc, const String& subject,
                    const std::string& body, long count, const String& url,
@@ -155,12 +187,22 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
         std::clock_t startClock = std::clock();
         int result = sender.sendMessage(from, replyTo, to, subject, body.data(), body.size(), url,
                                         cc, bcc, errorsTo);
+        if (s.tools.syslog) {
+            const int status = result >= 1 ? 0 : s.tools.strict ? strictExitStatus(sender.failureOf(result)) : 1;
+            logMessageLine(sender, s, from, {&to, &cc, &bcc}, status);
+        }
+        const RecipientVerdicts& verdicts = sender.recipientVerdicts();
+        for (const auto& [address, reply] : verdicts.refused)
+            std::fprintf(stderr, "Refused recipient: %s: %s\n", address.c_str(), reply.c_str());
         if (result < 1) {
+            noteFailure(sender.failureOf(result));
             std::fprintf(stderr, "Could not send:  error= %s\n", describeError(sender.failureCode(result)).c_str());
             std::fprintf(stderr, "Status: %s\n", replyText(sender).c_str());
+            if (!verdicts.delivered.empty())
+                std::fprintf(stderr, "Sent to %s only\n", joined(verdicts.delivered).c_str());
             return 0;
         }
-        if (s.verbose == 1 && !s.quiet) {
+        if (s.tools.verbose == 1 && !s.tools.quiet) {
             std::printf("%s: %s\n", s.labels.to.c_str(), to.c_str());
             std::printf("%s: %s\n", s.labels.cc.c_str(), cc.c_str());
             std::printf("%s: %s\n", s.labels.bcc.c_str(), bcc.c_str());
@@ -170,16 +212,16 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
         long elapsedMs = 1000L * static_cast<long>(std::time(nullptr) - startSeconds);
         if (elapsedMs == 0) elapsedMs = static_cast<long>((std::clock() - startClock) * 1000 / CLOCKS_PER_SEC);
         if (elapsedMs == 0) elapsedMs = 1;
-        if (!s.quiet) {
+        if (!s.tools.quiet) {
             std::ostringstream line;
             line << "Sent " << sender.bytesSent() << " bytes in";
-            if (s.kbs) {
+            if (s.showRate) {
                 double seconds = elapsedMs * 0.001;
                 double rate = static_cast<double>(sender.bytesSent()) / elapsedMs / 1024 * 1000;
                 line << " " << seconds << " seconds (" << rate << " KB/s)";
             }
             if (sender.attachmentCount() > 0) line << " with " << sender.attachmentCount() << " attachments ";
-            line << "to '" << to.str() << "' " << localTimeText() << "\n";
+            line << "to '" << withoutRefused(to, verdicts).str() << "' " << localTimeText() << "\n";
             std::fputs(line.str().c_str(), stdout);
             std::fflush(stdout);
         }
@@ -187,226 +229,293 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
     return 1;
 }
 
-int runSendDriver(const SendDriverOptions& s, SenderSession& sender, SmtpSession* smtpObject,
-                  QmtpSession* qmtpObject, NntpSession* nntpObject) {
-    // 1. The -file: names of this run; the no-stop and no-archive flags for the network senders.
-    std::vector<String> files = s.files;
-    if (nntpObject) nntpObject->setNoArchive(s.noArchive);
-    if (smtpObject) smtpObject->setSkipRefused(s.noStop);
-    if (qmtpObject) qmtpObject->setSkipRefused(s.noStop);
-    sender.timeout = s.timeoutSeconds;
+namespace {
 
-    // 2. A missing attachment stops the run unless -ns was given (the warning was written).
-    if (s.missingAttachments > 0 && !s.noStop) return kExitFailed;
+// One sending activity, step by step (the numbers are the steps of the run). Each step
+// returns false after it has said why the run stops.
+class SendRun {
+public:
+    SendRun(const SendDriverOptions& options, SenderSession& sender)
+        : s(options), sender_(sender), files_(s.content.files.begin(), s.content.files.end()),
+          readyMade_(s.smtp.importBatch || s.smtp.recipientsFromHeaders) {}
 
-    // 3. CGI mode: end the response headers (the result page head belongs to the CGI pages).
-    if (s.cgiMode) {
-        std::fputs("\r\n", stdout);
-        std::fflush(stdout);
-        if (s.hooks.writeCgiHead) s.hooks.writeCgiHead();
-    }
-
-    const bool readyMade = s.importMode || s.recipientsFromHeaders;
-    // 4.-6. Checks.
-    if (s.from.empty() && s.etrnDomain.empty() && !readyMade) {
-        stop("Missing from address");
-        return kExitFailed;
-    }
-    if (s.verify && !plausibleAddress(s.from)) {
-        stop("Invalid email address: '" + s.from.str() + "'");
-        return kExitFailed;
-    }
-    if (s.to.empty() && s.etrnDomain.empty() && !readyMade) {
-        stop("Missing to address");
-        return kExitFailed;
-    }
-    // 7. The message file must exist.
-    if (!s.messageFile.empty() && !fileExists(s.messageFile)) {
-        stop("Missing data file: " + s.messageFile.str());
-        return kExitFailed;
+    int run() {
+        // 2. A missing attachment stops the run unless -ns was given (the warning was written).
+        if (s.content.missingAttachments > 0 && !s.smtp.goOnPastErrors) {
+            stop(Failure::kData);
+            return kExitFailed;
+        }
+        // 3. CGI mode: end the response headers (the result page head belongs to the CGI pages).
+        if (s.cgi) {
+            std::fputs("\r\n", stdout);
+            std::fflush(stdout);
+            if (s.hooks.writeCgiHead) s.hooks.writeCgiHead();
+        }
+        if (!check() || !gatherBody() || !chooseServer() || !connect() || !login() || !deliver())
+            return kExitFailed;
+        finish();
+        return kExitOk;
     }
 
-    // 8. The body.
-    std::string text = s.messageText.str();
-    String url = s.url;
+private:
+    bool check();
+    bool gatherBody();
+    bool readFiles();
+    bool chooseServer();
+    bool connect();
+    bool login();
+    bool deliver();
+    void finish();
+    // A stop of the run: its message, its cause for the exit status under -strict, and with
+    // -syslog the run's line (none of its messages went out, so none has a line of its own).
+    void stop(Failure cause, const std::string& message = std::string());
+    // The -header: text goes before a plain message's text.
+    bool headerFirst() const { return !s.content.html && !readyMade_; }
+
+    const SendDriverOptions& s;
+    SenderSession& sender_;
+    std::vector<String> files_;  // the -file: names of this run
+    const bool readyMade_;       // import mode or -t: the batch sender's messages
+    std::string text_;           // the body
+    String url_;
     // Ready-made Internet messages from files or standard input are read while they are sent,
     // so that a batch of any size is never held in memory.
-    const bool streamed = s.recipientsFromHeaders && !s.importMode && !s.cgiMode && text.empty() &&
-                          (!s.messageFile.empty() || !s.noMessageBody);
-    BatchStreams streams;
-    if (streamed && !s.messageFile.empty()) {
-        for (const String& name : files) {
+    bool streamed_ = false;
+    BatchStreams streams_;
+    String host_;
+    int preference_ = 0;
+    std::vector<std::pair<String, int>> exchangers_;  // direct delivery, in order of preference
+    size_t nextExchanger_ = 0;
+    bool connected_ = false;
+};
+
+// 4.-7. The sender, the recipients and the message file.
+bool SendRun::check() {
+    if (s.addresses.from.empty() && s.smtp.etrnDomain.empty() && !readyMade_) {
+        stop(Failure::kUsage, "Missing from address");
+        return false;
+    }
+    if (s.smtp.verifySender && !plausibleAddress(s.addresses.from)) {
+        stop(Failure::kData, "Invalid email address: '" + s.addresses.from.str() + "'");
+        return false;
+    }
+    if (s.addresses.to.empty() && s.smtp.etrnDomain.empty() && !readyMade_) {
+        stop(Failure::kUsage, "Missing to address");
+        return false;
+    }
+    if (!s.content.messageFile.empty() && !fileExists(s.content.messageFile)) {
+        stop(Failure::kData, "Missing data file: " + s.content.messageFile.str());
+        return false;
+    }
+    return true;
+}
+
+// 8. The body: -msg:, the -file: files, or standard input.
+bool SendRun::gatherBody() {
+    text_ = s.content.messageText.str();
+    url_ = s.url;
+    streamed_ = s.smtp.recipientsFromHeaders && !s.smtp.importBatch && !s.cgi && text_.empty() &&
+                (!s.content.messageFile.empty() || !s.content.noMessageText);
+    if (streamed_ && !s.content.messageFile.empty()) {
+        for (const String& name : files_) {
             std::FILE* f = std::fopen(name.c_str(), "rb");
             if (!f) {
-                stop("Missing data file: " + name.str());
-                return kExitFailed;
+                stop(Failure::kData, "Missing data file: " + name.str());
+                return false;
             }
-            streams.files.push_back(f);
+            streams_.files.push_back(f);
         }
-    } else if (streamed) {
-        if (!s.quiet) std::fprintf(stderr, "Enter message text...\n");
-        streams.files.push_back(stdin);
-    } else if (s.messageFile.empty() && text.empty() && !s.noMessageBody) {
-        if (s.cgiMode) {
-            stop("No message body (either file or post)");
-            return kExitFailed;
-        }
-        if (!s.quiet) std::fprintf(stderr, "Enter message text...\n");
-        std::string line;
-        int c;
-        while ((c = std::getchar()) != EOF) {
-            if (c == '\n') {
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                text += line;
-                text += "\r\n";
-                line.clear();
-            } else {
-                line += static_cast<char>(c);
-            }
-        }
-        if (!line.empty()) {
-            if (line.back() == '\r') line.pop_back();
-            text += line;
-            text += "\r\n";
+        return true;
+    }
+    if (streamed_) {
+        if (!s.tools.quiet) std::fprintf(stderr, "Enter message text...\n");
+        streams_.files.push_back(stdin);
+        return true;
+    }
+    if (!s.content.messageFile.empty()) return readFiles();
+    if (!text_.empty() || s.content.noMessageText) return true;
+    if (s.cgi) {
+        stop(Failure::kData, "No message body (either file or post)");
+        return false;
+    }
+    if (!s.tools.quiet) std::fprintf(stderr, "Enter message text...\n");
+    std::string line;
+    int c;
+    while ((c = std::getchar()) != EOF) {
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            text_ += line;
+            text_ += "\r\n";
+            line.clear();
+        } else {
+            line += static_cast<char>(c);
         }
     }
-    // The header goes before the text later on; the room for it and for every file is taken
-    // now, so that the body exists once in memory, however large the files are.
-    const bool headerFirst = !s.html && !readyMade;
-    if (!s.messageFile.empty() && !streamed) {
-        size_t room = text.size() + (headerFirst ? s.header.length() : 0);
-        for (const String& name : files) {
-            room += 2;
-            if (!normalisedLength(name, room)) {
-                stop("Missing data file: " + name.str());
-                return kExitFailed;
-            }
-        }
-        text.reserve(room);
-        for (const String& name : files) {
-            if (!text.empty() && text.back() != '\n') text += "\r\n";
-            if (!appendFileNormalised(name, text)) {
-                stop("Missing data file: " + name.str());
-                return kExitFailed;
-            }
-            if (s.uuencode) url = name;
-        }
+    if (!line.empty()) {
+        if (line.back() == '\r') line.pop_back();
+        text_ += line;
+        text_ += "\r\n";
     }
+    return true;
+}
 
-    // 9.-10. Server choice: the SMTP host (the NNTP host in news mode), or with direct delivery
-    // the exchangers of the first recipient's domain (tried in order of preference).
-    String host = s.newsMode ? s.nntpHost : s.smtpHost;
-    std::vector<std::pair<String, int>> exchangers;
-    size_t nextExchanger = 0;
-    int preference = 0;
-    if (s.directMx) {
-        String domain = addressDomain(bareAddress(splitRecipientText(s.to, 1).empty()
-                                                      ? String()
-                                                      : splitRecipientText(s.to, 1)[0]));
-        if (s.verbose && !s.quiet) std::printf("Check MX priority=%d\n", -1);
-        if (isDottedAddress(domain)) {
-            exchangers.emplace_back(domain, 0);
-        } else if (!readyMade) {
-            if (!s.hooks.routeDomain) {
-                stop("Could not route to domain: " + domain.str());
-                return kExitFailed;
-            }
-            if (s.hooks.routeDomain(domain, exchangers) < 1 || exchangers.empty()) {
-                if (exchangers.empty()) stop("Could not route to domain: " + domain.str());
-                return kExitFailed;
-            }
-        }
-        if (!exchangers.empty()) {
-            host = exchangers[0].first;
-            preference = exchangers[0].second;
-            nextExchanger = 1;
+// The -file: files after the text. The header goes before the text later on; the room for it
+// and for every file is taken now, so that the body exists once in memory, however large the
+// files are.
+bool SendRun::readFiles() {
+    size_t room = text_.size() + (headerFirst() ? s.content.leadingText.length() : 0);
+    for (const String& name : files_) {
+        room += 2;
+        if (!normalisedLength(name, room)) {
+            stop(Failure::kData, "Missing data file: " + name.str());
+            return false;
         }
     }
+    text_.reserve(room);
+    for (const String& name : files_) {
+        if (!text_.empty() && text_.back() != '\n') text_ += "\r\n";
+        if (!appendFileNormalised(name, text_)) {
+            stop(Failure::kData, "Missing data file: " + name.str());
+            return false;
+        }
+        if (s.content.uuencode) url_ = name;
+    }
+    return true;
+}
 
-    // 11.-13. Connect with retries, then the next exchanger.
-    bool connected = false;
-    String port;
-    if (!(s.directMx && readyMade)) {
-        int retries = s.retries;
-        while (true) {
-            if (s.verbose && !s.quiet)
-                std::printf("[%s] MX/A server (%d) = '%s'\n", s.dnsServerHost.c_str(), preference, host.c_str());
-            String certificate = (!s.cert.empty() && (s.ssl || s.tls)) ? s.cert : String();
-            String target = host;
-            port = s.port;
-            int result = sender.connectSession(target, port, s.level, certificate);
-            if (result >= 1) {
-                connected = true;
-                break;
-            }
-            std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", target.c_str(),
-                         port.c_str(), describeError(sender.failureCode(result)).c_str());
-            if (sender.openCount > 0) sender.close();
-            if (retries > 0) {
-                --retries;
-                continue;
-            }
-            if (s.directMx && nextExchanger < exchangers.size()) {
-                host = exchangers[nextExchanger].first;
-                preference = exchangers[nextExchanger].second;
-                ++nextExchanger;
-                continue;
-            }
-            return kExitFailed;
+// 9.-10. The server: the chosen sender's host, or with direct delivery the exchangers of the
+// first recipient's domain (tried in order of preference).
+bool SendRun::chooseServer() {
+    host_ = s.host;
+    if (!s.servers.directToMx) return true;
+    const std::vector<String> first = splitRecipientText(s.addresses.to, 1);
+    const String domain = addressDomain(bareAddress(first.empty() ? String() : first[0]));
+    if (s.tools.verbose && !s.tools.quiet) std::printf("Check MX priority=%d\n", -1);
+    if (isDottedAddress(domain)) {
+        exchangers_.emplace_back(domain, 0);
+    } else if (!readyMade_) {
+        if (!s.hooks.routeDomain) {
+            stop(Failure::kHostNotFound, "Could not route to domain: " + domain.str());
+            return false;
+        }
+        // A name server that could not be asked noted its own cause.
+        const int routed = s.hooks.routeDomain(domain, exchangers_);
+        if (routed < 1 || exchangers_.empty()) {
+            if (exchangers_.empty())
+                stop(routed < 1 ? notedFailure() : Failure::kHostNotFound, "Could not route to domain: " + domain.str());
+            return false;
         }
     }
+    if (!exchangers_.empty()) {
+        host_ = exchangers_[0].first;
+        preference_ = exchangers_[0].second;
+        nextExchanger_ = 1;
+    }
+    return true;
+}
 
-    // 14. Login.
+// 11.-13. Connect with retries, then one try for each further exchanger. Ready-made messages
+// with direct delivery are routed one by one by the batch sender.
+bool SendRun::connect() {
+    if (s.servers.directToMx && readyMade_) return true;
+    const ConnectionOptions& c = sender_.connectionOptions();
+    const String certificate = c.presentedCertificate();
+    auto attempt = [&] {
+        if (s.tools.verbose && !s.tools.quiet)
+            std::printf("[%s] MX/A server (%d) = '%s'\n", s.servers.dnsServerHost.c_str(), preference_, host_.c_str());
+        return sender_.connectSession(host_, s.port, c.level, certificate);
+    };
+    Failure cause = Failure::kNone;  // of the last failed try, read before its socket is closed
+    auto failed = [&](int result) {
+        reportConnectFailure(sender_, host_, s.port, result);
+        cause = sender_.failureOf(result);
+    };
+    connected_ = sender_.connectWithRetries(attempt, failed) >= 1;
+    for (; !connected_ && s.servers.directToMx && nextExchanger_ < exchangers_.size(); ++nextExchanger_) {
+        host_ = exchangers_[nextExchanger_].first;
+        preference_ = exchangers_[nextExchanger_].second;
+        connected_ = sender_.connectWithRetries(attempt, failed, 0) >= 1;
+    }
+    if (!connected_) stop(cause);
+    return connected_;
+}
+
+// 14.-15. The login, when a user name is given.
+bool SendRun::login() {
     if (!s.user.empty()) {
-        if (sender.authenticate(s.user, s.password) < 1) {
-            stop("Login failed: " + replyText(sender));
-            sender.disconnect();
-            return kExitFailed;
+        const int result = sender_.authenticate(s.user, s.password);
+        if (result < 1) {
+            stop(atLogin(sender_, sender_.failureOf(result)), "Login failed: " + replyText(sender_));
+            sender_.disconnect();
+            return false;
         }
     }
-    // 15.
-    if (s.verbose && connected) std::printf("Connected to '%s:%s'\n", host.c_str(), port.c_str());
-
-    // 16. The activity.
-    if (!s.etrnDomain.empty() && !s.qmtpSender) {
-        if (s.smtpSender && smtpObject) {
-            int result = smtpObject->requestQueueRun(s.etrnDomain);
-            if (s.verbose && !s.quiet) std::printf("ETRN %s: %s\n", s.etrnDomain.c_str(), replyText(sender).c_str());
-            if (result < 1) std::fprintf(stderr, "ETRN refused: %s\n", replyText(sender).c_str());
-        }
-    } else if (readyMade) {
-        BatchText batch = streamed ? BatchText(streams.files) : BatchText(std::string_view(text));
-        if (!s.hooks.sendBatch || s.hooks.sendBatch(sender, batch) < 1) {
-            if (!s.hooks.sendBatch) stop("Ready-made messages are not supported in this build");
-            if (sender.openCount > 0) sender.disconnect();
-            return kExitFailed;
-        }
-    } else {
-        // In place: the room was reserved above, so the body is not copied.
-        if (headerFirst) text.insert(0, s.header.view());
-        if (!sendWithStatus(sender, s.from, s.replyTo, s.to, s.cc, s.bcc, s.subject, text, s.messageCount, url, s)) {
-            if (sender.hasSessionToClose()) sender.disconnect();
-            return kExitFailed;
-        }
+    if (s.tools.verbose && connected_) {
+        // A host that names its own port (-host:HOST:PORT) was reached on that port.
+        if (splitHostPort(host_.view()).portGiven) std::printf("Connected to '%s'\n", host_.c_str());
+        else std::printf("Connected to '%s:%s'\n", host_.c_str(), s.port.c_str());
     }
+    return true;
+}
 
-    // 17. Finish.
-    sender.releaseFiles(s.rm);
-    if (s.rm)
-        for (const String& name : files) std::remove(name.c_str());
-    if (s.rmList) {
-        for (const String* list : {&s.toListFile, &s.ccListFile, &s.bccListFile}) {
+// 16. ETRN (not over QMTP, which sends the message instead), the ready-made messages, or the
+// message its count of times.
+bool SendRun::deliver() {
+    if (!s.smtp.etrnDomain.empty() && s.sender != SenderKind::kQmtp) {
+        auto* smtp = s.sender == SenderKind::kSmtp ? dynamic_cast<SmtpSession*>(&sender_) : nullptr;
+        if (!smtp) return true;
+        int result = smtp->requestQueueRun(s.smtp.etrnDomain);
+        if (s.tools.verbose && !s.tools.quiet) std::printf("ETRN %s: %s\n", s.smtp.etrnDomain.c_str(), replyText(sender_).c_str());
+        if (result < 1) std::fprintf(stderr, "ETRN refused: %s\n", replyText(sender_).c_str());
+        return true;
+    }
+    if (readyMade_) {
+        BatchText batch = streamed_ ? BatchText(streams_.files) : BatchText(std::string_view(text_));
+        if (s.hooks.sendBatch && s.hooks.sendBatch(sender_, batch) >= 1) return true;
+        if (!s.hooks.sendBatch) stop(Failure::kOther, "Ready-made messages are not supported in this build");
+        if (sender_.isOpen()) sender_.disconnect();
+        return false;
+    }
+    // In place: the room was reserved, so the body is not copied.
+    if (headerFirst()) text_.insert(0, s.content.leadingText.view());
+    const AddressSettings& a = s.addresses;
+    if (sendWithStatus(sender_, a.from, a.replyTo, a.to, a.cc, a.bcc, s.content.subject, text_, s.smtp.sendCount, url_, s))
+        return true;
+    if (sender_.hasSessionToClose()) sender_.disconnect();
+    return false;
+}
+
+// 17. The files -rm and -rmlist remove, and the end of the session.
+void SendRun::finish() {
+    sender_.releaseFiles(s.remove);
+    if (s.remove)
+        for (const String& name : files_) std::remove(name.c_str());
+    if (s.tools.removeListFiles) {
+        for (const String* list : {&s.addresses.toListFile, &s.addresses.ccListFile, &s.addresses.bccListFile}) {
             if (list->empty()) continue;
-            if (s.verbose > 1)
+            if (s.tools.verbose > 1)
                 std::printf("REMOVE '%s' file: %s line: %d\n", list->c_str(), __FILE__, __LINE__);
             std::remove(list->c_str());
         }
     }
-    if (sender.hasSessionToClose()) {
-        sender.disconnect();
-        if (s.verbose) std::printf("Disconnected\n");
+    if (sender_.hasSessionToClose()) {
+        sender_.disconnect();
+        if (s.tools.verbose) std::printf("Disconnected\n");
     }
-    return kExitOk;
+}
+
+void SendRun::stop(Failure cause, const std::string& message) {
+    noteFailure(cause);
+    if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
+    if (s.tools.syslog)
+        logMessageLine(sender_, s, s.addresses.from, {&s.addresses.to, &s.addresses.cc, &s.addresses.bcc},
+                       s.tools.strict ? strictExitStatus(cause) : 1);
+}
+
+} // namespace
+
+int runSendDriver(const SendDriverOptions& options, SenderSession& sender) {
+    return SendRun(options, sender).run();
 }
 
 } // namespace qarvel

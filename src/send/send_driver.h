@@ -9,15 +9,15 @@
 
 #include "base/display_labels.h"
 #include "base/string.h"
+#include "base/tool_settings.h"
+#include "net/server_settings.h"
+#include "send/send_settings.h"
 
 namespace qarvel {
 
 class SenderSession;
 class BatchText;
 
-class SmtpSession;
-class QmtpSession;
-class NntpSession;
 
 // Hooks for the paths that other parts supply: direct MX delivery (route the first
 // recipient's domain; returns the ordered exchanger hosts, or fills error and returns empty),
@@ -31,27 +31,35 @@ struct SendDriverHooks {
     std::function<void()> writeCgiHead;
 };
 
-// What one sending run needs from the settings record (the entry fills it from settings()).
+// What one sending run reads: the settings groups it takes whole (the connection group goes
+// to the sender itself), the few values of the groups above this floor, and what the
+// hand-over derives.
 struct SendDriverOptions {
-    String smtpHost = "localhost", nntpHost = "localhost", dnsServerHost;
-    // The chosen sender as far as the driver must know it: the port of its server (none for
-    // the file sender, which its host names), and whether it is the SMTP session (the one
-    // that asks for ETRN) or the QMTP one (which has no ETRN and sends the message instead).
-    String port = "25";
-    bool smtpSender = true, qmtpSender = false;
-    String from, replyTo, to, cc, bcc, subject, messageText, etrnDomain, messageFile, url;
-    String user, password, cert, header, toListFile, ccListFile, bccListFile;
-    std::vector<String> files;  // the -file: names
-    int verbose = 0, quiet = 0, noStop = 0, missingAttachments = 0, cgiMode = 0, importMode = 0;
-    int recipientsFromHeaders = 0, verify = 0, noMessageBody = 0, uuencode = 0, directMx = 0;
-    int retries = 0, ssl = 0, tls = 0, level = 0, html = 0, kbs = 0, rm = 0, rmList = 0;
-    int timeoutSeconds = 300;
-    // News mode: the recipients are newsgroups, the server is the NNTP host and port.
-    int newsMode = 0, noArchive = 0;
-    long messageCount = 1;
-    Labels labels;  // To, Cc, Bcc, From and Subject name the lines of the verbose report
-    SendDriverHooks hooks;
+    // The groups, as the settings hold them.
+    AddressSettings addresses;
+    ContentSettings content;
+    SmtpSettings smtp;
+    ServerSettings servers;
+    ToolSettings tools;
+    // From the receive and web groups: the login, -kbs, -rm (the attachment and -file: files
+    // are removed after sending), the web mode and the -url: name.
+    String user{}, password{};
+    bool showRate = false, remove = false, cgi = false;
+    String url{};
+
+    // Derived by the hand-over: the chosen sender (the SMTP session asks for ETRN, the QMTP
+    // one sends the message instead) and its server's host and port (no port for the file
+    // sender, which its host names).
+    SenderKind sender = SenderKind::kSmtp;
+    String host{}, port{};
+    Labels labels{};  // To, Cc, Bcc, From and Subject name the lines of the verbose report
+    SendDriverHooks hooks{};
 };
+
+// -syslog: the line of one message (or of a run that failed before any message went): where
+// it went and how (TLS, the login), its envelope, the server's last reply and the exit status.
+void logMessageLine(const SenderSession& sender, const SendDriverOptions& options, const String& from,
+                    const std::vector<const String*>& recipients, int status);
 
 // The status wrapper: sends the message count times through a connected sender, printing the
 // status line of each copy ("Could not send: " and "Status: " on failure). Returns 1 when
@@ -66,10 +74,8 @@ int sendWithStatus(SenderSession& sender, const String& from, const String& repl
 // it is, without a DNS query.
 bool isDottedAddress(const String& domain);
 
-// Runs one sending activity with the given sender (smtp and qmtp are the process's SMTP and
-// QMTP sessions, given the no-stop flag, smtp asking for ETRN when it is the sender; nntp its
-// news session, given the no-archive flag; any may be null). Returns the exit code: 0 on success, 1 on any failure.
-int runSendDriver(const SendDriverOptions& options, SenderSession& sender, SmtpSession* smtp,
-                  QmtpSession* qmtp, NntpSession* nntp = nullptr);
+// Runs one sending activity with the given sender (the session the run chose; an SMTP session
+// asks for ETRN). Returns the exit code: 0 on success, 1 on any failure.
+int runSendDriver(const SendDriverOptions& options, SenderSession& sender);
 
 } // namespace qarvel

@@ -16,9 +16,11 @@
 #include "base/string_list.h"
 #include "net/dns_discovery.h"
 #include "net/host_address.h"
+#include "net/winsock_error.h"
 #include "send/addresses.h"
 #include "send/body_encoding.h"
 #include "send/mime_body.h"
+#include "net/failure_cause.h"
 
 namespace qarvel {
 
@@ -44,20 +46,22 @@ SenderSession::SenderSession() : Connection(0, '\n') {
         randomSeeded = true;
         std::srand(static_cast<unsigned>(std::time(nullptr)));
     }
-    timeout = 300;
+    setTimeout(300);
     commandBuffer_.assign(bufferSize_, '\0');
     out_.reserve(kDataBlockSize);
 }
 
 SenderSession::~SenderSession() {
-    if (openCount > 0) disconnect();
+    if (isOpen()) disconnect();
     releaseFiles(false);
 }
 
-void SenderSession::setConnectionOptions(const ConnectionOptions& options) {
-    Connection::setConnectionOptions(options);
+void SenderSession::setConnectionOptions(const ConnectionOptions& options, int verbose) {
+    Connection::setConnectionOptions(options, verbose);
     firewall_ = options.firewall;
-    bufferSize_ = std::max<size_t>(options.bufferSize, 16);
+    // No size (-bufsiz:0 or text) keeps the usual one.
+    const int size = options.bufferSize > 0 ? options.bufferSize : ConnectionOptions{}.bufferSize;
+    bufferSize_ = static_cast<size_t>(std::max(size, 16));
     commandBuffer_.assign(bufferSize_, '\0');
 }
 
@@ -69,7 +73,7 @@ void SenderSession::setReplyLine(const char* text) {
 
 int SenderSession::disconnect() {
     releaseFiles(false);
-    if (openCount > 0) quit();
+    if (isOpen()) quit();
     reply_[0] = '\0';
     std::fill(commandBuffer_.begin(), commandBuffer_.end(), '\0');
     int result = close();
@@ -100,7 +104,7 @@ int SenderSession::connectSession(const String& host, const String& port, int, c
 }
 
 int SenderSession::readReply() {
-    if (openCount < 1) return kSessionRefused;
+    if (!isOpen()) return kSessionRefused;
     int n = readLine(reply_, static_cast<int>(sizeof reply_ - 1));
     if (n < 1) {
         reply_[0] = '\0';
@@ -116,7 +120,7 @@ int SenderSession::readReply() {
 // QUIT ends the session: the connection is closed after the reply, so a later disconnect
 // does not send a second QUIT and wait for an answer that never comes.
 int SenderSession::quit() {
-    timeout = 30;
+    setTimeout(30);
     int sent = sendCommand("QUIT\r\n");
     int result = sent < 1 ? sent : readReply();
     close();
@@ -344,7 +348,7 @@ void SenderSession::releaseFiles(bool force) {
 }
 
 bool SenderSession::hasMultipartBody() const {
-    return !style_.raw && style_.mime &&
+    return !style_.raw && style_.mime() &&
            ((style_.html && style_.alternative) || !attachmentFiles_.empty() || !relatedFiles_.empty());
 }
 
@@ -422,12 +426,14 @@ int SenderSession::sendMessageToLists(const String& from, const String& replyTo,
 
 int SenderSession::sendMessageId() {
     int r;
-    if (style_.messageId) {
+    if (!style_.keptMessageId.empty()) {
+        if ((r = writeHeader("Message-ID: %s\r\n", style_.keptMessageId.c_str())) < 1) return r;
+    } else if (style_.messageId) {
         r = writeHeader("Message-ID: %lu.%lu@%s\r\n", static_cast<unsigned long>(std::time(nullptr)),
                         static_cast<unsigned long>(std::clock()), hostList_.c_str());
         if (r < 1) return r;
     }
-    if (!style_.extraHeader.empty()) return writeHeaderBlock(style_.extraHeader.view());
+    if (!style_.extraHeaders.empty()) return writeHeaderBlock(style_.extraHeaders.view());
     return writeHeader("X-Mailer: QARVEL (%s %s)\r\n", __DATE__, __TIME__);
 }
 
@@ -476,7 +482,7 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
         if (!style_.sensitivity.empty() &&
             (r = writeHeader("Sensitivity: %s\r\n", text(style_.sensitivity).c_str())) < 1)
             return r;
-        if (style_.mime &&
+        if (style_.mime() &&
             (r = writeHeader(style_.voice ? "MIME-Version: 1.0 (Voice 2.0)\r\n" : "MIME-Version: 1.0\r\n")) < 1)
             return r;
         if ((r = sendMessageId()) < 1) return r;
@@ -492,7 +498,7 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
             (r = writeHeader("Disposition-Notification-To: %s\r\n", address(receiptTo).c_str())) < 1)
             return r;
         if (style_.priority && (r = writeHeader("Importance: %s\r\n", priorityWord)) < 1) return r;
-        String date = style_.date.empty() ? formatDateHeader(style_.zoneStyle, std::time(nullptr)) : style_.date;
+        String date = style_.date.empty() ? formatDateHeader(style_.universalTime, std::time(nullptr)) : style_.date;
         if ((r = writeHeader("Date: %s\r\n", date.c_str())) < 1) return r;
     }
 
@@ -520,18 +526,17 @@ int SenderSession::writeMessage(const String& from, const String& replyTo, const
 int SenderSession::writeSinglePartBody(const char* body, size_t length, const String& base) {
     int r;
     if (style_.raw) return writeReadyMadeText(body, length);
-    bool mimeEncoded = style_.mime && !style_.uuencode;
+    bool mimeEncoded = style_.mime() && !style_.uuencode;
     if (mimeEncoded) {
         if (style_.html && !base.empty() && (r = writeHeader("Content-Base: %s\r\n", base.c_str())) < 1)
             return r;
         if ((r = writeHeader("Content-Type: %s; charset=%s\r\n",
-                             style_.html ? "text/html" : style_.contentType.c_str(),
+                             style_.html ? "text/html" : style_.bodyType().c_str(),
                              textCharset(std::string_view(body, length)).c_str())) < 1)
             return r;
-        const char* cte = style_.bodyEncoding == 2 ? "base64"
-                          : style_.bodyEncoding == 1 ? "quoted-printable"
-                          : style_.eightBit         ? "8bit"
-                                              : "7bit";
+        const char* cte = style_.quotedPrintable == 2 ? "base64"
+                          : style_.quotedPrintable == 1 ? "quoted-printable"
+                                                        : unencodedLabel(style_.eightBit, std::string_view(body, length));
         if ((r = writeHeader("Content-Transfer-Encoding: %s\r\n", cte)) < 1) return r;
     } else if (style_.uuencode) {
         if ((r = writeHeader("Content-Type: text/plain; charset=us-ascii\r\n")) < 1) return r;
@@ -539,8 +544,8 @@ int SenderSession::writeSinglePartBody(const char* body, size_t length, const St
     }
     if ((r = writeData("\r\n")) < 1) return r;
 
-    bool base64 = mimeEncoded && style_.bodyEncoding == 2 && length > 0;
-    bool qp = mimeEncoded && style_.bodyEncoding == 1 && length > 0;
+    bool base64 = mimeEncoded && style_.quotedPrintable == 2 && length > 0;
+    bool qp = mimeEncoded && style_.quotedPrintable == 1 && length > 0;
     if (qp) return writeQuotedPrintable(*this, body, length, false, true);
     if (base64 || style_.uuencode)
         return writeBase64OrUuencoded(*this, body, length, style_.uuencode,
@@ -606,5 +611,25 @@ String SenderSession::greetingDomain() {
     }
     return name;
 }
+
+void reportConnectFailure(const SenderSession& sender, const String& host, const String& port, int result) {
+    std::fprintf(stderr, "Could not connect to server: %s:%s, error= %s\n", host.c_str(), port.c_str(),
+                 describeError(sender.failureCode(result)).c_str());
+}
+
+int openSession(SenderSession& sender, const String& host, const String& port) {
+    const ConnectionOptions& c = sender.connectionOptions();
+    const String certificate = c.presentedCertificate();
+    Failure cause = Failure::kNone;
+    const int result = sender.connectWithRetries([&] { return sender.connectSession(host, port, c.level, certificate); },
+                                                 [&](int failed) {
+                                                     reportConnectFailure(sender, host, port, failed);
+                                                     cause = sender.failureOf(failed);
+                                                 });
+    if (result < 1) noteFailure(cause);
+    return result;
+}
+
+Failure SenderSession::failureOf(int result) const { return sessionFailure(*this, result, replyLine()); }
 
 } // namespace qarvel

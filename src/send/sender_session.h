@@ -17,9 +17,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/progress_line.h"
+#include "base/run_failure.h"
 #include "base/string.h"
 #include "net/connection.h"
 #include "send/message_style.h"
@@ -44,6 +46,14 @@ public:
     virtual ~ReadyMadePieces() = default;
     // The next piece; lineEnds: CR LF follows it. False at the end of the text.
     virtual bool nextPiece(std::string_view& piece, bool& lineEnds) = 0;
+};
+
+// What the server said to the recipients of the last message: those whose transaction it
+// accepted (the message reached them) and those it refused, each with its reply line. Filled by
+// the senders that hear a reply per recipient (SMTP, QMTP); empty for the others.
+struct RecipientVerdicts {
+    std::vector<String> delivered;
+    std::vector<std::pair<String, String>> refused;  // the envelope address and the reply
 };
 
 class SenderSession : public Connection {
@@ -82,6 +92,9 @@ public:
 
     // The last reply line (NUL-terminated, with its line end).
     const char* replyLine() const { return reply_; }
+    // Why the step that returned result failed, for the exit status under -strict: the
+    // connection's failure, else the last reply read as SMTP's (net/failure_cause.h).
+    virtual Failure failureOf(int result) const;
     void setReplyLine(const char* text);
 
     // --- the data sink (message bytes between DATA and the final ".") ---
@@ -136,14 +149,14 @@ public:
     void setNews(bool v) { news_ = v; }
     // Whether an end of the run has a session to close: an open connection; for the file
     // sender always (its file and its attachments are let go at every end).
-    virtual bool hasSessionToClose() const { return openCount > 0; }
+    virtual bool hasSessionToClose() const { return isOpen(); }
     // A recipient the server refuses does not stop the others (the senders with a reply per
     // recipient, SMTP and QMTP, heed it).
     void setSkipRefused(bool v) { skipRefused_ = v; }
 
     // --- the connection ---
     // The connection's options, the firewall text and the command buffer size (16 at least).
-    void setConnectionOptions(const ConnectionOptions& options) override;
+    void setConnectionOptions(const ConnectionOptions& options, int verbose = 0) override;
     size_t bufferSize() const { return bufferSize_; }
     // Raw mode: the text that follows the body given to sendMessage, taken while it is sent
     // (null: that body is the whole text). Not owned.
@@ -157,6 +170,7 @@ public:
     uint32_t totalExpected() const { return totalExpected_; }
     int attachmentCount() const { return lastAttachmentCount_; }
     bool messageSent() const { return messageSent_; }
+    const RecipientVerdicts& recipientVerdicts() const { return verdicts_; }
 
 protected:
     // The common writer: header lines from From to Date, then the body and the end of data.
@@ -180,8 +194,15 @@ protected:
     void beginGroup();
     int sendGroup();
 
+    // A new message's verdicts: none yet, and no data sent.
+    void beginVerdicts() {
+        verdicts_ = RecipientVerdicts();
+        messageSent_ = false;
+    }
+
     int probe_ = 0;
     bool skipRefused_ = false;
+    RecipientVerdicts verdicts_;
 
 private:
     int writeSinglePartBody(const char* body, size_t length, const String& base);
@@ -212,5 +233,12 @@ private:
     bool grouping_ = false, groupSpoilt_ = false;
     std::string group_;
 };
+
+// Opens the sender's session on host:port as its connection options say: with their
+// -retries:, -level: and client certificate (presented over TLS only), each failure reported
+// by reportConnectFailure. Returns the last connect result; a failure notes its cause.
+int openSession(SenderSession& sender, const String& host, const String& port);
+// "Could not connect to server: HOST:PORT, error= ..." on standard error.
+void reportConnectFailure(const SenderSession& sender, const String& host, const String& port, int result);
 
 } // namespace qarvel

@@ -68,7 +68,7 @@ int SmtpSession::readReply() {
         }
         // A refusal is drained to its last line as well, so the next command reads its own
         // reply; a closed connection or a garbage line ends the reply at once.
-        if (result == 0 || line[3] != '-' || openCount < 1) return result;
+        if (result == 0 || line[3] != '-' || !isOpen()) return result;
         if (lines >= kMaxReplyLines) {
             setReplyLine("reply has too many lines\n");
             close();
@@ -98,15 +98,15 @@ int SmtpSession::greet() {
 
 int SmtpSession::connectSession(const String& host, const String& port, int level,
                                 const String& certificate) {
-    if (openCount > 0) disconnect();
+    if (isOpen()) disconnect();
     firstTransaction_ = 1;
     serverLimit_ = static_cast<size_t>(-1);
-    int result = SenderSession::connectSession(host, port.empty() ? String("25") : port, level,
+    int result = SenderSession::connectSession(host, port.empty() ? String(kSmtpPort) : port, level,
                                                certificate);
     if (result < 0) return result;
-    for (int tries = 0; result == 0 && !firewallText().empty() && openCount > 0 && tries < kMaxReplyLines; ++tries)
+    for (int tries = 0; result == 0 && !firewallText().empty() && isOpen() && tries < kMaxReplyLines; ++tries)
         result = readReply();
-    if (openCount < 1) return result < 0 ? result : kSessionRefused;
+    if (!isOpen()) return result < 0 ? result : kSessionRefused;
     ext_ = Extensions{};
     result = greet();
     if (result < 1) return result;
@@ -235,35 +235,65 @@ int SmtpSession::recipientCommand(const String& recipient, bool dsn, bool wait) 
                 : sendCommand(format, address.c_str(), parameters.c_str());
 }
 
+void SmtpSession::accepted(const String& recipient) { taken_.push_back(envelopeAddress(recipient)); }
+
+void SmtpSession::refused(const String& recipient, const char* reply) {
+    std::string line = reply;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    verdicts_.refused.emplace_back(envelopeAddress(recipient), String(line));
+}
+
+int SmtpSession::startData(int groupedDataReply) {
+    if (!taken_.empty()) return groupedDataReply == kDataNotSent ? command("DATA\r\n") : groupedDataReply;
+    const std::string reason = !verdicts_.refused.empty() ? verdicts_.refused.back().second.str() + "\n"
+                                                          : std::string("the message names no recipient\n");
+    return endWithoutData(groupedDataReply != kDataNotSent && groupedDataReply > 0, reason);
+}
+
+int SmtpSession::endWithoutData(bool dataAccepted, const std::string& reason) {
+    taken_.clear();
+    if (dataAccepted) command(".\r\n");
+    else if (isOpen()) command("RSET\r\n");
+    setReplyLine(reason.c_str());
+    return kSessionRefused;
+}
+
 int SmtpSession::lockstepEnvelope(const String& from, const String& replyTo, const String& errorsTo,
                                   std::deque<String>& pending, bool dsn) {
     int result;
     if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
-    int accepted = 0;
-    while (!pending.empty() && accepted < style().recipientLimit) {
+    int counted = 0;
+    while (!pending.empty() && counted < style().recipientLimit) {
         result = recipientCommand(pending.front(), dsn, true);
         if (result > 0) {
-            ++accepted;
+            ++counted;
+            accepted(pending.front());
         } else if (isTransientLimit(replyLine())) {
             // The server wants fewer recipients per message: this one and the rest go into
             // another transaction (with nobody accepted here it is passed over, so every
             // transaction moves the message on).
-            if (accepted == 0) pending.pop_front();
+            if (counted == 0) {
+                refused(pending.front(), replyLine());
+                pending.pop_front();
+            }
             break;
-        } else if (!skipRefused_ || openCount < 1) {
-            return result;
+        } else {
+            refused(pending.front(), replyLine());
+            if (!skipRefused_ || !isOpen()) return result;
         }
         pending.pop_front();
     }
-    while (!extraRecipients_.empty() && accepted < style().recipientLimit) {
-        String address = envelopeAddress(extraRecipients_.front());
+    while (!extraRecipients_.empty() && counted < style().recipientLimit) {
+        String recipient = extraRecipients_.front();
         extraRecipients_.pop_front();
-        ++accepted;
-        result = command("RCPT TO:<%s>\r\n", address.c_str());
-        if (openCount < 1) return result < 0 ? result : kSessionClosed;
+        ++counted;
+        result = command("RCPT TO:<%s>\r\n", envelopeAddress(recipient).c_str());
+        if (!isOpen()) return result < 0 ? result : kSessionClosed;
+        if (result > 0) accepted(recipient);
+        else refused(recipient, replyLine());
     }
     if (probe_) return result;
-    return command("DATA\r\n");
+    return startData();
 }
 
 int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
@@ -272,9 +302,9 @@ int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, co
     // always fit the socket buffers; a transaction of more takes a group per window.
     const size_t total = std::min<size_t>({pending.size(), static_cast<size_t>(style().recipientLimit), serverLimit_});
     // A refused recipient ends the transaction unless refusals are skipped; DATA then waits
-    // for the verdicts, as a "354" would leave no way back but to drop the connection.
+    // for the verdicts, as a "354" would leave no way back but the lone ".".
     const bool dataInGroup = skipRefused_ || total == 1;
-    std::deque<String> deferred;
+    std::deque<std::pair<String, std::string>> deferred;  // a recipient and its limit reply
     int failure = kSessionOk;
     std::string failedLine;
     auto judge = [&](int result, bool counts) {
@@ -283,10 +313,9 @@ int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, co
             failedLine = replyLine();
         }
     };
-    int accepted = 0;
     size_t sent = 0;
     bool limited = false;
-    while (sent < total && openCount > 0) {
+    while (sent < total && isOpen()) {
         const size_t window = std::min(total - sent, kPipelineWindow);
         const bool first = sent == 0, last = sent + window == total;
         beginGroup();
@@ -301,43 +330,40 @@ int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, co
         // after it are still read, so the session stays in step.
         if (first && reset) judge(readReply(), true);
         if (first) judge(readReply(), true);
-        for (size_t i = 0; i < window && openCount > 0; ++i) {
+        for (size_t i = 0; i < window && isOpen(); ++i) {
+            const String& recipient = pending[sent + i];
             int result = readReply();
             if (result > 0) {
-                ++accepted;
-            } else if (openCount > 0 && isTransientLimit(replyLine())) {
+                accepted(recipient);
+            } else if (isOpen() && isTransientLimit(replyLine())) {
                 // This recipient goes into the next transaction; the server's limit is learnt
                 // from the first such reply, so the next groups are no larger than it takes.
-                if (!limited && accepted > 0) serverLimit_ = static_cast<size_t>(accepted);
+                if (!limited && !taken_.empty()) serverLimit_ = taken_.size();
                 limited = true;
-                deferred.push_back(pending[sent + i]);
+                deferred.emplace_back(recipient, replyLine());
             } else {
+                if (failure >= 1) refused(recipient, replyLine());
                 judge(result, !skipRefused_);
             }
         }
         sent += window;
     }
-    if (openCount < 1) return failure < 1 ? failure : kSessionClosed;
-    // With nobody accepted the deferred recipients are passed over: DATA fails, and every
-    // transaction must move the message on.
-    if (accepted == 0) deferred.clear();
-    pending.erase(pending.begin(), pending.begin() + static_cast<long>(sent));
-    pending.insert(pending.begin(), deferred.begin(), deferred.end());
-    if (dataInGroup) {
-        int result = readReply();
-        if (result > 0 && failure < 1) {
-            // A server that asks for the data of a refused envelope gets none.
-            close();
-        }
-        judge(result, true);
-    } else if (failure >= 1) {
-        judge(command("DATA\r\n"), true);
+    if (!isOpen()) return failure < 1 ? failure : kSessionClosed;
+    // With nobody accepted the deferred recipients are passed over: every transaction must
+    // move the message on.
+    if (taken_.empty()) {
+        for (const auto& [recipient, reply] : deferred) refused(recipient, reply.c_str());
+        deferred.clear();
     }
+    pending.erase(pending.begin(), pending.begin() + static_cast<long>(sent));
+    for (auto it = deferred.rbegin(); it != deferred.rend(); ++it) pending.push_front(it->first);
+    const int dataReply = dataInGroup ? readReply() : kDataNotSent;
     if (failure < 1) {
+        if (dataReply != kDataNotSent && dataReply > 0) endWithoutData(true, failedLine);
         setReplyLine(failedLine.c_str());
         return failure;
     }
-    return openCount > 0 ? kSessionOk : kSessionClosed;
+    return startData(dataReply);
 }
 
 int SmtpSession::sendMessage(const String& from, const String& replyTo, const String& to,
@@ -353,7 +379,9 @@ int SmtpSession::sendMessage(const String& from, const String& replyTo, const St
     const bool pipelined = ext_.pipelining && usesExtensions() && esmtpInUse_ && !probe_ &&
                            extraRecipients_.empty() && !pending.empty();
     bool furtherTransaction = false;
+    beginVerdicts();
     while (true) {
+        taken_.clear();
         int result;
         bool reset = !firstTransaction_ && (resetBetweenTransactions() || !furtherTransaction);
         firstTransaction_ = 0;
@@ -367,7 +395,9 @@ int SmtpSession::sendMessage(const String& from, const String& replyTo, const St
         if (result < 1) return result;
         result = SenderSession::sendMessage(from, replyTo, to, subject, body, length, base, cc, bcc,
                                             errorsTo);
-        if (result < 1 || pending.empty()) return result;
+        if (result < 1) return result;
+        verdicts_.delivered.insert(verdicts_.delivered.end(), taken_.begin(), taken_.end());
+        if (pending.empty()) return result;
         furtherTransaction = true;
     }
 }
@@ -384,14 +414,16 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
         work.push_back(extraRecipients_.front());
         extraRecipients_.pop_front();
     }
+    beginVerdicts();
     if (work.empty()) return 0;
     const int limit = style().recipientLimit;
     const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn && style().returnReceipt;
     int result = 0;
     while (!work.empty()) {
         firstTransaction_ = 0;
+        taken_.clear();
         if ((result = mailFrom(from, replyTo, errorsTo)) < 1) return result;
-        int accepted = 0;
+        int counted = 0;
         while (!work.empty()) {
             String entry = work.front();
             work.pop_front();
@@ -402,21 +434,24 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
             else
                 result = command("RCPT TO:<%s>\r\n", address.c_str());
             bool limited = result < 1 && isTransientLimit(replyLine());
-            if (result > 0 || (skipRefused_ && !limited && openCount > 0)) {
-                if (++accepted >= limit) break;
+            if (result > 0) accepted(entry);
+            else if (!limited || counted == 0) refused(entry, replyLine());
+            if (result > 0 || (skipRefused_ && !limited && isOpen())) {
+                if (++counted >= limit) break;
             } else if (limited) {
                 // This recipient goes into the next transaction, unless this one has none.
-                if (accepted > 0) work.push_front(entry);
+                if (counted > 0) work.push_front(entry);
                 break;
             } else {
                 return result;
             }
         }
         if (probe_) return result;
-        if ((result = command("DATA\r\n")) < 1) return result;
+        if ((result = startData()) < 1) return result;
         result = SenderSession::sendMessageToLists(from, replyTo, to, subject, body, length, base,
                                                    cc, bcc, errorsTo);
         if (result < 1) return result;
+        verdicts_.delivered.insert(verdicts_.delivered.end(), taken_.begin(), taken_.end());
         result = command("RSET\r\n");
     }
     return result;

@@ -3,10 +3,16 @@
 #pragma once
 
 #include <deque>
+#include <string>
+#include <vector>
 
 #include "send/sender_session.h"
 
 namespace qarvel {
+
+// The SMTP server's port, and its port with TLS from the first byte (-ssl).
+constexpr const char* kSmtpPort = "25";
+constexpr const char* kSmtpTlsPort = "465";
 
 class SmtpSession : public SenderSession {
 public:
@@ -60,6 +66,18 @@ protected:
     // as one group, the replies are judged in order afterwards.
     int pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
                           std::deque<String>& pending, bool reset, bool dsn);
+    // The one rule of every transaction: message data goes out only when the server accepted
+    // a recipient. With one, DATA (or the reply to the DATA of a pipelined group, which is
+    // given); without one, endWithoutData with the last refusal.
+    int startData(int groupedDataReply = kDataNotSent);
+    // Ends a transaction that carries no data: a DATA that the server answered with 354 anyway
+    // gets the lone "." it needs (RFC 2920), any other RSET. The reply line becomes reason; returns
+    // kSessionRefused.
+    int endWithoutData(bool dataAccepted, const std::string& reason);
+    // The server's verdict on a recipient of this transaction.
+    void accepted(const String& recipient);
+    void refused(const String& recipient, const char* reply);
+    static constexpr int kDataNotSent = -1000;
     // After the greeting: STARTTLS when -tls is set, then greet again.
     int startTlsIfAsked(const String& host);
     // AUTH with the bearer token (XOAUTH2 or OAUTHBEARER, as the server offers): true when
@@ -73,6 +91,8 @@ protected:
     size_t serverLimit_ = static_cast<size_t>(-1);
     Extensions ext_;
     std::deque<String> extraRecipients_;
+    // The recipients the server accepted in the transaction in hand.
+    std::vector<String> taken_;
 };
 
 } // namespace qarvel

@@ -43,7 +43,7 @@ void runSapTest(const DiagnosticOptions& o) {
     String host = o.host == "localhost" ? String(kSapGroup) : o.host;
     String port = o.port == "25" ? String(kSapPort) : o.port;
     Connection sap(datagramMode(o, kSocketMulticast), '\n');
-    sap.timeout = o.timeout;
+    sap.setTimeout(o.timeout);
     int status = sap.open(host, port);
     if (status < 1) {
         flushed("Connect SAP failure '%s:%s', status = %d\n", host.c_str(), port.c_str(), status);
@@ -86,6 +86,10 @@ void runSapTest(const DiagnosticOptions& o) {
     static const char kAnnouncement[] = "\0\0\0\0v=0\no=blah\n";
     const int length = static_cast<int>(sizeof kAnnouncement - 1);
     int portNumber = servicePort(port);
+    if (portNumber < 1) {
+        flushed("Invalid port '%s'\n", port.c_str());
+        return;
+    }
     for (;;) {
         int sent = sap.sendTo(kAnnouncement, length, host, portNumber);
         if (sent != length) {
@@ -97,7 +101,7 @@ void runSapTest(const DiagnosticOptions& o) {
 
 void runUdpTest(const DiagnosticOptions& o) {
     Connection udp(datagramMode(o, kSocketDatagram), '\n');
-    udp.timeout = o.timeout;
+    udp.setTimeout(o.timeout);
     int status = udp.open(o.host, o.port);
     if (status < 1) {
         flushed("Connect UDP failure '%s:%s', status = %d\n", o.host.c_str(), o.port.c_str(), status);
@@ -122,7 +126,7 @@ void runUdpTest(const DiagnosticOptions& o) {
 void runRawSocketTest(const DiagnosticOptions& o) {
     // ICMP: a raw socket needs a protocol, and ICMP is what a ping on the host produces.
     Connection raw(kSocketRaw | kSocketIcmp, '\n');
-    raw.timeout = o.timeout;
+    raw.setTimeout(o.timeout);
     int status = raw.open(o.host, "0");
     if (status < 1) {
         flushed("Connect failed: %d\n", status);

@@ -3,12 +3,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "config/config_file.h"
+#include "config/config_line.h"
 #include "config/process.h"
 #include "config/request_modes.h"
 #include "config/settings.h"
@@ -47,14 +47,11 @@ bool keyValue(const std::string& line, const char* key, size_t limit, String& va
     return true;
 }
 
+// The lines of the configuration file, read under the rule for settings files (a refused file
+// gives none; the entry's early pass has said why).
 template <typename Visit>
 void scanConfig(const String& path, Visit visit) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::string line;
-    while (in && std::getline(in, line)) {
-        if (line.size() > 16383) line.resize(16383);
-        visit(line);
-    }
+    forEachConfigLine(path, 16383, [&](const char* line) { visit(std::string(line)); });
 }
 
 // The keys read from the configuration file for every web request.
@@ -214,7 +211,7 @@ const CgiOption kCgiOptions[] = {
     {"-use_mime", Kind::kValue, [](Context& c, const String& v) { c.s.content.mimeLevel = std::atoi(v.c_str()); }},
     {"-qp", Kind::kValue, [](Context& c, const String& v) { c.s.content.quotedPrintable = std::atoi(v.c_str()); }},
     {"-map_8bit", Kind::kValue, [](Context& c, const String& v) { c.s.content.eightBit = std::atoi(v.c_str()) != 0; }},
-    {"-bufsiz", Kind::kValue, [](Context& c, const String& v) { c.s.servers.bufferSize = std::atoi(v.c_str()); }},
+    {"-bufsiz", Kind::kValue, [](Context& c, const String& v) { c.s.connection.bufferSize = std::atoi(v.c_str()); }},
     {"-uue", Kind::kSwitch, [](Context& c, const String&) { c.s.content.uuencode = true; }},
     {"-news", Kind::kSwitch, [](Context& c, const String&) { enterNewsMode(c.s); }},
     {"-noarchive", Kind::kSwitch, [](Context& c, const String&) { c.s.smtp.noArchive = true; }},

@@ -104,8 +104,8 @@ int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, 
         const int ended = writeAuthReply(stdout, std::getenv("AUTH_TYPE"), std::getenv("HTTP_AUTHORIZATION"),
                                          request.logout != 0, s.receive.user, s.receive.password);
         if (ended >= 0) return ended;
-        options.user = s.receive.user;
-        options.password = s.receive.password;
+        options.receive.user = s.receive.user;
+        options.receive.password = s.receive.password;
     }
     const PageSession session = pageSession(s, objects, request);
     WebMailPages pages(session, request, objects.workingFolder, s.receive.brief, s.receive.remove, s.receive.showSize);
@@ -118,7 +118,7 @@ int runWebReceive(Settings& s, ProcessObjects& objects, ReceiveOptions options, 
     options.pages = &pages;
     // The plain alternative of a message is the one shown; the extraction folder is the
     // page's own.
-    options.html = 0;
+    options.content.html = false;
     reader.setHtml(0);
     ErrorCopy errors;
     const int code = runReceive(options, reader, sender);

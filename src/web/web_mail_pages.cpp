@@ -80,12 +80,10 @@ void WebMailPages::saveAttachments(MailboxReader& reader) {
     // The two levels of the user's folder are made when missing.
     mkdir(folder_.directoryPart().c_str(), 0700);
     mkdir(folder_.c_str(), 0700);
-    while (const MessagePart* part = reader.nextPart()) {
+    while (MessagePart* part = reader.nextPart()) {
         if (part->fileName.empty() || request_.noAttachments) continue;
         String name = part->fileName;
-        const String media = reader.mediaType();
-        const bool text = media.startsWithIgnoreCase("text", 4) || media.equalsIgnoreCase("message/rfc822");
-        if (writeAttachment(folder_, name, *part, text, false) != kWriteOk) continue;
+        if (writeAttachment(folder_, name, *part, writtenAsText(part->contentType, false), false) != kWriteOk) continue;
         writeAttachmentLink(out_, session_, name, part->size());
     }
 }

@@ -239,7 +239,10 @@ TEST(Codecs, CharsetsThroughIconv) {
     } forms[] = {{"", true}, {"plain", true}, {"\xC3\xA4", true}, {"\xE2\x82\xAC", true},
                  {"\xF0\x9F\x98\x80", true}, {"\xC3", false}, {"\xC0\x80", false}, {"\xE0\x80\xAF", false},
                  {"\xED\xA0\x80", false}, {"\xF4\x90\x80\x80", false}, {"M\xE4rz", false}, {"\x80", false},
-                 {"\xC3\xA4\xC3", false}};
+                 {"\xC3\xA4\xC3", false},
+                 // Every continuation byte is checked, the third and fourth too.
+                 {"\xE2\x82\x41", false}, {"\xF0\x9F\x98\x41", false}, {"\xF0\x9F\x41\x80", false},
+                 {"\xE2\x41\x82", false}};
     for (const auto& f : forms) EXPECT_EQ(isUtf8(f.text), f.utf8) << f.text;
 
     const struct {

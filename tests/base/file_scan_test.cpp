@@ -37,6 +37,10 @@ TEST(Paths, SplitJoinAndOutsideNames) {
     EXPECT_EQ(outsideFileName("c:\\dir\\file.txt"), "file.txt");
     EXPECT_EQ(outsideFileName("a/.."), "");
     EXPECT_EQ(outsideFileName("plain.bin"), "plain.bin");
+    EXPECT_EQ(folderOf("/var/mail/box"), "/var/mail");
+    EXPECT_EQ(folderOf("/box"), "/");
+    EXPECT_EQ(folderOf("a/b/"), "a");
+    EXPECT_EQ(folderOf("box"), "");
 }
 
 // Every temporary file goes away with its object on every path but the one that moves it into

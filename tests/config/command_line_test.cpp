@@ -88,7 +88,7 @@ TEST(CommandLine, ScansTakeHostsPortsAndTheConfigurationName) {
     EXPECT_EQ(p.s.servers.qmtpPort, "2525");
     EXPECT_EQ(p.objects.configFile, "site.txt");
     EXPECT_EQ(p.objects.configRequested, kConfigNamed);
-    EXPECT_EQ(p.s.servers.timeoutSeconds, 0);
+    EXPECT_EQ(p.s.connection.timeoutSeconds, 0);
     EXPECT_EQ(p.s.servers.proxyHost, "mail.test");
 
     // A path is no network host: the file of -mf is never the proxy of the downloads.

@@ -86,6 +86,36 @@ TEST(ConfigFile, KeysThatChooseObjectsAndEscapes) {
     EXPECT_FALSE(c.s.receive.senderPatternNegated);
 }
 
+TEST(ConfigFile, TlsAndLoginKeysWithTheirNoForms) {
+    Configured c;
+    c.lines({"SSL", "TLS", "CAFILE /etc/ca.pem", "INSECURE", "CERT c.pem", "KEY k.pem", "LEVEL 2", "AUTH xoauth2",
+             "APOP", "PASSFILE /run/pw"});
+    const ConnectionOptions& tls = c.s.connection;
+    EXPECT_TRUE(tls.ssl && tls.tls && tls.insecure && c.s.receive.apop);
+    EXPECT_EQ(tls.caFile, "/etc/ca.pem");
+    EXPECT_EQ(tls.certificateFile, "c.pem");
+    EXPECT_EQ(tls.keyFile, "k.pem");
+    EXPECT_EQ(tls.level, 2);
+    EXPECT_EQ(c.s.receive.authMechanism, "xoauth2");
+    EXPECT_EQ(c.s.receive.passwordFile, "/run/pw");
+    EXPECT_EQ(c.s.servers.smtpPort + c.s.servers.pop3Port + c.s.servers.imapPort + c.s.servers.nntpPort, "465995993563");
+    c.lines({"NOSSL", "NOTLS", "NOCAFILE", "NOINSECURE", "NOCERT", "NOKEY", "NOAUTH", "NOAPOP", "NOPASSFILE",
+             "PASSCMD pass show mail", "NOPASSCMD"});
+    EXPECT_FALSE(tls.ssl || tls.tls || tls.insecure || c.s.receive.apop);
+    EXPECT_EQ(tls.caFile + tls.certificateFile + tls.keyFile + c.s.receive.authMechanism + c.s.receive.passwordFile +
+                  c.s.receive.passwordCommand,
+              "");
+
+    // A port key of the file keeps its port beside SSL, before it or after it.
+    test::TempFolder folder;
+    for (const char* text : {"POP3_PORT 10995\nSSL\n", "SSL\npop3 10995\n"}) {
+        Configured f;
+        readConfigMain(folder.put("ssl.txt", text).c_str(), f.s, f.objects);
+        EXPECT_EQ(f.s.servers.pop3Port, "10995") << text;
+        EXPECT_EQ(f.s.servers.imapPort, "993") << text;
+    }
+}
+
 TEST(ConfigFile, AttachmentsAndIncludes) {
     test::TempFolder folder;
     const std::string present = folder.put("present", "data");

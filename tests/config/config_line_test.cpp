@@ -22,17 +22,19 @@ std::vector<std::string> linesOf(const std::string& text, size_t width) {
 }
 
 TEST(ConfigLine, LongLinesAreCutAndTheRestSkipped) {
-    std::vector<std::string> lines = linesOf(std::string(3 << 20, 'x') + "\nSUBJECT ok\r\n\nlast", 4095);
+    std::vector<std::string> lines = linesOf(std::string(300000, 'x') + "\nSUBJECT ok\r\n\nlast", 4095);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], std::string(4095, 'x'));
     EXPECT_EQ(lines[1], "SUBJECT ok\r");  // the value reader stops at the CR
     EXPECT_EQ(lines[2], "");
     EXPECT_EQ(lines[3], "last");
     // A file without any line end is one line of the format's width.
-    lines = linesOf(std::string(5 << 20, 'y'), 1023);
+    lines = linesOf(std::string(500000, 'y'), 1023);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].size(), 1023u);
     EXPECT_TRUE(linesOf("", 4095).empty());
+    // A file past the limit is not read at all.
+    EXPECT_TRUE(linesOf(std::string(2 << 20, 'z'), 1023).empty());
 }
 
 TEST(OptionValues, NumbersAndDisconnect) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_failure.h"
 #include "config/command_line.h"
 #include "config/config_file.h"
 #include "config/help_text.h"
@@ -49,7 +50,7 @@ void expectSameNames(const std::set<std::string>& table, std::span<const HelpLin
 TEST(HelpText, EveryOptionAndKeyHasItsLineAndNoOther) {
     std::vector<std::string> names = optionNames();
     std::set<std::string> options(names.begin(), names.end());
-    options.insert({"--help", "-h", "--version"});
+    options.insert({"--help", "-h", "--version", "-sendmail"});
     expectSameNames(options, optionHelp(), "option");
     expectSameNames(tableKeys(), keyHelp(), "key");
 }
@@ -65,10 +66,21 @@ TEST(HelpText, ManualPageDescribesEveryOptionAndKey) {
         page += raw[i];
     }
     std::vector<std::string> names = optionNames();
-    names.insert(names.end(), {"--help", "-h", "--version"});
+    names.insert(names.end(), {"--help", "-h", "--version", "-sendmail"});
     for (const std::string& key : tableKeys()) names.push_back(key);
     for (const std::string& name : names)
         EXPECT_NE(page.find("*" + name + "*"), std::string::npos) << name << " is missing from docs/qarvel.1.scd";
+}
+
+// The manual's EXIT STATUS section names every status of the table of failure causes.
+TEST(HelpText, ManualPageListsEveryExitStatus) {
+    std::ifstream in(std::string(QARVEL_SOURCE_DIR) + "/docs/qarvel.1.scd");
+    const std::string page(std::istreambuf_iterator<char>(in), {});
+    const size_t section = page.find("\n# EXIT STATUS\n");
+    ASSERT_NE(section, std::string::npos);
+    const std::string text = page.substr(section, page.find("\n# ", section + 1) - section);
+    for (const FailureStatus& row : failureStatuses())
+        EXPECT_NE(text.find("*" + std::to_string(row.status) + "*"), std::string::npos) << row.status;
 }
 
 TEST(HelpText, HelpAndVersionAnswerOnStandardOutput) {

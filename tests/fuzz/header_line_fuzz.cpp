@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.style().encodeHeaders = (size & 1) != 0;
     s.style().organization = String(v[5]);
     s.style().sensitivity = String(v[6]);
-    s.style().extraHeader = String(v[7]);
+    s.style().extraHeaders = String(v[7]);
     s.style().dispositionNotification = true;
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     const std::string start = s.sent;

@@ -24,7 +24,7 @@ class PairSocket : public Socket {
 public:
     explicit PairSocket(int fd) {
         handle_ = fd;
-        openCount = 1;
+        markOpen();
     }
 };
 

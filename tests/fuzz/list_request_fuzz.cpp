@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the list server's readers of strangers' text: the first line as a
-// subject and sender for the judging and the fetch name, the whole input as a delivery report.
+// subject (and a report's Content-Type) and sender for the judging and the fetch name, the
+// whole input as a delivery report.
 // The fetch name stays within its bound and holds no blank or line end; a failed recipient
 // holds no line end; a name judged safe holds no "..", backslash or leading "/"; the address a
 // request comes from is one clean address (one "@", no blank, comma or control byte).
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view sender = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1, 300);
     for (bool manual : {false, true})
         qarvel::judgeListRequest(qarvel::String(subject), qarvel::String(sender), manual, "files");
+    qarvel::isDeliveryReport(qarvel::String(subject), qarvel::String(sender));
 
     qarvel::String name = qarvel::fetchedName(qarvel::String(subject));
     if (name.length() > 1023) std::abort();

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     s.authenticate("user", "password");
     static const char body[] = "line\r\n.\r\n.dot\r\n";
-    for (int article = 0; article < 2 && s.openCount > 0; ++article)
+    for (int article = 0; article < 2 && s.isOpen(); ++article)
         s.sendMessage("a@b.test", String(), "g.one, g.two", "s", body, sizeof body - 1, String(),
                       "g.three", String(), String());
     s.disconnect();

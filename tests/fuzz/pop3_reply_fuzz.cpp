@@ -1,7 +1,9 @@
 // Feeds arbitrary server output to the POP3 reader: greeting, login with APOP, the listing,
-// retrieval of every message with extraction, deletion and QUIT. Then the receive driver runs
-// the same output with -rm, and every DELE it sends is checked against what was read: DELE n
-// may follow only the whole of RETR n's answer, up to its lone "." line.
+// the ids (UIDL: each at most 70 printable characters), retrieval of every message with
+// extraction and its copy as received (never longer than what was read), deletion and QUIT.
+// Then the receive driver runs the same output with -rm, and every DELE it sends is checked
+// against what was read: DELE n may follow only the whole of RETR n's answer, up to its lone
+// "." line (with nothing to sync, each deletion comes right after its message).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -33,6 +35,14 @@ public:
         if (n > 0) last_.clear();  // whatever was read last, it was no end marker
         return n;
     }
+    void consume(size_t n) override {
+        ScriptedSocket<Pop3Reader>::consume(n);
+        if (n > 0) {
+            // Whole lines taken from the buffer: none of them was an end marker.
+            last_.clear();
+            lastEnded_ = true;
+        }
+    }
     int send(const char* data, int length) override {
         line_.append(data, static_cast<size_t>(length > 0 ? length : 0));
         for (size_t lf; (lf = line_.find('\n')) != std::string::npos; line_.erase(0, lf + 1)) {
@@ -61,10 +71,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pop.setApop(1);
         pop.setExtract(1);
         pop.setWorkingFolder("/tmp");
+        std::string copy;
+        pop.setRawSink([&copy](const char* bytes, size_t length) { copy.append(bytes, length); });
         if (pop.open("127.0.0.1", "110", nullptr, 0) >= 0 && pop.login("user", "password") > 0) {
             int count = pop.messageCount();
+            pop.listUniqueIds();
             for (int n = 1; n <= count && n <= 50 && pop.connected(); ++n) {
+                const qarvel::String id = pop.uniqueId(n);
+                if (id.length() > 70 || id.find(' ') != qarvel::String::npos) abort();
+                copy.clear();
                 if (pop.retrieve(n) < 1) break;
+                if (copy.size() > pop.message().bytesRead) abort();
                 while (pop.nextPart()) {
                 }
                 pop.deleteMessage(n);
@@ -76,11 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qarvel::ReceiveOptions options;
     options.host = "127.0.0.1";
     options.port = "110";
-    options.user = "user";
-    options.password = "password";
-    options.remove = 1;
-    options.quiet = 1;
-    options.lastMessage = 50;
+    options.receive.user = "user";
+    options.receive.password = "password";
+    options.receive.remove = 1;
+    options.tools.quiet = 1;
+    options.receive.lastMessage = 50;
     qarvel::runReceive(options, server, nullptr);
     return 0;
 }

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.setEsmtp(1);
     s.style().recipientLimit = 2;
     // Inputs of odd length send the body as it is, so that only the data sink can guard its dots.
-    if (size & 1) s.style().bodyEncoding = 0;
+    if (size & 1) s.style().quotedPrintable = 0;
     s.setReplies(std::string(reinterpret_cast<const char*>(data), size));
     if (s.connectSession("fuzz.test", String()) < 1) return 0;
     s.authenticate("user", "password");

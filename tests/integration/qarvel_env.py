@@ -120,13 +120,13 @@ def maildir_files(path):
     return sorted(files, key=lambda p: (p.stat().st_mtime, p.name))
 
 
-def inbox_with(tag, count=1, timeout=15):
-    """The files of Postfix's inbox whose header holds tag, once there are count of them or the
-    time is up (timeout 0: look once)."""
+def inbox_with(tag, count=1, timeout=15, inbox=INBOX):
+    """The files of Postfix's inbox (or another Maildir) whose header holds tag, once there are
+    count of them or the time is up (timeout 0: look once)."""
     deadline = time.time() + timeout
     while True:
         found = []
-        for path in maildir_files(INBOX):
+        for path in maildir_files(inbox):
             try:
                 if tag.encode() in path.read_bytes().split(b"\n\n", 1)[0]:
                     found.append(path)

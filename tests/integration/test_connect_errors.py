@@ -1,6 +1,7 @@
 """Why a connection failed, in numbers and words, for every protocol: a name that does not
 resolve (-11001), a server that accepts and says nothing (-10060, after -tmo:), and a port
-where nothing listens (-10061). The driver's line keeps its form; the reason follows it."""
+where nothing listens (-10061). The driver's line keeps its form; the reason follows it, and
+under -strict the exit status says it too (68 host not found, 75 temporary, 69 unavailable)."""
 import socket
 import threading
 import time
@@ -10,6 +11,7 @@ import qarvel_env as env
 
 UNKNOWN = "nohost.invalid"
 WORDS = {11001: "host not found", 10060: "timed out", 10061: "connection refused"}
+STRICT = {11001: 68, 10060: 75, 10061: 69}
 
 # Each protocol's options and its line for host H and port P ("{where}" is "H:P").
 PROTOCOLS = {
@@ -54,13 +56,13 @@ class ConnectErrors(unittest.TestCase):
             for code, host, port in faults:
                 with self.subTest(protocol=name, code=code):
                     started = time.time()
-                    args = ["-host:" + host, "-tmo:2"] + options
+                    args = ["-strict", "-host:" + host, "-tmo:2"] + options
                     if host != UNKNOWN:
                         args.insert(1, "-port:%d" % port)
                     r = env.run(args, timeout=30)
                     default = {"SMTP": 25, "POP3": 110, "IMAP": 143, "NNTP": 119}[name]
                     where = "%s:%d" % (host, port if host != UNKNOWN else default)
-                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertEqual(r.returncode, STRICT[code], r.stderr)
                     self.assertIn(line.format(where=where, code=code, words=WORDS[code]).encode(),
                                   r.stderr)
                     self.assertLess(time.time() - started, 15)
@@ -70,14 +72,17 @@ class ConnectErrors(unittest.TestCase):
             with self.subTest(protocol="HTTP", code=code):
                 where = "%s:%d" % (host, port if host != UNKNOWN else 80)
                 url = "-url:http://%s/x" % (host if host == UNKNOWN else where)
-                r = env.run([url, "-tmo:2", "-noop"], timeout=30)
+                r = env.run([url, "-tmo:2", "-noop", "-strict"], timeout=30)
+                self.assertEqual(r.returncode, STRICT[code], r.stderr)
                 text = "CANCELLED" if code == 10060 else "CONNECTION FAILED"
                 expected = "500 %s %s, error= -%d (%s))" % (where, text, code, WORDS[code])
                 self.assertIn(expected.encode(), r.stderr)
-        # DNS: the server is always asked on port 53; 127.0.0.199 has nothing there.
-        for code, host in ((11001, UNKNOWN), (10061, "127.0.0.199")):
-            with self.subTest(protocol="DNS", code=code):
-                r = env.run(["-host:" + host, "-tmo:2", "-srv:_imap._tcp.example.org"], timeout=30)
+        # DNS: the server is asked on port 53 unless its host names another; 127.0.0.199 has
+        # nothing there, nor the closed port.
+        for code, host in ((11001, UNKNOWN), (10061, "127.0.0.199"), (10061, "127.0.0.1:%d" % refused)):
+            with self.subTest(protocol="DNS", code=code, host=host):
+                r = env.run(["-strict", "-host:" + host, "-tmo:2", "-srv:_imap._tcp.example.org"], timeout=30)
+                self.assertEqual(r.returncode, STRICT[code], r.stderr)
                 self.assertIn(("Could not connect to Domain Name Server: %s, error= -%d (%s)"
                                % (host, code, WORDS[code])).encode(), r.stderr)
 

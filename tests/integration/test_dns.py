@@ -66,7 +66,8 @@ class DnsTest(unittest.TestCase):
             with self.subTest(name):
                 expected = sorted(f"{name} ==> {txt_value(line)}" for line in dig("TXT", name))
                 self.assertEqual(expected == [], name.startswith("missing."))
-                r = self.run_qarvel([f"-host:{DNS}", f"-txt:{name}"])
+                # The name server may be written with its port.
+                r = self.run_qarvel([f"-host:{DNS}:{env.port('DNS_PORT')}", f"-txt:{name}"])
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assertEqual(sorted(r.stdout.decode().splitlines()), expected)
 

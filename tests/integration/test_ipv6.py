@@ -2,11 +2,9 @@
 listen on [::1]: sending to Postfix in the three ways a user writes the address, reading
 Dovecot over POP3 and IMAP, fetching from lighttpd, posting to INN, asking dnsmasq on [::1]
 for an exchanger that has only an AAAA record, falling back from an address that refuses to
-one that accepts (in the DNS zone, and in a hosts file of a mount namespace of the test's
-own). (The failure lines of a name that does not resolve: test_connect_errors.py.)"""
-import os
+one that accepts in the DNS zone (in a hosts file: tests/net/socket_test.cpp). (The failure
+lines of a name that does not resolve: test_connect_errors.py.)"""
 import pathlib
-import shutil
 import socket
 import subprocess
 import tempfile
@@ -101,27 +99,6 @@ class DualStack(unittest.TestCase):
         r = self.probe("dual6.test", "-ipv6")
         self.assertEqual(r.returncode, 0)
         self.assertNotIn("127.0.0.41", r.stdout.decode() + r.stderr.decode())
-
-    def test_one_name_two_addresses(self):
-        # The system resolver's answer for a name of two addresses, from a hosts file of our
-        # own: ::1 (first in the resolver's order) refuses on that port, 127.0.0.1 is Postfix.
-        if os.geteuid() != 0 or shutil.which("unshare") is None:
-            self.skipTest("a mount namespace needs root and unshare")
-        with tempfile.TemporaryDirectory() as folder:
-            hosts = pathlib.Path(folder) / "hosts"
-            hosts.write_text("::1 dual.test\n127.0.0.1 dual.test localhost\n")
-            tag = f"v6 dual {time.time()}"
-            script = ('mount --bind "$0" /etc/hosts && exec "$@"')
-            r = subprocess.run(["unshare", "--mount", "sh", "-c", script, str(hosts), env.BINARY,
-                                "-host:dual.test", f"-port:{env.port('SMTP_LOGIN_PORT')}", "-from:six@example.test",
-                                "-to:v6@example.test", f"-s:{tag}", "-msg:two addresses"],
-                               capture_output=True, timeout=60)
-        err = r.stderr.decode()
-        if "mount" in err and r.returncode != 0 and "connect" not in err:
-            self.skipTest("no mount namespace here: " + err)
-        self.assertEqual(r.returncode, 0, err)
-        self.assertIn("*** connect(IPv6) to 'dual.test (::1)' fd ", err)
-        self.assertTrue(delivered(tag), tag)
 
 
 if __name__ == "__main__":

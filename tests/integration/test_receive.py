@@ -1,7 +1,8 @@
 """Reading mailboxes end to end: build/qarvel is run as a user would run it against the private
 Dovecot (POP3), with extraction, commands, deletion, forwarding and read receipts; what is left
 on the server, the extracted files and what Postfix delivered are checked afterwards. (Filters,
-empty mailboxes and refused connections: tests/receive.)"""
+empty mailboxes and refused connections: tests/receive; one message extracted and deleted on
+each of three servers: test_interop.py.)"""
 import os
 import pathlib
 import resource
@@ -34,19 +35,6 @@ def left_on_server(user):
 class ReceiveTest(unittest.TestCase):
     def setUp(self):
         self.tmp = env.temp_dir(self, "qarvel-receive-")
-
-    def test_one_message_extracted_byte_for_byte_then_deleted(self):
-        data = os.urandom(50000)
-        env.fill_maildir("bob", [message("With file", attachment=("data.bin", data))])
-        folder = self.tmp / "out"
-        folder.mkdir()
-        out, err = text(r := pop3("bob", "-extract:" + str(folder), "-rm"))
-        self.assertEqual(r.returncode, 0, err)
-        self.assertIn("1. With file\n", out)
-        self.assertIn("From: Sender <sender@example.test>\n", out)
-        self.assertIn("Deleted message #1\n", out)
-        self.assertEqual((folder / "data.bin").read_bytes(), data)
-        self.assertEqual(left_on_server("bob"), [])
 
     def test_five_hundred_messages_a_range_and_fast_deletion(self):
         env.fill_maildir("carol", [message(f"Number {i:03d}", sender=f"s{i}@example.test")

@@ -2,7 +2,6 @@
 cc/bcc envelopes, recipient limits, copies, the -mf file against what the server received, and
 the runs that end before any server is asked. (STARTTLS and implicit TLS are in test_tls.py;
 silent and broken servers in tests/send/send_faults_test.cpp.)"""
-import itertools
 import pathlib
 import tempfile
 import unittest
@@ -47,14 +46,14 @@ class SendThroughPostfix(unittest.TestCase):
         self.assertIn("first line\n.leading dot\nlast line", text.replace("\r\n", "\n"))
 
     def test_auth_plain_and_login(self):
-        # Traced at either level, "***" stands where the answer or password stood.
-        for (port_name, shown), level in itertools.product(
-                (("SMTP_PORT", b"AUTH PLAIN\r\n"), ("SMTP_LOGIN_PORT", b"AUTH LOGIN ***\r\n")), ("2", "3")):
-            with self.subTest(port=port_name, level=level):
+        # Traced with the data (level 3), "***" stands where the answer or password stood (level 2:
+        # test_interop.py, against every server).
+        for port_name, shown in (("SMTP_PORT", b"AUTH PLAIN\r\n"), ("SMTP_LOGIN_PORT", b"AUTH LOGIN ***\r\n")):
+            with self.subTest(port=port_name):
                 tag = uuid.uuid4().hex
                 r = self.send(host(port_name), "-esmtp", "-user:test", "-pass:secret",
                               "-from:a@example.org", "-to:x@example.test", "-s:auth " + tag,
-                              "-msg:authenticated", "-v:" + level)
+                              "-msg:authenticated", "-v:3")
                 env.assert_traced(self, r, shown, b"\r\n***\r\n", b"235 ")
                 self.assertEqual(len(messages_with(tag, 1)), 1)
         r = self.send(host("SMTP_PORT"), "-esmtp", "-user:test", "-pass:wrong",
@@ -67,18 +66,18 @@ class SendThroughPostfix(unittest.TestCase):
             config = pathlib.Path(folder) / "qarvel.txt"
             config.write_text("FROM a@example.org\nTOO x@example.test\n")
             strict_env = {"QARVEL_STRICT": "1"}
-            cases = [  # (-strict or the environment, the run's own arguments, the message)
-                (["-strict"], None, ["-subject:Hi"], "Unknown option: -subject:Hi"),
-                ([], strict_env, ["-bc:boss@example.test"], "Unknown option: -bc:boss@example.test"),
-                ([], strict_env, ["-config:" + str(config)], str(config) + ":2: unknown key TOO"),
+            cases = [  # (-strict or the environment, the run's own arguments, the message, status)
+                (["-strict"], None, ["-subject:Hi"], "Unknown option: -subject:Hi", 64),
+                ([], strict_env, ["-bc:boss@example.test"], "Unknown option: -bc:boss@example.test", 64),
+                ([], strict_env, ["-config:" + str(config)], str(config) + ":2: unknown key TOO", 78),
             ]
-            for strict, environment, extra, message in cases:
+            for strict, environment, extra, message, status in cases:
                 with self.subTest(message):
                     tag = uuid.uuid4().hex
                     args = [host("SMTP_PORT"), "-from:a@example.org", "-to:x@example.test",
                             "-s:strict " + tag, "-msg:x", *extra]
                     r = env.run(strict + args, env=environment)
-                    self.assertEqual(r.returncode, 64, r.stderr)
+                    self.assertEqual(r.returncode, status, r.stderr)
                     self.assertEqual(r.stderr.decode(), message + "\n")
                     self.assertEqual(r.stdout, b"")
                     # Without the check the old rules hold: the typo is passed over, the mail goes.
@@ -110,20 +109,6 @@ class SendThroughPostfix(unittest.TestCase):
         self.assertEqual(r.stdout.count(b"DATA\r\n"), 3)
         self.assertEqual(r.stdout.count(b"RSET\r\n"), 2)
         self.assertEqual(len(messages_with(tag, 5)), 5)
-
-        # A server that takes 3 recipients a message and answers 452 to the rest: with
-        # PIPELINING each envelope is one group, and the recipients refused for the limit
-        # open the next transaction, so all 7 get the message.
-        tag = uuid.uuid4().hex
-        to = ",".join("p%d@example.test" % i for i in range(7))
-        r = self.send(host("SMTP_LOGIN_PORT"), "-esmtp", "-from:a@example.org", "-to:" + to,
-                      "-s:pipelined " + tag, "-msg:x", "-v:2")
-        self.assertEqual(r.returncode, 0, r.stderr + r.stdout)
-        self.assertIn(b"PIPELINING", r.stdout)
-        self.assertEqual(r.stdout.count(b"452 "), 4)
-        self.assertEqual(r.stdout.count(b"DATA\r\n"), 3)
-        delivered = sorted(m["X-Original-To"] for m, _ in messages_with(tag, 7))
-        self.assertEqual(delivered, ["p%d@example.test" % i for i in range(7)])
 
         tag = uuid.uuid4().hex
         r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:x@example.test", "-cnt:3",

@@ -1,10 +1,9 @@
 """TLS end to end through build/qarvel: STARTTLS and implicit TLS against the real Postfix and
-Dovecot (CA file, system store, -insecure, the -v trace). The certificate checks (wrong host name,
+Dovecot (CA file, system store, -insecure, the -v trace, POP3S and IMAPS on a port of the
+host's own, a submission set up by the configuration file alone). The certificate checks (wrong host name,
 expired, untrusted, -insecure) against `openssl s_server` and the servers that break STARTTLS
 after agreeing to it are in tests/net/tls_test.cpp."""
-import selectors
-import socket
-import threading
+import os
 import unittest
 import uuid
 
@@ -19,48 +18,6 @@ TRACE = "TLS: TLSv1.3, cipher TLS_"
 def send_args(host, tag, *extra):
     return [host, "-from:a@example.org", "-to:x@example.test", "-s:tls " + tag, "-msg:secure",
             *extra]
-
-
-class Relay(threading.Thread):
-    """Forwards connections from 127.0.0.1:listen_port to 127.0.0.1:target_port, byte for byte
-    (the TLS session is between the client and the real server behind)."""
-
-    def __init__(self, listen_port, target_port):
-        super().__init__(daemon=True)
-        self.listener = socket.create_server(("127.0.0.1", listen_port))
-        self.listener.settimeout(0.5)
-        self.target = target_port
-        self.stopping = False
-        self.start()
-
-    def run(self):
-        while not self.stopping:
-            try:
-                c, _ = self.listener.accept()
-            except OSError:
-                continue
-            threading.Thread(target=self.pipe, args=(c,), daemon=True).start()
-        self.listener.close()
-
-    def pipe(self, client):
-        server = socket.create_connection(("127.0.0.1", self.target), timeout=10)
-        sel = selectors.DefaultSelector()
-        sel.register(client, selectors.EVENT_READ, server)
-        sel.register(server, selectors.EVENT_READ, client)
-        with client, server:
-            while True:
-                events = sel.select(30)
-                if not events:
-                    return
-                for key, _ in events:
-                    data = key.fileobj.recv(65536)
-                    if not data:
-                        return
-                    key.data.sendall(data)
-
-    def stop(self):
-        self.stopping = True
-        self.join(5)
 
 
 class TlsWithRealServers(unittest.TestCase):
@@ -89,9 +46,10 @@ class TlsWithRealServers(unittest.TestCase):
                 self.assertEqual(len(delivered), 1)
                 # Postfix names the session ESMTPSA in its Received line: TLS and authenticated.
                 self.assertIn(b"with ESMTPSA", delivered[0].read_bytes())
-        # The system store does not know the test CA: refused before any login.
-        r = env.run(send_args(submit, uuid.uuid4().hex, "-tls", *auth), env=NO_STORE)
-        self.assertNotEqual(r.returncode, 0)
+        # The system store does not know the test CA: refused before any login, under -strict
+        # with the status of a failed handshake.
+        r = env.run(send_args(submit, uuid.uuid4().hex, "-tls", "-strict", *auth), env=NO_STORE)
+        self.assertEqual(r.returncode, 76, r.stderr)
         self.assertIn(b"TLS: certificate of '127.0.0.1' not accepted: unable to get local issuer "
                       b"certificate (issuer /CN=qarvel test CA is not trusted", r.stderr)
         self.assertIn(b"Could not connect to server: ", r.stderr)
@@ -104,19 +62,34 @@ class TlsWithRealServers(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn(TRACE, r.stdout.decode())
         self.assertIn(tag.encode(), r.stdout)
-        # -ssl reads from port 995; a relay there leads to Dovecot's implicit-TLS port.
-        try:
-            relay = Relay(995, int(env.port("POP3S_PORT")))
-        except OSError as e:
-            env.missing(f"127.0.0.1:995 is not free here ({e})")
-        try:
-            r = env.run(["-host:127.0.0.1", "-ssl", "-cafile:" + CA, "-user:test",
-                         "-pass:secret", "-br", "-v"], env=NO_STORE)
-        finally:
-            relay.stop()
+        # POP3S on Dovecot's own port: the host's port beats the 995 that -ssl sets (IMAPS:
+        # test_imap.py).
+        r = env.run(["-host:127.0.0.1:" + env.port("POP3S_PORT"), "-ssl", "-cafile:" + CA, "-user:test",
+                     "-pass:secret", "-br", "-v"], env=NO_STORE)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn(TRACE, r.stdout.decode())
         self.assertIn(tag.encode(), r.stdout)
+
+    def test_submission_from_the_configuration_file_alone(self):
+        # A job kept in a configuration file: STARTTLS on the submission port with the CA of the
+        # file, and TLS from the first byte with SSL, whose port key keeps its port wherever it
+        # stands. The file holds the password, so it is private.
+        directory = env.temp_dir(self)
+        cases = [("STARTTLS", ["SMTP_PORT " + env.port("SMTP_SUBMIT_PORT"), "TLS"]),
+                 ("TLS from the first byte", ["SMTP_PORT " + env.port("SMTPS_PORT"), "SSL"])]
+        for name, keys in cases:
+            with self.subTest(name):
+                tag = uuid.uuid4().hex
+                path = os.path.join(directory, tag + ".conf")
+                lines = ["SMTP_HOST 127.0.0.1", *keys, "CAFILE " + CA, "ESMTP", "USER test", "PASS secret",
+                         "FROM a@example.org", "TO x@example.test", "SUBJECT tls " + tag]
+                with os.fdopen(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+                    f.write("\n".join(lines) + "\n")
+                r = env.run(["-strict", "-config:" + path, "-msg:secure", "-q"], env=NO_STORE)
+                self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
+                delivered = env.inbox_with(tag)
+                self.assertEqual(len(delivered), 1)
+                self.assertIn(b"with ESMTPSA", delivered[0].read_bytes())
 
     def test_pop3_untrusted_sends_no_password(self):
         r = env.run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-tls", "-user:test",

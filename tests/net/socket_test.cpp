@@ -1,6 +1,10 @@
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +15,7 @@
 #include "net/host_address.h"
 #include "net/winsock_error.h"
 #include "support/scripted_server.h"
+#include "support/temp_folder.h"
 
 using namespace qarvel;
 using test::ScriptedServer;
@@ -21,7 +26,7 @@ TEST(Socket, LinesAcrossTheReceiveBufferAndPeerClose) {
     std::string longLine(2 * kReceiveBufferSize + 500, 'x');
     ScriptedServer peer({send(longLine + "\nshort\r\nno end"), test::closeConnection()});
     Connection c;
-    c.timeout = 5;
+    c.setTimeout(5);
     ASSERT_EQ(c.open("127.0.0.1", peer.portText().c_str()), 1);
     std::string got;
     char buffer[1024];
@@ -41,7 +46,7 @@ TEST(Socket, LinesAcrossTheReceiveBufferAndPeerClose) {
     // The peer has closed: nothing left reads as a reset connection.
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), -kWsaConnectionReset);
     EXPECT_EQ(c.close(), 1);
-    EXPECT_EQ(c.openCount, 0);
+    EXPECT_FALSE(c.isOpen());
 }
 
 // Input that stops and goes on: the reads that find nothing waiting fall back to the wait and
@@ -50,7 +55,7 @@ TEST(Socket, InputInPiecesWaitsForTheRest) {
     ScriptedServer peer({send("first ha"), stall(150), send("lf\nsecond "), stall(150), send("line\n"), stall(150),
                          send("block"), stall(2650), test::closeConnection()});
     Connection c;
-    c.timeout = 1;
+    c.setTimeout(1);
     ASSERT_EQ(c.open("127.0.0.1", peer.portText().c_str()), 1);
     char buffer[64];
     int n = c.readLine(buffer, sizeof buffer);
@@ -74,7 +79,7 @@ TEST(Socket, EachReadOfADatagramSocketIsOneDatagram) {
     ASSERT_EQ(::bind(peer, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
     ASSERT_EQ(::getsockname(peer, reinterpret_cast<sockaddr*>(&at), &size), 0);
     Connection c(kSocketDatagram);
-    c.timeout = 5;
+    c.setTimeout(5);
     ASSERT_EQ(c.open("127.0.0.1", std::to_string(ntohs(at.sin_port)).c_str()), 1);
     ASSERT_EQ(c.send("hello", 5), 5);
     sockaddr_in from{};
@@ -103,7 +108,7 @@ TEST(Socket, RefusedConnectAndTimeOut) {
 
     ScriptedServer silent({stall(2500)});
     Connection c;
-    c.timeout = 1;
+    c.setTimeout(1);
     ASSERT_EQ(c.open("127.0.0.1", silent.portText().c_str()), 1);
     char buffer[16];
     EXPECT_EQ(c.readLine(buffer, sizeof buffer), 0);  // time-out with nothing read
@@ -121,13 +126,37 @@ TEST(Socket, RefusedConnectAndTimeOut) {
     EXPECT_EQ(describeError(-1), "-1");
 }
 
+// A name with two addresses: when the first refuses, the second is tried. The name comes from
+// a hosts file of the test's own, laid over /etc/hosts in a mount namespace of a child.
+TEST(Socket, EveryAddressOfANameIsTried) {
+    ScriptedServer peer({send("hello\n")});
+    test::TempFolder folder;
+    const std::string hosts = folder.put("hosts", "::1 dual.test\n127.0.0.1 dual.test\n");
+    const pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+            _exit(77);
+        setPreferIpv6(true);  // ::1 first: nothing listens there on this port
+        Connection c;
+        c.setTimeout(5);
+        char buffer[16];
+        _exit(c.open("dual.test", peer.portText().c_str()) == 1 && c.readLine(buffer, sizeof buffer) == 6 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace here (needs root)";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second address was not tried";
+    EXPECT_TRUE(peer.connected());
+}
+
 // IPv6 loopback: the bare, bracketed and bracketed-with-port forms reach the same listener.
 TEST(Socket, Ipv6LiteralForms) {
     for (int form = 0; form < 3; ++form) {
         ScriptedServer peer({send("hello\n")}, {.address = "::1"});
         std::string host = form == 0 ? "::1" : form == 1 ? "[::1]" : "[::1]:" + peer.portText();
         Connection c;
-        c.timeout = 5;
+        c.setTimeout(5);
         ASSERT_EQ(c.open(host.c_str(), form == 2 ? "1" : peer.portText().c_str()), 1) << host;
         char buffer[16];
         EXPECT_EQ(c.readLine(buffer, sizeof buffer), 6) << host;
@@ -167,11 +196,32 @@ TEST(Socket, HostPortEntries) {
     EXPECT_FALSE(isAddressLiteral("mail1.example.test"));
 }
 
+// A port is a number from 1 to 65535 or a service name; anything else is refused by the
+// connection, never replaced by another port.
 TEST(Socket, ServicePortsAndAddresses) {
-    EXPECT_EQ(servicePort(""), 0);
-    EXPECT_EQ(servicePort("2525"), 2525);
-    EXPECT_EQ(servicePort("smtp"), 25);
-    EXPECT_EQ(servicePort("no-such-service"), 0);
+    const std::pair<const char*, int> ports[] = {{"", 0},       {"2525", 2525}, {"smtp", 25},  {"65535", 65535},
+                                                 {"65536", -1}, {"99999", -1},  {"-5", -1},    {"0", 0},
+                                                 {"25x", -1},   {"no-such-service", -1}};
+    for (const auto& [text, port] : ports) EXPECT_EQ(servicePort(text), port) << text;
+    for (const char* bad : {"99999", "-5", "", "0"}) {
+        Connection c;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.open("127.0.0.1", bad), -10022) << bad;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(std::string("Invalid port '") + bad + "'"), std::string::npos);
+    }
+    // "host:" names an empty port, which stays empty (and is refused) instead of the default.
+    EXPECT_EQ(hostListEntries("h:,k", "25")[0].port, "");
+    EXPECT_EQ(hostListEntries("h:,k", "25")[1].port, "");
+    // A zone names the interface, by name as by number, for any IPv6 address.
+    std::vector<ResolvedAddress> addresses;
+    for (const std::string& zone : {std::string("lo"), std::to_string(if_nametoindex("lo"))}) {
+        ASSERT_EQ(resolveAddresses("[::1%" + zone + "]", 25, SOCK_STREAM, addresses), 1) << zone;
+        ASSERT_EQ(addresses.size(), 1u);
+        const auto* address = reinterpret_cast<const sockaddr_in6*>(&addresses[0].address);
+        EXPECT_EQ(address->sin6_scope_id, if_nametoindex("lo"));
+        EXPECT_EQ(ntohs(address->sin6_port), 25);
+    }
+    EXPECT_LT(resolveAddresses("::1%no-such-interface", 25, SOCK_STREAM, addresses), 0);
     EXPECT_EQ(winsockError(ECONNREFUSED), 10061);
     EXPECT_EQ(winsockError(EPIPE), 10054);
     EXPECT_EQ(winsockError(ETIMEDOUT), 10060);

@@ -1,5 +1,5 @@
-// The IMAP reader against scripted dialogues: the login methods, folder selection and the
-// per-message arrays, message literals read exactly (dots, lying and hostile sizes, several
+// The IMAP reader against scripted dialogues (its connect and login in imap_dialogue_test.cpp):
+// folder selection and the per-message arrays, message literals read exactly (dots, lying and hostile sizes, several
 // literals in one response), untagged responses in the middle of a command, ordering, folder
 // lists, body structures and access-control replies.
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "net/sasl_answers.h"
 #include "receive/imap_reader.h"
 #include "support/scripted_socket.h"
 
@@ -41,110 +40,6 @@ std::unique_ptr<Imap> selected(int count, const std::string& rest) {
     }
     imap->sent.clear();
     return imap;
-}
-
-TEST(ImapReader, LoginMethodsByCapability) {
-    // CRAM-MD5 only with the APOP switch; the challenge is the one of RFC 2195.
-    struct Case {
-        const char* capabilities;
-        int apop;
-        const char* continuations;
-        std::string sent;
-    } cases[] = {
-        {"IMAP4rev1", 0, "", "1 LOGIN \"u\\\\x\" \"p\\\"w\"\r\n"},
-        {"IMAP4rev1 AUTH=PLAIN AUTH=LOGIN", 0, "+ \r\n", "1 AUTHENTICATE PLAIN\r\nAHVceABwInc=\r\n"},
-        {"IMAP4rev1 AUTH=LOGIN", 0, "+ VXNlcm5hbWU6\r\n+ UGFzc3dvcmQ6\r\n",
-         "1 AUTHENTICATE LOGIN\r\ndVx4\r\ncCJ3\r\n"},
-        {"IMAP4rev1 AUTH=CRAM-MD5 AUTH=PLAIN", 0, "+ \r\n", "1 AUTHENTICATE PLAIN\r\nAHVceABwInc=\r\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.capabilities);
-        Imap imap(std::string("* OK [CAPABILITY ") + c.capabilities + "] hi\r\n" + c.continuations +
-                  "1 OK done\r\n* CAPABILITY IMAP4rev1\r\n2 OK\r\n");
-        imap.setApop(c.apop);
-        ASSERT_EQ(imap.open("h", "143", nullptr, 0), 1);
-        // A quote and a backslash inside the credentials survive; surrounding quotes go.
-        EXPECT_EQ(imap.login("u\\x", c.sent.find(" LOGIN ") != std::string::npos ? "\"p\"w\"" : "p\"w"), 1);
-        EXPECT_EQ(imap.sent.substr(0, c.sent.size()), c.sent);
-        EXPECT_EQ(imap.sent.substr(c.sent.size()), "2 CAPABILITY\r\n");
-    }
-
-    EXPECT_EQ(saslCramMd5Answer("+ PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+", "tim",
-                                "tanstaaftanstaaf"),
-              "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw");
-
-    // No capability in the greeting: CAPABILITY is asked; a refused login is -1 and keeps the
-    // reader logged out.
-    Imap refused("* OK hi\r\n* CAPABILITY IMAP4rev1\r\n1 OK\r\n2 NO [AUTHENTICATIONFAILED] bad\r\n");
-    ASSERT_EQ(refused.open("h", "143", nullptr, 0), 1);
-    EXPECT_EQ(refused.login("u", "p"), -1);
-    EXPECT_EQ(refused.loggedIn(), 0);
-    EXPECT_EQ(refused.sent, "1 CAPABILITY\r\n2 LOGIN \"u\" \"p\"\r\n");
-}
-
-TEST(ImapReader, TlsIsRequiredWhenAskedFor) {
-    // -tls against a server without STARTTLS: no credentials in clear, a clear failure.
-    Imap plain("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n");
-    plain.setConnectionOptions({.tls = true});
-    testing::internal::CaptureStderr();
-    EXPECT_LT(plain.open("h", "143", nullptr, 0), 1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("does not offer STARTTLS"), std::string::npos);
-    EXPECT_EQ(plain.sent, "");
-    EXPECT_LT(plain.login("u", "p"), 1);
-    EXPECT_EQ(plain.sent, "");
-
-    // Offered but refused.
-    Imap refusing("* OK [CAPABILITY IMAP4rev1 STARTTLS] hi\r\n1 BAD no\r\n");
-    refusing.setConnectionOptions({.tls = true});
-    testing::internal::CaptureStderr();
-    EXPECT_LT(refusing.open("h", "143", nullptr, 0), 1);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(refusing.sent, "1 STARTTLS\r\n");
-}
-
-TEST(ImapReader, ReferralsAreFollowedAFewTimesAndKeepTheCredentials) {
-    const std::string toSelf = "* OK [REFERRAL IMAP://u@h:143/] elsewhere\r\n";
-    const std::string ready = "* OK [CAPABILITY IMAP4rev1] hi\r\n";
-    // A greeting that refers back to the same server: five hops are followed, then a failure
-    // (no endless reconnection).
-    std::string greetings;
-    for (int i = 0; i < 6; ++i) greetings += toSelf;
-    Imap loop(greetings + ready);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(loop.open("h", "143", nullptr, 0), -1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the connection 6 times"), std::string::npos);
-    Imap fewer(greetings.substr(toSelf.size()) + ready + "1 OK in\r\n* CAPABILITY IMAP4rev1\r\n2 OK\r\n");
-    EXPECT_EQ(fewer.open("h", "143", nullptr, 0), 1);
-    EXPECT_EQ(fewer.login("u", "p"), 1);  // the same server: the credentials go
-
-    // A login reply that refers back: the same bound.
-    std::string logins = ready;
-    for (int i = 0; i < 6; ++i) logins += "1 NO [REFERRAL IMAP://v@h/] elsewhere\r\n" + ready;
-    Imap loginLoop(logins);
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(loginLoop.open("h", "143", nullptr, 0), 1);
-    EXPECT_EQ(loginLoop.login("u", "p"), -1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the login 6 times"), std::string::npos);
-
-    // A referral to another host (or port) gets no login, whether in the greeting or after it.
-    struct Case {
-        const char* name;
-        std::string script;
-        std::string sent;
-    } cases[] = {
-        {"greeting to another host", "* OK [REFERRAL IMAP://u@other/] go\r\n" + ready, ""},
-        {"greeting to another port", "* OK [REFERRAL IMAP://u@h:144/] go\r\n" + ready, ""},
-        {"login to another host", ready + "1 NO [REFERRAL IMAP://v@other/] go\r\n" + ready, "1 LOGIN \"u\" \"p\"\r\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Imap imap(c.script);
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(imap.open("h", "143", nullptr, 0), 1);
-        EXPECT_EQ(imap.login("u", "p"), -1);
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("no login sent"), std::string::npos);
-        EXPECT_EQ(imap.sent, c.sent);
-    }
 }
 
 TEST(ImapReader, SelectFillsTheArrays) {

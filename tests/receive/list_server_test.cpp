@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <future>
 #include <set>
 #include <string>
@@ -81,6 +80,15 @@ TEST(ListRequests, OnlyOneCleanAddressPerRequest) {
         {"  ann@x.org", "ann@x.org"},
         {"eve@x.org, victim@y.org", nullptr},
         {"\"Eve, E\" <eve@x.org>, victim@y.org", nullptr},
+        // Mailboxes counted by the grammar: a second address needs no comma.
+        {"<eve@x.org> <victim@y.org>", nullptr},
+        {"eve@x.org <victim@y.org>", nullptr},
+        {"Eve <eve@x.org> victim@y.org", nullptr},
+        {"eve@x.org victim@y.org", nullptr},
+        {"Eve <eve@x.org", nullptr},
+        {"\"Ann <a@x.org>, B\" (a <b@y.org>) <ann@x.org>", "ann@x.org"},
+        {"J. Smith <js@x.org> (work)", "js@x.org"},
+        {"Ann (unended <b@y.org>", nullptr},
         {"ann.x.org", nullptr},
         {"@x.org", nullptr},
         {"ann@", nullptr},
@@ -178,16 +186,22 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     mkdir(tmp.file("fetch").c_str(), 0755);
     tmp.put("fetch/readme.txt", "read me\n");
     tmp.put("secret.txt", "not for the list\n");
-    tmp.put("subs.txt", "# the list\nold@x.org\nb@x.org\n");
+    tmp.put("subs.txt", "# the list\nold@x.org\nb@x.org\nkeep@x.org\n");
     putMessage(tmp, "01", "A <a@x.org>", "SUBSCRIBE");
     putMessage(tmp, "02", "a@x.org", "subscribe");
     putMessage(tmp, "03", "list@x.org", "subscribe");
     putMessage(tmp, "04", "c@x.org", "unsubscribe");
     putMessage(tmp, "05", "B@X.org", "unsubscribe");
+    // Delivery reports about a copy the list sent: one in plain text from the mailer daemon,
+    // one of RFC 3464 with the returned message as its last part.
     putMessage(tmp, "06", "MAILER-DAEMON@x.org", "Undelivered Mail Returned to Sender",
-               "Final-Recipient: rfc822; old@x.org\r\nAction: failed\r\n");
-    putMessage(tmp, "07", "MAILER-DAEMON@x.org", "Undeliverable: x",
-               "Final-Recipient: rfc822; never@x.org\r\nAction: failed\r\n");
+               "Final-Recipient: rfc822; old@x.org\r\nAction: failed\r\n\r\nX-Loop: list@x.org\r\n");
+    putMessage(tmp, "07", "postmaster@x.org", "Undeliverable: x",
+               "--R\r\nContent-Type: message/delivery-status\r\n\r\nReporting-MTA: dns; x.org\r\n\r\n"
+               "Final-Recipient: rfc822; never@x.org\r\nAction: failed\r\n\r\n--R\r\n"
+               "Content-Type: message/rfc822\r\n\r\nFrom: c@x.org\r\nX-Loop: list@x.org\r\nSubject: News\r\n\r\n"
+               "news\r\n--R--\r\n",
+               "MIME-Version: 1.0\r\nContent-Type: multipart/report; report-type=delivery-status; boundary=\"R\"\r\n");
     putMessage(tmp, "08", "c@x.org", "fetch ../secret.txt");
     putMessage(tmp, "09", "c@x.org", "get missing.txt");
     putMessage(tmp, "10", "c@x.org", "fetch readme.txt");
@@ -200,6 +214,12 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     putMessage(tmp, "16", "spaced name@x.org", "subscribe");
     putMessage(tmp, "17", "c@x.org", "News", "text\r\n", "X-Loop: LIST@x.org\r\n");
     putMessage(tmp, "18", "The list <list@x.org>", "News");
+    // Reports that may remove nobody: not a delivery report, and one about a message the list
+    // never sent; a From of two mailboxes without a comma.
+    putMessage(tmp, "19", "eve@x.org", "Undeliverable",
+               "Final-Recipient: rfc822; keep@x.org\r\nAction: failed\r\nX-Loop: list@x.org\r\n");
+    putMessage(tmp, "20", "MAILER-DAEMON@x.org", "Undeliverable", "Final-Recipient: rfc822; keep@x.org\r\nAction: failed\r\n");
+    putMessage(tmp, "21", "<eve@x.org> <victim@y.org>", "subscribe");
 
     ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
@@ -223,9 +243,12 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
         "dummy/unknown or invalid: subscribe",
         "dummy/circular: c@x.org",
         "dummy/circular: list@x.org",
+        "dummy/undelivered: eve@x.org",
+        "dummy/undelivered: MAILER-DAEMON@x.org",
+        "dummy/unknown or invalid: subscribe",
     };
     EXPECT_EQ(linesOf(r.out), expected);
-    EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");
+    EXPECT_EQ(tmp.read("subs.txt"), "keep@x.org\na@x.org\n");
 
     std::string out = joinedOutput(tmp, "out.txt");
     for (const char* text : {"You are already subscribed!",
@@ -252,7 +275,8 @@ TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
     mkdir(tmp.file("fetch").c_str(), 0755);
     tmp.put("subs.txt", "one@x.org,two@x.org\nthree@x.org\n");
     putMessage(tmp, "1", "c@x.org", "index");
-    putMessage(tmp, "2", "Carol <c@x.org>", "News of the day", "first line\r\nlast line\r\n");
+    putMessage(tmp, "2", "Carol <c@x.org>", "News of the day", "first line\r\nlast line\r\n",
+               "Message-ID: <news.1@x.org>\r\n");
     ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
                                "-host:" + tmp.file("out.txt"), "-priv", "-owner:boss@x.org", "-quiet", "-rm"});
@@ -269,6 +293,9 @@ TEST(ListServer, IndexOfAnEmptyFolderAndDistributionToSubscribers) {
                              "Errors-To: boss@x.org"})
         EXPECT_EQ(linesStartingWith(out, line).size(), 1u) << line;
     EXPECT_EQ(linesStartingWith(out, "X-Loop: list@x.org").size(), 2u) << "the index and the copy";
+    // The copy keeps the contribution's Message-ID.
+    EXPECT_EQ(linesStartingWith(out, "Message-ID: ").size(), 1u);
+    EXPECT_EQ(linesStartingWith(out, "Message-ID: <news.1@x.org>").size(), 1u);
     EXPECT_NE(out.find("first line\r\nlast line"), std::string::npos);
     EXPECT_EQ(out.find("one@x.org"), std::string::npos) << "subscribers are blind copies";
     // Every message was handled, so -rm took them all; no progress file stays behind.
@@ -441,6 +468,50 @@ TEST(ListServer, AnswersGoToTheSmtpPortAndARefusedAnswerKeepsItsRequest) {
     EXPECT_EQ(tmp.read("subs.txt"), "a@x.org\n");
 }
 
+// One rule for every kind of request: an answer refused for good (5xx to the recipient or
+// after the data) gives the request up (-rm removes it); a temporary refusal keeps it for the
+// next run, which ends with 1.
+TEST(ListServer, ARefusedAnswerEndsEveryKindOfRequestAlike) {
+    using namespace test;
+    const Script dataRefused = {send("250 ok\r\n"), expect("DATA"), send("354 go\r\n"), expectUntil(".")};
+    struct Refusal {
+        const char* name;
+        Script tail;  // from the reply to RCPT on
+        bool givenUp;
+    } refusals[] = {
+        {"4xx after the data", dataRefused, false},
+        {"5xx after the data", dataRefused, true},
+        {"5xx to the recipient", {send("550 no such user\r\n"), expect("RSET"), send("250 reset\r\n")}, true},
+    };
+    refusals[0].tail.push_back(send("451 try again later\r\n"));
+    refusals[1].tail.push_back(send("554 rejected\r\n"));
+    for (const char* subject : {"subscribe", "unsubscribe", "fetch readme.txt", "index"}) {
+        for (const Refusal& refusal : refusals) {
+            SCOPED_TRACE(std::string(subject) + ", " + refusal.name);
+            TempFolder tmp;
+            mkdir(tmp.file("box").c_str(), 0755);
+            mkdir(tmp.file("fetch").c_str(), 0755);
+            tmp.put("fetch/readme.txt", "read me\n");
+            putMessage(tmp, "1", "c@x.org", subject);
+            Script script = {send("220 list.test\r\n"), expect("HELO"), send("250 ok\r\n"), expect("MAIL"),
+                             send("250 ok\r\n"), expect("RCPT TO:<c@x.org>")};
+            script.insert(script.end(), refusal.tail.begin(), refusal.tail.end());
+            script.insert(script.end(), {expect("QUIT"), send("221 bye\r\n")});
+            ScriptedServer smtp(script);
+            ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
+                                       "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-host:127.0.0.1",
+                                       "-port:" + smtp.portText(), "-rm", "-quiet"});
+            smtp.finish();
+            EXPECT_EQ(smtp.error(), "");
+            struct stat st;
+            EXPECT_EQ(stat(tmp.file("box/1").c_str(), &st) == 0, !refusal.givenUp) << r.err;
+            EXPECT_EQ(r.exitCode, refusal.givenUp ? 0 : 1) << r.err;
+            EXPECT_EQ(r.err.find("The answer to c@x.org was refused for good") != std::string::npos, refusal.givenUp)
+                << r.err;
+        }
+    }
+}
+
 TEST(SubscriberFile, ReadsListsWrittenEitherWayAndKeepsPermissions) {
     TempFolder tmp;
     std::string path = tmp.put("subs", "  a@x.org , b@x.org\r\n\r\n# c@x.org\n\nd@x.org");
@@ -478,9 +549,7 @@ TEST(SubscriberFile, ReadsListsWrittenEitherWayAndKeepsPermissions) {
     close(reader);
     ASSERT_EQ(file.read(list), 1);
     EXPECT_EQ(list.size(), 5002u);
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(tmp.path)) names.insert(entry.path().filename());
-    EXPECT_EQ(names, (std::set<std::string>{"subs", "subs.lock"}));
+    EXPECT_EQ(tmp.names(), "subs subs.lock");
     ASSERT_EQ(file.update([](std::vector<String>& l) { l.resize(2); return true; }), 1);
 
     // A missing file is an empty list; a folder that cannot be written keeps the old file.

@@ -228,7 +228,7 @@ TEST_F(ParserTest, LargePartSpillsToFile) {
     ASSERT_EQ(parse("Subject: big\nContent-Type: multipart/mixed; boundary=B\n\n--B\n"
                     "Content-Type: application/octet-stream; name=big.bin\n"
                     "Content-Transfer-Encoding: base64\n\n" + payload + "--B--\n"), 1);
-    const MessagePart* p = msg.nextPart();
+    MessagePart* p = msg.nextPart();
     ASSERT_NE(p, nullptr);
     EXPECT_FALSE(p->data.inMemory());
     EXPECT_EQ(p->size() % 48, 0u);
@@ -319,6 +319,113 @@ TEST_F(ParserTest, ATextCutAtTheBodyBufferIsMarked) {
     settings = ParseSettings();
     ASSERT_EQ(parse("Subject: s\n\nshort\n"), 1);
     EXPECT_FALSE(msg.bodyCut);
+}
+
+// With an extraction folder every part goes straight into a file of it, under a temporary
+// name until the attachment writer names it: nothing is held in memory or spilled to the
+// working folder, a text part is written with LF line ends, and a part that is never named
+// leaves nothing behind.
+TEST_F(ParserTest, PartsGoStraightIntoTheExtractionFolder) {
+    test::TempFolder to;
+    std::string bytes(3 << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 4093);
+    settings.extract = 1;
+    settings.partFolder = FolderHandle::open(to.path.c_str());
+    ASSERT_EQ(parse("Subject: s\nContent-Type: multipart/mixed; boundary=B\n\n--B\n"
+                    "Content-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: base64\n\n" +
+                    base64Encode(bytes.data(), bytes.size(), 76).str() +
+                    "--B\nContent-Type: text/plain; name=t.txt\n\nline one\nline two\n"
+                    "--B\nContent-Type: application/x-y; name=never.bin\n\nnot named\n--B--\n"),
+              1);
+    EXPECT_EQ(dir.names(), "");
+    EXPECT_EQ(to.names().find(".qarvel-"), 0u);
+    for (const char* name : {"a.bin", "t.txt"}) {
+        MessagePart* p = msg.nextPart();
+        ASSERT_NE(p->data.staged(), nullptr);
+        String used = msg.partFileName;
+        ASSERT_EQ(writeAttachment(to.path.c_str(), used, *p, writtenAsText(p->contentType, false), false), kWriteOk);
+        EXPECT_EQ(used, name);
+    }
+    EXPECT_EQ(to.read("a.bin"), bytes);
+    EXPECT_EQ(to.read("t.txt"), "line one\nline two");
+    ASSERT_EQ(parse("Subject: next\n\nx\n"), 1);
+    EXPECT_EQ(to.names(), "a.bin t.txt");
+}
+
+// A source whose views of its buffer end after at most `limit` bytes; 0: no views, so that
+// every line takes the line path.
+class ViewLimit : public LineSource {
+public:
+    ViewLimit(LineSource& in, size_t limit) : in_(in), limit_(limit) {}
+    int readLine(char* buffer, int max) override { return in_.readLine(buffer, max); }
+    int peekByte(char* out) override { return in_.peekByte(out); }
+    int read(char* buffer, int length) override { return in_.read(buffer, length); }
+    size_t bufferedView(const char** data) override { return std::min(in_.bufferedView(data), limit_); }
+    void consume(size_t n) override { in_.consume(n); }
+
+private:
+    LineSource& in_;
+    size_t limit_;
+};
+
+// Many lines of a base64 body at a time, or one line at a time: the same bytes, body, names and
+// byte count for base64 bodies damaged in every way that matters to where a block may end (a
+// "-" or "." at a line start, a boundary inside, long lines, no line ends, a size cut short).
+TEST_F(ParserTest, BlocksAndLinesOfABase64BodyGiveTheSameResult) {
+    std::string bytes;
+    for (int i = 0; i < 30000; ++i) bytes.push_back(static_cast<char>(i * 131 + i / 7));
+    const std::string b64 = base64Encode(bytes.data(), bytes.size(), 76).str();
+    auto every = [&](size_t step, const std::string& with) {
+        std::string out;
+        size_t n = 0;
+        for (size_t at = 0, lf; at < b64.size(); at = lf + 2, ++n)
+            out += (n % step == step - 1 ? with : "") + b64.substr(at, (lf = b64.find("\r\n", at)) + 2 - at);
+        return out;
+    };
+    std::string joined = b64;
+    for (size_t at; (at = joined.find("\r\n")) != std::string::npos && joined.size() > b64.size() - 40000;) joined.erase(at, 2);
+    const std::string bodies[] = {
+        b64, every(7, "-"), every(9, "--B\r\n"), every(300, "--B--\r\n"), every(11, "."), every(13, ".\r\n"),
+        every(5, "!*\t "), joined, std::string(b64).replace(b64.find("\r\n"), 2, "\r"), b64.substr(0, 20001),
+    };
+    const char* heads[] = {
+        "Content-Type: application/octet-stream; name=a.bin\nContent-Transfer-Encoding: base64\n",
+        "Content-Type: text/plain\nContent-Transfer-Encoding: base64\n",
+    };
+    struct Result {
+        int code;
+        std::string body, parts;
+        uint64_t read;
+        bool operator==(const Result&) const = default;
+    };
+    auto run = [&](const std::string& text, size_t limit, uint64_t expected) {
+        FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+        StreamLineSource file(in);
+        ViewLimit source(file, limit);
+        MessageParser parser(source, settings, msg);
+        Result r{parser.run(expected), msg.body, "", msg.bytesRead};
+        fclose(in);
+        while (const MessagePart* p = msg.nextPart()) r.parts += msg.partFileName.str() + ":" + p->data.memory() + "|";
+        return r;
+    };
+    for (const std::string& data : bodies) {
+        for (const char* head : heads) {
+            std::string text = std::string("Subject: s\r\nContent-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\n") +
+                               head + "\r\n" + data + "--B\r\nContent-Type: text/plain\r\n\r\nafter\r\n--B--\r\n";
+            for (std::string::size_type at = 0; (at = text.find('\n', at)) != std::string::npos; ++at)
+                if (at == 0 || text[at - 1] != '\r') text.insert(at++, "\r");
+            for (int variant = 0; variant < 4; ++variant) {
+                settings = ParseSettings();
+                settings.extract = variant != 3;
+                settings.dotStuffed = variant != 1;
+                settings.sizeTrust = variant != 2;
+                const uint64_t expected = variant == 0 ? text.size() / 2 : text.size();
+                const Result lines = run(text, 0, expected);
+                for (size_t limit : {size_t{100}, size_t{5000}, size_t{1} << 20})
+                    EXPECT_TRUE(run(text, limit, expected) == lines) << head << variant << " " << limit << " " << data.substr(0, 80);
+            }
+        }
+    }
 }
 
 // Decodes `text` as base64, handed over in pieces of `piece` bytes (0: one piece).

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "receive/attachment_file.h"
+#include "receive/mbox_file.h"
 #include "receive/message.h"
 #include "support/temp_folder.h"
 
@@ -141,29 +142,39 @@ TEST(WriteAttachment, UniqueNamesAndTextMode) {
     EXPECT_EQ(dir.read("r.txt"), "new");
     String e = "x";
     EXPECT_EQ(writeAttachment((dir.path + "/missing").c_str(), e, "x", 1, false, false), kWriteFailed);
+    // No folder: the working folder.
+    char* cwd = getcwd(nullptr, 0);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
+    EXPECT_EQ(writeAttachment("", e, "here", 4, false, false), kWriteOk);
+    ASSERT_EQ(chdir(cwd), 0);
+    free(cwd);
+    EXPECT_EQ(dir.read("x"), "here");
 }
 
-TEST(WriteAttachment, FailedWriteIsReported) {
+TEST(WriteAttachment, AFailedWriteLeavesNothingUnderAnyName) {
     TempFolder dir;
-    // A file size limit makes the write fail part way, as a full disk would.
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        std::string block(100000, 'z');
-        MessagePart part;
-        part.data.append(block.data(), block.size());
-        String name = "big.bin";
-        int r = writeAttachment(dir.path.c_str(), name, part, false, false);
-        struct stat st;
-        bool removed = stat((dir.path + "/big.bin").c_str(), &st) != 0;
-        _exit(r == kWriteFailed && removed ? 0 : 1);
+    // A file size limit makes the write fail part way, as a full disk would: for a part held
+    // in memory and for one that went straight into the folder as it was decoded.
+    for (bool staged : {false, true}) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::string block(100000, 'z');
+            MessagePart part;
+            if (staged) part.data.stageIn(FolderHandle::open(dir.path.c_str()), false);
+            part.data.append(block.data(), block.size());
+            part.data.finish();
+            String name = "big.bin";
+            int r = writeAttachment(dir.path.c_str(), name, part, false, false);
+            _exit(r == kWriteFailed && dir.names().empty() ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << staged;
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(PartData, SpillsPastTheLimitAndCopiesBack) {
@@ -177,14 +188,15 @@ TEST(PartData, SpillsPastTheLimitAndCopiesBack) {
     ASSERT_TRUE(data.finish());
     EXPECT_FALSE(data.inMemory());
     EXPECT_EQ(data.size(), 3u << 20);
-    FILE* out = tmpfile();
+    TempFolder to;
+    StagedFile out;
+    ASSERT_TRUE(out.create(FolderHandle::open(to.path.c_str())));
     ASSERT_TRUE(data.copyTo(out, true));
-    EXPECT_EQ(ftell(out), static_cast<long>((3u << 20) - 3));
-    fclose(out);
+    ASSERT_TRUE(out.commit("copy"));
+    EXPECT_EQ(to.read("copy").size(), (3u << 20) - 3);
     data.clear();
     // The temporary file is gone once the part is dropped.
-    std::string ls = "ls -A '" + dir.path + "' | grep -q .";
-    EXPECT_NE(system(ls.c_str()), 0);
+    EXPECT_EQ(dir.names(), "");
 }
 
 TEST(PartData, ManyPartsShareOneMemoryBudget) {
@@ -231,10 +243,28 @@ TEST(PartData, FinishedPartsInFilesHoldNoOpenFile) {
     ASSERT_TRUE(allWritten) << "stopped at part " << parts.size();
     EXPECT_FALSE(parts[150]->inMemory());
     EXPECT_EQ(parts[150]->head(100), "part 150");
-    FILE* out = tmpfile();
-    ASSERT_TRUE(parts[199]->copyTo(out, false));
-    EXPECT_EQ(ftell(out), 8);
-    fclose(out);
+}
+
+// The text of an mbox file, fed in pieces that cut through a CR LF, a run of ">" and "From ":
+// line ends become LF, a "From " line after any ">" gets one more, and the message ends with
+// its line end and an empty line.
+TEST(MboxText, QuotesFromLinesAcrossPieces) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"From x\r\nbody\r\n"}, ">From x\nbody\n\n"},
+        {{"a\r", "\nb"}, "a\nb\n\n"},
+        {{">", ">Fr", "om y\r\n"}, ">>>From y\n\n"},
+        {{"Fromage\n", "From\n", "x From y\n"}, "Fromage\nFrom\nx From y\n\n"},
+        {{"a\rb\r"}, "a\rb\r\n\n"},
+        {{"Fro"}, "Fro\n\n"},
+        {{}, "\n"},
+    };
+    for (const auto& [pieces, want] : cases) {
+        MboxText text;
+        std::string out;
+        for (const std::string& piece : pieces) text.feed(piece.data(), piece.size(), out);
+        text.finish(out);
+        EXPECT_EQ(out, want) << (pieces.empty() ? "" : pieces[0]);
+    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 
 #include "receive/file_mailbox_reader.h"
 #include "receive/header_display.h"
+#include "receive/imap_reader.h"
 #include "receive/message_actions.h"
 #include "receive/message_forward.h"
 #include "receive/message_parser.h"
@@ -67,8 +68,8 @@ ReceiveOptions pop3Options() {
     ReceiveOptions o;
     o.host = "127.0.0.1";
     o.port = "110";
-    o.user = "u";
-    o.password = "p";
+    o.receive.user = "u";
+    o.receive.password = "p";
     return o;
 }
 
@@ -77,9 +78,9 @@ ReceiveOptions folderOptions(const TempFolder& folder) {
     ReceiveOptions o;
     o.host = folder.path;
     o.port = ".eml";
-    o.user = "dummy";
-    o.password = "dummy";
-    o.preauth = 1;
+    o.receive.user = "dummy";
+    o.receive.password = "dummy";
+    o.receive.preauthenticated = 1;
     o.workingFolder = folder.path;
     return o;
 }
@@ -105,7 +106,7 @@ TEST(ReceiveDriver, HeaderLinesInOrderWithLabelsAndDefaults) {
     ReceiveOptions o = folderOptions(folder);
     o.host = folder.file("full.eml");
     o.port = "";
-    o.full = 1;
+    o.receive.fullHeaders = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out,
@@ -127,7 +128,7 @@ TEST(ReceiveDriver, HeaderLinesInOrderWithLabelsAndDefaults) {
     // Missing fields: "[unknown]" for Date, From and To; no Reply-To equal to the sender.
     folder.put("bare.eml", "X-Other: 1\r\n\r\nbody\r\n");
     o.host = folder.file("bare.eml");
-    o.full = 0;
+    o.receive.fullHeaders = 0;
     o.labels.date = "Datum";
     o.labels.from = "Von";
     r = runCaptured(o);
@@ -136,11 +137,11 @@ TEST(ReceiveDriver, HeaderLinesInOrderWithLabelsAndDefaults) {
               "1. [no subject]\nDatum: [unknown]\nVon: [unknown]\nTo: [unknown]\n");
 
     // Raw and quiet print no header lines.
-    o.raw = 1;
+    o.content.raw = 1;
     r = runCaptured(o);
     EXPECT_EQ(r.out.find("Datum"), std::string::npos);
-    o.raw = 0;
-    o.quiet = 1;
+    o.content.raw = 0;
+    o.tools.quiet = 1;
     r = runCaptured(o);
     EXPECT_EQ(r.out, "");
 }
@@ -153,15 +154,15 @@ TEST(ReceiveDriver, MessageRangesFiltersAndCount) {
         std::function<void(ReceiveOptions&)> set;
         std::vector<std::string> shown, hidden;
     } cases[] = {
-        {"-msg:3", [](ReceiveOptions& o) { o.messageNumber = o.lastMessage = 3; }, {"Subject 3"},
+        {"-msg:3", [](ReceiveOptions& o) { o.receive.messageNumber = o.receive.lastMessage = 3; }, {"Subject 3"},
          {"Subject 2", "Subject 4"}},
-        {"-msg:3 -first:2", [](ReceiveOptions& o) { o.messageNumber = 3; o.lastMessage = 5; }, {"3. Subject 5"},
+        {"-msg:3 -first:2", [](ReceiveOptions& o) { o.receive.messageNumber = 3; o.receive.lastMessage = 5; }, {"3. Subject 5"},
          {"Subject 2", "Subject 6"}},
-        {"-pat:, case ignored", [](ReceiveOptions& o) { o.subjectPattern = "*JECT 4"; }, {"4. Subject 4"},
+        {"-pat:, case ignored", [](ReceiveOptions& o) { o.receive.subjectPattern = "*JECT 4"; }, {"4. Subject 4"},
          {"Subject 1"}},
-        {"-pat: negated", [](ReceiveOptions& o) { o.subjectPattern = "*JECT 4"; o.subjectNegate = 1; },
+        {"-pat: negated", [](ReceiveOptions& o) { o.receive.subjectPattern = "*JECT 4"; o.receive.subjectPatternNegated = 1; },
          {"Subject 5"}, {"Subject 4"}},
-        {"-spat:", [](ReceiveOptions& o) { o.senderPattern = "*<s2@*"; }, {"Subject 2"}, {"Subject 3"}},
+        {"-spat:", [](ReceiveOptions& o) { o.receive.senderPattern = "*<s2@*"; }, {"Subject 2"}, {"Subject 3"}},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -173,12 +174,12 @@ TEST(ReceiveDriver, MessageRangesFiltersAndCount) {
     }
 
     ReceiveOptions o = folderOptions(folder);
-    o.exitWithCount = 1;
+    o.receive.exitWithCount = 1;
     EXPECT_EQ(runCaptured(o).code, 6);
 
     TempFolder empty;
     o = folderOptions(empty);
-    o.kbs = 1;
+    o.receive.showRate = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("Received 0 bytes in ", 0), 0u) << r.out;
@@ -188,27 +189,41 @@ TEST(ReceiveDriver, SeparatorMailboxFormatAndHarvest) {
     TempFolder folder;
     fillFolder(folder, 2);
     ReceiveOptions o = folderOptions(folder);
-    o.separator = "-----";
-    o.umbox = 1;
-    o.harvestFile = folder.file("harvest.txt").c_str();
+    o.receive.separator = "-----";
+    o.receive.unixMailbox = 1;
+    o.receive.harvestFile = folder.file("harvest.txt").c_str();
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out.rfind("From s1@example.org ", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("Body 1\r\n-----\nFrom s2@example.org "), std::string::npos) << r.out;
     EXPECT_EQ(folder.read("harvest.txt"), "Sender1 <s1@example.org>\nSender2 <s2@example.org>\n");
+    // Body lines that begin with "From " (after any ">") gain one ">"; only the separator line
+    // begins with "From ", which stays one line of three fields whatever the sender holds.
+    TempFolder quoting;
+    quoting.put("m01.eml", "From: a@example.org\r\n\r\nFrom here\r\n>From there\r\nFrom\r\nsaid From \r\n>>>From x\r\n");
+    ReceiveOptions q = folderOptions(quoting);
+    q.receive.unixMailbox = 1;
+    r = runCaptured(q);
+    EXPECT_NE(r.out.find("\n>From here\r\n>>From there\r\nFrom\r\nsaid From \r\n>>>>From x\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\nFrom "), std::string::npos) << r.out;
+    EXPECT_EQ(mailboxFromLine("x <a\r\nFrom b\x1b@c>", 0), "From a__From_b_@c Thu Jan  1 00:00:00 1970\n");
 
     // A raw text goes out as it is read, after its counter; the separator still follows its
     // last line, and a line end comes first when the text has none.
     folder.put("m03.eml", "Subject: 3\r\n\r\nno line end");
-    o.umbox = 0;
-    o.raw = 1;
-    o.harvestFile = String();
+    o.receive.unixMailbox = 0;
+    o.content.raw = 1;
+    o.receive.harvestFile = String();
     r = runCaptured(o);
     EXPECT_EQ(r.out, "1. Body 1\r\n-----\n2. Body 2\r\n-----\n3. no line end\n-----\n");
     // The number shown counts this run's messages: -msg:3 shows the third message as "1.".
-    o.messageNumber = o.lastMessage = 3;
+    o.receive.messageNumber = o.receive.lastMessage = 3;
     r = runCaptured(o);
     EXPECT_EQ(r.out, "1. no line end\n-----\n");
+    // A mailbox file needs the whole message: its raw text does not stream past the framing.
+    o.receive.unixMailbox = 1;
+    r = runCaptured(o);
+    EXPECT_EQ(r.out.rfind("From MAILER-DAEMON ", 0), 0u) << r.out;
 
     EXPECT_EQ(mailboxFromLine("Ann Smith <ann@x.org>", 0), "From ann@x.org Thu Jan  1 00:00:00 1970\n");
     EXPECT_EQ(mailboxFromLine("[unknown]", 0).rfind("From MAILER-DAEMON ", 0), 0u);
@@ -218,8 +233,8 @@ TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
     TempFolder folder;
     fillFolder(folder, 3);
     ReceiveOptions o = folderOptions(folder);
-    o.execCommand = ("cat >> '" + folder.file("all.txt") + "'").c_str();
-    o.remove = 1;
+    o.receive.execCommand = ("cat >> '" + folder.file("all.txt") + "'").c_str();
+    o.receive.remove = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(folder.read("all.txt"), "Body 1\r\nBody 2\r\nBody 3\r\n");
@@ -229,7 +244,7 @@ TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
 
     // A command that fails on message 2: reported with the number, that message is kept.
     fillFolder(folder, 3);
-    o.execCommand = "sh -c 'read line; case \"$line\" in *2*) exit 7;; esac; cat >/dev/null'";
+    o.receive.execCommand = "sh -c 'read line; case \"$line\" in *2*) exit 7;; esac; cat >/dev/null'";
     r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("message #2 exited with code 7"), std::string::npos) << r.err;
@@ -247,7 +262,7 @@ TEST(ReceiveDriver, ExecRunsPerMessageAndRemovesItsTemporaryFile) {
     const std::string odd = folder.file("it's a $dir; rm -rf x");
     ASSERT_EQ(mkdir(odd.c_str(), 0700), 0);
     o.workingFolder = odd.c_str();
-    o.execCommand = ("cat >> '" + folder.file("got.txt") + "'").c_str();
+    o.receive.execCommand = ("cat >> '" + folder.file("got.txt") + "'").c_str();
     r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(folder.read("got.txt"), "Body 1\r\nBody 2\r\n");
@@ -259,18 +274,19 @@ TEST(ReceiveDriver, DeletionInARangeAndUndelete) {
     TempFolder folder;
     fillFolder(folder, 4);
     ReceiveOptions o = folderOptions(folder);
-    o.remove = 1;
-    o.messageNumber = 2;
-    o.lastMessage = 3;
+    o.receive.remove = 1;
+    o.receive.messageNumber = 2;
+    o.receive.lastMessage = 3;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("Body 2\r\nDeleted message #2\n"), std::string::npos) << r.out;
+    // Standard output is a file here: the deletions wait until it is synced, after message 3.
+    EXPECT_NE(r.out.find("Body 3\r\nDeleted message #2\nDeleted message #3\n"), std::string::npos) << r.out;
     EXPECT_EQ(entries(folder.path, "m0"), "m01.eml m04.eml");
 
     // A reader that cannot undelete: the failure line and exit 1.
     fillFolder(folder, 1);
     o = folderOptions(folder);
-    o.remove = o.undelete = 1;
+    o.receive.remove = o.receive.keepMessages = 1;
     r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("Undeleted message #1\n"), std::string::npos);
@@ -291,10 +307,10 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAMissingFolderKeepsTheMessage) {
     folder.put("m01.eml", kWithAttachment);
     mkdir(folder.file("out").c_str(), 0700);
     ReceiveOptions o = folderOptions(folder);
-    o.extract = 1;
-    o.extractFolder = folder.file("out").c_str();
-    o.remove = 1;
-    o.quiet = 1;
+    o.receive.extract = 1;
+    o.receive.extractFolder = folder.file("out").c_str();
+    o.receive.remove = 1;
+    o.tools.quiet = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
     std::string bytes = folder.read("out/data.bin");
@@ -307,7 +323,7 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAMissingFolderKeepsTheMessage) {
     folder.put("m01.eml", "Subject: saved\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
                           "--b\r\n\r\nfirst\r\n.\r\nsecond\r\n"
                           "--b\r\nContent-Type: application/x-y; name=after.bin\r\n\r\nAFTER\r\n--b--\r\n");
-    o.quiet = 0;
+    o.tools.quiet = 0;
     r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("first\r\n.\r\nsecond"), std::string::npos) << r.out;
@@ -316,32 +332,65 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAMissingFolderKeepsTheMessage) {
 
     // A folder that does not exist: nothing written, the message stays, exit 1.
     folder.put("m01.eml", kWithAttachment);
-    o.extractFolder = folder.file("nowhere").c_str();
+    o.receive.extractFolder = folder.file("nowhere").c_str();
     r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(entries(folder.path, "m0"), "m01.eml");
     EXPECT_NE(r.err.find("message #1"), std::string::npos) << r.err;
 }
 
+// A message file goes whole into the Maildir (made with tmp/, new/ and cur/) and the mbox file,
+// as the reader takes it: ".." loses a dot, a lone "." is text but as the last line, CR LF
+// becomes LF; only then does the file go. A Maildir that cannot be made keeps the message.
+TEST(ReceiveDriver, MaildirAndMboxFileTakeEachMessageWhole) {
+    TempFolder folder;
+    folder.put("m01.eml", "From: a@example.org\r\nSubject: whole\r\n\r\none\r\n.\r\n..two\r\nFrom here\r\n.\r\n");
+    ReceiveOptions o = folderOptions(folder);
+    o.receive.maildir = folder.file("md").c_str();
+    o.receive.mboxFile = folder.file("mbox").c_str();
+    o.receive.remove = 1;
+    o.tools.quiet = 1;
+    Outcome r = runCaptured(o);
+    EXPECT_EQ(r.code, 0) << r.err;
+    const std::string text = "From: a@example.org\nSubject: whole\n\none\n.\n.two\nFrom here\n";
+    std::string names = entries(folder.file("md/new"), "");
+    ASSERT_EQ(names.find(' '), std::string::npos) << names;
+    EXPECT_EQ(folder.read("md/new/" + names), text);
+    EXPECT_EQ(entries(folder.file("md"), ""), "cur new tmp");
+    EXPECT_EQ(entries(folder.file("md/tmp"), ""), "");
+    const std::string mbox = folder.read("mbox");
+    EXPECT_EQ(mbox.compare(0, 19, "From a@example.org "), 0) << mbox;
+    EXPECT_EQ(mbox.substr(mbox.find('\n') + 1), "From: a@example.org\nSubject: whole\n\none\n.\n.two\n>From here\n\n");
+    EXPECT_EQ(entries(folder.path, "m0"), "");
+
+    folder.put("m01.eml", kWithAttachment);
+    o.receive.maildir = folder.file("mbox/md").c_str();
+    r = runCaptured(o);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Could not open the Maildir"), std::string::npos) << r.err;
+    EXPECT_EQ(entries(folder.path, "m0"), "m01.eml");
+}
+
 TEST(ReceiveDriver, CredentialAndConnectFailures) {
     TempFolder folder;
     ReceiveOptions o = folderOptions(folder);
-    o.user = "";
+    o.receive.user = "";
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Missing userid\n");
 
-    o.user = "someone";
-    o.password = "";
-    o.logFile = "log.txt";  // no prompt with a log file
+    o.receive.user = "someone";
+    o.receive.password = "";
+    o.tools.logFile = "log.txt";  // no prompt with a log file
     r = runCaptured(o);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Missing password\n");
 
-    o.password = "";
-    o.certificate = "client.pem";  // a certificate replaces the password check
-    o.preauth = 1;
-    r = runCaptured(o);
+    o.receive.password = "";
+    o.receive.preauthenticated = 1;
+    FileMailboxReader certified;
+    certified.setConnectionOptions({.certificateFile = "client.pem"});  // in place of a password
+    r = runCaptured(o, certified);
     EXPECT_EQ(r.code, 0) << r.err;
 
     // A message file that does not exist: the count is 1 and the retrieval fails.
@@ -368,8 +417,8 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
     // A refused DELE: the failure line, exit 1, QUIT.
     ScriptedSocket<Pop3Reader> deleting(login + "+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
                                            "+OK 30\r\nSubject: s\r\n\r\nbody\r\n.\r\n-ERR locked\r\n+OK bye\r\n");
-    o.remove = 1;
-    o.quiet = 1;
+    o.receive.remove = 1;
+    o.tools.quiet = 1;
     r = runCaptured(o, deleting);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Could not delete message, error= -1\n");
@@ -377,7 +426,7 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
 
     // -rm -br -q deletes without retrieving.
     ScriptedSocket<Pop3Reader> fast(two + "+OK\r\n+OK\r\n+OK bye\r\n");
-    o.brief = 1;
+    o.receive.brief = 1;
     r = runCaptured(o, fast);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "");
@@ -387,31 +436,40 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
     // -xit: the count is the exit code, after QUIT.
     ScriptedSocket<Pop3Reader> counting(two + "+OK bye\r\n");
     o = pop3Options();
-    o.exitWithCount = 1;
+    o.receive.exitWithCount = 1;
     r = runCaptured(o, counting);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(counting.sent.find("QUIT\r\n"), std::string::npos);
 }
 
-TEST(ReceiveDriver, MailboxFormatQuotesFromLines) {
-    TempFolder folder;
-    folder.put("m01.eml", "From: a@example.org\r\nSubject: s\r\n\r\nFrom here\r\n>From there\r\n"
-                          "From\r\nsaid From \r\n>>>From x\r\n");
-    ReceiveOptions o = folderOptions(folder);
-    o.umbox = 1;
-    Outcome r = runCaptured(o);
-    EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("\n>From here\r\n>>From there\r\nFrom\r\nsaid From \r\n>>>>From x\r\n"),
-              std::string::npos)
-        << r.out;
-    // Only the separator line begins with "From ".
-    EXPECT_EQ(r.out.find("\nFrom "), std::string::npos) << r.out;
-    o.umbox = 0;
-    EXPECT_NE(runCaptured(o).out.find("\nFrom here\r\n>From there"), std::string::npos);
+TEST(ReceiveDriver, ImapSortAndSearchChooseTheMessagesOrNone) {
+    ReceiveOptions o = pop3Options();
+    o.receive.imap = 1;
+    o.receive.remove = 1;
+    o.receive.brief = 1;
+    o.tools.quiet = 1;
+    const std::string selected = "* OK [CAPABILITY IMAP4rev1 UIDPLUS] hi\r\n1 OK [CAPABILITY IMAP4rev1 UIDPLUS] in\r\n"
+                                 "* 2 EXISTS\r\n2 OK [READ-WRITE] done\r\n";
+    // A refused search (Dovecot takes no 8-bit text in an atom) chooses no message: nothing is
+    // fetched or deleted, the server's line follows the driver's, and the run ends with 1.
+    ScriptedSocket<ImapReader> refused(selected + "3 BAD Error in IMAP command UID SEARCH: 8bit data in atom\r\n"
+                                                  "4 OK\r\n* BYE\r\n5 OK\r\n");
+    o.receive.search = "SUBJECT caf\xc3\xa9";
+    Outcome r = runCaptured(o, refused);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "IMAP operation failed\n3 BAD Error in IMAP command UID SEARCH: 8bit data in atom\n");
+    EXPECT_EQ(refused.sent.substr(refused.sent.find("3 UID")),
+              "3 UID SEARCH SUBJECT caf\xc3\xa9\r\n4 CLOSE\r\n5 LOGOUT\r\n");
 
-    // The separator line stays one line of three fields whatever the sender holds.
-    std::string line = mailboxFromLine("x <a\r\nFrom b\x1b@c>", 0);
-    EXPECT_EQ(line, "From a__From_b_@c Thu Jan  1 00:00:00 1970\n");
+    // A server without SORT still searches: only the message found is deleted.
+    ScriptedSocket<ImapReader> unsorted(selected + "* 1 FETCH (UID 7 RFC822.SIZE 9)\r\n* 2 FETCH (UID 8 RFC822.SIZE 9)\r\n"
+                                                   "3 OK\r\n* SEARCH 8\r\n4 OK\r\n5 OK\r\n6 OK\r\n* BYE\r\n7 OK\r\n");
+    o.receive.sort = "SUBJECT";
+    o.receive.search = "FROM b@example.test";
+    r = runCaptured(o, unsorted);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(unsorted.sent.substr(unsorted.sent.find("4 UID")),
+              "4 UID SEARCH FROM b@example.test\r\n5 UID STORE 8 +FLAGS (\\Deleted)\r\n6 CLOSE\r\n7 LOGOUT\r\n");
 }
 
 TEST(ReceiveDriver, ControlCharactersAreShownOnlyToATerminal) {
@@ -442,7 +500,7 @@ TEST(ReceiveDriver, PartsBeyondTheLimitMakeTheExtractionFail) {
     ASSERT_EQ(reader.retrieve(1), 1);
     reader.message().partsDropped = 3;
     ReceiveOptions o = folderOptions(folder);
-    o.extractFolder = folder.file("out").c_str();
+    o.receive.extractFolder = folder.file("out").c_str();
     testing::internal::CaptureStderr();
     EXPECT_EQ(extractParts(reader, o), kActionFailed);
     std::string err = testing::internal::GetCapturedStderr();
@@ -456,7 +514,7 @@ TEST(ReceiveDriver, ACutTextIsKeptOnTheServer) {
     ScriptedSocket<Pop3Reader> pop("+OK ready\r\n+OK\r\n+OK in\r\n+OK 1 30\r\n+OK\r\n1 30\r\n.\r\n"
                                       "+OK\r\n" + text + ".\r\n+OK bye\r\n");
     ReceiveOptions o = pop3Options();
-    o.remove = 1;
+    o.receive.remove = 1;
     Outcome r = runCaptured(o, pop);
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("The text of message #1 is larger than 1048576 bytes and was cut; it is kept"),
@@ -484,8 +542,8 @@ TEST(ReceiveDriver, RelayedTextHasOnlyCrLfLineEnds) {
     folder.put("m01.eml", "From: a@example.org\r\nTo: b@example.org\r\nSubject: s\r\n\r\n"
                           "one\r.\rtwo\n..x\nthree\r\n");
     ReceiveOptions o = folderOptions(folder);
-    o.relay = "relay.test";
-    o.quiet = 1;
+    o.servers.relayHost = "relay.test";
+    o.tools.quiet = 1;
     FileMailboxReader reader;
     ScriptedSocket<SmtpSession> relay;
     relay.setReplies("220 ok\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n221 bye\r\n");

@@ -30,8 +30,8 @@ public:
         TlsOptions options;
         options.caFile = test::certificate("ca.crt");
         this->setTlsOptions(options);
-        this->timeout = 5;
-        this->openCount = 0;
+        this->setTimeout(5);
+        this->markOpen(false);
         if (Connection::open(host, service) < 1) return -1;
         return this->startTls(host);
     }

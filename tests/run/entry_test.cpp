@@ -85,7 +85,7 @@ TEST(Entry, SettingsLayers) {
         for (const std::string& line : lines) EXPECT_NE(dump.find("\n" + line + "\n"), std::string::npos) << line << dump;
     };
     expectLines({"servers.proxyHost=\"proxy.example\"", "servers.smtpHost=\"cli.example\"", "content.subject=\"\"",
-                 "servers.bufferSize=4096"});
+                 "connection.bufferSize=4096"});
     args.push_back("-config");
     expectLines({"servers.smtpHost=\"config.example\"",  // a host key beats -host:
                  "servers.pop3Host=\"cli.example\"", "servers.smtpPort=\"2626\"", "servers.pop3Port=\"99\"",

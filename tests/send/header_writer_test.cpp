@@ -21,7 +21,7 @@ public:
     std::string data;
     WireSession() {
         style().date = "Sun, 06 Dec 2026 12:00:00 +0000";
-        openCount = 1;
+        markOpen();
     }
     int send(const char* bytes, int length) override {
         data.append(bytes, static_cast<size_t>(length));
@@ -82,13 +82,13 @@ TEST(HeaderWriter, ValuesWithLineBreaksStayOnTheirLine) {
 
 TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
     WireSession s;
-    s.style().extraHeader = "X-Evil: 1";  // no line end: the Date line must not be glued to it
+    s.style().extraHeaders = "X-Evil: 1";  // no line end: the Date line must not be glued to it
     ASSERT_EQ(s.compose("hi\r\n"), 1);
     EXPECT_NE(s.data.find("X-Evil: 1\r\nDate: "), std::string::npos) << s.data;
     expectHeaderLines(s.header());
 
     WireSession lf;
-    lf.style().extraHeader = "X-A: 1\nX-B: 2\n\tfolded\n";
+    lf.style().extraHeaders = "X-A: 1\nX-B: 2\n\tfolded\n";
     ASSERT_EQ(lf.compose("hi\r\n"), 1);
     EXPECT_NE(lf.data.find("X-A: 1\r\nX-B: 2\r\n\tfolded\r\nDate: "), std::string::npos) << lf.data;
 
@@ -96,7 +96,7 @@ TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
     // refused before any byte of the message goes out after them.
     for (const char* bad : {"X-A: 1\r\n\r\nBcc: v@x\r\n", "not a field\r\n", "X-A: 1\r\n\r\n"}) {
         WireSession r;
-        r.style().extraHeader = bad;
+        r.style().extraHeaders = bad;
         EXPECT_LT(r.compose("hi\r\n"), 1) << bad;
         EXPECT_EQ(r.data.find("Bcc:"), std::string::npos);
         EXPECT_EQ(r.data.find("Date:"), std::string::npos) << r.data;
@@ -147,7 +147,7 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
     for (const Form& f : forms) {
         WireSession s;
         s.style().raw = f.raw;
-        s.style().bodyEncoding = f.bodyEncoding;
+        s.style().quotedPrintable = f.bodyEncoding;
         s.style().eightBit = f.eightBit;
         if (f.attach) s.addAttachment(String(notes), String(), false);
         ASSERT_EQ(s.compose(body), 1) << f.name;
@@ -169,7 +169,7 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
     WireSession counted;
     counted.setNoTerminator(1);
     counted.setDotStuffing(0);
-    counted.style().bodyEncoding = 0;
+    counted.style().quotedPrintable = 0;
     ASSERT_EQ(counted.compose(body), 1);
     EXPECT_NE(counted.data.find("\r\n\r\n" + body), std::string::npos) << counted.data;
 }
@@ -179,7 +179,7 @@ class CommandRecorder : public Connection {
 public:
     std::vector<char> buffer = std::vector<char>(64);
     std::string sent;
-    CommandRecorder() { openCount = 1; }
+    CommandRecorder() { markOpen(); }
     int send(const char* data, int length) override {
         sent.append(data, static_cast<size_t>(length));
         return length;

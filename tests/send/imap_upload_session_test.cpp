@@ -1,21 +1,18 @@
-// The IMAP upload session against scripted servers: the login and APPEND dialogue with the
-// literal's length equal to the bytes that follow (dots left as they are), a refused APPEND
-// that must not send the message, a greeting with a BYE, and STARTTLS asked for but not
-// offered.
+// The IMAP upload session against scripted servers: the APPEND dialogue with the literal's
+// length equal to the bytes that follow (dots left as they are), and a refused APPEND that must
+// not send the message. Its connect and login are those of the reader (imap_dialogue_test.cpp
+// in tests/receive).
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "send/imap_upload_session.h"
-#include "support/scripted_socket.h"
 #include "support/scripted_server.h"
 
 namespace qarvel {
 namespace {
 
 using test::ScriptedServer;
-using test::ScriptStep;
 
 const char kBody[] = "first\r\n.\r\n..two\r\nlast\r\n";
 
@@ -65,69 +62,21 @@ TEST(ImapUploadSession, AppendsTheMessageAsOneLiteral) {
     EXPECT_EQ(session.folder(), "INBOX");
 }
 
-TEST(ImapUploadSession, RefusalsSendNoMessage) {
-    struct Case {
-        const char* name;
-        std::vector<ScriptStep> script;
-        int tls;
-        std::string mustNotSee;
-    } cases[] = {
-        {"APPEND refused",
-         {test::send("* OK hi\r\n"), test::expect("1 CAPABILITY"), test::send("* CAPABILITY IMAP4rev1\r\n1 OK\r\n"),
-          test::expect("2 LOGIN \"u\" \"p\\\"w\""), test::send("2 OK\r\n* CAPABILITY IMAP4rev1\r\n"),
-          test::expect("3 CAPABILITY"), test::send("3 OK\r\n"),
-          test::expect("4 APPEND"), test::send("4 NO [TRYCREATE] no such folder\r\n")},
-         0, "Subject:"},
-        {"login refused",
-         {test::send("* OK [CAPABILITY IMAP4rev1] hi\r\n"), test::expect("1 LOGIN"), test::send("1 NO bad\r\n")},
-         0, "APPEND"},
-        {"BYE greeting", {test::send("* BYE too busy\r\n")}, 0, "LOGIN"},
-        {"STARTTLS not offered", {test::send("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] hi\r\n")}, 1, "AUTHENTICATE"},
-    };
-    for (Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScriptedServer server(c.script);
-        ASSERT_TRUE(server.listening());
-        ImapUploadSession session;
-        session.setConnectionOptions({.tls = c.tls != 0});
-        testing::internal::CaptureStderr();
-        EXPECT_LT(upload(session, server), 1);
-        testing::internal::GetCapturedStderr();
-        session.close();
-        std::string sent = server.finish();
-        EXPECT_EQ(sent.find(c.mustNotSee), std::string::npos) << sent;
-        EXPECT_EQ(server.error(), "");
-    }
-}
-
-TEST(ImapUploadSession, ReferralsAreBoundedAndKeepTheCredentials) {
-    const std::string ready = "* OK [CAPABILITY IMAP4rev1] hi\r\n";
-    // A greeting that refers back to the same server: five hops, then a failure.
-    ScriptedSocket<ImapUploadSession> loop;
-    for (int i = 0; i < 6; ++i) loop.addReplies("* OK [REFERRAL IMAP://u@h:143/] elsewhere\r\n");
-    loop.addReplies(ready);
+TEST(ImapUploadSession, ARefusedAppendSendsNoMessage) {
+    ScriptedServer server({test::send("* OK hi\r\n"), test::expect("1 CAPABILITY"),
+                           test::send("* CAPABILITY IMAP4rev1\r\n1 OK\r\n"), test::expect("2 LOGIN \"u\" \"p\\\"w\""),
+                           test::send("2 OK\r\n* CAPABILITY IMAP4rev1\r\n"), test::expect("3 CAPABILITY"),
+                           test::send("3 OK\r\n"), test::expect("4 APPEND"),
+                           test::send("4 NO [TRYCREATE] no such folder\r\n")});
+    ASSERT_TRUE(server.listening());
+    ImapUploadSession session;
     testing::internal::CaptureStderr();
-    EXPECT_LT(loop.connectSession("h", "143"), 1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the connection 6 times"), std::string::npos);
-    EXPECT_EQ(loop.opened, "h:143 h:143 h:143 h:143 h:143 h:143 ");
-
-    // A login reply that refers back: the same bound; one to another host gets no login.
-    ScriptedSocket<ImapUploadSession> loginLoop;
-    loginLoop.setReplies(ready);
-    for (int i = 0; i < 6; ++i) loginLoop.addReplies("1 NO [REFERRAL IMAP://v@h/] elsewhere\r\n2 OK bye\r\n" + ready);
-    ASSERT_EQ(loginLoop.connectSession("h", "143"), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_LT(loginLoop.authenticate("u", "p"), 1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("referred the login 6 times"), std::string::npos);
-
-    ScriptedSocket<ImapUploadSession> other;
-    other.setReplies(ready + "1 NO [REFERRAL IMAP://v@other/] go\r\n2 OK bye\r\n" + ready);
-    ASSERT_EQ(other.connectSession("h", "143"), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_LT(other.authenticate("u", "p"), 1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("no login sent"), std::string::npos);
-    EXPECT_EQ(other.opened, "h:143 other:143 ");
-    EXPECT_EQ(other.sent.find("LOGIN", other.sent.find("LOGIN") + 1), std::string::npos) << other.sent;
+    EXPECT_LT(upload(session, server), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("refused APPEND: 4 NO [TRYCREATE]"), std::string::npos);
+    session.close();
+    std::string sent = server.finish();
+    EXPECT_EQ(sent.find("Subject:"), std::string::npos) << sent;
+    EXPECT_EQ(server.error(), "");
 }
 
 } // namespace

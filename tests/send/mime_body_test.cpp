@@ -33,7 +33,7 @@ public:
     CaptureSession() {
         setNoTerminator(1);
         style().date = "Sun, 06 Dec 2026 12:00:00 +0000";
-        style().extraHeader = "X-Test: 1\r\n";
+        style().extraHeaders = "X-Test: 1\r\n";
     }
     std::string data;
     std::vector<int> progress;
@@ -126,7 +126,7 @@ TEST(MimeBody, NestingOfEachKind) {
              htmlAlternative(s);
              s.style().alternativeText = "Plain version\r\n";
              s.style().eightBit = true;
-             s.style().bodyEncoding = 0;
+             s.style().quotedPrintable = 0;
              s.addAttachment(logo, "cid:logo1", true);
              s.addAttachment(binary, String(), false);
          }},
@@ -253,9 +253,9 @@ TEST(MimeBody, TextFilesAndFlags) {
         << part;
     // -8: sent as read, 8bit.
     part = partOf(compose([](CaptureSession& s) {
-                      s.style().bodyEncoding = 0;
+                      s.style().quotedPrintable = 0;
                       s.style().eightBit = true;
-                      s.style().inlineParts = true;
+                      s.style().inlineAttachments = true;
                   }),
                   "menu.txt");
     EXPECT_NE(part.find("Content-Disposition: inline; filename=\"menu.txt\"\r\n"
@@ -271,7 +271,7 @@ TEST(MimeBody, TextFilesAndFlags) {
         << m;
     // -binary: every file is octet-stream and base64.
     const String pdf = dir.put("REPORT.PDF", "%PDF");
-    m = compose([](CaptureSession& s) { s.style().binary = true; }, {pdf});
+    m = compose([](CaptureSession& s) { s.style().binaryAttachments = true; }, {pdf});
     part = partOf(m, "menu.txt");
     EXPECT_NE(part.find("application/octet-stream; name=\"menu.txt\"; type=Binary"), std::string::npos);
     EXPECT_EQ(decodeBase64(contentOf(part)), text);

@@ -120,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NntpSession, ArticleLines) {
     Peer s;
     s.setNoArchive(1);
-    s.style().mime = true;
-    s.style().bodyEncoding = 0;
+    s.style().mimeLevel = 1;
+    s.style().quotedPrintable = 0;
     s.setReplies("200 ready\r\n" + kArticleTaken);
     ASSERT_EQ(s.connectSession("news.test", String()), 1);
     ASSERT_EQ(post(s, "first\r\n.\r\n..two\r\n.\r\nlast\r\n"), 1);
@@ -147,6 +147,15 @@ TEST(NntpSession, ArticleLines) {
               1);
     EXPECT_EQ(lists.sent.rfind("POST\r\nNewsgroups: test.one,test.two,test.three\r\n", 0), 0u) << lists.sent;
     EXPECT_EQ(lists.sent.find("X-no-archive"), std::string::npos);
+    EXPECT_NE(a.find("Content-Transfer-Encoding: 7bit\r\n"), std::string::npos) << a;
+
+    // The body goes out as it is, so its label says what it holds: 8bit beyond ASCII.
+    Peer eight;
+    eight.style().quotedPrintable = 0;
+    eight.setReplies("200 ready\r\n" + kArticleTaken);
+    ASSERT_EQ(eight.connectSession("news.test", String()), 1);
+    ASSERT_EQ(post(eight, "Gr\xc3\xbc\xc3\x9f" "e\r\n"), 1);
+    EXPECT_NE(eight.sent.find("Content-Transfer-Encoding: 8bit\r\n"), std::string::npos) << eight.sent;
 }
 
 TEST(NntpSession, LineBreaksInValuesSendNothing) {
@@ -179,7 +188,7 @@ TEST(NntpSession, StartTlsRefusedClosesBeforeAnyCredential) {
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(err, std::string("STARTTLS refused by the server: ") + refusal);
         EXPECT_EQ(s.sent, "STARTTLS\r\n");
-        EXPECT_EQ(s.openCount, 0);
+        EXPECT_FALSE(s.isOpen());
         // A later login is refused locally: the connection was never encrypted.
         EXPECT_EQ(s.authenticate("test", "secret"), 0);
         EXPECT_EQ(s.sent, "STARTTLS\r\n");

@@ -1,9 +1,11 @@
 // The sending clients (SMTP, QMTP, NNTP) of build/qarvel against scripted servers that refuse or
 // fail: resets in the middle of a reply and of the message data, stalls ended by -tmo:, a
 // megabyte without a line end, binary garbage, servers that answer more than asked, and the news
-// server's refusals. Each run must end in bounded time with the driver's message and exit code 1
-// (or 0 when the fault leaves the dialogue intact). (A refused connection, tried once more:
-// tests/integration/test_send.py.)
+// server's refusals. Each run must end in bounded time with the driver's message and, under
+// -strict, the exit status of the fault's cause (or 0 when the fault leaves the dialogue
+// intact). (A refused connection, tried once more: tests/integration/test_send.py; a name that
+// does not resolve, refused and silent servers for every protocol:
+// tests/integration/test_connect_errors.py.)
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,6 +15,7 @@
 #include "net/winsock_error.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
+#include "support/strict_status.h"
 #include "support/temp_folder.h"
 
 namespace qarvel::test {
@@ -71,6 +74,7 @@ struct Fault {
     Script script;
     std::vector<std::string> more;
     std::string message;  // "CONNECT" + a number: connectFailed for that error
+    int status;           // the exit status under -strict
     double below, atLeast = 0;
     const char* notSent = nullptr;  // a command that must not follow the fault
     ScriptedServerOptions server = {};
@@ -83,9 +87,11 @@ void expectFaults(const std::vector<Fault>& faults,
         SCOPED_TRACE(f.name);
         ScriptedServer server(f.script, f.server);
         ASSERT_TRUE(server.listening());
-        ProgramResult r = run(args(server.port(), f.more));
+        std::vector<std::string> more = f.more;
+        more.push_back("-strict");
+        ProgramResult r = run(args(server.port(), more));
         const std::string seen = server.finish();
-        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.exitCode, f.status) << r.err;
         const std::string message = f.message.starts_with("CONNECT")
                                         ? connectFailed(server.port(), std::stoi(f.message.substr(7)))
                                         : f.message;
@@ -110,23 +116,23 @@ TEST(SendFaults, SmtpAndQmtpServersThatFail) {
     const std::string reset = "Could not send:  error= -10054 (connection reset by peer)\n";
     const std::string timedOut = "Could not send:  error= -10060 (timed out)\n";
     const std::vector<Fault> faults = {
-        {"reset in the greeting", {send("220-fault.test first line\r\n220 fault"), test::reset()}, {}, "CONNECT-10054", 10},
+        {"reset in the greeting", {send("220-fault.test first line\r\n220 fault"), test::reset()}, {}, "CONNECT-10054", 75, 10},
         {"reset in the reply to MAIL", dialogueUpTo("MAIL", {send("250-sender fine"), test::reset()}), {},
-         reset + "Status: \n", 10},
-        {"reset in the data", dialogueUpTo("", {receive(100000), test::reset()}), {"-a:" + file}, reset, 10},
+         reset + "Status: \n", 75, 10},
+        {"reset in the data", dialogueUpTo("", {receive(100000), test::reset()}), {"-a:" + file}, reset, 75, 10},
         // The server stops reading: the send waits for room until -tmo: ends it, and the
         // connection is dropped without a QUIT (it would only be more message data).
         {"stops reading the data", dialogueUpTo("", {receive(10000), hold(5000)}), {"-a:" + file, "-tmo:2"},
-         timedOut, 8, 1.9, "QUIT\r\n", small},
+         timedOut, 75, 8, 1.9, "QUIT\r\n", small},
         // No greeting: the time-out closes the session, which counts as a failed connect.
-        {"no greeting", {stall(15000)}, {"-tmo:2"}, "CONNECT-10060", 6, 1.9},
-        {"no reply to the data", dialogueUpTo("", {expectUntil("."), stall(15000)}), {"-tmo:1"}, timedOut, 5, 0.9,
+        {"no greeting", {stall(15000)}, {"-tmo:2"}, "CONNECT-10060", 75, 6, 1.9},
+        {"no reply to the data", dialogueUpTo("", {expectUntil("."), stall(15000)}), {"-tmo:1"}, timedOut, 75, 5, 0.9,
          "QUIT"},
         // A greeting of a megabyte without a line end: read in pieces, none of them a reply.
-        {"greeting of a megabyte", {send("220 "), sendBytes(1 << 20, "x"), stall(10000)}, {"-tmo:5"}, "CONNECT0", 4},
+        {"greeting of a megabyte", {send("220 "), sendBytes(1 << 20, "x"), stall(10000)}, {"-tmo:5"}, "CONNECT0", 76, 4},
         {"garbage as the reply to MAIL",
          dialogueUpTo("MAIL", {sendBytes(3000, std::string("\x00\xff\x80\x1b[2J garbage\r\n", 17)), stall(10000)}),
-         {"-tmo:5"}, "Could not send:  error= 0\nStatus: ", 4},
+         {"-tmo:5"}, "Could not send:  error= 0\nStatus: ", 76, 4},
     };
     for (const auto& protocol : {kSmtp, kQmtp}) {
         SCOPED_TRACE(protocol.empty() ? "SMTP" : "QMTP");
@@ -134,6 +140,37 @@ TEST(SendFaults, SmtpAndQmtpServersThatFail) {
             return sendArgs(protocol, port, more);
         });
     }
+}
+
+// Under -strict the exit status says why a run failed: a server's "later" (4xx) and "no" (5xx),
+// a refused login, a failed TLS handshake, and the faults found before any server is asked.
+TEST(SendFaults, StrictExitStatusSaysWhy) {
+    const Script ehlo = {send("220 fault.test\r\n"), expect("EHLO"), send("250-fault.test\r\n250-AUTH PLAIN\r\n250 STARTTLS\r\n")};
+    auto then = [](Script script, const Script& more) {
+        script.insert(script.end(), more.begin(), more.end());
+        return script;
+    };
+    const std::vector<std::string> login = {"-esmtp", "-user:u", "-pass:p"};
+    const ScriptStep quit = expect("QUIT"), bye = send("221 bye\r\n");
+    expectStrictStatuses({
+        {"busy greeting", {send("421 busy, try later\r\n")}, {}, 75},
+        {"no service", {send("554 no service here\r\n")}, {}, 69},
+        {"login refused", then(ehlo, {expect("AUTH PLAIN"), send("334 \r\n"), expect("AHUAcA=="), send("535 5.7.8 no\r\n"), quit, bye}),
+         login, 77},
+        {"login later", then(ehlo, {expect("AUTH PLAIN"), send("334 \r\n"), expect("AHUAcA=="), send("454 4.7.0 later\r\n"), quit, bye}),
+         login, 75},
+        {"recipient refused", dialogueUpTo("RCPT", {send("550 5.1.1 no such user\r\n"), quit, bye}), {}, 69},
+        {"data later", dialogueUpTo("DATA", {send("451 4.3.0 try later\r\n"), quit, bye}), {}, 75},
+        {"TLS handshake", then(ehlo, {expect("STARTTLS"), send("220 go ahead\r\n"), sendBytes(300, "no TLS here ")}),
+         {"-tls"}, 76},
+        {"unknown option", {}, {"-subject:Hi"}, 64},
+        {"no sender", {}, {"-from:"}, 64},
+        {"missing attachment", {}, {"-a:/no/such/file"}, 65},
+        {"missing configuration file", {}, {"-config:/no/such/qarvel.txt"}, 78},
+        {"no configuration file for -config", {}, {"-config"}, 78},
+        {"failing password command", {}, {"-user:u", "-passcmd:false"}, 78},
+        {"file that cannot be written", {}, {"-mf", "-host:/no/such/folder/out.eml"}, 1},
+    }, [](int port, const std::vector<std::string>& more) { return sendArgs(kSmtp, port, more); });
 }
 
 TEST(SendFaults, ServerThatAnswersMoreThanAsked) {
@@ -154,14 +191,65 @@ TEST(SendFaults, ServerThatAnswersMoreThanAsked) {
     }
 }
 
+// Every refused recipient is named with the server's reply; the status line lists only the
+// recipients that have the message, and a run that fails after some got it says which.
+TEST(SendFaults, RefusedRecipientsAreNamed) {
+    const Script greeting = {send("220 fault.test\r\n"), expect("HELO"), send("250 ok\r\n"), expect("MAIL"),
+                             send("250 ok\r\n")};
+    struct Case {
+        const char* name;
+        std::vector<std::string> more;
+        Script rest;
+        int exitCode;
+        std::vector<std::string> err;
+        std::string sentTo;  // the status line's recipients, empty for none
+    } cases[] = {
+        {"-ns skips a refused recipient",
+         {"-ns", "-to:bad@example.test"},
+         {expect("RCPT TO:<reader@"), send("250 ok\r\n"), expect("RCPT TO:<bad@"), send("550 5.1.1 no such user\r\n"),
+          expect("DATA"), send("354 go\r\n"), expectUntil("."), send("250 queued\r\n"), expect("QUIT"),
+          send("221 bye\r\n")},
+         0, {"Refused recipient: bad@example.test: 550 5.1.1 no such user\n"}, "reader@example.test"},
+        {"a mailbox full in the transaction of its own",
+         {"-to:third@example.test"},
+         {expect("RCPT TO:<reader@"), send("250 ok\r\n"), expect("RCPT TO:<third@"), send("452 too many\r\n"),
+          expect("DATA"), send("354 go\r\n"), expectUntil("."), send("250 queued\r\n"), expect("RSET"),
+          send("250 reset\r\n"), expect("MAIL"), send("250 ok\r\n"), expect("RCPT TO:<third@"),
+          send("552 mailbox full\r\n"), expect("RSET"), send("250 reset\r\n"), expect("QUIT"), send("221 bye\r\n")},
+         1,
+         {"Refused recipient: third@example.test: 552 mailbox full\n", "Status: 552 mailbox full\n",
+          "Sent to reader@example.test only\n"},
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script script = greeting;
+        script.insert(script.end(), c.rest.begin(), c.rest.end());
+        ScriptedServer server(script);
+        ProgramResult r = run(sendArgs(kSmtp, server.port(), c.more));
+        server.finish();
+        EXPECT_EQ(server.error(), "");
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        for (const std::string& line : c.err) EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+        if (c.sentTo.empty()) {
+            EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+        } else {
+            EXPECT_NE(r.out.find("to '" + c.sentTo + "' "), std::string::npos) << r.out;
+        }
+    }
+}
+
 // With an ETRN domain the SMTP server is asked for a queue run and gets no message; QMTP has
 // no ETRN and sends the message.
 TEST(SendFaults, EtrnOnlyBySmtp) {
     ScriptedServer smtp({send("220 fault.test\r\n"), expect("EHLO"), send("250-fault.test\r\n250 ETRN\r\n"),
                          expect("ETRN example.org"), send("250 queue started\r\n"), expect("QUIT"),
                          send("221 bye\r\n")});
-    ProgramResult r = run(sendArgs(kSmtp, smtp.port(), {"-esmtp", "-etrn:example.org", "-v"}));
+    // The host names its own port, which wins over -port: and is the one the trace names.
+    const std::string host = "127.0.0.1:" + std::to_string(smtp.port());
+    ProgramResult r = run(sendArgs(kSmtp, smtp.port(), {"-esmtp", "-etrn:example.org", "-v", "-port:25", "-host:" + host}));
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Connected to '" + host + "'\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("ETRN example.org: 250 queue started"), std::string::npos) << r.out;
     EXPECT_EQ(smtp.finish().find("hello there"), std::string::npos);
     EXPECT_EQ(smtp.error(), "");
@@ -191,26 +279,26 @@ TEST(NewsPosting, RefusalsAndFaultsEndWithTheirMessage) {
     const ScriptStep quit = expect("QUIT"), bye = send("205 bye\r\n");
     const std::vector<Fault> faults = {
         {"demand without credentials", {kNewsGreeting, expect("POST"), send("480 authentication required\r\n"), quit, bye},
-         {}, "Could not send:  error= -1\nStatus: 480 authentication required\n", 10},
+         {}, "Could not send:  error= -1\nStatus: 480 authentication required\n", 77, 10},
         {"password refused",
          {kNewsGreeting, expect("AUTHINFO USER test"), send("381 password\r\n"), expect("AUTHINFO PASS secret"),
           send("481 authentication failed\r\n"), quit, bye},
-         login, "Login failed: 481 authentication failed\n", 10},
+         login, "Login failed: 481 authentication failed\n", 77, 10},
         {"login out of sequence",
          {kNewsGreeting, expect("AUTHINFO USER test"), send("482 authentication commands issued out of sequence\r\n"),
           quit, bye},
-         login, "Login failed: 482 authentication commands issued out of sequence\n", 10},
+         login, "Login failed: 482 authentication commands issued out of sequence\n", 77, 10},
         {"posting not allowed", {kNewsGreeting, expect("POST"), send("440 posting not permitted\r\n"), quit, bye}, {},
-         "Could not send:  error= -1\nStatus: 440 posting not permitted\n", 10},
+         "Could not send:  error= -1\nStatus: 440 posting not permitted\n", 69, 10},
         {"article rejected",
          {kNewsGreeting, expect("POST"), send("340 go\r\n"), expectUntil(".\r\n"), send("441 437 no such newsgroup\r\n"),
           quit, bye},
-         {}, "Could not send:  error= -1\nStatus: 441 437 no such newsgroup\n", 10},
+         {}, "Could not send:  error= -1\nStatus: 441 437 no such newsgroup\n", 69, 10},
         {"drop in the article", {kNewsGreeting, expect("POST"), send("340 go\r\n"), expect("Newsgroups:"), reset()}, {},
-         "Could not send:  error= -10054 (connection reset by peer)\nStatus: \n", 10},
-        {"silent greeting", {stall(15000)}, {"-tmo:2"}, "Could not connect to server: 127.0.0.1:", 6},
+         "Could not send:  error= -10054 (connection reset by peer)\nStatus: \n", 75, 10},
+        {"silent greeting", {stall(15000)}, {"-tmo:2"}, "Could not connect to server: 127.0.0.1:", 75, 6},
         {"silent after the article", {kNewsGreeting, expect("POST"), send("340 go\r\n"), expectUntil(".\r\n"), stall(15000)},
-         {"-tmo:1"}, "Could not send:  error= -10060 (timed out)\nStatus: \n", 5},
+         {"-tmo:1"}, "Could not send:  error= -10060 (timed out)\nStatus: \n", 75, 5},
     };
     expectFaults(faults, [](int port, const std::vector<std::string>& more) { return newsArgs(port, more); });
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <ctime>
 #include <fstream>
 #include <regex>
@@ -13,6 +15,7 @@
 
 #include "send/addresses.h"
 #include "send/file_sender.h"
+#include "send/metered_sender.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
@@ -68,7 +71,7 @@ TEST(SenderSession, HeaderLinesInOrderWithConditions) {
     c.sender.style().returnReceipt = true;
     c.sender.style().dispositionNotification = true;
     c.sender.style().date = "Mon, 05 Jan 2004 09:07:03 +0100";
-    c.sender.style().bodyEncoding = 0;
+    c.sender.style().quotedPrintable = 0;
     std::string m = c.send("x@a.test", "hi\r\n", String(), String(), "a@example.org", "r@example.org");
     std::string expected =
         "To: x@a.test\r\n"
@@ -99,9 +102,9 @@ TEST(SenderSession, HeaderLinesInOrderWithConditions) {
 
     // The -hdr: text replaces X-Mailer as it is, with no line end added; Message-ID is bare.
     Composed h;
-    h.sender.style().extraHeader = "X-Extra: 1\r\nX-Two: 2\r\n";
+    h.sender.style().extraHeaders = "X-Extra: 1\r\nX-Two: 2\r\n";
     h.sender.style().messageId = true;
-    h.sender.style().mime = false;
+    h.sender.style().mimeLevel = 0;
     m = h.send("x@a.test", "hi\r\n");
     EXPECT_EQ(m.find("X-Mailer"), std::string::npos);
     EXPECT_NE(m.find("X-Extra: 1\r\nX-Two: 2\r\nDate: "), std::string::npos) << m;
@@ -120,22 +123,17 @@ TEST(SenderSession, HeaderLinesInOrderWithConditions) {
     EXPECT_NE(m.find("MIME-Version: 1.0 (Voice 2.0)\r\n"), std::string::npos);
 }
 
-TEST(SenderSession, DotStuffingAndRawMode) {
-    Composed c;
-    c.sender.style().bodyEncoding = 0;
-    std::string m = c.send("x@a.test", ".start\r\nmid . dot\r\n.\r\n..two\r\nlast");
-    EXPECT_EQ(bodyOf(m), "..start\r\nmid . dot\r\n..\r\n...two\r\nlast\r\n");
-
-    // Raw mode: no headers of ours, the text as it is (message data already, a stuffed "."
-    // stays ".."); only a line of a single "." gets a second one, so as not to end the data.
+// Each body form's dots: HeaderWriter.EveryBodyFormKeepsItsDotsOnTheWire. Here: raw text
+// (no headers of ours, a stuffed "." stays "..") whose last line is a lone "." without its line
+// end, and a message of many dots split across the sink's blocks.
+TEST(SenderSession, DotStuffingOfRawTextAndAcrossBlocks) {
     Composed raw;
     raw.sender.style().raw = true;
-    m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n..\r\n.\r\nend\r\n.");
+    std::string m = raw.send("x@a.test", "Subject: r\r\n\r\n.keep\r\n..\r\n.\r\nend\r\n.");
     EXPECT_EQ(m, "Subject: r\r\n\r\n.keep\r\n..\r\n..\r\nend\r\n..\r\n");
 
-    // A message of many dots split across the sink's blocks keeps every line intact.
     Composed big;
-    big.sender.style().bodyEncoding = 0;
+    big.sender.style().quotedPrintable = 0;
     std::string body;
     for (int i = 0; i < 20000; ++i) body += ".\r\n";
     m = big.send("x@a.test", body);
@@ -147,7 +145,7 @@ TEST(SenderSession, DotStuffingAndRawMode) {
 
 TEST(SenderSession, EncodedBodies) {
     Composed b64;
-    b64.sender.style().bodyEncoding = 2;
+    b64.sender.style().quotedPrintable = 2;
     std::string body(100, 'a');
     std::string m = b64.send("x@a.test", body);
     EXPECT_NE(headerBlock(m).find("Content-Transfer-Encoding: base64\r\n"), std::string::npos);
@@ -181,7 +179,7 @@ TEST(SenderSession, EncodedBodies) {
     EXPECT_NE(m.find("Subject: caf\xc3\xa9\r\n"), std::string::npos);
 
     Composed eight;
-    eight.sender.style().bodyEncoding = 0;
+    eight.sender.style().quotedPrintable = 0;
     eight.sender.style().eightBit = true;
     eight.sender.style().contentType = "text/enriched";
     eight.sender.style().charset = "utf-8";
@@ -277,6 +275,22 @@ TEST(SenderSession, AttachmentsThroughTheComposerAndRelease) {
     sender.addAttachment(path, "", false);
     sender.releaseFiles(true);
     EXPECT_FALSE(std::ifstream(path).good());
+}
+
+// The meter file is a regular file of its own: a link planted under its name is not followed
+// (its target keeps its text) and a FIFO is never waited for.
+TEST(ProgressMeter, WritesOnlyARegularFileOfItsOwn) {
+    test::TempFolder folder;
+    const std::string target = folder.put("target", "precious\n");
+    ASSERT_EQ(symlink(target.c_str(), folder.file("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(folder.file("fifo").c_str(), 0600), 0);
+    for (const char* name : {"link", "fifo", "meter"}) {
+        ProgressMeter meter;
+        meter.setFile(folder.file(name));
+        meter.write(42);
+    }
+    EXPECT_EQ(folder.read("target"), "precious\n");
+    EXPECT_EQ(folder.read("meter"), "42\n");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "send/addresses.h"
 #include "send/qmtp_session.h"
 #include "support/scripted_socket.h"
 #include "support/temp_folder.h"
@@ -156,8 +157,10 @@ TEST(SmtpSession, PipelinedEnvelopeForOneRecipient) {
     } cases[] = {
         {"550 sender refused\r\n503 no sender\r\n503 no recipients\r\n", 0, "550 sender refused\r\n"},
         {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", 0, "550 no such user\r\n"},
-        {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n", 1, "554 no valid recipients\r\n"},
-        {"250 ok\r\n452 too many\r\n554 no valid recipients\r\n", 0, "554 no valid recipients\r\n"},
+        // Nobody accepted: DATA's refusal is read, the transaction ends with RSET, and the
+        // recipient's own refusal is the one reported.
+        {"250 ok\r\n550 no such user\r\n554 no valid recipients\r\n250 reset\r\n", 1, "550 no such user\n"},
+        {"250 ok\r\n452 too many\r\n554 no valid recipients\r\n250 reset\r\n", 0, "452 too many\n"},
     };
     for (const Case& c : cases) {
         Peer p;
@@ -226,15 +229,63 @@ TEST(SmtpSession, PipelinedRecipientsAndLimitReplies) {
     EXPECT_TRUE(list.sent.substr(0, list.sentAtRead[greeted]).ends_with("RCPT TO:<r6@x>\r\nDATA\r\n"));
     EXPECT_EQ(list.quit(), 1);
     EXPECT_STREQ(list.replyLine(), "221 bye\r\n");
+}
 
-    // A server that asks for the data of an envelope it refused gets none: the connection is
-    // dropped, so no message goes to nobody.
-    Peer odd;
-    ASSERT_TRUE(start(odd, kEhlo + "250 ok\r\n550 no such user\r\n354 go\r\n", true));
-    EXPECT_EQ(sendSimple(odd, "b@x"), -1);
-    EXPECT_STREQ(odd.replyLine(), "550 no such user\r\n");
-    EXPECT_EQ(odd.openCount, 0);
-    EXPECT_TRUE(odd.sent.ends_with("DATA\r\n"));
+// No transaction sends message data unless the server accepted a recipient: it ends with RSET,
+// or with the lone "." when the server answered a pipelined DATA with 354 anyway, and the
+// refusals are named in the verdicts.
+TEST(SmtpSession, NoDataWithoutAnAcceptedRecipient) {
+    struct Case {
+        const char* name;
+        bool pipelining, skipRefused, lists;
+        const char* to;
+        std::string replies;  // after the greeting
+        const char* commands;  // after the greeting
+        const char* reported;
+        size_t refused;
+    } cases[] = {
+        {"every recipient refused, skipped", false, true, false, "r1@x,r2@x",
+         "250 ok\r\n550 no r1\r\n550 no r2\r\n250 reset\r\n",
+         "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nRSET\n", "550 no r2\n", 2},
+        {"pipelined, every one refused, 354 anyway", true, true, false, "r1@x,r2@x",
+         "250 ok\r\n550 no r1\r\n550 no r2\r\n354 go\r\n250 queued nothing\r\n",
+         "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x> NOTIFY=DELAY,FAILURE ORCPT=rfc822;r1@x\n"
+         "RCPT TO:<r2@x> NOTIFY=DELAY,FAILURE ORCPT=rfc822;r2@x\nDATA\n", "550 no r2\n", 2},
+        {"pipelined, the one recipient refused, 354 anyway", true, false, false, "b@x",
+         "250 ok\r\n550 no such user\r\n354 go\r\n250 queued nothing\r\n",
+         "MAIL FROM:<a@example.org>\nRCPT TO:<b@x> NOTIFY=DELAY,FAILURE ORCPT=rfc822;b@x\nDATA\n",
+         "550 no such user\r\n", 1},
+        {"no recipient at all", false, false, false, "", "250 ok\r\n250 reset\r\n",
+         "MAIL FROM:<a@example.org>\nRSET\n", "the message names no recipient\n", 0},
+        {"lists, every one refused, skipped", false, true, true, "r1@x,r2@x",
+         "250 ok\r\n550 no r1\r\n550 no r2\r\n250 reset\r\n",
+         "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nRSET\n", "550 no r2\n", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Peer p;
+        p.setSkipRefused(c.skipRefused);
+        ASSERT_TRUE(start(p, (c.pipelining ? kEhlo : kHelo) + c.replies + "221 bye\r\n", c.pipelining));
+        int result;
+        if (c.lists) {
+            StringList to, none;
+            for (const String& r : splitRecipientText(c.to)) to.add(r);
+            result = p.sendMessageToLists("a@example.org", String(), to, "s", "hi\r\n", 4, String(), none, none,
+                                          String());
+        } else {
+            result = sendSimple(p, c.to);
+        }
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(p.sent.find("hi\r\n"), std::string::npos) << p.sent;
+        EXPECT_EQ(afterGreeting(p.commandsOnly()), c.commands);
+        if (c.pipelining) {
+            EXPECT_TRUE(p.sent.ends_with("\r\nDATA\r\n.\r\n")) << p.sent;
+        }
+        EXPECT_STREQ(p.replyLine(), c.reported);
+        EXPECT_EQ(p.recipientVerdicts().refused.size(), c.refused);
+        EXPECT_TRUE(p.recipientVerdicts().delivered.empty());
+        EXPECT_EQ(p.quit(), 1) << "the session stays in step";
+    }
 }
 
 TEST(SmtpSession, RecipientLimitAnd452Transactions) {
@@ -259,12 +310,18 @@ TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     // the first recipient of a transaction passes it over, so every transaction moves on.
     Peer full;
     ASSERT_TRUE(start(full, kHelo + "250 ok\r\n250 ok\r\n250 ok\r\n452 too many\r\n354 go\r\n250 queued\r\n"
-                                    "250 reset\r\n250 ok\r\n452 full\r\n554 no recipients\r\n"));
+                                    "250 reset\r\n250 ok\r\n452 full\r\n250 reset\r\n"));
     ASSERT_EQ(sendSimple(full, "r1@x,r2@x,r3@x,r4@x"), -1);
     EXPECT_EQ(afterGreeting(full.commandsOnly()),
               "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nRCPT TO:<r3@x>\nDATA\n"
-              "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<r3@x>\nDATA\n");
-    EXPECT_STREQ(full.replyLine(), "554 no recipients\r\n");
+              "RSET\nMAIL FROM:<a@example.org>\nRCPT TO:<r3@x>\nRSET\n");
+    EXPECT_STREQ(full.replyLine(), "452 full\n");
+    // The verdicts say who has the message and who was refused, with the server's words.
+    const RecipientVerdicts& verdicts = full.recipientVerdicts();
+    EXPECT_EQ(verdicts.delivered, (std::vector<String>{"r1@x", "r2@x"}));
+    ASSERT_EQ(verdicts.refused.size(), 1u);
+    EXPECT_EQ(verdicts.refused[0].first, "r3@x");
+    EXPECT_EQ(verdicts.refused[0].second, "452 full");
 
     // The same with lists: the recipient refused with 452 opens the next transaction.
     Peer lists;

@@ -36,7 +36,7 @@ std::string printable(const std::string& text) {
 }
 
 ScriptStep step(ScriptStep::Kind kind, std::string text = {}, size_t count = 0, int ms = 0) {
-    ScriptStep s{kind, std::move(text), count, ms};
+    ScriptStep s{kind, std::move(text), count, ms, {}};
     return s;
 }
 
@@ -56,6 +56,11 @@ ScriptStep reset() { return step(ScriptStep::Kind::kReset); }
 ScriptStep stall(int milliseconds) { return step(ScriptStep::Kind::kStall, {}, 0, milliseconds); }
 ScriptStep acceptNext() { return step(ScriptStep::Kind::kAccept); }
 ScriptStep hold(int milliseconds) { return step(ScriptStep::Kind::kHold, {}, 0, milliseconds); }
+ScriptStep sendEveryUntil(std::string text, int milliseconds, std::string prefix) {
+    ScriptStep s = step(ScriptStep::Kind::kRepeat, std::move(text), 0, milliseconds);
+    s.until = std::move(prefix);
+    return s;
+}
 
 ScriptedServer::ScriptedServer(std::vector<ScriptStep> script, ScriptedServerOptions options)
     : script_(std::move(script)), options_(std::move(options)) {
@@ -152,18 +157,19 @@ bool ScriptedServer::readMore(int fd, int milliseconds) {
     return true;
 }
 
+bool ScriptedServer::takeLine(std::string& line) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    size_t end = received_.find('\n', consumed_);
+    if (end == std::string::npos) return false;
+    line = received_.substr(consumed_, end + 1 - consumed_);
+    consumed_ = end + 1;
+    return true;
+}
+
 bool ScriptedServer::waitLine(int fd, std::string& line) {
     auto deadline = Clock::now() + std::chrono::milliseconds(options_.stepMilliseconds);
     for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            size_t end = received_.find('\n', consumed_);
-            if (end != std::string::npos) {
-                line = received_.substr(consumed_, end + 1 - consumed_);
-                consumed_ = end + 1;
-                return true;
-            }
-        }
+        if (takeLine(line)) return true;
         if (peerClosed_ || remainingMs(deadline) == 0) return false;
         readMore(fd, remainingMs(deadline));
     }
@@ -254,6 +260,23 @@ int ScriptedServer::play(int& fd) {
         case ScriptStep::Kind::kStall: {
             auto deadline = Clock::now() + std::chrono::milliseconds(s.milliseconds);
             while (!peerClosed_ && remainingMs(deadline) > 0) readMore(fd, remainingMs(deadline));
+            break;
+        }
+        case ScriptStep::Kind::kRepeat: {
+            auto deadline = Clock::now() + std::chrono::milliseconds(options_.stepMilliseconds);
+            std::string line;
+            while (!takeLine(line)) {
+                if (peerClosed_ || remainingMs(deadline) == 0) break;
+                sendAll(fd, s.text.data(), s.text.size());
+                auto next = Clock::now() + std::chrono::milliseconds(s.milliseconds);
+                while (!peerClosed_ && remainingMs(next) > 0 && readMore(fd, remainingMs(next))) {
+                }
+            }
+            if (strncasecmp(line.c_str(), s.until.c_str(), s.until.size()) != 0 || line.empty()) {
+                error_ = "no line starting with '" + s.until + "' came between the repeats";
+                ::close(fd);
+                return 1;
+            }
             break;
         }
         case ScriptStep::Kind::kHold: {

@@ -14,11 +14,12 @@
 namespace qarvel::test {
 
 struct ScriptStep {
-    enum class Kind { kExpect, kReceive, kSend, kSendBytes, kClose, kReset, kStall, kHold, kAccept };
+    enum class Kind { kExpect, kReceive, kSend, kSendBytes, kClose, kReset, kStall, kHold, kAccept, kRepeat };
     Kind kind;
-    std::string text;   // kExpect: the line start (case ignored); kSend: the text; kSendBytes: the pattern
+    std::string text;   // kExpect: the line start (case ignored); kSend, kRepeat: the text; kSendBytes: the pattern
     size_t count = 0;   // kReceive: bytes; kSendBytes: total bytes
-    int milliseconds = 0;  // kStall, kHold
+    int milliseconds = 0;  // kStall, kHold; kRepeat: the interval
+    std::string until;     // kRepeat: the start of the client's line that ends it
 };
 
 // Waits for the next line (up to and including LF) and checks that it begins with prefix.
@@ -41,6 +42,9 @@ ScriptStep acceptNext();
 // Says nothing for the time given while still reading what the client sends; ends early when
 // the client closes.
 ScriptStep stall(int milliseconds);
+// Sends text every interval (a keep-alive line) until the client's next line, which must begin
+// with prefix, arrives; bounded as a wait step.
+ScriptStep sendEveryUntil(std::string text, int milliseconds, std::string prefix);
 // Neither reads nor writes for the time given (the client's sends fill the buffers and block);
 // ends early when the client closes.
 ScriptStep hold(int milliseconds);
@@ -80,6 +84,7 @@ private:
     int play(int& fd);
     bool readMore(int fd, int milliseconds);
     bool waitLine(int fd, std::string& line);
+    bool takeLine(std::string& line);
 
     std::vector<ScriptStep> script_;
     ScriptedServerOptions options_;

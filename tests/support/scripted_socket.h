@@ -34,11 +34,11 @@ public:
     int open(const String& host, const String& service) override {
         opened += host.str() + ":" + service.str() + " ";
         if (openResult < 1) return openResult;
-        this->openCount = 1;
+        this->markOpen();
         return 1;
     }
     int read(char* buffer, int length) override {
-        if (this->openCount < 1) return -10057;
+        if (!this->isOpen()) return -10057;
         size_t n = std::min(static_cast<size_t>(std::max(length, 0)), replies_.size() - position_);
         memcpy(buffer, replies_.data() + position_, n);
         position_ += n;
@@ -46,7 +46,7 @@ public:
     }
     int readLine(char* buffer, int max) override {
         sentAtRead.push_back(sent.size());
-        if (this->openCount < 1) return -10057;
+        if (!this->isOpen()) return -10057;
         size_t limit = std::min(static_cast<size_t>(std::max(max, 0)), replies_.size() - position_);
         const char* start = replies_.data() + position_;
         const char* lf = static_cast<const char*>(memchr(start, '\n', limit));
@@ -56,13 +56,22 @@ public:
         return static_cast<int>(n);
     }
     int peekByte(char* out) override {
-        if (this->openCount < 1) return -10057;
+        if (!this->isOpen()) return -10057;
         if (position_ >= replies_.size()) return 0;
         *out = replies_[position_];
         return 1;
     }
+    // What a socket would hold in its buffer: the script up to the next multiple of
+    // viewBlock bytes, so that readers meet views that end anywhere in a line.
+    size_t bufferedView(const char** data) override {
+        *data = replies_.data() + position_;
+        if (!this->isOpen() || viewBlock == 0) return 0;
+        return std::min(replies_.size(), (position_ / viewBlock + 1) * viewBlock) - position_;
+    }
+    void consume(size_t n) override { position_ += n; }
+    size_t viewBlock = 4096;  // 0: no view (every read goes line by line)
     int send(const char* data, int length) override {
-        if (this->openCount < 1) return -10057;
+        if (!this->isOpen()) return -10057;
         size_t n = static_cast<size_t>(std::max(length, 0));
         if (sent.size() + n > closeAfterBytes) {
             sent.append(data, closeAfterBytes - sent.size());

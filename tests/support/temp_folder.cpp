@@ -1,7 +1,9 @@
 #include "support/temp_folder.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -28,6 +30,14 @@ std::string TempFolder::read(const std::string& name) const {
     std::ostringstream text;
     text << std::ifstream(file(name), std::ios::binary).rdbuf();
     return text.str();
+}
+
+std::string TempFolder::names() const {
+    std::set<std::string> sorted;
+    for (const auto& entry : std::filesystem::directory_iterator(path)) sorted.insert(entry.path().filename());
+    std::string out;
+    for (const std::string& name : sorted) out += (out.empty() ? "" : " ") + name;
+    return out;
 }
 
 }  // namespace qarvel::test

@@ -19,6 +19,8 @@ public:
     std::string put(const std::string& name, const std::string& text) const;
     // The bytes of the named file (empty when it cannot be read).
     std::string read(const std::string& name) const;
+    // Every name in the folder (those with a leading dot too), sorted, blank-separated.
+    std::string names() const;
 
     std::string path;
 };
