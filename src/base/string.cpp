@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <istream>
 #include <new>
 #include <ostream>
 
@@ -142,20 +141,6 @@ bool String::startsWithIgnoreCase(const char* text, size_t n) const {
     return true;
 }
 
-void String::padRight(size_t len, char c) {
-    if (length() >= len) return;
-    Rep* rep = makeUninitialised(len, rep_->flags);
-    std::memcpy(rep->data(), c_str(), length());
-    std::memset(rep->data() + length(), c, len - length());
-    adopt(rep);
-}
-
-void String::trimRight(char c) {
-    size_t len = length();
-    while (len > 0 && c_str()[len - 1] == c) --len;
-    if (len != length()) adopt(make(c_str(), len, rep_->flags));
-}
-
 void String::toLower() {
     if (rep_->refs > 1) adopt(make(c_str(), length(), rep_->flags));
     for (char* p = rep_->data(); *p; ++p)
@@ -210,30 +195,6 @@ String operator+(const char* a, const String& b) { return String(a) += b; }
 std::ostream& operator<<(std::ostream& out, const String& s) {
     if (s.length()) out.write(s.c_str(), static_cast<std::streamsize>(s.length()));
     return out;
-}
-
-std::istream& operator>>(std::istream& in, String& s) {
-    std::istream::sentry ok(in); // skips leading whitespace
-    if (!ok) {
-        in.setstate(std::ios::failbit);
-        return in;
-    }
-    std::string word;
-    word.reserve(256);
-    for (;;) {
-        int c = in.peek();
-        if (c == std::char_traits<char>::eof()) {
-            in.setstate(std::ios::eofbit);
-            break;
-        }
-        if (std::isspace(static_cast<unsigned char>(c))) break;
-        word.push_back(static_cast<char>(in.get()));
-    }
-    if (word.empty())
-        in.setstate(std::ios::failbit);
-    else
-        s = String(word);
-    return in;
 }
 
 long toNumber(const char* text) {

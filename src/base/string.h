@@ -65,10 +65,6 @@ public:
     size_t find(char c, size_t from = 0) const { return view().find(c, from); }
     size_t find(std::string_view what, size_t from = 0) const { return view().find(what, from); }
 
-    // Pad on the right with c up to length (nothing when already as long).
-    void padRight(size_t length, char c);
-    // Remove every trailing occurrence of c.
-    void trimRight(char c);
     // Lower-case all bytes in place (copies first when shared).
     void toLower();
     String replaced(char from, char to) const;
@@ -109,8 +105,6 @@ String operator+(const char* a, const String& b);
 
 // Writes exactly length() bytes (nothing when empty).
 std::ostream& operator<<(std::ostream& out, const String& s);
-// Reads one whitespace-delimited word; sets failbit when nothing was read.
-std::istream& operator>>(std::istream& in, String& s);
 
 // Leading decimal digits as a number; anything else gives 0 (the rule for numbers given as text).
 long toNumber(const char* text);

@@ -10,13 +10,6 @@ bool StringList::takeHead(String& out) {
     return true;
 }
 
-bool StringList::takeTail(String& out) {
-    if (items.empty()) return false;
-    out = items.back();
-    items.pop_back();
-    return true;
-}
-
 String StringList::joined(const char* separator) const {
     std::string text;
     for (const String& item : items) {

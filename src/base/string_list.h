@@ -14,12 +14,8 @@ public:
     virtual ~StringList() = default;
 
     void add(const String& item) { items.push_back(item); }
-    // Takes the head (or tail) item: false when the list is empty.
+    // Takes the head item: false when the list is empty.
     bool takeHead(String& out);
-    bool takeTail(String& out);
-    void dropHead() {
-        if (!items.empty()) items.pop_front();
-    }
     void clear() { items.clear(); }
     size_t count() const { return items.size(); }
     bool empty() const { return items.empty(); }

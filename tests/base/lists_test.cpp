@@ -24,10 +24,6 @@ TEST(Lists, StringListAndCursor) {
     EXPECT_TRUE(cursor.next(item));  // back in the start state: next acts as first
     EXPECT_EQ(item, "a");
     EXPECT_EQ(list.joined(","), "a,b,c");
-    EXPECT_TRUE(list.takeTail(item));
-    EXPECT_EQ(item, "c");
-    list.dropHead();
-    EXPECT_EQ(list.count(), 1u);
 }
 
 TEST(Lists, OrderedMapKeepsOrderAndNewestFirst) {

@@ -55,19 +55,7 @@ TEST(String, SubstringAndIndexClamp) {
     EXPECT_FALSE(abc == static_cast<const char*>(nullptr));
 }
 
-TEST(String, TrimPadReplace) {
-    String s("ab\r\r");
-    s.trimRight('\r');
-    EXPECT_EQ(s, "ab");
-    String only("xxx");
-    only.trimRight('x');
-    EXPECT_EQ(only, "");
-    String p("ab");
-    p.padRight(5, '.');
-    EXPECT_EQ(p, "ab...");
-    p = "ab";
-    p.padRight(1, '.');
-    EXPECT_EQ(p, "ab");
+TEST(String, Replace) {
     EXPECT_EQ(String("aaa").replaced("aa", "b"), "ba");
     EXPECT_EQ(String("a-b-c").replaced("-", ""), "abc");
     EXPECT_EQ(String("abc").replaced("", "x"), "abc");
@@ -86,16 +74,6 @@ TEST(String, CompareAndCase) {
 
 // directoryPart and filePart are checked through pathDirectory and pathFile (file_scan_test).
 TEST(String, Streams) {
-    std::istringstream in("  one two");
-    String w;
-    in >> w;
-    EXPECT_EQ(w, "one");
-    in >> w;
-    EXPECT_EQ(w, "two");
-    EXPECT_TRUE(in.eof());
-    in >> w;
-    EXPECT_TRUE(in.fail());
-    EXPECT_EQ(w, "two");
     std::ostringstream out;
     out << String("x\0y", 3) << String();
     EXPECT_EQ(out.str().size(), 3u);

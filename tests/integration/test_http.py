@@ -115,7 +115,6 @@ class UrlDownloads(unittest.TestCase):
         self.assertIn(b"CONNECT localhost:" + env.port("HTTPS_PORT").encode(), after)
 
     def test_failures_are_warned_and_leave_no_file(self):
-        port = env.port("HTTP_PORT")
         cases = [
             ("nothing/here.txt", "404 NOT FOUND"),
             ("basic/secret.txt", "401 UNAUTHORIZED"),
@@ -127,9 +126,6 @@ class UrlDownloads(unittest.TestCase):
                 self.assertIn(("WARNING: URL '%s/%s' does not exist! (%s)" % (HTTP, path, status))
                               .encode(), r.stderr)
                 self.assertEqual(list(self.dir.iterdir()), [])
-        # Another scheme is not fetched at all.
-        r = self.fetch("-url:ftp://127.0.0.1:" + port + "/x")
-        self.assertEqual(r.stderr, b"")
 
     def test_extract_folder_local_name_and_verbose_lines(self):
         out = self.dir / "downloads"

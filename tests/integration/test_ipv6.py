@@ -31,18 +31,13 @@ def send(host, tag, *extra, port=SMTP):
                     f"-s:{tag}", "-msg:over IPv6", *extra])
 
 
-def delivered(tag):
-    return len(env.inbox_with(tag)) == 1
-
-
 class Ipv6Loopback(unittest.TestCase):
-    def test_send_in_the_three_forms(self):
-        for host, port in (("::1", SMTP), ("[::1]", SMTP), (f"[::1]:{SMTP}", "25")):
-            with self.subTest(host):
-                tag = f"v6 {host} {time.time()}"
-                r = send(host, tag, port=port)
-                self.assertEqual(r.returncode, 0, r.stderr.decode())
-                self.assertTrue(delivered(tag), tag)
+    def test_send(self):
+        # The other forms of the address: Socket.Ipv6LiteralForms.
+        tag = f"v6 {time.time()}"
+        r = send(f"[::1]:{SMTP}", tag, port="25")
+        self.assertEqual(r.returncode, 0, r.stderr.decode())
+        self.assertEqual(len(env.inbox_with(tag)), 1, tag)
 
     def test_read_pop3_and_imap(self):
         for args, login in (([f"-port:{env.port('POP3_PORT')}"], b"+OK Logged in"),
