@@ -45,14 +45,24 @@ TEST(SafeFileName, MapsUnsafeCharactersAndCutsPaths) {
         {attachmentFileName, "C:\\dir\\..\\x.exe", "x.exe"},
         {attachmentFileName, "/abs/path", "path"},
         {attachmentFileName, "dir/..", ""},
+        {attachmentFileName, "a/../../b", "b"},
+        {attachmentFileName, "", ""},
         {contentIdFileName, "img1@example.test", "img1@example.test"},
         {contentIdFileName, "../x/part@host", "part@host"},
         {contentIdFileName, "a\\..\\b@c?d", "b@c_d"},
         {contentIdFileName, "..", ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.map(c.in), c.out) << c.in.str();
-
     TempFolder dir;
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.map(c.in), c.out) << c.in.str();
+        if (c.map != attachmentFileName) continue;
+        // Written, the name stays inside the folder (a generated one when nothing is left).
+        String name = c.in;
+        ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "data", 4, false, false), kWriteOk) << c.in.str();
+        EXPECT_EQ(name.find('/'), String::npos) << c.in.str();
+        EXPECT_EQ(dir.read(name.str()), "data") << c.in.str();
+    }
+
     String cid = "img1@example.test";
     ASSERT_EQ(writeAttachment(dir.path.c_str(), cid, "i", 1, false, false), kWriteOk);
     EXPECT_EQ(dir.read("img1@example.test"), "i");
@@ -109,19 +119,6 @@ TEST(WriteAttachment, GeneratedNamesAreUniqueAndNeverReplaceAFile) {
     ASSERT_EQ(writeAttachment(dir.path.c_str(), name, part, false, false), kWriteOk);
     EXPECT_EQ(name, "Copy1_0000ABCD.123");
     EXPECT_EQ(dir.read("0000ABCD.123"), "earlier");
-}
-
-TEST(WriteAttachment, HostileNamesStayInsideTheFolder) {
-    TempFolder dir;
-    for (const char* hostile : {"../../etc/passwd", "/abs/path", "..\\x", "..", "a/../../b", ""}) {
-        String name = hostile;
-        ASSERT_EQ(writeAttachment(dir.path.c_str(), name, "data", 4, false, false), kWriteOk) << hostile;
-        EXPECT_EQ(name.find('/'), String::npos) << hostile;
-        EXPECT_NE(name, "..");
-        EXPECT_EQ(dir.read(name.str()), "data") << hostile;
-    }
-    struct stat st;
-    EXPECT_NE(stat((dir.path + "/../passwd").c_str(), &st), 0);
 }
 
 TEST(WriteAttachment, UniqueNamesAndTextMode) {
