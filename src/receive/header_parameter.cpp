@@ -56,10 +56,47 @@ std::string limited(std::string text, size_t max) {
     return text;
 }
 
-struct Section {
-    std::string text;
+// One "NAME[*N][*]=VALUE" of the wanted name, read from j (just after the name) to the end of
+// its value: the section number (-1 for none), whether it is encoded (a star), and its text.
+// False when no "=" follows.
+struct Occurrence {
+    int number = -1;
     bool encoded = false;
+    std::string text;
 };
+
+bool readOccurrence(std::string_view value, size_t& j, Occurrence& out) {
+    const size_t n = value.size();
+    if (j < n && value[j] == '*') {
+        ++j;
+        if (j < n && std::isdigit(static_cast<unsigned char>(value[j]))) {
+            out.number = 0;
+            while (j < n && std::isdigit(static_cast<unsigned char>(value[j]))) {
+                if (out.number <= kSectionsMax) out.number = out.number * 10 + (value[j] - '0');
+                ++j;
+            }
+            if (j < n && value[j] == '*') out.encoded = true, ++j;
+        } else {
+            out.encoded = true;
+        }
+    }
+    while (j < n && value[j] == ' ') ++j;
+    if (j >= n || value[j] != '=') return false;
+    ++j;
+    while (j < n && value[j] == ' ') ++j;
+    if (j < n && value[j] == '"') {
+        ++j;
+        while (j < n && value[j] != '"') {
+            if (value[j] == '\\' && j + 1 < n) ++j;
+            out.text.push_back(value[j++]);
+        }
+    } else {
+        while (j < n && value[j] != ';') out.text.push_back(value[j++]);
+        while (!out.text.empty() && (out.text.back() == ' ' || out.text.back() == '\t')) out.text.pop_back();
+    }
+    out.text = limited(std::move(out.text), 4 * kParameterMax);
+    return true;
+}
 
 }  // namespace
 
@@ -69,7 +106,7 @@ String headerParameter(const String& input, const char* name, bool* extended) {
     const size_t n = value.size();
     std::string plain, single;
     bool plainSeen = false, singleSeen = false;
-    std::map<int, Section> sections;
+    std::map<int, Occurrence> sections;
     size_t i = 0;
     while (i < n) {
         // Parameters start after ";" (the first one may follow the media type directly).
@@ -79,44 +116,15 @@ String headerParameter(const String& input, const char* name, bool* extended) {
         while (i < n && (value[i] == ' ' || value[i] == '\t')) ++i;
         if (i + nameLength > n || strncasecmp(value.data() + i, name, nameLength) != 0) continue;
         size_t j = i + nameLength;
-        bool star = false;
-        int number = -1;
-        if (j < n && value[j] == '*') {
-            ++j;
-            if (j < n && std::isdigit(static_cast<unsigned char>(value[j]))) {
-                number = 0;
-                while (j < n && std::isdigit(static_cast<unsigned char>(value[j]))) {
-                    if (number <= kSectionsMax) number = number * 10 + (value[j] - '0');
-                    ++j;
-                }
-                if (j < n && value[j] == '*') star = true, ++j;
-            } else {
-                star = true;
-            }
-        }
-        while (j < n && value[j] == ' ') ++j;
-        if (j >= n || value[j] != '=') continue;
-        ++j;
-        while (j < n && value[j] == ' ') ++j;
-        std::string text;
-        if (j < n && value[j] == '"') {
-            ++j;
-            while (j < n && value[j] != '"') {
-                if (value[j] == '\\' && j + 1 < n) ++j;
-                text.push_back(value[j++]);
-            }
-        } else {
-            while (j < n && value[j] != ';') text.push_back(value[j++]);
-            while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
-        }
+        Occurrence found;
+        if (!readOccurrence(value, j, found)) continue;
         i = j;
-        text = limited(std::move(text), 4 * kParameterMax);
-        if (number >= 0) {
-            if (number < kSectionsMax && !sections.count(number)) sections[number] = Section{text, star};
-        } else if (star) {
-            if (!singleSeen) single = text, singleSeen = true;
+        if (found.number >= 0) {
+            if (found.number < kSectionsMax && !sections.count(found.number)) sections[found.number] = found;
+        } else if (found.encoded) {
+            if (!singleSeen) single = std::move(found.text), singleSeen = true;
         } else if (!plainSeen) {
-            plain = text;
+            plain = std::move(found.text);
             plainSeen = true;
         }
     }
@@ -128,7 +136,7 @@ String headerParameter(const String& input, const char* name, bool* extended) {
         // Sections are joined from 0 up to the first missing number; only the first encoded
         // one names the charset.
         for (int k = 0; sections.count(k) && joined.size() <= kParameterMax * 4; ++k) {
-            const Section& section = sections[k];
+            const Occurrence& section = sections[k];
             std::string_view text = section.text;
             if (section.encoded && k == 0) text = takeCharset(text, charset);
             joined += section.encoded ? percentDecoded(text) : std::string(text);

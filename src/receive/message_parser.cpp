@@ -63,6 +63,59 @@ String headerValueOf(const std::string& line, size_t colon) {
     return String(line.data() + start, end - start);
 }
 
+// A field of the table: its text (decoded, in charset) goes into the message; the Content-ID
+// also into the part being extracted.
+void storeField(Field field, const String& value, const String& decoded, const String& charset,
+                Message& message, String* partContentId) {
+    FieldCharsets& charsets = message.fieldCharsets;
+    switch (field) {
+    case Field::kTo:
+        if (!charset.empty()) charsets.to = charset;
+        if (message.toText.length() < kAddressListMax)
+            message.toText = message.toText.empty() ? decoded : message.toText + "," + decoded;
+        break;
+    case Field::kCc:
+        if (!charset.empty()) charsets.cc = charset;
+        if (message.ccText.length() < kAddressListMax)
+            message.ccText = message.ccText.empty() ? decoded : message.ccText + "," + decoded;
+        break;
+    case Field::kDate: message.dateText = decoded, charsets.date = charset; break;
+    case Field::kMessageId: message.messageId = decoded; break;
+    case Field::kReferences: message.references = decoded; break;
+    case Field::kSubject: message.subjectText = decoded, charsets.subject = charset; break;
+    case Field::kFrom: message.from = decoded, charsets.from = charset; break;
+    case Field::kReplyTo: message.replyTo = decoded, charsets.replyTo = charset; break;
+    case Field::kSensitivity: message.sensitivity = decoded, charsets.sensitivity = charset; break;
+    case Field::kNotificationTo:
+        message.dispositionNotificationTo = decoded, charsets.notificationTo = charset;
+        break;
+    case Field::kReturnReceipt: break;
+    case Field::kImportance:
+        message.priority = value.equalsIgnoreCase("High") ? 1 : value.equalsIgnoreCase("Low") ? 2
+                          : value.equalsIgnoreCase("Normal") ? 3 : 0;
+        break;
+    case Field::kXPriority:
+        if (message.priority == 0) {
+            long n = toNumber(value);
+            message.priority = n < 3 ? 1 : n == 3 ? 3 : 2;
+        }
+        break;
+    case Field::kContentId: {
+        size_t open = value.find('<');
+        if (open != String::npos) {
+            size_t close = value.find('>', open + 1);
+            String id(value, open + 1, (close == String::npos ? value.length() : close) - open - 1);
+            if (id.length() > 255) id = String(id, 0, 255);
+            message.contentId = id;
+            if (partContentId) *partContentId = id;
+        }
+        break;
+    }
+    case Field::kContentLocation: message.contentLocation = decoded; break;
+    case Field::kContentBase: message.contentBase = decoded; break;
+    }
+}
+
 } // namespace
 
 MessageParser::MessageParser(LineSource& input, const ParseSettings& settings, Message& message,
@@ -315,53 +368,7 @@ void MessageParser::headerLine(std::string& line) {
         sawHeaderLine_ = true;
         String charset;
         String decoded = decodeHeader(value, &charset);
-        FieldCharsets& charsets = message_.fieldCharsets;
-        switch (row.field) {
-        case Field::kTo:
-            if (!charset.empty()) charsets.to = charset;
-            if (message_.toText.length() < kAddressListMax)
-                message_.toText = message_.toText.empty() ? decoded : message_.toText + "," + decoded;
-            break;
-        case Field::kCc:
-            if (!charset.empty()) charsets.cc = charset;
-            if (message_.ccText.length() < kAddressListMax)
-                message_.ccText = message_.ccText.empty() ? decoded : message_.ccText + "," + decoded;
-            break;
-        case Field::kDate: message_.dateText = decoded, charsets.date = charset; break;
-        case Field::kMessageId: message_.messageId = decoded; break;
-        case Field::kReferences: message_.references = decoded; break;
-        case Field::kSubject: message_.subjectText = decoded, charsets.subject = charset; break;
-        case Field::kFrom: message_.from = decoded, charsets.from = charset; break;
-        case Field::kReplyTo: message_.replyTo = decoded, charsets.replyTo = charset; break;
-        case Field::kSensitivity: message_.sensitivity = decoded, charsets.sensitivity = charset; break;
-        case Field::kNotificationTo:
-            message_.dispositionNotificationTo = decoded, charsets.notificationTo = charset;
-            break;
-        case Field::kReturnReceipt: break;
-        case Field::kImportance:
-            message_.priority = value.equalsIgnoreCase("High") ? 1 : value.equalsIgnoreCase("Low") ? 2
-                              : value.equalsIgnoreCase("Normal") ? 3 : 0;
-            break;
-        case Field::kXPriority:
-            if (message_.priority == 0) {
-                long n = toNumber(value);
-                message_.priority = n < 3 ? 1 : n == 3 ? 3 : 2;
-            }
-            break;
-        case Field::kContentId: {
-            size_t open = value.find('<');
-            if (open != String::npos) {
-                size_t close = value.find('>', open + 1);
-                String id(value, open + 1, (close == String::npos ? value.length() : close) - open - 1);
-                if (id.length() > 255) id = String(id, 0, 255);
-                message_.contentId = id;
-                if (settings_.extract) part_.contentId = id;
-            }
-            break;
-        }
-        case Field::kContentLocation: message_.contentLocation = decoded; break;
-        case Field::kContentBase: message_.contentBase = decoded; break;
-        }
+        storeField(row.field, value, decoded, charset, message_, settings_.extract ? &part_.contentId : nullptr);
         break;
     }
     if (!settings_.raw) contentHeader(name.c_str(), value);
