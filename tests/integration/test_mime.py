@@ -1,14 +1,12 @@
-"""MIME composition checked by independent parsers: every message composed with -mf is parsed
+"""MIME composition checked by an independent parser: every message composed with -mf is parsed
 by Python's email package (default policy) and its decoded parts must equal the original
-files; munpack (or ripmime) extracts one message as a second opinion; messages go through the
-real Postfix into its Maildir and are checked the same way. (The flags -8, -binary, -text, -uue,
-awkward names, vanished files and voice: MimeBody in tests/send, byte for byte.)"""
+files; messages go through the real Postfix into its Maildir and are checked the same way.
+(Content types, transfer encodings, the flags -8, -binary, -text, -uue, awkward names, vanished
+files and voice: MimeBody in tests/send, byte for byte.)"""
 import email
 import email.policy
 import random
 import re
-import shutil
-import subprocess
 import unittest
 import uuid
 
@@ -94,31 +92,7 @@ class MixedMessages(MimeTestCase):
         self.assertEqual(m.leaves[0].get_content_type(), "text/plain")
         self.assertIn("Hello there", m.leaves[0].get_content())
         self.assertFilesEqual(m, files)
-        types = {n: p.get_content_type() for n, p in m.files.items()}
-        self.assertEqual(types["notes.txt"], "text/plain")
-        self.assertEqual(types["page.html"], "text/html")
-        self.assertEqual(types["REPORT.PDF"], "application/pdf")
-        self.assertEqual(types["empty.dat"], "application/octet-stream")
-        self.assertEqual(m.files["notes.txt"]["Content-Transfer-Encoding"], "quoted-printable")
-        self.assertEqual(m.files["data.bin"]["Content-Transfer-Encoding"], "base64")
-        self.assertEqual(m.files["data.bin"]["Content-Disposition"].content_disposition, "attachment")
-        self.assertEqual(m.files["odd.bin"].get_param("type"), "Binary")
 
-        # A second opinion on the same message.
-        tool = shutil.which("munpack") or shutil.which("ripmime")
-        if tool:
-            out = self.dir / "unpacked"
-            out.mkdir()
-            eml = self.dir / "second.eml"
-            eml.write_bytes(m.raw)
-            if tool.endswith("munpack"):
-                subprocess.run([tool, "-q", "-f", "-C", str(out), str(eml)], capture_output=True, timeout=60)
-            else:
-                subprocess.run([tool, "-i", str(eml), "-d", str(out)], capture_output=True, timeout=60)
-            for path in files:
-                if path.stat().st_size == 0 or path.suffix in (".txt", ".html"):
-                    continue  # text is canonicalised by these tools; checked above
-                self.assertEqual((out / path.name).read_bytes(), path.read_bytes(), path.name)
 
 class HtmlMessages(MimeTestCase):
     PAGE = "<html><body><h1>News</h1><p>a &gt; b</p><img src=\"cid:logo1\" alt=\"Logo\"></body></html>"
@@ -127,13 +101,6 @@ class HtmlMessages(MimeTestCase):
         page = self.file("page.htm", self.PAGE.encode())
         logo = self.binary("logo.png", 2000)
         extra = self.binary("extra.zip", 3000)
-        m = self.compose("-html", "-alt", "-file:" + str(page))
-        self.assertEqual(m.defects(), [])
-        self.assertEqual(m.tree(), ["multipart/alternative", "  text/plain", "  text/html"])
-        self.assertIn("a > b", m.leaves[0].get_content())
-        self.assertIn("NEWS", m.leaves[0].get_content())
-        self.assertIn("cid:logo1", m.leaves[1].get_content())
-
         m = self.compose("-html", "-alt", "-file:" + str(page), "-a:" + str(extra),
                          config="P %s|cid:logo1\n" % logo)
         self.assertEqual(m.defects(), [])
@@ -142,7 +109,9 @@ class HtmlMessages(MimeTestCase):
                                     "  application/x-zip-compressed"])
         self.assertEqual(m.files["logo.png"]["Content-ID"], "<logo1>")
         self.assertEqual(m.files["logo.png"]["Content-Disposition"].content_disposition, "inline")
+        self.assertIn("a > b", m.leaves[0].get_content())
         self.assertFilesEqual(m, [logo, extra])
+
 
 class ThroughPostfix(MimeTestCase):
     def delivered(self, tag, *args, count=1):

@@ -36,16 +36,13 @@ class ReceiveTest(unittest.TestCase):
     def setUp(self):
         self.tmp = env.temp_dir(self, "qarvel-receive-")
 
-    def test_five_hundred_messages_a_range_and_fast_deletion(self):
+    def test_five_hundred_messages_and_fast_deletion_of_a_range(self):
         env.fill_maildir("carol", [message(f"Number {i:03d}", sender=f"s{i}@example.test")
                                    for i in range(1, 501)])
         out, err = text(r := pop3("carol", "-br"))
         self.assertEqual(r.returncode, 0, err)
         self.assertIn("1. Number 001\n", out)
         self.assertIn("500. Number 500\n", out)
-        out, _ = text(pop3("carol", "-br", "-msg:3", "-first:2"))
-        self.assertEqual([l for l in out.splitlines() if ". Number" in l],
-                         ["1. Number 003", "2. Number 004", "3. Number 005"])
         numbers = [f"Number {i:03d}" for i in range(1, 501)]
         self.assertEqual(left_on_server("carol"), numbers)
         # Fast deletion: no output, nothing retrieved, every message in the range gone and
