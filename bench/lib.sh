@@ -34,10 +34,15 @@ random_file() {
 # run_once NAME COMMAND CHECK: one timed run of the shell text COMMAND (RUN holds the run
 # number, 1 first) and, after run 1, the shell text CHECK. COMMAND puts $T before each program
 # whose memory counts (T is /usr/bin/time, which reports a process and the children it waited
-# for). Appends the seconds to $BENCH_DATA/log-NAME.times; fails with STATUS set to why.
+# for; it also notes their CPU seconds). Appends the seconds to $BENCH_DATA/log-NAME.times;
+# fails with STATUS set to why.
+# RUN_PREP, when set, is shell text run before each timed run and not timed (removing the
+# output of the run before, when that takes long enough to weigh on the figures).
 run_once() {
   local name=$1 log=$BENCH_DATA/log-$1 t0 t1
-  local T="/usr/bin/time -a -f %M -o $log.rss"
+  local T="/usr/bin/time -a -f %M:%U:%S -o $log.rss"
+  [ -n "${RUN_PREP:-}" ] && eval "$RUN_PREP"
+  echo run >> "$log.rss"
   t0=$(date +%s.%N)
   if ! (eval "$2") >"$log.out" 2>"$log.err"; then
     STATUS="failed (run $RUN; $log.err)"; echo "$name: $STATUS" >&2; tail -3 "$log.err" >&2; return 1
@@ -49,12 +54,15 @@ run_once() {
   fi
 }
 
-# runs_reset NAME / runs_summary NAME: empty a tool's logs; set MEDIAN, MIN, MAX (seconds) and
-# PEAK (largest peak resident KiB of the runs) from them.
+# runs_reset NAME / runs_summary NAME: empty a tool's logs; set MEDIAN, MIN, MAX (seconds),
+# PEAK (largest peak resident KiB of the runs) and CPU (the median over the runs of the user
+# and system seconds of the programs under $T) from them.
 runs_reset() { : > "$BENCH_DATA/log-$1.rss"; : > "$BENCH_DATA/log-$1.times"; }
 runs_summary() {
   local log=$BENCH_DATA/log-$1
-  PEAK=$(awk '/^[0-9]+$/ && $1 > m { m = $1 } END { print m + 0 }' "$log.rss")
+  PEAK=$(awk -F: '$1 ~ /^[0-9]+$/ && $1 > m { m = $1 } END { print m + 0 }' "$log.rss")
+  CPU=$(awk -F: '/^run/ { if (n++) print c; c = 0; next } NF == 3 { c += $2 + $3 } END { if (n) print c }' "$log.rss" |
+    sort -g | awk '{ a[NR] = $1 } END { if (NR) printf "%.2f", a[int((NR + 1) / 2)] }')
   read -r MIN MEDIAN MAX < <(sort -g "$log.times" | awk '{ a[NR] = $1 } END { print a[1], a[int((NR + 1) / 2)], a[NR] }')
 }
 
@@ -62,7 +70,7 @@ runs_summary() {
 # single tool; a job that compares tools uses tool and compare). Sets MEDIAN, MIN, MAX, PEAK
 # and STATUS (ok, or why not).
 measure() {
-  MEDIAN=; MIN=; MAX=; PEAK=0; STATUS=ok
+  MEDIAN=; MIN=; MAX=; PEAK=0; CPU=; STATUS=ok
   runs_reset "$1"
   for ((RUN = 1; RUN <= BENCH_RUNS; RUN++)); do run_once "$1" "$2" "$3" || return 1; done
   runs_summary "$1"
@@ -89,7 +97,7 @@ compare() {
     done
   done
   for ((i = 0; i < n; i++)); do
-    STATUS=${statuses[i]}; MEDIAN=; MIN=; MAX=; PEAK=0
+    STATUS=${statuses[i]}; MEDIAN=; MIN=; MAX=; PEAK=0; CPU=
     [ "$STATUS" = ok ] && runs_summary "${TOOL_NAMES[i]}"
     row "$1" "$2" "${TOOL_LABELS[i]}" "$3" "$4" "$5" "${TOOL_NOTES[i]}"
   done
@@ -98,15 +106,18 @@ compare() {
 
 # row JOB CASE TOOL WORK AMOUNT UNIT [NOTE]: appends the row of the last measure; the rate is
 # AMOUNT per second (MiB/s, messages/s) at the median. Commas inside a field become semicolons.
+# With BENCH_CPU_NOTE set, the note ends with the median CPU seconds (for a machine so loaded
+# that the times measure the wait for a core as much as the work).
 row() {
-  local rate= check=$STATUS peak= f fields=()
+  local rate= check=$STATUS peak= f fields=() note=${7:-}
+  [ -n "${BENCH_CPU_NOTE:-}" ] && [ -n "${CPU:-}" ] && note="${note:+$note; }CPU ${CPU} s"
   [ "$STATUS" = ok ] && rate=$(awk -v a="$5" -v s="$MEDIAN" 'BEGIN { printf "%.1f", (s > 0 ? a / s : 0) }')
   [ "$STATUS" = ok ] && { check=same; peak=$PEAK; }
-  for f in "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" "$peak" "$check" "${7:-}" "${MIN:-}" "${MAX:-}"; do
+  for f in "$1" "$2" "$3" "$4" "$BENCH_RUNS" "${MEDIAN:-}" "$rate" "$6" "$peak" "$check" "$note" "${MIN:-}" "${MAX:-}"; do
     fields+=("${f//,/;}")
   done
   (IFS=,; echo "${fields[*]}") >> "$BENCH_CSV"
-  printf '%-15s %-16s %-28s %8s s (%s-%s) %10s %s/s  peak %7s KiB  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${MIN:--}" "${MAX:--}" "${rate:--}" "$6" "${peak:--}" "$check"
+  printf '%-15s %-16s %-28s %8s s (%s-%s) %10s %s/s  peak %7s KiB  CPU %5s s  %s\n' "$1" "$2" "$3" "${MEDIAN:--}" "${MIN:--}" "${MAX:--}" "${rate:--}" "$6" "${peak:--}" "${CPU:--}" "$check"
 }
 
 # sink_start STATE PORT [dump]: Postfix's smtp-sink on 127.0.0.1:PORT; with "dump" every
