@@ -1,5 +1,6 @@
 // The -encode:base64 and -decode:base64 filters: standard input to standard output, streamed in
-// large blocks so memory stays the same whatever the input size.
+// large blocks so memory stays the same whatever the input size; a second thread reads ahead
+// while the first codes and writes.
 #pragma once
 
 #include <cstdio>
