@@ -90,6 +90,15 @@ TEST(Codecs, Base64VectorsLinesAndPieces) {
     std::string big(300000, 'Q');
     EXPECT_EQ(decodeAll(big).size(), 225000u);
     EXPECT_EQ(base64Encode(big.data(), big.size(), 76).length(), 400000u + 400000u / 76 * 2 + 2);
+    // The filters, whose input is read ahead in blocks on a second thread: many blocks, in order.
+    std::string bytes(3u << 20, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    test::ProgramOptions input;
+    input.input = bytes;
+    test::ProgramResult encoded = test::runQarvel({"-encode:base64"}, input);
+    ASSERT_TRUE(encoded.out == base64Encode(bytes.data(), bytes.size(), 76).view());  // no 4 MiB diff
+    input.input = encoded.out;
+    EXPECT_TRUE(test::runQarvel({"-decode:base64"}, input).out == bytes);
 }
 
 TEST(Codecs, Base64DecoderRunsBrokenAnywhere) {
