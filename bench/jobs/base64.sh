@@ -41,7 +41,7 @@ lib_rows() {  # lib_rows TOOL NOTE OUTPUT
   for d in encode decode; do
     # library-DIRECTION,RATE,MIN,MEDIAN,MAX (seconds) from the program's own timed runs
     IFS=, read -r _ rate MIN MEDIAN MAX < <(echo "$3" | grep "^library-$d,")
-    STATUS=ok; PEAK=
+    STATUS=ok; PEAK=; CPU=
     [ -n "$rate" ] || STATUS=failed
     row "base64 in memory" "$d" "$1" "$work" "$mib" MiB "$2"
   done
