@@ -214,10 +214,18 @@ int Connection::openWithData(const String& host, const String& service, const ch
 
 // ---------------------------------------------------------------- command loop
 
+int Connection::vsendInOrder(const char* format, va_list args) {
+    if (!sendingAhead_ && !ahead_.empty()) {
+        int r = discardAhead();
+        if (r < 1) return r;
+    }
+    return vsendCommand(format, args);
+}
+
 int Connection::sendCommand(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    int result = vsendCommand(format, args);
+    int result = vsendInOrder(format, args);
     va_end(args);
     return result;
 }
@@ -225,7 +233,7 @@ int Connection::sendCommand(const char* format, ...) {
 int Connection::command(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    int result = vsendCommand(format, args);
+    int result = vsendInOrder(format, args);
     va_end(args);
     if (result < 1) return result;
     return readReply();
@@ -252,7 +260,7 @@ int Connection::vsendSecret(const String& secret, const char* format, va_list ar
     // The command text blanks the line breaks of its arguments; the secret is looked for in
     // the same form, so that a password holding one is hidden all the same.
     traceSecret_ = blankLineBreaks(secret.view()).str();
-    int result = vsendCommand(format, args);
+    int result = vsendInOrder(format, args);
     traceSecret_.clear();
     return result;
 }
@@ -287,6 +295,48 @@ int Connection::sendFormatted(std::vector<char>& buffer, bool trace, const char*
     int sent = send(buffer.data(), static_cast<int>(length));
     if (sent >= 1 && static_cast<size_t>(sent) < length) return 0;
     return sent;
+}
+
+int Connection::sendInTurn(int key, const SendFor& send, const NextKey& next, size_t window,
+                           unsigned long& tag) {
+    // The sends below are the pipeline's own: they must not wait for the replies owed.
+    struct SendingAhead {
+        bool& flag;
+        explicit SendingAhead(bool& f) : flag(f) { flag = true; }
+        ~SendingAhead() { flag = false; }
+    } sending(sendingAhead_);
+    if (!ahead_.empty() && ahead_.front().key == key) {
+        tag = ahead_.front().tag;
+        ahead_.pop_front();
+    } else {
+        // Not what the run said would come next: what was sent ahead is of no use now.
+        int r = discardAhead();
+        if (r < 1) return r;
+        r = send(key, tag);
+        if (r < 1) return r;
+    }
+    // The server works on the next ones while this reply is read.
+    for (int k = ahead_.empty() ? key : ahead_.back().key; ahead_.size() + 1 < window;) {
+        if ((k = next(k)) <= 0) break;
+        unsigned long aheadTag = 0;
+        int r = send(k, aheadTag);
+        if (r < 1) return r;
+        ahead_.push_back({k, aheadTag});
+    }
+    return 1;
+}
+
+int Connection::discardAhead() {
+    while (!ahead_.empty()) {
+        const unsigned long tag = ahead_.front().tag;
+        ahead_.pop_front();
+        int r = discardReply(tag);
+        if (r < 1) {
+            ahead_.clear();
+            return r;
+        }
+    }
+    return 1;
 }
 
 void Connection::echo(const char* data, size_t length) {

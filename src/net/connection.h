@@ -5,9 +5,14 @@
 // The command loop of the line protocols lives here once: sendCommand formats a command and
 // sends it, command also reads the reply. Each protocol family supplies vsendCommand (its own
 // command buffer and trace rule, then sendFormatted) and readReply (how a reply is judged).
+//
+// Pipelining is written here once too: a run that knows which commands come next sends a few
+// of them ahead of their replies (sendInTurn), and any other command first reads and drops the
+// replies still owed (discardAhead), so that every reply meets the command it answers.
 #pragma once
 
 #include <cstdarg>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -70,9 +75,31 @@ public:
     // Reads and judges the peer's reply. Here: -1, as a bare connection has no dialogue.
     virtual int readReply() { return -1; }
 
+    // --- commands sent ahead of their replies ---
+    // Sends the command for one key (a message number): 1, else the failed send; `tag` gets
+    // what the reply will be known by (an IMAP tag; 0 where replies are known by their order).
+    using SendFor = std::function<int(int key, unsigned long& tag)>;
+    // The key whose command follows key's, or 0 when none is known.
+    using NextKey = std::function<int(int key)>;
+    // Makes the reply to key's command the next one to read: it was sent ahead, or it is sent
+    // now (the replies owed before it read and dropped first). Then commands for the keys that
+    // `next` names are sent ahead until `window` commands are unanswered, this one included
+    // (a window of 1: lockstep). `tag` gets the tag of key's command. 1, else the failure.
+    int sendInTurn(int key, const SendFor& send, const NextKey& next, size_t window, unsigned long& tag);
+    // The commands sent ahead whose replies have not been read.
+    size_t commandsAhead() const { return ahead_.size(); }
+    // Reads and drops the reply of every command sent ahead: 1, else the failed read (the
+    // connection is then closed and nothing is owed).
+    int discardAhead();
+
 protected:
     // Formats and sends one command. Here: -1, as a bare connection has no command buffer.
     virtual int vsendCommand(const char*, va_list) { return -1; }
+    // Reads and drops one whole reply to a command sent ahead (tag as its send gave it): 1
+    // when it was read, whatever it said; else the failed read. Here: -1.
+    virtual int discardReply(unsigned long) { return -1; }
+    // Forgets the commands sent ahead (the connection they went on is gone).
+    void forgetAhead() { ahead_.clear(); }
     // Formats a command into `buffer`, echoes it to standard output when `trace` is set (the
     // credential of sendSecret/commandSecret as "***") and sends it. A CR or LF that an argument brings becomes a blank: only the format ends lines.
     // Returns the send result; -1 when the command cannot be formatted or does not fit the
@@ -85,12 +112,21 @@ protected:
 
 private:
     int vsendSecret(const String& secret, const char* format, va_list args);
+    // vsendCommand after the replies owed to the commands sent ahead (outside sendInTurn).
+    int vsendInOrder(const char* format, va_list args);
+
+    struct Ahead {
+        int key;
+        unsigned long tag;
+    };
     int openSocket(const String& host, const String& service);
 
     String host_, service_;
     ConnectionOptions options_;
     std::string traceSecret_;  // the credential of the command being sent, hidden in the trace
     LoginMechanism loginMechanism_ = LoginMechanism::kPassword;
+    std::deque<Ahead> ahead_;  // sent ahead, oldest first
+    bool sendingAhead_ = false;
 };
 
 }  // namespace qarvel

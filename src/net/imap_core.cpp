@@ -58,7 +58,7 @@ ImapCore::Status ImapCore::judge(const char* line, unsigned long* tagSeen) const
     char status[256] = "";
     int scanned = isdigit(static_cast<unsigned char>(line[0])) ? sscanf(line, "%lu %255s", &tag, status) : 0;
     if (tagSeen) *tagSeen = tag;
-    if (scanned < 2 || tag != tag_) return Status::kOtherTag;
+    if (scanned < 2 || tag != awaited()) return Status::kOtherTag;
     return strcasecmp(status, "OK") == 0 ? Status::kOk : Status::kRefused;
 }
 

@@ -32,7 +32,14 @@ public:
     enum class Status { kOk, kRefused, kOtherTag };
 
     unsigned long tag() const { return tag_; }
-    unsigned long nextTag() { return ++tag_; }
+    unsigned long nextTag() {
+        awaited_ = 0;
+        return ++tag_;
+    }
+    // The tag whose tagged line is read next: the current one, unless commands were sent
+    // ahead of their replies and an earlier one is awaited (await; 0 goes back to the current).
+    unsigned long awaited() const { return awaited_ ? awaited_ : tag_; }
+    void await(unsigned long tag) { awaited_ = tag; }
 
     Capabilities& capabilities() { return caps_; }
     const Capabilities& capabilities() const { return caps_; }
@@ -40,7 +47,7 @@ public:
     // code; the words are matched with a leading space and case ignored.
     void readCapabilities(const char* line);
 
-    // "tag status ...": OK under the current tag, another status under it, or another tag (a
+    // "tag status ...": OK under the awaited tag, another status under it, or another tag (a
     // continuation line or an untagged line is another tag too). `tagSeen` gets the tag read.
     Status judge(const char* line, unsigned long* tagSeen = nullptr) const;
 
@@ -61,6 +68,7 @@ public:
 
 private:
     unsigned long tag_ = 0;
+    unsigned long awaited_ = 0;
     Capabilities caps_;
 };
 

@@ -126,6 +126,12 @@ bool DeliveryRound::due() const {
            time(nullptr) - started_ >= kRoundSeconds;
 }
 
+bool DeliveryRound::finalSteps() const {
+    for (const InFlight& m : inFlight_)
+        if (m.remove || m.move) return true;
+    return false;
+}
+
 bool DeliveryRound::settle(const std::function<bool(const InFlight&)>& finish) {
     std::vector<SyncRound::Outcome> outcomes = outputs_.settle();
     std::vector<InFlight> round;

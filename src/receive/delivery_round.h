@@ -68,6 +68,9 @@ public:
 
     // Whether the round should settle now: it is large or old enough, or has nothing to sync.
     bool due() const;
+    // Whether settling sends anything to the server (a message of the round is to be deleted
+    // or moved).
+    bool finalSteps() const;
     // Makes the round durable, records what came through whole in the -seen: file and calls
     // finish for each such message in order (its deletion or move), stopping at the first
     // that fails. False when a message did not come through or a step failed (each said).

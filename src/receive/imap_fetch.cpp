@@ -156,6 +156,7 @@ int ImapReader::awaitFetchAnswer(unsigned long wanted, bool byUid, const char* f
         if (r < 1) return fetchFailed(failText, r);
         length = static_cast<size_t>(r);
         if (reply_[0] != '*') {
+            if (passOwed()) continue;
             judgeTagged();
             return kReaderFailed;
         }
@@ -216,7 +217,14 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
         if (size) table_.setSize(static_cast<uint32_t>(wanted), static_cast<uint32_t>(size));
         if (currentUid_) table_.setUid(static_cast<uint32_t>(wanted), currentUid_);
     }
-    r = readReply();
+    if (kind == FetchKind::kMessage && commandsAhead() > 0) {
+        // The message is whole; its tagged line may come after the next ones' data and is
+        // passed over where it comes.
+        owed_.push_back(core_.awaited());
+        r = kReaderOk;
+    } else {
+        r = readReply();
+    }
     if (r >= 1 && byUid && currentUid_ != wanted) {
         printf("Message nbr missmatch: got = %lu, expected = %lu\n", static_cast<unsigned long>(currentUid_), wanted);
         return kReaderFailed;
@@ -226,28 +234,25 @@ int ImapReader::readFetch(unsigned long wanted, bool byUid, const char* failText
 
 int ImapReader::retrieve(int n) {
     if (n < 1 || n > count_ || !connected()) return kReaderFailed;
-    int r;
-    if (ordered_) {
-        r = retrieveByUid(orderedUid(n));
-    } else {
-        const char* peek = headerOnly_ ? ".PEEK" : "";
-        const char* section = headerOnly_ == 1 ? "HEADER" : "";
-        r = sendCommand("%lu FETCH %d (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", nextTag(), n, peek, section);
-        if (r < 1) return r;
-        r = readFetch(static_cast<unsigned long>(n), false, "No response retrieveby: ", FetchKind::kMessage);
-    }
-    if (r >= 1) lastRetrieved_ = n;
-    return r;
-}
-
-int ImapReader::retrieveByUid(unsigned uid) {
-    if (!connected()) return kReaderFailed;
     const char* peek = headerOnly_ ? ".PEEK" : "";
     const char* section = headerOnly_ == 1 ? "HEADER" : "";
-    int r = sendCommand("%lu UID FETCH %lu (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", nextTag(),
-                        static_cast<unsigned long>(uid), peek, section);
+    // IMAP lets a client send commands without waiting (each answered under its own tag);
+    // the FETCH of the messages the run takes next go ahead of this one's answer.
+    auto send = [&](int k, unsigned long& tag) {
+        int r = ordered_ ? sendCommand("%lu UID FETCH %lu (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", nextTag(),
+                                       static_cast<unsigned long>(orderedUid(k)), peek, section)
+                         : sendCommand("%lu FETCH %d (UID RFC822.SIZE FLAGS BODY%s[%s])\r\n", nextTag(), k, peek, section);
+        tag = core_.tag();
+        return r;
+    };
+    unsigned long tag = 0;
+    int r = retrievalInTurn(n, send, kRetrievalWindow, tag);
     if (r < 1) return r;
-    return readFetch(uid, true, "No response retrievebyuid: ", FetchKind::kMessage);
+    core_.await(tag);
+    r = ordered_ ? readFetch(orderedUid(n), true, "No response retrievebyuid: ", FetchKind::kMessage)
+                 : readFetch(static_cast<unsigned long>(n), false, "No response retrieveby: ", FetchKind::kMessage);
+    if (r >= 1) lastRetrieved_ = n;
+    return r;
 }
 
 int ImapReader::fetchStructure(int n) {

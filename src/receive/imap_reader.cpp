@@ -60,6 +60,7 @@ int ImapReader::open(const String& host, const String& port, const char* certifi
 
 int ImapReader::openAndGreet(const String& host, const String& port) {
     if (connected()) close();
+    owed_.clear();
     int result = MailboxReader::open(host, port, hasCertificate_ ? certificate_.c_str() : nullptr, level_);
     if (result < 1) return result;
     reply_.assign(kImapResponseSize, '\0');

@@ -75,7 +75,6 @@ public:
     // Reads and digests one response (with its literals). 1, or the failed read.
     int readResponse() override;
     int logout(bool useUserLogout);
-    int retrieveByUid(unsigned uid);
     int fetchStructure(int n);
     int retrievePart(int n, const String& section, const String& encoding, unsigned long offset,
                      unsigned long length);
@@ -116,6 +115,8 @@ public:
 protected:
     // Every command clears the alert before it is sent.
     int vsendCommand(const char* format, va_list args) override;
+    // The responses up to the tagged line of a command sent ahead, read and dropped.
+    int discardReply(unsigned long tag) override;
 
 private:
     unsigned long nextTag() { return core_.nextTag(); }
@@ -124,6 +125,9 @@ private:
     const char* responseLine() const override { return lastReply(); }
     void setResponseLine(const char* text) override { setReply(text); }
     int judgeTagged() override;
+    // Whether the response read last is the tagged line of a retrieval whose message came in
+    // already (owed_): then it is passed over.
+    bool passOwed();
     // One physical line appended at `at` of the response buffer; the length of the whole
     // text, or the failed read.
     int readPhysical(size_t at);
@@ -184,6 +188,9 @@ private:
     String selected_, flags_, structure_, alert_, bye_;
     int purge_ = 0;
     std::vector<std::string> literals_;
+    // The tags of retrievals sent ahead whose message was read but whose tagged line was not:
+    // a server may answer the next FETCH before it ends this one.
+    std::vector<unsigned long> owed_;
     PartEncoding partEncoding_ = PartEncoding::kNone;
     std::vector<std::vector<std::string>> aclLines_;
 };

@@ -267,9 +267,26 @@ int ImapReader::judgeTagged() {
     case ImapCore::Status::kRefused: return kReaderFailed;
     case ImapCore::Status::kOtherTag: break;
     }
-    printf("Sequence error, got: %lu, expected: %lu [%.*s]\n", tag, core_.tag(),
+    printf("Sequence error, got: %lu, expected: %lu [%.*s]\n", tag, core_.awaited(),
            static_cast<int>(strcspn(reply_.data(), "\r\n")), reply_.data());
     return kReaderFailed;
+}
+
+bool ImapReader::passOwed() {
+    if (owed_.empty() || !isdigit(static_cast<unsigned char>(reply_[0]))) return false;
+    const unsigned long tag = strtoul(reply_.data(), nullptr, 10);
+    auto at = std::find(owed_.begin(), owed_.end(), tag);
+    if (at == owed_.end() || tag == core_.awaited()) return false;
+    owed_.erase(at);
+    return true;
+}
+
+int ImapReader::discardReply(unsigned long tag) {
+    core_.await(tag);
+    int r = readReply();
+    core_.await(0);
+    if (connected()) return kReaderOk;
+    return r < 0 ? r : kReaderFailed;
 }
 
 int ImapReader::readReply() {
@@ -279,7 +296,7 @@ int ImapReader::readReply() {
             printf("IMAP OK() didn't complete\n");
             return r;
         }
-        if (reply_[0] != '*') break;
+        if (reply_[0] != '*' && !passOwed()) break;
         if (!bye_.empty() && !loggingOut_) {
             // The server is ending the session; what follows is the end of the connection.
             fprintf(stderr, "IMAP server closed the session: %s\n", bye_.c_str());

@@ -39,6 +39,7 @@ void MailboxReader::clearMessageState() {
 
 int MailboxReader::close() {
     clearMessageState();
+    forgetAhead();
     if (keepOpen_) return kReaderOk;
     loggedIn_ = 0;
     count_ = 0;
@@ -56,6 +57,7 @@ int MailboxReader::open(const String& host, const String& port, const char*, int
     reply_[0] = '\0';
     connectHost_ = host;
     connectPort_ = port;
+    forgetAhead();
     int result = open(host, port);  // the connection layer's open (virtual)
     if (result < 1) return result;
     if (!preCommand_.empty()) {
@@ -74,12 +76,21 @@ int MailboxReader::closeMailbox() { return kReaderOk; }
 int MailboxReader::retrieveHeader(int n) {
     int savedHeaderOnly = headerOnly_;
     int savedExtract = extract_;
+    // A header is fetched out of the plan: nothing goes ahead of it.
+    NextKey savedPlan = std::move(plan_);
+    plan_ = nullptr;
     headerOnly_ = 1;
     extract_ = 0;
     int result = retrieve(n);
     headerOnly_ = savedHeaderOnly;
     extract_ = savedExtract;
+    plan_ = std::move(savedPlan);
     return result;
+}
+
+int MailboxReader::retrievalInTurn(int n, const SendFor& send, size_t window, unsigned long& tag) {
+    static const NextKey none = [](int) { return 0; };
+    return sendInTurn(n, send, plan_ ? plan_ : none, plan_ ? window : 1, tag);
 }
 
 int MailboxReader::retrieve(int) { return kReaderNotDone; }

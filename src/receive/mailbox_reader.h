@@ -34,6 +34,9 @@ constexpr int kReaderOk = 1;
 constexpr int kReaderNotDone = 0;
 constexpr int kReaderFailed = -1;
 
+// Retrievals a reader keeps unanswered at most when it pipelines them.
+constexpr size_t kRetrievalWindow = 32;
+
 // Buffer sizes of the reader.
 constexpr size_t kReaderCommandSize = 8192;
 constexpr size_t kReaderReplySize = 512;
@@ -163,6 +166,11 @@ public:
     // parser makes of it: the bytes after the data phase's dot rule (a stuffed dot dropped,
     // the end marker left out). A header-only read copies nothing. None: no copy.
     void setRawSink(std::function<void(const char*, size_t)> sink) { rawSink_ = std::move(sink); }
+    // The messages the run retrieves next, in order, with no other command on the connection
+    // between them: next(n) names the one after n (0: none). A reader that may pipeline sends
+    // their retrievals ahead of the replies (a bounded window). None (the default): every
+    // retrieval waits for its reply before the next is sent.
+    void setRetrievalPlan(NextKey next) { plan_ = std::move(next); }
     int raw() const { return raw_; }
     int extract() const { return extract_; }
     int html() const { return html_; }
@@ -191,6 +199,10 @@ protected:
     int vsendCommand(const char* format, va_list args) override;
     // Clears the message record, the header map and the reply and command buffers.
     void clearMessageState();
+    // sendInTurn for the retrieval of message n, with the retrievals of the plan sent ahead
+    // up to window (none without a plan).
+    int retrievalInTurn(int n, const SendFor& send, size_t window, unsigned long& tag);
+    bool planned(int n) const { return plan_ && plan_(n) > 0; }
     // Puts a reason of the client's own where the reply line goes (lastReply shows it).
     void setReply(const char* text);
 
@@ -216,6 +228,7 @@ protected:
     bool allPartsText_ = false;
     PartDecoder::Sink bodySink_;
     std::function<void(const char*, size_t)> rawSink_;
+    NextKey plan_;
     // The parser's buffers, kept for the run.
     ParseBuffers& parseBuffers();
 

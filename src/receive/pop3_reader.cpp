@@ -49,6 +49,7 @@ int Pop3Reader::readReply() {
 int Pop3Reader::open(const String& host, const String& port, const char* certificate, int level) {
     if (connected()) close();
     timeStamp_ = String();
+    capabilities_ = Capabilities();
     int result = MailboxReader::open(host, port, certificate, level);
     if (result < 0) return result;
     int r;
@@ -86,6 +87,29 @@ int Pop3Reader::open(const String& host, const String& port, const char* certifi
     return r;
 }
 
+int Pop3Reader::askCapabilities() {
+    if (capabilities_.asked) return kReaderOk;
+    capabilities_ = Capabilities();
+    capabilities_.asked = true;
+    int r = command("CAPA\r\n");
+    if (r < 1) return r < 0 && !connected() ? r : kReaderNotDone;
+    capabilities_.listed = true;
+    r = readListing([this](const char* line) {
+        char copy[kListLineMax + 1];
+        std::snprintf(copy, sizeof copy, "%s", line);
+        char* words = copy;
+        const char* first = strtok(words, " \r\n");
+        if (!first) return;
+        if (strcasecmp(first, "PIPELINING") == 0) capabilities_.pipelining = true;
+        if (strcasecmp(first, "SASL") != 0) return;
+        for (char* word = strtok(nullptr, " \r\n"); word; word = strtok(nullptr, " \r\n")) {
+            if (strcasecmp(word, "XOAUTH2") == 0) capabilities_.xoauth2 = true;
+            if (strcasecmp(word, "OAUTHBEARER") == 0) capabilities_.oauthBearer = true;
+        }
+    });
+    return r < 1 ? r : kReaderOk;
+}
+
 int Pop3Reader::bearerLogin(const String& user, const String& token) {
     if (!encrypted()) {
         setReply("An OAuth2 token is never sent without TLS\n");
@@ -93,29 +117,10 @@ int Pop3Reader::bearerLogin(const String& user, const String& token) {
     }
     // The mechanisms offered are on the SASL line of CAPA; a server without CAPA is tried
     // with the mechanism asked for.
-    bool xoauth2 = loginMechanism() == LoginMechanism::kXoauth2;
-    bool oauthBearer = !xoauth2;
-    int r = command("CAPA\r\n");
+    int r = askCapabilities();
     if (r < 0 || !connected()) return r < 0 ? r : kReaderFailed;
-    if (r > 0) {
-        xoauth2 = oauthBearer = false;
-        char line[kListLineMax + 1];
-        for (;;) {
-            int n = readLine(line, kListLineMax);
-            if (n < 1) {
-                Connection::close();
-                return n < 0 ? n : kReaderFailed;
-            }
-            line[n] = '\0';
-            if (traceLevel_) echo(line, static_cast<size_t>(n));
-            if (line[0] == '.' && (line[1] == '\r' || line[1] == '\n')) break;
-            if (strncasecmp(line, "SASL ", 5) != 0) continue;
-            for (char* word = strtok(line + 5, " \r\n"); word; word = strtok(nullptr, " \r\n")) {
-                if (strcasecmp(word, "XOAUTH2") == 0) xoauth2 = true;
-                if (strcasecmp(word, "OAUTHBEARER") == 0) oauthBearer = true;
-            }
-        }
-    }
+    bool xoauth2 = capabilities_.listed ? capabilities_.xoauth2 : loginMechanism() == LoginMechanism::kXoauth2;
+    bool oauthBearer = capabilities_.listed ? capabilities_.oauthBearer : !xoauth2;
     const LoginMechanism mechanism = chooseBearer(loginMechanism(), xoauth2, oauthBearer);
     if (mechanism == LoginMechanism::kPassword) {
         setReply("POP3 server offers neither XOAUTH2 nor OAUTHBEARER\n");
@@ -202,12 +207,41 @@ int Pop3Reader::messageSize(int n) {
 
 int Pop3Reader::retrieve(int n) {
     if (n < 1 || n > count_ || !connected()) return kReaderFailed;
-    int r = headerOnly_ == 1 ? command("TOP %d 1\r\n", n) : command("RETR %d\r\n", n);
+    // RETR goes ahead of the replies only where CAPA says PIPELINING (RFC 2449); asked once,
+    // when there is a next message to send it for.
+    if (planned(n) && askCapabilities() < 0) return kReaderFailed;
+    const bool top = headerOnly_ == 1;
+    auto send = [this, top](int k, unsigned long&) {
+        return top ? sendCommand("TOP %d 1\r\n", k) : sendCommand("RETR %d\r\n", k);
+    };
+    unsigned long tag = 0;
+    int r = retrievalInTurn(n, send, capabilities_.pipelining ? kRetrievalWindow : 1, tag);
+    if (r < 1) return r;
+    r = readReply();
     if (r < 1) return r;
     int32_t size = static_cast<size_t>(n) <= sizes_.size() ? sizes_[static_cast<size_t>(n - 1)] : 0;
     r = parseMessage(size > 0 ? static_cast<uint64_t>(size) : 0);
     if (r >= 1) lastRetrieved_ = n;
     return r;
+}
+
+int Pop3Reader::discardReply(unsigned long) {
+    int r = readReply();
+    if (!connected()) return r < 0 ? r : kReaderFailed;
+    if (r != kReaderOk) return kReaderOk;  // "-ERR": the whole reply
+    // The message up to its "." line, which counts only at the start of a line.
+    char line[kListLineMax + 1];
+    for (bool lineStart = true;;) {
+        int got = readLine(line, kListLineMax);
+        if (got < 1) {
+            Connection::close();
+            return got < 0 ? got : kReaderFailed;
+        }
+        if (lineStart && line[0] == '.' &&
+            ((got == 2 && line[1] == '\n') || (got == 3 && line[1] == '\r' && line[2] == '\n')))
+            return kReaderOk;
+        lineStart = line[got - 1] == '\n';
+    }
 }
 
 int Pop3Reader::deleteMessage(int n) {

@@ -44,10 +44,21 @@ private:
     // when tracing) and hands each to take. The length of the "." line, or the failed read
     // (the connection then closed).
     int readListing(const std::function<void(const char*)>& take);
+    // Reads and drops the reply to a RETR or TOP sent ahead.
+    int discardReply(unsigned long tag) override;
+    // CAPA, once a session (after STLS, if any): 1 with what it lists kept (a server without
+    // CAPA lists nothing: 0), else the failed read.
+    int askCapabilities();
     // AUTH with the bearer token (XOAUTH2 or OAUTHBEARER, as the server's CAPA offers).
     int bearerLogin(const String& user, const String& token);
 
+    struct Capabilities {
+        bool asked = false, listed = false;
+        bool pipelining = false, xoauth2 = false, oauthBearer = false;
+    };
+
     String timeStamp_;
+    Capabilities capabilities_;
     std::vector<int32_t> sizes_;
     std::vector<String> uids_;
 };

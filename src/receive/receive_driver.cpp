@@ -77,6 +77,11 @@ public:
 private:
     int connect();
     int processMessages(int count);
+    // Whether the loop says nothing on the reader's connection between two retrievals but
+    // what a round's settling sends: then the reader may send retrievals ahead.
+    bool retrievalsOnly() const;
+    // The message the loop retrieves after n (0: none, or the round is closing).
+    int nextRetrieval(int n, int count) const;
     // Step results inside the loop: go on, or end the run with the exit code.
     static constexpr int kContinue = -1000;
     static constexpr int kEndLoop = -1001;  // no further message; the run ends normally
@@ -121,6 +126,7 @@ private:
     time_t startSeconds_ = 0;
     clock_t startClock_ = 0;
     bool failed_ = false;  // something was kept back; the run ends with 1 after the loop
+    bool closingRound_ = false;  // a round waits to settle until the retrievals ahead are in
     bool keep_ = false;    // the current message was not delivered whole: never delete it
     bool terminal_ = false;  // standard output is a terminal
     int outputError_ = 0;    // why standard output failed first (errno)
@@ -245,12 +251,31 @@ void ReceiveRun::prepareReader() {
         reader_.setBodySink([this](const char* data, size_t length) { return writeStreamed(data, length); });
 }
 
+bool ReceiveRun::retrievalsOnly() const {
+    const ReceiveSettings& r = o_.receive;
+    if (!r.subjectPattern.empty() || !r.senderPattern.empty() || o_.pages || list_) return false;
+    if (r.remove && r.keepMessages) return false;
+    return !imap_ || (!r.listParts && r.partName.empty() && r.copyTo.empty());
+}
+
+int ReceiveRun::nextRetrieval(int n, int count) const {
+    if (closingRound_) return 0;
+    for (int m = n + 1; m <= count && m <= o_.receive.lastMessage; ++m)
+        if (!delivery_.seenBefore(reader_, m)) return m;
+    return 0;
+}
+
 int ReceiveRun::processMessages(int count) {
+    if (retrievalsOnly()) reader_.setRetrievalPlan([this, count](int n) { return nextRetrieval(n, count); });
     for (int n = firstNumber(); n <= count && n <= o_.receive.lastMessage; ++n) {
         int result = processMessage(n, count);
         if (result == kEndLoop) break;
         if (result != kContinue) return result;
-        if (delivery_.due() && !settle()) return kReceiveFailed;
+        if (!delivery_.due()) continue;
+        // The deletions and moves of a round wait for the replies of the retrievals sent
+        // ahead: sent now, they would have to throw those away.
+        closingRound_ = delivery_.finalSteps() && reader_.commandsAhead() > 0;
+        if (!closingRound_ && !settle()) return kReceiveFailed;
     }
     return kContinue;
 }

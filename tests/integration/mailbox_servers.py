@@ -1,7 +1,8 @@
 """Small POP3 and IMAP servers over a list of messages, for the tests that must decide what a
 server holds and see when it let go of a message: each serves one client at a time on a
 loopback port in a thread of its own, and removes a message only where its protocol does
-(POP3: QUIT after DELE; IMAP: CLOSE or EXPUNGE after \\Deleted, also a UID MOVE). A client
+(POP3: QUIT after DELE; IMAP: CLOSE or EXPUNGE after \\Deleted, also a UID MOVE). Both take
+commands sent ahead of their replies (the POP3 one says PIPELINING). A client
 that goes away without that ending leaves every message where it was."""
 import re
 import socket
@@ -60,6 +61,8 @@ class Pop3Server(_Server):
             valid = 1 <= n <= len(self.held) and n - 1 not in marked
             if verb in ("USER", "PASS", "NOOP"):
                 send(b"+OK\r\n")
+            elif verb == "CAPA":
+                send(b"+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n")
             elif verb == "STAT":
                 send(b"+OK %d %d\r\n" % (len(self.held), sum(map(len, self.held))))
             elif verb in ("LIST", "UIDL"):

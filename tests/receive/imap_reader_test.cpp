@@ -94,6 +94,31 @@ TEST(ImapReader, MessageLiteralIsReadExactly) {
     EXPECT_NE(imap->sent.find("5 FETCH 1 (UID RFC822.SIZE FLAGS BODY.PEEK[HEADER])"), std::string::npos);
     EXPECT_EQ(imap->subject(), "x");
     EXPECT_EQ(imap->retrieve(3), -1);  // outside the range: nothing is sent
+
+    // With a plan, the FETCH of the next messages go ahead, each judged under its own tag:
+    // the second's data may come before the first's tagged line (servers run them side by
+    // side), a NO fails the third alone, and the next command first reads the fourth's answer,
+    // which is owed.
+    auto ahead = selected(4, fetchLine(1, "Subject: a\r\n\r\nA\r\n") + ")\r\n" +
+                                 fetchLine(2, "Subject: b\r\n\r\nB\r\n") + ")\r\n4 OK\r\n5 OK\r\n6 NO gone\r\n" +
+                                 fetchLine(4, "Subject: d\r\n\r\nD\r\n") + ")\r\n7 OK\r\n8 OK\r\n");
+    ahead->viewBlock = 5;
+    ahead->setRetrievalPlan([](int n) { return n < 4 ? n + 1 : 0; });
+    ASSERT_EQ(ahead->retrieve(1), 1);
+    std::string fetches;
+    for (int n = 1; n <= 4; ++n)
+        fetches += std::to_string(n + 3) + " FETCH " + std::to_string(n) + " (UID RFC822.SIZE FLAGS BODY[])\r\n";
+    EXPECT_EQ(ahead->sent, fetches);
+    EXPECT_EQ(ahead->subject(), "a");
+    ASSERT_EQ(ahead->retrieve(2), 1);
+    EXPECT_EQ(ahead->subject(), "b");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ahead->retrieve(3), -1);
+    EXPECT_EQ(ahead->commandsAhead(), 1u);
+    EXPECT_EQ(ahead->deleteMessage(1), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(ahead->commandsAhead(), 0u);
+    EXPECT_EQ(ahead->sent, fetches + "8 STORE 1 +FLAGS (\\Deleted)\r\n");
 }
 
 TEST(ImapReader, BrokenFetchesEndCleanly) {

@@ -4,6 +4,8 @@
 // file or the files of a folder, deletion, and the state close and retrieveHeader leave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -416,6 +418,29 @@ TEST(ReceiveDriver, Pop3SessionsEndWithQuitOnEveryPath) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Could not delete message, error= -1\n");
     EXPECT_NE(deleting.sent.find("RETR 1\r\nDELE 1\r\nQUIT\r\n"), std::string::npos) << deleting.sent;
+
+    // Over a server with PIPELINING every RETR goes out before the first reply is read; an
+    // -ERR to the second ends the run with the first deleted only, the third's reply (owed)
+    // read and dropped before the DELE.
+    const std::string three = login + "+OK 3 90\r\n+OK\r\n1 30\r\n2 30\r\n3 30\r\n.\r\n";
+    const std::string message = "+OK 30\r\nSubject: s\r\n\r\n.. body\r\n..\r\n.\r\n";
+    ScriptedSocket<Pop3Reader> pipelined(three + "+OK\r\nTOP\r\nPIPELINING\r\n.\r\n" + message +
+                                         "-ERR no such message\r\n" + message + "+OK\r\n+OK bye\r\n");
+    pipelined.viewBlock = 7;  // replies in pieces that end anywhere
+    r = runCaptured(o, pipelined);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Could not retrieve message (2/3), error= -1\n");
+    EXPECT_EQ(pipelined.sent.substr(pipelined.sent.find("CAPA")), "CAPA\r\nRETR 1\r\nRETR 2\r\nRETR 3\r\nDELE 1\r\nQUIT\r\n");
+    const size_t retr = pipelined.sent.find("RETR 1");
+    const auto& reads = pipelined.sentAtRead;
+    auto firstReply = std::find_if(reads.begin(), reads.end(), [&](size_t at) { return at > retr; });
+    ASSERT_NE(firstReply, reads.end());
+    EXPECT_EQ(*firstReply, pipelined.sent.find("DELE")) << "RETR 1's reply was read before RETR 3 went";
+    // Without PIPELINING (and to a server that knows no CAPA) each RETR waits for its reply.
+    ScriptedSocket<Pop3Reader> lockstep(two + "-ERR\r\n" + message + "+OK\r\n" + message + "+OK\r\n+OK bye\r\n");
+    r = runCaptured(o, lockstep);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(lockstep.sent.substr(lockstep.sent.find("CAPA")), "CAPA\r\nRETR 1\r\nDELE 1\r\nRETR 2\r\nDELE 2\r\nQUIT\r\n");
 
     // -rm -br -q deletes without retrieving.
     ScriptedSocket<Pop3Reader> fast(two + "+OK\r\n+OK\r\n+OK bye\r\n");

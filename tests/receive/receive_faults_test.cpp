@@ -51,16 +51,15 @@ Script loggedIn(const std::vector<std::string>& messages, const Script& then) {
 }
 
 // IMAP: greeting, LOGIN, SELECT of two messages (no sizes are asked for: they come with each
-// message), the first message and its deletion, then the steps that follow.
+// message), both FETCH sent at once and the first answered, then the steps that follow.
 Script imapSelected(const std::string& one, const Script& then) {
     Script s = {send("* OK [CAPABILITY IMAP4rev1] hi\r\n"), expect("1 LOGIN \"reader\" \"secret\""),
                 send("1 OK [CAPABILITY IMAP4rev1 UIDPLUS] in\r\n"), expect("2 SELECT \"INBOX\""),
                 send("* 2 EXISTS\r\n2 OK [READ-WRITE] done\r\n"),
                 expect("3 FETCH 1 (UID RFC822.SIZE FLAGS BODY[])"),
+                expect("4 FETCH 2 (UID RFC822.SIZE FLAGS BODY[])"),
                 send("* 1 FETCH (UID 7 RFC822.SIZE " + std::to_string(one.size()) + " BODY[] {" +
-                     std::to_string(one.size()) + "}\r\n" + one + " FLAGS (\\Seen))\r\n3 OK\r\n"),
-                expect("4 UID STORE 7 +FLAGS (\\Deleted)"), send("4 OK\r\n"),
-                expect("5 FETCH 2 (UID RFC822.SIZE FLAGS BODY[])")};
+                     std::to_string(one.size()) + "}\r\n" + one + " FLAGS (\\Seen))\r\n3 OK\r\n")};
     s.insert(s.end(), then.begin(), then.end());
     return s;
 }
@@ -108,11 +107,23 @@ TEST(ReceiveFaults, BrokenServersEndInBoundedTimeAndKeepMail) {
     stat.back() = send("+OK 2 4");
     stat.push_back(reset());
     cases.push_back({"reset in the STAT reply", stat, {}, kStart, "Could not log in as 'reader' to: 127.0.0.1:PORT\n", 75, 0, 0});
-    cases.push_back({"reset in the second RETR: the first is deleted",
-                     loggedIn({one, two}, {expect("RETR 1"), send(follows + one + ".\r\n"), expect("DELE 1"),
-                                           send("+OK deleted\r\n"), expect("RETR 2"),
-                                           send(follows + two.substr(0, 3000)), reset()}),
-                     {"-rm", "-quiet"}, kHas, "Could not retrieve message (2/2), error= ", 75, 0, 5, {}, {"DELE 2"}});
+    // With PIPELINING every RETR goes before the first reply, and the replies come in pieces
+    // that end anywhere. The deletions of the round wait for the replies owed: a reset in the
+    // second leaves both; an -ERR to the second of three deletes only the first (the third's
+    // reply read and dropped before the DELE).
+    const Script pipelining = {expect("CAPA"), send("+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n"), expect("RETR 1"),
+                               expect("RETR 2")};
+    Script resetSecond = pipelining;
+    resetSecond.insert(resetSecond.end(), {send(follows + one + "."), send("\r\n+O"), send("K\r\n" + two.substr(0, 3000)), stall(300), reset()});
+    cases.push_back({"reset in the second of two pipelined RETR", loggedIn({one, two}, resetSecond), {"-rm", "-quiet"},
+                     kHas, "Could not retrieve message (2/2), error= ", 75, 0, 5, {"RETR 2\r\n"}, {"DELE"}});
+    Script refuseSecond = pipelining;
+    refuseSecond.insert(refuseSecond.end(), {expect("RETR 3"), send(follows + one + ".\r"), send("\n-ERR gone\r"),
+                                             send("\n" + follows + one.substr(0, 20)), send(one.substr(20) + ".\r\n"),
+                                             expect("DELE 1"), send("+OK\r\n"), expect("QUIT"), send("+OK bye\r\n")});
+    cases.push_back({"-ERR to the second of three pipelined RETR", loggedIn({one, two, one}, refuseSecond),
+                     {"-rm", "-quiet"}, kExact, "Could not retrieve message (2/3), error= -1\n", 69, 0, 5,
+                     {"DELE 1\r\nQUIT\r\n"}, {"DELE 2", "DELE 3"}});
     cases.push_back({"no greeting", {stall(15000)}, {"-tmo:2"}, kExact, timedOut, 75, 1.9, 3.5});
     // No answer to RETR at all, and a transfer that stops halfway: no DELE, and no QUIT
     // waits behind it.
@@ -140,8 +151,8 @@ TEST(ReceiveFaults, BrokenServersEndInBoundedTimeAndKeepMail) {
     // command takes the next line as its reply: DELE 1 gets the extra "+OK message follows",
     // RETR 2 the extra message's first header line, which is no reply, so the run stops there.
     cases.push_back({"answers more than asked",
-                     loggedIn({one, two}, {expect("RETR 1"), send(follows + one + ".\r\n" + follows + two + ".\r\n"),
-                                           stall(3000)}),
+                     loggedIn({one, two}, {expect("CAPA"), send("-ERR\r\n"), expect("RETR 1"),
+                                           send(follows + one + ".\r\n" + follows + two + ".\r\n"), stall(3000)}),
                      {"-rm", "-quiet", "-tmo:5"}, kExact, "Could not retrieve message (2/2), error= 0\n", 76, 0, 4,
                      {"DELE 1\r\n"}, {"DELE 2"}});
     // IMAP: the second FETCH fails; neither its STORE nor a CLOSE that would expunge is sent.
@@ -158,7 +169,7 @@ TEST(ReceiveFaults, BrokenServersEndInBoundedTimeAndKeepMail) {
                      imapSelected(one, {send("* BYE going down\r\n"), closeConnection()}), imap, kHas, imapFailed,
                      75, 0, 0, {}, noStore});
     cases.push_back({"IMAP size that lies",
-                     imapSelected(one, {send("* 2 FETCH (UID 8 BODY[] {999999}\r\n" + two + ")\r\n5 OK\r\n"),
+                     imapSelected(one, {send("* 2 FETCH (UID 8 BODY[] {999999}\r\n" + two + ")\r\n4 OK\r\n"),
                                         stall(8000)}),
                      imap, kHas, imapFailed, 75, 0, 0, {}, noStore});
     cases.push_back({"IMAP hostile size",
