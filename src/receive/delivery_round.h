@@ -57,6 +57,8 @@ public:
     // targets (through copy()).
     void begin(MailboxReader& reader, int n, bool copies);
     InFlight& current() { return inFlight_.back(); }
+    // The messages of the round.
+    size_t messages() const { return inFlight_.size(); }
     void copy(const char* data, size_t length);
     // The message arrived whole: the copies are handed on. False, the reason said, when one
     // could not be written (nothing of it stays).

@@ -80,7 +80,7 @@ private:
     // Whether the loop says nothing on the reader's connection between two retrievals but
     // what a round's settling sends: then the reader may send retrievals ahead.
     bool retrievalsOnly() const;
-    // The message the loop retrieves after n (0: none, or the round is closing).
+    // The message the loop retrieves after n (0: none, or the round is closing or full).
     int nextRetrieval(int n, int count) const;
     // Step results inside the loop: go on, or end the run with the exit code.
     static constexpr int kContinue = -1000;
@@ -259,7 +259,8 @@ bool ReceiveRun::retrievalsOnly() const {
 }
 
 int ReceiveRun::nextRetrieval(int n, int count) const {
-    if (closingRound_) return 0;
+    // A round holds no more messages for the retrievals ahead: a crash repeats at most one.
+    if (closingRound_ || delivery_.messages() + reader_.commandsAhead() >= kRoundMessages) return 0;
     for (int m = n + 1; m <= count && m <= o_.receive.lastMessage; ++m)
         if (!delivery_.seenBefore(reader_, m)) return m;
     return 0;
