@@ -1,9 +1,11 @@
 // Feeds arbitrary server output to the POP3 reader: greeting, login with APOP, the listing,
 // the ids (UIDL: each at most 70 printable characters), retrieval of every message with
 // extraction and its copy as received (never longer than what was read), deletion and QUIT.
-// Then the receive driver runs the same output with -rm, and every DELE it sends is checked
-// against what was read: DELE n may follow only the whole of RETR n's answer, up to its lone
-// "." line (with nothing to sync, each deletion comes right after its message).
+// The reader sends the next RETR ahead where CAPA says PIPELINING, so the replies it drops
+// before each DELE are read too. Then the receive driver runs the same output with -rm (in
+// lockstep: PIPELINING is masked), and every DELE it sends is checked against what was read:
+// DELE n may follow only the whole of RETR n's answer, up to its lone "." line (with nothing
+// to sync, each deletion comes right after its message).
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -75,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pop.setRawSink([&copy](const char* bytes, size_t length) { copy.append(bytes, length); });
         if (pop.open("127.0.0.1", "110", nullptr, 0) >= 0 && pop.login("user", "password") > 0) {
             int count = pop.messageCount();
+            pop.setRetrievalPlan([count](int n) { return n < count && n < 50 ? n + 1 : 0; });
             pop.listUniqueIds();
             for (int n = 1; n <= count && n <= 50 && pop.connected(); ++n) {
                 const qarvel::String id = pop.uniqueId(n);
@@ -89,7 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         pop.close();
     }
-    WatchedServer server(script);
+    std::string lockstep = script;
+    for (size_t at; (at = lockstep.find("PIPELINING")) != std::string::npos;) lockstep[at] = 'p';
+    WatchedServer server(lockstep);
     qarvel::ReceiveOptions options;
     options.host = "127.0.0.1";
     options.port = "110";
