@@ -115,17 +115,12 @@ class UrlDownloads(unittest.TestCase):
         self.assertIn(b"CONNECT localhost:" + env.port("HTTPS_PORT").encode(), after)
 
     def test_failures_are_warned_and_leave_no_file(self):
-        cases = [
-            ("nothing/here.txt", "404 NOT FOUND"),
-            ("basic/secret.txt", "401 UNAUTHORIZED"),
-            ("loop/x", "500 " + HTTP + "/loop/x TOO MANY REDIRECTS"),
-        ]
-        for path, status in cases:
-            with self.subTest(path=path):
-                r = self.fetch("-url:" + HTTP + "/" + path)
-                self.assertIn(("WARNING: URL '%s/%s' does not exist! (%s)" % (HTTP, path, status))
-                              .encode(), r.stderr)
-                self.assertEqual(list(self.dir.iterdir()), [])
+        # A 404 and a 401 against a scripted peer: tests/config/url_download_test.cpp,
+        # tests/net/http_client_test.cpp; lighttpd's redirect loop only here.
+        r = self.fetch("-url:" + HTTP + "/loop/x")
+        self.assertIn(("WARNING: URL '%s/loop/x' does not exist! (500 %s/loop/x TOO MANY REDIRECTS)"
+                       % (HTTP, HTTP)).encode(), r.stderr)
+        self.assertEqual(list(self.dir.iterdir()), [])
 
     def test_extract_folder_local_name_and_verbose_lines(self):
         out = self.dir / "downloads"

@@ -2,8 +2,9 @@
 line: Dovecot's oauth2 passdb checks the token at the test token endpoint
 (scripts/servers/oauth2_introspect.py), over POP3 and IMAP and for Postfix's SMTP AUTH (SASL
 through Dovecot), XOAUTH2 and OAUTHBEARER; a wrong
-token ends the run with the server's verdict; a token never travels in clear; a run that takes
-its secret from -passcmd: shows no secret in its process arguments."""
+token ends the run with the server's verdict; a run that takes its secret from -passcmd:
+shows no secret in its process arguments. (The refusals before any connection, a token
+without TLS among them: tests/config/secret_sources_test.cpp.)"""
 import os
 import pathlib
 import socket
@@ -61,23 +62,6 @@ class OAuth2(unittest.TestCase):
                 r = env.run(args + ["-pass:wrong-token"])
                 self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
                 self.assertIn(b"Login failed: 535 ", r.stderr)
-
-    def test_refusals_before_any_connection(self):
-        open_file = self.tmp / "open"
-        open_file.write_text(GOOD + "\n")
-        open_file.chmod(0o644)
-        cases = [
-            (["-tls", "-auth:xoauth2", "-passfile:" + str(open_file)], b"(mode 0644)"),
-            (["-tls", "-auth:xoauth2", "-passcmd:exit 7"], b"Password command failed with exit status 7"),
-            (["-auth:xoauth2", "-pass:" + GOOD], b"An OAuth2 token is never sent without TLS"),
-            (["-requiretls", "-pass:secret"], b"would travel without TLS"),
-        ]
-        for extra, message in cases:
-            with self.subTest(extra=extra):
-                r = env.run(["-host:127.0.0.1", "-port:" + env.port("POP3_PORT"), "-user:alice", *extra])
-                self.assertEqual(r.returncode, 1, r.stdout + r.stderr)
-                self.assertIn(message, r.stderr)
-                self.assertEqual(r.stdout, b"")  # not even a connection attempt
 
     def test_process_arguments_hold_no_secret(self):
         # A peer that greets and then stays silent keeps the run waiting while its arguments
