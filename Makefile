@@ -1,7 +1,7 @@
 # Quick start: `make demo` and `make test`. Everything else is a helper of those two.
 JOBS   ?= $(shell nproc)
 CMAKE  ?= cmake
-FUZZ_SECONDS ?= 20
+FUZZ_SECONDS ?= 12
 
 PREFIX ?= /usr/local
 DESTDIR ?=
