@@ -1,4 +1,30 @@
 # Helpers shared by the server scripts (sourced, not run).
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# server_preamble NAME ACTION STATE [PID...]: the start of every server script NAME.sh. Sets
+# action and state (made, and absolute) and exports the ports of ports.env. On stop it runs the
+# script's server_stop when it has one, stops STATE/PID.pid of each PID (default NAME) and ends
+# the script; on start it ends the script when the first of them runs already.
+server_preamble() {
+  local name=$1 pid
+  action=${2:?usage: $name.sh start|stop STATE}
+  state=${3:?usage: $name.sh start|stop STATE}
+  shift 3
+  [ $# -gt 0 ] || set -- "$name"
+  mkdir -p "$state"; state=$(cd "$state" && pwd)
+  set -a; . "$here/ports.env"; set +a
+  if [ "$action" = stop ]; then
+    if declare -F server_stop >/dev/null; then server_stop; fi
+    for pid in "$@"; do stop_pidfile "$state/$pid.pid"; done
+    exit 0
+  fi
+  if [ -f "$state/$1.pid" ] && alive "$(cat "$state/$1.pid")"; then exit 0; fi
+}
+
+# need_certificates: the test certificate authority and its certificates (tls.sh), made once.
+need_certificates() {
+  bash "$here/tls.sh" start "$state" || exit 1
+}
 
 # wait_port PORT [ADDR]: waits up to 10 s for a TCP listener; fails with a message otherwise.
 wait_port() {

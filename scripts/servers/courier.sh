@@ -8,22 +8,12 @@
 # (courier-base, courier-authlib, courier-authlib-userdb, courier-imap, courier-pop, see
 # in_peer_root): authdaemond and the two couriertcpd listeners under one shell, which stops them.
 set -uo pipefail
-action=${1:?usage: courier.sh start|stop STATE}
-state=${2:?usage: courier.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble courier "$@"
 D=$state/courier
 users="test alice bob carol dave"
-
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/courier.pid"
-  exit 0
-fi
 root=$(peer_root courier) || exit 1
-if [ -f "$state/courier.pid" ] && alive "$(cat "$state/courier.pid")"; then exit 0; fi
-[ -f "$state/tls/server.pem" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 
 rm -rf "$D"
 E=$D/etc/courier

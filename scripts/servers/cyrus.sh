@@ -8,22 +8,12 @@
 # unpacked packages (cyrus-common, cyrus-imapd, cyrus-pop3d, see in_peer_root), all its data
 # under STATE/cyrus.
 set -uo pipefail
-action=${1:?usage: cyrus.sh start|stop STATE}
-state=${2:?usage: cyrus.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble cyrus "$@"
 D=$state/cyrus
 users="test alice bob carol dave"
-
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/cyrus.pid"
-  exit 0
-fi
 peer_root cyrus >/dev/null || exit 1
-if [ -f "$state/cyrus.pid" ] && alive "$(cat "$state/cyrus.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 
 rm -rf "$D"
 mkdir -p "$D/lib/socket" "$D/spool" "$D/etc"

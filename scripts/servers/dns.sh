@@ -8,11 +8,8 @@
 # A second dnsmasq serves the same zone on [::1]:DNS6_PORT.
 # Usage: dns.sh start|stop STATE
 set -uo pipefail
-action=${1:?usage: dns.sh start|stop STATE}
-state=${2:?usage: dns.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-set -a; . "$here/ports.env"; set +a
+. "$(dirname "$0")/common.sh"
+server_preamble dns "$@" dns/dnsmasq dns/dnsmasq6 dns/mx6 dns/mx42 dns/mx43
 mkdir -p "$state/dns"
 d=$(cd "$state/dns" && pwd)
 
@@ -27,15 +24,6 @@ start_sink() {  # start_sink ADDR NAME FLAGS...
   echo $! > "$d/$name.pid"
   wait_port "$MX_PORT" "$addr" || { echo "dns.sh: smtp-sink on $addr:$MX_PORT did not start" >&2; return 1; }
 }
-
-if [ "$action" = stop ]; then
-  stop_pidfile "$d/dnsmasq.pid"
-  stop_pidfile "$d/dnsmasq6.pid"
-  stop_pidfile "$d/mx6.pid"
-  stop_pidfile "$d/mx42.pid"
-  stop_pidfile "$d/mx43.pid"
-  exit 0
-fi
 
 command -v dnsmasq >/dev/null || { echo "dns.sh: dnsmasq is not installed" >&2; exit 1; }
 command -v smtp-sink >/dev/null || { echo "dns.sh: smtp-sink (postfix) is not installed" >&2; exit 1; }

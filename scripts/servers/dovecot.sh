@@ -9,24 +9,13 @@
 # oauth2_introspect.py on OAUTH2_PORT. The user "moved" (password "secret") gets a login
 # referral to carol on IMAP_PORT.
 set -uo pipefail
-action=${1:?usage: dovecot.sh start|stop STATE}
-state=${2:?usage: dovecot.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble dovecot "$@" dovecot oauth2
 D=$state/dovecot
 users="test alice bob carol dave list"
 
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/dovecot.pid"
-  stop_pidfile "$state/oauth2.pid"
-  exit 0
-fi
-
 command -v dovecot >/dev/null || { echo "dovecot.sh: dovecot is not installed (scripts/install-deps.sh)" >&2; exit 1; }
-if [ -f "$state/dovecot.pid" ] && alive "$(cat "$state/dovecot.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 
 mkdir -p "$D/run" "$D/state" "$D/mail"
 : > "$D/passwd"

@@ -6,21 +6,11 @@
 # and every delivery report, lands in the Maildir STATE/exim/inbox. Exim runs from its unpacked
 # package (exim4-daemon-light, see in_peer_root).
 set -uo pipefail
-action=${1:?usage: exim.sh start|stop STATE}
-state=${2:?usage: exim.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble exim "$@"
 D=$state/exim
-
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/exim.pid"
-  exit 0
-fi
 peer_root exim >/dev/null || exit 1
-if [ -f "$state/exim.pid" ] && alive "$(cat "$state/exim.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 
 rm -rf "$D"
 mkdir -p "$D/spool" "$D/log" "$D/inbox"/{new,cur,tmp} "$D/etc/exim4"

@@ -8,34 +8,20 @@
 # Groups: open.group (anyone may post), test.group (only after AUTHINFO). Users from a
 # password file: test / secret.
 set -uo pipefail
-action=${1:?usage: inn.sh start|stop STATE}
-state=${2:?usage: inn.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
-N=$state/inn
+. "$(dirname "$0")/common.sh"
 bin=/usr/lib/news/bin
+server_stop() {  # innd ignores TERM for a while; the control channel stops it at once.
+  if [ -f "$state/innd.pid" ] && alive "$(cat "$state/innd.pid")"; then
+    INNCONF=$state/inn/etc/inn.conf "$bin/ctlinnd" -s -t 5 shutdown "tests done" >/dev/null 2>&1
+  fi
+}
+server_preamble inn "$@" innd nnrpd-tls
+N=$state/inn
 export INNCONF=$N/etc/inn.conf
 
-stop_inn() {
-  if [ -f "$state/innd.pid" ] && alive "$(cat "$state/innd.pid")"; then
-    # innd ignores TERM for a while; the control channel stops it at once.
-    "$bin/ctlinnd" -s -t 5 shutdown "tests done" >/dev/null 2>&1
-  fi
-  stop_pidfile "$state/innd.pid"
-  stop_pidfile "$state/nnrpd-tls.pid"
-}
-
-if [ "$action" = stop ]; then
-  stop_inn
-  exit 0
-fi
-
 [ -x "$bin/innd" ] || { echo "inn.sh: inn2 is not installed (scripts/install-deps.sh)" >&2; exit 1; }
-if [ -f "$state/innd.pid" ] && alive "$(cat "$state/innd.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
-stop_inn
+need_certificates
+stop_pidfile "$state/nnrpd-tls.pid"
 rm -rf "$N"
 mkdir -p "$N"/{etc,db,run,log,tmp,spool/articles,spool/overview,spool/incoming/tmp,spool/outgoing,spool/archive,http}
 

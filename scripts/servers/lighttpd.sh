@@ -6,19 +6,10 @@
 # password "secret"; /old/NAME answers 302 to /new/NAME; /loop/ redirects to itself; /cookie
 # sets a cookie; large.bin?slow comes at 4 MiB/s.
 set -uo pipefail
-action=${1:?usage: lighttpd.sh start|stop STATE}
-state=${2:?usage: lighttpd.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble lighttpd "$@"
 w=$state/www
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/lighttpd.pid"
-  exit 0
-fi
 command -v lighttpd >/dev/null || { echo "lighttpd.sh: lighttpd is not installed (packages lighttpd lighttpd-mod-openssl)" >&2; exit 1; }
-if [ -f "$state/lighttpd.pid" ] && alive "$(cat "$state/lighttpd.pid")"; then exit 0; fi
 [ -f "$state/tls/server.pem" ] || { echo "lighttpd.sh: $state/tls/server.pem missing (run tls.sh first)" >&2; exit 1; }
 
 mkdir -p "$w/htdocs/basic" "$w/htdocs/digest" "$w/htdocs/digest-md5" "$w/htdocs/new" "$w/log"

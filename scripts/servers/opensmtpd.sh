@@ -7,21 +7,11 @@
 # STATE/opensmtpd/inbox. smtpd runs from its unpacked package (opensmtpd, see in_peer_root), its
 # queue and control socket in its own /var and /run under STATE/opensmtpd.
 set -uo pipefail
-action=${1:?usage: opensmtpd.sh start|stop STATE}
-state=${2:?usage: opensmtpd.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble opensmtpd "$@"
 D=$state/opensmtpd
-
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/opensmtpd.pid"
-  exit 0
-fi
 peer_root opensmtpd >/dev/null || exit 1
-if [ -f "$state/opensmtpd.pid" ] && alive "$(cat "$state/opensmtpd.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 
 rm -rf "$D"
 mkdir -p "$D/inbox"/{new,cur,tmp}

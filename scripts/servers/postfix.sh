@@ -9,23 +9,13 @@
 # SASL user "test", password "secret". SMTP_OAUTH2_PORT (TLS required before AUTH) asks
 # Dovecot's auth socket instead: XOAUTH2 and OAUTHBEARER with the test token (dovecot.sh).
 set -uo pipefail
-action=${1:?usage: postfix.sh start|stop STATE}
-state=${2:?usage: postfix.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_stop() { [ -d "$state/postfix/etc" ] && postfix -c "$state/postfix/etc" stop >/dev/null 2>&1; }
+server_preamble postfix "$@"
 P=$state/postfix
 
-if [ "$action" = stop ]; then
-  [ -d "$P/etc" ] && postfix -c "$P/etc" stop >/dev/null 2>&1
-  stop_pidfile "$state/postfix.pid"
-  exit 0
-fi
-
 command -v postfix >/dev/null || { echo "postfix.sh: postfix is not installed (scripts/install-deps.sh)" >&2; exit 1; }
-if [ -f "$state/postfix.pid" ] && alive "$(cat "$state/postfix.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 
 mkdir -p "$P/etc/sasl" "$P/queue" "$P/data" "$state/mail/inbox"/{new,cur,tmp} "$state/mail/subscribers"
 chown -R 65534:65534 "$state/mail"

@@ -3,18 +3,9 @@
 # Accepts everything (AUTH is answered with 250); with SINK_DUMP=1 every message is dumped
 # into STATE/sink/; SINK_OPTIONS are further smtp-sink options (-p: no PIPELINING offered).
 set -uo pipefail
-action=${1:?usage: sink.sh start|stop STATE}
-state=${2:?usage: sink.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/sink.pid"
-  exit 0
-fi
+. "$(dirname "$0")/common.sh"
+server_preamble sink "$@"
 command -v smtp-sink >/dev/null || { echo "sink.sh: smtp-sink is not installed (package postfix)" >&2; exit 1; }
-if [ -f "$state/sink.pid" ] && alive "$(cat "$state/sink.pid")"; then exit 0; fi
 mkdir -p "$state/sink"; chown nobody "$state/sink" 2>/dev/null || true
 dump=()
 [ "${SINK_DUMP:-0}" = 1 ] && dump=(-d "$state/sink/%H%M%S.")

@@ -4,17 +4,9 @@
 # the mail facility into STATE/syslog/mail.log. The tests run qarvel where /dev/log leads to
 # that socket (with_dev_log in common.sh).
 set -uo pipefail
-action=${1:?usage: syslog.sh start|stop STATE}
-state=${2:?usage: syslog.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/syslog.pid"
-  exit 0
-fi
+. "$(dirname "$0")/common.sh"
+server_preamble syslog "$@"
 command -v rsyslogd >/dev/null || { echo "syslog.sh: rsyslogd is not installed (package rsyslog)" >&2; exit 1; }
-if [ -f "$state/syslog.pid" ] && alive "$(cat "$state/syslog.pid")"; then exit 0; fi
 dir=$state/syslog
 mkdir -p "$dir"
 rm -f "$dir/log.sock"

@@ -2,19 +2,10 @@
 # tinyproxy, a forward HTTP proxy, on 127.0.0.1:PROXY_PORT_TEST:  tinyproxy.sh start|stop STATE
 # It also tunnels (CONNECT) to the https test port.
 set -uo pipefail
-action=${1:?usage: tinyproxy.sh start|stop STATE}
-state=${2:?usage: tinyproxy.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble tinyproxy "$@"
 p=$state/tinyproxy
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/tinyproxy.pid"
-  exit 0
-fi
 command -v tinyproxy >/dev/null || { echo "tinyproxy.sh: tinyproxy is not installed" >&2; exit 1; }
-if [ -f "$state/tinyproxy.pid" ] && alive "$(cat "$state/tinyproxy.pid")"; then exit 0; fi
 mkdir -p "$p"
 : > "$p/tinyproxy.log"
 chown -R nobody "$p" 2>/dev/null || true

@@ -9,20 +9,11 @@
 # the Dovecot users and passwords in lighttpd's user file. Uploads and attachments live in
 # STATE/webmail/files. QARVEL_BINARY names the program (default: build/qarvel of this tree).
 set -uo pipefail
-action=${1:?usage: webmail.sh start|stop STATE}
-state=${2:?usage: webmail.sh start|stop STATE}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
-. "$here/ports.env"
-mkdir -p "$state"; state=$(cd "$state" && pwd)
+. "$(dirname "$0")/common.sh"
+server_preamble webmail "$@"
 w=$state/webmail
-if [ "$action" = stop ]; then
-  stop_pidfile "$state/webmail.pid"
-  exit 0
-fi
 command -v lighttpd >/dev/null || { echo "webmail.sh: lighttpd is not installed (scripts/install-deps.sh)" >&2; exit 1; }
-if [ -f "$state/webmail.pid" ] && alive "$(cat "$state/webmail.pid")"; then exit 0; fi
-[ -f "$state/tls/server.crt" ] || bash "$here/tls.sh" start "$state" || exit 1
+need_certificates
 binary=${QARVEL_BINARY:-$here/../../build/qarvel}
 binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
 
