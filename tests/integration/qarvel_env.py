@@ -18,6 +18,7 @@ SOURCE = pathlib.Path(os.environ.get("QARVEL_SOURCE_DIR", pathlib.Path(__file__)
 BINARY = os.environ.get("QARVEL_BINARY", str(SOURCE / "build" / "qarvel"))
 STATE = pathlib.Path(os.environ.get("QARVEL_STATE", SOURCE / "build" / "state"))
 INBOX = STATE / "mail" / "inbox"  # Postfix delivers every test message here
+CA = str(STATE / "tls" / "ca.crt")  # the test certificate authority (scripts/servers/tls.sh)
 
 
 def _ports():
@@ -69,16 +70,20 @@ def port(name):
     return PORTS[name]
 
 
-def run(args, input=None, timeout=60, env=None, cwd=None):
-    """Runs build/qarvel with the given arguments; returns the CompletedProcess (bytes)."""
+def environment(**extra):
+    """The test's environment for a child, never in a web request's mode, with extra added."""
     full_env = dict(os.environ)
     full_env.pop("GATEWAY_INTERFACE", None)
-    if env:
-        full_env.update(env)
+    full_env.update(extra)
+    return full_env
+
+
+def run(args, input=None, timeout=60, env=None, cwd=None):
+    """Runs build/qarvel with the given arguments; returns the CompletedProcess (bytes)."""
     if isinstance(input, str):
         input = input.encode()
     return subprocess.run([BINARY] + list(args), input=input, capture_output=True,
-                          timeout=timeout, env=full_env, cwd=cwd)
+                          timeout=timeout, env=environment(**(env or {})), cwd=cwd)
 
 
 def peak_run(args, timeout=300):
@@ -121,20 +126,25 @@ def maildir_files(path):
 
 
 def inbox_with(tag, count=1, timeout=15, inbox=INBOX):
-    """The files of Postfix's inbox (or another Maildir) whose header holds tag, once there are
-    count of them or the time is up (timeout 0: look once)."""
+    """The files of Postfix's inbox (or another Maildir) whose header holds tag (None: every
+    file), once there are count of them or the time is up (timeout 0: look once)."""
     deadline = time.time() + timeout
     while True:
         found = []
         for path in maildir_files(inbox):
             try:
-                if tag.encode() in path.read_bytes().split(b"\n\n", 1)[0]:
+                if tag is None or tag.encode() in path.read_bytes().split(b"\n\n", 1)[0]:
                     found.append(path)
             except OSError:
                 continue
         if len(found) >= count or time.time() >= deadline:
             return found
         time.sleep(0.1)
+
+
+def delivered(tag, count=1):
+    """(parsed message, raw bytes) of each copy Postfix delivered with tag in its header."""
+    return [(parsed(p), p.read_bytes()) for p in inbox_with(tag, count)]
 
 
 def message(subject, sender="Sender <sender@example.test>", body="hello\n", attachment=None,
@@ -168,10 +178,10 @@ def user_maildir(user):
 
 
 def fill_maildir(user, messages):
-    """Empties the user's Maildir and stores the messages (bytes or str, in order) in new/.
-    POP3 numbers them in file-name order, so message 1 is the first given. The files are
-    owned by the userdb uid, as Dovecot requires."""
-    root = user_maildir(user)
+    """Empties the user's Maildir (or the Maildir at a path) and stores the messages (bytes or
+    str, in order) in new/. POP3 numbers them in file-name order, so message 1 is the first
+    given. The files are owned by the userdb uid, as Dovecot requires."""
+    root = user if isinstance(user, pathlib.Path) else user_maildir(user)
     for sub in ("new", "cur", "tmp"):
         (root / sub).mkdir(parents=True, exist_ok=True)
         for p in (root / sub).iterdir():

@@ -35,9 +35,7 @@ def stored(message):
 
 
 def run_as_mail_user(args):
-    full = dict(os.environ)
-    full.pop("GATEWAY_INTERFACE", None)
-    return subprocess.run(MAIL_USER + [env.BINARY] + args, capture_output=True, timeout=60, env=full)
+    return subprocess.run(MAIL_USER + [env.BINARY] + args, capture_output=True, timeout=60, env=env.environment())
 
 
 class MaildirServer:

@@ -14,7 +14,7 @@ import qarvel_env as env
 HTTP = "http://127.0.0.1:" + env.port("HTTP_PORT")
 HTTPS = "https://localhost:" + env.port("HTTPS_PORT")
 DOCS = env.STATE / "www" / "htdocs"
-CA = str(env.STATE / "tls" / "ca.crt")
+CA = env.CA
 PROXY = ["-host:127.0.0.1", "-port:" + env.port("PROXY_PORT_TEST")]
 
 

@@ -13,7 +13,7 @@ import qarvel_env as env
 from qarvel_env import message
 
 USER = "carol"
-CA = str(env.STATE / "tls" / "ca.crt")
+CA = env.CA
 
 
 def imap_args(*args):

@@ -24,7 +24,7 @@ import qarvel_env as env
 from qarvel_env import message
 
 PASS, FAIL, NOT_OFFERED = "pass", "fail", "not offered by this server"
-CA = str(env.STATE / "tls" / "ca.crt")
+CA = env.CA
 README = env.SOURCE / "README.md"
 BEGIN, END = "<!-- interop-matrix: begin -->", "<!-- interop-matrix: end -->"
 

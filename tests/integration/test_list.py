@@ -3,16 +3,12 @@ own mailbox (Dovecot user "dave", address list@lists.test) through Postfix; the 
 it over POP3 and answers through Postfix, which delivers into each subscriber's own Maildir
 (USER@subscribers.test) and bounces what goes to USER@bounces.test with a real delivery report.
 What every subscriber received is parsed with Python's email package."""
-import email.policy
-import os
 import time
 import unittest
 import uuid
-from email.message import EmailMessage
 
 import qarvel_env as env
 
-# The test build with import mode on its command line (import is a web request's mode).
 LIST = "list@lists.test"
 SUBSCRIBERS = ["ann", "ben", "cat", "dan", "eve"]
 SMTP = ["-host:127.0.0.1", "-port:" + env.port("SMTP_PORT")]
@@ -26,31 +22,13 @@ def subscriber_dir(user):
     return env.STATE / "mail" / "subscribers" / user
 
 
-def empty_maildir(path):
-    for sub in ("new", "cur", "tmp"):
-        (path / sub).mkdir(parents=True, exist_ok=True)
-        os.chown(path / sub, env.MAIL_UID, env.MAIL_UID)
-        for p in (path / sub).iterdir():
-            p.unlink()
-
-
 def received(user, count, timeout=20):
     """The messages in the subscriber's Maildir (parsed), once there are count of them."""
-    deadline = time.time() + timeout
-    while True:
-        files = env.maildir_files(subscriber_dir(user))
-        if len(files) >= count or time.time() >= deadline:
-            return [env.parsed(f) for f in files]
-        time.sleep(0.1)
+    return [env.parsed(f) for f in env.inbox_with(None, count, timeout, subscriber_dir(user))]
 
 
 def list_mailbox(count, timeout=20):
-    deadline = time.time() + timeout
-    while True:
-        files = env.maildir_files(env.user_maildir("dave"))
-        if len(files) >= count or time.time() >= deadline:
-            return files
-        time.sleep(0.1)
+    return env.inbox_with(None, count, timeout, env.user_maildir("dave"))
 
 
 def send(sender, subject, body="hello\n", attachment=None, to=LIST, extra=()):
@@ -89,9 +67,8 @@ class ListServerTest(unittest.TestCase):
         self.config = self.tmp / "list.conf"
         self.config.write_text(f"POP3_HOST 127.0.0.1\nPOP3_PORT {env.port('POP3_PORT')}\n"
                                f"SMTP_HOST 127.0.0.1\nSMTP_PORT {env.port('SMTP_PORT')}\n")
-        env.fill_maildir("dave", [])
-        for user in SUBSCRIBERS:
-            empty_maildir(subscriber_dir(user))
+        for box in ["dave"] + [subscriber_dir(user) for user in SUBSCRIBERS]:
+            env.fill_maildir(box, [])
 
     def list_run(self, expected_messages):
         list_mailbox(expected_messages)
@@ -177,7 +154,7 @@ class BatchFileTest(unittest.TestCase):
     def setUp(self):
         self.tmp = env.temp_dir(self, "qarvel-batch-")
         for user in SUBSCRIBERS:
-            empty_maildir(subscriber_dir(user))
+            env.fill_maildir(subscriber_dir(user), [])
 
     def test_recipients_from_headers_each_message_on_its_own(self):
         tag = uuid.uuid4().hex[:8]

@@ -37,10 +37,8 @@ class Repeater:
         self.lines = []
         self.changed = threading.Condition()
         self.err = open(folder / (name + ".err"), "w+b")
-        full_env = dict(os.environ)
-        full_env.pop("GATEWAY_INTERFACE", None)
         self.proc = subprocess.Popen([env.BINARY, "-severy:1"] + args, stdout=subprocess.PIPE,
-                                     stderr=self.err, stdin=subprocess.DEVNULL, env=full_env)
+                                     stderr=self.err, stdin=subprocess.DEVNULL, env=env.environment())
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 

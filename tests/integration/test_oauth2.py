@@ -15,7 +15,7 @@ import unittest
 import qarvel_env as env
 
 GOOD = "qarvel-good-token"
-CA = str(env.STATE / "tls" / "ca.crt")
+CA = env.CA
 
 
 class OAuth2(unittest.TestCase):

@@ -14,11 +14,6 @@ def host(port_name):
     return "-host:127.0.0.1:" + env.port(port_name)
 
 
-def messages_with(tag, count):
-    """(parsed message, raw bytes) of the inbox messages tagged so, once count have arrived."""
-    return [(env.parsed(p), p.read_bytes()) for p in env.inbox_with(tag, count)]
-
-
 class SendThroughPostfix(unittest.TestCase):
     def send(self, *args):
         return env.run(list(args), timeout=60)
@@ -33,7 +28,7 @@ class SendThroughPostfix(unittest.TestCase):
                               "-from:a@example.org", "-to:x@example.test", "-s:auth " + tag,
                               "-msg:authenticated", "-v:3")
                 env.assert_traced(self, r, shown, b"\r\n***\r\n", b"235 ")
-                self.assertEqual(len(messages_with(tag, 1)), 1)
+                self.assertEqual(len(env.delivered(tag, 1)), 1)
         r = self.send(host("SMTP_PORT"), "-esmtp", "-user:test", "-pass:wrong",
                       "-from:a@example.org", "-to:x@example.test", "-s:bad", "-msg:x")
         self.assertEqual(r.returncode, 1)
@@ -44,7 +39,7 @@ class SendThroughPostfix(unittest.TestCase):
         r = self.send(host("SMTP_PORT"), "-from:a@example.org", "-to:t1@example.test",
                       "-cc:c1@example.test", "-bcc:hidden@example.test", "-s:env " + tag, "-msg:x")
         self.assertEqual(r.returncode, 0, r.stderr)
-        found = messages_with(tag, 3)
+        found = env.delivered(tag, 3)
         self.assertEqual(len(found), 3)
         delivered = sorted(m["X-Original-To"] for m, _ in found)
         self.assertEqual(delivered, ["c1@example.test", "hidden@example.test", "t1@example.test"])
@@ -61,7 +56,7 @@ class SendThroughPostfix(unittest.TestCase):
                       "-s:copies " + tag, "-msg:x")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.count(b"Sent "), 3)
-        self.assertEqual(len(messages_with(tag, 3)), 3)
+        self.assertEqual(len(env.delivered(tag, 3)), 3)
 
     def test_file_sender_matches_data(self):
         tag = uuid.uuid4().hex
@@ -76,7 +71,7 @@ class SendThroughPostfix(unittest.TestCase):
         self.assertFalse(written.endswith(b"\r\n.\r\n"))
         r = self.send(host("SMTP_PORT"), *common)
         self.assertEqual(r.returncode, 0, r.stderr)
-        [(msg, raw)] = messages_with(tag, 1)
+        [(msg, raw)] = env.delivered(tag, 1)
         # Postfix stores LF line ends and prepends its own trace headers.
         stored = b"".join(line for line in raw.replace(b"\r\n", b"\n").splitlines(True)
                           if not line.startswith(b"Message-Id: "))

@@ -15,11 +15,6 @@ import qarvel_env as env
 SENDER = "dev@example.test"
 
 
-def delivered(tag, count=1):
-    """(parsed message, raw bytes) of each copy Postfix delivered with tag in its header."""
-    return [(env.parsed(p), p.read_bytes()) for p in env.inbox_with(tag, count)]
-
-
 def originals(copies):
     """The envelope recipients of the copies, as Postfix's delivery names them."""
     return sorted(m["X-Original-To"] for m, _ in copies)
@@ -42,15 +37,13 @@ class Sendmail(unittest.TestCase):
         folder = self.home / ".config" / "qarvel"
         folder.mkdir(parents=True, exist_ok=True)
         config = folder / "qarvel.txt"
-        secure = f"TLS\nCAFILE {env.STATE / 'tls' / 'ca.crt'}\nUSER test\nPASS secret\n" if tls else ""
+        secure = f"TLS\nCAFILE {env.CA}\nUSER test\nPASS secret\n" if tls else ""
         config.write_text(f"SMTP_HOST {host}\nSMTP_PORT {port}\nDOMAIN example.test\n{secure}"
                           f"ALIASES {self.home / 'aliases'}\n")
         config.chmod(0o600)
 
     def environment(self):
-        environment = dict(os.environ, HOME=str(self.home), PATH=f"{self.bin}:{os.environ['PATH']}")
-        environment.pop("GATEWAY_INTERFACE", None)
-        return environment
+        return env.environment(HOME=str(self.home), PATH=f"{self.bin}:{os.environ['PATH']}")
 
     def run_sendmail(self, args, text, **kwargs):
         return subprocess.run([str(self.sendmail)] + args, input=text.encode(), capture_output=True,
@@ -70,7 +63,7 @@ class Sendmail(unittest.TestCase):
                            env=dict(self.environment(), MAILRC=str(rc)), capture_output=True, timeout=60)
         self.assertEqual(r.returncode, 0, r.stderr)
         # root is ops@example.test and audit, which no alias names: the default catches it.
-        copies = delivered(tag, 2)
+        copies = env.delivered(tag, 2)
         self.assertEqual(originals(copies), ["catchall@example.test", "ops@example.test"])
         for m, _ in copies:
             self.assertEqual(m["Return-Path"], "<root@example.test>")
@@ -103,7 +96,7 @@ class Sendmail(unittest.TestCase):
         [patch] = (self.home / "out").glob("*.patch")
         in_repo("send-email", f"--sendmail-cmd={self.sendmail}", "--to=reader@example.test",
                 f"--envelope-sender={SENDER}", "--suppress-cc=all", "--confirm=never", "--quiet", str(patch))
-        [(m, raw)] = delivered(tag)
+        [(m, raw)] = env.delivered(tag)
         self.assertEqual(m["Return-Path"], f"<{SENDER}>")
         self.assertIn(b"\nKept as written:\n.\n..\n", raw)
         # The mail applies as the patch it was.
@@ -122,7 +115,7 @@ class Sendmail(unittest.TestCase):
                 f"Subject: bcc {tag}\n\nfirst\n.\n..two\nlast\n")
         r = self.run_sendmail(["-t", "-i"], text)
         self.assertEqual(r.returncode, 0, r.stderr)
-        copies = delivered(tag, 5)
+        copies = env.delivered(tag, 5)
         self.assertEqual(originals(copies), ["ann@example.test", "bob@example.test", "catchall@example.test",
                                              "hidden@example.test", "ops@example.test"])
         for m, raw in copies:

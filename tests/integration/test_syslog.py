@@ -13,7 +13,7 @@ import qarvel_env as env
 LOG = env.STATE / "syslog" / "mail.log"
 SOCKET = env.STATE / "syslog" / "log.sock"
 COMMON = env.SOURCE / "scripts" / "servers" / "common.sh"
-CA = str(env.STATE / "tls" / "ca.crt")
+CA = env.CA
 
 
 def run_logged(args):

@@ -10,7 +10,7 @@ import uuid
 import qarvel_env as env
 
 TLS = env.STATE / "tls"
-CA = str(TLS / "ca.crt")
+CA = env.CA
 NO_STORE = {"SSL_CERT_FILE": "/nonexistent", "SSL_CERT_DIR": "/nonexistent"}
 TRACE = "TLS: TLSv1.3, cipher TLS_"
 

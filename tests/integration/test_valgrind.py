@@ -16,7 +16,7 @@ import qarvel_env as env
 from qarvel_env import message
 
 VALGRIND = shutil.which("valgrind")
-CA = str(env.STATE / "tls" / "ca.crt")
+CA = env.CA
 READER_USER = "carol"
 
 
@@ -25,11 +25,8 @@ def memcheck(args, input=None, extra_env=None, timeout=60):
     with tempfile.NamedTemporaryFile(prefix="qarvel-vg-", suffix=".log") as log:
         command = [VALGRIND, "-q", "--error-exitcode=99", "--leak-check=full",
                    "--errors-for-leak-kinds=definite", "--log-file=" + log.name, env.BINARY] + args
-        full_env = dict(os.environ)
-        full_env.pop("GATEWAY_INTERFACE", None)
-        full_env.update(extra_env or {})
         result = subprocess.run(command, input=input, capture_output=True, timeout=timeout,
-                                env=full_env)
+                                env=env.environment(**(extra_env or {})))
         return result, pathlib.Path(log.name).read_text(errors="replace")
 
 

@@ -42,6 +42,11 @@ def page(path, **kw):
     return status, headers, data.decode("latin-1")
 
 
+def form(path, body=b""):
+    """The page of a url-encoded form posted to path."""
+    return page(path, method="POST", body=body, headers={"Content-Type": "application/x-www-form-urlencoded"})
+
+
 def multipart(fields, file_name=None, file_data=b""):
     boundary = "----qarvelTestBoundary7MA4YWxkTrZu0gW"
     out = b""
@@ -68,8 +73,7 @@ def test_pages():
     check(text.count('value="View..."') == 3 and text.endswith("</table></body></html>\n"), "three rows, whole page")
 
     # The message page: the body escaped, the attachment saved and linked.
-    status, _, text = page(SESSION + "&-post&-msg:1&-html&-extract", method="POST", body=b"",
-                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+    status, _, text = form(SESSION + "&-post&-msg:1&-html&-extract")
     check("<pre>&lt;img src=x onerror=alert(2)&gt; &amp; &lt;/pre&gt;&lt;script&gt;alert(3)&lt;/script&gt;\n</pre>"
           in text, "hostile body escaped")
     check("<script" not in text and "<img" not in text, "no markup from the message")
@@ -155,11 +159,10 @@ def test_send_with_upload_and_injection():
 
     # A url-encoded form: line breaks in the fields never reach the message header or a command.
     tag2 = "webform-" + os.urandom(4).hex()
-    form = urllib.parse.urlencode({"qarvel_from": "test@localhost", "qarvel_to": "bob@localhost",
+    fields = urllib.parse.urlencode({"qarvel_from": "test@localhost", "qarvel_to": "bob@localhost",
                                    "qarvel_subject": tag2 + "\nBcc: victim@example.com", "name": "Jo <b>",
                                    "qarvel_data": "text"})
-    status, _, text = page("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-post", method="POST", body=form,
-                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+    status, _, text = form("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-post", fields)
     check(text.startswith("<plaintext>") or "<plaintext>Sent " in text, "form result behind plaintext")
     found = q.inbox_with(tag2, timeout=10)
     check(len(found) == 1, "form message in Postfix's inbox")
@@ -168,10 +171,9 @@ def test_send_with_upload_and_injection():
         check(m["Bcc"] is None and m["Delivered-To"] == "bob@localhost", "form injection")
         check("name=Jo <b>" in m.get_body().get_content(), "ordinary form fields mailed as lines")
     tag3 = "webrcpt-" + os.urandom(4).hex()
-    form = urllib.parse.urlencode({"qarvel_from": "test@localhost>\r\nRCPT TO:<victim@localhost",
+    fields = urllib.parse.urlencode({"qarvel_from": "test@localhost>\r\nRCPT TO:<victim@localhost",
                                    "qarvel_to": "bob@localhost", "qarvel_subject": tag3, "qarvel_data": "text"})
-    page("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-post", method="POST", body=form,
-         headers={"Content-Type": "application/x-www-form-urlencoded"})
+    form("/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-post", fields)
     for path in q.inbox_with(tag3, timeout=3):
         check(q.parsed(path)["Delivered-To"] != "victim@localhost", "a recipient injected into the envelope")
 
@@ -187,8 +189,7 @@ def test_authentication_and_delete():
     check("secret" not in text and "qarvel_pass" not in text and "-pass:" not in text, "password in an -auth page")
 
     q.fill_maildir("test", [HOSTILE, WITH_FILE])
-    status, _, text = page(SESSION + "&-post&-rm&-msg:1&-br&-html", method="POST", body=b"",
-                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+    status, _, text = form(SESSION + "&-post&-rm&-msg:1&-br&-html")
     check('<meta http-equiv="refresh" content="1;url=' + SESSION + '&-html&-br">' in text, "refresh after delete")
     check("Deleted message #1<br>" in text, "delete announced")
     _, _, text = page(SESSION + "&-br&-html")

@@ -88,6 +88,24 @@ def shot(d, name):
     d.save_screenshot(str(SCREENS / name))
 
 
+def open_list(d, extra="&-br&-html"):
+    d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret" + extra)
+
+
+def compose(d, subject, text, upload, screen=None):
+    """Fills the compose form to bob with an upload and sends it."""
+    button(d, "Compose...").click()
+    wait_text(d, "qarvel_subject")
+    d.find_element(By.NAME, "qarvel_to").send_keys("bob@localhost")
+    d.find_element(By.NAME, "qarvel_subject").send_keys(subject)
+    d.find_element(By.NAME, "qarvel_data").send_keys(text)
+    d.find_element(By.NAME, "filename").send_keys(str(upload))
+    if screen:
+        shot(d, screen)
+    button(d, "Send").click()
+    wait_text(d, "Sent ")
+
+
 def main():
     for folder in (SCREENS, DOWNLOADS):
         shutil.rmtree(folder, ignore_errors=True)
@@ -126,15 +144,7 @@ def main():
         # Compose with an upload.
         upload = DOWNLOADS / "plan.bin"
         upload.write_bytes(os.urandom(30000))
-        button(d, "Compose...").click()
-        wait_text(d, "qarvel_subject")
-        d.find_element(By.NAME, "qarvel_to").send_keys("bob@localhost")
-        d.find_element(By.NAME, "qarvel_subject").send_keys("compose " + TAG)
-        d.find_element(By.NAME, "qarvel_data").send_keys("Hello Bob,\nthe plan is attached.\n")
-        d.find_element(By.NAME, "filename").send_keys(str(upload))
-        shot(d, "compose.png")
-        button(d, "Send").click()
-        wait_text(d, "Sent ")
+        compose(d, "compose " + TAG, "Hello Bob,\nthe plan is attached.\n", upload, "compose.png")
         found = q.inbox_with("compose " + TAG)
         check(len(found) == 1, "composed message in Postfix's inbox")
         if found:
@@ -143,7 +153,7 @@ def main():
                   and parts[0].get_payload(decode=True) == upload.read_bytes(), "uploaded file attached")
 
         # Reply to the hostile message, forward the report.
-        d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+        open_list(d)
         button(d, "Reply...", 0).click()
         wait_text(d, "qarvel_subject")
         no_alert(d, "reply form")
@@ -154,7 +164,7 @@ def main():
         wait_text(d, "Sent ")
         check(len(q.inbox_with("RE: <script>alert(1)</script> " + TAG)) == 1, "reply in Postfix's inbox")
 
-        d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+        open_list(d)
         button(d, "Forward...", 1).click()
         wait_text(d, "qarvel_subject")
         d.find_element(By.NAME, "qarvel_to").send_keys("carol@localhost")
@@ -167,7 +177,7 @@ def main():
               "forwarded message in Postfix's inbox")
 
         # Delete the first message: the page goes back to the list by itself.
-        d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+        open_list(d)
         button(d, "Delete", 0).click()
         wait_text(d, "Deleted message #1")
         WebDriverWait(d, 20).until(lambda x: len(x.find_elements(By.XPATH, "//input[@value='View...']")) == 1)
@@ -180,7 +190,7 @@ def main():
 
 def charsets(d):
     q.fill_maildir("test", [charset_message(*m) for m in CHARSET_MESSAGES])
-    d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
+    open_list(d)
     wait_text(d, "Windows-1252")
     body = d.find_element(By.TAG_NAME, "body").text
     for charset, subject, text, sender in CHARSET_MESSAGES:
@@ -188,7 +198,7 @@ def charsets(d):
         check(sender in body, f"{charset} sender shown as {sender!r}")
     shot(d, "charsets.png")
     for n, (charset, subject, text, sender) in enumerate(CHARSET_MESSAGES, 1):
-        d.get(BASE + f"/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-msg:{n}&-html&-extract")
+        open_list(d, f"&-msg:{n}&-html&-extract")
         shown = d.find_element(By.TAG_NAME, "pre").text
         check(shown.strip() == text, f"{charset} body shown as {shown!r}")
 
@@ -198,15 +208,8 @@ def charsets(d):
     text = GREETING + ", \u201cquoted\u201d \u2014 \u65e5\u672c"
     upload = DOWNLOADS / "Bericht M\u00e4rz \u65e5\u672c.pdf"
     upload.write_bytes(b"%PDF-1.4 " + os.urandom(2000))
-    d.get(BASE + "/cgi-bin/qarvel/?-cgi:-host:localhost&-config&-user:test&-pass:secret&-br&-html")
-    button(d, "Compose...").click()
-    wait_text(d, "qarvel_subject")
-    d.find_element(By.NAME, "qarvel_to").send_keys("bob@localhost")
-    d.find_element(By.NAME, "qarvel_subject").send_keys(subject)
-    d.find_element(By.NAME, "qarvel_data").send_keys(text)
-    d.find_element(By.NAME, "filename").send_keys(str(upload))
-    button(d, "Send").click()
-    wait_text(d, "Sent ")
+    open_list(d)
+    compose(d, subject, text, upload)
     found = q.inbox_with(tag)
     check(len(found) == 1, "UTF-8 message in Postfix's inbox")
     if found:
