@@ -34,7 +34,7 @@ class DnsTest(unittest.TestCase):
             env.missing("dig is not installed (scripts/install-deps.sh installs dnsutils)")
         cls.tmp = tempfile.TemporaryDirectory()
         cls.resolv = pathlib.Path(cls.tmp.name) / "resolv.conf"
-        cls.resolv.write_text(f"# test resolver\nnameserver {DNS}\nsearch example.test\n")
+        cls.resolv.write_text(f"# test resolver\nnameserver {DNS}:{env.port('DNS_PORT')}\nsearch example.test\n")
 
     @classmethod
     def tearDownClass(cls):
@@ -53,7 +53,7 @@ class DnsTest(unittest.TestCase):
                 expected.add(f"{name} ==> Target={target.rstrip('.')}, Port={port}, "
                              f"Priority={priority}, Weight={weight}")
             self.assertTrue(expected)
-            r = self.run_qarvel([f"-host:{DNS}", f"-srv:{domain}:{service}:tcp"])
+            r = self.run_qarvel([f"-host:{DNS}:{env.port('DNS_PORT')}", f"-srv:{domain}:{service}:tcp"])
             self.assertEqual(r.returncode, 0, r.stderr)
             lines = r.stdout.decode().splitlines()
             self.assertEqual(set(lines), expected)

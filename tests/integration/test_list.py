@@ -180,7 +180,7 @@ class BatchFileTest(unittest.TestCase):
         # -probe: turns direct delivery on (and asks without sending); its address is the
         # command-line recipient, so it replaces every message's To.
         resolv = self.tmp / "resolv.conf"
-        resolv.write_text(f"nameserver {env.port('DNS_ADDR')}\n")
+        resolv.write_text(f"nameserver {env.port('DNS_ADDR')}:{env.port('DNS_PORT')}\n")
         batch = self.tmp / "batch.txt"
         batch.write_text("From: a@x.org\nTo: one@y.test\nSubject: s1\n\nbody\n.\nFrom: a@x.org\nTo: two@y.test\n\nbody\n")
         r = env.run(["-probe:someone@deliver.test", "-port:" + env.port("MX_PORT"), "-t", "-file:" + str(batch)],
