@@ -207,9 +207,7 @@ def test_authentication_and_delete():
     check(status == 502 and b"Could not log in as 'test'" in data, f"failed download {status} {data[:80]!r}")
     # A web send that cannot reach its server (nothing listens on port 25 here): the send
     # driver's failure on standard error.
-    status, _, text = page("/cgi-bin/qarvel/?-cgi:-host:127.0.0.1&-to:a@b.c&-from:x@y.z&-s:x&-post", method="POST",
-                           body=b"qarvel_data=hi",
-                           headers={"Content-Type": "application/x-www-form-urlencoded"})
+    form("/cgi-bin/qarvel/?-cgi:-host:127.0.0.1&-to:a@b.c&-from:x@y.z&-s:x&-post", b"qarvel_data=hi")
     errors = log.read_bytes()[logged:].decode("latin-1")
     for what in ("Could not log in as '<b>x' to: localhost:", "Could not log in as 'test' to: localhost:",
                  "*** connect(IPv4) to '127.0.0.1'"):
