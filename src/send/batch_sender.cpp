@@ -99,6 +99,13 @@ private:
     SenderSession& sender_;
 };
 
+// What a keyword message lacks to be sent (its first missing field), or null.
+const char* keywordGap(const BatchMessage& m) {
+    return m.from.empty() ? "from address" : m.to.empty() ? "to address" : m.body.empty() ? "message body" : nullptr;
+}
+
+bool hasNoRecipient(const BatchMessage& m) { return m.to.empty() && m.cc.empty() && m.bcc.empty(); }
+
 // Recipients given to the run replace the message's own: to first (with cc and bcc), then cc
 // (with bcc), then bcc.
 void takeRunRecipients(BatchMessage& m, const AddressSettings& given) {
@@ -156,22 +163,42 @@ int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missi
     int failed = 0;
     // A session the run opened before the batch is opened again when a message loses it.
     const bool sessionGiven = sender.isOpen();
-    while (reader.next(m)) {
+    // When a message's data ends, the next one is read at once and its envelope promised, so
+    // that a pipelining server gets it in the same write as the final "." (not when each
+    // message goes to its own exchanger, nor a message the loop would not send).
+    BatchMessage ahead;
+    bool haveAhead = false, textEnded = false;
+    EnvelopePromise promise(sender, [&](Envelope& next) {
+        if (haveAhead || textEnded || news || o.send.servers.directToMx) return false;
+        if (!reader.next(ahead)) {
+            textEnded = true;
+            return false;
+        }
+        haveAhead = true;
+        takeRunRecipients(ahead, o.send.addresses);
+        if (keywords ? keywordGap(ahead) != nullptr : strict && hasNoRecipient(ahead)) return false;
+        next = Envelope{ahead.from, ahead.replyTo, ahead.to, ahead.cc, ahead.bcc,
+                        keywords ? String() : o.send.addresses.envelopeSender};
+        return true;
+    });
+    auto nextMessage = [&]() {
+        if (!haveAhead) return !textEnded && reader.next(m);
+        m = std::move(ahead);
+        haveAhead = false;
+        return true;
+    };
+    while (nextMessage()) {
         ++seen;
         takeRunRecipients(m, o.send.addresses);
 
         if (keywords) {
-            const char* missingField = m.from.empty() ? "from address"
-                                       : m.to.empty() ? "to address"
-                                       : m.body.empty() ? "message body"
-                                                        : nullptr;
-            if (missingField) {
+            if (const char* missingField = keywordGap(m)) {
                 std::fprintf(stderr, "Missing %s, line: %ld\n", missingField, m.lastLine);
                 ++handled;
                 continue;
             }
             addAttachments(sender, m, o, missing);
-        } else if (strict && !news && m.to.empty() && m.cc.empty() && m.bcc.empty()) {
+        } else if (strict && !news && hasNoRecipient(m)) {
             // Nobody to deliver to: the server never sees it. The position is where it ends.
             std::string_view piece;
             bool lineEnds;

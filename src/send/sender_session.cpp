@@ -184,6 +184,13 @@ int SenderSession::sendGroup() {
     return sent;
 }
 
+bool SenderSession::appendGroupToData() {
+    grouping_ = false;
+    if (!groupSpoilt_) out_.insert(out_.end(), group_.begin(), group_.end());
+    group_.clear();
+    return !groupSpoilt_;
+}
+
 // ---------------------------------------------------------------- data sink
 
 // A send that fails in the data phase closes the connection: the peer is somewhere inside the
@@ -293,6 +300,7 @@ int SenderSession::endData() {
         }
         static const char kEnd[] = ".\r\n";
         out_.insert(out_.end(), kEnd, kEnd + 3);
+        atDataEnd();
     }
     atLineStart_ = true;
     const int result = flushData();

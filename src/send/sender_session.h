@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,6 +55,13 @@ public:
 struct RecipientVerdicts {
     std::vector<String> delivered;
     std::vector<std::pair<String, String>> refused;  // the envelope address and the reply
+};
+
+// What a message's transaction is made of besides its text: the arguments of sendMessage
+// that decide the envelope.
+struct Envelope {
+    String from, replyTo, to, cc, bcc, errorsTo;
+    bool operator==(const Envelope& other) const = default;
 };
 
 class SenderSession : public Connection {
@@ -171,6 +179,13 @@ public:
     int attachmentCount() const { return lastAttachmentCount_; }
     bool messageSent() const { return messageSent_; }
     const RecipientVerdicts& recipientVerdicts() const { return verdicts_; }
+    // The run's promise of what it sends next on this session: asked when a message's data
+    // ends, it gives the envelope of the message that sendMessage gets next (false: none, or
+    // not known yet). A sender that pipelines puts that envelope in the same write as the
+    // final "." (SMTP); the others never ask. Unset: nothing is asked.
+    using NextEnvelope = std::function<bool(Envelope& next)>;
+    void setNextEnvelope(NextEnvelope next) { nextEnvelope_ = std::move(next); }
+    const NextEnvelope& nextEnvelope() const { return nextEnvelope_; }
 
 protected:
     // The common writer: header lines from From to Date, then the body and the end of data.
@@ -193,6 +208,13 @@ protected:
     // group); sendGroup sends none of them when one could not be formatted.
     void beginGroup();
     int sendGroup();
+    // Ends a group by putting its commands behind the message data not yet sent, so that they
+    // leave in the data's last write: false (nothing added) when one could not be formatted.
+    bool appendGroupToData();
+    // Called when the data's final "." waits in the sink, before the last write.
+    virtual void atDataEnd() {}
+    // The run's next envelope, when it has promised one.
+    bool askNextEnvelope(Envelope& next) const { return nextEnvelope_ && nextEnvelope_(next); }
 
     // A new message's verdicts: none yet, and no data sent.
     void beginVerdicts() {
@@ -217,6 +239,7 @@ private:
     MessageStyle style_;
     bool news_ = false, noTerminator_ = false, dotStuffing_ = true;
     ReadyMadePieces* readyMadeRest_ = nullptr;
+    NextEnvelope nextEnvelope_;
     uint32_t bytesSent_ = 0, bytesCounted_ = 0, totalExpected_ = 0;
     int lastAttachmentCount_ = 0;
     bool messageSent_ = false;
@@ -232,6 +255,23 @@ private:
     bool atLineStart_ = true;
     bool grouping_ = false, groupSpoilt_ = false;
     std::string group_;
+};
+
+// While alive, the sender's promise of the next envelope is the one given; the promise it had
+// before comes back at the end.
+class EnvelopePromise {
+public:
+    EnvelopePromise(SenderSession& sender, SenderSession::NextEnvelope next)
+        : sender_(sender), before_(sender.nextEnvelope()) {
+        sender_.setNextEnvelope(std::move(next));
+    }
+    ~EnvelopePromise() { sender_.setNextEnvelope(std::move(before_)); }
+    EnvelopePromise(const EnvelopePromise&) = delete;
+    EnvelopePromise& operator=(const EnvelopePromise&) = delete;
+
+private:
+    SenderSession& sender_;
+    SenderSession::NextEnvelope before_;
 };
 
 // Opens the sender's session on host:port as its connection options say: with their

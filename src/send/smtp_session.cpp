@@ -99,6 +99,8 @@ int SmtpSession::greet() {
 int SmtpSession::connectSession(const String& host, const String& port, int level,
                                 const String& certificate) {
     if (isOpen()) disconnect();
+    sentAhead_.reset();
+    aheadReplies_ = 0;
     firstTransaction_ = 1;
     serverLimit_ = static_cast<size_t>(-1);
     int result = SenderSession::connectSession(host, port.empty() ? String(kSmtpPort) : port, level,
@@ -189,6 +191,7 @@ bool SmtpSession::bearerLogin(const String& user, const String& token) {
 
 int SmtpSession::requestQueueRun(const String& domain) {
     if (!ext_.etrn) return kSessionRefused;
+    if (sentAhead_ && dropSentAhead() < 1) return kSessionClosed;
     return command("ETRN %s\r\n", domain.c_str());
 }
 
@@ -296,11 +299,64 @@ int SmtpSession::lockstepEnvelope(const String& from, const String& replyTo, con
     return startData();
 }
 
+void SmtpSession::envelopeGroup(const String& from, const String& replyTo, const String& errorsTo,
+                                const std::deque<String>& pending, size_t begin, size_t count,
+                                bool first, bool reset, bool dsn, bool data) {
+    if (first && reset) sendCommand("RSET\r\n");
+    if (first) mailFrom(from, replyTo, errorsTo, false);
+    for (size_t i = 0; i < count; ++i) recipientCommand(pending[begin + i], dsn, false);
+    if (data) sendCommand("DATA\r\n");
+}
+
+bool SmtpSession::pipelines() const {
+    return ext_.pipelining && usesExtensions() && esmtpInUse_ && !probe_ && extraRecipients_.empty();
+}
+
+size_t SmtpSession::groupSize(const std::deque<String>& pending) const {
+    return std::min<size_t>({pending.size(), static_cast<size_t>(style().recipientLimit), serverLimit_});
+}
+
+void SmtpSession::atDataEnd() {
+    Envelope next;
+    if (sentAhead_ || !isOpen() || !pipelines() || !askNextEnvelope(next)) return;
+    std::deque<String> pending;
+    for (const String* list : {&next.to, &next.cc, &next.bcc})
+        for (String& entry : recipientEntries(*list)) pending.push_back(std::move(entry));
+    // Only a whole envelope with its DATA goes ahead; a larger one waits for its own turn.
+    const size_t total = groupSize(pending);
+    if (pending.empty() || total != pending.size() || total > kPipelineWindow || !(skipRefused_ || total == 1))
+        return;
+    const bool dsn = ext_.dsn;
+    beginGroup();
+    envelopeGroup(next.from, next.replyTo, next.errorsTo, pending, 0, total, true, true, dsn, true);
+    if (!appendGroupToData()) return;
+    sentAhead_ = std::move(next);
+    aheadReplies_ = total + 3;  // RSET, MAIL, the RCPTs and DATA
+}
+
+int SmtpSession::dropSentAhead() {
+    sentAhead_.reset();
+    int result = kSessionOk;
+    for (size_t i = 0; i < aheadReplies_ && isOpen(); ++i) result = readReply();
+    aheadReplies_ = 0;
+    if (!isOpen()) return kSessionClosed;
+    if (result > 0) {
+        close();
+        return kSessionClosed;
+    }
+    return kSessionOk;
+}
+
+int SmtpSession::quit() {
+    if (sentAhead_ && dropSentAhead() < 1) return kSessionClosed;
+    return SenderSession::quit();
+}
+
 int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
-                                   std::deque<String>& pending, bool reset, bool dsn) {
+                                   std::deque<String>& pending, bool reset, bool dsn, bool sentAhead) {
     // At most one window of recipients per group, so that the replies waiting to be read
     // always fit the socket buffers; a transaction of more takes a group per window.
-    const size_t total = std::min<size_t>({pending.size(), static_cast<size_t>(style().recipientLimit), serverLimit_});
+    const size_t total = groupSize(pending);
     // A refused recipient ends the transaction unless refusals are skipped; DATA then waits
     // for the verdicts, as a "354" would leave no way back but the lone ".".
     const bool dataInGroup = skipRefused_ || total == 1;
@@ -318,13 +374,12 @@ int SmtpSession::pipelinedEnvelope(const String& from, const String& replyTo, co
     while (sent < total && isOpen()) {
         const size_t window = std::min(total - sent, kPipelineWindow);
         const bool first = sent == 0, last = sent + window == total;
-        beginGroup();
-        if (first && reset) sendCommand("RSET\r\n");
-        if (first) mailFrom(from, replyTo, errorsTo, false);
-        for (size_t i = 0; i < window; ++i) recipientCommand(pending[sent + i], dsn, false);
-        if (last && dataInGroup) sendCommand("DATA\r\n");
-        int written = sendGroup();
-        if (written < 1) return written;
+        if (!(first && sentAhead)) {
+            beginGroup();
+            envelopeGroup(from, replyTo, errorsTo, pending, sent, window, first, reset, dsn, last && dataInGroup);
+            int written = sendGroup();
+            if (written < 1) return written;
+        }
         // The replies in the order of the commands. The first failure is the result and its
         // reply line the one reported, as if the commands had gone one by one; the replies
         // after it are still read, so the session stays in step.
@@ -375,9 +430,19 @@ int SmtpSession::sendMessage(const String& from, const String& replyTo, const St
         for (String& entry : recipientEntries(*list)) pending.push_back(std::move(entry));
     const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn;
     // A server that offers PIPELINING gets each transaction's envelope as one group: one round
-    // trip instead of one per command.
-    const bool pipelined = ext_.pipelining && usesExtensions() && esmtpInUse_ && !probe_ &&
-                           extraRecipients_.empty() && !pending.empty();
+    // trip instead of one per command. The envelope may have gone already, behind the last
+    // message's final ".".
+    const bool pipelined = pipelines() && !pending.empty();
+    bool ahead = false;
+    if (sentAhead_) {
+        if (pipelined && isOpen() && *sentAhead_ == Envelope{from, replyTo, to, cc, bcc, errorsTo}) {
+            sentAhead_.reset();
+            aheadReplies_ = 0;
+            ahead = true;
+        } else if (dropSentAhead() < 1) {
+            return kSessionClosed;
+        }
+    }
     bool furtherTransaction = false;
     beginVerdicts();
     while (true) {
@@ -386,7 +451,8 @@ int SmtpSession::sendMessage(const String& from, const String& replyTo, const St
         bool reset = !firstTransaction_ && (resetBetweenTransactions() || !furtherTransaction);
         firstTransaction_ = 0;
         if (pipelined) {
-            result = pipelinedEnvelope(from, replyTo, errorsTo, pending, reset, dsn);
+            result = pipelinedEnvelope(from, replyTo, errorsTo, pending, reset, dsn, ahead);
+            ahead = false;
         } else {
             if (reset && (result = command("RSET\r\n")) < 1) return result;
             result = lockstepEnvelope(from, replyTo, errorsTo, pending, dsn);
@@ -407,6 +473,7 @@ int SmtpSession::sendMessageToLists(const String& from, const String& replyTo,
                                     const char* body, size_t length, const String& base,
                                     const StringList& cc, const StringList& bcc,
                                     const String& errorsTo) {
+    if (sentAhead_ && dropSentAhead() < 1) return kSessionClosed;
     std::deque<String> work;
     for (const StringList* list : {&to, &cc, &bcc})
         for (const String& entry : *list) work.push_back(entry);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     int loadRecipientFile(const String& path) override;
     int authenticate(const String& user, const String& password) override;
     int readReply() override;
+    int quit() override;
     // ETRN: -1 when the server did not offer it, else the judged reply.
     int requestQueueRun(const String& domain);
 
@@ -64,8 +66,25 @@ protected:
                          std::deque<String>& pending, bool dsn);
     // The same for a server that offers PIPELINING: [RSET,] MAIL, the RCPTs and DATA go out
     // as one group, the replies are judged in order afterwards.
+    // With sentAhead the first group already went out, behind the last message's final ".".
     int pipelinedEnvelope(const String& from, const String& replyTo, const String& errorsTo,
-                          std::deque<String>& pending, bool reset, bool dsn);
+                          std::deque<String>& pending, bool reset, bool dsn, bool sentAhead = false);
+    // The commands of one group: [RSET,] MAIL (first group), the RCPTs of pending from begin,
+    // [DATA], only sent (they go out when the group ends).
+    void envelopeGroup(const String& from, const String& replyTo, const String& errorsTo,
+                       const std::deque<String>& pending, size_t begin, size_t count, bool first,
+                       bool reset, bool dsn, bool data);
+    // Whether transactions go as pipelined groups, and how many recipients the first group of
+    // pending takes.
+    bool pipelines() const;
+    size_t groupSize(const std::deque<String>& pending) const;
+    // The final "." of a message waits in the sink: the envelope the run promises next goes
+    // into the same write, when it fits one group with its DATA.
+    void atDataEnd() override;
+    // The replies to an envelope sent ahead that the run did not send after all are read; a
+    // DATA the server took (354) leaves no way back but data, so the connection is closed
+    // (a transaction cut off before its "." delivers nothing). 1 when the session goes on.
+    int dropSentAhead();
     // The one rule of every transaction: message data goes out only when the server accepted
     // a recipient. With one, DATA (or the reply to the DATA of a pipelined group, which is
     // given); without one, endWithoutData with the last refusal.
@@ -93,6 +112,9 @@ protected:
     std::deque<String> extraRecipients_;
     // The recipients the server accepted in the transaction in hand.
     std::vector<String> taken_;
+    // The envelope that went out behind the last message's "." and the replies it is owed.
+    std::optional<Envelope> sentAhead_;
+    size_t aheadReplies_ = 0;
 };
 
 } // namespace qarvel
