@@ -11,6 +11,7 @@
 #include "send/addresses.h"
 #include "send/qmtp_session.h"
 #include "support/scripted_socket.h"
+#include "support/text_lines.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
@@ -186,6 +187,58 @@ TEST(SmtpSession, PipelinedEnvelopeForOneRecipient) {
         }
         EXPECT_EQ(p.quit(), 1);
         EXPECT_STREQ(p.replyLine(), "221 bye\r\n") << (refused ? "refused" : "passed");
+    }
+}
+
+TEST(SmtpSession, PromisedEnvelopeGoesWithTheFinalDot) {
+    // The envelope the run promises leaves in the same write as the final "." of the message
+    // before; the next sendMessage reads its replies; a refused data end fails that message only.
+    const std::string group = "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n";
+    Peer s;
+    ASSERT_TRUE(start(s, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n" + group + "554 rejected\r\n" +
+                             group + "250 queued\r\n221 bye\r\n", true));
+    int promised = 2;
+    s.setNextEnvelope([&](Envelope& next) {
+        if (promised-- <= 0) return false;
+        next = Envelope{"Alice <a@example.org>", String(), "b@x.test", String(), String(), String()};
+        return true;
+    });
+    const size_t greeted = s.sentAtRead.size();
+    EXPECT_EQ(sendSimple(s, "b@x.test"), 1);
+    const std::string atFirstEnd = s.sent.substr(0, s.sentAtRead[greeted + 3]);
+    EXPECT_TRUE(atFirstEnd.ends_with("\r\n.\r\nRSET\r\nMAIL FROM:<a@example.org>\r\n"
+                                     "RCPT TO:<b@x.test> NOTIFY=DELAY,FAILURE ORCPT=rfc822;b@x.test\r\nDATA\r\n"))
+        << atFirstEnd;
+    EXPECT_EQ(sendSimple(s, "b@x.test"), -1);
+    EXPECT_STREQ(s.replyLine(), "554 rejected\r\n");
+    EXPECT_EQ(sendSimple(s, "b@x.test"), 1);
+    EXPECT_EQ(s.quit(), 1);
+    EXPECT_EQ(test::countOf(s.commandsOnly(), "MAIL FROM"), 3u);
+
+    // A promise not kept: the replies are read. With its DATA taken the connection is closed
+    // (anything sent now would be message data), also when another envelope comes instead;
+    // with DATA refused the session goes on to QUIT.
+    struct Case {
+        const char* replies;  // to the promised RSET, MAIL, RCPT and DATA
+        bool another;         // a message with another envelope follows
+    } cases[] = {{"250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n", false},
+                 {"250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n", true},
+                 {"250 reset\r\n250 ok\r\n550 no user\r\n554 no valid recipients\r\n221 bye\r\n", false}};
+    for (const Case& c : cases) {
+        Peer p;
+        ASSERT_TRUE(start(p, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n" + c.replies, true));
+        p.setNextEnvelope([](Envelope& next) {
+            next.from = "a@x.test";
+            next.to = "c@x.test";
+            return true;
+        });
+        EXPECT_EQ(sendSimple(p, "b@x.test"), 1);
+        p.setNextEnvelope(nullptr);
+        const bool taken = std::string(c.replies).ends_with("354 go\r\n");
+        if (c.another) EXPECT_LT(sendSimple(p, "d@x.test"), 1);
+        else EXPECT_EQ(p.quit(), taken ? 0 : 1) << c.replies;
+        EXPECT_EQ(p.sent.find("QUIT") == std::string::npos, taken) << c.replies;
+        EXPECT_EQ(p.sent.find("d@x.test"), std::string::npos);
     }
 }
 
