@@ -5,7 +5,6 @@ and the faults a real server will not produce on demand are in tests/send/nntp_s
 and send_faults_test.cpp."""
 import os
 import socket
-import subprocess
 import tempfile
 import unittest
 import uuid
@@ -76,8 +75,7 @@ def post(tag, *extra, groups="open.group", body=BODY, port=PLAIN, environment=No
         f.flush()
         args = ["-host:127.0.0.1", "-port:" + port, "-from:Poster <poster@example.test>",
                 "-to:" + groups, "-s:news " + tag, "-file:" + f.name, *extra]
-        return subprocess.run([env.BINARY, "-news"] + args, capture_output=True, timeout=60,
-                              env=dict(os.environ, **(environment or {})))
+        return env.run(["-news"] + args, env=environment)
 
 
 def header(headers, name):
@@ -101,27 +99,23 @@ class NewsPosting(unittest.TestCase):
         self.trace = r.stdout.decode()
         return found
 
-    def test_anonymous_post_arrives_whole(self):
-        tag = uuid.uuid4().hex
-        headers, body = self.posted(tag, "open.group", "-noarchive")
-        self.assertEqual(header(headers, "Newsgroups"), "open.group")
-        self.assertEqual(header(headers, "From"), "Poster <poster@example.test>")
-        self.assertEqual(header(headers, "Subject"), "news " + tag)
-        self.assertEqual(header(headers, "X-no-archive"), "yes")
-        self.assertEqual(header(headers, "Content-Transfer-Encoding"), "7bit")
-        self.assertIsNone(header(headers, "To"))
-        # The writer ends the text with one empty line of its own.
-        self.assertEqual(body, BODY + b"\r\n")
-
-    def test_login_up_front_posts_to_two_groups(self):
-        tag = uuid.uuid4().hex
-        headers, body = self.posted(tag, "test.group", "-user:test", "-pass:secret",
-                                    groups="test.group,open.group")
-        self.assertEqual(header(headers, "Newsgroups"), "test.group,open.group")
-        self.assertIsNone(header(headers, "X-no-archive"))
-        self.assertEqual(body, BODY + b"\r\n")
-        # The same article is filed in both groups.
-        self.assertIsNotNone(self.reader.find("open.group", tag))
+    def test_anonymous_and_logged_in_posts_arrive_whole(self):
+        # Anonymous to one group with -noarchive; with AUTHINFO up front to two groups, the same
+        # article filed in both.
+        for groups, extra, archive in (("open.group", ["-noarchive"], "yes"),
+                                       ("test.group,open.group", ["-user:test", "-pass:secret"], None)):
+            with self.subTest(groups):
+                tag = uuid.uuid4().hex
+                headers, body = self.posted(tag, groups.split(",")[0], *extra, groups=groups)
+                self.assertEqual(header(headers, "Newsgroups"), groups)
+                self.assertEqual(header(headers, "From"), "Poster <poster@example.test>")
+                self.assertEqual(header(headers, "Subject"), "news " + tag)
+                self.assertEqual(header(headers, "X-no-archive"), archive)
+                self.assertEqual(header(headers, "Content-Transfer-Encoding"), "7bit")
+                self.assertIsNone(header(headers, "To"))
+                # The writer ends the text with one empty line of its own.
+                self.assertEqual(body, BODY + b"\r\n")
+                self.assertIsNotNone(self.reader.find(groups.split(",")[-1], tag))
 
     def test_web_request_posts(self):
         # The road a web server takes: the query string names the news mode, the host with the
