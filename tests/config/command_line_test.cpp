@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "config/config_file.h"
 #include "config/process.h"
 #include "config/settings.h"
+#include "support/field_changes.h"
 
 namespace qarvel {
 namespace {
@@ -62,8 +68,45 @@ TEST(CommandLine, ImapOptionsOnlyInImapModeAndFlagsNeedTheWholeArgument) {
     EXPECT_EQ(q.s.receive.mailbox, "Sent");
     EXPECT_EQ(q.s.receive.createMailbox, "New");
     EXPECT_TRUE(q.s.tools.quiet && q.s.receive.brief && q.s.receive.imapCommand);
-    EXPECT_EQ(q.s.receive.extractFolder, "/tmp/out");
-    EXPECT_TRUE(q.s.receive.extract);
+}
+
+// An option of a key's name (-to: TO, -ssl SSL, -nodh NODH) sets the fields the key sets, to the
+// same values, in IMAP mode (where the IMAP options count). The rest: below and the manual's.
+TEST(CommandLine, EveryOptionOfAKeysNameSetsWhatTheKeySets) {
+    std::set<std::string> keys;
+    for (const std::string& key : configKeyNames()) keys.insert(key.substr(0, key.find(' ')));
+    // -disconnect and -extract are the flag forms, --noesc is NONOESC, the sender pattern's
+    // negation is the option's alone, SEARCH is an old key without effect, MAIL leaves the
+    // IMAP and news modes too, and these take more: the text (-msg:), the attachments asked
+    // for (-noatt), a count from the message number (-first:), seconds (-idle:), no body.
+    const std::set<std::string> unlike = {"-disconnect", "-extract", "--noesc", "-nospat:", "-search:", "-mail",
+                                          "-msg:", "-noatt", "-first:", "-idle:", "-nomsg"};
+    const std::vector<std::string> scanned = {"-host:", "-firewall:", "-meter:", "-strict"};
+    Parsed imap;
+    parse(imap, {"-imap"});
+    const test::FieldValues start = test::fieldsOf(imap.s);
+    size_t compared = 0;
+    testing::internal::CaptureStderr();  // -a: and A warn of their missing file
+    testing::internal::CaptureStdout();  // -url: and URL tell of the download
+    std::vector<std::string> failures;
+    for (const std::string& option : optionNames()) {
+        std::string key;
+        for (char c : option)
+            if (c != '-' && c != ':') key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!keys.count(key) || unlike.count(option) || std::count(scanned.begin(), scanned.end(), option)) continue;
+        Parsed byOption, byKey;
+        parse(byOption, {"-imap", (option.back() == ':' ? option + "7" : option).c_str()});
+        parse(byKey, {"-imap"});
+        applyConfigLine((key + " 7").c_str(), byKey.s, byKey.objects);
+        const test::FieldValues fromOption = test::fieldsOf(byOption.s), fromKey = test::fieldsOf(byKey.s);
+        for (const std::string& name : test::changedFields(fromKey, fromOption))
+            failures.push_back(option + " " + name + "=" + fromOption.at(name) + ", " + key + " " + fromKey.at(name));
+        if (!test::changedFields(start, fromKey).empty()) ++compared;
+    }
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(failures, std::vector<std::string>());
+    EXPECT_GT(compared, 60u);
 }
 
 TEST(CommandLine, MissingAttachmentIsCountedAndAnExistingOneQueued) {
