@@ -385,24 +385,43 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
     const String envelopeSender = o_.addresses.listOwner.empty() ? listAddress_ : o_.addresses.listOwner;
     bool headerSet = false;
 
-    std::vector<String> chunk;
+    std::vector<String> chunk, following;
     size_t total = 0;
     int read = 1;
-    bool stopped = false, recorded = true;
-    while (!stopped) {
-        chunk.clear();
+    bool stopped = false, recorded = true, haveFollowing = false;
+    auto fill = [&](std::vector<String>& into) {
+        into.clear();
         String address;
-        while (chunk.size() < per && (read = stream.next(address)) > 0) {
+        while (into.size() < per && (read = stream.next(address)) > 0) {
             ++total;
-            if (!progress.reached(address)) chunk.push_back(address);
+            if (!progress.reached(address)) into.push_back(address);
         }
+    };
+    auto bccOf = [](const std::vector<String>& addresses) {
+        String bcc;
+        for (const String& a : addresses) bcc += (bcc.empty() ? "" : ",") + a;
+        return bcc;
+    };
+    // When a transaction's data ends, the next one's subscribers are read and its envelope
+    // promised: a pipelining server gets it in the same write as the final ".". A transaction
+    // is recorded only after the server took its data, as before.
+    EnvelopePromise promise(*sender_, [&](Envelope& next) {
+        if (haveFollowing || read <= 0) return false;
+        fill(following);
+        haveFollowing = true;
+        if (following.empty()) return false;
+        next = Envelope{from, replyTo, "!" + listAddress_, String(), bccOf(following), envelopeSender};
+        return true;
+    });
+    while (!stopped) {
+        if (haveFollowing) chunk.swap(following);
+        else fill(chunk);
+        haveFollowing = false;
         if (read < 0 || (!chunk.empty() && !connect())) stopped = true;
         if (chunk.empty() || stopped) break;
         if (!headerSet) setCopyHeader(reader.message());
         headerSet = true;
-        String bcc;
-        for (const String& a : chunk) bcc += (bcc.empty() ? "" : ",") + a;
-        if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), bcc, subject, text,
+        if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), bccOf(chunk), subject, text,
                             1, String(), status, envelopeSender)) {
             stopped = true;
             break;
@@ -421,13 +440,16 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
         return kListHandled;
     }
     if (sender_ && sender_->isOpen()) sender_->disconnect();
-    // Everyone still without the contribution: the transaction in hand and the rest.
+    // Everyone still without the contribution: the transaction in hand, the one read ahead
+    // and the rest.
     size_t missed = 0;
     auto notReached = [&missed](const String& a) {
         std::fprintf(stderr, "Not reached: %s\n", a.c_str());
         ++missed;
     };
     for (const String& a : chunk) notReached(a);
+    if (haveFollowing)
+        for (const String& a : following) notReached(a);
     String address;
     while (read > 0 && (read = stream.next(address)) > 0) {
         ++total;

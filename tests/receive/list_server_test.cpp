@@ -341,9 +341,13 @@ using Script = std::vector<test::ScriptStep>;
 // A healthy SMTP dialogue for transactions of the given recipient counts (a transaction after
 // the first starts with RSET); with dropAfter set, one more transaction follows and the server
 // resets the connection after that many of its recipients.
-Script distributionDialogue(const std::vector<int>& transactions, int dropAfter = -1) {
+// dropAfter: the connection drops after that many RCPTs of one transaction more; kRefuseLast: the
+// last transaction's data is refused and the connection drops.
+constexpr int kRefuseLast = -2;
+Script distributionDialogue(const std::vector<int>& transactions, int dropAfter = -1, bool pipelining = false) {
     using namespace test;
-    Script s = {send("220 list.test ready\r\n"), expect("HELO"), send("250 ok\r\n")};
+    Script s = {send("220 list.test ready\r\n"), expect(pipelining ? "EHLO" : "HELO"),
+                send(pipelining ? "250-list.test\r\n250 PIPELINING\r\n" : "250 ok\r\n")};
     auto begin = [&s](bool first) {
         if (!first) {
             s.push_back(expect("RSET"));
@@ -364,9 +368,11 @@ Script distributionDialogue(const std::vector<int>& transactions, int dropAfter 
         s.push_back(expect("DATA"));
         s.push_back(send("354 go\r\n"));
         s.push_back(expectUntil(".\r\n"));
-        s.push_back(send("250 queued\r\n"));
+        s.push_back(send(dropAfter == kRefuseLast && k + 1 == transactions.size() ? "554 refused\r\n" : "250 queued\r\n"));
     }
-    if (dropAfter >= 0) {
+    if (dropAfter == kRefuseLast) {
+        s.push_back(reset());
+    } else if (dropAfter >= 0) {
         begin(transactions.empty());
         rcpt(dropAfter);
         s.push_back(reset());
@@ -383,50 +389,80 @@ std::vector<std::string> recipients(const std::string& dialogue) {
     return out;
 }
 
-TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
+// A contribution in a mailbox folder for a list of ten subscribers s0..s9, sent three a
+// transaction.
+struct Distribution {
+    explicit Distribution(bool pipelining) : pipelining(pipelining) {
+        mkdir(tmp.file("box").c_str(), 0755);
+        std::string subscribers;
+        for (int i = 0; i < 10; ++i) subscribers += "s" + std::to_string(i) + "@x.org\n";
+        tmp.put("subs.txt", subscribers);
+        putMessage(tmp, "1", "c@x.org", "Big news", "text\r\n", "Message-ID: <big@x.org>\r\n");
+    }
+    std::vector<std::string> args(int port) const {
+        return {"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"), "-listserv:list@x.org",
+                "-host:127.0.0.1", "-port:" + std::to_string(port), "-limit:3", "-rm", "-quiet",
+                pipelining ? "-esmtp" : "-quiet"};
+    }
     TempFolder tmp;
-    mkdir(tmp.file("box").c_str(), 0755);
-    std::string subscribers;
-    for (int i = 0; i < 10; ++i) subscribers += "s" + std::to_string(i) + "@x.org\n";
-    tmp.put("subs.txt", subscribers);
-    putMessage(tmp, "1", "c@x.org", "Big news", "text\r\n", "Message-ID: <big@x.org>\r\n");
-    auto args = [&](int port) {
-        return std::vector<std::string>{"-tolist:" + tmp.file("subs.txt"), "-mail",
-                                        "-file:" + tmp.file("box"), "-listserv:list@x.org",
-                                        "-host:127.0.0.1", "-port:" + std::to_string(port),
-                                        "-limit:3", "-rm", "-quiet"};
-    };
+    bool pipelining;
+};
 
-    // Two transactions of three go through, the third is cut off after one recipient.
-    std::vector<int> firstRun = {3, 3};
-    ScriptedServer dropping(distributionDialogue(firstRun, 1));
-    ProgramResult r = runList(args(dropping.port()));
-    std::string seen = dropping.finish();
-    EXPECT_EQ(dropping.error(), "");
-    EXPECT_EQ(r.exitCode, 1);
-    // Delivery reports come back to the list, not to the contributor.
-    EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:").size(), 3u);
-    EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:<list@x.org>").size(), 3u) << seen;
-    EXPECT_NE(r.err.find("4 of 10 subscribers not reached"), std::string::npos) << r.err;
-    EXPECT_EQ(linesStartingWith(r.err, "Not reached: "),
-              (std::vector<std::string>{"Not reached: s6@x.org", "Not reached: s7@x.org",
-                                        "Not reached: s8@x.org", "Not reached: s9@x.org"}));
-    EXPECT_NE(r.err.find("Message #1 is kept"), std::string::npos);
-    EXPECT_EQ(tmp.read("box/1").empty(), false) << "the contribution must stay for the rerun";
-    EXPECT_EQ(tmp.read("subs.txt.progress"),
-              "message-id <big@x.org>\ns0@x.org\ns1@x.org\ns2@x.org\ns3@x.org\ns4@x.org\ns5@x.org\n");
+TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
+    // Lockstep, and pipelined: there the next transaction's envelope goes with the final "."
+    // of the one before, and is read ahead of its turn.
+    for (bool pipelining : {false, true}) {
+        SCOPED_TRACE(pipelining ? "pipelining" : "lockstep");
+        Distribution d(pipelining);
+        TempFolder& tmp = d.tmp;
+        auto args = [&](int port) { return d.args(port); };
 
-    // The rerun sends to the four that were missed, once each, and cleans up.
-    ScriptedServer healthy(distributionDialogue({3, 1}));
-    r = runList(args(healthy.port()));
-    seen = healthy.finish();
-    EXPECT_EQ(healthy.error(), "");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(recipients(seen), (std::vector<std::string>{"s6@x.org", "s7@x.org", "s8@x.org", "s9@x.org"}));
-    EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"dummy/distribution: c@x.org (Big news)"}));
-    struct stat st;
-    EXPECT_NE(stat(tmp.file("subs.txt.progress").c_str(), &st), 0);
-    EXPECT_NE(stat(tmp.file("box/1").c_str(), &st), 0);
+        // Two transactions of three go through, the third is cut off after one recipient.
+        std::vector<int> firstRun = {3, 3};
+        ScriptedServer dropping(distributionDialogue(firstRun, 1, pipelining));
+        ProgramResult r = runList(args(dropping.port()));
+        std::string seen = dropping.finish();
+        EXPECT_EQ(dropping.error(), "");
+        EXPECT_EQ(r.exitCode, 1);
+        // Delivery reports come back to the list, not to the contributor.
+        EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:").size(), 3u);
+        EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:<list@x.org>").size(), 3u) << seen;
+        EXPECT_NE(r.err.find("4 of 10 subscribers not reached"), std::string::npos) << r.err;
+        EXPECT_EQ(linesStartingWith(r.err, "Not reached: "),
+                  (std::vector<std::string>{"Not reached: s6@x.org", "Not reached: s7@x.org",
+                                            "Not reached: s8@x.org", "Not reached: s9@x.org"}));
+        EXPECT_NE(r.err.find("Message #1 is kept"), std::string::npos);
+        EXPECT_EQ(tmp.read("box/1").empty(), false) << "the contribution must stay for the rerun";
+        EXPECT_EQ(tmp.read("subs.txt.progress"),
+                  "message-id <big@x.org>\ns0@x.org\ns1@x.org\ns2@x.org\ns3@x.org\ns4@x.org\ns5@x.org\n");
+
+        // The rerun sends to the four that were missed, once each, and cleans up.
+        ScriptedServer healthy(distributionDialogue({3, 1}, -1, pipelining));
+        r = runList(args(healthy.port()));
+        seen = healthy.finish();
+        EXPECT_EQ(healthy.error(), "");
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(recipients(seen), (std::vector<std::string>{"s6@x.org", "s7@x.org", "s8@x.org", "s9@x.org"}));
+        EXPECT_EQ(linesOf(r.out), (std::vector<std::string>{"dummy/distribution: c@x.org (Big news)"}));
+        struct stat st;
+        EXPECT_NE(stat(tmp.file("subs.txt.progress").c_str(), &st), 0);
+        EXPECT_NE(stat(tmp.file("box/1").c_str(), &st), 0);
+    }
+}
+
+TEST(ListServer, RefusedDataStopsTheDistributionAndNamesEveryoneNotReached) {
+    // The second transaction's data is refused: pipelined, the third's subscribers were read
+    // ahead already, and they are named all the same.
+    for (bool pipelining : {false, true}) {
+        Distribution d(pipelining);
+        ScriptedServer refusing(distributionDialogue({3, 3}, kRefuseLast, pipelining));
+        ProgramResult r = runList(d.args(refusing.port()));
+        refusing.finish();
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find("7 of 10 subscribers not reached"), std::string::npos) << r.err;
+        EXPECT_EQ(linesStartingWith(r.err, "Not reached: ").size(), 7u) << r.err;
+        EXPECT_EQ(d.tmp.read("subs.txt.progress"), "message-id <big@x.org>\ns0@x.org\ns1@x.org\ns2@x.org\n");
+    }
 }
 
 // A run that reads the list's mailbox over POP3 with one -host: and -port: for everything: the
