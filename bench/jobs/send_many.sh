@@ -27,9 +27,16 @@ qarvel_one="'$QARVEL' -host:127.0.0.1 -port:$P -from:alice@example.org -to:bob@e
 counted="sleep 0.5; n=\$(ls $dumps | grep -c '^[0-9]'); rm -f $dumps/[0-9]*; echo \"\$n messages\"; [ \$n = $count ]"
 
 # One process, one SMTP session, COUNT transactions.
-tool qarvel "qarvel -esmtp -cnt:$count" "$qarvel" "$all_sent" "EHLO like smtp-source; PIPELINING groups each envelope"
+tool qarvel "qarvel -esmtp -cnt:$count" "$qarvel" "$all_sent" "EHLO like smtp-source; PIPELINING: each envelope one group, sent with the last message's final \".\""
 tool smtp-source "smtp-source -d -s 1 -m $count" "\$T smtp-source -d -s 1 -m $count -f alice@example.org -t bob@example.test -S bench 127.0.0.1:$P" "$counted"
 compare send_many "$count in one session" "$work" "$count" msg
+
+# A -t batch: COUNT ready-made messages in one text, one session, each with its own envelope.
+batch=$BENCH_DATA/batch-$count.txt
+awk -v n="$count" 'BEGIN { for (i = 1; i <= n; i++) printf "%sFrom: alice@example.org\nTo: bob@example.test\nSubject: bench %d\n\npayload\n", (i > 1 ? ".\n" : ""), i }' > "$batch"
+tool qarvel-batch "qarvel -esmtp -t (batch)" "\$T '$QARVEL' -esmtp -host:127.0.0.1 -port:$P -t -q < '$batch'" "$all_sent" "the next envelope goes in the write of the final \".\""
+tool smtp-source "smtp-source -d -s 1 -m $count" "\$T smtp-source -d -s 1 -m $count -f alice@example.org -t bob@example.test -S bench 127.0.0.1:$P" "$counted"
+compare send_many "$count as a -t batch in one session" "$work" "$count" msg
 
 # One process and one session per message, the way scripts call a sender in a loop.
 tool qarvel-loop "qarvel (loop)" "$(loop "$qarvel_one")" "$all_sent"
