@@ -188,6 +188,11 @@ raw_case() {
   compare "$1" "$count × $kib KiB; raw to standard output" "$work" "$mib" MiB
 }
 
+# fetchmail_mda DIR: a fetchmail mda that writes each message to a file of its own in DIR,
+# named after the mda shell's pid, with a number after it so that a pid that comes round again
+# gets a new name (fetchmail delivers one message at a time; no process but cat a message).
+fetchmail_mda() { printf 'n=0; while [ -e %s/m.$$.$n ]; do n=$((n + 1)); done; exec cat > %s/m.$$.$n' "$1" "$1"; }
+
 # note TEXT: a line for the notes under the table.
 note() { echo "$*" >> "${BENCH_NOTES:-/dev/stderr}"; }
 
@@ -213,8 +218,8 @@ maildir_case() {
   tool qarvel-extract-disk "qarvel -extract: (no sync)" "rm -rf $disk; mkdir -p $disk; \$T $q -extract:$disk" \
     "same_set '$manifest' $disk 'm*.bin'" "nothing synced"
   local rc=$BENCH_DATA/fetchmailrc-disk
-  printf 'set no syslog\npoll 127.0.0.1 service %s protocol %s auth password timeout 60\n  user "test" password "secret" sslproto %s keep fetchall mda "cat > %s/m.$$"\n' \
-    "$2" "$3" "''" "$disk" > "$rc"
+  printf 'set no syslog\npoll 127.0.0.1 service %s protocol %s auth password timeout 60\n  user "test" password "secret" sslproto %s keep fetchall mda "%s"\n' \
+    "$2" "$3" "''" "$(fetchmail_mda "$disk")" > "$rc"
   chmod 600 "$rc"
   tool fetchmail-disk "fetchmail (mda to file)" "rm -rf $disk; mkdir -p $disk; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids-disk -s" \
     "$files_ok" "one mda process per message, nothing synced"

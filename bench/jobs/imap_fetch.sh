@@ -48,7 +48,7 @@ rc=$BENCH_DATA/fetchmailrc
 cat > "$rc" <<RC
 set no syslog
 poll 127.0.0.1 service $IMAP_PORT protocol imap auth password timeout 60
-  user "test" password "secret" sslproto '' keep fetchall mda "cat > $out/m.\$\$"
+  user "test" password "secret" sslproto '' keep fetchall mda "$(fetchmail_mda "$out")"
 RC
 chmod 600 "$rc"
 tool fetchmail "fetchmail (mda to file)" "rm -rf $out; mkdir -p $out; \$T fetchmail -f $rc --pidfile $BENCH_DATA/fetchmail.pid --idfile $BENCH_DATA/fetchids -s" "$files_ok" "one mda process per message"
