@@ -334,12 +334,14 @@ TEST(ReceiveDriver, ExtractionWritesPartsAndAMissingFolderKeepsTheMessage) {
     EXPECT_NE(r.err.find("message #1"), std::string::npos) << r.err;
 }
 
-// A message file goes whole into the Maildir (made with tmp/, new/ and cur/) and the mbox file,
-// as the reader takes it: ".." loses a dot, a lone "." is text but as the last line, CR LF
-// becomes LF; only then does the file go. A Maildir that cannot be made keeps the message.
+// A message file goes whole into the Maildir (made with tmp/, new/ and cur/) and the mbox file
+// (its "From " line names the Return-Path), as the reader takes it: ".." loses a dot, a lone "."
+// is text but as the last line, CR LF becomes LF; only then does the file go. A Maildir that
+// cannot be made keeps the message.
 TEST(ReceiveDriver, MaildirAndMboxFileTakeEachMessageWhole) {
     TempFolder folder;
-    folder.put("m01.eml", "From: a@example.org\r\nSubject: whole\r\n\r\none\r\n.\r\n..two\r\nFrom here\r\n.\r\n");
+    folder.put("m01.eml", "Return-Path: <bounce@example.org>\r\nFrom: a@example.org\r\nSubject: whole\r\n\r\n"
+                          "one\r\n.\r\n..two\r\nFrom here\r\n.\r\n");
     ReceiveOptions o = folderOptions(folder);
     o.receive.maildir = folder.file("md").c_str();
     o.receive.mboxFile = folder.file("mbox").c_str();
@@ -347,15 +349,15 @@ TEST(ReceiveDriver, MaildirAndMboxFileTakeEachMessageWhole) {
     o.tools.quiet = 1;
     Outcome r = runCaptured(o);
     EXPECT_EQ(r.code, 0) << r.err;
-    const std::string text = "From: a@example.org\nSubject: whole\n\none\n.\n.two\nFrom here\n";
+    const std::string text = "Return-Path: <bounce@example.org>\nFrom: a@example.org\nSubject: whole\n\none\n.\n.two\nFrom here\n";
     std::string names = entries(folder.file("md/new"), "");
     ASSERT_EQ(names.find(' '), std::string::npos) << names;
     EXPECT_EQ(folder.read("md/new/" + names), text);
     EXPECT_EQ(entries(folder.file("md"), ""), "cur new tmp");
     EXPECT_EQ(entries(folder.file("md/tmp"), ""), "");
     const std::string mbox = folder.read("mbox");
-    EXPECT_EQ(mbox.compare(0, 19, "From a@example.org "), 0) << mbox;
-    EXPECT_EQ(mbox.substr(mbox.find('\n') + 1), "From: a@example.org\nSubject: whole\n\none\n.\n.two\n>From here\n\n");
+    EXPECT_EQ(mbox.compare(0, 24, "From bounce@example.org "), 0) << mbox;  // the envelope sender
+    EXPECT_EQ(mbox.substr(mbox.find('\n') + 1), text.substr(0, text.size() - 10) + ">From here\n\n");
     EXPECT_EQ(entries(folder.path, "m0"), "");
 
     folder.put("m01.eml", kWithAttachment);
