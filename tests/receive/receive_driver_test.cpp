@@ -286,6 +286,22 @@ TEST(ReceiveDriver, DeletionInARangeAndUndelete) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.out.find("Undeleted message #1\n"), std::string::npos);
     EXPECT_NE(r.err.find("Could not delete message, error= 0"), std::string::npos) << r.err;
+
+    // An output that cannot be synced (the harvest file on a full disk) keeps every message.
+    TempFolder full;
+    fillFolder(full, 2);
+    o = folderOptions(full);
+    o.receive.remove = 1;
+    o.receive.harvestFile = "/dev/full";
+    r = runCaptured(o);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Message #2 did not reach the disk (/dev/full"), std::string::npos) << r.err;
+    EXPECT_EQ(entries(full.path, "m0"), "m01.eml m02.eml");
+    // Nor does -seen: record a message whose outputs did not last, -rm or not.
+    o.receive.remove = 0;
+    o.receive.seenFile = full.file("seen").c_str();
+    EXPECT_EQ(runCaptured(o).code, 1);
+    EXPECT_EQ(full.read("seen").find("m0"), std::string::npos) << full.read("seen");
 }
 
 const char* kWithAttachment =
