@@ -71,6 +71,67 @@ std::string regularFile(const std::string& path) {
     return resolved;
 }
 
+// The subscribers still without the contribution, a transaction's worth at a time, with room
+// for one transaction read ahead while the one before it is sent.
+class SubscriberChunks {
+public:
+    SubscriberChunks(SubscriberStream& stream, const DistributionProgress& progress, size_t per)
+        : stream_(stream), progress_(progress), per_(per) {}
+
+    // The next transaction's subscribers (the ones read ahead, if any): empty at the end.
+    void next(std::vector<String>& chunk) {
+        if (haveAhead_) chunk.swap(ahead_);
+        else fill(chunk);
+        haveAhead_ = false;
+    }
+    // Reads the transaction after the one in hand: false when there is none.
+    bool readAhead() {
+        if (haveAhead_ || read_ <= 0) return false;
+        fill(ahead_);
+        haveAhead_ = true;
+        return !ahead_.empty();
+    }
+    const std::vector<String>& ahead() const { return ahead_; }
+    bool failed() const { return read_ < 0; }
+    // Subscribers read so far, reached or not.
+    size_t total() const { return total_; }
+    // Every subscriber after the transaction in hand that has not got the contribution.
+    void rest(const std::function<void(const String&)>& each) {
+        if (haveAhead_)
+            for (const String& a : ahead_) each(a);
+        haveAhead_ = false;
+        String address;
+        while (read_ > 0 && (read_ = stream_.next(address)) > 0) {
+            ++total_;
+            if (!progress_.reached(address)) each(address);
+        }
+    }
+
+private:
+    void fill(std::vector<String>& into) {
+        into.clear();
+        String address;
+        while (into.size() < per_ && (read_ = stream_.next(address)) > 0) {
+            ++total_;
+            if (!progress_.reached(address)) into.push_back(address);
+        }
+    }
+
+    SubscriberStream& stream_;
+    const DistributionProgress& progress_;
+    const size_t per_;
+    std::vector<String> ahead_;
+    bool haveAhead_ = false;
+    int read_ = 1;
+    size_t total_ = 0;
+};
+
+String joinedAddresses(const std::vector<String>& addresses) {
+    String joined;
+    for (const String& a : addresses) joined += (joined.empty() ? "" : ",") + a;
+    return joined;
+}
+
 } // namespace
 
 ListServer::ListServer(const ReceiveOptions& options, SenderSession* sender)
@@ -385,43 +446,24 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
     const String envelopeSender = o_.addresses.listOwner.empty() ? listAddress_ : o_.addresses.listOwner;
     bool headerSet = false;
 
-    std::vector<String> chunk, following;
-    size_t total = 0;
-    int read = 1;
-    bool stopped = false, recorded = true, haveFollowing = false;
-    auto fill = [&](std::vector<String>& into) {
-        into.clear();
-        String address;
-        while (into.size() < per && (read = stream.next(address)) > 0) {
-            ++total;
-            if (!progress.reached(address)) into.push_back(address);
-        }
-    };
-    auto bccOf = [](const std::vector<String>& addresses) {
-        String bcc;
-        for (const String& a : addresses) bcc += (bcc.empty() ? "" : ",") + a;
-        return bcc;
-    };
+    std::vector<String> chunk;
+    bool stopped = false, recorded = true;
+    SubscriberChunks chunks(stream, progress, per);
     // When a transaction's data ends, the next one's subscribers are read and its envelope
     // promised: a pipelining server gets it in the same write as the final ".". A transaction
     // is recorded only after the server took its data, as before.
     EnvelopePromise promise(*sender_, [&](Envelope& next) {
-        if (haveFollowing || read <= 0) return false;
-        fill(following);
-        haveFollowing = true;
-        if (following.empty()) return false;
-        next = Envelope{from, replyTo, "!" + listAddress_, String(), bccOf(following), envelopeSender};
+        if (!chunks.readAhead()) return false;
+        next = Envelope{from, replyTo, "!" + listAddress_, String(), joinedAddresses(chunks.ahead()), envelopeSender};
         return true;
     });
     while (!stopped) {
-        if (haveFollowing) chunk.swap(following);
-        else fill(chunk);
-        haveFollowing = false;
-        if (read < 0 || (!chunk.empty() && !connect())) stopped = true;
+        chunks.next(chunk);
+        if (chunks.failed() || (!chunk.empty() && !connect())) stopped = true;
         if (chunk.empty() || stopped) break;
         if (!headerSet) setCopyHeader(reader.message());
         headerSet = true;
-        if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), bccOf(chunk), subject, text,
+        if (!sendWithStatus(*sender_, from, replyTo, "!" + listAddress_, String(), joinedAddresses(chunk), subject, text,
                             1, String(), status, envelopeSender)) {
             stopped = true;
             break;
@@ -448,15 +490,9 @@ int ListServer::distribute(MailboxReader& reader, const String& from, const Stri
         ++missed;
     };
     for (const String& a : chunk) notReached(a);
-    if (haveFollowing)
-        for (const String& a : following) notReached(a);
-    String address;
-    while (read > 0 && (read = stream.next(address)) > 0) {
-        ++total;
-        if (!progress.reached(address)) notReached(address);
-    }
+    chunks.rest(notReached);
     std::fprintf(stderr, "Distribution of '%s' stopped: %zu of %zu subscribers not reached%s\n",
-                 subject.c_str(), missed, total, recorded ? "; the next run sends to them" : "");
+                 subject.c_str(), missed, chunks.total(), recorded ? "; the next run sends to them" : "");
     return kListStop;
 }
 

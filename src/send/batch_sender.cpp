@@ -148,6 +148,44 @@ std::string messageBody(BatchFileReader& reader, BatchMessage& m, const BatchOpt
     return body;
 }
 
+// The batch's messages in turn, one of them read ahead: when a message's data ends the next is
+// read at once and its envelope promised, so that a pipelining server gets it in the same write
+// as the final "." (not when each message goes to its own exchanger, nor a message the batch
+// would not send).
+class MessagesAhead {
+public:
+    MessagesAhead(BatchFileReader& reader, const BatchOptions& o) : reader_(reader), o_(o) {}
+
+    bool promise(Envelope& next) {
+        const bool keywords = o_.layout == BatchLayout::kKeywords;
+        if (haveAhead_ || ended_ || o_.send.smtp.news || o_.send.servers.directToMx) return false;
+        if (!reader_.next(ahead_)) {
+            ended_ = true;
+            return false;
+        }
+        haveAhead_ = true;
+        takeRunRecipients(ahead_, o_.send.addresses);
+        if (keywords ? keywordGap(ahead_) != nullptr : o_.send.tools.strict && hasNoRecipient(ahead_)) return false;
+        next = Envelope{ahead_.from, ahead_.replyTo, ahead_.to, ahead_.cc, ahead_.bcc,
+                        keywords ? String() : o_.send.addresses.envelopeSender};
+        return true;
+    }
+
+    // The next message: the one read ahead, else the reader's next.
+    bool next(BatchMessage& m) {
+        if (!haveAhead_) return !ended_ && reader_.next(m);
+        m = std::move(ahead_);
+        haveAhead_ = false;
+        return true;
+    }
+
+private:
+    BatchFileReader& reader_;
+    const BatchOptions& o_;
+    BatchMessage ahead_;
+    bool haveAhead_ = false, ended_ = false;
+};
+
 } // namespace
 
 int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missing) {
@@ -163,31 +201,9 @@ int runBatch(SenderSession& sender, BatchText& text, BatchOptions& o, int* missi
     int failed = 0;
     // A session the run opened before the batch is opened again when a message loses it.
     const bool sessionGiven = sender.isOpen();
-    // When a message's data ends, the next one is read at once and its envelope promised, so
-    // that a pipelining server gets it in the same write as the final "." (not when each
-    // message goes to its own exchanger, nor a message the loop would not send).
-    BatchMessage ahead;
-    bool haveAhead = false, textEnded = false;
-    EnvelopePromise promise(sender, [&](Envelope& next) {
-        if (haveAhead || textEnded || news || o.send.servers.directToMx) return false;
-        if (!reader.next(ahead)) {
-            textEnded = true;
-            return false;
-        }
-        haveAhead = true;
-        takeRunRecipients(ahead, o.send.addresses);
-        if (keywords ? keywordGap(ahead) != nullptr : strict && hasNoRecipient(ahead)) return false;
-        next = Envelope{ahead.from, ahead.replyTo, ahead.to, ahead.cc, ahead.bcc,
-                        keywords ? String() : o.send.addresses.envelopeSender};
-        return true;
-    });
-    auto nextMessage = [&]() {
-        if (!haveAhead) return !textEnded && reader.next(m);
-        m = std::move(ahead);
-        haveAhead = false;
-        return true;
-    };
-    while (nextMessage()) {
+    MessagesAhead messages(reader, o);
+    EnvelopePromise promise(sender, [&messages](Envelope& next) { return messages.promise(next); });
+    while (messages.next(m)) {
         ++seen;
         takeRunRecipients(m, o.send.addresses);
 
