@@ -119,6 +119,12 @@ TEST(ImapReader, MessageLiteralIsReadExactly) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(ahead->commandsAhead(), 0u);
     EXPECT_EQ(ahead->sent, fetches + "8 STORE 1 +FLAGS (\\Deleted)\r\n");
+
+    // Thirty-two FETCH at the most are on their way before the first answer is read.
+    auto many = selected(40, "");
+    many->setRetrievalPlan([](int n) { return n < 40 ? n + 1 : 0; });
+    EXPECT_LT(many->retrieve(1), 1);
+    EXPECT_EQ(many->sent.ends_with("35 FETCH 32 (UID RFC822.SIZE FLAGS BODY[])\r\n"), true) << many->sent;
 }
 
 TEST(ImapReader, BrokenFetchesEndCleanly) {

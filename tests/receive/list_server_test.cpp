@@ -348,13 +348,15 @@ Script distributionDialogue(const std::vector<int>& transactions, int dropAfter 
     using namespace test;
     Script s = {send("220 list.test ready\r\n"), expect(pipelining ? "EHLO" : "HELO"),
                 send(pipelining ? "250-list.test\r\n250 PIPELINING\r\n" : "250 ok\r\n")};
-    auto begin = [&s](bool first) {
-        if (!first) {
-            s.push_back(expect("RSET"));
-            s.push_back(send("250 ok\r\n"));
-        }
+    // Pipelining, the reply to a transaction's "." (owed) waits until the next one's RSET and
+    // MAIL came: they must go out with the "." and are answered together.
+    std::string owed;
+    auto begin = [&](bool first) {
+        if (!first) s.push_back(expect("RSET"));
+        if (!first && !pipelining) s.push_back(send("250 ok\r\n"));
         s.push_back(expect("MAIL"));
-        s.push_back(send("250 ok\r\n"));
+        s.push_back(send(owed + (!first && pipelining ? "250 ok\r\n250 ok\r\n" : "250 ok\r\n")));
+        owed.clear();
     };
     auto rcpt = [&s](int count) {
         for (int i = 0; i < count; ++i) {
@@ -368,9 +370,12 @@ Script distributionDialogue(const std::vector<int>& transactions, int dropAfter 
         s.push_back(expect("DATA"));
         s.push_back(send("354 go\r\n"));
         s.push_back(expectUntil(".\r\n"));
-        s.push_back(send(dropAfter == kRefuseLast && k + 1 == transactions.size() ? "554 refused\r\n" : "250 queued\r\n"));
+        owed = dropAfter == kRefuseLast && k + 1 == transactions.size() ? "554 refused\r\n" : "250 queued\r\n";
+        if (!pipelining || (k + 1 == transactions.size() && dropAfter == -1)) s.push_back(send(owed));
+        if (!pipelining) owed.clear();
     }
     if (dropAfter == kRefuseLast) {
+        if (pipelining) s.insert(s.end(), {expect("RSET"), send(owed)});
         s.push_back(reset());
     } else if (dropAfter >= 0) {
         begin(transactions.empty());
@@ -452,12 +457,16 @@ TEST(ListServer, DistributionCutOffHalfWayIsFinishedByTheNextRun) {
 
 TEST(ListServer, RefusedDataStopsTheDistributionAndNamesEveryoneNotReached) {
     // The second transaction's data is refused: pipelined, the third's subscribers were read
-    // ahead already, and they are named all the same.
+    // ahead already, and they are named all the same. With an owner, delivery reports go to
+    // the owner, in the read-ahead envelope too.
     for (bool pipelining : {false, true}) {
         Distribution d(pipelining);
         ScriptedServer refusing(distributionDialogue({3, 3}, kRefuseLast, pipelining));
-        ProgramResult r = runList(d.args(refusing.port()));
-        refusing.finish();
+        std::vector<std::string> args = d.args(refusing.port());
+        args.push_back("-owner:boss@x.org");
+        ProgramResult r = runList(args);
+        const std::string seen = refusing.finish();
+        EXPECT_EQ(linesStartingWith(seen, "MAIL FROM:<boss@x.org>").size(), pipelining ? 3u : 2u) << seen;
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(r.err.find("7 of 10 subscribers not reached"), std::string::npos) << r.err;
         EXPECT_EQ(linesStartingWith(r.err, "Not reached: ").size(), 7u) << r.err;

@@ -263,5 +263,40 @@ TEST(BatchRun, StrictFailsOnOneMessageAndTakesABccAlone) {
     }
 }
 
+// With PIPELINING each message's envelope leaves in the same write as the final "." of the one
+// before, and every reply is still read in order: the data end of message 2 of 3 is refused, and
+// only message 2 fails.
+TEST(BatchRun, PipelinedEnvelopeGoesWithTheFinalDotBefore) {
+    const std::string group = "250 reset\r\n250 ok\r\n250 ok\r\n354 go\r\n";
+    ScriptedSocket<SmtpSession> s("220 x\r\n250-x\r\n250 PIPELINING\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n" +
+                                  group + "554 rejected\r\n" + group + "250 queued\r\n");
+    s.setEsmtp(1);
+    ASSERT_EQ(s.connectSession("h", String()), 1);
+    s.style().raw = true;
+    std::string batch;
+    for (const char* to : {"one", "two", "three"})
+        batch += std::string(batch.empty() ? "" : ".\n") + "From: a@x.org\nTo: " + to + "@y.org\n\nbody\n";
+    BatchText text{std::string_view(batch)};
+    BatchOptions o;
+    o.layout = BatchLayout::kHeaders;
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(runBatch(s, text, o), 2);
+    const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(test::countOf(out, "Sent "), 2u) << out;
+    EXPECT_NE(out.find("to 'one@y.org'"), std::string::npos) << out;
+    EXPECT_NE(out.find("to 'three@y.org'"), std::string::npos) << out;
+    EXPECT_NE(err.find("Status: 554 rejected"), std::string::npos) << err;
+    // What had gone out when the reply to each final "." was read (the greeting and EHLO take
+    // three reads, each envelope four).
+    for (auto [read, next] : {std::pair{6, "two"}, {11, "three"}}) {
+        const std::string atDot = s.sent.substr(0, s.sentAtRead.at(read));
+        EXPECT_TRUE(atDot.ends_with(std::string("\r\n.\r\nRSET\r\nMAIL FROM:<a@x.org>\r\nRCPT TO:<") + next +
+                                    "@y.org>\r\nDATA\r\n"))
+            << atDot;
+    }
+    EXPECT_TRUE(s.sent.substr(0, s.sentAtRead.at(16)).ends_with("body\r\n\r\n.\r\n"));
+}
+
 } // namespace
 } // namespace qarvel
