@@ -29,15 +29,16 @@ String qmtpDomain;
 
 bool isTransientLimit(const char* reply) { return startsWith(reply, "452") || startsWith(reply, "552"); }
 
-// The recipient entries of a comma-separated text that are sent to.
-std::vector<String> recipientEntries(const String& text) {
-    std::vector<String> out;
-    for (const String& entry : splitRecipientText(text)) {
-        std::string_view e = entry.view();
-        while (!e.empty() && e.front() == ' ') e.remove_prefix(1);
-        if (e.empty() || e.front() == '\\' || e.front() == '!') continue;
-        out.emplace_back(e);
-    }
+// The recipients an envelope's comma-separated To, Cc and Bcc texts are sent to, in order.
+std::deque<String> envelopeRecipients(const String& to, const String& cc, const String& bcc) {
+    std::deque<String> out;
+    for (const String* text : {&to, &cc, &bcc})
+        for (const String& entry : splitRecipientText(*text)) {
+            std::string_view e = entry.view();
+            while (!e.empty() && e.front() == ' ') e.remove_prefix(1);
+            if (e.empty() || e.front() == '\\' || e.front() == '!') continue;
+            out.emplace_back(e);
+        }
     return out;
 }
 
@@ -319,9 +320,7 @@ size_t SmtpSession::groupSize(const std::deque<String>& pending) const {
 void SmtpSession::atDataEnd() {
     Envelope next;
     if (sentAhead_ || !isOpen() || !pipelines() || !askNextEnvelope(next)) return;
-    std::deque<String> pending;
-    for (const String* list : {&next.to, &next.cc, &next.bcc})
-        for (String& entry : recipientEntries(*list)) pending.push_back(std::move(entry));
+    std::deque<String> pending = envelopeRecipients(next.to, next.cc, next.bcc);
     // Only a whole envelope with its DATA goes ahead; a larger one waits for its own turn.
     const size_t total = groupSize(pending);
     if (pending.empty() || total != pending.size() || total > kPipelineWindow || !(skipRefused_ || total == 1))
@@ -425,9 +424,7 @@ int SmtpSession::sendMessage(const String& from, const String& replyTo, const St
                              const String& subject, const char* body, size_t length,
                              const String& base, const String& cc, const String& bcc,
                              const String& errorsTo) {
-    std::deque<String> pending;
-    for (const String* list : {&to, &cc, &bcc})
-        for (String& entry : recipientEntries(*list)) pending.push_back(std::move(entry));
+    std::deque<String> pending = envelopeRecipients(to, cc, bcc);
     const bool dsn = usesExtensions() && esmtpInUse_ && ext_.dsn;
     // A server that offers PIPELINING gets each transaction's envelope as one group: one round
     // trip instead of one per command. The envelope may have gone already, behind the last
