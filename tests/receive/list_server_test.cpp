@@ -207,19 +207,17 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
     putMessage(tmp, "10", "c@x.org", "fetch readme.txt");
     putMessage(tmp, "11", "c@x.org", "help");
     putMessage(tmp, "12", "c@x.org", "fetch");
-    // Requests that name no single clean address, and mail the list sent itself.
+    // Requests that name no single clean address (the forms: ListRequests), and mail the list
+    // sent itself.
     putMessage(tmp, "13", "eve@x.org, victim@y.org", "subscribe");
     putMessage(tmp, "14", "\"a, b\" <a@x.org>, victim@y.org", "fetch readme.txt");
-    putMessage(tmp, "15", "<bad\x01@x.org>", "subscribe");
-    putMessage(tmp, "16", "spaced name@x.org", "subscribe");
     putMessage(tmp, "17", "c@x.org", "News", "text\r\n", "X-Loop: LIST@x.org\r\n");
     putMessage(tmp, "18", "The list <list@x.org>", "News");
     // Reports that may remove nobody: not a delivery report, and one about a message the list
-    // never sent; a From of two mailboxes without a comma.
+    // never sent.
     putMessage(tmp, "19", "eve@x.org", "Undeliverable",
                "Final-Recipient: rfc822; keep@x.org\r\nAction: failed\r\nX-Loop: list@x.org\r\n");
     putMessage(tmp, "20", "MAILER-DAEMON@x.org", "Undeliverable", "Final-Recipient: rfc822; keep@x.org\r\nAction: failed\r\n");
-    putMessage(tmp, "21", "<eve@x.org> <victim@y.org>", "subscribe");
 
     ProgramResult r = runList({"-tolist:" + tmp.file("subs.txt"), "-mail", "-file:" + tmp.file("box"),
                                "-listserv:list@x.org", "-fetch:" + tmp.file("fetch"), "-mf",
@@ -239,13 +237,10 @@ TEST(ListServer, RequestCycleLogsRepliesAndSubscriberFile) {
         "dummy/unknown: fetch",
         "dummy/unknown or invalid: subscribe",
         "dummy/unknown or invalid: fetch readme.txt",
-        "dummy/unknown or invalid: subscribe",
-        "dummy/unknown or invalid: subscribe",
         "dummy/circular: c@x.org",
         "dummy/circular: list@x.org",
         "dummy/undelivered: eve@x.org",
         "dummy/undelivered: MAILER-DAEMON@x.org",
-        "dummy/unknown or invalid: subscribe",
     };
     EXPECT_EQ(linesOf(r.out), expected);
     EXPECT_EQ(tmp.read("subs.txt"), "keep@x.org\na@x.org\n");

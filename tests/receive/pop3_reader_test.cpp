@@ -13,7 +13,7 @@ namespace {
 
 using Pop3 = ScriptedSocket<Pop3Reader>;
 
-TEST(Pop3Reader, ApopDigestAndLogin) {
+TEST(Pop3Reader, ApopLoginItsFallbackRefusalsAndGreetings) {
     // The example of RFC 1939.
     EXPECT_EQ(apopDigest("<1896.697170952@dbc.mtview.ca.us>", "tanstaaf"),
               "c4c9334bac560ecc979e58001b3e22fb");
@@ -31,16 +31,14 @@ TEST(Pop3Reader, ApopDigestAndLogin) {
     EXPECT_EQ(pop.messageSize(2), 200);
     EXPECT_EQ(pop.messageSize(3), 0);
     EXPECT_EQ(pop.totalSize(), 1319u);  // a number above the count still adds to the total
-}
 
-TEST(Pop3Reader, RefusedApopFallsBackRefusalsStopAndGreetings) {
-    Pop3 pop("+OK ready <a@b>\r\n-ERR no APOP\r\n+OK\r\n+OK\r\n+OK 0 0\r\n");
-    pop.setApop(1);
-    ASSERT_EQ(pop.open("h", "110", nullptr, 0), 1);
-    EXPECT_EQ(pop.login("u", "p"), 1);
-    EXPECT_EQ(pop.messageCount(), 0);
-    // An empty mailbox sends no LIST.
-    EXPECT_EQ(pop.sent.substr(pop.sent.find("USER")), "USER u\r\nPASS p\r\nSTAT\r\n");
+    // A refused APOP falls back to USER and PASS; an empty mailbox sends no LIST.
+    Pop3 fallback("+OK ready <a@b>\r\n-ERR no APOP\r\n+OK\r\n+OK\r\n+OK 0 0\r\n");
+    fallback.setApop(1);
+    ASSERT_EQ(fallback.open("h", "110", nullptr, 0), 1);
+    EXPECT_EQ(fallback.login("u", "p"), 1);
+    EXPECT_EQ(fallback.messageCount(), 0);
+    EXPECT_EQ(fallback.sent.substr(fallback.sent.find("USER")), "USER u\r\nPASS p\r\nSTAT\r\n");
 
     Pop3 noStamp("+OK ready\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n");
     noStamp.setApop(1);
