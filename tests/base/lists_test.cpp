@@ -74,6 +74,8 @@ TEST(Lists, WildcardSetsAndCapture) {
     EXPECT_TRUE(wildcardMatch("Re: hello world", "*hello*", true, true, nullptr));
     EXPECT_FALSE(wildcardMatch("Re: help", "*hello*", true, true, nullptr));
     EXPECT_TRUE(wildcardMatch("x7y", "x#y", false, false, nullptr));
+    EXPECT_FALSE(wildcardMatch("xay", "x#y", false, false, nullptr));  // '#' a digit, '!' a letter
+    EXPECT_FALSE(wildcardMatch("x7y", "x!y", false, false, nullptr));
     EXPECT_TRUE(wildcardMatch("abab", "*ab", false, true, nullptr));
     EXPECT_TRUE(wildcardMatch("file", "file@", false, false, nullptr));  // runs may be empty
     EXPECT_TRUE(wildcardMatch("file", "file$", false, false, nullptr));

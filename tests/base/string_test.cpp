@@ -45,7 +45,9 @@ TEST(String, SharingAndCopyOnWrite) {
     EXPECT_EQ(std::strlen(built.c_str()), built.length());
 }
 
-TEST(String, SubstringAndIndexClamp) {
+// Substrings and indexes past the end are clamped; replacing, comparing bytes as unsigned,
+// case-free tests, a NUL written to a stream, and the leading number of a text.
+TEST(String, EdgesReplaceCompareAndNumbers) {
     String abc("abc");
     EXPECT_EQ(String(abc, 5, 2), "");
     EXPECT_EQ(String(abc, 1, 100), "bc");
@@ -53,16 +55,10 @@ TEST(String, SubstringAndIndexClamp) {
     EXPECT_EQ(abc[100], '\0');
     EXPECT_EQ(String(static_cast<const char*>(nullptr)), "");
     EXPECT_FALSE(abc == static_cast<const char*>(nullptr));
-}
-
-TEST(String, Replace) {
     EXPECT_EQ(String("aaa").replaced("aa", "b"), "ba");
     EXPECT_EQ(String("a-b-c").replaced("-", ""), "abc");
     EXPECT_EQ(String("abc").replaced("", "x"), "abc");
     EXPECT_EQ(String("a/b/c").replaced('/', '\\'), "a\\b\\c");
-}
-
-TEST(String, CompareAndCase) {
     EXPECT_TRUE(String("ab") < String("abc"));
     EXPECT_TRUE(String("0000000009") < String("0000000010"));
     EXPECT_TRUE(String("a") < String("\xe9"));
@@ -70,16 +66,9 @@ TEST(String, CompareAndCase) {
     EXPECT_FALSE(String("abc").equalsIgnoreCase(nullptr));
     EXPECT_TRUE(String("Subject: x").startsWithIgnoreCase("SUBJECT:", 8));
     EXPECT_FALSE(String("Sub").startsWithIgnoreCase("SUBJECT:", 8));
-}
-
-// directoryPart and filePart are checked through pathDirectory and pathFile (file_scan_test).
-TEST(String, Streams) {
     std::ostringstream out;
     out << String("x\0y", 3) << String();
     EXPECT_EQ(out.str().size(), 3u);
-}
-
-TEST(String, Numbers) {
     EXPECT_EQ(qarvel::toNumber("42abc"), 42);
     EXPECT_EQ(qarvel::toNumber("abc"), 0);
     EXPECT_EQ(qarvel::toNumber("-5"), -5);

@@ -109,17 +109,6 @@ TEST(CommandLine, EveryOptionOfAKeysNameSetsWhatTheKeySets) {
     EXPECT_GT(compared, 60u);
 }
 
-TEST(CommandLine, MissingAttachmentIsCountedAndAnExistingOneQueued) {
-    Parsed p;
-    testing::internal::CaptureStderr();
-    parse(p, {"-a:/nonexistent/file.bin", "-a:/etc/hostname"});
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("WARNING: attachment '/nonexistent/file.bin' does not exist! (2)"), std::string::npos);
-    EXPECT_EQ(p.s.content.missingAttachments, 1);
-    ASSERT_EQ(p.objects.attachments.size(), 1u);
-    EXPECT_EQ(p.objects.attachments[0].path, "/etc/hostname");
-}
-
 TEST(CommandLine, ScansTakeHostsPortsAndTheConfigurationName) {
     Parsed p;
     resetSettings(p.s, true);

@@ -111,6 +111,9 @@ TEST(SecretSources, NetrcEntries) {
     // No machine entry fits: the default one, if its login fits.
     EXPECT_EQ(netrcLookup(text, "unknown.example", "anon").password, "guest");
     EXPECT_FALSE(netrcLookup(text, "unknown.example", "carol").found);
+    // A machine entry wins over the default wherever that stands.
+    EXPECT_EQ(netrcLookup("default login anon password guest\nmachine m login anon password own\n", "m", "anon").password,
+              "own");
     EXPECT_FALSE(netrcLookup("machine", "machine", "").found);
     EXPECT_FALSE(netrcLookup("", "mail.example", "alice").found);
 }

@@ -79,4 +79,13 @@ struct DnsWire {
     std::string text() const { return std::string(bytes.begin(), bytes.end()); }
 };
 
+// Each record as "type preference host", an SRV record with ":port weight" behind.
+inline std::vector<std::string> shown(const DnsRecordList& records) {
+    std::vector<std::string> out;
+    for (const DnsRecord& r : records)
+        out.push_back(std::to_string(r.type) + " " + std::to_string(r.preference) + " " + r.host().str() +
+                      (r.type == kDnsTypeSrv ? ":" + std::to_string(r.port) + " " + std::to_string(r.weight) : ""));
+    return out;
+}
+
 } // namespace qarvel::test

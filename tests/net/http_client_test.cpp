@@ -216,31 +216,44 @@ TEST(HttpResponse, ChunkSizesAndRedirectsTable) {
         EXPECT_EQ(r.url, redirectUrl("http", "host", "80", r.location).str()) << r.location;
 }
 
-TEST(HttpClient, GetSendsHeadersInOrderAndStoresTheBody) {
-    ScriptedServer server({request(), send(okResponse("the body", "Last-Modified: yesterday\r\n"))});
+// One client's fetches against one scripted server, into files of one folder.
+struct Exchange {
+    explicit Exchange(std::vector<test::ScriptStep> script, bool http11 = true)
+        : server(std::move(script)), client(http11) {}
+    int fetch(const std::string& path, const char* file = "out", int method = kHttpGet) {
+        return client.fetch(url(server, path), folder.file(file).c_str(), method);
+    }
+    // What the server received, once the client has closed.
+    std::string finish() {
+        client.close();
+        return server.finish();
+    }
+    ScriptedServer server;
     TempFolder folder;
     HttpClient client;
-    client.referer = "http://from/page";
-    client.depth = 1;
-    client.addHeader("X-One: 1\r\n");
-    EXPECT_EQ(1, client.fetch(url(server, "a/b?x=1#frag"), folder.file("out").c_str()));
-    client.close();
-    std::string sent = server.finish();
+};
+
+TEST(HttpClient, GetSendsHeadersInOrderAndStoresTheBody) {
+    Exchange x({request(), send(okResponse("the body", "Last-Modified: yesterday\r\n"))}, false);
+    x.client.referer = "http://from/page";
+    x.client.depth = 1;
+    x.client.addHeader("X-One: 1\r\n");
+    EXPECT_EQ(1, x.fetch("a/b?x=1#frag"));
     EXPECT_EQ("GET /a/b?x=1 HTTP/1.0\r\n"
               "Referer: http://from/page\r\n"
               "Depth: 1\r\n"
-              "Host: 127.0.0.1:" + server.portText() + "\r\n"
+              "Host: 127.0.0.1:" + x.server.portText() + "\r\n"
               "User-Agent: Tarnwick-LIB\r\n"
               "X-One: 1\r\n"
               "Content-Length: 0\r\n"
               "Connection: keep-alive\r\n\r\n",
-              sent);
-    EXPECT_EQ("the body", folder.read("out"));
-    EXPECT_EQ(200, client.statusCode());
-    EXPECT_STREQ("200 OK", client.statusText());
-    EXPECT_EQ("yesterday", client.lastModified().str());
-    EXPECT_EQ(8u, client.bytesFetched());
-    EXPECT_NE(std::string::npos, client.transcript().str().find("Content-Length: 8\r\n"));
+              x.finish());
+    EXPECT_EQ("the body", x.folder.read("out"));
+    EXPECT_EQ(200, x.client.statusCode());
+    EXPECT_STREQ("200 OK", x.client.statusText());
+    EXPECT_EQ("yesterday", x.client.lastModified().str());
+    EXPECT_EQ(8u, x.client.bytesFetched());
+    EXPECT_NE(std::string::npos, x.client.transcript().str().find("Content-Length: 8\r\n"));
 }
 
 TEST(HttpClient, PostFormsAndWebDavMethods) {
@@ -256,14 +269,11 @@ TEST(HttpClient, PostFormsAndWebDavMethods) {
                           {kHttpUnlock, "UNLOCK /f HTTP/1.1", "text/xml"}};
     for (const Case& c : cases) {
         const std::string body = "a=1&b=two";
-        ScriptedServer server({request(), test::receive(body.size()), send(okResponse("ok"))});
-        TempFolder folder;
-        HttpClient client(true);
-        client.requestBody = body;
-        client.requestContentType = "text/xml";
-        EXPECT_EQ(1, client.fetch(url(server, "f"), folder.file("out").c_str(), c.method));
-        client.close();
-        std::string sent = server.finish();
+        Exchange x({request(), test::receive(body.size()), send(okResponse("ok"))});
+        x.client.requestBody = body;
+        x.client.requestContentType = "text/xml";
+        EXPECT_EQ(1, x.fetch("f", "out", c.method));
+        const std::string sent = x.finish();
         EXPECT_EQ(0u, sent.find(std::string(c.line) + "\r\n")) << sent;
         EXPECT_NE(std::string::npos, sent.find(std::string("Content-Type: ") + c.type +
                                                "\r\nContent-Length: 9\r\nConnection: keep-alive\r\n\r\n" +
@@ -272,21 +282,20 @@ TEST(HttpClient, PostFormsAndWebDavMethods) {
     }
 }
 
+// A server cannot make the list grow without bound: 200 cookies are kept at the most.
 TEST(HttpClient, CookiesAreSentBackByDomainAndPath) {
-    ScriptedServer server({request(),
-                           send(okResponse("1", "Set-Cookie: s=abc; Path=/docs\r\n"
-                                                "Set-Cookie: t=2; path=/\r\n"
-                                                "Set-Cookie: other=3; Domain=elsewhere.test\r\n")),
-                           request(), send(okResponse("2")), request(), send(okResponse("3"))});
-    TempFolder folder;
-    HttpClient client(true);
-    const std::string out = folder.file("out");
-    EXPECT_EQ(1, client.fetch(url(server, "start"), out.c_str()));
-    EXPECT_EQ(1, client.fetch(url(server, "docs/page"), out.c_str()));
-    EXPECT_EQ(1, client.fetch(url(server, "images/x"), out.c_str()));
-    client.close();
-    std::string sent = server.finish();
-    EXPECT_EQ("", server.error());
+    std::string more;
+    for (int i = 0; i < 250; ++i) more += "Set-Cookie: c" + std::to_string(i) + "=1; Domain=elsewhere.test\r\n";
+    Exchange x({request(),
+                send(okResponse("1", "Set-Cookie: s=abc; Path=/docs\r\n"
+                                     "Set-Cookie: t=2; path=/\r\n"
+                                     "Set-Cookie: other=3; Domain=elsewhere.test\r\n" + more)),
+                request(), send(okResponse("2")), request(), send(okResponse("3"))});
+    EXPECT_EQ(1, x.fetch("start"));
+    EXPECT_EQ(1, x.fetch("docs/page"));
+    EXPECT_EQ(1, x.fetch("images/x"));
+    const std::string sent = x.finish();
+    EXPECT_EQ("", x.server.error());
     size_t second = sent.find("GET /docs/page");
     size_t third = sent.find("GET /images/x");
     ASSERT_NE(std::string::npos, second);
@@ -294,8 +303,8 @@ TEST(HttpClient, CookiesAreSentBackByDomainAndPath) {
     EXPECT_EQ(std::string::npos, sent.substr(0, second).find("Cookie:"));
     EXPECT_NE(std::string::npos, sent.substr(second, third - second).find("Cookie: s=abc; t=2\r\n"));
     EXPECT_NE(std::string::npos, sent.substr(third).find("Cookie: t=2\r\n"));
-    ASSERT_EQ(3u, client.cookies().size());
-    EXPECT_EQ("127.0.0.1", client.cookies()[0].domain.str());
+    ASSERT_EQ(200u, x.client.cookies().size());
+    EXPECT_EQ("127.0.0.1", x.client.cookies()[0].domain.str());
 }
 
 TEST(HttpClient, DigestChallengeIsAnsweredOnceWithTheNonceCount) {
@@ -303,14 +312,11 @@ TEST(HttpClient, DigestChallengeIsAnsweredOnceWithTheNonceCount) {
         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"qarvel\", "
         "nonce=\"abc123\", opaque=\"xyz\", qop=\"auth\"\r\nContent-Length: 6\r\n"
         "Connection: keep-alive\r\n\r\ndenied";
-    ScriptedServer server({request(), send(challenge), request(), send(okResponse("secret"))});
-    TempFolder folder;
-    HttpClient client(true);
-    client.setCredentials("test", "pw");
-    EXPECT_EQ(1, client.fetch(url(server, "digest/x?y=1"), folder.file("out").c_str()));
-    client.close();
-    std::string sent = server.finish();
-    EXPECT_EQ("secret", folder.read("out"));
+    Exchange x({request(), send(challenge), request(), send(okResponse("secret"))});
+    x.client.setCredentials("test", "pw");
+    EXPECT_EQ(1, x.fetch("digest/x?y=1"));
+    const std::string sent = x.finish();
+    EXPECT_EQ("secret", x.folder.read("out"));
     size_t second = sent.find("GET /digest/x?y=1", 10);
     ASSERT_NE(std::string::npos, second);
     EXPECT_EQ(std::string::npos, sent.substr(0, second).find("Authorization"));
@@ -332,99 +338,61 @@ TEST(HttpClient, DigestChallengeIsAnsweredOnceWithTheNonceCount) {
     EXPECT_LT(retry.find("Authorization:"), retry.find("Host:"));
 }
 
+// A second refusal is returned, not answered again. (-requiretls over plain http: url_download_test.)
 TEST(HttpClient, BasicIsAnsweredOnceAndASecondRefusalIsReturned) {
     const std::string challenge =
         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
         "Content-Length: 0\r\nConnection: keep-alive\r\n\r\n";
-    ScriptedServer server({request(), send(challenge), request(), send(challenge)});
-    TempFolder folder;
-    HttpClient client(true);
-    client.setCredentials("test", "secret");
-    EXPECT_EQ(0, client.fetch(url(server, "basic/"), folder.file("out").c_str()));
-    client.close();
-    std::string sent = server.finish();
-    EXPECT_NE(std::string::npos, sent.find("Authorization: Basic dGVzdDpzZWNyZXQ=\r\n"));
-    EXPECT_EQ(401, client.statusCode());
-    EXPECT_STREQ("401 UNAUTHORIZED", client.statusText());
-
-    // When credentials need TLS (-requiretls), a challenge over plain http fails the fetch.
-    ScriptedServer plain({request(), send(challenge), closeConnection()});
-    HttpClient careful(true);
-    careful.setCredentials("test", "secret");
-    careful.credentialsNeedTls = true;
-    EXPECT_EQ(-1, careful.fetch(url(plain, "basic/"), folder.file("out").c_str()));
-    EXPECT_NE(std::string(careful.statusText()).find("PASSWORD NOT SENT WITHOUT TLS"), std::string::npos);
-    careful.close();
-    EXPECT_EQ(std::string::npos, plain.finish().find("Authorization"));
+    Exchange x({request(), send(challenge), request(), send(challenge)});
+    x.client.setCredentials("test", "secret");
+    EXPECT_EQ(0, x.fetch("basic/"));
+    EXPECT_NE(std::string::npos, x.finish().find("Authorization: Basic dGVzdDpzZWNyZXQ=\r\n"));
+    EXPECT_EQ(401, x.client.statusCode());
+    EXPECT_STREQ("401 UNAUTHORIZED", x.client.statusText());
 }
 
-TEST(HttpClient, KeepAliveReusesTheConnectionAndNoContentMakesAnEmptyFile) {
-    ScriptedServer server({request(), send(okResponse("first")), request(),
-                           send("HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n"),
-                           request(), send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")});
-    TempFolder folder;
-    HttpClient client(true);
-    folder.put("two", "old content");
-    EXPECT_EQ(1, client.fetch(url(server, "one"), folder.file("one").c_str()));
-    EXPECT_EQ(1, client.fetch(url(server, "two"), folder.file("two").c_str()));
-    EXPECT_EQ(0, client.fetch(url(server, "three"), folder.file("three").c_str()));
-    client.close();
-    server.finish();
-    EXPECT_EQ("", server.error());
-    EXPECT_EQ("first", folder.read("one"));
-    EXPECT_EQ("", folder.read("two"));
-    EXPECT_EQ("gone", folder.read("three"));
-    EXPECT_STREQ("404 NOT FOUND", client.statusText());
+// One connection serves the requests, a chunked body's trailer read to its end, until a response
+// says "Connection: close": the next request goes on a new connection even when the server keeps
+// the old one open. A 204 leaves an empty file, a 404 its body.
+TEST(HttpClient, KeepAliveUntilConnectionCloseIsSaid) {
+    Exchange x({request(),
+                send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                     "5\r\nhello\r\n7;x=y\r\n, world\r\n0\r\nTrailer: 1\r\n\r\n"),
+                request(), send("HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n"), request(),
+                send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\nConnection: close\r\n\r\ngone"), stall(300),
+                test::acceptNext(), request(), send(okResponse("four"))});
+    x.folder.put("two", "old content");
+    EXPECT_EQ(1, x.fetch("one", "one"));
+    EXPECT_EQ(1, x.fetch("two", "two"));
+    EXPECT_EQ(0, x.fetch("three", "three"));
+    EXPECT_STREQ("404 NOT FOUND", x.client.statusText());
+    EXPECT_EQ(1, x.fetch("four", "four"));
+    const std::string sent = x.finish();
+    EXPECT_EQ("", x.server.error());
+    EXPECT_EQ(sent.find("GET /four"), sent.rfind("GET /four")) << "the request went on the closed connection";
+    EXPECT_EQ("hello, world", x.folder.read("one"));
+    EXPECT_EQ("", x.folder.read("two"));
+    EXPECT_EQ("gone", x.folder.read("three"));
+    EXPECT_EQ("four", x.folder.read("four"));
 }
 
-// "Connection: close" ends the connection even when the server leaves it open: the next
-// request goes on a new one, never on the old one.
-TEST(HttpClient, ConnectionCloseIsHeededWhenTheServerKeepsTheSocket) {
-    ScriptedServer server({request(), send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\none"),
-                           stall(300), test::acceptNext(), request(), send(okResponse("two"))});
-    TempFolder folder;
-    HttpClient client(true);
-    EXPECT_EQ(1, client.fetch(url(server, "one"), folder.file("one").c_str()));
-    EXPECT_EQ(1, client.fetch(url(server, "two"), folder.file("two").c_str()));
-    client.close();
-    const std::string sent = server.finish();
-    EXPECT_EQ("", server.error());
-    EXPECT_EQ(sent.find("GET /two"), sent.rfind("GET /two")) << "the second request went on the closed connection";
-    EXPECT_EQ("two", folder.read("two"));
-}
-
-TEST(HttpClient, RedirectGoesToTheLocationWithGet) {
-    ScriptedServer target({request(), send("HTTP/1.0 200 OK\r\n\r\nmoved body"), closeConnection()});
-    ScriptedServer first({request(), test::receive(4),
-                          send("HTTP/1.1 302 Found\r\nLocation: " + url(target, "new") +
-                               "\r\nContent-Length: 0\r\n\r\n")});
-    TempFolder folder;
-    HttpClient client(true);
-    client.requestBody = "data";
-    EXPECT_EQ(1, client.fetch(url(first, "old"), folder.file("out").c_str(), kHttpPost));
-    first.finish();
-    std::string sent = target.finish();
-    EXPECT_EQ(0u, sent.find("GET /new HTTP/1.1\r\n"));
-    EXPECT_EQ("moved body", folder.read("out"));
-}
-
-// The credentials go to the server the caller named: after a redirect to another port (another
-// origin) a challenge there is not answered.
-TEST(HttpClient, CredentialsStayWithTheNamedServer) {
+// A redirect is followed with GET. The credentials go only to the server the caller named: a
+// challenge from the redirect's target (another port, another origin) is not answered.
+TEST(HttpClient, RedirectIsFollowedWithGetAndWithoutTheCredentials) {
     const std::string challenge =
         "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\nContent-Length: 0\r\n\r\n";
-    ScriptedServer other({request(), send(challenge), closeConnection()});
-    ScriptedServer named({request(), send("HTTP/1.1 302 Found\r\nLocation: " + url(other, "basic/") +
-                                          "\r\nContent-Length: 0\r\n\r\n"),
-                          closeConnection()});
-    TempFolder folder;
-    HttpClient client(true);
-    client.setCredentials("test", "secret");
-    EXPECT_EQ(0, client.fetch(url(named, "away"), folder.file("out").c_str()));
-    EXPECT_STREQ("401 UNAUTHORIZED", client.statusText());
-    named.finish();
-    EXPECT_EQ(std::string::npos, other.finish().find("Authorization"));
-
+    ScriptedServer target({request(), send(challenge), closeConnection()});
+    Exchange x({request(), test::receive(4),
+                send("HTTP/1.1 302 Found\r\nLocation: " + url(target, "new") + "\r\nContent-Length: 0\r\n\r\n"),
+                closeConnection()});
+    x.client.setCredentials("test", "secret");
+    x.client.requestBody = "data";
+    EXPECT_EQ(0, x.fetch("old", "out", kHttpPost));
+    EXPECT_STREQ("401 UNAUTHORIZED", x.client.statusText());
+    x.finish();
+    const std::string sent = target.finish();
+    EXPECT_EQ(0u, sent.find("GET /new HTTP/1.1\r\n")) << sent;
+    EXPECT_EQ(std::string::npos, sent.find("Authorization"));
 }
 
 TEST(HttpClient, ProxyGetsTheAbsoluteUrl) {
@@ -436,16 +404,6 @@ TEST(HttpClient, ProxyGetsTheAbsoluteUrl) {
     std::string sent = proxy.finish();
     EXPECT_EQ(0u, sent.find("GET http://example.test:80/x/y HTTP/1.0\r\n"));
     EXPECT_NE(std::string::npos, sent.find("Host: example.test\r\n"));
-}
-
-TEST(HttpClient, ChunkedBodyIsDecoded) {
-    ScriptedServer server({request(),
-                           send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                "5\r\nhello\r\n7;x=y\r\n, world\r\n0\r\nTrailer: 1\r\n\r\n")});
-    TempFolder folder;
-    HttpClient client(true);
-    EXPECT_EQ(1, client.fetch(url(server, "c"), folder.file("out").c_str()));
-    EXPECT_EQ("hello, world", folder.read("out"));
 }
 
 TEST(HttpClient, RefusalsBeforeAnyTraffic) {
@@ -520,21 +478,17 @@ TEST(HttpClient, HostileResponsesEndCleanly) {
                      {request(), send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc"), stall(4000)},
                      "CANCELLED, error= -10060 (timed out)"});
     for (Case& c : cases) {
-        ScriptedServer server(std::move(c.script));
-        TempFolder folder;
-        folder.put("out", "old");
-        HttpClient client(true);
-        client.setTimeout(1);
-        EXPECT_EQ(-1, client.fetch(url(server, "x"), folder.file("out").c_str())) << c.name;
+        Exchange x(std::move(c.script));
+        x.folder.put("out", "old");
+        x.client.setTimeout(1);
+        EXPECT_EQ(-1, x.fetch("x")) << c.name;
         if (c.keepsFile) {
-            EXPECT_EQ("old", folder.read("out")) << c.name;
+            EXPECT_EQ("old", x.folder.read("out")) << c.name;
         }
-        EXPECT_EQ("500 127.0.0.1:" + server.portText() + " " + c.status,
-                  std::string(client.statusText()))
+        EXPECT_EQ("500 127.0.0.1:" + x.server.portText() + " " + c.status, std::string(x.client.statusText()))
             << c.name;
-        EXPECT_LT(client.transcript().length(), 70000u) << c.name;
-        client.close();
-        server.finish();
+        EXPECT_LT(x.client.transcript().length(), 70000u) << c.name;
+        x.finish();
     }
 }
 
@@ -561,23 +515,19 @@ TEST(HttpClient, ProgressCanCancelAndFetchToStringGivesBodyOrStatus) {
     cancelling.close();
     server.finish();
 
-    ScriptedServer text({request(), send(okResponse("<doc/>"))});
-    HttpClient client(true);
+    Exchange text({request(), send(okResponse("<doc/>"))});
     String out;
-    EXPECT_EQ(1, client.fetchToString(out, url(text, "doc.xml")));
+    EXPECT_EQ(1, text.client.fetchToString(out, url(text.server, "doc.xml")));
     EXPECT_EQ("<doc/>", out.str());
-    EXPECT_EQ(-1, client.fetchToString(out, "gopher://x/"));
+    EXPECT_EQ(-1, text.client.fetchToString(out, "gopher://x/"));
     EXPECT_EQ("500 gopher UNSUPPORTED PROTOCOL", out.str());
 }
 
 TEST(HttpClient, LineBreaksInCallerValuesCannotAddHeaders) {
-    ScriptedServer server({request(), send(okResponse("ok"))});
-    TempFolder folder;
-    HttpClient client;
-    client.referer = "http://a/\r\nX-Injected: 1";
-    EXPECT_EQ(1, client.fetch(url(server, "p q\r\nX-Evil: 1"), folder.file("out").c_str()));
-    client.close();
-    std::string sent = server.finish();
+    Exchange x({request(), send(okResponse("ok"))}, false);
+    x.client.referer = "http://a/\r\nX-Injected: 1";
+    EXPECT_EQ(1, x.fetch("p q\r\nX-Evil: 1"));
+    const std::string sent = x.finish();
     EXPECT_EQ(std::string::npos, sent.find("\r\nX-Injected"));
     EXPECT_EQ(std::string::npos, sent.find("\r\nX-Evil"));
     EXPECT_EQ(0u, sent.find("GET /p%20q%0D%0AX-Evil:%201 HTTP/1.0\r\n"));
