@@ -46,6 +46,7 @@ TEST(UserFiles, OwnerModeKindAndSize) {
         {path, 0604, FileUse::kSecret, 100, -1, {"(mode 0604)"}},
         {path, 0664, FileUse::kSettings, 100, -1, {"'" + path + "' is not read: it belongs to ", "mode 0664"}},
         {path, 0646, FileUse::kSettings, 100, -1, {"mode 0646"}},
+        {path, 0644, FileUse::kSettings, 2, 1, {}},
         {path, 0644, FileUse::kSettings, 1, -1, {"larger than 1 bytes"}},
         {fifo, 0, FileUse::kSettings, 100, -1, {"'" + fifo + "' is not read: it is not a regular file"}},
         {"/dev/zero", 0, FileUse::kSecret, 100, -1, {"not a regular file"}},

@@ -164,7 +164,7 @@ TEST(Socket, Ipv6LiteralForms) {
     }
 }
 
-TEST(Socket, HostPortEntries) {
+TEST(Socket, HostPortEntriesServicePortsAndZones) {
     struct Case {
         const char* entry;
         const char* host;
@@ -194,11 +194,8 @@ TEST(Socket, HostPortEntries) {
     EXPECT_TRUE(isAddressLiteral("127.0.0.1"));
     EXPECT_FALSE(isAddressLiteral("1.2.3.4:25"));
     EXPECT_FALSE(isAddressLiteral("mail1.example.test"));
-}
-
-// A port is a number from 1 to 65535 or a service name; anything else is refused by the
-// connection, never replaced by another port.
-TEST(Socket, ServicePortsAndAddresses) {
+    // A port is a number from 1 to 65535 or a service name; anything else is refused by the
+    // connection, never replaced by another port.
     const std::pair<const char*, int> ports[] = {{"", 0},       {"2525", 2525}, {"smtp", 25},  {"65535", 65535},
                                                  {"65536", -1}, {"99999", -1},  {"-5", -1},    {"0", 0},
                                                  {"25x", -1},   {"no-such-service", -1}};

@@ -51,16 +51,9 @@ std::string roundTrip(Connection& c, const std::string& line) {
     return n > 0 ? std::string(buffer, n) : "(read " + std::to_string(n) + ")";
 }
 
-class Tls : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(test::certificateFolder().empty()) << "scripts/servers/tls.sh failed";
-    }
-};
-
 }  // namespace
 
-TEST_F(Tls, VerifiedHandshakeTraceAndData) {
+TEST(Tls, VerifiedHandshakeTraceAndData) {
     OpensslServer server("server");
     ASSERT_NE(server.port, 0) << server.log;
     // An address in brackets is checked without them.
@@ -86,7 +79,7 @@ TEST_F(Tls, VerifiedHandshakeTraceAndData) {
 
 // Each refused certificate names the reason; -insecure then takes the same server's certificate
 // with a warning.
-TEST_F(Tls, RefusedCertificatesSayWhyAndInsecureTakesThem) {
+TEST(Tls, RefusedCertificatesSayWhyAndInsecureTakesThem) {
     struct Case {
         const char* certificate;
         const char* host;
@@ -132,7 +125,7 @@ TEST_F(Tls, RefusedCertificatesSayWhyAndInsecureTakesThem) {
     EXPECT_NE(err.find("TLS: loading the trusted certificates failed"), std::string::npos) << err;
 }
 
-TEST_F(Tls, ClientCertificateWithKeyApartOrInOneFile) {
+TEST(Tls, ClientCertificateWithKeyApartOrInOneFile) {
     OpensslServer server("server", {"-Verify", "1", "-CAfile", certificate("ca.crt")});
     ASSERT_NE(server.port, 0) << server.log;
     TlsOptions apart = trusting();
@@ -160,7 +153,7 @@ TEST_F(Tls, ClientCertificateWithKeyApartOrInOneFile) {
     EXPECT_NE(err.find("TLS: loading the client certificate failed"), std::string::npos) << err;
 }
 
-TEST_F(Tls, PeerGoneAndSilentPeer) {
+TEST(Tls, PeerGoneAndSilentPeer) {
     Connection c;
     {
         OpensslServer server("server");
