@@ -291,8 +291,8 @@ TEST_F(ParserTest, LargePartsSpillOrGoStraightIntoTheExtractionFolder) {
     EXPECT_FALSE(spilled->data.inMemory());
     EXPECT_EQ(spilled->data.staged(), nullptr);
     EXPECT_NE(dir.names(), "");
-    String name = "spilled.bin";
-    ASSERT_EQ(writeAttachment(to.path.c_str(), name, *spilled, false, false), kWriteOk);
+    String spilledName = "spilled.bin";
+    ASSERT_EQ(writeAttachment(to.path.c_str(), spilledName, *spilled, false, false), kWriteOk);
     EXPECT_EQ(to.read("spilled.bin"), bytes);
 
     settings.partFolder = FolderHandle::open(to.path.c_str());
