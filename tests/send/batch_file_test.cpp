@@ -10,6 +10,7 @@
 #include "send/batch_file.h"
 #include "send/batch_sender.h"
 #include "send/smtp_session.h"
+#include "support/has_text.h"
 #include "support/run_program.h"
 #include "support/scripted_socket.h"
 #include "support/temp_folder.h"
@@ -17,6 +18,8 @@
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 using test::ProgramOptions;
 using test::ProgramResult;
@@ -209,11 +212,11 @@ TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
                       }));
     std::string out = tmp.read("out.txt");
     EXPECT_EQ(test::countOf(out, "From: ann@x.org\r\n"), 2u);
-    EXPECT_NE(out.find("Subject: first"), std::string::npos);
-    EXPECT_NE(out.find("Cc: cc@y.org"), std::string::npos);
-    EXPECT_NE(out.find("the logo"), std::string::npos);
-    EXPECT_NE(out.find("Subject: last"), std::string::npos);
-    EXPECT_NE(out.find("Importance: High"), std::string::npos);
+    EXPECT_TRUE(has(out, "Subject: first"));
+    EXPECT_TRUE(has(out, "Cc: cc@y.org"));
+    EXPECT_TRUE(has(out, "the logo"));
+    EXPECT_TRUE(has(out, "Subject: last"));
+    EXPECT_TRUE(has(out, "Importance: High"));
     EXPECT_EQ(test::countOf(r.out, "Sent "), 2u);
 
     // Recipients from the command line replace every message's, and the Cc lines go.
@@ -221,7 +224,7 @@ TEST(BatchRun, ABadMessageInTheMiddleIsReportedAndTheOthersAreSent) {
                             "-file:" + tmp.file("batch.txt"), "-ns", "-to:zed@z.org"});
     out = tmp.read("out2.txt");
     EXPECT_EQ(test::countOf(out, "To: zed@z.org"), 3u);  // the one without a sender is still skipped
-    EXPECT_EQ(out.find("cc@y.org"), std::string::npos);
+    EXPECT_FALSE(has(out, "cc@y.org"));
 }
 
 // Under -strict one message that did not go out is enough to fail the batch, after the others
@@ -253,13 +256,11 @@ TEST(BatchRun, StrictFailsOnOneMessageAndTakesABccAlone) {
         EXPECT_EQ(runBatch(s, text, o), 0);
         testing::internal::GetCapturedStdout();
         const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_TRUE(has(err, c.message));
         EXPECT_EQ(err.find("Missing to address") != std::string::npos, c.message.starts_with("Missing")) << err;
-        EXPECT_EQ(s.sent.find("nobody at all"), std::string::npos);
-        EXPECT_NE(s.sent.find("RCPT TO:<gil@y.org>\r\nDATA\r\n"), std::string::npos) << s.sent;
-        EXPECT_NE(s.sent.find("\r\nFrom: a@x.org\r\nBcc: gil@y.org\r\nSubject: blind\r\n\r\nbody\r\n..x\r\n"),
-                  std::string::npos)
-            << s.sent;
+        EXPECT_FALSE(has(s.sent, "nobody at all"));
+        EXPECT_TRUE(has(s.sent, "RCPT TO:<gil@y.org>\r\nDATA\r\n"));
+        EXPECT_TRUE(has(s.sent, "\r\nFrom: a@x.org\r\nBcc: gil@y.org\r\nSubject: blind\r\n\r\nbody\r\n..x\r\n"));
     }
 }
 
@@ -284,9 +285,9 @@ TEST(BatchRun, PipelinedEnvelopeGoesWithTheFinalDotBefore) {
     EXPECT_EQ(runBatch(s, text, o), 2);
     const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(test::countOf(out, "Sent "), 2u) << out;
-    EXPECT_NE(out.find("to 'one@y.org'"), std::string::npos) << out;
-    EXPECT_NE(out.find("to 'three@y.org'"), std::string::npos) << out;
-    EXPECT_NE(err.find("Status: 554 rejected"), std::string::npos) << err;
+    EXPECT_TRUE(has(out, "to 'one@y.org'"));
+    EXPECT_TRUE(has(out, "to 'three@y.org'"));
+    EXPECT_TRUE(has(err, "Status: 554 rejected"));
     // What had gone out when the reply to each final "." was read (the greeting and EHLO take
     // three reads, each envelope four).
     for (auto [read, next] : {std::pair{6, "two"}, {11, "three"}}) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/has_text.h"
 #include "support/scripted_socket.h"
 #include "send/sender_session.h"
 #include "send/smtp_session.h"
@@ -14,6 +15,8 @@
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 // A session that records the message data exactly as it would go on the wire.
 class WireSession : public SenderSession {
@@ -69,28 +72,28 @@ TEST(HeaderWriter, ValuesWithLineBreaksStayOnTheirLine) {
             ASSERT_EQ(s.compose("hi\r\n", value, String("to@example.org, ") + value, value, value), 1);
             std::string h = s.header();
             expectHeaderLines(h);
-            EXPECT_EQ(h.find("\r\nBcc:"), std::string::npos) << h;
-            EXPECT_EQ(h.find("\r\nX-Injected"), std::string::npos) << h;
-            EXPECT_EQ(s.data.find("\r\n\r\nbody before"), std::string::npos) << s.data;
+            EXPECT_FALSE(has(h, "\r\nBcc:"));
+            EXPECT_FALSE(has(h, "\r\nX-Injected"));
+            EXPECT_FALSE(has(s.data, "\r\n\r\nbody before"));
         }
     }
     WireSession s;
     s.style().encodeHeaders = false;
     ASSERT_EQ(s.compose("hi\r\n", "Re: hi\r\nBcc: v@x"), 1);
-    EXPECT_NE(s.header().find("Subject: Re: hi  Bcc: v@x\r\n"), std::string::npos) << s.header();
+    EXPECT_TRUE(has(s.header(), "Subject: Re: hi  Bcc: v@x\r\n"));
 }
 
 TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
     WireSession s;
     s.style().extraHeaders = "X-Evil: 1";  // no line end: the Date line must not be glued to it
     ASSERT_EQ(s.compose("hi\r\n"), 1);
-    EXPECT_NE(s.data.find("X-Evil: 1\r\nDate: "), std::string::npos) << s.data;
+    EXPECT_TRUE(has(s.data, "X-Evil: 1\r\nDate: "));
     expectHeaderLines(s.header());
 
     WireSession lf;
     lf.style().extraHeaders = "X-A: 1\nX-B: 2\n\tfolded\n";
     ASSERT_EQ(lf.compose("hi\r\n"), 1);
-    EXPECT_NE(lf.data.find("X-A: 1\r\nX-B: 2\r\n\tfolded\r\nDate: "), std::string::npos) << lf.data;
+    EXPECT_TRUE(has(lf.data, "X-A: 1\r\nX-B: 2\r\n\tfolded\r\nDate: "));
 
     // An empty line would end the header early; a line of words is no field. Both are
     // refused before any byte of the message goes out after them.
@@ -98,8 +101,8 @@ TEST(HeaderWriter, ExtraHeaderTextGetsItsLineEndAndMustBeFields) {
         WireSession r;
         r.style().extraHeaders = bad;
         EXPECT_LT(r.compose("hi\r\n"), 1) << bad;
-        EXPECT_EQ(r.data.find("Bcc:"), std::string::npos);
-        EXPECT_EQ(r.data.find("Date:"), std::string::npos) << r.data;
+        EXPECT_FALSE(has(r.data, "Bcc:"));
+        EXPECT_FALSE(has(r.data, "Date:"));
     }
 }
 
@@ -108,7 +111,7 @@ TEST(HeaderWriter, LongLinesKeepTheirLineEnd) {
     s.setConnectionOptions({.bufferSize = 64});  // the command buffer does not limit a header line
     std::string subject(300, 's');
     ASSERT_EQ(s.compose("hi\r\n", String(subject)), 1);
-    EXPECT_NE(s.data.find("Subject: " + subject + "\r\n"), std::string::npos);
+    EXPECT_TRUE(has(s.data, "Subject: " + subject + "\r\n"));
     expectHeaderLines(s.header());
 }
 
@@ -162,7 +165,7 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
             EXPECT_NE(received.find(".x first\r\n..two\r\n.\r\nplain\r\n"), std::string::npos)
                 << f.name << "\n" << s.data;
         }
-        EXPECT_EQ(received.find("<no end of data>"), std::string::npos) << f.name;
+        EXPECT_FALSE(has(received, "<no end of data>"));
     }
 
     // Data without the final "." (a counted upload) goes out as it is.
@@ -171,7 +174,7 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
     counted.setDotStuffing(0);
     counted.style().quotedPrintable = 0;
     ASSERT_EQ(counted.compose(body), 1);
-    EXPECT_NE(counted.data.find("\r\n\r\n" + body), std::string::npos) << counted.data;
+    EXPECT_TRUE(has(counted.data, "\r\n\r\n" + body));
 }
 
 // The command loop: a command line holds what its format says, whatever the arguments hold.
@@ -212,7 +215,7 @@ TEST(CommandLoop, SmtpEnvelopeFromHostileRecipients) {
                             "s", body, sizeof body - 1, String(), String(), String(), String()),
               1);
     const std::string commands = s.commandsOnly();
-    EXPECT_EQ(commands.find("\nRSET"), std::string::npos) << commands;
+    EXPECT_FALSE(has(commands, "\nRSET"));
     size_t rcpt = 0;
     for (size_t p = commands.find("RCPT"); p != std::string::npos; p = commands.find("RCPT", p + 1)) ++rcpt;
     EXPECT_EQ(rcpt, 1u) << commands;

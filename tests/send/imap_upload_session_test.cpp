@@ -7,10 +7,13 @@
 #include <string>
 
 #include "send/imap_upload_session.h"
+#include "support/has_text.h"
 #include "support/scripted_server.h"
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 using test::ScriptedServer;
 
@@ -53,8 +56,8 @@ TEST(ImapUploadSession, AppendsTheMessageAsOneLiteral) {
     size_t end = sent.find("3 LOGOUT");
     ASSERT_EQ(end - start, length + 2);
     std::string literal = sent.substr(start, length);
-    EXPECT_NE(literal.find("\r\n\r\nfirst\r\n=2E\r\n=2E.two\r\nlast\r\n"), std::string::npos);
-    EXPECT_NE(literal.find("Subject: Hi\r\n"), std::string::npos);
+    EXPECT_TRUE(has(literal, "\r\n\r\nfirst\r\n=2E\r\n=2E.two\r\nlast\r\n"));
+    EXPECT_TRUE(has(literal, "Subject: Hi\r\n"));
     EXPECT_EQ(literal.substr(literal.size() - 2), "\r\n");
 
     // After the session the folder is INBOX again.
@@ -75,7 +78,7 @@ TEST(ImapUploadSession, ARefusedAppendSendsNoMessage) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("refused APPEND: 4 NO [TRYCREATE]"), std::string::npos);
     session.close();
     std::string sent = server.finish();
-    EXPECT_EQ(sent.find("Subject:"), std::string::npos) << sent;
+    EXPECT_FALSE(has(sent, "Subject:"));
     EXPECT_EQ(server.error(), "");
 }
 

@@ -22,10 +22,13 @@
 #include "receive/message.h"
 #include "receive/message_parser.h"
 #include "send/sender_session.h"
+#include "support/has_text.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 // A session whose peer records every byte and accepts the message.
 class CaptureSession : public SenderSession {
@@ -149,16 +152,12 @@ TEST(MimeBody, RelatedOnlyAndPartHeaderText) {
     ASSERT_EQ(s.compose("<img src=cid:given>"), 1);
     std::string m = normalise(s.data, before);
     // Related files alone make multipart/related at the top, with no mixed or alternative.
-    EXPECT_NE(m.find("Content-Type: multipart/related; boundary=\"B3\"\r\n\r\n\r\n--B3\r\n"
-                     "Content-Type: text/html; charset=us-ascii\r\n"),
-              std::string::npos)
-        << m;
-    EXPECT_EQ(m.find("B1"), std::string::npos);
+    EXPECT_TRUE(has(m, "Content-Type: multipart/related; boundary=\"B3\"\r\n\r\n\r\n--B3\r\n"
+                       "Content-Type: text/html; charset=us-ascii\r\n"));
+    EXPECT_FALSE(has(m, "B1"));
     // The part-header flag sends the reference as the part's whole header.
-    EXPECT_NE(m.find("\r\n--B3\r\nContent-Type: image/gif\r\nContent-ID: <given>\r\n"
-                     "Content-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n\r\n--B3--\r\n\r\n"),
-              std::string::npos)
-        << m;
+    EXPECT_TRUE(has(m, "\r\n--B3\r\nContent-Type: image/gif\r\nContent-ID: <given>\r\n"
+                       "Content-Transfer-Encoding: base64\r\n\r\nR0lGODlh\r\n\r\n--B3--\r\n\r\n"));
 }
 
 // The part that follows the first "Content-Disposition" or given header, up to the next
@@ -194,10 +193,9 @@ TEST(MimeBody, FilePartEncodingsAndSizes) {
         SCOPED_TRACE(c.name);
         std::string part = partOf(s.data, c.name);
         ASSERT_FALSE(part.empty());
-        EXPECT_NE(part.find("Content-Type: application/octet-stream; name=\"" + c.name + "\"; type=Binary\r\n"
-                            "Content-Disposition: attachment; filename=\"" + c.name + "\"\r\n"
-                            "Content-Transfer-Encoding: base64\r\n\r\n"),
-                  std::string::npos);
+        EXPECT_TRUE(has(part, "Content-Type: application/octet-stream; name=\"" + c.name + "\"; type=Binary\r\n"
+                              "Content-Disposition: attachment; filename=\"" + c.name + "\"\r\n"
+                              "Content-Transfer-Encoding: base64\r\n\r\n"));
         std::string content = contentOf(part);
         EXPECT_EQ(decodeBase64(content), bytes.substr(0, c.size));
         // Every line but the last holds 76 characters; a size of 57·k has only full lines.
@@ -240,10 +238,8 @@ TEST(MimeBody, TextFilesAndFlags) {
     };
     // Default: quoted-printable.
     std::string part = partOf(compose([](CaptureSession&) {}), "menu.txt");
-    EXPECT_NE(part.find("Content-Type: text/plain; name=\"menu.txt\"\r\n"), std::string::npos);
-    EXPECT_NE(part.find("Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf=C3=A9 =3D ok\r\n=2Edot line\r\n"),
-              std::string::npos)
-        << part;
+    EXPECT_TRUE(has(part, "Content-Type: text/plain; name=\"menu.txt\"\r\n"));
+    EXPECT_TRUE(has(part, "Content-Transfer-Encoding: quoted-printable\r\n\r\ncaf=C3=A9 =3D ok\r\n=2Edot line\r\n"));
     // -8: sent as read, 8bit.
     part = partOf(compose([](CaptureSession& s) {
                       s.style().quotedPrintable = 0;
@@ -251,10 +247,8 @@ TEST(MimeBody, TextFilesAndFlags) {
                       s.style().inlineAttachments = true;
                   }),
                   "menu.txt");
-    EXPECT_NE(part.find("Content-Disposition: inline; filename=\"menu.txt\"\r\n"
-                        "Content-Transfer-Encoding: 8bit\r\n\r\n" + onTheWire),
-              std::string::npos)
-        << part;
+    EXPECT_TRUE(has(part, "Content-Disposition: inline; filename=\"menu.txt\"\r\n"
+                          "Content-Transfer-Encoding: 8bit\r\n\r\n" + onTheWire));
     // -uue: text stays text, but not quoted-printable; binary is uuencoded.
     std::string m = compose([](CaptureSession& s) { s.style().uuencode = true; }, {dir.put("cat.dat", "Cat")});
     EXPECT_NE(partOf(m, "menu.txt").find("Content-Transfer-Encoding: 7bit\r\n\r\n" + onTheWire), std::string::npos);
@@ -266,13 +260,13 @@ TEST(MimeBody, TextFilesAndFlags) {
     const String pdf = dir.put("REPORT.PDF", "%PDF");
     m = compose([](CaptureSession& s) { s.style().binaryAttachments = true; }, {pdf});
     part = partOf(m, "menu.txt");
-    EXPECT_NE(part.find("application/octet-stream; name=\"menu.txt\"; type=Binary"), std::string::npos);
+    EXPECT_TRUE(has(part, "application/octet-stream; name=\"menu.txt\"; type=Binary"));
     EXPECT_EQ(decodeBase64(contentOf(part)), text);
-    EXPECT_NE(m.find("application/octet-stream; name=\"REPORT.PDF\"; type=Binary"), std::string::npos);
+    EXPECT_TRUE(has(m, "application/octet-stream; name=\"REPORT.PDF\"; type=Binary"));
     // Files of a known type name it, with no binary mark.
     m = compose([](CaptureSession&) {}, {pdf, dir.put("page.html", "<p>")});
-    EXPECT_NE(m.find("Content-Type: application/pdf; name=\"REPORT.PDF\"\r\n"), std::string::npos);
-    EXPECT_NE(m.find("Content-Type: text/html; name=\"page.html\"\r\n"), std::string::npos);
+    EXPECT_TRUE(has(m, "Content-Type: application/pdf; name=\"REPORT.PDF\"\r\n"));
+    EXPECT_TRUE(has(m, "Content-Type: text/html; name=\"page.html\"\r\n"));
 }
 
 TEST(MimeBody, LongTextFileStreamsInChunks) {
@@ -292,7 +286,7 @@ TEST(MimeBody, LongTextFileStreamsInChunks) {
         size_t end = content.find("\r\n", start);
         std::string line = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
         EXPECT_LE(line.size(), 76u);
-        EXPECT_EQ(line.find('\r'), std::string::npos);
+        EXPECT_FALSE(has(line, "\r"));
         bool soft = !line.empty() && line.back() == '=';
         if (soft) line.pop_back();
         decoded.append(line.data(), quotedPrintableDecode(line.data(), line.size()));
@@ -318,10 +312,10 @@ TEST(MimeBody, BadInput) {
         testing::internal::CaptureStderr();
         ASSERT_EQ(s.compose("b"), 1);
         std::string warnings = testing::internal::GetCapturedStderr();
-        EXPECT_NE(warnings.find("gone.bin"), std::string::npos) << warnings;
+        EXPECT_TRUE(has(warnings, "gone.bin"));
         std::string m = normalise(s.data, before);
-        EXPECT_EQ(m.find("gone.bin"), std::string::npos);
-        EXPECT_NE(m.find("name=\"kept.bin\""), std::string::npos);
+        EXPECT_FALSE(has(m, "gone.bin"));
+        EXPECT_TRUE(has(m, "name=\"kept.bin\""));
         EXPECT_EQ(m.substr(m.size() - 12), "\r\n--B1--\r\n\r\n");
         EXPECT_EQ(writeFilePart(s, "B", dir.file("missing"), String()), 0);
     }
@@ -334,17 +328,17 @@ TEST(MimeBody, BadInput) {
         s.addAttachment(dir.put("r\xc3\xa9sum\xc3\xa9.pdf", "2"), String(), false);
         s.addAttachment(dir.put("back\\slash\tt.bin", "3"), String(), false);
         ASSERT_EQ(s.compose("b"), 1);
-        EXPECT_NE(s.data.find("; name=\"a \\\"b\\\"; c=d.bin\"; type=Binary\r\n"), std::string::npos) << s.data;
-        EXPECT_NE(s.data.find("application/pdf; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.pdf?=\"\r\n"), std::string::npos);
+        EXPECT_TRUE(has(s.data, "; name=\"a \\\"b\\\"; c=d.bin\"; type=Binary\r\n"));
+        EXPECT_TRUE(has(s.data, "application/pdf; name=\"=?utf-8?Q?r=C3=A9sum=C3=A9.pdf?=\"\r\n"));
         // "back\slash" is cut at the backslash like a path; the tab becomes '_'.
-        EXPECT_NE(s.data.find("; name=\"slash_t.bin\""), std::string::npos);
+        EXPECT_TRUE(has(s.data, "; name=\"slash_t.bin\""));
         for (unsigned char c : s.data) EXPECT_TRUE(c < 128) << "non-ASCII byte in the message";
         // A Content-ID with a line break cannot break the header.
         CaptureSession r;
         r.style().html = true;
         r.addAttachment(dir.put("i.png", "p"), "cid:a\r\nBcc: x", true);
         ASSERT_EQ(r.compose("<img>"), 1);
-        EXPECT_NE(r.data.find("Content-ID: <aBcc: x>\r\n"), std::string::npos);
+        EXPECT_TRUE(has(r.data, "Content-ID: <aBcc: x>\r\n"));
     }
     {
         // The peer goes away inside an attachment: the composition ends with that result.
@@ -377,15 +371,14 @@ TEST(MimeBody, TextBeyondAsciiAndFileNames) {
                             body.data(), body.size(), String(), String(), String(), String()),
               1);
     const std::string& m = s.data;
-    EXPECT_NE(m.find("From: =?utf-8?Q?J=C3=BCrgen=20?=<j@example.org>\r\n"), std::string::npos) << m;
-    EXPECT_NE(m.find("Subject: =?utf-8?Q?Report=20M=C3=A4rz?=\r\n"), std::string::npos);
-    EXPECT_NE(m.find("Content-Type: text/plain; charset=utf-8\r\n"), std::string::npos);
-    EXPECT_NE(m.find("Content-Type: application/pdf; name=\"=?utf-8?Q?Bericht=20M=C3=A4rz.pdf?=\"\r\n"
-                     "Content-Disposition: attachment; filename*=utf-8''Bericht%20M%C3%A4rz.pdf\r\n"),
-              std::string::npos);
-    EXPECT_NE(m.find("Content-Disposition: attachment;\r\n\tfilename*0*=utf-8''Sehr%20lange"), std::string::npos);
+    EXPECT_TRUE(has(m, "From: =?utf-8?Q?J=C3=BCrgen=20?=<j@example.org>\r\n"));
+    EXPECT_TRUE(has(m, "Subject: =?utf-8?Q?Report=20M=C3=A4rz?=\r\n"));
+    EXPECT_TRUE(has(m, "Content-Type: text/plain; charset=utf-8\r\n"));
+    EXPECT_TRUE(has(m, "Content-Type: application/pdf; name=\"=?utf-8?Q?Bericht=20M=C3=A4rz.pdf?=\"\r\n"
+                       "Content-Disposition: attachment; filename*=utf-8''Bericht%20M%C3%A4rz.pdf\r\n"));
+    EXPECT_TRUE(has(m, "Content-Disposition: attachment;\r\n\tfilename*0*=utf-8''Sehr%20lange"));
     // A Latin-1 name is not UTF-8: it keeps the session's charset.
-    EXPECT_NE(m.find("filename*=iso-8859-1''caf%E9.bin\r\n"), std::string::npos);
+    EXPECT_TRUE(has(m, "filename*=iso-8859-1''caf%E9.bin\r\n"));
     for (size_t at = 0, end; (end = m.find("\r\n", at)) != std::string::npos; at = end + 2)
         if (m.compare(at, 10, "\tfilename*") == 0) {
             EXPECT_LE(end - at, 78u) << m.substr(at, end - at);
@@ -414,18 +407,18 @@ TEST(MimeBody, TextBeyondAsciiAndFileNames) {
     ASSERT_EQ(latin.sendMessage("a@example.org", String(), "b@example.org", "M\xE4rz", "\xE4\r\n", 3, String(),
                                 String(), String(), String()),
               1);
-    EXPECT_NE(latin.data.find("Subject: =?iso-8859-1?Q?M=E4rz?=\r\n"), std::string::npos);
-    EXPECT_NE(latin.data.find("charset=iso-8859-1\r\n"), std::string::npos);
+    EXPECT_TRUE(has(latin.data, "Subject: =?iso-8859-1?Q?M=E4rz?=\r\n"));
+    EXPECT_TRUE(has(latin.data, "charset=iso-8859-1\r\n"));
     ASSERT_EQ(ascii.compose("plain\r\n"), 1);
-    EXPECT_NE(ascii.data.find("Subject: s\r\nMIME-Version: 1.0\r\n"), std::string::npos);
-    EXPECT_NE(ascii.data.find("Content-Type: text/plain; charset=iso-8859-1\r\n"), std::string::npos);
+    EXPECT_TRUE(has(ascii.data, "Subject: s\r\nMIME-Version: 1.0\r\n"));
+    EXPECT_TRUE(has(ascii.data, "Content-Type: text/plain; charset=iso-8859-1\r\n"));
     chosen.style().charset = "koi8-r";
     chosen.style().charsetChosen = true;
     ASSERT_EQ(chosen.sendMessage("a@example.org", String(), "b@example.org", "\xC3\xA4", body.data(), body.size(),
                                  String(), String(), String(), String()),
               1);
-    EXPECT_NE(chosen.data.find("Subject: =?koi8-r?Q?=C3=A4?=\r\n"), std::string::npos);
-    EXPECT_NE(chosen.data.find("charset=koi8-r\r\n"), std::string::npos);
+    EXPECT_TRUE(has(chosen.data, "Subject: =?koi8-r?Q?=C3=A4?=\r\n"));
+    EXPECT_TRUE(has(chosen.data, "charset=koi8-r\r\n"));
 }
 
 } // namespace

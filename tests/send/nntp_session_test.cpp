@@ -7,10 +7,13 @@
 #include <string>
 
 #include "base/string_list.h"
+#include "support/has_text.h"
 #include "support/scripted_socket.h"
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 using Peer = ScriptedSocket<NntpSession>;
 
@@ -128,10 +131,10 @@ TEST(NntpSession, ArticleLines) {
     const std::string& a = s.sent;
     // One Newsgroups line with both groups, no To line, the archive line right before X-Mailer.
     EXPECT_EQ(a.rfind("POST\r\nNewsgroups: test.one,test.two\r\nFrom: Alice <a@example.org>\r\n", 0), 0u) << a;
-    EXPECT_EQ(a.find("To:"), std::string::npos);
-    EXPECT_NE(a.find("MIME-Version: 1.0\r\nX-no-archive: yes\r\nX-Mailer: "), std::string::npos) << a;
+    EXPECT_FALSE(has(a, "To:"));
+    EXPECT_TRUE(has(a, "MIME-Version: 1.0\r\nX-no-archive: yes\r\nX-Mailer: "));
     // Lines that begin with a full stop are doubled; only the last "." ends the article.
-    EXPECT_NE(a.find("\r\n\r\nfirst\r\n..\r\n...two\r\n..\r\nlast\r\n\r\n.\r\n"), std::string::npos) << a;
+    EXPECT_TRUE(has(a, "\r\n\r\nfirst\r\n..\r\n...two\r\n..\r\nlast\r\n\r\n.\r\n"));
     EXPECT_EQ(a.size() - a.rfind("\r\n.\r\n"), 5u);
 
     // Without the flag there is no archive line; lists are joined into one Newsgroups line.
@@ -146,8 +149,8 @@ TEST(NntpSession, ArticleLines) {
                                        bcc, String()),
               1);
     EXPECT_EQ(lists.sent.rfind("POST\r\nNewsgroups: test.one,test.two,test.three\r\n", 0), 0u) << lists.sent;
-    EXPECT_EQ(lists.sent.find("X-no-archive"), std::string::npos);
-    EXPECT_NE(a.find("Content-Transfer-Encoding: 7bit\r\n"), std::string::npos) << a;
+    EXPECT_FALSE(has(lists.sent, "X-no-archive"));
+    EXPECT_TRUE(has(a, "Content-Transfer-Encoding: 7bit\r\n"));
 
     // The body goes out as it is, so its label says what it holds: 8bit beyond ASCII.
     Peer eight;
@@ -155,7 +158,7 @@ TEST(NntpSession, ArticleLines) {
     eight.setReplies("200 ready\r\n" + kArticleTaken);
     ASSERT_EQ(eight.connectSession("news.test", String()), 1);
     ASSERT_EQ(post(eight, "Gr\xc3\xbc\xc3\x9f" "e\r\n"), 1);
-    EXPECT_NE(eight.sent.find("Content-Transfer-Encoding: 8bit\r\n"), std::string::npos) << eight.sent;
+    EXPECT_TRUE(has(eight.sent, "Content-Transfer-Encoding: 8bit\r\n"));
 }
 
 TEST(NntpSession, LineBreaksInValuesSendNothing) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/winsock_error.h"
+#include "support/has_text.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/strict_status.h"
@@ -95,12 +96,12 @@ void expectFaults(const std::vector<Fault>& faults,
         const std::string message = f.message.starts_with("CONNECT")
                                         ? connectFailed(server.port(), std::stoi(f.message.substr(7)))
                                         : f.message;
-        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-        EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+        EXPECT_TRUE(has(r.err, message));
+        EXPECT_FALSE(has(r.out, "Sent "));
         EXPECT_GE(r.seconds, f.atLeast);
         EXPECT_LT(r.seconds, f.below);
         if (f.notSent) {
-            EXPECT_EQ(seen.find(f.notSent), std::string::npos) << seen;
+            EXPECT_FALSE(has(seen, f.notSent));
         }
         if (f.script.size() > 2) {  // a dialogue before the fault: met to its last step
             EXPECT_EQ(server.error(), "");
@@ -185,7 +186,7 @@ TEST(SendFaults, ServerThatAnswersMoreThanAsked) {
         ProgramResult r = run(sendArgs(protocol, server.port()));
         EXPECT_EQ(r.exitCode, 0) << r.err;
         EXPECT_EQ(r.out.rfind("Sent ", 0), 0u) << r.out;
-        EXPECT_NE(server.finish().find("hello there\r\n.\r\n"), std::string::npos);
+        EXPECT_TRUE(has(server.finish(), "hello there\r\n.\r\n"));
         EXPECT_EQ(server.error(), "");
         EXPECT_LT(r.seconds, 5);
     }
@@ -230,11 +231,11 @@ TEST(SendFaults, RefusedRecipientsAreNamed) {
         server.finish();
         EXPECT_EQ(server.error(), "");
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
-        for (const std::string& line : c.err) EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+        for (const std::string& line : c.err) EXPECT_TRUE(has(r.err, line));
         if (c.sentTo.empty()) {
-            EXPECT_EQ(r.out.find("Sent "), std::string::npos) << r.out;
+            EXPECT_FALSE(has(r.out, "Sent "));
         } else {
-            EXPECT_NE(r.out.find("to '" + c.sentTo + "' "), std::string::npos) << r.out;
+            EXPECT_TRUE(has(r.out, "to '" + c.sentTo + "' "));
         }
     }
 }
@@ -249,15 +250,15 @@ TEST(SendFaults, EtrnOnlyBySmtp) {
     const std::string host = "127.0.0.1:" + std::to_string(smtp.port());
     ProgramResult r = run(sendArgs(kSmtp, smtp.port(), {"-esmtp", "-etrn:example.org", "-v", "-port:25", "-host:" + host}));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("Connected to '" + host + "'\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("ETRN example.org: 250 queue started"), std::string::npos) << r.out;
-    EXPECT_EQ(smtp.finish().find("hello there"), std::string::npos);
+    EXPECT_TRUE(has(r.out, "Connected to '" + host + "'\n"));
+    EXPECT_TRUE(has(r.out, "ETRN example.org: 250 queue started"));
+    EXPECT_FALSE(has(smtp.finish(), "hello there"));
     EXPECT_EQ(smtp.error(), "");
 
     ScriptedServer qmtp(dialogueUpTo("", {expectUntil("."), send("250 queued\r\n"), expect("QUIT"), send("221 bye\r\n")}));
     r = run(sendArgs(kQmtp, qmtp.port(), {"-etrn:example.org"}));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(qmtp.finish().find("hello there\r\n.\r\n"), std::string::npos);
+    EXPECT_TRUE(has(qmtp.finish(), "hello there\r\n.\r\n"));
     EXPECT_EQ(qmtp.error(), "");
 }
 
@@ -270,8 +271,7 @@ TEST(NewsPosting, ImplicitTlsMovesThePortTo563) {
     // (nothing listens on it here: the refused connection names it).
     ProgramResult r = runQarvel({"-news", "-host:127.0.0.1", "-port:119", "-ssl", "-from:p@example.test", "-to:test.group", "-msg:x"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Could not connect to server: 127.0.0.1:563, error= -10061 (connection refused)\n"),
-              std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.err, "Could not connect to server: 127.0.0.1:563, error= -10061 (connection refused)\n"));
 }
 
 TEST(NewsPosting, RefusalsAndFaultsEndWithTheirMessage) {

@@ -13,10 +13,13 @@
 #include "send/dead_letter.h"
 #include "send/header_addresses.h"
 #include "send/message_spool.h"
+#include "support/has_text.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 using test::TempFolder;
 
@@ -99,11 +102,11 @@ TEST(SendmailMessage, HeaderAsSendmailChangesIt) {
 TEST(SendmailMessage, MissingFromDateAndMessageIdAreAdded) {
     Spooled s = spool("Subject: x\nmessage-id: <own@x>\n\nt\xc3\xa9xt\n");
     EXPECT_EQ(s.text.rfind("Subject: x\nmessage-id: <own@x>\nFrom: Ann <ann@example.org>\nDate: ", 0), 0u) << s.text;
-    EXPECT_EQ(s.text.find("Message-ID:"), std::string::npos);
+    EXPECT_FALSE(has(s.text, "Message-ID:"));
     EXPECT_TRUE(s.eightBit);
     s = spool("");
-    EXPECT_NE(s.text.find("\nMessage-ID: <0."), std::string::npos) << s.text;
-    EXPECT_NE(s.text.find("@example.org>\n\n"), std::string::npos) << s.text;
+    EXPECT_TRUE(has(s.text, "\nMessage-ID: <0."));
+    EXPECT_TRUE(has(s.text, "@example.org>\n\n"));
     EXPECT_FALSE(s.eightBit);
 }
 
@@ -147,7 +150,7 @@ TEST(SendmailMessage, DeadLetterIsAnMboxAppendedToPrivately) {
     const std::string message = "Subject: s\n\n.dot\n>From here\n>>From there\nend\n\n";
     EXPECT_EQ(kept.substr(kept.find('\n') + 1, message.size()), message);
     EXPECT_EQ(kept.rfind("From ann@x.org ", 0), 0u) << kept;
-    EXPECT_NE(kept.find("\nFrom MAILER-DAEMON "), std::string::npos) << kept;
+    EXPECT_TRUE(has(kept, "\nFrom MAILER-DAEMON "));
     struct stat st;
     ASSERT_EQ(::stat(box.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

@@ -10,12 +10,15 @@
 
 #include "send/addresses.h"
 #include "send/qmtp_session.h"
+#include "support/has_text.h"
 #include "support/scripted_socket.h"
 #include "support/text_lines.h"
 #include "support/temp_folder.h"
 
 namespace qarvel {
 namespace {
+
+using test::has;
 
 using Peer = ScriptedSocket<SmtpSession>;
 
@@ -67,7 +70,7 @@ TEST(SmtpSession, GreetingEhloExtensionsAndHeloFallback) {
     EXPECT_EQ(old.sent, "EHLO " + domain + "\r\nHELO " + domain + "\r\n");
     EXPECT_EQ(old.esmtpInUse(), 0);
     EXPECT_EQ(old.opened, "old.test:2525 ");
-    EXPECT_NE(domain.find('.'), std::string::npos);  // a dotted name, "unknown" at worst
+    EXPECT_TRUE(has(domain, "."));  // a dotted name, "unknown" at worst
 
     // Without -esmtp the greeting is HELO, and AUTH is refused locally.
     Peer plain;
@@ -96,8 +99,7 @@ TEST(SmtpSession, LongAndTracedCredentials) {
     ASSERT_EQ(longPlain.authenticate(std::string(40, 'u').c_str(), std::string(40, 'p').c_str()), 1);
     std::string expected = base64Encode(std::string(1, '\0') + std::string(40, 'u') + '\0' +
                                         std::string(40, 'p')).str();
-    EXPECT_NE(longPlain.sent.find("AUTH PLAIN\r\n" + expected + "\r\nEHLO "), std::string::npos)
-        << longPlain.sent;
+    EXPECT_TRUE(has(longPlain.sent, "AUTH PLAIN\r\n" + expected + "\r\nEHLO "));
 
     // Traced, both answers show as "***"; the peer still gets them.
     Peer traced;
@@ -106,9 +108,9 @@ TEST(SmtpSession, LongAndTracedCredentials) {
     testing::internal::CaptureStdout();
     ASSERT_EQ(traced.authenticate("test", "secret"), 1);
     std::string trace = testing::internal::GetCapturedStdout();
-    EXPECT_NE(trace.find("AUTH LOGIN ***\r\n334 VXNlcm5hbWU6\r\n***\r\n235 ok"), std::string::npos) << trace;
-    EXPECT_EQ(trace.find("c2VjcmV0"), std::string::npos);
-    EXPECT_NE(traced.sent.find("AUTH LOGIN dGVzdA==\r\nc2VjcmV0\r\n"), std::string::npos) << traced.sent;
+    EXPECT_TRUE(has(trace, "AUTH LOGIN ***\r\n334 VXNlcm5hbWU6\r\n***\r\n235 ok"));
+    EXPECT_FALSE(has(trace, "c2VjcmV0"));
+    EXPECT_TRUE(has(traced.sent, "AUTH LOGIN dGVzdA==\r\nc2VjcmV0\r\n"));
 }
 
 TEST(SmtpSession, EnvelopeDsnAndEightBit) {
@@ -121,15 +123,14 @@ TEST(SmtpSession, EnvelopeDsnAndEightBit) {
               "RCPT TO:<b@x.test> NOTIFY=DELAY,FAILURE ORCPT=rfc822;b@x.test\n"
               "RCPT TO:<c@y.test> NOTIFY=DELAY,FAILURE ORCPT=rfc822;c@y.test\n"
               "DATA\n");
-    EXPECT_NE(s.sent.find("\r\nhi\r\n\r\n.\r\n"), std::string::npos);
+    EXPECT_TRUE(has(s.sent, "\r\nhi\r\n\r\n.\r\n"));
 
     // With the return-receipt flag SUCCESS is asked for too; the errors-to address wins.
     Peer r;
     r.style().returnReceipt = true;
     ASSERT_TRUE(start(r, kEhlo + "250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n", true));
     ASSERT_EQ(r.sendMessage("a@x", "r@x", "b@x", "s", "x", 1, String(), String(), String(), "e@x"), 1);
-    EXPECT_NE(r.sent.find("MAIL FROM:<e@x>\r\nRCPT TO:<b@x> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;b@x\r\n"),
-              std::string::npos);
+    EXPECT_TRUE(has(r.sent, "MAIL FROM:<e@x>\r\nRCPT TO:<b@x> NOTIFY=DELAY,SUCCESS,FAILURE ORCPT=rfc822;b@x\r\n"));
 }
 
 TEST(SmtpSession, PipelinedEnvelopeForOneRecipient) {
@@ -238,7 +239,7 @@ TEST(SmtpSession, PromisedEnvelopeGoesWithTheFinalDot) {
         if (c.another) EXPECT_LT(sendSimple(p, "d@x.test"), 1);
         else EXPECT_EQ(p.quit(), taken ? 0 : 1) << c.replies;
         EXPECT_EQ(p.sent.find("QUIT") == std::string::npos, taken) << c.replies;
-        EXPECT_EQ(p.sent.find("d@x.test"), std::string::npos);
+        EXPECT_FALSE(has(p.sent, "d@x.test"));
     }
 }
 
@@ -257,7 +258,7 @@ TEST(SmtpSession, PipelinedRecipientsAndLimitReplies) {
     ASSERT_TRUE(start(refused, kEhlo + "250 ok\r\n250 ok\r\n550 no such user\r\n250 ok\r\n221 bye\r\n", true));
     EXPECT_EQ(sendSimple(refused, "r1@x, r2@x, r3@x"), -1);
     EXPECT_STREQ(refused.replyLine(), "550 no such user\r\n");
-    EXPECT_EQ(refused.sent.find("DATA"), std::string::npos);
+    EXPECT_FALSE(has(refused.sent, "DATA"));
     EXPECT_EQ(refused.quit(), 1);
     EXPECT_STREQ(refused.replyLine(), "221 bye\r\n");
 
@@ -329,7 +330,7 @@ TEST(SmtpSession, NoDataWithoutAnAcceptedRecipient) {
             result = sendSimple(p, c.to);
         }
         EXPECT_EQ(result, -1);
-        EXPECT_EQ(p.sent.find("hi\r\n"), std::string::npos) << p.sent;
+        EXPECT_FALSE(has(p.sent, "hi\r\n"));
         EXPECT_EQ(afterGreeting(p.commandsOnly()), c.commands);
         if (c.pipelining) {
             EXPECT_TRUE(p.sent.ends_with("\r\nDATA\r\n.\r\n")) << p.sent;
@@ -394,7 +395,7 @@ TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     ASSERT_TRUE(start(refused, kHelo + "250 ok\r\n550 no such user\r\n"));
     EXPECT_EQ(sendSimple(refused, "bad@x,good@x"), -1);
     EXPECT_STREQ(refused.replyLine(), "550 no such user\r\n");
-    EXPECT_EQ(refused.sent.find("DATA"), std::string::npos);
+    EXPECT_FALSE(has(refused.sent, "DATA"));
 
     Peer skip;
     skip.setSkipRefused(1);
@@ -406,7 +407,7 @@ TEST(SmtpSession, RecipientLimitAnd452Transactions) {
     probe.setProbe(1);
     ASSERT_TRUE(start(probe, kHelo + "250 ok\r\n550 unknown\r\n"));
     EXPECT_EQ(sendSimple(probe, "who@x"), -1);
-    EXPECT_EQ(probe.sent.find("DATA"), std::string::npos);
+    EXPECT_FALSE(has(probe.sent, "DATA"));
 }
 
 TEST(SmtpSession, ExtraRecipientFileAndEtrn) {
@@ -468,7 +469,7 @@ TEST(SmtpSession, FaultsMidDialogue) {
     EXPECT_EQ(again.bufferSize(), 100u);
     const std::string longRecipient = std::string(120, 'r') + "@x.test";
     EXPECT_EQ(sendSimple(again, longRecipient.c_str()), -1);
-    EXPECT_EQ(again.sent.find(longRecipient), std::string::npos);
+    EXPECT_FALSE(has(again.sent, longRecipient));
 }
 
 TEST(QmtpSession, PlainDialogue) {

@@ -8,11 +8,13 @@
 #include "capture.h"
 #include "config/process.h"
 #include "config/settings.h"
+#include "support/has_text.h"
 #include "support/temp_folder.h"
 #include "web/cgi_request.h"
 
 using namespace qarvel;
 using qarvel::test::MemoryOut;
+using qarvel::test::has;
 using qarvel::test::TempFolder;
 
 namespace {
@@ -121,7 +123,7 @@ TEST(CgiRequest, FilesStayInTheFilesFolder) {
         r.run({c.option});
         EXPECT_EQ(r.result, c.result) << c.option;
         if (c.result == 0) {
-            EXPECT_NE(r.out.text().find("Status: 403 FORBIDDEN\r\n"), std::string::npos) << c.option;
+            EXPECT_TRUE(has(r.out.text(), "Status: 403 FORBIDDEN\r\n"));
             EXPECT_EQ(r.s.content.attachments.count() + r.s.content.files.count(), 0u) << c.option;
         }
     }

@@ -7,6 +7,7 @@
 
 #include "base/base64.h"
 #include "capture.h"
+#include "support/has_text.h"
 #include "support/temp_folder.h"
 #include "web/cgi_request.h"
 #include "web/web_mail_pages.h"
@@ -15,6 +16,7 @@
 
 using namespace qarvel;
 using qarvel::test::MemoryOut;
+using qarvel::test::has;
 
 namespace {
 
@@ -106,8 +108,8 @@ TEST(WebPages, MessageTextIsEscaped) {
     MemoryOut body;
     const std::string html = "<p onclick=x>Hi</p><script>alert(3)</script>";
     writeBody(body.file, "text/html", "", html.data(), html.size());
-    EXPECT_EQ(body.text().find("<script"), std::string::npos);
-    EXPECT_EQ(body.text().find("<p "), std::string::npos);
+    EXPECT_FALSE(has(body.text(), "<script"));
+    EXPECT_FALSE(has(body.text(), "<p "));
     MemoryOut plain;
     writeBody(plain.file, "text/plain", "", "a < b\r\n</pre>", 13);
     EXPECT_EQ(plain.text(), "<pre>a &lt; b\n&lt;/pre&gt;</pre>\n");
@@ -134,33 +136,31 @@ TEST(WebPages, ComposeForms) {
                       "mail.example&-user:ann%26co&-pass:p%22w%27%3Cd%3E&-from:&-upload&-reply&-post&-rm'>"
                       "<input type=hidden name=qarvel_user value=\"ann&amp;co\"><input type=hidden "
                       "name=qarvel_pass value=\"p&quot;w'&lt;d&gt;\"><table border=0>", 0), 0u);
-    EXPECT_NE(r.find("name=qarvel_subject value=\"RE: &quot;&gt;&lt;script&gt;a&amp;b&lt;/script&gt;\"></td>"),
-              std::string::npos);
-    EXPECT_NE(r.find("name=qarvel_from value=\"ann&quot;onfocus=x@mail.example\"></td>"), std::string::npos);
-    EXPECT_NE(r.find("name=qarvel_to value=\"bob@x.y&quot;&gt;&lt;b&gt;\"></td>"), std::string::npos);
-    EXPECT_NE(r.find("<textarea wrap name=qarvel_data cols=72 rows=10>Bob &lt;bob@x.y&gt;&lt;/textarea&gt; Wrote:: \n"
-                     "&gt; one\n&gt; &lt;two&gt;\n&gt; </textarea>"), std::string::npos);
+    EXPECT_TRUE(has(r, "name=qarvel_subject value=\"RE: &quot;&gt;&lt;script&gt;a&amp;b&lt;/script&gt;\"></td>"));
+    EXPECT_TRUE(has(r, "name=qarvel_from value=\"ann&quot;onfocus=x@mail.example\"></td>"));
+    EXPECT_TRUE(has(r, "name=qarvel_to value=\"bob@x.y&quot;&gt;&lt;b&gt;\"></td>"));
+    EXPECT_TRUE(has(r, "<textarea wrap name=qarvel_data cols=72 rows=10>Bob &lt;bob@x.y&gt;&lt;/textarea&gt; Wrote:: \n"
+                       "&gt; one\n&gt; &lt;two&gt;\n&gt; </textarea>"));
     for (const char* raw : {"<script", "<b>", "\"onfocus", "></textarea> "})
-        EXPECT_EQ(r.find(raw), std::string::npos) << raw;
+        EXPECT_FALSE(has(r, raw));
 
     MemoryOut forward;
     writeComposeForm(forward.file, session(1), ComposeMode::kForward, "Note\" autofocus onfocus=\"x", "ann@mail.example",
                      "bob@x.y", "Bob", "text</textarea><script>");
     const std::string f = forward.text();
-    EXPECT_NE(f.find("&-auth&-from:&-upload&-forward&-post&-rm'><table border=0>"), std::string::npos);
-    EXPECT_NE(f.find("name=qarvel_subject value=\"Fwd: Note&quot; autofocus onfocus=&quot;x\"></td>"),
-              std::string::npos);
-    EXPECT_NE(f.find("name=qarvel_to value=\"\""), std::string::npos);
-    EXPECT_NE(f.find("<textarea nowrap name=qarvel_data cols=72 rows=10>text&lt;/textarea&gt;&lt;script&gt;</textarea>"),
-              std::string::npos);
+    EXPECT_TRUE(has(f, "&-auth&-from:&-upload&-forward&-post&-rm'><table border=0>"));
+    EXPECT_TRUE(has(f, "name=qarvel_subject value=\"Fwd: Note&quot; autofocus onfocus=&quot;x\"></td>"));
+    EXPECT_TRUE(has(f, "name=qarvel_to value=\"\""));
+    EXPECT_TRUE(has(f,
+        "<textarea nowrap name=qarvel_data cols=72 rows=10>text&lt;/textarea&gt;&lt;script&gt;</textarea>"));
     // Under Basic authentication neither the password nor the hidden fields appear.
-    EXPECT_EQ(f.find("qarvel_pass"), std::string::npos);
-    EXPECT_EQ(f.find("p%22w"), std::string::npos);
+    EXPECT_FALSE(has(f, "qarvel_pass"));
+    EXPECT_FALSE(has(f, "p%22w"));
 
     MemoryOut compose;
     writeComposeForm(compose.file, session(1), ComposeMode::kReply, "", "ann@mail.example", "", "", "");
-    EXPECT_NE(compose.text().find("name=qarvel_subject value=\"\""), std::string::npos);
-    EXPECT_NE(compose.text().find("rows=10></textarea>"), std::string::npos);
+    EXPECT_TRUE(has(compose.text(), "name=qarvel_subject value=\"\""));
+    EXPECT_TRUE(has(compose.text(), "rows=10></textarea>"));
 }
 
 TEST(WebPages, ButtonsToolBarAndTrailer) {
@@ -168,21 +168,21 @@ TEST(WebPages, ButtonsToolBarAndTrailer) {
     PageSession s = session(1);
     writeMessageButtons(out.file, s, 3, true, true);
     const std::string b = out.text();
-    EXPECT_NE(b.find("action=\"/cgi-bin/qarvel/?-cgi:-host:mail.example&-auth&-post&-msg:3&-html&-extract\">"
-                     "<input type=submit value=\"View...\">"), std::string::npos);
-    EXPECT_NE(b.find("&-post&-unrm&-msg:3&-br&-html\"><input type=submit value=\"Undelete\">"), std::string::npos);
+    EXPECT_TRUE(has(b, "action=\"/cgi-bin/qarvel/?-cgi:-host:mail.example&-auth&-post&-msg:3&-html&-extract\">"
+                       "<input type=submit value=\"View...\">"));
+    EXPECT_TRUE(has(b, "&-post&-unrm&-msg:3&-br&-html\"><input type=submit value=\"Undelete\">"));
     MemoryOut bar;
     writeToolBar(bar.file, s, 0);
-    EXPECT_NE(bar.text().find("&-auth&-post&-purge&-br&-html\"><input type=submit value=\"Purge\">"), std::string::npos);
-    EXPECT_NE(bar.text().find("?-cgi:-host:mail.example&-to:&-auth&-post&-msg:0&-reply&-html\">"), std::string::npos);
-    EXPECT_NE(bar.text().find("<th align=left halign=left>ann&amp;co@mail.example</th>"), std::string::npos);
+    EXPECT_TRUE(has(bar.text(), "&-auth&-post&-purge&-br&-html\"><input type=submit value=\"Purge\">"));
+    EXPECT_TRUE(has(bar.text(), "?-cgi:-host:mail.example&-to:&-auth&-post&-msg:0&-reply&-html\">"));
+    EXPECT_TRUE(has(bar.text(), "<th align=left halign=left>ann&amp;co@mail.example</th>"));
     MemoryOut trailer;
     s.trailer = "<p>site</p>";
     writeTrailer(trailer.file, s);
     EXPECT_EQ(trailer.text().rfind("<p><hr size=1 width=100%><table cols=2 width=100%><tr><th align=left halign=left>"
                                    "Brought to you by <i>QARVEL</i> power</th><th align=right halign=right>Version: ", 0),
               0u);
-    EXPECT_NE(trailer.text().find("</th></tr></table><p>site</p></body></html>"), std::string::npos);
+    EXPECT_TRUE(has(trailer.text(), "</th></tr></table><p>site</p></body></html>"));
 }
 
 // A download whose login fails has had its header lines written already: the response still
