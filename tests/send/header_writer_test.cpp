@@ -177,35 +177,8 @@ TEST(HeaderWriter, EveryBodyFormKeepsItsDotsOnTheWire) {
     EXPECT_TRUE(has(counted.data, "\r\n\r\n" + body));
 }
 
-// The command loop: a command line holds what its format says, whatever the arguments hold.
-class CommandRecorder : public Connection {
-public:
-    std::vector<char> buffer = std::vector<char>(64);
-    std::string sent;
-    CommandRecorder() { markOpen(); }
-    int send(const char* data, int length) override {
-        sent.append(data, static_cast<size_t>(length));
-        return length;
-    }
-
-protected:
-    int vsendCommand(const char* format, va_list args) override {
-        return sendFormatted(buffer, false, format, args);
-    }
-};
-
-TEST(CommandLoop, ArgumentsCannotAddACommand) {
-    CommandRecorder c;
-    EXPECT_GT(c.sendCommand("PASS %s\r\n", "secret\r\nDELE 2"), 0);
-    EXPECT_GT(c.sendCommand("USER %s\r\n", "a\nb\rc"), 0);
-    EXPECT_EQ(c.sent, "PASS secret  DELE 2\r\nUSER a b c\r\n");
-    // Longer than the command buffer: cut short it would lose its line end and run into the
-    // next command, so it is not sent at all.
-    c.sent.clear();
-    EXPECT_EQ(c.sendCommand("RCPT TO:<%s>\r\n", std::string(100, 'a').c_str()), -1);
-    EXPECT_EQ(c.sent, "");
-}
-
+// The command loop blanks CR and LF in arguments (the formatter: tests/base/line_breaks_test.cpp;
+// a command too long for the buffer: SmtpSession.FaultsMidDialogue).
 TEST(CommandLoop, SmtpEnvelopeFromHostileRecipients) {
     ScriptedSocket<SmtpSession> s;
     s.setReplies("220 x\r\n250 ok\r\n250 ok\r\n250 ok\r\n354 go\r\n250 queued\r\n");
@@ -215,10 +188,8 @@ TEST(CommandLoop, SmtpEnvelopeFromHostileRecipients) {
                             "s", body, sizeof body - 1, String(), String(), String(), String()),
               1);
     const std::string commands = s.commandsOnly();
-    EXPECT_FALSE(has(commands, "\nRSET"));
-    size_t rcpt = 0;
-    for (size_t p = commands.find("RCPT"); p != std::string::npos; p = commands.find("RCPT", p + 1)) ++rcpt;
-    EXPECT_EQ(rcpt, 1u) << commands;
+    EXPECT_EQ(commands.substr(commands.find('\n') + 1),
+              "MAIL FROM:<a@example.org  RSET>\nRCPT TO:<c@example.org>\nDATA\n");
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "send/sender_session.h"
 #include "support/has_text.h"
 #include "support/temp_folder.h"
+#include "support/text_lines.h"
 
 namespace qarvel {
 namespace {
@@ -199,18 +200,10 @@ TEST(MimeBody, FilePartEncodingsAndSizes) {
         std::string content = contentOf(part);
         EXPECT_EQ(decodeBase64(content), bytes.substr(0, c.size));
         // Every line but the last holds 76 characters; a size of 57·k has only full lines.
-        size_t lines = 0, start = 0;
-        while (start < content.size()) {
-            size_t end = content.find("\r\n", start);
-            ASSERT_NE(end, std::string::npos);
-            size_t width = end - start;
-            if (end + 2 < content.size()) EXPECT_EQ(width, 76u);
-            else if (c.size % 57 == 0) EXPECT_EQ(width, 76u);
-            else EXPECT_LT(width, 76u);
-            ++lines;
-            start = end + 2;
-        }
-        EXPECT_EQ(lines, (c.size + 56) / 57);
+        const std::vector<std::string> lines = test::linesOf(content);
+        EXPECT_EQ(lines.size(), (c.size + 56) / 57);
+        for (size_t k = 0; k < lines.size(); ++k)
+            EXPECT_EQ(lines[k].size(), k + 1 < lines.size() || c.size % 57 == 0 ? 76u : (c.size % 57 + 2) / 3 * 4);
     }
     // The progress total is the body and every file; the last report is 100.
     size_t total = 6;  // "body\r\n" has nothing to escape
@@ -280,20 +273,10 @@ TEST(MimeBody, LongTextFileStreamsInChunks) {
     ASSERT_EQ(s.compose("b"), 1);
     std::string content = contentOf(partOf(s.data, "long.txt"));
     // Every encoded line fits in 76 characters and decoding gives the text back.
-    std::string decoded;
-    size_t start = 0;
-    while (start <= content.size()) {
-        size_t end = content.find("\r\n", start);
-        std::string line = content.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        EXPECT_LE(line.size(), 76u);
-        EXPECT_FALSE(has(line, "\r"));
-        bool soft = !line.empty() && line.back() == '=';
-        if (soft) line.pop_back();
-        decoded.append(line.data(), quotedPrintableDecode(line.data(), line.size()));
-        if (end == std::string::npos) break;
-        if (!soft) decoded += "\r\n";
-        start = end + 2;
-    }
+    for (const std::string& line : test::linesOf(content)) EXPECT_LE(line.size(), 76u);
+    EXPECT_EQ(test::countOf(content, "\r"), test::countOf(content, "\r\n"));
+    std::string decoded = std::regex_replace(content, std::regex("=\r\n"), "");
+    decoded.resize(quotedPrintableDecode(decoded.data(), decoded.size()));
     EXPECT_EQ(decoded, std::regex_replace(text, std::regex("\r?\n"), "\r\n"));
 }
 

@@ -42,22 +42,19 @@ int post(NntpSession& s, const char* body = "hello\r\n") {
 }
 
 TEST(NntpSession, PortsAndGreeting) {
-    Peer plain;
-    plain.setReplies("200 news.test ready\r\n");
-    EXPECT_EQ(plain.connectSession("news.test", String()), 1);
-    Peer secure;
-    secure.setConnectionOptions({.ssl = true});
-    secure.setReplies("200 ready\r\n");
-    EXPECT_EQ(secure.connectSession("news.test", String()), 1);
-    Peer given;
-    given.setReplies("201 ready, no posting\r\n");
-    EXPECT_EQ(given.connectSession("news.test", "10119"), 1);
-    EXPECT_EQ(plain.opened + secure.opened + given.opened,
-              "news.test:119 news.test:563 news.test:10119 ");
-
-    Peer unavailable;
-    unavailable.setReplies("502 service permanently unavailable\r\n");
-    EXPECT_EQ(unavailable.connectSession("news.test", String()), -1);
+    const struct { bool ssl; const char* port; const char* greeting; int result; const char* opened; } cases[] = {
+        {false, "", "200 news.test ready\r\n", 1, "news.test:119 "},
+        {true, "", "200 ready\r\n", 1, "news.test:563 "},
+        {false, "10119", "201 ready, no posting\r\n", 1, "news.test:10119 "},
+        {false, "", "502 service permanently unavailable\r\n", -1, "news.test:119 "},
+    };
+    for (const auto& c : cases) {
+        Peer s;
+        s.setConnectionOptions({.ssl = c.ssl});
+        s.setReplies(c.greeting);
+        EXPECT_EQ(s.connectSession("news.test", c.port), c.result) << c.greeting;
+        EXPECT_EQ(s.opened, c.opened);
+    }
 }
 
 // One dialogue: the server's replies after the greeting, the credentials given to authenticate
@@ -120,13 +117,18 @@ INSTANTIATE_TEST_SUITE_P(
         Dialogue{"DropAfterPost", nullptr, nullptr, "340 go\r\n", 0, 0, "POST\n", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A peer that greets and takes one article.
+void connectTaking(Peer& s) {
+    s.setReplies("200 ready\r\n" + kArticleTaken);
+    ASSERT_EQ(s.connectSession("news.test", String()), 1);
+}
+
 TEST(NntpSession, ArticleLines) {
     Peer s;
     s.setNoArchive(1);
     s.style().mimeLevel = 1;
     s.style().quotedPrintable = 0;
-    s.setReplies("200 ready\r\n" + kArticleTaken);
-    ASSERT_EQ(s.connectSession("news.test", String()), 1);
+    connectTaking(s);
     ASSERT_EQ(post(s, "first\r\n.\r\n..two\r\n.\r\nlast\r\n"), 1);
     const std::string& a = s.sent;
     // One Newsgroups line with both groups, no To line, the archive line right before X-Mailer.
@@ -139,8 +141,7 @@ TEST(NntpSession, ArticleLines) {
 
     // Without the flag there is no archive line; lists are joined into one Newsgroups line.
     Peer lists;
-    lists.setReplies("200 ready\r\n" + kArticleTaken);
-    ASSERT_EQ(lists.connectSession("news.test", String()), 1);
+    connectTaking(lists);
     StringList to, cc, bcc;
     to.add("test.one");
     to.add("test.two");
@@ -155,16 +156,14 @@ TEST(NntpSession, ArticleLines) {
     // The body goes out as it is, so its label says what it holds: 8bit beyond ASCII.
     Peer eight;
     eight.style().quotedPrintable = 0;
-    eight.setReplies("200 ready\r\n" + kArticleTaken);
-    ASSERT_EQ(eight.connectSession("news.test", String()), 1);
+    connectTaking(eight);
     ASSERT_EQ(post(eight, "Gr\xc3\xbc\xc3\x9f" "e\r\n"), 1);
     EXPECT_TRUE(has(eight.sent, "Content-Transfer-Encoding: 8bit\r\n"));
 }
 
 TEST(NntpSession, LineBreaksInValuesSendNothing) {
     Peer s;
-    s.setReplies("200 ready\r\n" + kArticleTaken);
-    ASSERT_EQ(s.connectSession("news.test", String()), 1);
+    connectTaking(s);
     // A group list or a credential with CR or LF would smuggle a command of its own.
     EXPECT_EQ(s.sendMessage("a@x", String(), "test.one\r\nQUIT", "s", "x", 1, String(), String(),
                             String(), String()),

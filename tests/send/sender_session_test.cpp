@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -141,48 +142,51 @@ TEST(SenderSession, DotStuffingOfRawTextAndAcrossBlocks) {
     EXPECT_EQ(big.sender.bytesSent(), m.size());
 }
 
+// Each body encoding with the header lines that name it. Line ends go out as CR LF; a CR that
+// ends no line is encoded, never sent bare.
 TEST(SenderSession, EncodedBodies) {
-    Composed b64;
-    b64.sender.style().quotedPrintable = 2;
-    std::string body(100, 'a');
-    std::string m = b64.send("x@a.test", body);
-    EXPECT_TRUE(has(headerBlock(m), "Content-Transfer-Encoding: base64\r\n"));
-    std::string encoded = bodyOf(m);
-    EXPECT_EQ(encoded.find("\r\n"), 76u) << encoded;
-    EXPECT_EQ(encoded.substr(0, 4), "YWFh");
-
-    Composed uu;
-    uu.sender.style().uuencode = true;
-    m = uu.send("x@a.test", std::string(45, 'x'));
-    EXPECT_TRUE(has(m, "Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: X-UUencode\r\n"));
-    EXPECT_EQ(bodyOf(m).substr(0, 23), "begin 644 noname.dat\r\nM");
-    EXPECT_TRUE(has(bodyOf(m), "\r\n`\r\nend\r\n"));
-
-    Composed qp;
-    qp.sender.style().charset = "utf-8";
-    m = qp.send("x@a.test", "a=b\r\n.x \r\ncaf\xc3\xa9\r\n", String(), String(), "Jos\xc3\xa9 <j@a.test>",
-                String(), "caf\xc3\xa9 au lait");
-    EXPECT_EQ(bodyOf(m), "a=3Db\r\n=2Ex=20\r\ncaf=C3=A9\r\n\r\n");
-    EXPECT_TRUE(has(m, "From: =?utf-8?Q?Jos=C3=A9=20?=<j@a.test>\r\n"));
-    EXPECT_TRUE(has(m, "Subject: =?utf-8?Q?caf=C3=A9=20au=20lait?=\r\n"));
-    // Line ends go out as CR LF; a CR that ends no line is encoded, never sent bare.
-    Composed lineEnds;
-    m = lineEnds.send("x@a.test", "lone\rcr\nbare lf\r\n");
-    EXPECT_EQ(bodyOf(m), "lone=0Dcr\r\nbare lf\r\n\r\n");
-
-    Composed noEncoding;
-    noEncoding.sender.style().encodeHeaders = false;
-    m = noEncoding.send("x@a.test", "x", String(), String(), "a@b.test", String(), "caf\xc3\xa9");
-    EXPECT_TRUE(has(m, "Subject: caf\xc3\xa9\r\n"));
-
-    Composed eight;
-    eight.sender.style().quotedPrintable = 0;
-    eight.sender.style().eightBit = true;
-    eight.sender.style().contentType = "text/enriched";
-    eight.sender.style().charset = "utf-8";
-    m = eight.send("x@a.test", "caf\xc3\xa9\r\n");
-    EXPECT_TRUE(has(m, "Content-Type: text/enriched; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"));
-    EXPECT_EQ(bodyOf(m), "caf\xc3\xa9\r\n\r\n");
+    struct Case {
+        const char* name;
+        std::function<void(MessageStyle&)> set;
+        std::string body, from, subject;
+        std::vector<std::string> parts;  // the message holds each
+        std::string sent;                // the body as sent
+    } cases[] = {
+        {"base64", [](MessageStyle& s) { s.quotedPrintable = 2; }, std::string(100, 'a'), "a@b.test", "s",
+         {"Content-Transfer-Encoding: base64\r\n"},
+         "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFh\r\n"
+         "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYQ==\r\n\r\n"},
+        {"uuencode", [](MessageStyle& s) { s.uuencode = true; }, std::string(45, 'x'), "a@b.test", "s",
+         {"Content-Type: text/plain; charset=us-ascii\r\nContent-Transfer-Encoding: X-UUencode\r\n"},
+         "begin 644 noname.dat\r\nM>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX>'AX\r\n`\r\nend\r\n\r\n"},
+        {"quoted-printable", [](MessageStyle& s) { s.charset = "utf-8"; }, "a=b\r\n.x \r\ncaf\xc3\xa9\r\n",
+         "Jos\xc3\xa9 <j@a.test>", "caf\xc3\xa9 au lait",
+         {"From: =?utf-8?Q?Jos=C3=A9=20?=<j@a.test>\r\n", "Subject: =?utf-8?Q?caf=C3=A9=20au=20lait?=\r\n"},
+         "a=3Db\r\n=2Ex=20\r\ncaf=C3=A9\r\n\r\n"},
+        {"line ends", [](MessageStyle&) {}, "lone\rcr\nbare lf\r\n", "a@b.test", "s", {}, "lone=0Dcr\r\nbare lf\r\n\r\n"},
+        {"header words unencoded", [](MessageStyle& s) { s.encodeHeaders = false; }, "x", "a@b.test", "caf\xc3\xa9",
+         {"Subject: caf\xc3\xa9\r\n"}, ""},
+        {"8bit",
+         [](MessageStyle& s) {
+             s.quotedPrintable = 0;
+             s.eightBit = true;
+             s.contentType = "text/enriched";
+             s.charset = "utf-8";
+         },
+         "caf\xc3\xa9\r\n", "a@b.test", "s",
+         {"Content-Type: text/enriched; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n"},
+         "caf\xc3\xa9\r\n\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Composed composed;
+        c.set(composed.sender.style());
+        const std::string m = composed.send("x@a.test", c.body, String(), String(), c.from, String(), c.subject);
+        for (const std::string& part : c.parts) EXPECT_TRUE(has(headerBlock(m), part));
+        if (!c.sent.empty()) {
+            EXPECT_EQ(bodyOf(m), c.sent);
+        }
+    }
 }
 
 TEST(SenderSession, TwoMessagesAppendToOneFile) {

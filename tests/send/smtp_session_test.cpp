@@ -390,18 +390,6 @@ TEST(SmtpSession, RecipientLimitAnd452Transactions) {
               "MAIL FROM:<a@example.org>\nRCPT TO:<r1@x>\nRCPT TO:<r2@x>\nDATA\nRSET\n"
               "MAIL FROM:<a@example.org>\nRCPT TO:<r2@x>\nRCPT TO:<r3@x>\nDATA\nRSET\n");
 
-    // A refused recipient ends the transaction with -1 unless refusals are skipped.
-    Peer refused;
-    ASSERT_TRUE(start(refused, kHelo + "250 ok\r\n550 no such user\r\n"));
-    EXPECT_EQ(sendSimple(refused, "bad@x,good@x"), -1);
-    EXPECT_STREQ(refused.replyLine(), "550 no such user\r\n");
-    EXPECT_FALSE(has(refused.sent, "DATA"));
-
-    Peer skip;
-    skip.setSkipRefused(1);
-    ASSERT_TRUE(start(skip, kHelo + "250 ok\r\n550 no\r\n250 ok\r\n354 go\r\n250 queued\r\n"));
-    EXPECT_EQ(sendSimple(skip, "bad@x,good@x"), 1);
-
     // Probe: no DATA, the verdict of the last RCPT.
     Peer probe;
     probe.setProbe(1);

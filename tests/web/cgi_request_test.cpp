@@ -129,13 +129,6 @@ TEST(CgiRequest, FilesStayInTheFilesFolder) {
     }
 }
 
-TEST(CgiRequest, ListAndMessageFilesAreRelativeToTheFolder) {
-    Request r({"-cgi:-tolist:to.lst&-file:body.txt&-a:pic.png"});
-    EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.s.addresses.toListFile.str(), r.folder.file("to.lst"));
-    EXPECT_EQ(r.s.content.messageFile.str(), r.folder.file("body.txt"));
-}
-
 TEST(CgiRequest, DownloadHeaders) {
     const struct { const char* query; const char* headers; } cases[] = {
         {"-cgi:-get:files.zip",
@@ -185,13 +178,16 @@ TEST(CgiRequest, ConfigurationAndPageTemplateKeys) {
     EXPECT_EQ(cgiRequest().configRead, 1);
 }
 
-TEST(CgiRequest, PrefixOrder) {
-    Request r({"-cgi:-alt&-auth&-search:ALL&-s:subj&-tolist:l.txt&-pu&-a:x.bin"});
+// Options that share a prefix are told apart; list and message files are in the files folder.
+TEST(CgiRequest, PrefixOrderAndFolderFiles) {
+    Request r({"-cgi:-alt&-auth&-search:ALL&-s:subj&-tolist:l.txt&-pu&-a:x.bin&-file:body.txt"});
+    EXPECT_EQ(r.result, 1);
     EXPECT_TRUE(r.s.content.alternative);
     EXPECT_TRUE(r.s.web.authenticatedCgi);
     EXPECT_EQ(r.s.receive.search.str(), "ALL");
     EXPECT_EQ(r.s.content.subject.str(), "subj");
     EXPECT_EQ(r.s.addresses.toListFile.str(), r.folder.file("l.txt"));
+    EXPECT_EQ(r.s.content.messageFile.str(), r.folder.file("body.txt"));
     EXPECT_TRUE(r.s.addresses.to.empty());
     EXPECT_TRUE(r.s.receive.purge);
     EXPECT_EQ(r.s.content.missingAttachments, 1);  // x.bin does not exist

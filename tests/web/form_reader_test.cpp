@@ -136,10 +136,8 @@ TEST(FormReader, MultipartFieldsAndUpload) {
     ASSERT_EQ(f.objects.attachments.size(), 1u);
     EXPECT_EQ(f.objects.attachments[0].name.str(), "report_1.bin");
 
-    const std::string path = r.uploadPath.str();
     r.release();
     EXPECT_EQ(f.listing(), "");  // the upload is removed with the request
-    (void)path;
 }
 
 TEST(FormReader, InlineUploadBecomesText) {
