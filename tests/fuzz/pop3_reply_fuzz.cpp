@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <strings.h>
 
 #include "../support/scripted_socket.h"
+#include "base/text.h"
 #include "receive/pop3_reader.h"
 #include "receive/receive_driver.h"
 
@@ -95,8 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // CAPA keywords match in any case, so the mask is no letter.
     std::string lockstep = script;
-    for (size_t at = 0; at + 10 <= lockstep.size(); ++at)
-        if (strncasecmp(lockstep.c_str() + at, "PIPELINING", 10) == 0) lockstep[at] = '_';
+    for (size_t at; (at = qarvel::findNoCase(lockstep, "PIPELINING")) != std::string::npos;) lockstep[at] = '_';
     WatchedServer server(lockstep);
     qarvel::ReceiveOptions options;
     options.host = "127.0.0.1";
